@@ -1,0 +1,125 @@
+// pravlin.h - the chain model record and every operation of the chain calculator.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_PRAVLIN_H
+#define PRAVLIN_PRAVLIN_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "fail.h"
+#include "xml.h"
+
+/// The version printed in the report header and by --version.
+#define PRAVLIN_VERSION "1.0"
+
+/// Everything about one run. Arrays are 1-based: slot 0 of every per-state array and row 0 and
+/// column 0 of every matrix exist, are zero and are never used. N is nbr_states, T nbr_years,
+/// K nbr_chains. Matrices are row pointers into one contiguous zero-filled block.
+struct pravlin {
+  int nbr_states;                    // N; states are numbered 1..N
+  int init_year;                     // label of step 0 in the report
+  int nbr_years;                     // T: transitions per chain; a chain holds steps 0..T
+  int nbr_chains;                    // K; chains are numbered 1..K
+  char* outfilename;                 // report file name, points into xml; null: standard output
+  FILE* out;                         // report stream; null means standard output
+  char* xmlfilename;                 // configuration file name, from the command line
+  FILE* in;                          // configuration stream
+  char** state_name;                 // [N+1] names, pointing into xml; null when unnamed
+  double* val;                       // [N+1] value of each state
+  double* initial_probability;       // [N+1] probability of each state at step 0
+  double** transition_probability;   // [N+1][N+1], [from][to]
+  int** pravlin;                     // [K+1][T+1] chains table: state of chain c at step t
+  int print_header;                  // non-zero: write the header block
+  int print_flag;                    // table cells: 0 val, 1 state number, 2 name
+  double* steady_state_probability;  // [N+1] filled by the solver
+  int calc_flag;                     // non-zero: run the steady-state solver
+  int max_iteration;                 // squaring limit handed to the solver
+  double max_error;                  // convergence threshold handed to the solver
+  int actual_iteration;              // iteration count returned by the solver
+  double actual_error;               // final error reported by the solver
+  int debug;                         // non-zero: progress marks and the solver's trace
+  XMLENTITY* xml;                    // the configuration document, kept for the whole run
+};
+typedef struct pravlin PRAVLIN;
+
+// pravlin.cc
+
+/// Sets the initial values (calc_flag 1, everything else 0 or null) and returns pv. A null pv
+/// ends the process with status 1 and no message.
+PRAVLIN* init_pravlin(PRAVLIN* pv);
+
+/// Zero-filled block of count elements of size bytes, for a table of the record that lives
+/// until the process ends. Fails with msg when the size overflows, the allocation fails, or the
+/// tables allocated so far would add up to more than the machine's physical memory (a huge
+/// zero-filled block may be granted and the process killed later when it is touched).
+void* alloc_table(std::size_t count, std::size_t size, const char* msg);
+
+/// Row pointers rows[0..nrows] into one zero-filled block of (nrows + 1) * (ncols + 1)
+/// elements; nrows and ncols are counts, the +1 slots are added here. Fails with msg as
+/// alloc_table does (both the pointer table and the block count). Does not return on failure.
+double** alloc_double_matrix(int nrows, int ncols, const char* msg);
+int** alloc_int_matrix(int nrows, int ncols, const char* msg);
+
+// config.cc
+
+/// Reads the configuration from pv->in (and closes it) into the record: settings, defaults,
+/// report stream, every array, the states and the transition matrix. Does not return on error.
+void read_xml_file(PRAVLIN* pv);
+
+/// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
+/// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.
+int xml_atoi(const char* s);
+/// atof as the C library does it; null reads as 0.0.
+double xml_atof(const char* s);
+
+// validate.cc
+
+/// Warns about unnamed states, refuses zero totals, and rescales the initial probabilities and
+/// each transition row to total 1. Does not return on error.
+void error_check_pravlin(PRAVLIN* pv);
+
+// simulate.cc
+
+/// The next value, 0..32767, of the process-wide 15-bit linear congruential generator
+/// x = x * 214013 + 2531011 (mod 2^32), value (x >> 16) & 0x7FFF. Never seeded.
+int pravlin_rand();
+/// Puts the generator back to its state when the process starts (x = 1). For tests.
+void pravlin_rand_reset();
+
+/// A state 1..n drawn with the probabilities probability_table[1..n], taking exactly one
+/// generator value. Does not return on failure.
+int calc_state(const double* probability_table, int n);
+
+/// Simulates chain n (1..nbr_chains): writes pravlin[n][0..nbr_years]. Does not return on
+/// failure.
+void create_pravlin(int n, PRAVLIN* pv);
+
+// steady_state.cc
+
+/// y = a x b for 1-based matrices, a nbr_r_a x nbr_rc, b nbr_rc x nbr_c_b. y may be a, b or
+/// both: the product is formed in a temporary first. Does not return on failure.
+void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, int nbr_rc,
+                             int nbr_c_b);
+
+/// Squares a copy of the n x n matrix a until its rows agree within max_error (or the limit of
+/// squarings), writes row 1 of the power into b[1..n] and sqrt of the final squared deviation
+/// into *error (when error is not null), and returns the 0-based squaring that passed, or the
+/// limit. With debug set, traces each power on standard error. Does not return on failure.
+int calc_steady_state(double** a, double* b, int n, int max_iterations, double max_error,
+                      double* error, int debug);
+
+// report.cc
+
+/// Writes the header block: version, time, file names, sizes, states, the transition matrix
+/// by columns and, with calc_flag, the solver's results. Null out: standard output; null pv:
+/// nothing.
+void printheader(FILE* out, const PRAVLIN* pv);
+/// Writes the chain table: a title line (then a flush), and one line per step. Null out:
+/// standard output; null pv: nothing.
+void printpravlin(FILE* out, const PRAVLIN* pv);
+/// Ends the report: closes a report file the run opened, or flushes standard output when the
+/// report went there, and fails when any write, the flush or the close failed.
+void finish_report(PRAVLIN* pv);
+
+#endif

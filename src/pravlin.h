@@ -55,11 +55,10 @@ PRAVLIN* init_pravlin(PRAVLIN* pv);
 /// zero-filled block may be granted and the process killed later when it is touched).
 void* alloc_table(std::size_t count, std::size_t size, const char* msg);
 
-/// Row pointers rows[0..nrows] into one zero-filled block of (nrows + 1) * (ncols + 1)
-/// elements; nrows and ncols are counts, the +1 slots are added here. Fails with msg as
-/// alloc_table does (both the pointer table and the block count). Does not return on failure.
-double** alloc_double_matrix(int nrows, int ncols, const char* msg);
-int** alloc_int_matrix(int nrows, int ncols, const char* msg);
+/// Points rows[0..nrows] into one zero-filled block of (nrows + 1) rows of ncols + 1
+/// elements (counts, without their slot 0). Fails with msg as alloc_table does.
+void alloc_rows(double** rows, int nrows, int ncols, const char* msg);
+void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
 
 // config.cc
 

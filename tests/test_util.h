@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "pravlin.h"
 
 struct FileCloser {
   void operator()(FILE* f) const {
@@ -39,5 +42,46 @@ inline std::string read_all(FILE* f) {
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
   return text;
 }
+
+/// A model record whose tables are owned here, filled as the configuration would fill them:
+/// N states, K chains of T years, every table zero, calc_flag 1, names null.
+struct TestModel {
+  PRAVLIN pv;
+  std::vector<char*> names;
+  std::vector<double> val, init, steady, matrix;
+  std::vector<double*> rows;
+  std::vector<int> chains;
+  std::vector<int*> chain_rows;
+
+  TestModel(int n, int k, int t) {
+    init_pravlin(&pv);
+    pv.nbr_states = n;
+    pv.nbr_chains = k;
+    pv.nbr_years = t;
+    pv.max_iteration = 100;
+    pv.max_error = 1e-6;
+    std::size_t s = static_cast<std::size_t>(n) + 1;
+    names.assign(s, nullptr);
+    val.assign(s, 0.0);
+    init.assign(s, 0.0);
+    steady.assign(s, 0.0);
+    matrix.assign(s * s, 0.0);
+    rows.assign(s, nullptr);
+    for (std::size_t r = 0; r < s; r++) rows[r] = matrix.data() + r * s;
+    chains.assign((static_cast<std::size_t>(k) + 1) * (static_cast<std::size_t>(t) + 1), 0);
+    chain_rows.assign(static_cast<std::size_t>(k) + 1, nullptr);
+    for (std::size_t c = 0; c <= static_cast<std::size_t>(k); c++) {
+      chain_rows[c] = chains.data() + c * (static_cast<std::size_t>(t) + 1);
+    }
+    pv.state_name = names.data();
+    pv.val = val.data();
+    pv.initial_probability = init.data();
+    pv.steady_state_probability = steady.data();
+    pv.transition_probability = rows.data();
+    pv.pravlin = chain_rows.data();
+  }
+  TestModel(const TestModel&) = delete;
+  TestModel& operator=(const TestModel&) = delete;
+};
 
 #endif

@@ -1,0 +1,267 @@
+// config.cc - the configuration document mapped onto the model record (read_xml_file):
+// settings, defaults, the report stream, every table, the states and the transition matrix.
+// Part of pravlin; see README.md.
+#include "pravlin.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+int xml_atoi(const char* s) {
+  if (s == nullptr) return 0;
+  // The white space that atoi skips in the C locale.
+  while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
+  bool negative = false;
+  if (*s == '+' || *s == '-') negative = *s++ == '-';
+  // Saturates at the limits of int: 99999999999 reads as 2147483647, not as its low bits.
+  std::int64_t v = 0;
+  for (; *s >= '0' && *s <= '9'; s++) {
+    v = v * 10 + (*s - '0');
+    if (v > static_cast<std::int64_t>(INT_MAX) + 1) v = static_cast<std::int64_t>(INT_MAX) + 1;
+  }
+  if (negative) return static_cast<int>(-v);
+  return v > INT_MAX ? INT_MAX : static_cast<int>(v);
+}
+
+double xml_atof(const char* s) {
+  if (s == nullptr) return 0.0;
+  return std::strtod(s, nullptr);
+}
+
+// The three ways a keyword matches a (lower-cased) element name.
+static bool is_named(const XMLENTITY* x, const char* keyword) {
+  return x->name != nullptr && std::strcmp(x->name, keyword) == 0;
+}
+
+// The name's first n characters are the keyword's; a shorter name never matches.
+static bool begins_as(const XMLENTITY* x, const char* keyword, std::size_t n) {
+  return x->name != nullptr && std::strncmp(x->name, keyword, n) == 0;
+}
+
+static bool first8(const XMLENTITY* x, const char* keyword) {
+  return begins_as(x, keyword, 8);
+}
+
+static bool first3(const XMLENTITY* x, const char* keyword) {
+  return begins_as(x, keyword, 3);
+}
+
+static void unknown_tag(const XMLENTITY* x) {
+  warn(" *** WARNING: Unknown tag (%s) ignored\n", x->name != nullptr ? x->name : "(null)");
+}
+
+// An empty-element tag has no text: it reads as empty text.
+static const char* text_of(const XMLENTITY* x) {
+  return x->s != nullptr ? x->s : "";
+}
+
+// Keyword values; any other text leaves the field as it was.
+static void read_yes_no(const XMLENTITY* x, int* field) {
+  const char* t = text_of(x);
+  if (std::strcmp(t, "YES") == 0 || std::strcmp(t, "yes") == 0 || std::strcmp(t, "1") == 0) {
+    *field = 1;
+  } else if (std::strcmp(t, "NO") == 0 || std::strcmp(t, "no") == 0 ||
+             std::strcmp(t, "0") == 0) {
+    *field = 0;
+  }
+}
+
+static void read_print_flag(const XMLENTITY* x, int* field) {
+  const char* t = text_of(x);
+  if (std::strcmp(t, "VAL") == 0 || std::strcmp(t, "val") == 0) {
+    *field = 0;
+  } else if (std::strcmp(t, "SER") == 0 || std::strcmp(t, "ser") == 0) {
+    *field = 1;
+  } else if (std::strcmp(t, "NAME") == 0 || std::strcmp(t, "name") == 0) {
+    *field = 2;
+  }
+}
+
+// A probability is legal only when 0 <= p <= 1; written this way, NaN is refused too.
+static bool legal_probability(double p) {
+  return p >= 0.0 && p <= 1.0;
+}
+
+static void read_steadystate(PRAVLIN* pv, const XMLENTITY* steadystate) {
+  for (const XMLENTITY* x = steadystate->child; x != nullptr; x = x->next) {
+    if (is_named(x, "calc")) {
+      read_yes_no(x, &pv->calc_flag);
+    } else if (first8(x, "max_iteration")) {
+      pv->max_iteration = xml_atoi(text_of(x));
+    } else if (first8(x, "max_error")) {
+      pv->max_error = xml_atof(text_of(x));
+    } else {
+      unknown_tag(x);
+    }
+  }
+}
+
+static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
+  for (const XMLENTITY* x = root->child; x != nullptr; x = x->next) {
+    if (x->type != XML_ELEMENT) continue;
+    if (first8(x, "nbr_states")) {
+      pv->nbr_states = xml_atoi(text_of(x));
+    } else if (first8(x, "init_year")) {
+      pv->init_year = xml_atoi(text_of(x));
+    } else if (first8(x, "nbr_years")) {
+      pv->nbr_years = xml_atoi(text_of(x));
+    } else if (first8(x, "nbr_chains")) {
+      pv->nbr_chains = xml_atoi(text_of(x));
+    } else if (first8(x, "print_flag")) {
+      read_print_flag(x, &pv->print_flag);
+    } else if (first8(x, "print_header")) {
+      read_yes_no(x, &pv->print_header);
+    } else if (is_named(x, "debug")) {
+      pv->debug = xml_atoi(text_of(x));
+    } else if (is_named(x, "filename")) {
+      // Kept by reference; an empty-element tag forgets an earlier name.
+      pv->outfilename = x->s;
+    } else if (first8(x, "steadystate")) {
+      read_steadystate(pv, x);
+    } else if (is_named(x, "state") || is_named(x, "transition")) {
+      // read in the second pass, once every setting is known
+    } else {
+      unknown_tag(x);
+    }
+  }
+}
+
+static void apply_defaults(PRAVLIN* pv) {
+  if (pv->nbr_years <= 1) pv->nbr_years = 50;
+  if (pv->nbr_chains < 1) pv->nbr_chains = 10;
+  if (pv->max_iteration < 1) pv->max_iteration = 100;
+  if (pv->max_error <= 0.0) pv->max_error = 1e-6;
+}
+
+static void open_report(PRAVLIN* pv) {
+  if (pv->outfilename == nullptr) return;
+  pv->out = std::fopen(pv->outfilename, "w");
+  if (pv->out == nullptr) {
+    warn("*** ERROR: Unable to open file (%s) for writing, using stdout\n", pv->outfilename);
+    pv->out = stdout;
+  }
+}
+
+static void allocate_tables(PRAVLIN* pv) {
+  static const char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
+  // Counts go to size_t before the +1, so that INT_MAX states cannot overflow the count.
+  const std::size_t states = static_cast<std::size_t>(pv->nbr_states) + 1;
+  const std::size_t chains = static_cast<std::size_t>(pv->nbr_chains) + 1;
+  pv->state_name = static_cast<char**>(alloc_table(states, sizeof(char*), kOom1));
+  pv->val = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
+  pv->initial_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
+  pv->transition_probability = static_cast<double**>(alloc_table(states, sizeof(double*), kOom1));
+  pv->pravlin = static_cast<int**>(alloc_table(chains, sizeof(int*), kOom1));
+  pv->steady_state_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
+  alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
+             " *** ERROR: out of memory 2 in read_xml_file()\n");
+  alloc_rows(pv->pravlin, pv->nbr_chains, pv->nbr_years,
+             " *** ERROR: out of memory 3 in read_xml_file()\n");
+}
+
+static void read_state(PRAVLIN* pv, const XMLENTITY* state) {
+  int ser = 0;
+  char* name = nullptr;
+  double initial_probability = 0.0;
+  double val = 0.0;
+  for (const XMLENTITY* x = state->child; x != nullptr; x = x->next) {
+    if (is_named(x, "ser")) {
+      ser = xml_atoi(text_of(x));
+    } else if (is_named(x, "name")) {
+      name = x->s;
+    } else if (first8(x, "initial_probability")) {
+      initial_probability = xml_atof(text_of(x));
+    } else if (first3(x, "value")) {
+      val = xml_atof(text_of(x));
+    } else {
+      unknown_tag(x);
+    }
+  }
+  const char* shown = name != nullptr ? name : "(null)";
+  if (ser < 1 || ser > pv->nbr_states) {
+    fail(" *** ERROR: For STATE (%s) SER (%d) is < 1 or > NBR_STATES (%d)\n", shown, ser,
+         pv->nbr_states);
+  }
+  if (!legal_probability(initial_probability)) {
+    fail(" *** ERROR: For STATE (%s) illegal INITIAL_PROBABILITY (%f)\n", shown,
+         initial_probability);
+  }
+  pv->state_name[ser] = name;
+  pv->val[ser] = val;
+  pv->initial_probability[ser] = initial_probability;
+}
+
+static void read_to(PRAVLIN* pv, int ser, const XMLENTITY* to) {
+  int ser_to = 0;
+  double probability = 0.0;
+  for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
+    if (is_named(x, "state")) {
+      ser_to = xml_atoi(text_of(x));
+    } else if (first8(x, "probability")) {
+      probability = xml_atof(text_of(x));
+    } else {
+      unknown_tag(x);
+    }
+  }
+  if (ser_to < 1 || ser_to > pv->nbr_states) {
+    fail(" *** ERROR: TRANSITION FROM (%d) TO (%d) is < 1 or > NBR_STATES (%d)\n", ser, ser_to,
+         pv->nbr_states);
+  }
+  if (!legal_probability(probability)) {
+    fail(" *** ERROR: For TRANSITION FROM (%d) TO (%d)  illegal PROBABILITY (%f)\n", ser, ser_to,
+         probability);
+  }
+  pv->transition_probability[ser][ser_to] = probability;
+}
+
+static void read_transition(PRAVLIN* pv, const XMLENTITY* transition) {
+  // The source may stand before, between or after the destinations, so it is found first.
+  int ser = 0;
+  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
+    if (is_named(x, "from")) {
+      ser = xml_atoi(text_of(x));
+    } else if (!is_named(x, "to")) {
+      unknown_tag(x);
+    }
+  }
+  if (ser < 1 || ser > pv->nbr_states) {
+    fail(" *** ERROR: TRANSITION FROM (%d) is < 1 or > NBR_STATES (%d)\n", ser, pv->nbr_states);
+  }
+  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
+    if (is_named(x, "to")) read_to(pv, ser, x);
+  }
+}
+
+void read_xml_file(PRAVLIN* pv) {
+  if (pv->in == nullptr) fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
+  int errflag = 0;
+  XMLENTITY* tree = readfile_XMLENTITY(pv->in, &errflag);
+  if (pv->in != stdin) std::fclose(pv->in);
+  pv->in = nullptr;
+  if (errflag != 0 || tree == nullptr) {
+    fail(" *** ERROR: (%d) Error encountered in reading XML file\n", errflag);
+  }
+  name2lower_XMLENTITY(tree, 1);
+  pv->xml = tree;
+  if (!is_named(tree, "pravlin")) {
+    fail(" *** ERROR:  (%s) Not a pravlin XML file\n", tree->name != nullptr ? tree->name : "(null)");
+  }
+
+  read_settings(pv, tree);
+  if (pv->nbr_states <= 1) {
+    fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", pv->nbr_states);
+  }
+  apply_defaults(pv);
+  open_report(pv);
+  allocate_tables(pv);
+
+  for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
+    if (x->type != XML_ELEMENT) continue;
+    if (is_named(x, "state")) {
+      read_state(pv, x);
+    } else if (is_named(x, "transition")) {
+      read_transition(pv, x);
+    }
+  }
+}

@@ -1,0 +1,62 @@
+// main.cc - the driver: command line, the stages of a run in their fixed order, exit status.
+// Part of pravlin; see README.md.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "pravlin.h"
+
+// A closed standard output or error would hand its descriptor to the next file opened, and the
+// report file would then receive the progress marks, or messages. Each closed one is held by
+// /dev/null opened for reading only, so writes to it still fail as they would on a closed one.
+static void hold_closed_standard_streams() {
+  for (int fd = 0; fd <= 2; fd++) {
+    if (fcntl(fd, F_GETFD) == -1) {
+      int held = open("/dev/null", O_RDONLY);
+      if (held != fd && held >= 0) close(held);
+    }
+  }
+}
+
+static void progress_mark(const PRAVLIN* pv, const char* mark) {
+  if (!pv->debug) return;
+  std::printf("%s", mark);
+  std::fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  hold_closed_standard_streams();
+
+  if (argc < 2) fail(" *** ERROR: input xml filename not specified\n");
+  pv.xmlfilename = argv[1];
+  pv.in = std::fopen(pv.xmlfilename, "r");
+  // A directory opens for reading but reads nothing; it is as unreadable as a missing file.
+  struct stat st;
+  if (pv.in != nullptr && fstat(fileno(pv.in), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(pv.in);
+    pv.in = nullptr;
+  }
+  if (pv.in == nullptr) fail(" *** ERROR: Unable to open file (%s)\n", pv.xmlfilename);
+
+  read_xml_file(&pv);
+  progress_mark(&pv, "\n*");
+  error_check_pravlin(&pv);
+  for (int i = 1; i <= pv.nbr_chains; i++) create_pravlin(i, &pv);
+  progress_mark(&pv, "*");
+  if (pv.calc_flag) {
+    pv.actual_iteration =
+        calc_steady_state(pv.transition_probability, pv.steady_state_probability, pv.nbr_states,
+                          pv.max_iteration, pv.max_error, &pv.actual_error, pv.debug);
+  }
+  progress_mark(&pv, "*");
+  if (pv.print_header) printheader(pv.out, &pv);
+  progress_mark(&pv, "*");
+  printpravlin(pv.out, &pv);
+  progress_mark(&pv, "*");
+  finish_report(&pv);
+  return 0;
+}

@@ -1,0 +1,179 @@
+// steady_state_test.cc - the matrix product and the squaring solver.
+// Part of pravlin; see README.md.
+#include "pravlin.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+// A 1-based matrix with its own storage.
+struct Matrix {
+  int rows, cols;
+  std::vector<double> data;
+  std::vector<double*> ptr;
+  Matrix(int r, int c) : rows(r), cols(c), data((r + 1) * (c + 1), 0.0), ptr(r + 1) {
+    for (int i = 0; i <= r; i++) ptr[i] = data.data() + i * (c + 1);
+  }
+  double** p() {
+    return ptr.data();
+  }
+};
+
+static Matrix random_matrix(int r, int c, std::mt19937_64& rng) {
+  Matrix m(r, c);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 1; i <= r; i++) {
+    for (int j = 1; j <= c; j++) m.ptr[i][j] = u(rng);
+  }
+  return m;
+}
+
+// The product as the solver is defined: each entry summed over i in increasing order, a
+// multiply and then an add.
+static Matrix literal_product(const Matrix& a, const Matrix& b) {
+  Matrix t(a.rows, b.cols);
+  for (int j = 1; j <= a.rows; j++) {
+    for (int k = 1; k <= b.cols; k++) {
+      double s = 0.0;
+      for (int i = 1; i <= a.cols; i++) s = a.ptr[j][i] * b.ptr[i][k] + s;
+      t.ptr[j][k] = s;
+    }
+  }
+  return t;
+}
+
+static void expect_bits_equal(const Matrix& got, const Matrix& want) {
+  for (int j = 1; j <= want.rows; j++) {
+    for (int k = 1; k <= want.cols; k++) {
+      ASSERT_EQ(std::memcmp(&got.ptr[j][k], &want.ptr[j][k], sizeof(double)), 0)
+          << "entry " << j << "," << k << ": " << got.ptr[j][k] << " vs " << want.ptr[j][k];
+    }
+  }
+}
+
+TEST(MultiplyArrayByArray, MatchesTheLiteralSumBitForBit) {
+  std::mt19937_64 rng(7);
+  const int shapes[][3] = {{1, 1, 1}, {2, 3, 4}, {5, 1, 7}, {17, 33, 9}, {64, 64, 64}};
+  for (const auto& s : shapes) {
+    SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " times " << s[1] << "x" << s[2]);
+    Matrix a = random_matrix(s[0], s[1], rng);
+    Matrix b = random_matrix(s[1], s[2], rng);
+    Matrix a0 = a, b0 = b;
+    Matrix y(s[0], s[2]);
+    multiply_array_by_array(y.p(), a.p(), b.p(), s[0], s[1], s[2]);
+    expect_bits_equal(y, literal_product(a0, b0));
+    expect_bits_equal(a, a0);
+    expect_bits_equal(b, b0);
+  }
+}
+
+TEST(MultiplyArrayByArray, SquaringInPlaceGivesTheTrueSquare) {
+  std::mt19937_64 rng(11);
+  for (int n : {1, 2, 3, 10, 31}) {
+    SCOPED_TRACE(n);
+    Matrix a = random_matrix(n, n, rng);
+    Matrix want = literal_product(a, a);
+    multiply_array_by_array(a.p(), a.p(), a.p(), n, n, n);
+    expect_bits_equal(a, want);
+  }
+}
+
+TEST(MultiplyArrayByArrayDeathTest, RefusesNullMatricesAndEmptyDimensions) {
+  Matrix a(2, 2);
+  EXPECT_EXIT(multiply_array_by_array(nullptr, a.p(), a.p(), 2, 2, 2), testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR: NULL Pointer in multiply_array_by_array()\n"));
+  EXPECT_EXIT(multiply_array_by_array(a.p(), a.p(), a.p(), 2, 0, 2), testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR: Illegal array dimension in mulitply_array_by_array()\n"));
+}
+
+TEST(CalcSteadyState, EqualRowsPassOnTheFirstSquaring) {
+  Matrix a(2, 2);
+  a.ptr[1][1] = a.ptr[1][2] = a.ptr[2][1] = a.ptr[2][2] = 0.5;
+  std::vector<double> b(3, -1.0);
+  double error = -1.0;
+  EXPECT_EQ(calc_steady_state(a.p(), b.data(), 2, 100, 1e-6, &error, 0), 0);
+  EXPECT_EQ(error, 0.0);
+  EXPECT_EQ(b[1], 0.5);
+  EXPECT_EQ(b[2], 0.5);
+  EXPECT_EQ(a.ptr[1][1], 0.5) << "the transition matrix is left unchanged";
+}
+
+TEST(CalcSteadyState, AlwaysSwapRunsToTheLimit) {
+  Matrix a(2, 2);
+  a.ptr[1][2] = a.ptr[2][1] = 1.0;
+  std::vector<double> b(3);
+  double error = 0.0;
+  EXPECT_EQ(calc_steady_state(a.p(), b.data(), 2, 0, 0.0, &error, 0), 100);
+  EXPECT_EQ(error, 1.0);
+  EXPECT_EQ(b[1], 1.0);
+  EXPECT_EQ(b[2], 0.0);
+  EXPECT_EQ(calc_steady_state(a.p(), b.data(), 2, 7, 1.0, &error, 0), 7);
+}
+
+TEST(CalcSteadyState, LimitOfOneIsHonoured) {
+  Matrix a(2, 2);
+  a.ptr[1][2] = a.ptr[2][1] = 1.0;
+  std::vector<double> b(3);
+  EXPECT_EQ(calc_steady_state(a.p(), b.data(), 2, 1, 1e-6, nullptr, 0), 1);
+}
+
+TEST(CalcSteadyState, IdentityNeverConverges) {
+  Matrix a(3, 3);
+  for (int i = 1; i <= 3; i++) a.ptr[i][i] = 1.0;
+  std::vector<double> b(4);
+  double error = 0.0;
+  EXPECT_EQ(calc_steady_state(a.p(), b.data(), 3, 100, 1e-6, &error, 0), 100);
+  EXPECT_NEAR(error, std::sqrt(2.0), 1e-12);
+  EXPECT_EQ(b[1], 1.0);
+  EXPECT_EQ(b[2], 0.0);
+  EXPECT_EQ(b[3], 0.0);
+}
+
+TEST(CalcSteadyState, OneStateGivesTheSquareOfItsEntry) {
+  Matrix a(1, 1);
+  a.ptr[1][1] = 0.3;
+  std::vector<double> b(2);
+  EXPECT_EQ(calc_steady_state(a.p(), b.data(), 1, 100, 1e-6, nullptr, 0), 0);
+  EXPECT_EQ(b[1], 0.3 * 0.3);
+}
+
+TEST(CalcSteadyState, TwoStateChainConvergesToItsStationaryDistribution) {
+  Matrix a(2, 2);
+  a.ptr[1][1] = 0.7;
+  a.ptr[1][2] = 0.3;
+  a.ptr[2][1] = 0.4;
+  a.ptr[2][2] = 0.6;
+  std::vector<double> b(3);
+  double error = 1.0;
+  int i = calc_steady_state(a.p(), b.data(), 2, 100, 1e-12, &error, 0);
+  EXPECT_LT(i, 100);
+  EXPECT_LT(error, 1e-12);
+  EXPECT_NEAR(b[1], 4.0 / 7.0, 1e-12);
+  EXPECT_NEAR(b[2], 3.0 / 7.0, 1e-12);
+}
+
+TEST(CalcSteadyState, DebugTracesEachPowerByColumnsThenADollar) {
+  Matrix a(2, 2);
+  a.ptr[1][1] = 0.9;
+  a.ptr[1][2] = 0.1;
+  a.ptr[2][1] = a.ptr[2][2] = 0.5;
+  std::vector<double> b(3);
+  testing::internal::CaptureStderr();
+  calc_steady_state(a.p(), b.data(), 2, 1, 1e-6, nullptr, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "0.860000 0.700000 \n0.140000 0.300000 \ni = 0  cerror = 0.025600\n$");
+}
+
+TEST(CalcSteadyStateDeathTest, RefusesNullMatrixOrNoStates) {
+  Matrix a(2, 2);
+  std::vector<double> b(3);
+  EXPECT_EXIT(calc_steady_state(nullptr, b.data(), 2, 100, 1e-6, nullptr, 0),
+              testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR : NULL Pointer or n < 1 in calc_steady_state()\n"));
+  EXPECT_EXIT(calc_steady_state(a.p(), b.data(), 0, 100, 1e-6, nullptr, 0),
+              testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR : NULL Pointer or n < 1 in calc_steady_state()\n"));
+}

@@ -2,7 +2,7 @@
 #
 # A case is a folder under tests/cases/ holding config.xml (and any other input files), and:
 #   cmd              optional: a shell command line to run instead of "$PRAVLIN" config.xml;
-#                    it sees PRAVLIN and XMLDUMP in its environment
+#                    it sees PRAVLIN, XMLDUMP and ANALYZE (pravlin-analyze) in its environment
 #   expected.status  the exit status
 #   expected.out     standard output (missing: empty)
 #   expected.err     standard error (missing: empty)
@@ -29,7 +29,7 @@ if(EXISTS "${CASE_DIR}/cmd")
 endif()
 
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env PRAVLIN=${PRAVLIN} XMLDUMP=${XMLDUMP} LC_ALL=C
+  COMMAND ${CMAKE_COMMAND} -E env PRAVLIN=${PRAVLIN} XMLDUMP=${XMLDUMP} ANALYZE=${ANALYZE} LC_ALL=C
           sh -c "${command} >.stdout 2>.stderr </dev/null"
   WORKING_DIRECTORY "${WORK_DIR}"
   RESULT_VARIABLE status)

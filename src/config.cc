@@ -234,6 +234,10 @@ static void read_transition(PRAVLIN* pv, const XMLENTITY* transition) {
 }
 
 void read_xml_file(PRAVLIN* pv) {
+  read_configuration(pv, 1);
+}
+
+void read_configuration(PRAVLIN* pv, int open_report_file) {
   if (pv->in == nullptr) fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
   int errflag = 0;
   XMLENTITY* tree = readfile_XMLENTITY(pv->in, &errflag);
@@ -253,7 +257,7 @@ void read_xml_file(PRAVLIN* pv) {
     fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", pv->nbr_states);
   }
   apply_defaults(pv);
-  open_report(pv);
+  if (open_report_file) open_report(pv);
   allocate_tables(pv);
 
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {

@@ -65,6 +65,9 @@ void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
 /// Reads the configuration from pv->in (and closes it) into the record: settings, defaults,
 /// report stream, every array, the states and the transition matrix. Does not return on error.
 void read_xml_file(PRAVLIN* pv);
+/// read_xml_file, with the report file opened only when open_report_file is not 0: a program
+/// that reads a configuration without writing its report leaves no file behind.
+void read_configuration(PRAVLIN* pv, int open_report_file);
 
 /// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
 /// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.

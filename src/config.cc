@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 int xml_atoi(const char* s) {
   if (s == nullptr) return 0;
@@ -143,7 +144,9 @@ static void open_report(PRAVLIN* pv) {
   }
 }
 
-static void allocate_tables(PRAVLIN* pv) {
+// Without dense tables (a sparse reader), the transition rows and the chains table are left
+// null: a reader of structure alone must not pay for N x N doubles.
+static void allocate_tables(PRAVLIN* pv, int dense) {
   static const char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
   // Counts go to size_t before the +1, so that INT_MAX states cannot overflow the count.
   const std::size_t states = static_cast<std::size_t>(pv->nbr_states) + 1;
@@ -154,6 +157,7 @@ static void allocate_tables(PRAVLIN* pv) {
   pv->transition_probability = static_cast<double**>(alloc_table(states, sizeof(double*), kOom1));
   pv->pravlin = static_cast<int**>(alloc_table(chains, sizeof(int*), kOom1));
   pv->steady_state_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
+  if (!dense) return;
   alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
              " *** ERROR: out of memory 2 in read_xml_file()\n");
   alloc_rows(pv->pravlin, pv->nbr_chains, pv->nbr_years,
@@ -192,7 +196,9 @@ static void read_state(PRAVLIN* pv, const XMLENTITY* state) {
   pv->initial_probability[ser] = initial_probability;
 }
 
-static void read_to(PRAVLIN* pv, int ser, const XMLENTITY* to) {
+// With a list, transitions are collected there instead of into the dense matrix.
+static void read_to(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list, int ser,
+                    const XMLENTITY* to) {
   int ser_to = 0;
   double probability = 0.0;
   for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
@@ -212,10 +218,19 @@ static void read_to(PRAVLIN* pv, int ser, const XMLENTITY* to) {
     fail(" *** ERROR: For TRANSITION FROM (%d) TO (%d)  illegal PROBABILITY (%f)\n", ser, ser_to,
          probability);
   }
-  pv->transition_probability[ser][ser_to] = probability;
+  if (list == nullptr) {
+    pv->transition_probability[ser][ser_to] = probability;
+    return;
+  }
+  try {
+    list->push_back(TRANSITION_ENTRY{ser, ser_to, probability});
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
+  }
 }
 
-static void read_transition(PRAVLIN* pv, const XMLENTITY* transition) {
+static void read_transition(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list,
+                            const XMLENTITY* transition) {
   // The source may stand before, between or after the destinations, so it is found first.
   int ser = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
@@ -229,7 +244,7 @@ static void read_transition(PRAVLIN* pv, const XMLENTITY* transition) {
     fail(" *** ERROR: TRANSITION FROM (%d) is < 1 or > NBR_STATES (%d)\n", ser, pv->nbr_states);
   }
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (is_named(x, "to")) read_to(pv, ser, x);
+    if (is_named(x, "to")) read_to(pv, list, ser, x);
   }
 }
 
@@ -237,7 +252,8 @@ void read_xml_file(PRAVLIN* pv) {
   read_configuration(pv, 1);
 }
 
-void read_configuration(PRAVLIN* pv, int open_report_file) {
+static void read_document(PRAVLIN* pv, int open_report_file,
+                          std::vector<TRANSITION_ENTRY>* list) {
   if (pv->in == nullptr) fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
   int errflag = 0;
   XMLENTITY* tree = readfile_XMLENTITY(pv->in, &errflag);
@@ -258,14 +274,23 @@ void read_configuration(PRAVLIN* pv, int open_report_file) {
   }
   apply_defaults(pv);
   if (open_report_file) open_report(pv);
-  allocate_tables(pv);
+  allocate_tables(pv, list == nullptr);
 
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT) continue;
     if (is_named(x, "state")) {
       read_state(pv, x);
     } else if (is_named(x, "transition")) {
-      read_transition(pv, x);
+      read_transition(pv, list, x);
     }
   }
+}
+
+void read_configuration(PRAVLIN* pv, int open_report_file) {
+  read_document(pv, open_report_file, nullptr);
+}
+
+void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
+  transitions->clear();
+  read_document(pv, 0, transitions);
 }

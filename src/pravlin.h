@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "fail.h"
 #include "xml.h"
@@ -43,6 +44,14 @@ struct pravlin {
 };
 typedef struct pravlin PRAVLIN;
 
+/// One transition as the configuration gives it, for readers that keep no dense matrix.
+struct transition_entry {
+  int from;            // 1..nbr_states
+  int to;              // 1..nbr_states
+  double probability;  // 0..1 as read; after error_check_transitions, > 0 and normalised
+};
+typedef struct transition_entry TRANSITION_ENTRY;
+
 // pravlin.cc
 
 /// Sets the initial values (calc_flag 1, everything else 0 or null) and returns pv. A null pv
@@ -68,6 +77,11 @@ void read_xml_file(PRAVLIN* pv);
 /// read_xml_file, with the report file opened only when open_report_file is not 0: a program
 /// that reads a configuration without writing its report leaves no file behind.
 void read_configuration(PRAVLIN* pv, int open_report_file);
+/// read_configuration without a report file, a chains table or a dense matrix: the transitions
+/// are appended to the list in document order, later ones for a pair not yet overriding
+/// earlier ones. Same messages and statuses as read_xml_file, except that no size of the
+/// matrix is refused. transition_probability's rows and the chains table stay null.
+void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
 
 /// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
 /// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.
@@ -80,6 +94,11 @@ double xml_atof(const char* s);
 /// Warns about unnamed states, refuses zero totals, and rescales the initial probabilities and
 /// each transition row to total 1. Does not return on error.
 void error_check_pravlin(PRAVLIN* pv);
+/// error_check_pravlin for a model read by read_configuration_sparse, with the same messages in
+/// the same order and bit-identical normalised probabilities. On return the list is sorted by
+/// (from, to) and holds one entry per pair (the last one the configuration gave), only
+/// positive ones, each row rescaled to total 1. Does not return on error.
+void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
 
 // simulate.cc
 
@@ -96,6 +115,11 @@ int calc_state(const double* probability_table, int n);
 /// Simulates chain n (1..nbr_chains): writes pravlin[n][0..nbr_years]. Does not return on
 /// failure.
 void create_pravlin(int n, PRAVLIN* pv);
+
+/// Simulates every chain: the same table, the same generator state afterwards and the same
+/// failure message as create_pravlin(1..nbr_chains) in order, drawn by table look-up on all
+/// cores. Does not return on failure.
+void create_all_pravlin(PRAVLIN* pv);
 
 // steady_state.cc
 

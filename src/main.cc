@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "pravlin.h"
 
@@ -26,7 +28,35 @@ static void progress_mark(const PRAVLIN* pv, const char* mark) {
   std::fflush(stdout);
 }
 
+static const char USAGE[] =
+    "Usage: pravlin CONFIG.xml\n"
+    "       pravlin --help | -h | --version\n"
+    "\n"
+    "Reads a discrete-time Markov chain from the XML file CONFIG.xml, simulates its chains,\n"
+    "solves for its steady state and writes a comma-separated report to the file the\n"
+    "configuration names, or to standard output. Messages go to standard error; the exit\n"
+    "status is 0 after a complete run and 1 after any error.\n"
+    "See pravlin(1) for the configuration format and the report.\n";
+
+// Only as the sole argument: "pravlin model.xml --help" is a run on model.xml, as before.
+static void answer_option(int argc, char** argv) {
+  if (argc != 2) return;
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(USAGE, stdout);
+  } else if (std::strcmp(argv[1], "--version") == 0) {
+    std::fputs("pravlin 1.0\n", stdout);
+  } else {
+    return;
+  }
+  // An answer that could not be written is a failure, as an unwritten report is.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+  }
+  std::exit(0);
+}
+
 int main(int argc, char** argv) {
+  answer_option(argc, argv);
   PRAVLIN pv;
   init_pravlin(&pv);
   hold_closed_standard_streams();
@@ -45,7 +75,7 @@ int main(int argc, char** argv) {
   read_xml_file(&pv);
   progress_mark(&pv, "\n*");
   error_check_pravlin(&pv);
-  for (int i = 1; i <= pv.nbr_chains; i++) create_pravlin(i, &pv);
+  create_all_pravlin(&pv);
   progress_mark(&pv, "*");
   if (pv.calc_flag) {
     pv.actual_iteration =

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   read_xml_file(&pv);
   progress_mark(&pv, "\n*");
   error_check_pravlin(&pv);
-  create_all_pravlin(&pv);
+  for (int i = 1; i <= pv.nbr_chains; i++) create_pravlin(i, &pv);
   progress_mark(&pv, "*");
   if (pv.calc_flag) {
     pv.actual_iteration =

@@ -1,0 +1,100 @@
+// analyze.h - the structure of a chain (classes, periods, stationary distributions, absorption,
+// n-step distributions) for pravlin-analyze.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_ANALYZE_H
+#define PRAVLIN_ANALYZE_H
+
+#include <cstddef>
+#include <cstdio>
+#include <vector>
+
+#include "pravlin.h"
+
+/// A transition matrix by rows, positive entries only. States are 1..n; the entries of row i
+/// are row_start[i] .. row_start[i + 1] - 1 of to[] and p[], in increasing order of to.
+struct sparse_chain {
+  int n;                               // number of states
+  std::vector<std::size_t> row_start;  // [n + 2]; slots 0 and 1 are 0
+  std::vector<int> to;                 // destination of each entry, 1..n
+  std::vector<double> p;               // its probability, > 0
+};
+typedef struct sparse_chain SPARSE_CHAIN;
+
+/// The chain of n states from a list as error_check_transitions leaves it (sorted by from, to;
+/// one positive entry per pair).
+void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION_ENTRY>& list);
+/// The chain from a 1-based n x n matrix a[from][to]; zero entries are left out.
+void sparse_chain_from_matrix(SPARSE_CHAIN* c, double** a, int n);
+
+/// The communicating classes of a chain. Classes are numbered 1..nbr_classes in the order of
+/// their smallest state; the states of each are listed in increasing order.
+struct chain_classes {
+  int nbr_classes;
+  int nbr_closed;                  // classes that no transition leaves
+  std::vector<int> class_of;       // [n + 1] class of each state
+  std::vector<std::size_t> first;  // [nbr_classes + 2] class k is member[first[k] .. first[k+1]-1]
+  std::vector<int> member;         // [n] states, grouped by class
+  std::vector<int> closed;         // [nbr_classes + 1] 1: recurrent, 0: transient
+  std::vector<int> period;         // [nbr_classes + 1] gcd of cycle lengths; 0: no cycle at all
+};
+typedef struct chain_classes CHAIN_CLASSES;
+
+/// Tarjan's algorithm on the positive transitions, without recursion, then the period of each
+/// class from breadth-first levels. Time linear in states plus transitions.
+void find_classes(const SPARSE_CHAIN* c, CHAIN_CLASSES* cl);
+
+/// Number of states in class k.
+int class_size(const CHAIN_CLASSES* cl, int k);
+
+/// 1 when repeated squaring of the matrix can reach a power whose rows agree: exactly one
+/// closed class, of period 1. Otherwise 0.
+int squaring_can_converge(const CHAIN_CLASSES* cl);
+
+/// Grassmann-Taksar-Heyman: the stationary distribution x[1..m] of the irreducible m x m
+/// matrix held 1-based and row-major in a[(m + 1) * (m + 1)], which it overwrites. Uses no
+/// subtraction and no diagonal entry, so tiny probabilities keep their relative accuracy.
+void gth_stationary(double* a, int m, double* x);
+
+/// The stationary distribution of closed class k into pi[s] for its states s; other entries of
+/// pi[1..n] are left as they are. Fails when the class's dense matrix cannot fit in memory.
+void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi);
+
+/// Where the transient states end, from the fundamental matrix's systems (I - Q) x = b, solved
+/// by elimination without forming an inverse and without subtraction.
+struct absorption {
+  int nbr_transient;                // t
+  int nbr_closed;                   // k
+  std::vector<int> state;           // [t + 1] transient states, increasing
+  std::vector<int> closed_class;    // [k + 1] class number of each closed class, increasing
+  std::vector<double> steps;        // [t + 1] expected steps until a closed class is entered
+  std::vector<double> probability;  // [(t + 1) * (k + 1)]: [i * (k + 1) + j], transient i
+                                    // ends in closed class j
+};
+typedef struct absorption ABSORPTION;
+
+/// Fills ab for the chain's transient states. Fails when the dense system cannot fit in memory.
+void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab);
+
+/// Replaces x[1..n] by x P, steps times.
+void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps);
+
+/// 1 when a dense block of count doubles fits in the machine's physical memory.
+int dense_fits(std::size_t count);
+
+// analyze_report.cc
+
+/// How numbers are printed: "%.*f" with this many digits.
+struct analyze_options {
+  int precision;  // digits after the point, 6 by default
+  long steps;     // --steps N; -1 when not asked for
+};
+typedef struct analyze_options ANALYZE_OPTIONS;
+
+/// Writes the whole analysis of a checked model to out, section by section, flushing each so
+/// that what was computed stays visible when a later dense solve is refused. pv must have been
+/// read by read_configuration_sparse and checked by error_check_transitions. Does not return
+/// on failure.
+void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                    const ANALYZE_OPTIONS* opt);
+
+#endif

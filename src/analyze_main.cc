@@ -1,0 +1,103 @@
+// analyze_main.cc - pravlin-analyze's driver: command line, reading and checking the
+// configuration as pravlin does, then the analysis on standard output.
+// Part of pravlin; see README.md.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "analyze.h"
+
+static const char USAGE[] =
+    "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D]\n"
+    "       pravlin-analyze --help | -h\n"
+    "\n"
+    "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
+    "messages) and prints its structure: communicating classes, closed or transient, their\n"
+    "periods, the absorbing states; the stationary distribution of each closed class; whether\n"
+    "pravlin's squaring solver can converge, and how far its answer is from the exact one;\n"
+    "expected steps to absorption and absorption probabilities from the transient states.\n"
+    "\n"
+    "  --steps N       also print the distribution after N steps from the initial probabilities\n"
+    "  --precision D   print numbers with D digits after the point (default 6)\n"
+    "\n"
+    "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
+    "analysis and 1 after any error. See pravlin-analyze(1).\n";
+
+// A whole non-negative decimal number no greater than limit, or -1.
+static long parse_count(const char* text, long limit) {
+  if (text == nullptr || *text == '\0') return -1;
+  long v = 0;
+  for (const char* s = text; *s != '\0'; s++) {
+    if (*s < '0' || *s > '9') return -1;
+    v = v * 10 + (*s - '0');
+    if (v > limit) return -1;
+  }
+  return v;
+}
+
+// Fills opt and returns the configuration's name; does not return on a bad command line.
+static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* opt) {
+  const char* file = nullptr;
+  opt->precision = 6;
+  opt->steps = -1;
+  for (int i = 1; i < argc; i++) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+      std::fputs(USAGE, stdout);
+      if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+      }
+      std::exit(0);
+    } else if (std::strcmp(a, "--steps") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->steps = parse_count(v, 1000000000L);
+      if (opt->steps < 0) {
+        fail(" *** ERROR: --steps needs a number of steps from 0 to 1000000000, not (%s)\n", v);
+      }
+    } else if (std::strcmp(a, "--precision") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      long d = parse_count(v, 40);
+      if (d < 0) fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
+      opt->precision = static_cast<int>(d);
+    } else if (a[0] == '-' && a[1] != '\0') {
+      fail(" *** ERROR: unknown option (%s); see pravlin-analyze --help\n", a);
+    } else if (file != nullptr) {
+      fail(" *** ERROR: more than one configuration file (%s)\n", a);
+    } else {
+      file = a;
+    }
+  }
+  if (file == nullptr) fail(" *** ERROR: input xml filename not specified\n");
+  return file;
+}
+
+int main(int argc, char** argv) {
+  ANALYZE_OPTIONS opt;
+  const char* file = parse_command_line(argc, argv, &opt);
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.xmlfilename = const_cast<char*>(file);
+  pv.in = std::fopen(pv.xmlfilename, "r");
+  // A directory opens for reading but reads nothing; it is as unreadable as a missing file.
+  struct stat st;
+  if (pv.in != nullptr && fstat(fileno(pv.in), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(pv.in);
+    pv.in = nullptr;
+  }
+  if (pv.in == nullptr) fail(" *** ERROR: Unable to open file (%s)\n", pv.xmlfilename);
+
+  std::vector<TRANSITION_ENTRY> transitions;
+  read_configuration_sparse(&pv, &transitions);
+  error_check_transitions(&pv, &transitions);
+  SPARSE_CHAIN chain;
+  sparse_chain_from_list(&chain, pv.nbr_states, transitions);
+  transitions = std::vector<TRANSITION_ENTRY>();
+  print_analysis(stdout, &pv, &chain, &opt);
+  // A full disk or a closed stream would otherwise pass for a complete analysis.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+  }
+  return 0;
+}

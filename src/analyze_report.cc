@@ -1,0 +1,201 @@
+// analyze_report.cc - the text pravlin-analyze prints: structure, stationary distributions, the
+// squaring solver's verdict, absorption and n-step distributions (print_analysis).
+// Part of pravlin; see README.md.
+#include "analyze.h"
+
+#include <cmath>
+#include <exception>
+
+static void print_state(FILE* out, const PRAVLIN* pv, int s) {
+  if (pv->state_name[s] != nullptr) {
+    std::fprintf(out, "%d %s", s, pv->state_name[s]);
+  } else {
+    std::fprintf(out, "%d", s);
+  }
+}
+
+// One "  <state> <number>" line per state of states[0..count-1].
+static void print_vector(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
+                         const double* x, int precision) {
+  for (std::size_t i = 0; i < count; i++) {
+    std::fprintf(out, "  ");
+    print_state(out, pv, states[i]);
+    std::fprintf(out, " %.*f\n", precision, x[states[i]]);
+  }
+}
+
+static const char* yes_no(int flag) {
+  return flag ? "yes" : "no";
+}
+
+static void print_structure(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                            const CHAIN_CLASSES* cl) {
+  std::fprintf(out, "configuration: %s\n", pv->xmlfilename != nullptr ? pv->xmlfilename : "");
+  std::fprintf(out, "states: %d\n", c->n);
+  std::fprintf(out, "transitions: %zu with positive probability\n", c->to.size());
+  std::fprintf(out, "classes: %d, closed %d, transient %d\n", cl->nbr_classes, cl->nbr_closed,
+               cl->nbr_classes - cl->nbr_closed);
+  int absorbing = 0, aperiodic = 1;
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    const int size = class_size(cl, k);
+    std::fprintf(out, "class %d: %s, ", k, cl->closed[k] ? "closed" : "transient");
+    if (cl->period[k] == 0) {
+      std::fprintf(out, "no cycle");
+    } else {
+      std::fprintf(out, "period %d", cl->period[k]);
+    }
+    std::fprintf(out, ", %d state%s\n", size, size == 1 ? "" : "s");
+    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
+      std::fprintf(out, "  ");
+      print_state(out, pv, cl->member[i]);
+      std::fprintf(out, "\n");
+    }
+    if (cl->closed[k] && size == 1) absorbing++;
+    if (cl->closed[k] && cl->period[k] != 1) aperiodic = 0;
+  }
+  std::fprintf(out, "absorbing states: %d\n", absorbing);
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k] || class_size(cl, k) != 1) continue;
+    std::fprintf(out, "  ");
+    print_state(out, pv, cl->member[cl->first[k]]);
+    std::fprintf(out, "\n");
+  }
+  const int irreducible = cl->nbr_classes == 1;
+  std::fprintf(out, "irreducible: %s\n", yes_no(irreducible));
+  std::fprintf(out, "aperiodic: %s\n", yes_no(aperiodic));
+  std::fprintf(out, "regular: %s\n", yes_no(irreducible && aperiodic));
+}
+
+// Fills pi[1..n] with the chain's stationary distribution when it has exactly one closed class
+// (and returns 1); prints every closed class's distribution either way.
+static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                            const CHAIN_CLASSES* cl, int precision, std::vector<double>* pi) {
+  pi->assign(static_cast<std::size_t>(c->n) + 1, 0.0);
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k]) continue;
+    class_stationary(c, cl, k, pi->data());
+    std::fprintf(out, "\nstationary distribution of class %d%s:\n", k,
+                 cl->nbr_classes == 1 ? ", the whole chain" : "");
+    print_vector(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
+                 pi->data(), precision);
+    std::fflush(out);
+  }
+  if (cl->nbr_closed != 1) return 0;
+  if (cl->nbr_classes > 1) {
+    std::fprintf(out, "\nstationary distribution of the chain:\n");
+    std::vector<int> all(static_cast<std::size_t>(c->n));
+    for (int s = 1; s <= c->n; s++) all[s - 1] = s;
+    print_vector(out, pv, all.data(), all.size(), pi->data(), precision);
+  }
+  return 1;
+}
+
+// Runs calc_steady_state as pravlin does, on the same normalised matrix, and returns its
+// vector in b[1..n].
+static int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b,
+                      double* error) {
+  const std::size_t w = static_cast<std::size_t>(c->n) + 1;
+  // This copy, the solver's working power and its product's temporary.
+  if (w > SIZE_MAX / 3 / w || !dense_fits(3 * w * w)) {
+    fail(" *** ERROR: %d states are too many for the squaring solver in memory\n", c->n);
+  }
+  std::vector<double> block;
+  std::vector<double*> rows;
+  try {
+    block.assign(w * w, 0.0);
+    rows.assign(w, nullptr);
+    b->assign(w, 0.0);
+  } catch (const std::exception&) {
+    fail(" *** ERROR: %d states are too many for the squaring solver in memory\n", c->n);
+  }
+  for (std::size_t i = 0; i < w; i++) rows[i] = block.data() + i * w;
+  for (int u = 1; u <= c->n; u++) {
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      rows[u][c->to[e]] = c->p[e];
+    }
+  }
+  return calc_steady_state(rows.data(), b->data(), c->n, pv->max_iteration, pv->max_error, error,
+                           pv->debug);
+}
+
+static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                         const CHAIN_CLASSES* cl, int precision, const std::vector<double>* pi,
+                         int unique) {
+  std::fprintf(out, "\nsquaring solver: ");
+  if (squaring_can_converge(cl)) {
+    std::fprintf(out, "can converge (one closed class, aperiodic)\n");
+  } else if (cl->nbr_closed > 1) {
+    std::fprintf(out, "cannot converge (%d closed classes: the rows of the powers never agree)\n",
+                 cl->nbr_closed);
+  } else {
+    int k = 1;
+    while (!cl->closed[k]) k++;
+    std::fprintf(out, "cannot converge (class %d has period %d: the powers cycle)\n", k,
+                 cl->period[k]);
+  }
+  if (!pv->calc_flag) {
+    std::fprintf(out, "  not run: the configuration does not ask for the steady state\n");
+    return;
+  }
+  std::fflush(out);
+  std::vector<double> b;
+  double error = 0.0;
+  const int iterations = run_solver(pv, c, &b, &error);
+  std::fprintf(out, "  max_iteration %d, actual_iteration %d, actual_error %.*f\n",
+               pv->max_iteration, iterations, precision, error);
+  if (!unique) {
+    std::fprintf(out, "  no single stationary distribution to compare with\n");
+    return;
+  }
+  double largest = 0.0;
+  for (int s = 1; s <= c->n; s++) largest = std::fmax(largest, std::fabs(b[s] - (*pi)[s]));
+  std::fprintf(out, "  largest difference from the stationary distribution: %.*f\n", precision,
+               largest);
+}
+
+static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                             const CHAIN_CLASSES* cl, int precision) {
+  if (cl->nbr_closed == cl->nbr_classes) return;
+  std::fflush(out);
+  ABSORPTION ab;
+  solve_absorption(c, cl, &ab);
+  const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
+  std::fprintf(out,
+               "\nabsorption: expected steps until a closed class is entered, and the "
+               "probability of ending in each\n");
+  for (int i = 1; i <= ab.nbr_transient; i++) {
+    std::fprintf(out, "  ");
+    print_state(out, pv, ab.state[i]);
+    std::fprintf(out, ": steps %.*f", precision, ab.steps[i]);
+    for (std::size_t j = 1; j < nb; j++) {
+      std::fprintf(out, ", class %d %.*f", ab.closed_class[j], precision,
+                   ab.probability[i * nb + j]);
+    }
+    std::fprintf(out, "\n");
+  }
+}
+
+static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, long steps,
+                        int precision) {
+  std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
+  x[0] = 0.0;
+  step_distribution(c, &x, steps);
+  std::fprintf(out, "\ndistribution after %ld step%s:\n", steps, steps == 1 ? "" : "s");
+  std::vector<int> all(static_cast<std::size_t>(c->n));
+  for (int s = 1; s <= c->n; s++) all[s - 1] = s;
+  print_vector(out, pv, all.data(), all.size(), x.data(), precision);
+}
+
+void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                    const ANALYZE_OPTIONS* opt) {
+  CHAIN_CLASSES cl;
+  find_classes(c, &cl);
+  print_structure(out, pv, c, &cl);
+  std::fflush(out);
+  std::vector<double> pi;
+  const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi);
+  print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
+  print_absorption(out, pv, c, &cl, opt->precision);
+  if (opt->steps >= 0) print_steps(out, pv, c, opt->steps, opt->precision);
+  std::fflush(out);
+}

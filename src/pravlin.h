@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "fail.h"
@@ -59,15 +60,26 @@ typedef struct transition_entry TRANSITION_ENTRY;
 PRAVLIN* init_pravlin(PRAVLIN* pv);
 
 /// Zero-filled block of count elements of size bytes, for a table of the record that lives
-/// until the process ends. Fails with msg when the size overflows, the allocation fails, or the
-/// tables allocated so far would add up to more than the machine's physical memory (a huge
-/// zero-filled block may be granted and the process killed later when it is touched).
+/// until the process ends. Fails with msg when count is past INT_MAX (the table could not be
+/// walked with an int index), the size overflows, the allocation fails, or the tables allocated
+/// so far would add up to more than the machine's physical memory (a huge zero-filled block may
+/// be granted and the process killed later when it is touched).
 void* alloc_table(std::size_t count, std::size_t size, const char* msg);
 
 /// Points rows[0..nrows] into one zero-filled block of (nrows + 1) rows of ncols + 1
-/// elements (counts, without their slot 0). Fails with msg as alloc_table does.
+/// elements (counts, without their slot 0). Fails with msg as alloc_table does, and when
+/// nrows or ncols is INT_MAX.
 void alloc_rows(double** rows, int nrows, int ncols, const char* msg);
 void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
+
+/// Makes bytes, instead of the machine's physical memory, the most that the tables granted
+/// by alloc_table and alloc_rows may add up to; 0 restores physical memory. For the fuzz
+/// target, whose inputs must not ask for gigabytes, and for tests of the out-of-memory paths.
+void set_table_memory_limit(std::size_t bytes);
+/// Releases every table of pv that alloc_table and alloc_rows granted, and forgets all bytes
+/// granted so far: every granted table must belong to pv. Lets one process read configuration
+/// after configuration (the fuzz target). The document tree in pv->xml is left to the caller.
+void free_tables(PRAVLIN* pv);
 
 // config.cc
 
@@ -147,5 +159,10 @@ void printpravlin(FILE* out, const PRAVLIN* pv);
 /// Ends the report: closes a report file the run opened, or flushes standard output when the
 /// report went there, and fails when any write, the flush or the close failed.
 void finish_report(PRAVLIN* pv);
+
+/// Appends v as "%lld" writes it.
+void format_long(std::string& to, long long v);
+/// Appends v as "%f" writes it (six decimals, the same rounding, "-0.000000", "nan", "inf").
+void format_fixed6(std::string& to, double v);
 
 #endif

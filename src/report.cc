@@ -3,7 +3,11 @@
 // Part of pravlin; see README.md.
 #include "pravlin.h"
 
+#include <charconv>
 #include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // A state without a name prints as the C library prints a null string.
 static const char* name_or_null(const char* name) {
@@ -51,34 +55,108 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   for (int i = 1; i <= n; i++) std::fprintf(out, "%d , %f\n", i, pv->steady_state_probability[i]);
 }
 
+// The table is assembled in a large buffer and written in big blocks: a formatted print per
+// cell costs more than all the rest of a run. Every cell of a state is the same text, so each
+// state's cell is formatted once, with the same conversions as ", %f ", ", %d " and ", \"%s\" ".
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+
+struct Writer {
+  FILE* out;
+  std::vector<char> buf;
+
+  explicit Writer(FILE* f) : out(f) {
+    buf.reserve(kBlock + 64);
+  }
+  void flush() {
+    if (!buf.empty()) std::fwrite(buf.data(), 1, buf.size(), out);
+    buf.clear();
+  }
+  void put(std::string_view s) {
+    if (buf.size() + s.size() > kBlock) {
+      flush();
+      if (s.size() > kBlock) {
+        std::fwrite(s.data(), 1, s.size(), out);
+        return;
+      }
+    }
+    buf.insert(buf.end(), s.begin(), s.end());
+  }
+};
+
+}  // namespace
+
+void format_long(std::string& to, long long v) {
+  char digits[24];
+  auto r = std::to_chars(digits, digits + sizeof digits, v);
+  to.append(digits, r.ptr);
+}
+
+void format_fixed6(std::string& to, double v) {
+  // Wide enough for the 309 integer digits of the largest double, its sign and six decimals.
+  char digits[400];
+  auto r = std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed, 6);
+  to.append(digits, r.ptr);
+}
+
 void printpravlin(FILE* out, const PRAVLIN* pv) {
   if (pv == nullptr) return;
   if (out == nullptr) out = stdout;
-  std::fprintf(out, "time ");
-  for (int j = 1; j <= pv->nbr_chains; j++) std::fprintf(out, ", %d ", j);
-  std::fprintf(out, "\n");
+  Writer w(out);
+  std::string text = "time ";
+  for (int j = 1; j <= pv->nbr_chains; j++) {
+    text += ", ";
+    format_long(text, j);
+    text += ' ';
+  }
+  text += '\n';
+  w.put(text);
+  w.flush();
   std::fflush(out);
+
+  // cells[s] is the cell of state s, one after another in cell_text.
+  const int n = pv->nbr_states;
+  std::string cell_text;
+  std::vector<std::size_t> cell_start(static_cast<std::size_t>(n) + 2, 0);
+  for (int s = 1; s <= n; s++) {
+    cell_start[static_cast<std::size_t>(s)] = cell_text.size();
+    switch (pv->print_flag) {
+      case 0:
+        cell_text += ", ";
+        format_fixed6(cell_text, pv->val[s]);
+        cell_text += ' ';
+        break;
+      case 1:
+        cell_text += ", ";
+        format_long(cell_text, s);
+        cell_text += ' ';
+        break;
+      case 2:
+        cell_text += ", \"";
+        cell_text += name_or_null(pv->state_name[s]);
+        cell_text += "\" ";
+        break;
+      default:
+        break;
+    }
+  }
+  cell_start[static_cast<std::size_t>(n) + 1] = cell_text.size();
+  auto cell = [&](int s) {
+    std::size_t b = cell_start[static_cast<std::size_t>(s)];
+    return std::string_view(cell_text).substr(b, cell_start[static_cast<std::size_t>(s) + 1] - b);
+  };
+
   for (int i = 0; i <= pv->nbr_years; i++) {
     // In 64 bits: the labels go on past the int range rather than wrapping.
-    std::fprintf(out, " %lld ", static_cast<long long>(pv->init_year) + i);
-    for (int j = 1; j <= pv->nbr_chains; j++) {
-      int s = pv->pravlin[j][i];
-      switch (pv->print_flag) {
-        case 0:
-          std::fprintf(out, ", %f ", pv->val[s]);
-          break;
-        case 1:
-          std::fprintf(out, ", %d ", s);
-          break;
-        case 2:
-          std::fprintf(out, ", \"%s\" ", name_or_null(pv->state_name[s]));
-          break;
-        default:
-          break;
-      }
-    }
-    std::fprintf(out, "\n");
+    text = ' ';
+    format_long(text, static_cast<long long>(pv->init_year) + i);
+    text += ' ';
+    w.put(text);
+    for (int j = 1; j <= pv->nbr_chains; j++) w.put(cell(pv->pravlin[j][i]));
+    w.put("\n");
   }
+  w.flush();
 }
 
 void finish_report(PRAVLIN* pv) {

@@ -2,7 +2,11 @@
 // Part of pravlin; see README.md.
 #include "pravlin.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <thread>
+#include <vector>
 
 // The generator's state: x = 1 when the process starts, never seeded, so every run of a
 // configuration draws the same chains. Written only by pravlin_rand and pravlin_rand_reset.
@@ -58,4 +62,188 @@ void create_pravlin(int n, PRAVLIN* pv) {
     ser = calc_state(pv->transition_probability[ser], pv->nbr_states);
     chain[i] = ser;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// All chains at once: the same chains table and the same generator state afterwards as
+// create_pravlin(1), ..., create_pravlin(nbr_chains) in order, many times faster.
+//
+// A draw is one of 32768 values r / 32767.0, and the state it picks depends only on the row
+// and r. For a small model every row gets a table from r to the state, built by one merge of
+// the 32768 draws with the row's running sums (the same additions in the same order as
+// calc_state, so the same comparisons); a large model searches the running sums instead.
+// Chain c starts at generator value (c - 1) * (T + 1) of the run, which a linear congruential
+// generator reaches by jump-ahead, so chains can be drawn on several threads at once.
+
+namespace {
+
+constexpr int kDraws = 32768;
+// Largest model that gets a table per row: (N + 1) * 32768 two-byte entries, 32 MiB at most.
+constexpr int kTableMaxStates = 511;
+// Below this many draws the threads cost more than they save.
+constexpr std::uint64_t kParallelMinDraws = 1 << 18;
+
+struct Lcg {
+  std::uint32_t mul, add;  // x -> mul * x + add
+};
+
+// The generator advanced by k values, composed by repeated squaring of one step.
+Lcg lcg_jump(std::uint64_t k) {
+  Lcg acc{1u, 0u};
+  Lcg cur{214013u, 2531011u};
+  while (k != 0) {
+    if (k & 1) acc = Lcg{cur.mul * acc.mul, cur.mul * acc.add + cur.add};
+    cur = Lcg{cur.mul * cur.mul, cur.mul * cur.add + cur.add};
+    k >>= 1;
+  }
+  return acc;
+}
+
+// What calc_state would pick for each draw, for one probability row p[1..n].
+struct DrawRow {
+  const double* p;
+  std::vector<double> cum;    // cum[i]: running sum of p[1..i], formed as calc_state forms it
+  int first_positive;         // the state a draw of 0.0 picks; 0 when the row is all zero
+  int last_positive;          // the state a draw of 1.0 falls back to
+  std::vector<std::uint16_t> table;  // draw value -> state, 0 where calc_state would fail
+};
+
+struct Failure {
+  int chain;  // the lowest failing chain, or 0
+  int r;      // its generator value
+  int row;    // the row it drew from (0: initial probabilities)
+};
+
+}  // namespace
+
+static void build_draw_row(DrawRow& d, const double* p, int n, bool with_table) {
+  d.p = p;
+  d.cum.assign(static_cast<std::size_t>(n) + 1, 0.0);
+  double sum = 0.0;
+  d.first_positive = 0;
+  d.last_positive = 0;
+  for (int i = 1; i <= n; i++) {
+    sum += p[i];
+    d.cum[i] = sum;
+    if (p[i] > 0.0) {
+      if (d.first_positive == 0) d.first_positive = i;
+      d.last_positive = i;
+    }
+  }
+  if (!with_table) return;
+  d.table.assign(kDraws, 0);
+  int i = 1;
+  for (int r = 0; r < kDraws; r++) {
+    double random_val = r / 32767.0;
+    // The first state that can be drawn and whose running sum reaches the draw only moves
+    // forward as the draw grows.
+    while (i <= n && !(p[i] > 0.0 && d.cum[i] >= random_val)) i++;
+    if (i <= n) {
+      d.table[r] = static_cast<std::uint16_t>(i);
+    } else if (random_val == 1.0) {
+      d.table[r] = static_cast<std::uint16_t>(d.last_positive);
+    }
+  }
+}
+
+// The state for generator value r, or 0 where calc_state would report no state.
+static int search_draw_row(const DrawRow& d, int r) {
+  double random_val = r / 32767.0;
+  if (random_val <= 0.0) return d.first_positive;
+  // Running sums never fall, and a state of probability zero repeats the sum before it, so
+  // the first sum that reaches a positive draw belongs to a state that can be drawn.
+  auto it = std::lower_bound(d.cum.begin() + 1, d.cum.end(), random_val);
+  if (it != d.cum.end()) return static_cast<int>(it - d.cum.begin());
+  return random_val == 1.0 ? d.last_positive : 0;
+}
+
+// Rows fit for the fast path: every entry a finite probability, so running sums never fall.
+static bool rows_are_probabilities(const PRAVLIN* pv) {
+  const int n = pv->nbr_states;
+  auto ok = [n](const double* p) {
+    for (int i = 1; i <= n; i++) {
+      if (!(p[i] >= 0.0 && p[i] <= 1.0)) return false;
+    }
+    return true;
+  };
+  if (!ok(pv->initial_probability)) return false;
+  for (int s = 1; s <= n; s++) {
+    if (!ok(pv->transition_probability[s])) return false;
+  }
+  return true;
+}
+
+static void draw_chains(const PRAVLIN* pv, const std::vector<DrawRow>& rows, bool tables,
+                        int first_chain, int last_chain, std::uint32_t x, Failure* failure) {
+  const int years = pv->nbr_years;
+  for (int c = first_chain; c <= last_chain; c++) {
+    int* chain = pv->pravlin[c];
+    int row = 0;
+    for (int t = 0; t <= years; t++) {
+      x = x * 214013u + 2531011u;
+      int r = static_cast<int>((x >> 16) & 0x7FFFu);
+      const DrawRow& d = rows[static_cast<std::size_t>(row)];
+      int s = tables ? d.table[static_cast<std::size_t>(r)] : search_draw_row(d, r);
+      if (s == 0) {
+        *failure = Failure{c, r, row};
+        return;
+      }
+      chain[t] = s;
+      row = s;
+    }
+  }
+}
+
+void create_all_pravlin(PRAVLIN* pv) {
+  if (pv == nullptr) fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
+  const int k = pv->nbr_chains;
+  const int n = pv->nbr_states;
+  if (k < 1) return;
+  if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(pv)) {
+    // Rows the fast path cannot vouch for take the literal path, messages and all.
+    for (int c = 1; c <= k; c++) create_pravlin(c, pv);
+    return;
+  }
+  const bool tables = n <= kTableMaxStates;
+  std::vector<DrawRow> rows(static_cast<std::size_t>(n) + 1);
+  build_draw_row(rows[0], pv->initial_probability, n, tables);
+  for (int s = 1; s <= n; s++) {
+    build_draw_row(rows[static_cast<std::size_t>(s)], pv->transition_probability[s], n, tables);
+  }
+
+  const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
+  const std::uint64_t draws = per_chain * static_cast<std::uint64_t>(k);
+  const std::uint32_t start = rand_state;
+  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  if (draws < kParallelMinDraws) threads = 1;
+  threads = std::min<unsigned>(threads, static_cast<unsigned>(k));
+
+  std::vector<Failure> failures(threads, Failure{0, 0, 0});
+  std::vector<std::thread> workers;
+  int next_chain = 1;
+  for (unsigned w = 0; w < threads; w++) {
+    int count = k / static_cast<int>(threads) + (static_cast<int>(w) < k % static_cast<int>(threads));
+    int first = next_chain, last = next_chain + count - 1;
+    next_chain = last + 1;
+    Lcg jump = lcg_jump(static_cast<std::uint64_t>(first - 1) * per_chain);
+    std::uint32_t x = jump.mul * start + jump.add;
+    if (w + 1 == threads) {
+      draw_chains(pv, rows, tables, first, last, x, &failures[w]);
+    } else {
+      workers.emplace_back(draw_chains, pv, std::cref(rows), tables, first, last, x, &failures[w]);
+    }
+  }
+  for (std::thread& t : workers) t.join();
+
+  // The chains run one after another in a single thread, so the lowest failing chain is
+  // the one that would have ended the run.
+  for (const Failure& f : failures) {
+    if (f.chain == 0) continue;
+    const DrawRow& d = rows[static_cast<std::size_t>(f.row)];
+    fail(" *** ERROR: Did not find new state -- random_val = %f  prob_partial_sum = %f  i = %d "
+         "n = %d in calc_state()\n",
+         f.r / 32767.0, d.cum[static_cast<std::size_t>(n)], n + 1, n);
+  }
+  Lcg all = lcg_jump(draws);
+  rand_state = all.mul * start + all.add;
 }

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 
@@ -17,8 +18,10 @@ PRAVLIN* init_pravlin(PRAVLIN* pv) {
   return pv;
 }
 
-// Bytes of record tables granted so far. Written only by alloc_table.
+// Bytes of record tables granted so far, and the most they may add up to (0: the machine's
+// physical memory). Written only by alloc_table, free_tables and set_table_memory_limit.
 static std::size_t table_bytes = 0;
+static std::size_t table_limit = 0;
 
 static std::size_t physical_memory() {
   long pages = sysconf(_SC_PHYS_PAGES);
@@ -30,12 +33,17 @@ static std::size_t physical_memory() {
   return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
 }
 
-void* alloc_table(std::size_t count, std::size_t size, const char* msg) {
+void set_table_memory_limit(std::size_t bytes) {
+  table_limit = bytes;
+}
+
+static void* grant(std::size_t count, std::size_t size, const char* msg) {
   if (size != 0 && count > SIZE_MAX / size) fail("%s", msg);
   std::size_t bytes = count * size;
   // The kernel grants a huge zero-filled block without backing it and kills the process when
   // it is touched; a table set that cannot fit in memory is refused here instead.
-  static const std::size_t limit = physical_memory();
+  static const std::size_t physical = physical_memory();
+  const std::size_t limit = table_limit != 0 ? table_limit : physical;
   if (bytes > limit || table_bytes > limit - bytes) fail("%s", msg);
   void* p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
   if (p == nullptr) fail("%s", msg);
@@ -43,12 +51,22 @@ void* alloc_table(std::size_t count, std::size_t size, const char* msg) {
   return p;
 }
 
+void* alloc_table(std::size_t count, std::size_t size, const char* msg) {
+  // Every table is walked with an int index up to its count, count = entries - 1: a count of
+  // INT_MAX would overflow that index (UB, then writes far outside the table) on a machine
+  // with the memory to grant it, so such a table is one that cannot be allocated.
+  if (count > static_cast<std::size_t>(INT_MAX)) fail("%s", msg);
+  return grant(count, size, msg);
+}
+
 template <typename T>
 static void alloc_rows_of(T** rows, int nrows, int ncols, const char* msg) {
+  // Rows and columns are walked with int indices up to their counts, as alloc_table's tables are.
+  if (nrows < 0 || ncols < 0 || nrows == INT_MAX || ncols == INT_MAX) fail("%s", msg);
   std::size_t stride = static_cast<std::size_t>(ncols) + 1;
   std::size_t count = static_cast<std::size_t>(nrows) + 1;
   if (count > SIZE_MAX / stride) fail("%s", msg);
-  T* block = static_cast<T*>(alloc_table(count * stride, sizeof(T), msg));
+  T* block = static_cast<T*>(grant(count * stride, sizeof(T), msg));
   for (std::size_t r = 0; r < count; r++) rows[r] = block + r * stride;
 }
 
@@ -58,4 +76,24 @@ void alloc_rows(double** rows, int nrows, int ncols, const char* msg) {
 
 void alloc_rows(int** rows, int nrows, int ncols, const char* msg) {
   alloc_rows_of(rows, nrows, ncols, msg);
+}
+
+void free_tables(PRAVLIN* pv) {
+  // A matrix's row 0 is the start of its one block (alloc_rows); its row table may have been
+  // granted without the block when the block was refused.
+  if (pv->transition_probability != nullptr) std::free(pv->transition_probability[0]);
+  if (pv->pravlin != nullptr) std::free(pv->pravlin[0]);
+  std::free(pv->state_name);
+  std::free(pv->val);
+  std::free(pv->initial_probability);
+  std::free(pv->transition_probability);
+  std::free(pv->pravlin);
+  std::free(pv->steady_state_probability);
+  pv->state_name = nullptr;
+  pv->val = nullptr;
+  pv->initial_probability = nullptr;
+  pv->transition_probability = nullptr;
+  pv->pravlin = nullptr;
+  pv->steady_state_probability = nullptr;
+  table_bytes = 0;
 }

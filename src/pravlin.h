@@ -92,7 +92,7 @@ void read_configuration(PRAVLIN* pv, int open_report_file);
 /// read_configuration without a report file, a chains table or a dense matrix: the transitions
 /// are appended to the list in document order, later ones for a pair not yet overriding
 /// earlier ones. Same messages and statuses as read_xml_file, except that no size of the
-/// matrix is refused. transition_probability's rows and the chains table stay null.
+/// matrix is refused. The rows of transition_probability and of the chains table stay null.
 void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
 
 /// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but

@@ -1,0 +1,405 @@
+// analyze_test.cc - pravlin-analyze's algorithms on chains with answers in closed form, and the
+// sparse reading path against pravlin's own.
+// Part of pravlin; see README.md.
+#include "analyze.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+// A chain from rows written out in full: rows[i - 1][j - 1] is P(i -> j).
+static SPARSE_CHAIN chain_of(const std::vector<std::vector<double>>& rows) {
+  std::vector<TRANSITION_ENTRY> list;
+  const int n = static_cast<int>(rows.size());
+  for (int i = 1; i <= n; i++) {
+    for (int j = 1; j <= n; j++) {
+      if (rows[i - 1][j - 1] != 0.0) list.push_back(TRANSITION_ENTRY{i, j, rows[i - 1][j - 1]});
+    }
+  }
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  return c;
+}
+
+static CHAIN_CLASSES classes_of(const SPARSE_CHAIN& c) {
+  CHAIN_CLASSES cl;
+  find_classes(&c, &cl);
+  return cl;
+}
+
+static std::vector<int> members(const CHAIN_CLASSES& cl, int k) {
+  return std::vector<int>(cl.member.begin() + static_cast<long>(cl.first[k]),
+                          cl.member.begin() + static_cast<long>(cl.first[k + 1]));
+}
+
+// Stationary distribution of an irreducible chain through GTH.
+static std::vector<double> stationary_of(const std::vector<std::vector<double>>& rows) {
+  const int m = static_cast<int>(rows.size());
+  const std::size_t w = static_cast<std::size_t>(m) + 1;
+  std::vector<double> a(w * w, 0.0), x(w, 0.0);
+  for (int i = 1; i <= m; i++) {
+    for (int j = 1; j <= m; j++) a[i * w + j] = rows[i - 1][j - 1];
+  }
+  gth_stationary(a.data(), m, x.data());
+  return x;
+}
+
+// The chain 1 -> 2 -> ... -> n with n absorbing.
+static SPARSE_CHAIN line_into_absorbing(int n) {
+  std::vector<TRANSITION_ENTRY> list;
+  for (int i = 1; i < n; i++) list.push_back(TRANSITION_ENTRY{i, i + 1, 1.0});
+  list.push_back(TRANSITION_ENTRY{n, n, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  return c;
+}
+
+// ---------------------------------------------------------------- classes and periods
+
+TEST(ChainClasses, TwoStateChainIsOneClosedAperiodicClass) {
+  CHAIN_CLASSES cl = classes_of(chain_of({{0.7, 0.3}, {0.4, 0.6}}));
+  ASSERT_EQ(cl.nbr_classes, 1);
+  EXPECT_EQ(cl.closed[1], 1);
+  EXPECT_EQ(cl.period[1], 1);
+  EXPECT_EQ(squaring_can_converge(&cl), 1);
+}
+
+TEST(ChainClasses, AlwaysSwappingChainHasPeriodTwo) {
+  CHAIN_CLASSES cl = classes_of(chain_of({{0, 1}, {1, 0}}));
+  ASSERT_EQ(cl.nbr_classes, 1);
+  EXPECT_EQ(cl.period[1], 2);
+  EXPECT_EQ(squaring_can_converge(&cl), 0);
+}
+
+TEST(ChainClasses, PeriodIsTheGcdOfCycleLengths) {
+  // Cycles 1-2-3-4-1 (length 4) and 1-5-6-7-8-9-1 (length 6) through state 1: period 2.
+  std::vector<TRANSITION_ENTRY> list = {{1, 2, 0.5}, {2, 3, 1}, {3, 4, 1}, {4, 1, 1},
+                                        {1, 5, 0.5}, {5, 6, 1}, {6, 7, 1}, {7, 8, 1},
+                                        {8, 9, 1},   {9, 1, 1}};
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, 9, list);
+  CHAIN_CLASSES cl = classes_of(c);
+  ASSERT_EQ(cl.nbr_classes, 1);
+  EXPECT_EQ(cl.period[1], 2);
+  // A self-loop anywhere makes the class aperiodic.
+  list.push_back(TRANSITION_ENTRY{6, 6, 0.5});
+  sparse_chain_from_list(&c, 9, list);
+  EXPECT_EQ(classes_of(c).period[1], 1);
+}
+
+TEST(ChainClasses, IdentityMakesEveryStateAnAbsorbingClass) {
+  CHAIN_CLASSES cl = classes_of(chain_of({{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}));
+  ASSERT_EQ(cl.nbr_classes, 4);
+  EXPECT_EQ(cl.nbr_closed, 4);
+  for (int k = 1; k <= 4; k++) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(members(cl, k), std::vector<int>{k});
+    EXPECT_EQ(cl.period[k], 1);
+  }
+  EXPECT_EQ(squaring_can_converge(&cl), 0);
+}
+
+TEST(ChainClasses, AreNumberedByTheirSmallestStateAndListedInOrder) {
+  // 4 and 2 form a closed class; 3 and 1 a transient one leading into it; 5 absorbing from 1.
+  CHAIN_CLASSES cl = classes_of(chain_of({{0, 0, 0.5, 0, 0.5},
+                                          {0, 0, 0, 1, 0},
+                                          {0.5, 0, 0, 0.5, 0},
+                                          {0, 1, 0, 0, 0},
+                                          {0, 0, 0, 0, 1}}));
+  ASSERT_EQ(cl.nbr_classes, 3);
+  EXPECT_EQ(members(cl, 1), (std::vector<int>{1, 3}));
+  EXPECT_EQ(members(cl, 2), (std::vector<int>{2, 4}));
+  EXPECT_EQ(members(cl, 3), std::vector<int>{5});
+  EXPECT_EQ(cl.closed[1], 0);
+  EXPECT_EQ(cl.closed[2], 1);
+  EXPECT_EQ(cl.closed[3], 1);
+  EXPECT_EQ(cl.period[1], 2);
+  EXPECT_EQ(cl.period[2], 2);
+}
+
+TEST(ChainClasses, TransientStateWithoutACycleHasNoPeriod) {
+  CHAIN_CLASSES cl = classes_of(chain_of({{0, 1}, {0, 1}}));
+  ASSERT_EQ(cl.nbr_classes, 2);
+  EXPECT_EQ(cl.closed[1], 0);
+  EXPECT_EQ(cl.period[1], 0);
+  EXPECT_EQ(squaring_can_converge(&cl), 1);
+}
+
+TEST(ChainClasses, AMillionStatesInALineNeedNoDeepStack) {
+  const int n = 1000000;
+  CHAIN_CLASSES cl = classes_of(line_into_absorbing(n));
+  ASSERT_EQ(cl.nbr_classes, n);
+  EXPECT_EQ(cl.nbr_closed, 1);
+  EXPECT_EQ(cl.closed[n], 1);
+  EXPECT_EQ(members(cl, n), std::vector<int>{n});
+}
+
+// ---------------------------------------------------------------- stationary distributions
+
+TEST(GthStationary, TwoStateChainGivesBOverAPlusB) {
+  const double cases[][2] = {{0.3, 0.4}, {0.5, 0.5}, {1.0, 1.0}, {0.001, 0.999}, {1e-9, 3e-9}};
+  for (const auto& ab : cases) {
+    const double a = ab[0], b = ab[1];
+    SCOPED_TRACE(testing::Message() << "a " << a << " b " << b);
+    std::vector<double> x = stationary_of({{1 - a, a}, {b, 1 - b}});
+    EXPECT_DOUBLE_EQ(x[1], b / (a + b));
+    EXPECT_DOUBLE_EQ(x[2], a / (a + b));
+  }
+}
+
+TEST(GthStationary, TinyProbabilitiesKeepFullPrecision) {
+  // 1 - 2e-16 rounds to 1 - 2.2e-16: any method that uses the diagonal loses every digit.
+  std::vector<double> x = stationary_of({{1 - 2e-16, 2e-16}, {1e-16, 1 - 1e-16}});
+  EXPECT_DOUBLE_EQ(x[1], 1.0 / 3.0);
+  EXPECT_DOUBLE_EQ(x[2], 2.0 / 3.0);
+}
+
+TEST(GthStationary, ClassOfAReducibleChainIgnoresTheOtherStates) {
+  SPARSE_CHAIN c = chain_of({{0.5, 0.25, 0.25, 0}, {0, 0.7, 0, 0.3}, {0, 0, 1, 0}, {0, 0.4, 0, 0.6}});
+  CHAIN_CLASSES cl = classes_of(c);
+  ASSERT_EQ(members(cl, 2), (std::vector<int>{2, 4}));
+  std::vector<double> pi(5, -1.0);
+  class_stationary(&c, &cl, 2, pi.data());
+  EXPECT_DOUBLE_EQ(pi[2], 0.4 / 0.7);
+  EXPECT_DOUBLE_EQ(pi[4], 0.3 / 0.7);
+  EXPECT_EQ(pi[1], -1.0);
+  EXPECT_EQ(pi[3], -1.0);
+}
+
+// The squaring solver converges on positive matrices; GTH must agree with it there.
+TEST(GthStationary, RandomRegularChainsAgreeWithTheSquaringSolver) {
+  std::mt19937_64 rng(20250101);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int trial = 0; trial < 40; trial++) {
+    const int n = 2 + trial % 9;
+    SCOPED_TRACE(testing::Message() << "trial " << trial << " n " << n);
+    TestModel m(n, 1, 2);
+    for (int i = 1; i <= n; i++) {
+      double total = 0.0;
+      for (int j = 1; j <= n; j++) {
+        // Some zeros, but a self-loop and a cycle through all states keep the chain regular.
+        double p = u(rng) < 0.3 ? 0.0 : u(rng);
+        if (j == i || j == i % n + 1) p += 0.1;
+        m.pv.transition_probability[i][j] = p;
+        total += p;
+      }
+      for (int j = 1; j <= n; j++) m.pv.transition_probability[i][j] /= total;
+    }
+    SPARSE_CHAIN c;
+    sparse_chain_from_matrix(&c, m.pv.transition_probability, n);
+    CHAIN_CLASSES cl = classes_of(c);
+    ASSERT_EQ(cl.nbr_classes, 1);
+    ASSERT_EQ(squaring_can_converge(&cl), 1);
+    std::vector<double> pi(n + 1, 0.0), b(n + 1, 0.0);
+    class_stationary(&c, &cl, 1, pi.data());
+    double error = 1.0;
+    calc_steady_state(m.pv.transition_probability, b.data(), n, 100, 1e-12, &error, 0);
+    ASSERT_LT(error, 1e-12);
+    for (int s = 1; s <= n; s++) EXPECT_NEAR(pi[s], b[s], 1e-12) << "state " << s;
+  }
+}
+
+// ---------------------------------------------------------------- absorption
+
+// Gambler's ruin on 0..N (states 1..N+1): up with p, down with q = 1 - p, 0 and N absorbing.
+static SPARSE_CHAIN gamblers_ruin(int big_n, double p) {
+  std::vector<TRANSITION_ENTRY> list;
+  list.push_back(TRANSITION_ENTRY{1, 1, 1.0});
+  for (int i = 1; i < big_n; i++) {
+    list.push_back(TRANSITION_ENTRY{i + 1, i, 1 - p});
+    list.push_back(TRANSITION_ENTRY{i + 1, i + 2, p});
+  }
+  list.push_back(TRANSITION_ENTRY{big_n + 1, big_n + 1, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, big_n + 1, list);
+  return c;
+}
+
+TEST(Absorption, GamblersRuinMatchesTheClosedForm) {
+  const int big_n = 10;
+  for (double p : {0.4, 0.5, 0.7}) {
+    SCOPED_TRACE(testing::Message() << "p " << p);
+    SPARSE_CHAIN c = gamblers_ruin(big_n, p);
+    CHAIN_CLASSES cl = classes_of(c);
+    ABSORPTION ab;
+    solve_absorption(&c, &cl, &ab);
+    ASSERT_EQ(ab.nbr_transient, big_n - 1);
+    ASSERT_EQ(ab.nbr_closed, 2);
+    const double r = (1 - p) / p;
+    for (int t = 1; t <= ab.nbr_transient; t++) {
+      const int i = ab.state[t] - 1;  // the fortune
+      SCOPED_TRACE(testing::Message() << "fortune " << i);
+      double win, steps;
+      if (p == 0.5) {
+        win = static_cast<double>(i) / big_n;
+        steps = static_cast<double>(i) * (big_n - i);
+      } else {
+        win = (1 - std::pow(r, i)) / (1 - std::pow(r, big_n));
+        steps = i / (1 - 2 * p) - big_n / (1 - 2 * p) * win;
+      }
+      EXPECT_NEAR(ab.probability[t * 3 + 2], win, 1e-14);
+      EXPECT_NEAR(ab.probability[t * 3 + 1], 1 - win, 1e-14);
+      EXPECT_NEAR(ab.steps[t], steps, 1e-12 * steps);
+    }
+  }
+}
+
+TEST(Absorption, ExitBelowRoundingOfOneStillGivesFiniteSteps) {
+  // 1 - 1e-17 is 1.0 in double: only an elimination that never forms 1 - P[1][1] sees the exit.
+  SPARSE_CHAIN c = chain_of({{1.0, 1e-17}, {0, 1}});
+  CHAIN_CLASSES cl = classes_of(c);
+  ABSORPTION ab;
+  solve_absorption(&c, &cl, &ab);
+  ASSERT_EQ(ab.nbr_transient, 1);
+  EXPECT_DOUBLE_EQ(ab.steps[1], 1e17);
+  EXPECT_DOUBLE_EQ(ab.probability[1 * 2 + 1], 1.0);
+}
+
+// ---------------------------------------------------------------- n-step distributions
+
+TEST(StepDistribution, FollowsTheChainStepByStep) {
+  SPARSE_CHAIN weather = chain_of({{0.7, 0.3}, {0.4, 0.6}});
+  std::vector<double> x = {0, 1, 0};
+  step_distribution(&weather, &x, 2);
+  EXPECT_DOUBLE_EQ(x[1], 0.7 * 0.7 + 0.3 * 0.4);
+  EXPECT_DOUBLE_EQ(x[2], 0.7 * 0.3 + 0.3 * 0.6);
+
+  SPARSE_CHAIN swap = chain_of({{0, 1}, {1, 0}});
+  x = {0, 0.25, 0.75};
+  step_distribution(&swap, &x, 0);
+  EXPECT_EQ(x, (std::vector<double>{0, 0.25, 0.75}));
+  step_distribution(&swap, &x, 3);
+  EXPECT_EQ(x, (std::vector<double>{0, 0.75, 0.25}));
+}
+
+// ---------------------------------------------------------------- dense solves that cannot fit
+
+TEST(AnalyzeDeathTest, ClassTooBigForMemoryIsRefused) {
+  std::vector<TRANSITION_ENTRY> list;
+  const int n = 1000000;
+  for (int i = 1; i <= n; i++) list.push_back(TRANSITION_ENTRY{i, i % n + 1, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  CHAIN_CLASSES cl = classes_of(c);
+  std::vector<double> pi(n + 1, 0.0);
+  EXPECT_EXIT(class_stationary(&c, &cl, 1, pi.data()), testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR: a class of 1000000 states is too big for a dense solve in "
+                          "memory\n"));
+}
+
+TEST(AnalyzeDeathTest, TooManyTransientStatesForMemoryAreRefused) {
+  SPARSE_CHAIN c = line_into_absorbing(1000000);
+  CHAIN_CLASSES cl = classes_of(c);
+  ABSORPTION ab;
+  EXPECT_EXIT(solve_absorption(&c, &cl, &ab), testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR: 999999 transient states are too many for a dense solve "
+                          "in memory\n"));
+}
+
+// ---------------------------------------------------------------- reading without the matrix
+
+// The tables and tree that reading leaves behind; pravlin keeps them to the end of the process.
+static void release(PRAVLIN* pv) {
+  free_tables(pv);
+  free_XMLENTITY(pv->xml);
+}
+
+static const char kRowsToNormalise[] =
+    "<pravlin><nbr_states>3</nbr_states>"
+    "<state><ser>1</ser><name>a</name><initial_probability>0.1</initial_probability></state>"
+    "<state><ser>3</ser><initial_probability>0.2</initial_probability></state>"
+    "<transition><from>3</from><to><state>3</state><probability>1e-300</probability></to>"
+    "</transition>"
+    "<transition><from>1</from><to><state>3</state><probability>0.3</probability></to>"
+    "<to><state>1</state><probability>0.1</probability></to>"
+    "<to><state>2</state><probability>0.2</probability></to>"
+    "<to><state>3</state><probability>0.7</probability></to></transition>"
+    "<transition><from>2</from><to><state>1</state><probability>0.1</probability></to>"
+    "<to><state>2</state><probability>0</probability></to></transition>"
+    "<transition><from>1</from><to><state>2</state><probability>0.05</probability></to>"
+    "</transition></pravlin>";
+
+TEST(SparseReading, ChecksAndNormalisesExactlyAsPravlinDoes) {
+  PRAVLIN dense, sparse;
+  init_pravlin(&dense);
+  dense.in = open_text(kRowsToNormalise).release();
+  testing::internal::CaptureStderr();
+  read_configuration(&dense, 0);
+  error_check_pravlin(&dense);
+  const std::string dense_err = testing::internal::GetCapturedStderr();
+
+  init_pravlin(&sparse);
+  sparse.in = open_text(kRowsToNormalise).release();
+  std::vector<TRANSITION_ENTRY> list;
+  testing::internal::CaptureStderr();
+  read_configuration_sparse(&sparse, &list);
+  error_check_transitions(&sparse, &list);
+  const std::string sparse_err = testing::internal::GetCapturedStderr();
+
+  EXPECT_EQ(sparse_err, dense_err);
+  EXPECT_NE(dense_err.find("state (1) by 0.850000"), std::string::npos) << dense_err;
+  EXPECT_EQ(sparse.transition_probability[0], nullptr);
+  EXPECT_EQ(sparse.pravlin[0], nullptr);
+  // A later entry for a pair replaces an earlier one; zeros disappear; bits equal the matrix's.
+  std::vector<TRANSITION_ENTRY> want;
+  for (int i = 1; i <= 3; i++) {
+    for (int j = 1; j <= 3; j++) {
+      double p = dense.transition_probability[i][j];
+      if (p != 0.0) want.push_back(TRANSITION_ENTRY{i, j, p});
+    }
+  }
+  ASSERT_EQ(list.size(), want.size());
+  for (std::size_t e = 0; e < list.size(); e++) {
+    SCOPED_TRACE(e);
+    EXPECT_EQ(list[e].from, want[e].from);
+    EXPECT_EQ(list[e].to, want[e].to);
+    EXPECT_EQ(list[e].probability, want[e].probability);
+  }
+  for (int i = 1; i <= 3; i++) {
+    EXPECT_EQ(sparse.initial_probability[i], dense.initial_probability[i]) << "state " << i;
+  }
+  release(&dense);
+  release(&sparse);
+}
+
+TEST(SparseReadingDeathTest, RowWhoseLastEntryForAPairIsZeroTotalsZero) {
+  static const char text[] =
+      "<pravlin><nbr_states>2</nbr_states>"
+      "<state><ser>1</ser><name>a</name><initial_probability>1</initial_probability></state>"
+      "<state><ser>2</ser><name>b</name><initial_probability>0</initial_probability></state>"
+      "<transition><from>1</from><to><state>1</state><probability>1</probability></to>"
+      "</transition>"
+      "<transition><from>2</from><to><state>1</state><probability>0.5</probability></to>"
+      "<to><state>1</state><probability>0</probability></to></transition></pravlin>";
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.in = open_text(text).release();
+  std::vector<TRANSITION_ENTRY> list;
+  read_configuration_sparse(&pv, &list);
+  EXPECT_EXIT(error_check_transitions(&pv, &list), testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR: zero total transition_probability for state (2)\n"));
+  release(&pv);
+}
+
+TEST(SparseReading, MatrixTooBigForPravlinIsStillRead) {
+  // pravlin refuses this with "out of memory 2"; the list needs one entry per transition only.
+  static const char text[] =
+      "<pravlin><nbr_states>3000000</nbr_states>"
+      "<transition><from>2999999</from><to><state>7</state><probability>1</probability></to>"
+      "</transition></pravlin>";
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.in = open_text(text).release();
+  std::vector<TRANSITION_ENTRY> list;
+  read_configuration_sparse(&pv, &list);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].from, 2999999);
+  EXPECT_EQ(list[0].to, 7);
+  release(&pv);
+}

@@ -1,6 +1,6 @@
 # install.cmake - installs the build into a scratch prefix, then runs what was installed.
-# Expects BUILD_DIR, PREFIX, EXAMPLE (a configuration) and ANALYZE (1 when pravlin-analyze is
-# built, and must be installed too).
+# Expects BUILD_DIR, SOURCE_DIR, PREFIX, EXAMPLE (a configuration) and ANALYZE (1 when
+# pravlin-analyze is built, and must be installed too, with its manual page if it has one).
 cmake_minimum_required(VERSION 3.22)
 
 file(REMOVE_RECURSE "${PREFIX}")
@@ -15,6 +15,9 @@ set(expected bin/pravlin share/man/man1/pravlin.1 share/pravlin/pravlin.xsd
              share/pravlin/plot-report share/doc/pravlin/examples/weather.xml)
 if(ANALYZE)
   list(APPEND expected bin/pravlin-analyze)
+  if(EXISTS "${SOURCE_DIR}/doc/pravlin-analyze.1")
+    list(APPEND expected share/man/man1/pravlin-analyze.1)
+  endif()
 endif()
 foreach(f ${expected})
   if(NOT EXISTS "${PREFIX}/${f}")

@@ -56,7 +56,7 @@ static void expect_bits_equal(const Matrix& got, const Matrix& want) {
 
 TEST(MultiplyArrayByArray, MatchesTheLiteralSumBitForBit) {
   std::mt19937_64 rng(7);
-  const int shapes[][3] = {{1, 1, 1}, {2, 3, 4}, {5, 1, 7}, {17, 33, 9}, {64, 64, 64}};
+  const int shapes[][3] = {{1, 1, 1}, {2, 3, 4}, {5, 1, 7}, {17, 33, 9}, {64, 64, 64}, {130, 300, 171}};
   for (const auto& s : shapes) {
     SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " times " << s[1] << "x" << s[2]);
     Matrix a = random_matrix(s[0], s[1], rng);

@@ -3,11 +3,13 @@
 #include "xml.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <unordered_set>
 
 #include "fail.h"
 
@@ -52,6 +54,126 @@ const char* xml_result_name(int code) {
   return names[code];
 }
 
+// ---- Arena -------------------------------------------------------------------------------------
+
+// A large configuration is millions of small nodes and strings; one allocation each costs more
+// than reading them. The reader takes them from 1 MiB chunks instead. Each chunk counts the
+// nodes and strings in it that are still alive, and free_XMLENTITY, which cannot tell how a
+// node was made, finds a chunk from an address by its alignment and a set of the live chunks;
+// a chunk goes back to the system when its last node or string is released and no read is
+// still filling it. Nodes made by alloc_XMLENTITY and strings made by xmlcopystring stay
+// ordinary allocations.
+namespace {
+
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+constexpr std::size_t kChunkStart = 64;                 // header, then the objects
+constexpr std::size_t kArenaMaxString = kChunkSize / 8;  // longer strings get their own block
+
+struct ChunkHeader {
+  std::size_t live;  // nodes and strings in this chunk not yet released
+  bool open;         // a read is still taking space from it
+};
+
+struct Arena {
+  char* chunk;
+  std::size_t used;
+};
+
+}  // namespace
+
+// Every chunk allocated and not yet released, by address. Written only by the arena functions.
+static std::unordered_set<std::uintptr_t> arena_chunks;
+
+static ChunkHeader* chunk_holding(const void* p) {
+  std::uintptr_t base = reinterpret_cast<std::uintptr_t>(p) & ~(std::uintptr_t{kChunkSize} - 1);
+  if (arena_chunks.find(base) == arena_chunks.end())
+    return nullptr;
+  return reinterpret_cast<ChunkHeader*>(base);
+}
+
+static void release_chunk(ChunkHeader* h) {
+  arena_chunks.erase(reinterpret_cast<std::uintptr_t>(h));
+  std::free(h);
+}
+
+static void arena_close(Arena* a) {
+  if (a->chunk == nullptr)
+    return;
+  auto* h = reinterpret_cast<ChunkHeader*>(a->chunk);
+  h->open = false;
+  if (h->live == 0)
+    release_chunk(h);
+  a->chunk = nullptr;
+}
+
+// size zero-filled bytes at the given alignment; fails with oom when memory is exhausted.
+static void* arena_take(Arena* a, std::size_t size, std::size_t align, const char* oom) {
+  std::size_t at = (a->used + align - 1) & ~(align - 1);
+  if (a->chunk == nullptr || at + size > kChunkSize) {
+    arena_close(a);
+    void* chunk = std::aligned_alloc(kChunkSize, kChunkSize);
+    if (chunk == nullptr)
+      fail("%s", oom);
+    try {
+      arena_chunks.insert(reinterpret_cast<std::uintptr_t>(chunk));
+    } catch (const std::bad_alloc&) {
+      fail("%s", oom);
+    }
+    auto* h = static_cast<ChunkHeader*>(chunk);
+    h->live = 0;
+    h->open = true;
+    a->chunk = static_cast<char*>(chunk);
+    at = kChunkStart;
+  }
+  auto* h = reinterpret_cast<ChunkHeader*>(a->chunk);
+  h->live++;
+  a->used = at + size;
+  char* p = a->chunk + at;
+  std::memset(p, 0, size);
+  return p;
+}
+
+static void release(void* p) {
+  if (p == nullptr)
+    return;
+  ChunkHeader* h = chunk_holding(p);
+  if (h == nullptr) {
+    std::free(p);
+    return;
+  }
+  if (--h->live == 0 && !h->open)
+    release_chunk(h);
+}
+
+static XMLENTITY* arena_node(Arena* a) {
+  if (a == nullptr)
+    return alloc_XMLENTITY();
+  return static_cast<XMLENTITY*>(arena_take(a, sizeof(XMLENTITY), alignof(XMLENTITY),
+                                            " *** ERROR: Out of memory in alloc_XMLENTITY()\n"));
+}
+
+// A copy of s[0..len) with a terminator; a is null outside a read.
+static char* arena_string(Arena* a, const char* s, std::size_t len) {
+  if (a == nullptr || len >= kArenaMaxString) {
+    auto* copy = static_cast<char*>(std::malloc(len + 1));
+    if (copy == nullptr)
+      fail(" *** ERROR: Out of Memory in xmlcopystring()\n");
+    std::memcpy(copy, s, len);
+    copy[len] = '\0';
+    return copy;
+  }
+  auto* copy = static_cast<char*>(
+      arena_take(a, len + 1, 1, " *** ERROR: Out of Memory in xmlcopystring()\n"));
+  std::memcpy(copy, s, len);
+  return copy;
+}
+
+static char* arena_copy(Arena* a, const char* s) {
+  if (s == nullptr)
+    return nullptr;
+  return arena_string(a, s, std::strlen(s));
+}
+
 // ---- Nodes and strings -------------------------------------------------------------------------
 
 XMLENTITY* alloc_XMLENTITY() {
@@ -66,11 +188,11 @@ void free_XMLENTITY(XMLENTITY* xml) {
   // is bounded by XML_MAX_DEPTH for anything the reader built.
   while (xml != nullptr) {
     XMLENTITY* next = xml->next;
-    std::free(xml->name);
-    std::free(xml->s);
+    release(xml->name);
+    release(xml->s);
     free_XMLENTITY(xml->child);
     free_XMLENTITY(xml->Nmtoken);
-    std::free(xml);
+    release(xml);
     xml = next;
   }
 }
@@ -127,10 +249,10 @@ void xmlStringStrip(char* s) {
     s[--len] = '\0';
 }
 
-static XMLENTITY* new_node(const char* name, const char* s, int type) {
-  XMLENTITY* x = alloc_XMLENTITY();
-  x->name = xmlcopystring(name);
-  x->s = xmlcopystring(s);
+static XMLENTITY* new_node(Arena* a, const char* name, const char* s, int type) {
+  XMLENTITY* x = arena_node(a);
+  x->name = arena_copy(a, name);
+  x->s = arena_copy(a, s);
   x->type = type;
   return x;
 }
@@ -143,6 +265,7 @@ struct XmlScan {
   char* buf;      // XML_MAXLEN bytes; each construct copies its text out before anything nested
                   // is read, so one buffer serves every level
   bool too_deep;  // an element past XML_MAX_DEPTH was met: every level stops reading at once
+  Arena arena;    // where this read's nodes and strings come from
 };
 
 // Scanning outcomes besides a length.
@@ -150,6 +273,7 @@ static constexpr int SCAN_EOF = -1;
 static constexpr int SCAN_FULL = -2;
 
 static XMLENTITY* read_construct(XmlScan* r, int* errflag, int depth);
+static XMLENTITY* parse_tag(char* s, Arena* a);
 
 // Reads a comment or CDATA body up to its closing "--" or "]]" and ">", into the scan buffer.
 // A third dash resets the matcher, so "--->" does not close a comment: deliberate, and tested,
@@ -193,7 +317,7 @@ static XMLENTITY* read_comment(XmlScan* r, int* errflag) {
     return nullptr;
   }
   xml_debug("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, r->buf);
-  return new_node("COMMENT", r->buf, XML_COMMENT);
+  return new_node(&r->arena, "COMMENT", r->buf, XML_COMMENT);
 }
 
 // Called with "<![" read; the "[" counts as the first of the seven characters of "[CDATA[".
@@ -229,7 +353,7 @@ static XMLENTITY* read_cdata(XmlScan* r, int* errflag) {
     return nullptr;
   }
   xml_debug("{Done Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-  return new_node("CDATA", buf, XML_CDATA);
+  return new_node(&r->arena, "CDATA", buf, XML_CDATA);
 }
 
 // Called with "<!" and one more character read; that character is dropped, which is why
@@ -265,7 +389,7 @@ static XMLENTITY* read_declaration(XmlScan* r, int* errflag, bool ended) {
     return nullptr;
   }
   buf[len] = '\0';
-  XMLENTITY* x = new_node("UNKNOWN", buf, XML_DECLARATION);
+  XMLENTITY* x = new_node(&r->arena, "UNKNOWN", buf, XML_DECLARATION);
   *errflag = XML_MALFORMED;
   xml_debug("{Done reading other command: *errflag = %d}\n", *errflag);
   return x;
@@ -293,7 +417,7 @@ static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
       buf[pos - 1] = '\0';
       xmlStringStrip(buf);
       xml_debug("{Done Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-      return new_node("PROCESSING INSTRUCTION", buf, XML_PI);
+      return new_node(&r->arena, "PROCESSING INSTRUCTION", buf, XML_PI);
     }
   }
   *errflag = XML_TOO_LONG;
@@ -303,10 +427,10 @@ static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
 
 // The element is complete or abandoned: its text becomes s, cut at the first zero byte as any C
 // string would be.
-static void set_element_text(XMLENTITY* e, std::string& text, bool trim) {
+static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool trim) {
   if (trim)
     xmlStringStrip(text.data());
-  e->s = xmlcopystring(text.c_str());
+  e->s = arena_copy(&r->arena, text.c_str());
 }
 
 // Called with "</" read inside element e; text holds e's own text without that "<". The end tag
@@ -319,7 +443,7 @@ static void read_end_tag(XmlScan* r, XMLENTITY* e, std::string& text, int* errfl
     int c = getc_unlocked(in);
     if (c != static_cast<unsigned char>(*p)) {
       *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
-      set_element_text(e, text, false);
+      set_element_text(r, e, text, false);
       xml_debug("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j, e->name,
                 *errflag);
       return;
@@ -333,7 +457,7 @@ static void read_end_tag(XmlScan* r, XMLENTITY* e, std::string& text, int* errfl
     *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
     xml_debug("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
   }
-  set_element_text(e, text, true);
+  set_element_text(r, e, text, true);
   xml_debug("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%s}\n", e->name, *errflag, e->s);
 }
 
@@ -348,7 +472,7 @@ static void read_content(XmlScan* r, XMLENTITY* e, int* errflag, int depth) {
       int c = getc_unlocked(in);
       if (c == EOF) {
         *errflag = XML_EOF;
-        set_element_text(e, text, false);
+        set_element_text(r, e, text, false);
         xml_debug("{EOF in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
         return;
       }
@@ -379,7 +503,7 @@ static void read_content(XmlScan* r, XMLENTITY* e, int* errflag, int depth) {
 
       if (r->too_deep) {
         *errflag = XML_TOO_LONG;
-        set_element_text(e, text, false);
+        set_element_text(r, e, text, false);
         xml_debug("{Nesting too deep in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name,
                   *errflag);
         return;
@@ -432,7 +556,7 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
   // "<y\0z/>" is the empty element y, "<x/\0>" a start tag named "x/".
   bool empty = buf[len - 1] == '/';
   buf[empty ? len - 1 : len] = '\0';
-  XMLENTITY* e = xmlParseTag(buf);
+  XMLENTITY* e = parse_tag(buf, &r->arena);
   e->type = XML_ELEMENT;
   if (empty) {
     xml_debug("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
@@ -482,11 +606,12 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
   if (in == nullptr)
     fail(" *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
   char buf[XML_MAXLEN];
-  XmlScan r{in, buf, false};
+  XmlScan r{in, buf, false, Arena{nullptr, 0}};
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
   XMLENTITY* x = read_construct(&r, errflag, 1);
   funlockfile(in);
+  arena_close(&r.arena);
   return x;
 }
 
@@ -498,7 +623,7 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   xml_debug("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = 0;
   char buf[XML_MAXLEN];
-  XmlScan r{in, buf, false};
+  XmlScan r{in, buf, false, Arena{nullptr, 0}};
   XMLENTITY* head = nullptr;
   XMLENTITY* tail = nullptr;
   flockfile(in);
@@ -524,14 +649,20 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
     xml_debug("[*errflag = %d]\n", *errflag);
   }
   funlockfile(in);
+  arena_close(&r.arena);
   xml_debug("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
   return head;
 }
 
 XMLENTITY* xmlParseTag(char* s) {
+  return parse_tag(s, nullptr);
+}
+
+// a: the read's arena, or null for ordinary allocations.
+static XMLENTITY* parse_tag(char* s, Arena* a) {
   if (s == nullptr)
     return nullptr;
-  XMLENTITY* e = alloc_XMLENTITY();
+  XMLENTITY* e = arena_node(a);
   char* p = s;
   while (is_xml_space_char(*p))
     ++p;
@@ -540,7 +671,7 @@ XMLENTITY* xmlParseTag(char* s) {
     ++p;
   char stop = *p;
   *p = '\0';
-  e->name = xmlcopystring(start);
+  e->name = arena_string(a, start, static_cast<std::size_t>(p - start));
 
   XMLENTITY* last = nullptr;
   while (stop != '\0') {
@@ -558,14 +689,14 @@ XMLENTITY* xmlParseTag(char* s) {
     *p = '\0';
     for (char* end = p; end > start && is_xml_space_char(end[-1]);)
       *--end = '\0';
-    XMLENTITY* a = alloc_XMLENTITY();
-    a->name = xmlcopystring(start);
+    XMLENTITY* attr = arena_node(a);
+    attr->name = arena_copy(a, start);
     if (last == nullptr) {
-      e->Nmtoken = a;
+      e->Nmtoken = attr;
     } else {
-      last->next = a;
+      last->next = attr;
     }
-    last = a;
+    last = attr;
     if (stop == '\0')
       break;
 
@@ -586,7 +717,7 @@ XMLENTITY* xmlParseTag(char* s) {
     }
     stop = *p;
     *p = '\0';
-    a->s = xmlcopystring(start);
+    attr->s = arena_copy(a, start);
   }
   return e;
 }

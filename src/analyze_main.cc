@@ -76,7 +76,9 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
 int main(int argc, char** argv) {
   ANALYZE_OPTIONS opt;
   const char* file = parse_command_line(argc, argv, &opt);
-  PRAVLIN pv;
+  // Static, as in pravlin's driver: the tables and the document tree are kept until the process
+  // ends and must stay reachable after main returns, or leak checkers would report them.
+  static PRAVLIN pv;
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
   pv.in = std::fopen(pv.xmlfilename, "r");

@@ -3,6 +3,7 @@
 // Part of pravlin; see README.md.
 #include "pravlin.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +28,17 @@ int xml_atoi(const char* s) {
 
 double xml_atof(const char* s) {
   if (s == nullptr) return 0.0;
+  // from_chars reads the plain decimal forms several times faster than strtod and rounds them
+  // the same way; strtod keeps what from_chars leaves out or refuses: leading white space, a
+  // leading '+', hexadecimal, inf and nan, and values out of range (inf, or the C library's
+  // underflow result).
+  const char* p = s + (*s == '-');
+  bool plain = (*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9');
+  if (plain && !(p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))) {
+    double v = 0.0;
+    auto r = std::from_chars(s, s + std::strlen(s), v);
+    if (r.ec == std::errc()) return v;
+  }
   return std::strtod(s, nullptr);
 }
 

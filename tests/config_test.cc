@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "test_util.h"
 
@@ -82,6 +83,12 @@ class ConfigTest : public testing::Test {
     dir_ = tmpl;
   }
   void TearDown() override {
+    // The run keeps its tables and tree until the process ends; a test process releases them.
+    for (PRAVLIN& pv : read_) {
+      free_tables(&pv);
+      free_XMLENTITY(pv.xml);
+    }
+    set_table_memory_limit(0);
     std::string cmd = "rm -rf '" + dir_ + "'";
     (void)std::system(cmd.c_str());
   }
@@ -101,6 +108,7 @@ class ConfigTest : public testing::Test {
     pv->in = std::fopen(xmlfile_.c_str(), "r");
     ASSERT_NE(pv->in, nullptr);
     read_xml_file(pv);
+    read_.push_back(*pv);
   }
 
   // Maps text and returns what the mapping wrote to standard error.
@@ -114,6 +122,7 @@ class ConfigTest : public testing::Test {
 
   std::string dir_;
   std::string xmlfile_;
+  std::vector<PRAVLIN> read_;
 };
 
 using ConfigDeathTest = ConfigTest;
@@ -641,6 +650,35 @@ static double physical_gib() {
 static const char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
 static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
 static const char kOom3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
+
+// With the tables limited to 1 MiB, each message on any machine.
+TEST_F(ConfigDeathTest, EachTableGroupHasItsOwnOutOfMemoryMessage) {
+  const struct {
+    const char* settings;
+    const char* message;
+  } cases[] = {
+      // a per-state array of 200001 pointers or doubles: 1.6 MB
+      {"<nbr_states>200000</nbr_states>", kOom1},
+      // the chains' row table of 200001 pointers
+      {"<nbr_states>2</nbr_states><nbr_chains>200000</nbr_chains>", kOom1},
+      // per-state arrays of 8 kB each, then 1001 rows of 1001 doubles: 8 MB
+      {"<nbr_states>1000</nbr_states>", kOom2},
+      // 1001 chain rows of 1001 ints: 4 MB
+      {"<nbr_states>2</nbr_states><nbr_chains>1000</nbr_chains><nbr_years>1000</nbr_years>",
+       kOom3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings);
+    EXPECT_EXIT(
+        {
+          set_table_memory_limit(1 << 20);
+          PRAVLIN pv;
+          read(&pv, doc(c.settings));
+          std::exit(0);
+        },
+        testing::ExitedWithCode(1), testing::Eq(c.message));
+  }
+}
 
 TEST_F(ConfigDeathTest, OutOfMemory1ForThePerStateArraysAndRowTables) {
   // INT_MAX states: five per-state tables of 16 GiB each, plus a 16 GiB chain row table.

@@ -14,47 +14,6 @@ static const char* name_or_null(const char* name) {
   return name != nullptr ? name : "(null)";
 }
 
-void printheader(FILE* out, const PRAVLIN* pv) {
-  if (pv == nullptr) return;
-  if (out == nullptr) out = stdout;
-  std::time_t tm = std::time(nullptr);
-  const char* tm_ptr = std::ctime(&tm);
-  std::fprintf(out, "PRAVLIN VERSION , %s\n", PRAVLIN_VERSION);
-  std::fprintf(out, "time , %s", tm_ptr != nullptr ? tm_ptr : "\n");
-  if (pv->xmlfilename != nullptr) {
-    std::fprintf(out, "xmlfilename , \"%s\"\n", pv->xmlfilename);
-  } else {
-    std::fprintf(out, "xmlfilename\n");
-  }
-  if (pv->outfilename != nullptr) {
-    std::fprintf(out, "outfilename , \"%s\"\n", pv->outfilename);
-  } else {
-    std::fprintf(out, "outfilename\n");
-  }
-  std::fprintf(out, "nbr_states , %d\n", pv->nbr_states);
-  std::fprintf(out, "init_year  , %d\n", pv->init_year);
-  std::fprintf(out, "nbr_years  , %d\n", pv->nbr_years);
-  std::fprintf(out, "nbr_chains , %d\n", pv->nbr_chains);
-  std::fprintf(out, "state , name , val , initial_probability\n");
-  const int n = pv->nbr_states;
-  for (int i = 1; i <= n; i++) {
-    std::fprintf(out, "%d , \"%s\" , %f , %f\n", i, name_or_null(pv->state_name[i]), pv->val[i],
-                 pv->initial_probability[i]);
-  }
-  // The matrix is written by columns: line i holds the probabilities of moving into state i.
-  std::fprintf(out, "transition_probability\n");
-  for (int i = 1; i <= n; i++) {
-    for (int j = 1; j < n; j++) std::fprintf(out, " %f ,", pv->transition_probability[j][i]);
-    std::fprintf(out, " %f\n", pv->transition_probability[n][i]);
-  }
-  if (!pv->calc_flag) return;
-  std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
-               pv->actual_iteration);
-  std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
-  std::fprintf(out, "state ,  steady_state_probability\n");
-  for (int i = 1; i <= n; i++) std::fprintf(out, "%d , %f\n", i, pv->steady_state_probability[i]);
-}
-
 // The table is assembled in a large buffer and written in big blocks: a formatted print per
 // cell costs more than all the rest of a run. Every cell of a state is the same text, so each
 // state's cell is formatted once, with the same conversions as ", %f ", ", %d " and ", \"%s\" ".
@@ -155,6 +114,71 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
     w.put(text);
     for (int j = 1; j <= pv->nbr_chains; j++) w.put(cell(pv->pravlin[j][i]));
     w.put("\n");
+  }
+  w.flush();
+}
+
+void printheader(FILE* out, const PRAVLIN* pv) {
+  if (pv == nullptr) return;
+  if (out == nullptr) out = stdout;
+  std::time_t tm = std::time(nullptr);
+  const char* tm_ptr = std::ctime(&tm);
+  std::fprintf(out, "PRAVLIN VERSION , %s\n", PRAVLIN_VERSION);
+  std::fprintf(out, "time , %s", tm_ptr != nullptr ? tm_ptr : "\n");
+  if (pv->xmlfilename != nullptr) {
+    std::fprintf(out, "xmlfilename , \"%s\"\n", pv->xmlfilename);
+  } else {
+    std::fprintf(out, "xmlfilename\n");
+  }
+  if (pv->outfilename != nullptr) {
+    std::fprintf(out, "outfilename , \"%s\"\n", pv->outfilename);
+  } else {
+    std::fprintf(out, "outfilename\n");
+  }
+  std::fprintf(out, "nbr_states , %d\n", pv->nbr_states);
+  std::fprintf(out, "init_year  , %d\n", pv->init_year);
+  std::fprintf(out, "nbr_years  , %d\n", pv->nbr_years);
+  std::fprintf(out, "nbr_chains , %d\n", pv->nbr_chains);
+  std::fprintf(out, "state , name , val , initial_probability\n");
+  const int n = pv->nbr_states;
+  Writer w(out);
+  std::string line;
+  for (int i = 1; i <= n; i++) {
+    line.clear();
+    format_long(line, i);
+    line += " , \"";
+    line += name_or_null(pv->state_name[i]);
+    line += "\" , ";
+    format_fixed6(line, pv->val[i]);
+    line += " , ";
+    format_fixed6(line, pv->initial_probability[i]);
+    line += '\n';
+    w.put(line);
+  }
+  // The matrix is written by columns: line i holds the probabilities of moving into state i.
+  w.put("transition_probability\n");
+  for (int i = 1; i <= n; i++) {
+    line.clear();
+    for (int j = 1; j <= n; j++) {
+      line += ' ';
+      format_fixed6(line, pv->transition_probability[j][i]);
+      line += j < n ? " ," : "\n";
+    }
+    w.put(line);
+  }
+  w.flush();
+  if (!pv->calc_flag) return;
+  std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
+               pv->actual_iteration);
+  std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
+  std::fprintf(out, "state ,  steady_state_probability\n");
+  for (int i = 1; i <= n; i++) {
+    line.clear();
+    format_long(line, i);
+    line += " , ";
+    format_fixed6(line, pv->steady_state_probability[i]);
+    line += '\n';
+    w.put(line);
   }
   w.flush();
 }

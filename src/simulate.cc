@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -68,18 +67,21 @@ void create_pravlin(int n, PRAVLIN* pv) {
 // All chains at once: the same chains table and the same generator state afterwards as
 // create_pravlin(1), ..., create_pravlin(nbr_chains) in order, many times faster.
 //
-// A draw is one of 32768 values r / 32767.0, and the state it picks depends only on the row
-// and r. For a small model every row gets a table from r to the state, built by one merge of
-// the 32768 draws with the row's running sums (the same additions in the same order as
-// calc_state, so the same comparisons); a large model searches the running sums instead.
-// Chain c starts at generator value (c - 1) * (T + 1) of the run, which a linear congruential
-// generator reaches by jump-ahead, so chains can be drawn on several threads at once.
+// A draw picks the first state of positive probability whose running sum reaches it. For each
+// row the running sums are formed once, by the same additions in the same order as calc_state,
+// so every comparison is the same one. A draw is one of 32768 values r / 32767.0, and the state
+// it picks never falls as r grows, so a guide of 256 entries, the state picked by the first
+// draw of each run of 128 values, leaves a step or two of the scan to do; guide and sums stay
+// in the fastest caches. Chain c starts at generator value (c - 1) * (T + 1) of the run, which a
+// linear congruential generator reaches by jump-ahead, so chains are drawn on several threads.
 
 namespace {
 
-constexpr int kDraws = 32768;
-// Largest model that gets a table per row: (N + 1) * 32768 two-byte entries, 32 MiB at most.
-constexpr int kTableMaxStates = 511;
+constexpr int kGuideShift = 7;
+constexpr int kGuideSize = 32768 >> kGuideShift;
+// Largest model whose rows get their sums and guides: (N + 1)^2 doubles, 32 MiB at most.
+// Larger ones scan the transition row itself, as calc_state does, and allocate nothing.
+constexpr int kGuideMaxStates = 2047;
 // Below this many draws the threads cost more than they save.
 constexpr std::uint64_t kParallelMinDraws = 1 << 18;
 
@@ -99,62 +101,68 @@ Lcg lcg_jump(std::uint64_t k) {
   return acc;
 }
 
-// What calc_state would pick for each draw, for one probability row p[1..n].
+// One probability row p[1..n] made ready for draws.
 struct DrawRow {
-  const double* p;
-  std::vector<double> cum;    // cum[i]: running sum of p[1..i], formed as calc_state forms it
-  int first_positive;         // the state a draw of 0.0 picks; 0 when the row is all zero
-  int last_positive;          // the state a draw of 1.0 falls back to
-  std::vector<std::uint16_t> table;  // draw value -> state, 0 where calc_state would fail
+  // key[i]: the running sum of p[1..i] where p[i] > 0, and -1 where state i cannot be drawn,
+  // so that "key[i] >= draw" is calc_state's whole test.
+  std::vector<double> key;
+  std::vector<int> guide;  // state picked by draw (g << kGuideShift) / 32767.0; n + 1 if none
+  int last_positive;       // the state a draw of 1.0 falls back to
+  double total;            // the row's sum, for the failure message
 };
 
 struct Failure {
   int chain;  // the lowest failing chain, or 0
   int r;      // its generator value
-  int row;    // the row it drew from (0: initial probabilities)
+  double total;
 };
 
 }  // namespace
 
-static void build_draw_row(DrawRow& d, const double* p, int n, bool with_table) {
-  d.p = p;
-  d.cum.assign(static_cast<std::size_t>(n) + 1, 0.0);
+static void build_draw_row(DrawRow& d, const double* p, int n) {
+  d.key.assign(static_cast<std::size_t>(n) + 2, 0.0);
   double sum = 0.0;
-  d.first_positive = 0;
   d.last_positive = 0;
   for (int i = 1; i <= n; i++) {
     sum += p[i];
-    d.cum[i] = sum;
-    if (p[i] > 0.0) {
-      if (d.first_positive == 0) d.first_positive = i;
-      d.last_positive = i;
-    }
+    d.key[static_cast<std::size_t>(i)] = p[i] > 0.0 ? sum : -1.0;
+    if (p[i] > 0.0) d.last_positive = i;
   }
-  if (!with_table) return;
-  d.table.assign(kDraws, 0);
+  d.total = sum;
+  d.guide.assign(kGuideSize, n + 1);
   int i = 1;
-  for (int r = 0; r < kDraws; r++) {
-    double random_val = r / 32767.0;
-    // The first state that can be drawn and whose running sum reaches the draw only moves
-    // forward as the draw grows.
-    while (i <= n && !(p[i] > 0.0 && d.cum[i] >= random_val)) i++;
-    if (i <= n) {
-      d.table[r] = static_cast<std::uint16_t>(i);
-    } else if (random_val == 1.0) {
-      d.table[r] = static_cast<std::uint16_t>(d.last_positive);
-    }
+  for (int g = 0; g < kGuideSize; g++) {
+    double random_val = (g << kGuideShift) / 32767.0;
+    while (i <= n && !(d.key[static_cast<std::size_t>(i)] >= random_val)) i++;
+    d.guide[static_cast<std::size_t>(g)] = i;
   }
 }
 
-// The state for generator value r, or 0 where calc_state would report no state.
-static int search_draw_row(const DrawRow& d, int r) {
+// The state calc_state picks for generator value r, or 0 where it reports no state.
+static inline int draw_from(const DrawRow& d, int r, int n) {
   double random_val = r / 32767.0;
-  if (random_val <= 0.0) return d.first_positive;
-  // Running sums never fall, and a state of probability zero repeats the sum before it, so
-  // the first sum that reaches a positive draw belongs to a state that can be drawn.
-  auto it = std::lower_bound(d.cum.begin() + 1, d.cum.end(), random_val);
-  if (it != d.cum.end()) return static_cast<int>(it - d.cum.begin());
+  int i = d.guide[static_cast<std::size_t>(r >> kGuideShift)];
+  const double* key = d.key.data();
+  while (i <= n && !(key[i] >= random_val)) i++;
+  if (i <= n) return i;
   return random_val == 1.0 ? d.last_positive : 0;
+}
+
+// calc_state's own scan, for models too large for guides.
+static inline int scan_row(const double* p, int r, int n, double* total) {
+  double random_val = r / 32767.0;
+  double prob_partial_sum = 0.0;
+  for (int i = 1; i <= n; i++) {
+    prob_partial_sum += p[i];
+    if (p[i] > 0.0 && prob_partial_sum >= random_val) return i;
+  }
+  if (random_val == 1.0) {
+    for (int j = n; j >= 1; j--) {
+      if (p[j] > 0.0) return j;
+    }
+  }
+  *total = prob_partial_sum;
+  return 0;
 }
 
 // Rows fit for the fast path: every entry a finite probability, so running sums never fall.
@@ -173,19 +181,31 @@ static bool rows_are_probabilities(const PRAVLIN* pv) {
   return true;
 }
 
-static void draw_chains(const PRAVLIN* pv, const std::vector<DrawRow>& rows, bool tables,
-                        int first_chain, int last_chain, std::uint32_t x, Failure* failure) {
+// Chains first_chain..last_chain, the first drawing after generator state x. rows is empty
+// for a model too large for guides.
+static void draw_chains(const PRAVLIN* pv, const std::vector<DrawRow>* rows, int first_chain,
+                        int last_chain, std::uint32_t x, Failure* failure) {
+  const int n = pv->nbr_states;
   const int years = pv->nbr_years;
+  const bool guided = !rows->empty();
   for (int c = first_chain; c <= last_chain; c++) {
     int* chain = pv->pravlin[c];
     int row = 0;
     for (int t = 0; t <= years; t++) {
       x = x * 214013u + 2531011u;
       int r = static_cast<int>((x >> 16) & 0x7FFFu);
-      const DrawRow& d = rows[static_cast<std::size_t>(row)];
-      int s = tables ? d.table[static_cast<std::size_t>(r)] : search_draw_row(d, r);
+      double total = 0.0;
+      int s;
+      if (guided) {
+        const DrawRow& d = (*rows)[static_cast<std::size_t>(row)];
+        s = draw_from(d, r, n);
+        total = d.total;
+      } else {
+        s = scan_row(row == 0 ? pv->initial_probability : pv->transition_probability[row], r, n,
+                     &total);
+      }
       if (s == 0) {
-        *failure = Failure{c, r, row};
+        *failure = Failure{c, r, total};
         return;
       }
       chain[t] = s;
@@ -204,11 +224,13 @@ void create_all_pravlin(PRAVLIN* pv) {
     for (int c = 1; c <= k; c++) create_pravlin(c, pv);
     return;
   }
-  const bool tables = n <= kTableMaxStates;
-  std::vector<DrawRow> rows(static_cast<std::size_t>(n) + 1);
-  build_draw_row(rows[0], pv->initial_probability, n, tables);
-  for (int s = 1; s <= n; s++) {
-    build_draw_row(rows[static_cast<std::size_t>(s)], pv->transition_probability[s], n, tables);
+  std::vector<DrawRow> rows;
+  if (n <= kGuideMaxStates) {
+    rows.resize(static_cast<std::size_t>(n) + 1);
+    build_draw_row(rows[0], pv->initial_probability, n);
+    for (int s = 1; s <= n; s++) {
+      build_draw_row(rows[static_cast<std::size_t>(s)], pv->transition_probability[s], n);
+    }
   }
 
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
@@ -218,31 +240,30 @@ void create_all_pravlin(PRAVLIN* pv) {
   if (draws < kParallelMinDraws) threads = 1;
   threads = std::min<unsigned>(threads, static_cast<unsigned>(k));
 
-  std::vector<Failure> failures(threads, Failure{0, 0, 0});
+  std::vector<Failure> failures(threads, Failure{0, 0, 0.0});
   std::vector<std::thread> workers;
   int next_chain = 1;
   for (unsigned w = 0; w < threads; w++) {
-    int count = k / static_cast<int>(threads) + (static_cast<int>(w) < k % static_cast<int>(threads));
-    int first = next_chain, last = next_chain + count - 1;
+    int share = k / static_cast<int>(threads) + (static_cast<int>(w) < k % static_cast<int>(threads));
+    int first = next_chain, last = next_chain + share - 1;
     next_chain = last + 1;
     Lcg jump = lcg_jump(static_cast<std::uint64_t>(first - 1) * per_chain);
     std::uint32_t x = jump.mul * start + jump.add;
     if (w + 1 == threads) {
-      draw_chains(pv, rows, tables, first, last, x, &failures[w]);
+      draw_chains(pv, &rows, first, last, x, &failures[w]);
     } else {
-      workers.emplace_back(draw_chains, pv, std::cref(rows), tables, first, last, x, &failures[w]);
+      workers.emplace_back(draw_chains, pv, &rows, first, last, x, &failures[w]);
     }
   }
-  for (std::thread& t : workers) t.join();
+  for (std::thread& th : workers) th.join();
 
-  // The chains run one after another in a single thread, so the lowest failing chain is
-  // the one that would have ended the run.
+  // In one thread the chains run one after another, so the lowest failing chain is the one
+  // that would have ended the run.
   for (const Failure& f : failures) {
     if (f.chain == 0) continue;
-    const DrawRow& d = rows[static_cast<std::size_t>(f.row)];
     fail(" *** ERROR: Did not find new state -- random_val = %f  prob_partial_sum = %f  i = %d "
          "n = %d in calc_state()\n",
-         f.r / 32767.0, d.cum[static_cast<std::size_t>(n)], n + 1, n);
+         f.r / 32767.0, f.total, n + 1, n);
   }
   Lcg all = lcg_jump(draws);
   rand_state = all.mul * start + all.add;

@@ -59,7 +59,9 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
     } else if (std::strcmp(a, "--precision") == 0) {
       const char* v = i + 1 < argc ? argv[++i] : "";
       long d = parse_count(v, 40);
-      if (d < 0) fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
+      if (d < 0) {
+        fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
+      }
       opt->precision = static_cast<int>(d);
     } else if (a[0] == '-' && a[1] != '\0') {
       fail(" *** ERROR: unknown option (%s); see pravlin-analyze --help\n", a);

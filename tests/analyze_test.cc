@@ -161,7 +161,8 @@ TEST(GthStationary, TinyProbabilitiesKeepFullPrecision) {
 }
 
 TEST(GthStationary, ClassOfAReducibleChainIgnoresTheOtherStates) {
-  SPARSE_CHAIN c = chain_of({{0.5, 0.25, 0.25, 0}, {0, 0.7, 0, 0.3}, {0, 0, 1, 0}, {0, 0.4, 0, 0.6}});
+  SPARSE_CHAIN c =
+      chain_of({{0.5, 0.25, 0.25, 0}, {0, 0.7, 0, 0.3}, {0, 0, 1, 0}, {0, 0.4, 0, 0.6}});
   CHAIN_CLASSES cl = classes_of(c);
   ASSERT_EQ(members(cl, 2), (std::vector<int>{2, 4}));
   std::vector<double> pi(5, -1.0);

@@ -7,17 +7,39 @@
 #   expected.out     standard output (missing: empty)
 #   expected.err     standard error (missing: empty)
 #   expected.report  the file report.csv the run writes; when missing, no report.csv may appear
+#   skip             optional: builds the case cannot run in, one a line with the reason:
+#                    "sanitize: ..." (the sanitizer build) or "valgrind: ..." (under valgrind);
+#                    there the case is reported as skipped (SKIP_REGULAR_EXPRESSION)
 # The header's time line is masked as "time , <TIME>" before comparing. With the environment
 # variable PRAVLIN_UPDATE_CASES set, the goldens are rewritten from this run instead: review the
 # diff before committing it.
+#
+# With PRAVLIN_VALGRIND set (ctest --preset valgrind), "$PRAVLIN" runs the program under
+# valgrind's memcheck, and any error it reports fails the case: a read or write out of bounds,
+# a use of uninitialised memory, a leak of memory nothing points to any more. Memory the
+# program keeps until it ends (the tables, the document tree) stays reachable from the record
+# and is not an error. PRAVLIN_SANITIZED is set by CMakeLists.txt in the sanitizer build.
 cmake_minimum_required(VERSION 3.22)
+
+if(EXISTS "${CASE_DIR}/skip")
+  file(STRINGS "${CASE_DIR}/skip" skip_lines)
+  foreach(line ${skip_lines})
+    if(line MATCHES "^(sanitize|valgrind): *(.*)$")
+      if((CMAKE_MATCH_1 STREQUAL "sanitize" AND DEFINED ENV{PRAVLIN_SANITIZED}) OR
+         (CMAKE_MATCH_1 STREQUAL "valgrind" AND DEFINED ENV{PRAVLIN_VALGRIND}))
+        message(STATUS "case skipped: ${line}")
+        return()
+      endif()
+    endif()
+  endforeach()
+endif()
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 file(GLOB inputs LIST_DIRECTORIES false "${CASE_DIR}/*")
 foreach(f ${inputs})
   get_filename_component(n "${f}" NAME)
-  if(NOT n MATCHES "^expected\\." AND NOT n STREQUAL "cmd")
+  if(NOT n MATCHES "^expected\\." AND NOT n STREQUAL "cmd" AND NOT n STREQUAL "skip")
     file(COPY "${f}" DESTINATION "${WORK_DIR}")
   endif()
 endforeach()
@@ -28,8 +50,26 @@ if(EXISTS "${CASE_DIR}/cmd")
   string(STRIP "${command}" command)
 endif()
 
+set(program "${PRAVLIN}")
+set(memcheck_dir "${WORK_DIR}.memcheck")
+if(DEFINED ENV{PRAVLIN_VALGRIND})
+  # Beside the scratch directory, not in it: the case sees only its own files.
+  file(REMOVE_RECURSE "${memcheck_dir}")
+  file(MAKE_DIRECTORY "${memcheck_dir}")
+  # The log is opened by the shell on a high descriptor: a log file valgrind opened itself
+  # would take the lowest free one, and a case that closes standard output would then find
+  # the program writing into the log instead of failing.
+  file(WRITE "${memcheck_dir}/pravlin"
+       "#!/bin/sh\n"
+       "exec 9>'${memcheck_dir}/log.'$$\n"
+       "exec valgrind --log-fd=9 --error-exitcode=99 --leak-check=full --show-leak-kinds=definite "
+       "--errors-for-leak-kinds=definite '${PRAVLIN}' \"$@\"\n")
+  file(CHMOD "${memcheck_dir}/pravlin" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  set(program "${memcheck_dir}/pravlin")
+endif()
+
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env PRAVLIN=${PRAVLIN} XMLDUMP=${XMLDUMP} ANALYZE=${ANALYZE} LC_ALL=C
+  COMMAND ${CMAKE_COMMAND} -E env PRAVLIN=${program} XMLDUMP=${XMLDUMP} ANALYZE=${ANALYZE} LC_ALL=C
           sh -c "${command} >.stdout 2>.stderr </dev/null"
   WORKING_DIRECTORY "${WORK_DIR}"
   RESULT_VARIABLE status)
@@ -67,6 +107,16 @@ if(DEFINED ENV{PRAVLIN_UPDATE_CASES})
 endif()
 
 set(failures "")
+if(DEFINED ENV{PRAVLIN_VALGRIND})
+  # One log per run of the program; each must end in a clean summary.
+  file(GLOB logs "${memcheck_dir}/log.*")
+  foreach(log ${logs})
+    file(READ "${log}" text)
+    if(NOT text MATCHES "ERROR SUMMARY: 0 errors from 0 contexts")
+      string(APPEND failures "memcheck found errors (${log}):\n${text}\n")
+    endif()
+  endforeach()
+endif()
 file(READ "${CASE_DIR}/expected.status" want_status)
 string(STRIP "${want_status}" want_status)
 if(NOT status STREQUAL want_status)

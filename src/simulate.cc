@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -224,15 +226,6 @@ void create_all_pravlin(PRAVLIN* pv) {
     for (int c = 1; c <= k; c++) create_pravlin(c, pv);
     return;
   }
-  std::vector<DrawRow> rows;
-  if (n <= kGuideMaxStates) {
-    rows.resize(static_cast<std::size_t>(n) + 1);
-    build_draw_row(rows[0], pv->initial_probability, n);
-    for (int s = 1; s <= n; s++) {
-      build_draw_row(rows[static_cast<std::size_t>(s)], pv->transition_probability[s], n);
-    }
-  }
-
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
   const std::uint64_t draws = per_chain * static_cast<std::uint64_t>(k);
   const std::uint32_t start = rand_state;
@@ -240,8 +233,26 @@ void create_all_pravlin(PRAVLIN* pv) {
   if (draws < kParallelMinDraws) threads = 1;
   threads = std::min<unsigned>(threads, static_cast<unsigned>(k));
 
-  std::vector<Failure> failures(threads, Failure{0, 0, 0.0});
+  std::vector<DrawRow> rows;
+  std::vector<Failure> failures;
   std::vector<std::thread> workers;
+  try {
+    if (n <= kGuideMaxStates) {
+      rows.resize(static_cast<std::size_t>(n) + 1);
+      build_draw_row(rows[0], pv->initial_probability, n);
+      for (int s = 1; s <= n; s++) {
+        build_draw_row(rows[static_cast<std::size_t>(s)], pv->transition_probability[s], n);
+      }
+    }
+    failures.assign(threads, Failure{0, 0, 0.0});
+    workers.reserve(threads);
+  } catch (const std::bad_alloc&) {
+    // Without the memory for sums and guides the chains are drawn as calc_state draws them,
+    // which needs none: the same chains, only slower. The solver may still find its memory.
+    std::vector<DrawRow>().swap(rows);
+    for (int c = 1; c <= k; c++) create_pravlin(c, pv);
+    return;
+  }
   int next_chain = 1;
   for (unsigned w = 0; w < threads; w++) {
     int share = k / static_cast<int>(threads) + (static_cast<int>(w) < k % static_cast<int>(threads));
@@ -252,7 +263,13 @@ void create_all_pravlin(PRAVLIN* pv) {
     if (w + 1 == threads) {
       draw_chains(pv, &rows, first, last, x, &failures[w]);
     } else {
-      workers.emplace_back(draw_chains, pv, &rows, first, last, x, &failures[w]);
+      try {
+        workers.emplace_back(draw_chains, pv, &rows, first, last, x, &failures[w]);
+      } catch (const std::system_error&) {
+        // No thread to be had (an address-space limit may leave no room for its stack): this
+        // share is drawn here instead, from the same generator values.
+        draw_chains(pv, &rows, first, last, x, &failures[w]);
+      }
     }
   }
   for (std::thread& th : workers) th.join();

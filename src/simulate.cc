@@ -183,36 +183,76 @@ static bool rows_are_probabilities(const PRAVLIN* pv) {
   return true;
 }
 
-// Chains first_chain..last_chain, the first drawing after generator state x. rows is empty
-// for a model too large for guides.
-static void draw_chains(const PRAVLIN* pv, const std::vector<DrawRow>* rows, int first_chain,
-                        int last_chain, std::uint32_t x, Failure* failure) {
+// One chain c, drawing after generator state x; returns false, with the failure recorded,
+// where calc_state would have ended the run. rows is empty for a model too large for guides.
+static bool draw_chain(const PRAVLIN* pv, const std::vector<DrawRow>& rows, int c,
+                       std::uint32_t x, Failure* failure) {
   const int n = pv->nbr_states;
   const int years = pv->nbr_years;
-  const bool guided = !rows->empty();
-  for (int c = first_chain; c <= last_chain; c++) {
-    int* chain = pv->pravlin[c];
-    int row = 0;
-    for (int t = 0; t <= years; t++) {
-      x = x * 214013u + 2531011u;
-      int r = static_cast<int>((x >> 16) & 0x7FFFu);
-      double total = 0.0;
-      int s;
-      if (guided) {
-        const DrawRow& d = (*rows)[static_cast<std::size_t>(row)];
-        s = draw_from(d, r, n);
-        total = d.total;
-      } else {
-        s = scan_row(row == 0 ? pv->initial_probability : pv->transition_probability[row], r, n,
-                     &total);
-      }
-      if (s == 0) {
-        *failure = Failure{c, r, total};
-        return;
-      }
-      chain[t] = s;
-      row = s;
+  int* chain = pv->pravlin[c];
+  int row = 0;
+  for (int t = 0; t <= years; t++) {
+    x = x * 214013u + 2531011u;
+    int r = static_cast<int>((x >> 16) & 0x7FFFu);
+    double total = 0.0;
+    int s;
+    if (!rows.empty()) {
+      const DrawRow& d = rows[static_cast<std::size_t>(row)];
+      s = draw_from(d, r, n);
+      total = d.total;
+    } else {
+      s = scan_row(row == 0 ? pv->initial_probability : pv->transition_probability[row], r, n,
+                   &total);
     }
+    if (s == 0) {
+      *failure = Failure{c, r, total};
+      return false;
+    }
+    chain[t] = s;
+    row = s;
+  }
+  return true;
+}
+
+// Two guided chains side by side: each step of a chain waits on the one before it, and the
+// other chain's step fills that wait. Returns false if either would fail; the caller then
+// draws them one at a time to find which failure comes first.
+static bool draw_chain_pair(const PRAVLIN* pv, const std::vector<DrawRow>& rows, int c,
+                            std::uint32_t xa, std::uint32_t xb) {
+  const int n = pv->nbr_states;
+  const int years = pv->nbr_years;
+  int* chain_a = pv->pravlin[c];
+  int* chain_b = pv->pravlin[c + 1];
+  int row_a = 0, row_b = 0;
+  for (int t = 0; t <= years; t++) {
+    xa = xa * 214013u + 2531011u;
+    xb = xb * 214013u + 2531011u;
+    int sa = draw_from(rows[static_cast<std::size_t>(row_a)], static_cast<int>((xa >> 16) & 0x7FFFu), n);
+    int sb = draw_from(rows[static_cast<std::size_t>(row_b)], static_cast<int>((xb >> 16) & 0x7FFFu), n);
+    if (sa == 0 || sb == 0) return false;
+    chain_a[t] = sa;
+    chain_b[t] = sb;
+    row_a = sa;
+    row_b = sb;
+  }
+  return true;
+}
+
+// Chains first_chain..last_chain, the first drawing after generator state x.
+static void draw_chains(const PRAVLIN* pv, const std::vector<DrawRow>* rows, int first_chain,
+                        int last_chain, std::uint32_t x, Failure* failure) {
+  const Lcg chain_step = lcg_jump(static_cast<std::uint64_t>(pv->nbr_years) + 1);
+  int c = first_chain;
+  if (!rows->empty()) {
+    for (; c + 1 <= last_chain; c += 2) {
+      std::uint32_t xb = chain_step.mul * x + chain_step.add;
+      if (!draw_chain_pair(pv, *rows, c, x, xb)) break;
+      x = chain_step.mul * xb + chain_step.add;
+    }
+  }
+  for (; c <= last_chain; c++) {
+    if (!draw_chain(pv, *rows, c, x, failure)) return;
+    x = chain_step.mul * x + chain_step.add;
   }
 }
 

@@ -3,8 +3,11 @@
 // Part of pravlin; see README.md.
 #include "pravlin.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +28,9 @@ struct Writer {
   FILE* out;
   std::vector<char> buf;
 
-  explicit Writer(FILE* f) : out(f) {
+  explicit Writer(FILE* f) : out(f) {}
+  // Takes the buffer (throws std::bad_alloc when it cannot be had); put() then never allocates.
+  void reserve() {
     buf.reserve(kBlock + 64);
   }
   void flush() {
@@ -59,47 +64,84 @@ void format_fixed6(std::string& to, double v) {
   to.append(digits, r.ptr);
 }
 
+// The chain table one value at a time, in the formats of the block writer's cells: slower,
+// but it needs no memory, for a run that has none left for the writer.
+static void print_table_plain(FILE* out, const PRAVLIN* pv) {
+  std::fprintf(out, "time ");
+  for (int j = 1; j <= pv->nbr_chains; j++) std::fprintf(out, ", %d ", j);
+  std::fprintf(out, "\n");
+  std::fflush(out);
+  for (int i = 0; i <= pv->nbr_years; i++) {
+    std::fprintf(out, " %lld ", static_cast<long long>(pv->init_year) + i);
+    for (int j = 1; j <= pv->nbr_chains; j++) {
+      int s = pv->pravlin[j][i];
+      switch (pv->print_flag) {
+        case 0:
+          std::fprintf(out, ", %f ", pv->val[s]);
+          break;
+        case 1:
+          std::fprintf(out, ", %d ", s);
+          break;
+        case 2:
+          std::fprintf(out, ", \"%s\" ", name_or_null(pv->state_name[s]));
+          break;
+        default:
+          break;
+      }
+    }
+    std::fprintf(out, "\n");
+  }
+}
+
 void printpravlin(FILE* out, const PRAVLIN* pv) {
   if (pv == nullptr) return;
   if (out == nullptr) out = stdout;
+  // All the memory the block writer needs is had before anything is written: without it the
+  // table is printed the plain way, never half of it.
   Writer w(out);
-  std::string text = "time ";
-  for (int j = 1; j <= pv->nbr_chains; j++) {
-    text += ", ";
-    format_long(text, j);
-    text += ' ';
+  std::string text;
+  std::string cell_text;  // cell of state s: cell_text[cell_start[s], cell_start[s + 1])
+  std::vector<std::size_t> cell_start;
+  const int n = pv->nbr_states;
+  try {
+    w.reserve();
+    text = "time ";
+    for (int j = 1; j <= pv->nbr_chains; j++) {
+      text += ", ";
+      format_long(text, j);
+      text += ' ';
+    }
+    text += '\n';
+    cell_start.assign(static_cast<std::size_t>(n) + 2, 0);
+    for (int s = 1; s <= n; s++) {
+      cell_start[static_cast<std::size_t>(s)] = cell_text.size();
+      switch (pv->print_flag) {
+        case 0:
+          cell_text += ", ";
+          format_fixed6(cell_text, pv->val[s]);
+          cell_text += ' ';
+          break;
+        case 1:
+          cell_text += ", ";
+          format_long(cell_text, s);
+          cell_text += ' ';
+          break;
+        case 2:
+          cell_text += ", \"";
+          cell_text += name_or_null(pv->state_name[s]);
+          cell_text += "\" ";
+          break;
+        default:
+          break;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    print_table_plain(out, pv);
+    return;
   }
-  text += '\n';
   w.put(text);
   w.flush();
   std::fflush(out);
-
-  // cells[s] is the cell of state s, one after another in cell_text.
-  const int n = pv->nbr_states;
-  std::string cell_text;
-  std::vector<std::size_t> cell_start(static_cast<std::size_t>(n) + 2, 0);
-  for (int s = 1; s <= n; s++) {
-    cell_start[static_cast<std::size_t>(s)] = cell_text.size();
-    switch (pv->print_flag) {
-      case 0:
-        cell_text += ", ";
-        format_fixed6(cell_text, pv->val[s]);
-        cell_text += ' ';
-        break;
-      case 1:
-        cell_text += ", ";
-        format_long(cell_text, s);
-        cell_text += ' ';
-        break;
-      case 2:
-        cell_text += ", \"";
-        cell_text += name_or_null(pv->state_name[s]);
-        cell_text += "\" ";
-        break;
-      default:
-        break;
-    }
-  }
   cell_start[static_cast<std::size_t>(n) + 1] = cell_text.size();
   auto cell = [&](int s) {
     std::size_t b = cell_start[static_cast<std::size_t>(s)];
@@ -107,7 +149,8 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
   };
 
   for (int i = 0; i <= pv->nbr_years; i++) {
-    // In 64 bits: the labels go on past the int range rather than wrapping.
+    // In 64 bits: the labels go on past the int range rather than wrapping. At most 13
+    // characters, held in the string itself: no allocation.
     text = ' ';
     format_long(text, static_cast<long long>(pv->init_year) + i);
     text += ' ';
@@ -116,6 +159,27 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
     w.put("\n");
   }
   w.flush();
+}
+
+// The header from its state lines on, one value at a time, as the block writer formats them:
+// for a run that has no memory left for the writer.
+static void print_header_tables_plain(FILE* out, const PRAVLIN* pv) {
+  const int n = pv->nbr_states;
+  for (int i = 1; i <= n; i++) {
+    std::fprintf(out, "%d , \"%s\" , %f , %f\n", i, name_or_null(pv->state_name[i]), pv->val[i],
+                 pv->initial_probability[i]);
+  }
+  std::fprintf(out, "transition_probability\n");
+  for (int i = 1; i <= n; i++) {
+    for (int j = 1; j < n; j++) std::fprintf(out, " %f ,", pv->transition_probability[j][i]);
+    std::fprintf(out, " %f\n", pv->transition_probability[n][i]);
+  }
+  if (!pv->calc_flag) return;
+  std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
+               pv->actual_iteration);
+  std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
+  std::fprintf(out, "state ,  steady_state_probability\n");
+  for (int i = 1; i <= n; i++) std::fprintf(out, "%d , %f\n", i, pv->steady_state_probability[i]);
 }
 
 void printheader(FILE* out, const PRAVLIN* pv) {
@@ -141,8 +205,22 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   std::fprintf(out, "nbr_chains , %d\n", pv->nbr_chains);
   std::fprintf(out, "state , name , val , initial_probability\n");
   const int n = pv->nbr_states;
+  // All the memory the block writer needs is had before the first state line: the longest
+  // line is a state's (its name and a value of up to 316 characters) or a matrix line (at most
+  // 12 characters a probability). Without it the rest is printed the plain way.
   Writer w(out);
   std::string line;
+  try {
+    std::size_t longest_name = 0;
+    for (int i = 1; i <= n; i++) {
+      longest_name = std::max(longest_name, std::strlen(name_or_null(pv->state_name[i])));
+    }
+    w.reserve();
+    line.reserve(std::max(longest_name + 400, 12 * static_cast<std::size_t>(n) + 16));
+  } catch (const std::bad_alloc&) {
+    print_header_tables_plain(out, pv);
+    return;
+  }
   for (int i = 1; i <= n; i++) {
     line.clear();
     format_long(line, i);

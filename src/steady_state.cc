@@ -10,6 +10,8 @@
 #include <thread>
 #include <cstdint>
 #include <exception>
+#include <new>
+#include <system_error>
 #include <vector>
 
 // The product is computed in blocks, on all cores, vectorised, and still gives every entry the
@@ -129,12 +131,23 @@ void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, in
   if (rows * cols * p.inner < kParallelMinWork) threads = 1;
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, (rows + 3) / 4));
   std::vector<std::thread> workers;
+  try {
+    workers.reserve(threads);
+  } catch (const std::bad_alloc&) {
+    threads = 1;
+  }
   // Row ranges in multiples of four, so that only the last one has rows the kernel leaves.
   std::size_t groups = (rows + 3) / 4;
   for (unsigned w = 1; w < threads; w++) {
     std::size_t j0 = std::min(rows, groups * w / threads * 4);
     std::size_t j1 = std::min(rows, groups * (w + 1) / threads * 4);
-    workers.emplace_back(product_rows, std::cref(p), j0, j1);
+    try {
+      workers.emplace_back(product_rows, std::cref(p), j0, j1);
+    } catch (const std::system_error&) {
+      // No thread to be had (an address-space limit may leave no room for its stack): this
+      // share of the rows is formed here instead.
+      product_rows(p, j0, j1);
+    }
   }
   product_rows(p, 0, std::min(rows, groups / threads * 4));
   for (std::thread& th : workers) th.join();

@@ -1,7 +1,6 @@
 // analyze_main.cc - pravlin-analyze's driver: command line, reading and checking the
 // configuration as pravlin does, then the analysis on standard output.
 // Part of pravlin; see README.md.
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -83,14 +82,7 @@ int main(int argc, char** argv) {
   static PRAVLIN pv;
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
-  pv.in = std::fopen(pv.xmlfilename, "r");
-  // A directory opens for reading but reads nothing; it is as unreadable as a missing file.
-  struct stat st;
-  if (pv.in != nullptr && fstat(fileno(pv.in), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(pv.in);
-    pv.in = nullptr;
-  }
-  if (pv.in == nullptr) fail(" *** ERROR: Unable to open file (%s)\n", pv.xmlfilename);
+  open_configuration(&pv);
 
   std::vector<TRANSITION_ENTRY> transitions;
   read_configuration_sparse(&pv, &transitions);

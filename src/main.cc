@@ -1,7 +1,6 @@
 // main.cc - the driver: command line, the stages of a run in their fixed order, exit status.
 // Part of pravlin; see README.md.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -66,14 +65,7 @@ int main(int argc, char** argv) {
 
   if (argc < 2) fail(" *** ERROR: input xml filename not specified\n");
   pv.xmlfilename = argv[1];
-  pv.in = std::fopen(pv.xmlfilename, "r");
-  // A directory opens for reading but reads nothing; it is as unreadable as a missing file.
-  struct stat st;
-  if (pv.in != nullptr && fstat(fileno(pv.in), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(pv.in);
-    pv.in = nullptr;
-  }
-  if (pv.in == nullptr) fail(" *** ERROR: Unable to open file (%s)\n", pv.xmlfilename);
+  open_configuration(&pv);
 
   read_xml_file(&pv);
   progress_mark(&pv, "\n*");

@@ -3,6 +3,7 @@
 #include "pravlin.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -109,4 +110,15 @@ void free_tables(PRAVLIN* pv) {
   pv->pravlin = nullptr;
   pv->steady_state_probability = nullptr;
   table_bytes = 0;
+}
+
+void open_configuration(PRAVLIN* pv) {
+  pv->in = std::fopen(pv->xmlfilename, "r");
+  // A directory opens for reading but reads nothing; it is as unreadable as a missing file.
+  struct stat st;
+  if (pv->in != nullptr && fstat(fileno(pv->in), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(pv->in);
+    pv->in = nullptr;
+  }
+  if (pv->in == nullptr) fail(" *** ERROR: Unable to open file (%s)\n", pv->xmlfilename);
 }

@@ -81,6 +81,10 @@ void set_table_memory_limit(std::size_t bytes);
 /// after configuration (the fuzz target). The document tree in pv->xml is left to the caller.
 void free_tables(PRAVLIN* pv);
 
+/// Opens pv->xmlfilename for reading into pv->in. A file that cannot be opened, or a directory,
+/// ends the run with " *** ERROR: Unable to open file (%s)\n".
+void open_configuration(PRAVLIN* pv);
+
 // config.cc
 
 /// Reads the configuration from pv->in (and closes it) into the record: settings, defaults,

@@ -1,7 +1,8 @@
 # run_case.cmake - runs one end-to-end case and compares what it wrote with the golden files.
 #
 # A case is a folder under tests/cases/ holding config.xml (and any other input files), and:
-#   cmd              optional: a shell command line to run instead of "$PRAVLIN" config.xml;
+#   cmd              optional: shell commands to run instead of "$PRAVLIN" config.xml (all of
+#                    their output is captured, not only the last command's);
 #                    it sees PRAVLIN, XMLDUMP and ANALYZE (pravlin-analyze) in its environment
 #   expected.status  the exit status
 #   expected.out     standard output (missing: empty)
@@ -70,7 +71,7 @@ endif()
 
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env PRAVLIN=${program} XMLDUMP=${XMLDUMP} ANALYZE=${ANALYZE} LC_ALL=C
-          sh -c "${command} >.stdout 2>.stderr </dev/null"
+          sh -c "(\n${command}\n) >.stdout 2>.stderr </dev/null"
   WORKING_DIRECTORY "${WORK_DIR}"
   RESULT_VARIABLE status)
 

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "fail.h"
 
@@ -27,14 +28,16 @@ void XMLclearDEBUG() {
   debug = 0;
 }
 
-__attribute__((format(printf, 1, 2))) static void xml_debug(const char* fmt, ...) {
-  if (debug == 0)
-    return;
+__attribute__((format(printf, 1, 2))) static void xml_debug_line(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   std::vprintf(fmt, ap);
   va_end(ap);
 }
+
+// The test comes before the call: the reader passes here several times per element, and a
+// call with a variable argument list is not inlined.
+#define xml_debug(...) (debug != 0 ? xml_debug_line(__VA_ARGS__) : (void)0)
 
 // Our own test rather than isspace(): the locale must not decide, and no byte above 0x7F counts.
 // Takes a character as read (0-255, or EOF), so callers holding a char cast to unsigned char.
@@ -76,10 +79,22 @@ struct ChunkHeader {
   bool open;         // a read is still taking space from it
 };
 
-struct Arena {
-  char* chunk;
-  std::size_t used;
+// A name already in lower case, kept once per read and shared by every node bearing it.
+struct SharedName {
+  char* text;  // null: free slot
+  std::size_t len;
+  ChunkHeader* chunk;  // where text stands; each node bearing it counts there as one more
 };
+
+struct Arena {
+  char* chunk = nullptr;
+  std::size_t used = 0;
+  std::vector<SharedName> names;  // open addressing; size a power of two, or empty
+  std::size_t names_used = 0;
+};
+
+// Distinct names shared per read at most; a document with more keeps a copy per node.
+constexpr std::size_t kMaxSharedNames = 4096;
 
 }  // namespace
 
@@ -171,6 +186,44 @@ static char* arena_string(Arena* a, const char* s, std::size_t len) {
       arena_take(a, len + 1, 1, " *** ERROR: Out of Memory in xmlcopystring()\n"));
   std::memcpy(copy, s, len);
   return copy;
+}
+
+// The name s[0..len) for a node. A document repeats a few names millions of times, so a name
+// without capitals is kept once and shared: lower-casing never writes to it, and each node
+// that bears it counts in its chunk as if it had its own copy, so releasing nodes in any order
+// stays right. A name with capitals gets its own copy, since lower-casing one node's name must
+// not change another's.
+static char* arena_name(Arena* a, const char* s, std::size_t len) {
+  if (a == nullptr)
+    return arena_string(a, s, len);
+  for (std::size_t i = 0; i < len; i++) {
+    if (s[i] >= 'A' && s[i] <= 'Z')
+      return arena_string(a, s, len);
+  }
+  if (a->names.empty())
+    a->names.resize(2 * kMaxSharedNames);
+  std::size_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < len; i++)
+    h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
+  const std::size_t mask = a->names.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    SharedName& slot = a->names[i];
+    if (slot.text == nullptr) {
+      if (a->names_used == kMaxSharedNames)
+        return arena_string(a, s, len);
+      slot.text = arena_string(a, s, len);
+      slot.len = len;
+      slot.chunk = chunk_holding(slot.text);
+      a->names_used++;
+      return slot.text;
+    }
+    if (slot.len == len && std::memcmp(slot.text, s, len) == 0) {
+      if (slot.chunk == nullptr)  // a long name in a block of its own cannot be shared
+        return arena_string(a, s, len);
+      slot.chunk->live++;
+      return slot.text;
+    }
+  }
 }
 
 static char* arena_copy(Arena* a, const char* s) {
@@ -611,7 +664,7 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
   if (in == nullptr)
     fail(" *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
   char buf[XML_MAXLEN];
-  XmlScan r{in, buf, false, Arena{nullptr, 0}};
+  XmlScan r{in, buf, false, Arena{}};
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
   XMLENTITY* x = read_construct(&r, errflag, 1);
@@ -628,7 +681,7 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   xml_debug("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = 0;
   char buf[XML_MAXLEN];
-  XmlScan r{in, buf, false, Arena{nullptr, 0}};
+  XmlScan r{in, buf, false, Arena{}};
   XMLENTITY* head = nullptr;
   XMLENTITY* tail = nullptr;
   flockfile(in);
@@ -676,7 +729,7 @@ static XMLENTITY* parse_tag(char* s, Arena* a) {
     ++p;
   char stop = *p;
   *p = '\0';
-  e->name = arena_string(a, start, static_cast<std::size_t>(p - start));
+  e->name = arena_name(a, start, std::strlen(start));
 
   XMLENTITY* last = nullptr;
   while (stop != '\0') {

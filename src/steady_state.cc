@@ -127,7 +127,10 @@ void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, in
     fail(" *** ERROR: NULL Pointer in multiply_array_by_array() a\n");
   }
   Product p{t.data(), a, b, rows, static_cast<std::size_t>(nbr_rc), cols};
-  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  // Asked once: the C library reads the count from /sys at every call, which took longer than
+  // a small product itself, and a squaring limit may ask for billions of them.
+  static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = cores;
   if (rows * cols * p.inner < kParallelMinWork) threads = 1;
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, (rows + 3) / 4));
   std::vector<std::thread> workers;

@@ -91,6 +91,7 @@ struct Arena {
   std::size_t used = 0;
   std::vector<SharedName> names;  // open addressing; size a power of two, or empty
   std::size_t names_used = 0;
+  std::size_t chunks_taken = 0;
 };
 
 // Distinct names shared per read at most; a document with more keeps a copy per node.
@@ -131,9 +132,12 @@ static void* arena_take(Arena* a, std::size_t size, std::size_t align, const cha
     void* chunk = std::aligned_alloc(kChunkSize, kChunkSize);
     if (chunk == nullptr)
       fail("%s", oom);
-    // One fault per chunk instead of one per 4 KiB page: on a virtual machine the faults of a
-    // large document cost more than reading it. Only a hint; failure changes nothing.
-    madvise(chunk, kChunkSize, MADV_HUGEPAGE);
+    // From the second chunk on, the document is large: one fault per chunk instead of one per
+    // 4 KiB page, since on a virtual machine the faults of a large document cost more than
+    // reading it. The first chunk stays in small pages, so that a small document touches only
+    // the few it needs. Only a hint; failure changes nothing.
+    if (a->chunks_taken++ > 0)
+      madvise(chunk, kChunkSize, MADV_HUGEPAGE);
     try {
       arena_chunks.insert(reinterpret_cast<std::uintptr_t>(chunk));
     } catch (const std::bad_alloc&) {

@@ -340,7 +340,32 @@ struct XmlScan {
                   // is read, so one buffer serves every level
   bool too_deep;  // an element past XML_MAX_DEPTH was met: every level stops reading at once
   Arena arena;    // where this read's nodes and strings come from
+  // A whole-stream read takes the stream in blocks and scans them from here; a read of one
+  // construct takes one character at a time, so that it stops right after its construct.
+  unsigned char* block;     // null: one character at a time
+  const unsigned char* p;   // the block's unread bytes
+  const unsigned char* end;
 };
+
+constexpr std::size_t kBlockSize = std::size_t{1} << 16;
+
+static int refill(XmlScan* r) {
+  if (r->block == nullptr)
+    return getc_unlocked(r->in);
+  std::size_t n = fread_unlocked(r->block, 1, kBlockSize, r->in);
+  if (n == 0)
+    return EOF;
+  r->p = r->block;
+  r->end = r->block + n;
+  return *r->p++;
+}
+
+// The next character, 0-255, or EOF.
+static inline int next_char(XmlScan* r) {
+  if (r->p != r->end)
+    return *r->p++;
+  return refill(r);
+}
 
 // Scanning outcomes besides a length.
 static constexpr int SCAN_EOF = -1;
@@ -354,11 +379,10 @@ static XMLENTITY* parse_tag(char* s, Arena* a);
 // since it decides where a comment ends. Returns the body's length (the body is then
 // zero-terminated), SCAN_EOF or SCAN_FULL.
 static int scan_until_close(XmlScan* r, int dash) {
-  FILE* in = r->in;
   char* buf = r->buf;
   int state = 0;
   for (int pos = 0; pos < XML_MAXLEN; ++pos) {
-    int c = getc_unlocked(in);
+    int c = next_char(r);
     if (c == EOF)
       return SCAN_EOF;
     buf[pos] = static_cast<char>(c);
@@ -401,7 +425,7 @@ static XMLENTITY* read_cdata(XmlScan* r, int* errflag) {
   char* buf = r->buf;
   buf[0] = '[';
   for (int i = 1; i < opener_len; ++i) {
-    int c = getc_unlocked(r->in);
+    int c = next_char(r);
     if (c == EOF) {
       *errflag = XML_EOF;
       xml_debug("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
@@ -433,12 +457,11 @@ static XMLENTITY* read_cdata(XmlScan* r, int* errflag) {
 // Called with "<!" and one more character read; that character is dropped, which is why
 // "<!DOCTYPE x>" keeps "OCTYPE x". ended: that character was already the end of input.
 static XMLENTITY* read_declaration(XmlScan* r, int* errflag, bool ended) {
-  FILE* in = r->in;
   char* buf = r->buf;
   int len = SCAN_FULL;
   int depth = 1;
   for (int pos = 0; pos < XML_MAXLEN && !ended; ++pos) {
-    int c = getc_unlocked(in);
+    int c = next_char(r);
     if (c == EOF) {
       ended = true;
       break;
@@ -472,11 +495,10 @@ static XMLENTITY* read_declaration(XmlScan* r, int* errflag, bool ended) {
 // Called with "<?" read. The instruction ends at the first ">" after its first "?", and the two
 // characters before that ">" are dropped whatever they are: "<?a?b>" keeps "a?".
 static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
-  FILE* in = r->in;
   char* buf = r->buf;
   bool seen_question = false;
   for (int pos = 0; pos < XML_MAXLEN; ++pos) {
-    int c = getc_unlocked(in);
+    int c = next_char(r);
     if (c == EOF) {
       *errflag = XML_EOF;
       xml_debug("{EOF Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
@@ -511,10 +533,9 @@ static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool t
 // is compared with the name as written in the start tag, one character at a time, and whatever
 // does not match is left where it stands: the reader never skips ahead to resynchronise.
 static void read_end_tag(XmlScan* r, XMLENTITY* e, std::string& text, int* errflag) {
-  FILE* in = r->in;
   int j = 0;
   for (const char* p = e->name; *p != '\0'; ++p, ++j) {
-    int c = getc_unlocked(in);
+    int c = next_char(r);
     if (c != static_cast<unsigned char>(*p)) {
       *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
       set_element_text(r, e, text, false);
@@ -525,7 +546,7 @@ static void read_end_tag(XmlScan* r, XMLENTITY* e, std::string& text, int* errfl
   }
   int c;
   do {
-    c = getc_unlocked(in);
+    c = next_char(r);
   } while (is_xml_space(c));
   if (c != '>') {
     *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
@@ -538,12 +559,19 @@ static void read_end_tag(XmlScan* r, XMLENTITY* e, std::string& text, int* errfl
 // Reads element e's content and end tag. The text grows as needed: a configuration with
 // thousands of states keeps them all in one element. Each construct inside leaves one "<" in it.
 static void read_content(XmlScan* r, XMLENTITY* e, int* errflag, int depth) {
-  FILE* in = r->in;
   XMLENTITY* last_child = nullptr;
   try {
     std::string text;
     for (;;) {
-      int c = getc_unlocked(in);
+      if (r->p != r->end) {
+        // Text runs to the next "<": take the block's share of it at once.
+        const auto* lt =
+            static_cast<const unsigned char*>(std::memchr(r->p, '<', static_cast<std::size_t>(r->end - r->p)));
+        const unsigned char* stop = lt != nullptr ? lt : r->end;
+        text.append(reinterpret_cast<const char*>(r->p), static_cast<std::size_t>(stop - r->p));
+        r->p = stop;
+      }
+      int c = next_char(r);
       if (c == EOF) {
         *errflag = XML_EOF;
         set_element_text(r, e, text, false);
@@ -596,12 +624,11 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
     *errflag = XML_EOF;
     return nullptr;
   }
-  FILE* in = r->in;
   char* buf = r->buf;
   buf[0] = static_cast<char>(first);  // even a ">" here is tag text
   int len = 1;
   for (;; ++len) {
-    int c = getc_unlocked(in);
+    int c = next_char(r);
     if (c == EOF) {
       *errflag = XML_EOF;
       return nullptr;
@@ -644,8 +671,7 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
 // One construct after its "<"; depth is the level an element read here would have (root 1).
 static XMLENTITY* read_construct(XmlScan* r, int* errflag, int depth) {
   xml_debug("{Entering fget_XMLENTITY: *errflag = %d}\n", *errflag);
-  FILE* in = r->in;
-  int c = getc_unlocked(in);
+  int c = next_char(r);
   if (c == '/') {
     *errflag = XML_END_TAG;
     xml_debug("{Exiting fget_XMLENTITY with endtag: *errflag = %d}\n", *errflag);
@@ -656,7 +682,7 @@ static XMLENTITY* read_construct(XmlScan* r, int* errflag, int depth) {
   if (c != '!')
     return read_tag(r, errflag, c, depth);
 
-  c = getc_unlocked(in);
+  c = next_char(r);
   if (c == '>') {
     *errflag = XML_MALFORMED;
     xml_debug("{Exiting fget_XMLENTITY empty tag: *errflag = %d}\n", *errflag);
@@ -666,7 +692,7 @@ static XMLENTITY* read_construct(XmlScan* r, int* errflag, int depth) {
     return read_cdata(r, errflag);
   if (c != '-')
     return read_declaration(r, errflag, c == EOF);
-  c = getc_unlocked(in);
+  c = next_char(r);
   if (c == '-')
     return read_comment(r, errflag);
   *errflag = XML_MALFORMED;
@@ -680,7 +706,7 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
   if (in == nullptr)
     fail(" *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
   char buf[XML_MAXLEN];
-  XmlScan r{in, buf, false, Arena{}};
+  XmlScan r{in, buf, false, Arena{}, nullptr, nullptr, nullptr};
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
   XMLENTITY* x = read_construct(&r, errflag, 1);
@@ -697,13 +723,19 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   xml_debug("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = 0;
   char buf[XML_MAXLEN];
-  XmlScan r{in, buf, false, Arena{}};
+  std::vector<unsigned char> block;
+  try {
+    block.resize(kBlockSize);
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
+  }
+  XmlScan r{in, buf, false, Arena{}, block.data(), nullptr, nullptr};
   XMLENTITY* head = nullptr;
   XMLENTITY* tail = nullptr;
   flockfile(in);
   int c;
   // After nesting too deep nothing more is read: the document is refused as a whole.
-  while (!r.too_deep && (c = getc_unlocked(in)) != EOF) {
+  while (!r.too_deep && (c = next_char(&r)) != EOF) {
     if (c != '<')
       continue;
     int err = 0;
@@ -722,6 +754,10 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
       *errflag = err;
     xml_debug("[*errflag = %d]\n", *errflag);
   }
+  // Stopped early, the stream goes back to where reading stopped (where it can: on a pipe
+  // what the last block took is gone, but the read was refused anyway).
+  if (r.p != r.end)
+    fseek(in, -static_cast<long>(r.end - r.p), SEEK_CUR);
   funlockfile(in);
   arena_close(&r.arena);
   xml_debug("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
@@ -745,7 +781,7 @@ static XMLENTITY* parse_tag(char* s, Arena* a) {
     ++p;
   char stop = *p;
   *p = '\0';
-  e->name = arena_name(a, start, std::strlen(start));
+  e->name = arena_name(a, start, static_cast<std::size_t>(p - start));
 
   XMLENTITY* last = nullptr;
   while (stop != '\0') {

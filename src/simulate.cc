@@ -277,7 +277,10 @@ void create_all_pravlin(PRAVLIN* pv) {
   std::vector<Failure> failures;
   std::vector<std::thread> workers;
   try {
-    if (n <= kGuideMaxStates) {
+    // Sums and guides cost about a row's scan for every row; they pay only when there are
+    // many more draws than rows.
+    const bool guided = n <= kGuideMaxStates && draws >= 8 * (static_cast<std::uint64_t>(n) + 1);
+    if (guided) {
       rows.resize(static_cast<std::size_t>(n) + 1);
       build_draw_row(rows[0], pv->initial_probability, n);
       for (int s = 1; s <= n; s++) {

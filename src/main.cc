@@ -43,7 +43,7 @@ static void answer_option(int argc, char** argv) {
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::fputs(USAGE, stdout);
   } else if (std::strcmp(argv[1], "--version") == 0) {
-    std::fputs("pravlin 1.0\n", stdout);
+    std::fputs("pravlin " PRAVLIN_VERSION "\n", stdout);
   } else {
     return;
   }

@@ -4,14 +4,20 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <unordered_set>
+#include <vector>
 #include <vector>
 
 #include "fail.h"
@@ -79,23 +85,98 @@ struct ChunkHeader {
   bool open;         // a read is still taking space from it
 };
 
-// A name already in lower case, kept once per read and shared by every node bearing it.
+// A name or text kept once per read and shared by every node bearing it. Its first eight bytes
+// are kept beside it, so that telling two short strings apart never reads the strings.
 struct SharedName {
-  char* text;  // null: free slot
+  char* text;          // null: free slot
+  std::uint64_t head;  // text's first eight bytes, zero-padded
+  std::uint64_t hash;
   std::size_t len;
-  ChunkHeader* chunk;  // where text stands; each node bearing it counts there as one more
+};
+
+struct SharedTable {
+  std::vector<SharedName> slots;  // open addressing; size a power of two, or empty
+  std::size_t used = 0;
+};
+
+// Zeroing the pages of a fresh chunk is the kernel's work, and for a large document it costs as
+// much as reading it. A feeder thread allocates chunks and touches their pages on another core,
+// a few chunks ahead of the reader; the reader takes a ready chunk when there is one and
+// allocates its own when there is not, so nothing waits on the feeder and no byte of any result
+// depends on it.
+class ChunkFeeder {
+ public:
+  ChunkFeeder() : worker_([this] { run(); }) {}
+  ChunkFeeder(const ChunkFeeder&) = delete;
+  ChunkFeeder& operator=(const ChunkFeeder&) = delete;
+  ~ChunkFeeder() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+    for (std::size_t i = 0; i < count_; i++)
+      std::free(ready_[(first_ + i) % kAhead]);
+  }
+  // A chunk with its pages in place, or null when none is ready.
+  void* take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count_ == 0)
+      return nullptr;
+    void* chunk = ready_[first_];
+    first_ = (first_ + 1) % kAhead;
+    count_--;
+    wake_.notify_all();
+    return chunk;
+  }
+
+ private:
+  static constexpr std::size_t kAhead = 2;
+
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || count_ < kAhead; });
+      if (stop_)
+        return;
+      lock.unlock();
+      void* chunk = std::aligned_alloc(kChunkSize, kChunkSize);
+      if (chunk != nullptr) {
+        madvise(chunk, kChunkSize, MADV_HUGEPAGE);
+        for (std::size_t at = 0; at < kChunkSize; at += 4096)
+          static_cast<volatile char*>(chunk)[at] = 0;
+      }
+      lock.lock();
+      if (chunk == nullptr)
+        return;  // out of memory: the reader allocates for itself, and says so if it fails
+      ready_[(first_ + count_) % kAhead] = chunk;
+      count_++;
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  void* ready_[kAhead] = {};
+  std::size_t first_ = 0;
+  std::size_t count_ = 0;
+  bool stop_ = false;
+  std::thread worker_;  // last: starts once everything above is in place
 };
 
 struct Arena {
   char* chunk = nullptr;
   std::size_t used = 0;
-  std::vector<SharedName> names;  // open addressing; size a power of two, or empty
-  std::size_t names_used = 0;
+  SharedTable names;
+  SharedTable texts;
   std::size_t chunks_taken = 0;
+  std::unique_ptr<ChunkFeeder> feeder;  // from the third chunk on
 };
 
-// Distinct names shared per read at most; a document with more keeps a copy per node.
-constexpr std::size_t kMaxSharedNames = 4096;
+// Distinct names, and distinct texts, shared per read at most; past that, a copy per node.
+constexpr std::size_t kMaxShared = std::size_t{1} << 16;
+// Longest element text that is shared.
+constexpr std::size_t kMaxSharedText = 7;
 
 }  // namespace
 
@@ -124,6 +205,7 @@ static void release_chunk(ChunkHeader* h) {
 }
 
 static void arena_close(Arena* a) {
+  a->feeder.reset();
   if (a->chunk == nullptr)
     return;
   auto* h = reinterpret_cast<ChunkHeader*>(a->chunk);
@@ -137,9 +219,24 @@ static void arena_close(Arena* a) {
 static void* arena_take(Arena* a, std::size_t size, std::size_t align, const char* oom) {
   std::size_t at = (a->used + align - 1) & ~(align - 1);
   if (a->chunk == nullptr || at + size > kChunkSize) {
-    arena_close(a);
+    if (a->chunk != nullptr) {  // the current chunk is full: the read goes on in a new one
+      auto* full = reinterpret_cast<ChunkHeader*>(a->chunk);
+      full->open = false;
+      if (full->live == 0)
+        release_chunk(full);
+      a->chunk = nullptr;
+    }
+    // Two chunks filled: the document is large, and chunks are worth preparing ahead.
+    if (a->chunks_taken == 2 && a->feeder == nullptr) {
+      try {
+        a->feeder = std::make_unique<ChunkFeeder>();
+      } catch (const std::exception&) {  // no memory or no thread: the reader does it all
+      }
+    }
     void* chunk = spare_chunk;
     spare_chunk = nullptr;
+    if (chunk == nullptr && a->feeder != nullptr)
+      chunk = a->feeder->take();
     if (chunk == nullptr)
       chunk = std::aligned_alloc(kChunkSize, kChunkSize);
     if (chunk == nullptr)
@@ -204,10 +301,93 @@ static char* arena_string(Arena* a, const char* s, std::size_t len) {
   return copy;
 }
 
-// The name s[0..len) for a node. A document repeats a few names millions of times, so a name
-// without capitals is kept once and shared: lower-casing never writes to it, and each node
-// that bears it counts in its chunk as if it had its own copy, so releasing nodes in any order
-// stays right. A name with capitals gets its own copy, since lower-casing one node's name must
+// Shares s[0..len) through table: a document repeats a few names and short texts millions of
+// times, so each is kept once per read. Each node that bears a shared string counts in its
+// chunk as if it had its own copy, so releasing nodes in any order stays right.
+// Eight bytes at a time: names and texts are looked up once per node. *head gets the first
+// eight bytes, zero-padded.
+static std::uint64_t shared_hash(const char* s, std::size_t len, std::uint64_t* head) {
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = len * kMul;
+  std::size_t i = 0;
+  *head = 0;
+  for (; i + 8 <= len; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    if (i == 0)
+      *head = w;
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  }
+  std::uint64_t w = 0;
+  for (std::size_t k = 0; i < len; i++, k += 8)
+    w |= std::uint64_t{static_cast<unsigned char>(s[i])} << k;
+  if (len < 8)
+    *head = w;
+  h = (h ^ w) * kMul;
+  return h ^ (h >> 32);
+}
+
+static bool same_bytes(const char* a, const char* b, std::size_t len) {
+  for (std::size_t i = 0; i < len; i++) {
+    if (a[i] != b[i])
+      return false;
+  }
+  return true;
+}
+
+// Doubles the table, which is kept at most half full: a small document gets a small one.
+static void grow_shared(SharedTable* table) {
+  std::vector<SharedName> old(std::max<std::size_t>(64, 2 * table->slots.size()));
+  old.swap(table->slots);
+  const std::size_t mask = table->slots.size() - 1;
+  for (const SharedName& e : old) {
+    if (e.text == nullptr)
+      continue;
+    std::size_t i = e.hash & mask;
+    while (table->slots[i].text != nullptr)
+      i = (i + 1) & mask;
+    table->slots[i] = e;
+  }
+}
+
+static char* arena_shared(Arena* a, SharedTable* table, const char* s, std::size_t len) {
+  if (len >= kArenaMaxString)  // a string in a block of its own cannot be shared
+    return arena_string(a, s, len);
+  if (2 * table->used >= table->slots.size() && table->used < kMaxShared) {
+    try {
+      grow_shared(table);
+    } catch (const std::bad_alloc&) {
+      return arena_string(a, s, len);  // no room to share: a copy of its own, as beyond the limit
+    }
+  }
+  const std::size_t mask = table->slots.size() - 1;
+  std::uint64_t head;
+  const std::uint64_t hash = shared_hash(s, len, &head);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    SharedName& slot = table->slots[i];
+    if (slot.text == nullptr) {
+      if (table->used >= kMaxShared || 2 * table->used >= table->slots.size())
+        return arena_string(a, s, len);
+      slot.text = arena_string(a, s, len);
+      slot.head = head;
+      slot.hash = hash;
+      slot.len = len;
+      table->used++;
+      return slot.text;
+    }
+    if (slot.hash == hash && slot.len == len && slot.head == head &&
+        (len <= 8 || same_bytes(slot.text + 8, s + 8, len - 8))) {
+      // Each node bearing it counts in its chunk as if it had its own copy.
+      auto base = reinterpret_cast<std::uintptr_t>(slot.text) & ~(std::uintptr_t{kChunkSize} - 1);
+      reinterpret_cast<ChunkHeader*>(base)->live++;
+      return slot.text;
+    }
+  }
+}
+
+// The name s[0..len) for a node. Only a name without capitals is shared: lower-casing never
+// writes to it. A name with capitals gets its own copy, since lower-casing one node's name must
 // not change another's.
 static char* arena_name(Arena* a, const char* s, std::size_t len) {
   if (a == nullptr)
@@ -216,30 +396,17 @@ static char* arena_name(Arena* a, const char* s, std::size_t len) {
     if (s[i] >= 'A' && s[i] <= 'Z')
       return arena_string(a, s, len);
   }
-  if (a->names.empty())
-    a->names.resize(2 * kMaxSharedNames);
-  std::size_t h = 14695981039346656037ull;
-  for (std::size_t i = 0; i < len; i++)
-    h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
-  const std::size_t mask = a->names.size() - 1;
-  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-    SharedName& slot = a->names[i];
-    if (slot.text == nullptr) {
-      if (a->names_used == kMaxSharedNames)
-        return arena_string(a, s, len);
-      slot.text = arena_string(a, s, len);
-      slot.len = len;
-      slot.chunk = chunk_holding(slot.text);
-      a->names_used++;
-      return slot.text;
-    }
-    if (slot.len == len && std::memcmp(slot.text, s, len) == 0) {
-      if (slot.chunk == nullptr)  // a long name in a block of its own cannot be shared
-        return arena_string(a, s, len);
-      slot.chunk->live++;
-      return slot.text;
-    }
-  }
+  return arena_shared(a, &a->names, s, len);
+}
+
+// An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
+// others) are shared, since nothing writes to a text the reader made; longer ones are mostly
+// distinct, and looking them up would cost more than it saves.
+static char* arena_text(Arena* a, const char* s) {
+  std::size_t len = std::strlen(s);
+  if (a == nullptr || len > kMaxSharedText)
+    return arena_string(a, s, len);
+  return arena_shared(a, &a->texts, s, len);
 }
 
 static char* arena_copy(Arena* a, const char* s) {
@@ -526,7 +693,7 @@ static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
 static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool trim) {
   if (trim)
     xmlStringStrip(text.data());
-  e->s = arena_copy(&r->arena, text.c_str());
+  e->s = arena_text(&r->arena, text.c_str());
 }
 
 // Called with "</" read inside element e; text holds e's own text without that "<". The end tag

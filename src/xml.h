@@ -31,6 +31,12 @@ constexpr int XML_MAX_DEPTH = 256;
 
 /// One node of a parsed document. A node owns its two strings and everything reachable through
 /// child, Nmtoken and next, so the first node of a list owns the whole list.
+///
+/// Packed to 4-byte alignment: with the fields in this order the two ints would otherwise each
+/// carry 4 bytes of padding, and a large configuration is millions of nodes (48 bytes instead
+/// of 56 is 90 MiB less for 12 million). Members are read and written by name as usual; do not
+/// take the address of a pointer member, which may be only 4-byte aligned.
+#pragma pack(push, 4)
 struct XMLEntity {
   char* name;            // element or attribute name, or the fixed label of another kind; owned
   char* s;               // text, attribute value or body; owned; may be null
@@ -40,6 +46,8 @@ struct XMLEntity {
   XMLEntity* next;       // next node on the same list
   int errflag;           // result code read with a top-level node; 0 elsewhere
 };
+#pragma pack(pop)
+static_assert(sizeof(XMLEntity) == 48, "a node is 48 bytes");
 typedef XMLEntity XMLENTITY;
 
 /// Name of a result code ("XML_EOF"), for test output and the inspection tool.
@@ -69,7 +77,9 @@ void xmlStringStrip(char* s);
 
 /// Reads the whole stream and returns the first top-level node (null when nothing yields a
 /// node); *errflag gets the last non-zero code read with a top-level node, or 0. Null arguments
-/// print a message and give null.
+/// print a message and give null. Within one read, equal names without capitals and equal short
+/// element texts are one string shared by their nodes: lower-case names with
+/// name2lower_XMLENTITY, and write to a text only after giving its node a copy of its own.
 XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag);
 /// Reads one construct right after its "<" has been read; returns its node or null, and writes
 /// a non-zero code to *errflag when there is one. Does not return on a null argument.

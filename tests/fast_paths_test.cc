@@ -143,6 +143,24 @@ TEST(PrintPravlin, MatchesFormattedPrintingOnRandomTables) {
   }
 }
 
+// Lines are gathered from the chains' rows in tiles of up to 16 years within 1 MiB: 70,000
+// chains get tiles of 3 years, 140,000 chains none at all.
+TEST(PrintPravlin, MatchesFormattedPrintingWhenChainsOutgrowTheTile) {
+  std::mt19937_64 rng(6);
+  std::uniform_int_distribution<int> state(1, 4);
+  for (int chains : {70000, 140000}) {
+    SCOPED_TRACE(chains);
+    TestModel m(4, chains, 4);
+    for (int c = 1; c <= chains; c++) {
+      for (int t = 0; t <= 4; t++) m.pv.pravlin[c][t] = state(rng);
+    }
+    m.pv.print_flag = 1;
+    FilePtr out = open_sink();
+    printpravlin(out.get(), &m.pv);
+    EXPECT_EQ(read_all(out.get()), literal_table(&m.pv));
+  }
+}
+
 // The header's numbered lines as formatted printing writes them.
 TEST(PrintHeader, MatchesFormattedPrintingOnRandomModels) {
   std::mt19937_64 rng(6);

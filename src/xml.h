@@ -32,21 +32,18 @@ constexpr int XML_MAX_DEPTH = 256;
 /// One node of a parsed document. A node owns its two strings and everything reachable through
 /// child, Nmtoken and next, so the first node of a list owns the whole list.
 ///
-/// Packed to 4-byte alignment: with the fields in this order the two ints would otherwise each
-/// carry 4 bytes of padding, and a large configuration is millions of nodes (48 bytes instead
-/// of 56 is 90 MiB less for 12 million). Members are read and written by name as usual; do not
-/// take the address of a pointer member, which may be only 4-byte aligned.
-#pragma pack(push, 4)
+/// type is declared beside errflag rather than after s: the two ints then share one 8-byte slot
+/// instead of each carrying 4 bytes of padding, and a large configuration is millions of nodes
+/// (48 bytes instead of 56 is 90 MiB less for 12 million).
 struct XMLEntity {
   char* name;            // element or attribute name, or the fixed label of another kind; owned
   char* s;               // text, attribute value or body; owned; may be null
-  int type;              // an XmlType
   XMLEntity* child;      // first construct inside an element
   XMLEntity* Nmtoken;    // first attribute of an element
   XMLEntity* next;       // next node on the same list
+  int type;              // an XmlType
   int errflag;           // result code read with a top-level node; 0 elsewhere
 };
-#pragma pack(pop)
 static_assert(sizeof(XMLEntity) == 48, "a node is 48 bytes");
 typedef XMLEntity XMLENTITY;
 

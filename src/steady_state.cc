@@ -43,15 +43,18 @@ static void kernel_4x16(const Product& p, std::size_t j, std::size_t k, std::siz
   double* t1 = t0 + p.cols;
   double* t2 = t1 + p.cols;
   double* t3 = t2 + p.cols;
-  v8d c00, c01, c10, c11, c20, c21, c30, c31;
-  std::memcpy(&c00, t0, 64);
-  std::memcpy(&c01, t0 + 8, 64);
-  std::memcpy(&c10, t1, 64);
-  std::memcpy(&c11, t1 + 8, 64);
-  std::memcpy(&c20, t2, 64);
-  std::memcpy(&c21, t2 + 8, 64);
-  std::memcpy(&c30, t3, 64);
-  std::memcpy(&c31, t3 + 8, 64);
+  // The first terms start from 0.0, as every entry of t does; later ones from t.
+  v8d c00{}, c01{}, c10{}, c11{}, c20{}, c21{}, c30{}, c31{};
+  if (i0 > 1) {
+    std::memcpy(&c00, t0, 64);
+    std::memcpy(&c01, t0 + 8, 64);
+    std::memcpy(&c10, t1, 64);
+    std::memcpy(&c11, t1 + 8, 64);
+    std::memcpy(&c20, t2, 64);
+    std::memcpy(&c21, t2 + 8, 64);
+    std::memcpy(&c30, t3, 64);
+    std::memcpy(&c31, t3 + 8, 64);
+  }
   const double* a0 = p.a[j + 1];
   const double* a1 = p.a[j + 2];
   const double* a2 = p.a[j + 3];
@@ -86,6 +89,9 @@ static void edge(const Product& p, std::size_t j, std::size_t k0, std::size_t k1
                  std::size_t i1) {
   double* tj = p.t + j * p.cols;
   const double* aj = p.a[j + 1];
+  if (i0 == 1) {
+    for (std::size_t k = k0; k < k1; k++) tj[k] = 0.0;
+  }
   for (std::size_t i = i0; i < i1; i++) {
     const double aji = aj[i];
     const double* bi = p.b[i] + 1;
@@ -109,8 +115,11 @@ static void product_rows(const Product& p, std::size_t j0, std::size_t j1) {
   }
 }
 
-void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, int nbr_rc,
-                             int nbr_c_b) {
+// The product into y, formed in t, which is (re)sized as needed: the solver keeps one t for all
+// its squarings instead of asking for fresh pages each time. Every entry of t is written before
+// it is read, so what t held before does not matter.
+static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int nbr_rc,
+                          int nbr_c_b, std::vector<double>* work) {
   if (y == nullptr || a == nullptr || b == nullptr) {
     fail(" *** ERROR: NULL Pointer in multiply_array_by_array()\n");
   }
@@ -120,9 +129,9 @@ void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, in
   std::size_t rows = static_cast<std::size_t>(nbr_r_a);
   std::size_t cols = static_cast<std::size_t>(nbr_c_b);
   // The whole product is formed before y is written, so y may be a or b (squaring in place).
-  std::vector<double> t;
+  std::vector<double>& t = *work;
   try {
-    t.assign(rows * cols, 0.0);
+    if (t.size() != rows * cols) t.assign(rows * cols, 0.0);
   } catch (const std::exception&) {  // bad_alloc, or length_error for an impossible size
     fail(" *** ERROR: NULL Pointer in multiply_array_by_array() a\n");
   }
@@ -162,6 +171,12 @@ void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, in
   }
 }
 
+void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, int nbr_rc,
+                             int nbr_c_b) {
+  std::vector<double> t;
+  multiply_into(y, a, b, nbr_r_a, nbr_rc, nbr_c_b, &t);
+}
+
 int calc_steady_state(double** a, double* b, int n, int max_iterations, double max_error,
                       double* error, int debug) {
   if (a == nullptr || b == nullptr || n < 1) {
@@ -188,8 +203,9 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
 
   double cerror = 0.0;
   int i = 0;
+  std::vector<double> t;
   while (i < cmax_iteration) {
-    multiply_array_by_array(aa.data(), aa.data(), aa.data(), n, n, n);
+    multiply_into(aa.data(), aa.data(), aa.data(), n, n, n, &t);
     cerror = 0.0;
     for (int c = 1; c <= n; c++) {
       double row_sum = 0.0;

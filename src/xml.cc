@@ -132,7 +132,7 @@ class ChunkFeeder {
   }
 
  private:
-  static constexpr std::size_t kAhead = 2;
+  static constexpr std::size_t kAhead = 4;
 
   void run() {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -402,8 +402,20 @@ static char* arena_name(Arena* a, const char* s, std::size_t len) {
 // An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
 // others) are shared, since nothing writes to a text the reader made; longer ones are mostly
 // distinct, and looking them up would cost more than it saves.
-static char* arena_text(Arena* a, const char* s) {
-  std::size_t len = std::strlen(s);
+static char* arena_text(Arena* a, const std::string& text) {
+  // Cut at the first zero byte, as any C string would be; most texts are a few bytes long.
+  const char* s = text.c_str();
+  std::size_t len = text.size();
+  if (len <= 32) {
+    for (std::size_t i = 0; i < len; i++) {
+      if (s[i] == '\0') {
+        len = i;
+        break;
+      }
+    }
+  } else {
+    len = std::strlen(s);
+  }
   if (a == nullptr || len > kMaxSharedText)
     return arena_string(a, s, len);
   return arena_shared(a, &a->texts, s, len);
@@ -693,7 +705,7 @@ static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
 static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool trim) {
   if (trim)
     xmlStringStrip(text.data());
-  e->s = arena_text(&r->arena, text.c_str());
+  e->s = arena_text(&r->arena, text);
 }
 
 // Called with "</" read inside element e; text holds e's own text without that "<". The end tag

@@ -3,13 +3,16 @@
 #
 #   bench/run.sh [BASE [NEW]]
 #
-# BASE is a git revision (default: the last commit before the fast paths); NEW is a revision or
+# BASE is a git revision, or "literal" (the default): 03ad722, the last commit before the fast
+# paths, with literal-product.patch applied, since that commit already formed the product row
+# by row; the patch puts back the literal order (each entry summed over i in turn, b read down
+# its columns), so that the base is the literal build throughout. NEW is a revision or
 # "worktree" (default: the working tree). Each workload runs best of 3 with each build; the table
 # gives seconds, peak resident memory, the speed-up and whether the two reports are the same
 # apart from the header's time line. Workloads and builds go to bench/out/ (not committed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-base=${1:-03ad722}
+base=${1:-literal}
 new=${2:-worktree}
 out=bench/out
 mkdir -p "$out"
@@ -18,6 +21,12 @@ build() {  # build REV DIR: a release build of pravlin at REV into DIR
   local rev=$1 dir=$2 src
   if [ "$rev" = worktree ]; then
     src=$PWD
+  elif [ "$rev" = literal ]; then
+    src=$out/src-literal
+    if [ ! -d "$src" ]; then
+      git worktree add -f --detach "$src" 03ad722 >/dev/null 2>&1
+      git -C "$src" apply "$PWD/bench/literal-product.patch"
+    fi
   else
     src=$out/src-$rev
     [ -d "$src" ] || git worktree add -f --detach "$src" "$rev" >/dev/null 2>&1
@@ -27,7 +36,7 @@ build() {  # build REV DIR: a release build of pravlin at REV into DIR
 }
 
 echo "building $base and $new ..." >&2
-build "$base" "$out/build-base"
+build "$base" "$out/build-base-$base"
 build "$new" "$out/build-new"
 [ -f "$out/w3.xml" ] || python3 bench/make_model.py "$out"
 
@@ -45,7 +54,7 @@ run() {  # run BINARY WORKLOAD REPORT_COPY
 
 printf '%-4s %10s %10s %10s %10s %8s  %s\n' workload base_s new_s base_MiB new_MiB speedup reports
 for w in w1 w2 w3; do
-  read -r bs bm < <(run "$PWD/$out/build-base/pravlin" "$w" "$out/$w.base.csv")
+  read -r bs bm < <(run "$PWD/$out/build-base-$base/pravlin" "$w" "$out/$w.base.csv")
   read -r ns nm < <(run "$PWD/$out/build-new/pravlin" "$w" "$out/$w.new.csv")
   same=differ
   cmp -s "$out/$w.base.csv" "$out/$w.new.csv" && same=identical

@@ -524,7 +524,14 @@ struct XmlScan {
   unsigned char* block;     // null: one character at a time
   const unsigned char* p;   // the block's unread bytes
   const unsigned char* end;
+  // Element text being gathered, one buffer per level, kept from one element to the next so
+  // that a text longer than a string holds in place costs no allocation each time.
+  std::string texts[XML_MAX_DEPTH + 1] = {};
 };
+
+// Text buffers larger than this are released when their element is done, as a string of the
+// element's own would have been.
+constexpr std::size_t kKeptText = std::size_t{1} << 16;
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 16;
 
@@ -739,8 +746,16 @@ static void read_end_tag(XmlScan* r, XMLENTITY* e, std::string& text, int* errfl
 // thousands of states keeps them all in one element. Each construct inside leaves one "<" in it.
 static void read_content(XmlScan* r, XMLENTITY* e, int* errflag, int depth) {
   XMLENTITY* last_child = nullptr;
+  std::string& text = r->texts[depth];
+  struct Release {
+    std::string& text;
+    ~Release() {
+      if (text.capacity() > kKeptText)
+        std::string().swap(text);
+    }
+  } release{text};
+  text.clear();
   try {
-    std::string text;
     for (;;) {
       if (r->p != r->end) {
         // Text runs to the next "<": take the block's share of it at once.
@@ -806,7 +821,19 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
   char* buf = r->buf;
   buf[0] = static_cast<char>(first);  // even a ">" here is tag text
   int len = 1;
-  for (;; ++len) {
+  // When the block holds the closing ">" well within the buffer's limit, the tag is taken at
+  // once; otherwise character by character, which also handles the limit and the end of input.
+  const std::size_t window =
+      std::min(static_cast<std::size_t>(r->end - r->p), static_cast<std::size_t>(XML_MAXLEN - 2));
+  const auto* gt = window == 0 ? nullptr
+                               : static_cast<const unsigned char*>(std::memchr(r->p, '>', window));
+  if (gt != nullptr) {
+    const auto n = static_cast<std::size_t>(gt - r->p);
+    std::memcpy(buf + 1, r->p, n);
+    len += static_cast<int>(n);
+    r->p = gt + 1;
+  }
+  for (; gt == nullptr; ++len) {
     int c = next_char(r);
     if (c == EOF) {
       *errflag = XML_EOF;

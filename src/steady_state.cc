@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <cstdint>
 #include <exception>
@@ -25,6 +26,7 @@ typedef double v8d __attribute__((vector_size(64), aligned(8)));
 constexpr std::size_t kColBlock = 256;  // columns of t and b kept hot together
 constexpr std::size_t kIBlock = 128;    // terms added to an entry per pass
 constexpr std::size_t kParallelMinWork = std::size_t{1} << 21;  // multiply-adds
+constexpr std::size_t kMeasureBlock = 8;  // columns whose squared deviations are formed together
 
 struct Product {
   double* t;           // rows x cols, 0-based
@@ -115,11 +117,17 @@ static void product_rows(const Product& p, std::size_t j0, std::size_t j1) {
   }
 }
 
-// The product into y, formed in t, which is (re)sized as needed: the solver keeps one t for all
-// its squarings instead of asking for fresh pages each time. Every entry of t is written before
-// it is read, so what t held before does not matter.
+// Where a product is formed. Every entry is written before it is read, so the buffer is never
+// cleared: each thread's first writes bring in the pages of its own rows.
+struct ProductBuffer {
+  std::unique_ptr<double[]> data;
+  std::size_t size = 0;
+};
+
+// The product into y, formed in work, which is (re)sized as needed: the solver keeps one buffer
+// for all its squarings instead of asking for fresh pages each time.
 static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int nbr_rc,
-                          int nbr_c_b, std::vector<double>* work) {
+                          int nbr_c_b, ProductBuffer* work) {
   if (y == nullptr || a == nullptr || b == nullptr) {
     fail(" *** ERROR: NULL Pointer in multiply_array_by_array()\n");
   }
@@ -129,13 +137,17 @@ static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int n
   std::size_t rows = static_cast<std::size_t>(nbr_r_a);
   std::size_t cols = static_cast<std::size_t>(nbr_c_b);
   // The whole product is formed before y is written, so y may be a or b (squaring in place).
-  std::vector<double>& t = *work;
-  try {
-    if (t.size() != rows * cols) t.assign(rows * cols, 0.0);
-  } catch (const std::exception&) {  // bad_alloc, or length_error for an impossible size
-    fail(" *** ERROR: NULL Pointer in multiply_array_by_array() a\n");
+  if (work->size != rows * cols) {
+    work->data.reset();
+    try {
+      work->data.reset(new double[rows * cols]);
+    } catch (const std::exception&) {  // bad_alloc, or bad_array_new_length for an impossible size
+      fail(" *** ERROR: NULL Pointer in multiply_array_by_array() a\n");
+    }
+    work->size = rows * cols;
   }
-  Product p{t.data(), a, b, rows, static_cast<std::size_t>(nbr_rc), cols};
+  double* t = work->data.get();
+  Product p{t, a, b, rows, static_cast<std::size_t>(nbr_rc), cols};
   // Asked once: the C library reads the count from /sys at every call, which took longer than
   // a small product itself, and a squaring limit may ask for billions of them.
   static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -166,15 +178,63 @@ static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int n
 
   for (std::size_t j = 0; j < rows; j++) {
     double* yj = y[j + 1] + 1;
-    const double* tj = t.data() + j * cols;
+    const double* tj = t + j * cols;
     for (std::size_t k = 0; k < cols; k++) yj[k] = tj[k];
   }
 }
 
 void multiply_array_by_array(double** y, double** a, double** b, int nbr_r_a, int nbr_rc,
                              int nbr_c_b) {
-  std::vector<double> t;
+  ProductBuffer t;
   multiply_into(y, a, b, nbr_r_a, nbr_rc, nbr_c_b, &t);
+}
+
+// The total squared deviation of the entries of aa[1..n][1..n] from their column means: for
+// each column c in turn, its mean (its entries summed down the rows, divided by n), then
+// (aa[r][c] - mean)^2 added for r = 1..n.
+static double column_deviation_plain(double* const* aa, int n) {
+  double cerror = 0.0;
+  for (int c = 1; c <= n; c++) {
+    double row_sum = 0.0;
+    for (int r = 1; r <= n; r++) row_sum += aa[r][c];
+    double row_average = row_sum / n;
+    for (int r = 1; r <= n; r++) {
+      double d = aa[r][c] - row_average;
+      cerror += d * d;
+    }
+  }
+  return cerror;
+}
+
+// The same sums in the same order, reading aa a row at a time instead of down each column: all
+// column sums at once, each still added down the rows, then the squares of kMeasureBlock
+// columns at a time, kept until they are added in column order. scratch holds
+// (kMeasureBlock + 1) * n + 1 doubles.
+static double column_deviation(double* const* aa, int n, double* scratch) {
+  const auto un = static_cast<std::size_t>(n);
+  double* mean = scratch;  // mean[1..n]
+  double* square = scratch + un + 1;  // square[k * n + r - 1]: column c0 + k, row r
+  for (std::size_t c = 1; c <= un; c++) mean[c] = 0.0;
+  for (std::size_t r = 1; r <= un; r++) {
+    const double* row = aa[r];
+    for (std::size_t c = 1; c <= un; c++) mean[c] += row[c];
+  }
+  for (std::size_t c = 1; c <= un; c++) mean[c] = mean[c] / n;
+  double cerror = 0.0;
+  for (std::size_t c0 = 1; c0 <= un; c0 += kMeasureBlock) {
+    const std::size_t width = std::min(kMeasureBlock, un - c0 + 1);
+    for (std::size_t r = 1; r <= un; r++) {
+      const double* row = aa[r] + c0;
+      for (std::size_t k = 0; k < width; k++) {
+        double d = row[k] - mean[c0 + k];
+        square[k * un + r - 1] = d * d;
+      }
+    }
+    for (std::size_t k = 0; k < width; k++) {
+      for (std::size_t r = 0; r < un; r++) cerror += square[k * un + r];
+    }
+  }
+  return cerror;
 }
 
 int calc_steady_state(double** a, double* b, int n, int max_iterations, double max_error,
@@ -183,15 +243,17 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
     fail(" *** ERROR : NULL Pointer or n < 1 in calc_steady_state()\n");
   }
   std::size_t stride = static_cast<std::size_t>(n) + 1;
-  std::vector<double> block;
+  // Not cleared: every entry the solver reads is copied from a below. Row 0 and column 0, as
+  // everywhere, are never read.
+  std::unique_ptr<double[]> block;
   std::vector<double*> aa;
   try {
-    block.assign(stride * stride, 0.0);
+    block.reset(new double[stride * stride]);
     aa.assign(stride, nullptr);
-  } catch (const std::exception&) {  // bad_alloc, or length_error for an impossible size
+  } catch (const std::exception&) {  // bad_alloc, or an impossible size
     fail(" *** ERROR : NULL Pointer in calc_steady_state()\n");
   }
-  for (std::size_t r = 1; r < stride; r++) aa[r] = block.data() + r * stride;
+  for (std::size_t r = 1; r < stride; r++) aa[r] = block.get() + r * stride;
 
   // A limit of 1 is honoured: it performs one squaring.
   int cmax_iteration = max_iterations >= 1 ? max_iterations : 100;
@@ -201,21 +263,21 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
     for (int k = 1; k <= n; k++) aa[j][k] = a[j][k];
   }
 
+  // Room for the measure's column sums and a block of squared deviations; without it the
+  // measure walks down the columns itself.
+  std::vector<double> measure;
+  try {
+    measure.resize((kMeasureBlock + 1) * static_cast<std::size_t>(n) + 1);
+  } catch (const std::bad_alloc&) {
+    measure.clear();
+  }
   double cerror = 0.0;
   int i = 0;
-  std::vector<double> t;
+  ProductBuffer t;
   while (i < cmax_iteration) {
     multiply_into(aa.data(), aa.data(), aa.data(), n, n, n, &t);
-    cerror = 0.0;
-    for (int c = 1; c <= n; c++) {
-      double row_sum = 0.0;
-      for (int r = 1; r <= n; r++) row_sum += aa[r][c];
-      double row_average = row_sum / n;
-      for (int r = 1; r <= n; r++) {
-        double d = aa[r][c] - row_average;
-        cerror += d * d;
-      }
-    }
+    cerror = measure.empty() ? column_deviation_plain(aa.data(), n)
+                             : column_deviation(aa.data(), n, measure.data());
     if (debug) {
       for (int c = 1; c <= n; c++) {
         for (int r = 1; r <= n; r++) std::fprintf(stderr, "%f ", aa[r][c]);

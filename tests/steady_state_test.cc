@@ -167,6 +167,59 @@ TEST(CalcSteadyState, DebugTracesEachPowerByColumnsThenADollar) {
             "0.860000 0.700000 \n0.140000 0.300000 \ni = 0  cerror = 0.025600\n$");
 }
 
+// The solver as it is defined: square, then measure down each column, until the measure's root
+// falls below the threshold or the limit is reached.
+static int literal_steady_state(Matrix a, std::vector<double>* b, int limit, double threshold,
+                                double* error) {
+  const int n = a.rows;
+  int i = 0;
+  double cerror = 0.0;
+  while (i < limit) {
+    a = literal_product(a, a);
+    cerror = 0.0;
+    for (int c = 1; c <= n; c++) {
+      double row_sum = 0.0;
+      for (int r = 1; r <= n; r++) row_sum += a.ptr[r][c];
+      double row_average = row_sum / n;
+      for (int r = 1; r <= n; r++) {
+        double d = a.ptr[r][c] - row_average;
+        cerror += d * d;
+      }
+    }
+    if (std::sqrt(cerror) < threshold) break;
+    i++;
+  }
+  *error = std::sqrt(cerror);
+  for (int c = 1; c <= n; c++) (*b)[static_cast<std::size_t>(c)] = a.ptr[1][c];
+  return i;
+}
+
+TEST(CalcSteadyState, MatchesTheLiteralSolverBitForBit) {
+  std::mt19937_64 rng(11);
+  for (int n : {1, 2, 3, 7, 8, 9, 17, 40}) {
+    for (int limit : {1, 3, 20}) {
+      SCOPED_TRACE(testing::Message() << "n " << n << " limit " << limit);
+      Matrix a = random_matrix(n, n, rng);
+      for (int r = 1; r <= n; r++) {  // rows of a chain, some entries zero
+        double total = 0.0;
+        for (int c = 1; c <= n; c++) {
+          if ((r + c) % 5 == 0) a.ptr[r][c] = 0.0;
+          total += a.ptr[r][c];
+        }
+        for (int c = 1; c <= n; c++) a.ptr[r][c] = total > 0.0 ? a.ptr[r][c] / total : 1.0 / n;
+      }
+      std::vector<double> got(static_cast<std::size_t>(n) + 1), want(got.size());
+      double got_error = -1.0, want_error = -2.0;
+      int got_i = calc_steady_state(a.p(), got.data(), n, limit, 1e-9, &got_error, 0);
+      int want_i = literal_steady_state(a, &want, limit, 1e-9, &want_error);
+      EXPECT_EQ(got_i, want_i);
+      EXPECT_EQ(std::memcmp(&got_error, &want_error, sizeof(double)), 0)
+          << got_error << " vs " << want_error;
+      EXPECT_EQ(std::memcmp(got.data() + 1, want.data() + 1, sizeof(double) * n), 0);
+    }
+  }
+}
+
 TEST(CalcSteadyStateDeathTest, RefusesNullMatrixOrNoStates) {
   Matrix a(2, 2);
   std::vector<double> b(3);

@@ -42,7 +42,7 @@ void set_table_memory_limit(std::size_t bytes) {
 // A large table is filled once, page by page; in huge pages that is one fault per 2 MiB, not
 // per 4 KiB, and the threads that fill it do not queue for the kernel's lock at every page.
 // Only a hint: where it is refused nothing changes.
-static void advise_huge_pages(void* p, std::size_t bytes) {
+void advise_huge_pages(void* p, std::size_t bytes) {
   constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
   if (bytes < 2 * kHuge) return;
   std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);

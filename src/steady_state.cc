@@ -145,6 +145,7 @@ static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int n
       fail(" *** ERROR: NULL Pointer in multiply_array_by_array() a\n");
     }
     work->size = rows * cols;
+    advise_huge_pages(work->data.get(), work->size * sizeof(double));
   }
   double* t = work->data.get();
   Product p{t, a, b, rows, static_cast<std::size_t>(nbr_rc), cols};
@@ -253,6 +254,7 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
   } catch (const std::exception&) {  // bad_alloc, or an impossible size
     fail(" *** ERROR : NULL Pointer in calc_steady_state()\n");
   }
+  advise_huge_pages(block.get(), stride * stride * sizeof(double));
   for (std::size_t r = 1; r < stride; r++) aa[r] = block.get() + r * stride;
 
   // A limit of 1 is honoured: it performs one squaring.

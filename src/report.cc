@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -68,7 +70,54 @@ void format_long(std::string& to, long long v) {
   to.append(digits, r.ptr);
 }
 
+__extension__ typedef unsigned __int128 Uint128;
+
+// |v| * 10^6 rounded to the nearest integer, ties to even, as "%f" rounds the exact binary
+// value; false when |v| is 2^40 or more (or not finite), left to the general conversion.
+static bool scaled_by_million(double v, std::uint64_t* q) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  int e = -1074;  // |v| = m * 2^e
+  if (biased != 0) {
+    m |= std::uint64_t{1} << 52;
+    e = biased - 1075;
+  }
+  if (e > -13) return false;  // |v| >= 2^40, infinite or NaN
+  const int s = -e;
+  const Uint128 p = static_cast<Uint128>(m) * 1000000u;  // below 2^73
+  if (s >= 128) {  // |v| * 10^6 is below 2^73 / 2^128: it rounds to 0
+    *q = 0;
+    return true;
+  }
+  const Uint128 one = 1;
+  std::uint64_t whole = static_cast<std::uint64_t>(p >> s);
+  const Uint128 rest = p & ((one << s) - 1);
+  const Uint128 half = one << (s - 1);
+  if (rest > half || (rest == half && (whole & 1) != 0)) whole++;
+  *q = whole;
+  return true;
+}
+
 void format_fixed6(std::string& to, double v) {
+  // Most numbers of a report are probabilities and moderate values: exact integer arithmetic
+  // gives "%f"'s digits for them several times faster than the general conversion.
+  std::uint64_t q;
+  if (scaled_by_million(v, &q)) {
+    char digits[40];
+    char* p = digits;
+    if (std::signbit(v)) *p++ = '-';  // "%f" keeps the sign of -0.0 and of what rounds to 0
+    p = std::to_chars(p, digits + sizeof digits, q / 1000000).ptr;
+    *p++ = '.';
+    std::uint64_t frac = q % 1000000;
+    for (int i = 5; i >= 0; i--) {
+      p[i] = static_cast<char>('0' + frac % 10);
+      frac /= 10;
+    }
+    to.append(digits, p + 6);
+    return;
+  }
   // Wide enough for the 309 integer digits of the largest double, its sign and six decimals.
   char digits[400];
   auto r = std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed, 6);

@@ -67,6 +67,25 @@ TEST(FormatFixed6, MatchesPrintfOnRandomValues) {
   }
 }
 
+// Ties at the sixth decimal that a double holds exactly (odd multiples of 1/128), and values
+// on both sides of 2^40, where the conversion changes method.
+TEST(FormatFixed6, MatchesPrintfOnExactTiesAndAcrossTheIntegerRange) {
+  std::mt19937_64 rng(2);
+  std::uniform_int_distribution<std::int64_t> odd(0, std::int64_t{1} << 40);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::uniform_int_distribution<int> exponent(30, 50);
+  for (int i = 0; i < 100000; i++) {
+    double v = i % 2 == 0 ? static_cast<double>(2 * odd(rng) + 1) / 128
+                          : std::ldexp(unit(rng), exponent(rng));
+    if (i % 3 == 0) v = -v;
+    ASSERT_EQ(fast_f(v), printf_f(v)) << "bits of " << v;
+  }
+  for (double v : {0x1p40, -0x1p40, std::nextafter(0x1p40, 0.0), 0x1p-1074, -0x1p-1074,
+                   0x1p-1022, 0.0000004999999999999999, 0.0000005000000000000001}) {
+    EXPECT_EQ(fast_f(v), printf_f(v)) << "bits of " << v;
+  }
+}
+
 TEST(FormatLong, MatchesPrintf) {
   const long long values[] = {0, 1, -1, 9, 10, INT_MAX, static_cast<long long>(INT_MAX) + 2,
                               INT_MIN, LLONG_MAX, LLONG_MIN};

@@ -169,6 +169,7 @@ struct Arena {
   std::size_t used = 0;
   SharedTable names;
   SharedTable texts;
+  std::vector<char*> numbers;  // numbers[v]: the shared text of the plain number v, or null
   std::size_t chunks_taken = 0;
   std::unique_ptr<ChunkFeeder> feeder;  // from the third chunk on
 };
@@ -402,22 +403,44 @@ static char* arena_name(Arena* a, const char* s, std::size_t len) {
 // An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
 // others) are shared, since nothing writes to a text the reader made; longer ones are mostly
 // distinct, and looking them up would cost more than it saves.
-static char* arena_text(Arena* a, const std::string& text) {
-  // Cut at the first zero byte, as any C string would be; most texts are a few bytes long.
-  const char* s = text.c_str();
-  std::size_t len = text.size();
-  if (len <= 32) {
-    for (std::size_t i = 0; i < len; i++) {
-      if (s[i] == '\0') {
-        len = i;
-        break;
-      }
-    }
-  } else {
-    len = std::strlen(s);
+// A text that is a whole number in plain decimal, 0 to 99999 without leading zeros, as the
+// state numbers that fill a large configuration are: its value, or -1.
+static int plain_number(const char* s, std::size_t len) {
+  if (len == 0 || len > 5 || (s[0] == '0' && len > 1))
+    return -1;
+  int v = 0;
+  for (std::size_t i = 0; i < len; i++) {
+    if (s[i] < '0' || s[i] > '9')
+      return -1;
+    v = v * 10 + (s[i] - '0');
   }
+  return v;
+}
+
+static char* arena_text(Arena* a, const char* s, std::size_t len) {
   if (a == nullptr || len > kMaxSharedText)
     return arena_string(a, s, len);
+  // Numbers are found by their value, with no hashing and in a table that stays in cache.
+  const int v = plain_number(s, len);
+  if (v >= 0) {
+    const auto at = static_cast<std::size_t>(v);
+    if (at >= a->numbers.size()) {
+      try {
+        a->numbers.resize(std::max<std::size_t>(at + 1, 2 * a->numbers.size()), nullptr);
+      } catch (const std::bad_alloc&) {
+        return arena_shared(a, &a->texts, s, len);
+      }
+    }
+    char*& text = a->numbers[at];
+    if (text == nullptr) {
+      text = arena_string(a, s, len);
+      return text;
+    }
+    // Each node bearing it counts in its chunk as if it had its own copy.
+    auto base = reinterpret_cast<std::uintptr_t>(text) & ~(std::uintptr_t{kChunkSize} - 1);
+    reinterpret_cast<ChunkHeader*>(base)->live++;
+    return text;
+  }
   return arena_shared(a, &a->texts, s, len);
 }
 
@@ -534,6 +557,9 @@ struct XmlScan {
 constexpr std::size_t kKeptText = std::size_t{1} << 16;
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 16;
+// A short start tag is copied from the block as one 16-byte move, so the block has that many
+// bytes to spare beyond kBlockSize (XML_MAXLEN leaves the scan buffer room enough).
+constexpr std::size_t kShortTag = 16;
 
 static int refill(XmlScan* r) {
   if (r->block == nullptr)
@@ -710,9 +736,29 @@ static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
 // The element is complete or abandoned: its text becomes s, cut at the first zero byte as any C
 // string would be.
 static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool trim) {
-  if (trim)
-    xmlStringStrip(text.data());
-  e->s = arena_text(&r->arena, text);
+  // Cut at the first zero byte, as any C string would be; most texts are a few bytes long.
+  const char* s = text.c_str();
+  std::size_t len = text.size();
+  if (len <= 32) {
+    for (std::size_t i = 0; i < len; i++) {
+      if (s[i] == '\0') {
+        len = i;
+        break;
+      }
+    }
+  } else {
+    len = std::strlen(s);
+  }
+  // What xmlStringStrip would leave, without moving it.
+  if (trim) {
+    while (len > 0 && is_xml_space_char(*s)) {
+      s++;
+      len--;
+    }
+    while (len > 0 && is_xml_space_char(s[len - 1]))
+      len--;
+  }
+  e->s = arena_text(&r->arena, s, len);
 }
 
 // Called with "</" read inside element e; text holds e's own text without that "<". The end tag
@@ -827,9 +873,16 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
       std::min(static_cast<std::size_t>(r->end - r->p), static_cast<std::size_t>(XML_MAXLEN - 2));
   const auto* gt = window == 0 ? nullptr
                                : static_cast<const unsigned char*>(std::memchr(r->p, '>', window));
+  char last = buf[0];  // the tag's last character: "/" makes it an empty-element tag
   if (gt != nullptr) {
     const auto n = static_cast<std::size_t>(gt - r->p);
-    std::memcpy(buf + 1, r->p, n);
+    if (n <= kShortTag) {
+      std::memcpy(buf + 1, r->p, kShortTag);  // the block has kShortTag bytes to spare
+    } else {
+      std::memcpy(buf + 1, r->p, n);
+    }
+    if (n > 0)
+      last = static_cast<char>(gt[-1]);  // not read back from buf, just written in one move
     len += static_cast<int>(n);
     r->p = gt + 1;
   }
@@ -843,6 +896,7 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
       break;
     }
     buf[len] = static_cast<char>(c);
+    last = static_cast<char>(c);
   }
   // Past XML_MAX_DEPTH the element is not descended into, and the stop must reach the top level:
   // recursion depth is what bounds the stack, whatever the input holds.
@@ -861,7 +915,7 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
 
   // The "/" test looks at the byte before ">" even when a zero byte cut the text earlier:
   // "<y\0z/>" is the empty element y, "<x/\0>" a start tag named "x/".
-  bool empty = buf[len - 1] == '/';
+  bool empty = last == '/';
   buf[empty ? len - 1 : len] = '\0';
   XMLENTITY* e = parse_tag(buf, &r->arena);
   e->type = XML_ELEMENT;
@@ -931,7 +985,7 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   char buf[XML_MAXLEN];
   std::vector<unsigned char> block;
   try {
-    block.resize(kBlockSize);
+    block.resize(kBlockSize + kShortTag);
   } catch (const std::bad_alloc&) {
     fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
   }

@@ -164,8 +164,15 @@ class ChunkFeeder {
   std::thread worker_;  // last: starts once everything above is in place
 };
 
+struct RecentName {
+  std::size_t len;
+  char* text;  // null: none yet
+};
+constexpr std::size_t kRecentNames = 16;
+
 struct Arena {
   char* chunk = nullptr;
+  RecentName recent_names[kRecentNames] = {};
   std::size_t used = 0;
   SharedTable names;
   SharedTable texts;
@@ -397,7 +404,18 @@ static char* arena_name(Arena* a, const char* s, std::size_t len) {
     if (s[i] >= 'A' && s[i] <= 'Z')
       return arena_string(a, s, len);
   }
-  return arena_shared(a, &a->names, s, len);
+  // A document repeats the same few names in turn ("to", "state", "probability"): the last
+  // shared name of each length is tried before the table.
+  RecentName& recent = a->recent_names[len % kRecentNames];
+  if (recent.text != nullptr && recent.len == len && same_bytes(recent.text, s, len)) {
+    auto base = reinterpret_cast<std::uintptr_t>(recent.text) & ~(std::uintptr_t{kChunkSize} - 1);
+    reinterpret_cast<ChunkHeader*>(base)->live++;
+    return recent.text;
+  }
+  char* name = arena_shared(a, &a->names, s, len);
+  if (len < kArenaMaxString)  // in a chunk, so it can be shared
+    recent = RecentName{len, name};
+  return name;
 }
 
 // An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
@@ -804,10 +822,17 @@ static void read_content(XmlScan* r, XMLENTITY* e, int* errflag, int depth) {
   try {
     for (;;) {
       if (r->p != r->end) {
-        // Text runs to the next "<": take the block's share of it at once.
-        const auto* lt =
-            static_cast<const unsigned char*>(std::memchr(r->p, '<', static_cast<std::size_t>(r->end - r->p)));
-        const unsigned char* stop = lt != nullptr ? lt : r->end;
+        // Text runs to the next "<": take the block's share of it at once. Most texts are a
+        // few characters, or none, so the first few are looked at before searching.
+        const unsigned char* stop = r->p;
+        const unsigned char* near = r->p + std::min<std::size_t>(16, r->end - r->p);
+        while (stop != near && *stop != '<')
+          ++stop;
+        if (stop == near && stop != r->end) {
+          const auto* lt = static_cast<const unsigned char*>(
+              std::memchr(stop, '<', static_cast<std::size_t>(r->end - stop)));
+          stop = lt != nullptr ? lt : r->end;
+        }
         text.append(reinterpret_cast<const char*>(r->p), static_cast<std::size_t>(stop - r->p));
         r->p = stop;
       }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -31,16 +32,18 @@ constexpr std::size_t kShort = 16;
 
 struct Writer {
   FILE* out;
-  std::vector<char> buf;  // kBlock bytes to fill, then kShort to spare
+  // kBlock bytes to fill, then kShort to spare. Not cleared: a small report touches only the
+  // pages it writes.
+  std::unique_ptr<char[]> buf;
   std::size_t used = 0;
 
   explicit Writer(FILE* f) : out(f) {}
   // Takes the buffer (throws std::bad_alloc when it cannot be had); put() then never allocates.
   void reserve() {
-    buf.resize(kBlock + kShort);
+    buf.reset(new char[kBlock + kShort]);
   }
   void flush() {
-    if (used != 0) std::fwrite(buf.data(), 1, used, out);
+    if (used != 0) std::fwrite(buf.get(), 1, used, out);
     used = 0;
   }
   void put(std::string_view s) {
@@ -51,12 +54,12 @@ struct Writer {
         return;
       }
     }
-    std::memcpy(buf.data() + used, s.data(), s.size());
+    std::memcpy(buf.get() + used, s.data(), s.size());
     used += s.size();
   }
   // A text of at most kShort bytes at s, with kShort bytes readable from s.
   void put_short(const char* s, std::size_t len) {
-    std::memcpy(buf.data() + used, s, kShort);
+    std::memcpy(buf.get() + used, s, kShort);
     used += len;
     if (used > kBlock - kShort) flush();
   }

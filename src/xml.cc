@@ -421,10 +421,11 @@ static char* arena_name(Arena* a, const char* s, std::size_t len) {
 // An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
 // others) are shared, since nothing writes to a text the reader made; longer ones are mostly
 // distinct, and looking them up would cost more than it saves.
-// A text that is a whole number in plain decimal, 0 to 99999 without leading zeros, as the
-// state numbers that fill a large configuration are: its value, or -1.
+// A text that is a whole number in plain decimal, 0 to 9999 without leading zeros, as the
+// state numbers that fill a large configuration are: its value, or -1. (The table it indexes
+// then stays within 80 KB, whatever number a small document holds.)
 static int plain_number(const char* s, std::size_t len) {
-  if (len == 0 || len > 5 || (s[0] == '0' && len > 1))
+  if (len == 0 || len > 4 || (s[0] == '0' && len > 1))
     return -1;
   int v = 0;
   for (std::size_t i = 0; i < len; i++) {

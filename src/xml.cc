@@ -309,9 +309,6 @@ static char* arena_string(Arena* a, const char* s, std::size_t len) {
   return copy;
 }
 
-// Shares s[0..len) through table: a document repeats a few names and short texts millions of
-// times, so each is kept once per read. Each node that bears a shared string counts in its
-// chunk as if it had its own copy, so releasing nodes in any order stays right.
 // Eight bytes at a time: names and texts are looked up once per node. *head gets the first
 // eight bytes, zero-padded.
 static std::uint64_t shared_hash(const char* s, std::size_t len, std::uint64_t* head) {
@@ -359,6 +356,16 @@ static void grow_shared(SharedTable* table) {
   }
 }
 
+// One more node bears the shared string text: it counts in its chunk as if it had its own copy,
+// so releasing nodes in any order stays right.
+static char* share(char* text) {
+  auto base = reinterpret_cast<std::uintptr_t>(text) & ~(std::uintptr_t{kChunkSize} - 1);
+  reinterpret_cast<ChunkHeader*>(base)->live++;
+  return text;
+}
+
+// Shares s[0..len) through table: a document repeats a few names and short texts millions of
+// times, so each is kept once per read.
 static char* arena_shared(Arena* a, SharedTable* table, const char* s, std::size_t len) {
   if (len >= kArenaMaxString)  // a string in a block of its own cannot be shared
     return arena_string(a, s, len);
@@ -386,10 +393,7 @@ static char* arena_shared(Arena* a, SharedTable* table, const char* s, std::size
     }
     if (slot.hash == hash && slot.len == len && slot.head == head &&
         (len <= 8 || same_bytes(slot.text + 8, s + 8, len - 8))) {
-      // Each node bearing it counts in its chunk as if it had its own copy.
-      auto base = reinterpret_cast<std::uintptr_t>(slot.text) & ~(std::uintptr_t{kChunkSize} - 1);
-      reinterpret_cast<ChunkHeader*>(base)->live++;
-      return slot.text;
+      return share(slot.text);
     }
   }
 }
@@ -407,20 +411,14 @@ static char* arena_name(Arena* a, const char* s, std::size_t len) {
   // A document repeats the same few names in turn ("to", "state", "probability"): the last
   // shared name of each length is tried before the table.
   RecentName& recent = a->recent_names[len % kRecentNames];
-  if (recent.text != nullptr && recent.len == len && same_bytes(recent.text, s, len)) {
-    auto base = reinterpret_cast<std::uintptr_t>(recent.text) & ~(std::uintptr_t{kChunkSize} - 1);
-    reinterpret_cast<ChunkHeader*>(base)->live++;
-    return recent.text;
-  }
+  if (recent.text != nullptr && recent.len == len && same_bytes(recent.text, s, len))
+    return share(recent.text);
   char* name = arena_shared(a, &a->names, s, len);
   if (len < kArenaMaxString)  // in a chunk, so it can be shared
     recent = RecentName{len, name};
   return name;
 }
 
-// An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
-// others) are shared, since nothing writes to a text the reader made; longer ones are mostly
-// distinct, and looking them up would cost more than it saves.
 // A text that is a whole number in plain decimal, 0 to 9999 without leading zeros, as the
 // state numbers that fill a large configuration are: its value, or -1. (The table it indexes
 // then stays within 80 KB, whatever number a small document holds.)
@@ -436,6 +434,9 @@ static int plain_number(const char* s, std::size_t len) {
   return v;
 }
 
+// An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
+// others) are shared, since nothing writes to a text the reader made; longer ones are mostly
+// distinct, and looking them up would cost more than it saves.
 static char* arena_text(Arena* a, const char* s, std::size_t len) {
   if (a == nullptr || len > kMaxSharedText)
     return arena_string(a, s, len);
@@ -455,10 +456,7 @@ static char* arena_text(Arena* a, const char* s, std::size_t len) {
       text = arena_string(a, s, len);
       return text;
     }
-    // Each node bearing it counts in its chunk as if it had its own copy.
-    auto base = reinterpret_cast<std::uintptr_t>(text) & ~(std::uintptr_t{kChunkSize} - 1);
-    reinterpret_cast<ChunkHeader*>(base)->live++;
-    return text;
+    return share(text);
   }
   return arena_shared(a, &a->texts, s, len);
 }
@@ -755,7 +753,7 @@ static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
 // The element is complete or abandoned: its text becomes s, cut at the first zero byte as any C
 // string would be.
 static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool trim) {
-  // Cut at the first zero byte, as any C string would be; most texts are a few bytes long.
+  // Most texts are a few bytes long: their end is looked for here rather than by strlen.
   const char* s = text.c_str();
   std::size_t len = text.size();
   if (len <= 32) {

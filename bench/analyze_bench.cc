@@ -21,8 +21,10 @@ static SPARSE_CHAIN make_chain(int n, bool lines) {
     }
     int a = pick(rng), b = pick(rng), next = i % n + 1;
     list.push_back(TRANSITION_ENTRY{i, next, 0.5});
-    if (a != next) list.push_back(TRANSITION_ENTRY{i, a, 0.25});
-    if (b != next && b != a) list.push_back(TRANSITION_ENTRY{i, b, 0.25});
+    if (a != next)
+      list.push_back(TRANSITION_ENTRY{i, a, 0.25});
+    if (b != next && b != a)
+      list.push_back(TRANSITION_ENTRY{i, b, 0.25});
   }
   std::sort(list.begin(), list.end(), [](const TRANSITION_ENTRY& x, const TRANSITION_ENTRY& y) {
     return x.from != y.from ? x.from < y.from : x.to < y.to;

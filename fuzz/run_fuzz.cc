@@ -28,7 +28,8 @@ static double work(const PRAVLIN* pv) {
   steps += (n + 1) * (n + 256) * 2.0;
   if (pv->calc_flag) {
     double squaring = n * n * n + n * n + 64.0;
-    if (pv->debug) squaring += n * n * 50.0;
+    if (pv->debug)
+      squaring += n * n * 50.0;
     steps += squaring * (pv->max_iteration >= 1 ? pv->max_iteration : 100);
   }
   return steps;
@@ -38,18 +39,20 @@ static double work(const PRAVLIN* pv) {
 // failing stage leaves the stream open for the caller to close.
 static void run(PRAVLIN* pv, char** report, std::size_t* report_size) {
   read_configuration(pv, 0);  // never a report file: the fuzzer must not write files it names
-  if (work(pv) > kWork) return;
+  if (work(pv) > kWork)
+    return;
   pv->out = open_memstream(report, report_size);
-  if (pv->out == nullptr) return;
+  if (pv->out == nullptr)
+    return;
   error_check_pravlin(pv);
   create_all_pravlin(pv);
   if (pv->calc_flag) {
     pv->actual_iteration =
-        calc_steady_state(pv->transition_probability, pv->steady_state_probability,
-                          pv->nbr_states, pv->max_iteration, pv->max_error, &pv->actual_error,
-                          pv->debug);
+        calc_steady_state(pv->transition_probability, pv->steady_state_probability, pv->nbr_states,
+                          pv->max_iteration, pv->max_error, &pv->actual_error, pv->debug);
   }
-  if (pv->print_header) printheader(pv->out, pv);
+  if (pv->print_header)
+    printheader(pv->out, pv);
   printpravlin(pv->out, pv);
   finish_report(pv);  // closes out
 }
@@ -61,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>("fuzz.xml");
   pv.in = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
-  if (pv.in == nullptr) return 0;
+  if (pv.in == nullptr)
+    return 0;
   char* report = nullptr;
   std::size_t report_size = 0;
   try {
@@ -69,8 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const FailExit&) {
     // The run ended with its message; what the record holds is released below.
   }
-  if (pv.in != nullptr) std::fclose(pv.in);
-  if (pv.out != nullptr) std::fclose(pv.out);
+  if (pv.in != nullptr)
+    std::fclose(pv.in);
+  if (pv.out != nullptr)
+    std::fclose(pv.out);
   std::free(report);
   free_tables(&pv);
   free_XMLENTITY(pv.xml);

@@ -23,14 +23,16 @@ void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION
     c->p.push_back(e.probability);
     c->row_start[static_cast<std::size_t>(e.from) + 1]++;
   }
-  for (std::size_t i = 1; i < rows; i++) c->row_start[i] += c->row_start[i - 1];
+  for (std::size_t i = 1; i < rows; i++)
+    c->row_start[i] += c->row_start[i - 1];
 }
 
 void sparse_chain_from_matrix(SPARSE_CHAIN* c, double** a, int n) {
   std::vector<TRANSITION_ENTRY> list;
   for (int i = 1; i <= n; i++) {
     for (int j = 1; j <= n; j++) {
-      if (a[i][j] != 0.0) list.push_back(TRANSITION_ENTRY{i, j, a[i][j]});
+      if (a[i][j] != 0.0)
+        list.push_back(TRANSITION_ENTRY{i, j, a[i][j]});
     }
   }
   sparse_chain_from_list(c, n, list);
@@ -47,7 +49,8 @@ static int strong_components(const SPARSE_CHAIN* c, std::vector<int>* component)
   component->assign(n + 1, 0);
   int counter = 0, found = 0;
   for (int s = 1; s <= c->n; s++) {
-    if (index[s] != 0) continue;
+    if (index[s] != 0)
+      continue;
     index[s] = low[s] = ++counter;
     stack.push_back(s);
     on_stack[s] = 1;
@@ -69,7 +72,8 @@ static int strong_components(const SPARSE_CHAIN* c, std::vector<int>* component)
         continue;
       }
       calls.pop_back();
-      if (!calls.empty()) low[calls.back()] = std::min(low[calls.back()], low[v]);
+      if (!calls.empty())
+        low[calls.back()] = std::min(low[calls.back()], low[v]);
       if (low[v] == index[v]) {
         found++;
         int w;
@@ -99,7 +103,8 @@ static int class_period(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
     const int u = (*queue)[head];
     for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
       const int v = c->to[e];
-      if (cl->class_of[v] != k) continue;
+      if (cl->class_of[v] != k)
+        continue;
       if ((*level)[v] < 0) {
         (*level)[v] = (*level)[u] + 1;
         queue->push_back(v);
@@ -121,32 +126,39 @@ void find_classes(const SPARSE_CHAIN* c, CHAIN_CLASSES* cl) {
   int k = 0;
   cl->class_of.assign(n + 1, 0);
   for (int s = 1; s <= c->n; s++) {
-    if (renumber[component[s]] == 0) renumber[component[s]] = ++k;
+    if (renumber[component[s]] == 0)
+      renumber[component[s]] = ++k;
     cl->class_of[s] = renumber[component[s]];
   }
   cl->nbr_classes = k;
 
   const std::size_t classes = static_cast<std::size_t>(k);
   cl->first.assign(classes + 2, 0);
-  for (int s = 1; s <= c->n; s++) cl->first[static_cast<std::size_t>(cl->class_of[s]) + 1]++;
-  for (std::size_t i = 1; i < classes + 2; i++) cl->first[i] += cl->first[i - 1];
+  for (int s = 1; s <= c->n; s++)
+    cl->first[static_cast<std::size_t>(cl->class_of[s]) + 1]++;
+  for (std::size_t i = 1; i < classes + 2; i++)
+    cl->first[i] += cl->first[i - 1];
   cl->member.assign(n, 0);
   std::vector<std::size_t> fill(cl->first.begin(), cl->first.end() - 1);
-  for (int s = 1; s <= c->n; s++) cl->member[fill[cl->class_of[s]]++] = s;
+  for (int s = 1; s <= c->n; s++)
+    cl->member[fill[cl->class_of[s]]++] = s;
 
   cl->closed.assign(classes + 1, 1);
   cl->closed[0] = 0;
   for (int u = 1; u <= c->n; u++) {
     for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
-      if (cl->class_of[c->to[e]] != cl->class_of[u]) cl->closed[cl->class_of[u]] = 0;
+      if (cl->class_of[c->to[e]] != cl->class_of[u])
+        cl->closed[cl->class_of[u]] = 0;
     }
   }
   cl->nbr_closed = 0;
-  for (int j = 1; j <= k; j++) cl->nbr_closed += cl->closed[j];
+  for (int j = 1; j <= k; j++)
+    cl->nbr_closed += cl->closed[j];
 
   cl->period.assign(classes + 1, 0);
   std::vector<int> level(n + 1, -1), queue;
-  for (int j = 1; j <= k; j++) cl->period[j] = class_period(c, cl, j, &level, &queue);
+  for (int j = 1; j <= k; j++)
+    cl->period[j] = class_period(c, cl, j, &level, &queue);
 }
 
 int class_size(const CHAIN_CLASSES* cl, int k) {
@@ -154,9 +166,11 @@ int class_size(const CHAIN_CLASSES* cl, int k) {
 }
 
 int squaring_can_converge(const CHAIN_CLASSES* cl) {
-  if (cl->nbr_closed != 1) return 0;
+  if (cl->nbr_closed != 1)
+    return 0;
   for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (cl->closed[k]) return cl->period[k] == 1;
+    if (cl->closed[k])
+      return cl->period[k] == 1;
   }
   return 0;
 }
@@ -164,17 +178,20 @@ int squaring_can_converge(const CHAIN_CLASSES* cl) {
 int dense_fits(std::size_t count) {
   long pages = sysconf(_SC_PHYS_PAGES);
   long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return 1;
-  const std::size_t memory = static_cast<std::size_t>(pages) / sizeof(double) *
-                             static_cast<std::size_t>(page_size);
+  if (pages <= 0 || page_size <= 0)
+    return 1;
+  const std::size_t memory =
+      static_cast<std::size_t>(pages) / sizeof(double) * static_cast<std::size_t>(page_size);
   return count <= memory;
 }
 
 // rows x cols doubles, zero-filled; 0 when they cannot be had. A block bigger than memory is
 // refused before asking: the kernel would grant it and kill the process when it is touched.
 static int dense_block(std::vector<double>* block, std::size_t rows, std::size_t cols) {
-  if (rows != 0 && cols > SIZE_MAX / sizeof(double) / rows) return 0;
-  if (!dense_fits(rows * cols)) return 0;
+  if (rows != 0 && cols > SIZE_MAX / sizeof(double) / rows)
+    return 0;
+  if (!dense_fits(rows * cols))
+    return 0;
   try {
     block->assign(rows * cols, 0.0);
   } catch (const std::exception&) {  // bad_alloc, or length_error for an impossible size
@@ -190,23 +207,28 @@ void gth_stationary(double* a, int m, double* x) {
   for (int k = m; k >= 2; k--) {
     const double* ak = a + k * w;
     double s = 0.0;
-    for (int j = 1; j < k; j++) s += ak[j];
+    for (int j = 1; j < k; j++)
+      s += ak[j];
     for (int i = 1; i < k; i++) {
       double* ai = a + i * w;
-      if (ai[k] == 0.0) continue;
+      if (ai[k] == 0.0)
+        continue;
       ai[k] /= s;
-      for (int j = 1; j < k; j++) ai[j] += ai[k] * ak[j];
+      for (int j = 1; j < k; j++)
+        ai[j] += ai[k] * ak[j];
     }
   }
   x[1] = 1.0;
   double total = 1.0;
   for (int j = 2; j <= m; j++) {
     double v = 0.0;
-    for (int i = 1; i < j; i++) v += x[i] * a[i * w + j];
+    for (int i = 1; i < j; i++)
+      v += x[i] * a[i * w + j];
     x[j] = v;
     total += v;
   }
-  for (int j = 1; j <= m; j++) x[j] /= total;
+  for (int j = 1; j <= m; j++)
+    x[j] /= total;
 }
 
 void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi) {
@@ -218,7 +240,8 @@ void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, dou
   }
   std::vector<int> local(static_cast<std::size_t>(c->n) + 1, 0);
   const int* states = cl->member.data() + cl->first[k];
-  for (int i = 1; i <= m; i++) local[states[i - 1]] = i;
+  for (int i = 1; i <= m; i++)
+    local[states[i - 1]] = i;
   for (int i = 1; i <= m; i++) {
     const int u = states[i - 1];
     for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
@@ -227,7 +250,8 @@ void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, dou
   }
   std::vector<double> x(w, 0.0);
   gth_stationary(a.data(), m, x.data());
-  for (int i = 1; i <= m; i++) pi[states[i - 1]] = x[i];
+  for (int i = 1; i <= m; i++)
+    pi[states[i - 1]] = x[i];
 }
 
 void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab) {
@@ -236,12 +260,14 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
   ab->state.assign(1, 0);
   ab->closed_class.assign(1, 0);
   for (int s = 1; s <= c->n; s++) {
-    if (cl->closed[cl->class_of[s]]) continue;
+    if (cl->closed[cl->class_of[s]])
+      continue;
     ab->state.push_back(s);
     local[s] = static_cast<int>(ab->state.size()) - 1;
   }
   for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k]) continue;
+    if (!cl->closed[k])
+      continue;
     ab->closed_class.push_back(k);
     column[k] = static_cast<int>(ab->closed_class.size()) - 1;
   }
@@ -267,7 +293,8 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
     for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
       const int v = c->to[e];
       if (local[v] != 0) {
-        if (v != u) q[i * w + local[v]] = c->p[e];
+        if (v != u)
+          q[i * w + local[v]] = c->p[e];
       } else {
         b[i * nb + column[cl->class_of[v]]] += c->p[e];
         s[i] += c->p[e];
@@ -278,25 +305,30 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
   for (int k = 1; k <= t; k++) {
     const double* qk = q.data() + k * w;
     double dk = s[k];
-    for (int j = k + 1; j <= t; j++) dk += qk[j];
+    for (int j = k + 1; j <= t; j++)
+      dk += qk[j];
     d[k] = dk;
     for (int i = k + 1; i <= t; i++) {
       double* qi = q.data() + i * w;
-      if (qi[k] == 0.0) continue;
+      if (qi[k] == 0.0)
+        continue;
       const double f = qi[k] / dk;
       qi[k] = 0.0;
       for (int j = k + 1; j <= t; j++) {
-        if (j != i) qi[j] += f * qk[j];
+        if (j != i)
+          qi[j] += f * qk[j];
       }
       s[i] += f * s[k];
-      for (std::size_t j = 0; j < nb; j++) b[i * nb + j] += f * b[k * nb + j];
+      for (std::size_t j = 0; j < nb; j++)
+        b[i * nb + j] += f * b[k * nb + j];
     }
   }
   for (int k = t; k >= 1; k--) {
     const double* qk = q.data() + k * w;
     for (std::size_t j = 0; j < nb; j++) {
       double v = b[k * nb + j];
-      for (int i = k + 1; i <= t; i++) v += qk[i] * b[i * nb + j];
+      for (int i = k + 1; i <= t; i++)
+        v += qk[i] * b[i * nb + j];
       b[k * nb + j] = v / d[k];
     }
   }
@@ -305,7 +337,8 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
   ab->probability.assign(w * nb, 0.0);
   for (int i = 1; i <= t; i++) {
     ab->steps[i] = b[i * nb];
-    for (std::size_t j = 1; j < nb; j++) ab->probability[i * nb + j] = b[i * nb + j];
+    for (std::size_t j = 1; j < nb; j++)
+      ab->probability[i * nb + j] = b[i * nb + j];
   }
 }
 
@@ -315,7 +348,8 @@ void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps
     std::fill(y.begin(), y.end(), 0.0);
     for (int u = 1; u <= c->n; u++) {
       const double xu = (*x)[u];
-      if (xu == 0.0) continue;
+      if (xu == 0.0)
+        continue;
       for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
         y[c->to[e]] += xu * c->p[e];
       }

@@ -26,12 +26,15 @@ static const char USAGE[] =
 
 // A whole non-negative decimal number no greater than limit, or -1.
 static long parse_count(const char* text, long limit) {
-  if (text == nullptr || *text == '\0') return -1;
+  if (text == nullptr || *text == '\0')
+    return -1;
   long v = 0;
   for (const char* s = text; *s != '\0'; s++) {
-    if (*s < '0' || *s > '9') return -1;
+    if (*s < '0' || *s > '9')
+      return -1;
     v = v * 10 + (*s - '0');
-    if (v > limit) return -1;
+    if (v > limit)
+      return -1;
   }
   return v;
 }
@@ -70,7 +73,8 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
       file = a;
     }
   }
-  if (file == nullptr) fail(" *** ERROR: input xml filename not specified\n");
+  if (file == nullptr)
+    fail(" *** ERROR: input xml filename not specified\n");
   return file;
 }
 

@@ -50,12 +50,15 @@ static void print_structure(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
       print_state(out, pv, cl->member[i]);
       std::fprintf(out, "\n");
     }
-    if (cl->closed[k] && size == 1) absorbing++;
-    if (cl->closed[k] && cl->period[k] != 1) aperiodic = 0;
+    if (cl->closed[k] && size == 1)
+      absorbing++;
+    if (cl->closed[k] && cl->period[k] != 1)
+      aperiodic = 0;
   }
   std::fprintf(out, "absorbing states: %d\n", absorbing);
   for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k] || class_size(cl, k) != 1) continue;
+    if (!cl->closed[k] || class_size(cl, k) != 1)
+      continue;
     std::fprintf(out, "  ");
     print_state(out, pv, cl->member[cl->first[k]]);
     std::fprintf(out, "\n");
@@ -72,7 +75,8 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                             const CHAIN_CLASSES* cl, int precision, std::vector<double>* pi) {
   pi->assign(static_cast<std::size_t>(c->n) + 1, 0.0);
   for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k]) continue;
+    if (!cl->closed[k])
+      continue;
     class_stationary(c, cl, k, pi->data());
     std::fprintf(out, "\nstationary distribution of class %d%s:\n", k,
                  cl->nbr_classes == 1 ? ", the whole chain" : "");
@@ -80,11 +84,13 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                  pi->data(), precision);
     std::fflush(out);
   }
-  if (cl->nbr_closed != 1) return 0;
+  if (cl->nbr_closed != 1)
+    return 0;
   if (cl->nbr_classes > 1) {
     std::fprintf(out, "\nstationary distribution of the chain:\n");
     std::vector<int> all(static_cast<std::size_t>(c->n));
-    for (int s = 1; s <= c->n; s++) all[s - 1] = s;
+    for (int s = 1; s <= c->n; s++)
+      all[s - 1] = s;
     print_vector(out, pv, all.data(), all.size(), pi->data(), precision);
   }
   return 1;
@@ -108,7 +114,8 @@ static int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<doub
   } catch (const std::exception&) {
     fail(" *** ERROR: %d states are too many for the squaring solver in memory\n", c->n);
   }
-  for (std::size_t i = 0; i < w; i++) rows[i] = block.data() + i * w;
+  for (std::size_t i = 0; i < w; i++)
+    rows[i] = block.data() + i * w;
   for (int u = 1; u <= c->n; u++) {
     for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
       rows[u][c->to[e]] = c->p[e];
@@ -129,7 +136,8 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                  cl->nbr_closed);
   } else {
     int k = 1;
-    while (!cl->closed[k]) k++;
+    while (!cl->closed[k])
+      k++;
     std::fprintf(out, "cannot converge (class %d has period %d: the powers cycle)\n", k,
                  cl->period[k]);
   }
@@ -148,14 +156,16 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     return;
   }
   double largest = 0.0;
-  for (int s = 1; s <= c->n; s++) largest = std::fmax(largest, std::fabs(b[s] - (*pi)[s]));
+  for (int s = 1; s <= c->n; s++)
+    largest = std::fmax(largest, std::fabs(b[s] - (*pi)[s]));
   std::fprintf(out, "  largest difference from the stationary distribution: %.*f\n", precision,
                largest);
 }
 
 static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                              const CHAIN_CLASSES* cl, int precision) {
-  if (cl->nbr_closed == cl->nbr_classes) return;
+  if (cl->nbr_closed == cl->nbr_classes)
+    return;
   std::fflush(out);
   ABSORPTION ab;
   solve_absorption(c, cl, &ab);
@@ -182,7 +192,8 @@ static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, lon
   step_distribution(c, &x, steps);
   std::fprintf(out, "\ndistribution after %ld step%s:\n", steps, steps == 1 ? "" : "s");
   std::vector<int> all(static_cast<std::size_t>(c->n));
-  for (int s = 1; s <= c->n; s++) all[s - 1] = s;
+  for (int s = 1; s <= c->n; s++)
+    all[s - 1] = s;
   print_vector(out, pv, all.data(), all.size(), x.data(), precision);
 }
 
@@ -196,6 +207,7 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi);
   print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
   print_absorption(out, pv, c, &cl, opt->precision);
-  if (opt->steps >= 0) print_steps(out, pv, c, opt->steps, opt->precision);
+  if (opt->steps >= 0)
+    print_steps(out, pv, c, opt->steps, opt->precision);
   std::fflush(out);
 }

@@ -11,23 +11,29 @@
 #include <new>
 
 int xml_atoi(const char* s) {
-  if (s == nullptr) return 0;
+  if (s == nullptr)
+    return 0;
   // The white space that atoi skips in the C locale.
-  while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
+  while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
+    s++;
   bool negative = false;
-  if (*s == '+' || *s == '-') negative = *s++ == '-';
+  if (*s == '+' || *s == '-')
+    negative = *s++ == '-';
   // Saturates at the limits of int: 99999999999 reads as 2147483647, not as its low bits.
   std::int64_t v = 0;
   for (; *s >= '0' && *s <= '9'; s++) {
     v = v * 10 + (*s - '0');
-    if (v > static_cast<std::int64_t>(INT_MAX) + 1) v = static_cast<std::int64_t>(INT_MAX) + 1;
+    if (v > static_cast<std::int64_t>(INT_MAX) + 1)
+      v = static_cast<std::int64_t>(INT_MAX) + 1;
   }
-  if (negative) return static_cast<int>(-v);
+  if (negative)
+    return static_cast<int>(-v);
   return v > INT_MAX ? INT_MAX : static_cast<int>(v);
 }
 
 double xml_atof(const char* s) {
-  if (s == nullptr) return 0.0;
+  if (s == nullptr)
+    return 0.0;
   // from_chars reads the plain decimal forms several times faster than strtod and rounds them
   // the same way; strtod keeps what from_chars leaves out or refuses: leading white space, a
   // leading '+', hexadecimal, inf and nan, and values out of range (inf, or the C library's
@@ -37,7 +43,8 @@ double xml_atof(const char* s) {
   if (plain && !(p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))) {
     double v = 0.0;
     auto r = std::from_chars(s, s + std::strlen(s), v);
-    if (r.ec == std::errc()) return v;
+    if (r.ec == std::errc())
+      return v;
   }
   return std::strtod(s, nullptr);
 }
@@ -74,8 +81,7 @@ static void read_yes_no(const XMLENTITY* x, int* field) {
   const char* t = text_of(x);
   if (std::strcmp(t, "YES") == 0 || std::strcmp(t, "yes") == 0 || std::strcmp(t, "1") == 0) {
     *field = 1;
-  } else if (std::strcmp(t, "NO") == 0 || std::strcmp(t, "no") == 0 ||
-             std::strcmp(t, "0") == 0) {
+  } else if (std::strcmp(t, "NO") == 0 || std::strcmp(t, "no") == 0 || std::strcmp(t, "0") == 0) {
     *field = 0;
   }
 }
@@ -112,7 +118,8 @@ static void read_steadystate(PRAVLIN* pv, const XMLENTITY* steadystate) {
 
 static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
   for (const XMLENTITY* x = root->child; x != nullptr; x = x->next) {
-    if (x->type != XML_ELEMENT) continue;
+    if (x->type != XML_ELEMENT)
+      continue;
     if (first8(x, "nbr_states")) {
       pv->nbr_states = xml_atoi(text_of(x));
     } else if (first8(x, "init_year")) {
@@ -141,14 +148,19 @@ static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
 }
 
 static void apply_defaults(PRAVLIN* pv) {
-  if (pv->nbr_years <= 1) pv->nbr_years = 50;
-  if (pv->nbr_chains < 1) pv->nbr_chains = 10;
-  if (pv->max_iteration < 1) pv->max_iteration = 100;
-  if (pv->max_error <= 0.0) pv->max_error = 1e-6;
+  if (pv->nbr_years <= 1)
+    pv->nbr_years = 50;
+  if (pv->nbr_chains < 1)
+    pv->nbr_chains = 10;
+  if (pv->max_iteration < 1)
+    pv->max_iteration = 100;
+  if (pv->max_error <= 0.0)
+    pv->max_error = 1e-6;
 }
 
 static void open_report(PRAVLIN* pv) {
-  if (pv->outfilename == nullptr) return;
+  if (pv->outfilename == nullptr)
+    return;
   pv->out = std::fopen(pv->outfilename, "w");
   if (pv->out == nullptr) {
     warn("*** ERROR: Unable to open file (%s) for writing, using stdout\n", pv->outfilename);
@@ -169,7 +181,8 @@ static void allocate_tables(PRAVLIN* pv, int dense) {
   pv->transition_probability = static_cast<double**>(alloc_table(states, sizeof(double*), kOom1));
   pv->pravlin = static_cast<int**>(alloc_table(chains, sizeof(int*), kOom1));
   pv->steady_state_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
-  if (!dense) return;
+  if (!dense)
+    return;
   alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
              " *** ERROR: out of memory 2 in read_xml_file()\n");
   alloc_rows(pv->pravlin, pv->nbr_chains, pv->nbr_years,
@@ -256,7 +269,8 @@ static void read_transition(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list,
     fail(" *** ERROR: TRANSITION FROM (%d) is < 1 or > NBR_STATES (%d)\n", ser, pv->nbr_states);
   }
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (is_named(x, "to")) read_to(pv, list, ser, x);
+    if (is_named(x, "to"))
+      read_to(pv, list, ser, x);
   }
 }
 
@@ -264,22 +278,24 @@ void read_xml_file(PRAVLIN* pv) {
   read_configuration(pv, 1);
 }
 
-static void read_document(PRAVLIN* pv, int open_report_file,
-                          std::vector<TRANSITION_ENTRY>* list) {
-  if (pv->in == nullptr) fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
+static void read_document(PRAVLIN* pv, int open_report_file, std::vector<TRANSITION_ENTRY>* list) {
+  if (pv->in == nullptr)
+    fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
   int errflag = 0;
   XMLENTITY* tree = readfile_XMLENTITY(pv->in, &errflag);
   // The record holds the tree from the start, also when it is refused below: kept until the
   // process ends, it stays reachable for leak checkers, and a fuzz target can release it.
   pv->xml = tree;
-  if (pv->in != stdin) std::fclose(pv->in);
+  if (pv->in != stdin)
+    std::fclose(pv->in);
   pv->in = nullptr;
   if (errflag != 0 || tree == nullptr) {
     fail(" *** ERROR: (%d) Error encountered in reading XML file\n", errflag);
   }
   name2lower_XMLENTITY(tree, 1);
   if (!is_named(tree, "pravlin")) {
-    fail(" *** ERROR:  (%s) Not a pravlin XML file\n", tree->name != nullptr ? tree->name : "(null)");
+    fail(" *** ERROR:  (%s) Not a pravlin XML file\n",
+         tree->name != nullptr ? tree->name : "(null)");
   }
 
   read_settings(pv, tree);
@@ -287,11 +303,13 @@ static void read_document(PRAVLIN* pv, int open_report_file,
     fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", pv->nbr_states);
   }
   apply_defaults(pv);
-  if (open_report_file) open_report(pv);
+  if (open_report_file)
+    open_report(pv);
   allocate_tables(pv, list == nullptr);
 
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
-    if (x->type != XML_ELEMENT) continue;
+    if (x->type != XML_ELEMENT)
+      continue;
     if (is_named(x, "state")) {
       read_state(pv, x);
     } else if (is_named(x, "transition")) {

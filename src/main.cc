@@ -16,13 +16,15 @@ static void hold_closed_standard_streams() {
   for (int fd = 0; fd <= 2; fd++) {
     if (fcntl(fd, F_GETFD) == -1) {
       int held = open("/dev/null", O_RDONLY);
-      if (held != fd && held >= 0) close(held);
+      if (held != fd && held >= 0)
+        close(held);
     }
   }
 }
 
 static void progress_mark(const PRAVLIN* pv, const char* mark) {
-  if (!pv->debug) return;
+  if (!pv->debug)
+    return;
   std::printf("%s", mark);
   std::fflush(stdout);
 }
@@ -39,7 +41,8 @@ static const char USAGE[] =
 
 // Only as the sole argument: "pravlin model.xml --help" is a run on model.xml, as before.
 static void answer_option(int argc, char** argv) {
-  if (argc != 2) return;
+  if (argc != 2)
+    return;
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::fputs(USAGE, stdout);
   } else if (std::strcmp(argv[1], "--version") == 0) {
@@ -63,7 +66,8 @@ int main(int argc, char** argv) {
   init_pravlin(&pv);
   hold_closed_standard_streams();
 
-  if (argc < 2) fail(" *** ERROR: input xml filename not specified\n");
+  if (argc < 2)
+    fail(" *** ERROR: input xml filename not specified\n");
   pv.xmlfilename = argv[1];
   open_configuration(&pv);
 
@@ -78,7 +82,8 @@ int main(int argc, char** argv) {
                           pv.max_iteration, pv.max_error, &pv.actual_error, pv.debug);
   }
   progress_mark(&pv, "*");
-  if (pv.print_header) printheader(pv.out, &pv);
+  if (pv.print_header)
+    printheader(pv.out, &pv);
   progress_mark(&pv, "*");
   printpravlin(pv.out, &pv);
   progress_mark(&pv, "*");

@@ -28,7 +28,8 @@ static std::size_t table_limit = 0;
 static std::size_t physical_memory() {
   long pages = sysconf(_SC_PHYS_PAGES);
   long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return SIZE_MAX;
+  if (pages <= 0 || page_size <= 0)
+    return SIZE_MAX;
   if (static_cast<std::size_t>(pages) > SIZE_MAX / static_cast<std::size_t>(page_size)) {
     return SIZE_MAX;
   }
@@ -44,22 +45,27 @@ void set_table_memory_limit(std::size_t bytes) {
 // Only a hint: where it is refused nothing changes.
 void advise_huge_pages(void* p, std::size_t bytes) {
   constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  if (bytes < 2 * kHuge) return;
+  if (bytes < 2 * kHuge)
+    return;
   std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
   std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  if (end > begin)
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 static void* grant(std::size_t count, std::size_t size, const char* msg) {
-  if (size != 0 && count > SIZE_MAX / size) fail("%s", msg);
+  if (size != 0 && count > SIZE_MAX / size)
+    fail("%s", msg);
   std::size_t bytes = count * size;
   // The kernel grants a huge zero-filled block without backing it and kills the process when
   // it is touched; a table set that cannot fit in memory is refused here instead.
   static const std::size_t physical = physical_memory();
   const std::size_t limit = table_limit != 0 ? table_limit : physical;
-  if (bytes > limit || table_bytes > limit - bytes) fail("%s", msg);
+  if (bytes > limit || table_bytes > limit - bytes)
+    fail("%s", msg);
   void* p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
-  if (p == nullptr) fail("%s", msg);
+  if (p == nullptr)
+    fail("%s", msg);
   table_bytes += bytes;
   advise_huge_pages(p, bytes);
   return p;
@@ -69,19 +75,23 @@ void* alloc_table(std::size_t count, std::size_t size, const char* msg) {
   // Every table is walked with an int index up to its count, count = entries - 1: a count of
   // INT_MAX would overflow that index (UB, then writes far outside the table) on a machine
   // with the memory to grant it, so such a table is one that cannot be allocated.
-  if (count > static_cast<std::size_t>(INT_MAX)) fail("%s", msg);
+  if (count > static_cast<std::size_t>(INT_MAX))
+    fail("%s", msg);
   return grant(count, size, msg);
 }
 
 template <typename T>
 static void alloc_rows_of(T** rows, int nrows, int ncols, const char* msg) {
   // Rows and columns are walked with int indices up to their counts, as alloc_table's tables are.
-  if (nrows < 0 || ncols < 0 || nrows == INT_MAX || ncols == INT_MAX) fail("%s", msg);
+  if (nrows < 0 || ncols < 0 || nrows == INT_MAX || ncols == INT_MAX)
+    fail("%s", msg);
   std::size_t stride = static_cast<std::size_t>(ncols) + 1;
   std::size_t count = static_cast<std::size_t>(nrows) + 1;
-  if (count > SIZE_MAX / stride) fail("%s", msg);
+  if (count > SIZE_MAX / stride)
+    fail("%s", msg);
   T* block = static_cast<T*>(grant(count * stride, sizeof(T), msg));
-  for (std::size_t r = 0; r < count; r++) rows[r] = block + r * stride;
+  for (std::size_t r = 0; r < count; r++)
+    rows[r] = block + r * stride;
 }
 
 void alloc_rows(double** rows, int nrows, int ncols, const char* msg) {
@@ -95,8 +105,10 @@ void alloc_rows(int** rows, int nrows, int ncols, const char* msg) {
 void free_tables(PRAVLIN* pv) {
   // A matrix's row 0 is the start of its one block (alloc_rows); its row table may have been
   // granted without the block when the block was refused.
-  if (pv->transition_probability != nullptr) std::free(pv->transition_probability[0]);
-  if (pv->pravlin != nullptr) std::free(pv->pravlin[0]);
+  if (pv->transition_probability != nullptr)
+    std::free(pv->transition_probability[0]);
+  if (pv->pravlin != nullptr)
+    std::free(pv->pravlin[0]);
   std::free(pv->state_name);
   std::free(pv->val);
   std::free(pv->initial_probability);
@@ -120,5 +132,6 @@ void open_configuration(PRAVLIN* pv) {
     std::fclose(pv->in);
     pv->in = nullptr;
   }
-  if (pv->in == nullptr) fail(" *** ERROR: Unable to open file (%s)\n", pv->xmlfilename);
+  if (pv->in == nullptr)
+    fail(" *** ERROR: Unable to open file (%s)\n", pv->xmlfilename);
 }

@@ -43,7 +43,8 @@ struct Writer {
     buf.reset(new char[kBlock + kShort]);
   }
   void flush() {
-    if (used != 0) std::fwrite(buf.get(), 1, used, out);
+    if (used != 0)
+      std::fwrite(buf.get(), 1, used, out);
     used = 0;
   }
   void put(std::string_view s) {
@@ -61,7 +62,8 @@ struct Writer {
   void put_short(const char* s, std::size_t len) {
     std::memcpy(buf.get() + used, s, kShort);
     used += len;
-    if (used > kBlock - kShort) flush();
+    if (used > kBlock - kShort)
+      flush();
   }
 };
 
@@ -87,7 +89,8 @@ static bool scaled_by_million(double v, std::uint64_t* q) {
     m |= std::uint64_t{1} << 52;
     e = biased - 1075;
   }
-  if (e > -13) return false;  // |v| >= 2^40, infinite or NaN
+  if (e > -13)
+    return false;  // |v| >= 2^40, infinite or NaN
   const int s = -e;
   const Uint128 p = static_cast<Uint128>(m) * 1000000u;  // below 2^73
   if (s >= 128) {  // |v| * 10^6 is below 2^73 / 2^128: it rounds to 0
@@ -98,7 +101,8 @@ static bool scaled_by_million(double v, std::uint64_t* q) {
   std::uint64_t whole = static_cast<std::uint64_t>(p >> s);
   const Uint128 rest = p & ((one << s) - 1);
   const Uint128 half = one << (s - 1);
-  if (rest > half || (rest == half && (whole & 1) != 0)) whole++;
+  if (rest > half || (rest == half && (whole & 1) != 0))
+    whole++;
   *q = whole;
   return true;
 }
@@ -110,7 +114,8 @@ void format_fixed6(std::string& to, double v) {
   if (scaled_by_million(v, &q)) {
     char digits[40];
     char* p = digits;
-    if (std::signbit(v)) *p++ = '-';  // "%f" keeps the sign of -0.0 and of what rounds to 0
+    if (std::signbit(v))
+      *p++ = '-';  // "%f" keeps the sign of -0.0 and of what rounds to 0
     p = std::to_chars(p, digits + sizeof digits, q / 1000000).ptr;
     *p++ = '.';
     std::uint64_t frac = q % 1000000;
@@ -131,7 +136,8 @@ void format_fixed6(std::string& to, double v) {
 // but it needs no memory, for a run that has none left for the writer.
 static void print_table_plain(FILE* out, const PRAVLIN* pv) {
   std::fprintf(out, "time ");
-  for (int j = 1; j <= pv->nbr_chains; j++) std::fprintf(out, ", %d ", j);
+  for (int j = 1; j <= pv->nbr_chains; j++)
+    std::fprintf(out, ", %d ", j);
   std::fprintf(out, "\n");
   std::fflush(out);
   for (int i = 0; i <= pv->nbr_years; i++) {
@@ -157,8 +163,10 @@ static void print_table_plain(FILE* out, const PRAVLIN* pv) {
 }
 
 void printpravlin(FILE* out, const PRAVLIN* pv) {
-  if (pv == nullptr) return;
-  if (out == nullptr) out = stdout;
+  if (pv == nullptr)
+    return;
+  if (out == nullptr)
+    out = stdout;
   // All the memory the block writer needs is had before anything is written: without it the
   // table is printed the plain way, never half of it.
   Writer w(out);
@@ -247,7 +255,8 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
     if (!tile.empty()) {
       for (std::size_t j = 0; j < chains; j++) {
         const int* row = pv->pravlin[j + 1] + i0;
-        for (int y = 0; y < years; y++) tile[static_cast<std::size_t>(y) * chains + j] = row[y];
+        for (int y = 0; y < years; y++)
+          tile[static_cast<std::size_t>(y) * chains + j] = row[y];
       }
       column = tile.data();
     }
@@ -284,20 +293,25 @@ static void print_header_tables_plain(FILE* out, const PRAVLIN* pv) {
   }
   std::fprintf(out, "transition_probability\n");
   for (int i = 1; i <= n; i++) {
-    for (int j = 1; j < n; j++) std::fprintf(out, " %f ,", pv->transition_probability[j][i]);
+    for (int j = 1; j < n; j++)
+      std::fprintf(out, " %f ,", pv->transition_probability[j][i]);
     std::fprintf(out, " %f\n", pv->transition_probability[n][i]);
   }
-  if (!pv->calc_flag) return;
+  if (!pv->calc_flag)
+    return;
   std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
                pv->actual_iteration);
   std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
   std::fprintf(out, "state ,  steady_state_probability\n");
-  for (int i = 1; i <= n; i++) std::fprintf(out, "%d , %f\n", i, pv->steady_state_probability[i]);
+  for (int i = 1; i <= n; i++)
+    std::fprintf(out, "%d , %f\n", i, pv->steady_state_probability[i]);
 }
 
 void printheader(FILE* out, const PRAVLIN* pv) {
-  if (pv == nullptr) return;
-  if (out == nullptr) out = stdout;
+  if (pv == nullptr)
+    return;
+  if (out == nullptr)
+    out = stdout;
   std::time_t tm = std::time(nullptr);
   const char* tm_ptr = std::ctime(&tm);
   std::fprintf(out, "PRAVLIN VERSION , %s\n", PRAVLIN_VERSION);
@@ -358,7 +372,8 @@ void printheader(FILE* out, const PRAVLIN* pv) {
     w.put(line);
   }
   w.flush();
-  if (!pv->calc_flag) return;
+  if (!pv->calc_flag)
+    return;
   std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
                pv->actual_iteration);
   std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
@@ -377,9 +392,11 @@ void printheader(FILE* out, const PRAVLIN* pv) {
 void finish_report(PRAVLIN* pv) {
   if (pv->out != nullptr && pv->out != stdout) {
     bool failed = std::ferror(pv->out) != 0;
-    if (std::fclose(pv->out) != 0) failed = true;
+    if (std::fclose(pv->out) != 0)
+      failed = true;
     pv->out = nullptr;
-    if (failed) fail(" *** ERROR: Unable to write file (%s)\n", pv->outfilename);
+    if (failed)
+      fail(" *** ERROR: Unable to write file (%s)\n", pv->outfilename);
     return;
   }
   // The report went to standard output: a full disk or a closed stream there is a failed run.

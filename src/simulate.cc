@@ -36,22 +36,26 @@ int calc_state(const double* probability_table, int n) {
     prob_partial_sum += probability_table[i];
     // A state of probability zero is never drawn, not even by a draw of 0.0, which every
     // running sum reaches.
-    if (probability_table[i] > 0.0 && prob_partial_sum >= random_val) return i;
+    if (probability_table[i] > 0.0 && prob_partial_sum >= random_val)
+      return i;
   }
   // A normalised row may total just below 1.0 by rounding, and a draw of exactly 1.0 would
   // then find no state: it belongs to the last state that can be drawn at all.
   if (random_val == 1.0) {
     for (int j = n; j >= 1; j--) {
-      if (probability_table[j] > 0.0) return j;
+      if (probability_table[j] > 0.0)
+        return j;
     }
   }
-  fail(" *** ERROR: Did not find new state -- random_val = %f  prob_partial_sum = %f  i = %d n = %d"
-       " in calc_state()\n",
-       random_val, prob_partial_sum, i, n);
+  fail(
+      " *** ERROR: Did not find new state -- random_val = %f  prob_partial_sum = %f  i = %d n = %d"
+      " in calc_state()\n",
+      random_val, prob_partial_sum, i, n);
 }
 
 void create_pravlin(int n, PRAVLIN* pv) {
-  if (pv == nullptr) fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
+  if (pv == nullptr)
+    fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
   if (n < 1 || n > pv->nbr_chains) {
     fail(" *** ERROR: n (%d) is less than 1 or greater than pv->nbr_chains (%d)\n", n,
          pv->nbr_chains);
@@ -96,7 +100,8 @@ Lcg lcg_jump(std::uint64_t k) {
   Lcg acc{1u, 0u};
   Lcg cur{214013u, 2531011u};
   while (k != 0) {
-    if (k & 1) acc = Lcg{cur.mul * acc.mul, cur.mul * acc.add + cur.add};
+    if (k & 1)
+      acc = Lcg{cur.mul * acc.mul, cur.mul * acc.add + cur.add};
     cur = Lcg{cur.mul * cur.mul, cur.mul * cur.add + cur.add};
     k >>= 1;
   }
@@ -128,14 +133,16 @@ static void build_draw_row(DrawRow& d, const double* p, int n) {
   for (int i = 1; i <= n; i++) {
     sum += p[i];
     d.key[static_cast<std::size_t>(i)] = p[i] > 0.0 ? sum : -1.0;
-    if (p[i] > 0.0) d.last_positive = i;
+    if (p[i] > 0.0)
+      d.last_positive = i;
   }
   d.total = sum;
   d.guide.assign(kGuideSize, n + 1);
   int i = 1;
   for (int g = 0; g < kGuideSize; g++) {
     double random_val = (g << kGuideShift) / 32767.0;
-    while (i <= n && !(d.key[static_cast<std::size_t>(i)] >= random_val)) i++;
+    while (i <= n && !(d.key[static_cast<std::size_t>(i)] >= random_val))
+      i++;
     d.guide[static_cast<std::size_t>(g)] = i;
   }
 }
@@ -145,8 +152,10 @@ static inline int draw_from(const DrawRow& d, int r, int n) {
   double random_val = r / 32767.0;
   int i = d.guide[static_cast<std::size_t>(r >> kGuideShift)];
   const double* key = d.key.data();
-  while (i <= n && !(key[i] >= random_val)) i++;
-  if (i <= n) return i;
+  while (i <= n && !(key[i] >= random_val))
+    i++;
+  if (i <= n)
+    return i;
   return random_val == 1.0 ? d.last_positive : 0;
 }
 
@@ -156,11 +165,13 @@ static inline int scan_row(const double* p, int r, int n, double* total) {
   double prob_partial_sum = 0.0;
   for (int i = 1; i <= n; i++) {
     prob_partial_sum += p[i];
-    if (p[i] > 0.0 && prob_partial_sum >= random_val) return i;
+    if (p[i] > 0.0 && prob_partial_sum >= random_val)
+      return i;
   }
   if (random_val == 1.0) {
     for (int j = n; j >= 1; j--) {
-      if (p[j] > 0.0) return j;
+      if (p[j] > 0.0)
+        return j;
     }
   }
   *total = prob_partial_sum;
@@ -172,21 +183,24 @@ static bool rows_are_probabilities(const PRAVLIN* pv) {
   const int n = pv->nbr_states;
   auto ok = [n](const double* p) {
     for (int i = 1; i <= n; i++) {
-      if (!(p[i] >= 0.0 && p[i] <= 1.0)) return false;
+      if (!(p[i] >= 0.0 && p[i] <= 1.0))
+        return false;
     }
     return true;
   };
-  if (!ok(pv->initial_probability)) return false;
+  if (!ok(pv->initial_probability))
+    return false;
   for (int s = 1; s <= n; s++) {
-    if (!ok(pv->transition_probability[s])) return false;
+    if (!ok(pv->transition_probability[s]))
+      return false;
   }
   return true;
 }
 
 // One chain c, drawing after generator state x; returns false, with the failure recorded,
 // where calc_state would have ended the run. rows is empty for a model too large for guides.
-static bool draw_chain(const PRAVLIN* pv, const std::vector<DrawRow>& rows, int c,
-                       std::uint32_t x, Failure* failure) {
+static bool draw_chain(const PRAVLIN* pv, const std::vector<DrawRow>& rows, int c, std::uint32_t x,
+                       Failure* failure) {
   const int n = pv->nbr_states;
   const int years = pv->nbr_years;
   int* chain = pv->pravlin[c];
@@ -227,9 +241,12 @@ static bool draw_chain_pair(const PRAVLIN* pv, const std::vector<DrawRow>& rows,
   for (int t = 0; t <= years; t++) {
     xa = xa * 214013u + 2531011u;
     xb = xb * 214013u + 2531011u;
-    int sa = draw_from(rows[static_cast<std::size_t>(row_a)], static_cast<int>((xa >> 16) & 0x7FFFu), n);
-    int sb = draw_from(rows[static_cast<std::size_t>(row_b)], static_cast<int>((xb >> 16) & 0x7FFFu), n);
-    if (sa == 0 || sb == 0) return false;
+    int sa =
+        draw_from(rows[static_cast<std::size_t>(row_a)], static_cast<int>((xa >> 16) & 0x7FFFu), n);
+    int sb =
+        draw_from(rows[static_cast<std::size_t>(row_b)], static_cast<int>((xb >> 16) & 0x7FFFu), n);
+    if (sa == 0 || sb == 0)
+      return false;
     chain_a[t] = sa;
     chain_b[t] = sb;
     row_a = sa;
@@ -246,31 +263,37 @@ static void draw_chains(const PRAVLIN* pv, const std::vector<DrawRow>* rows, int
   if (!rows->empty()) {
     for (; c + 1 <= last_chain; c += 2) {
       std::uint32_t xb = chain_step.mul * x + chain_step.add;
-      if (!draw_chain_pair(pv, *rows, c, x, xb)) break;
+      if (!draw_chain_pair(pv, *rows, c, x, xb))
+        break;
       x = chain_step.mul * xb + chain_step.add;
     }
   }
   for (; c <= last_chain; c++) {
-    if (!draw_chain(pv, *rows, c, x, failure)) return;
+    if (!draw_chain(pv, *rows, c, x, failure))
+      return;
     x = chain_step.mul * x + chain_step.add;
   }
 }
 
 void create_all_pravlin(PRAVLIN* pv) {
-  if (pv == nullptr) fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
+  if (pv == nullptr)
+    fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
   const int k = pv->nbr_chains;
   const int n = pv->nbr_states;
-  if (k < 1) return;
+  if (k < 1)
+    return;
   if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(pv)) {
     // Rows the fast path cannot vouch for take the literal path, messages and all.
-    for (int c = 1; c <= k; c++) create_pravlin(c, pv);
+    for (int c = 1; c <= k; c++)
+      create_pravlin(c, pv);
     return;
   }
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
   const std::uint64_t draws = per_chain * static_cast<std::uint64_t>(k);
   const std::uint32_t start = rand_state;
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-  if (draws < kParallelMinDraws) threads = 1;
+  if (draws < kParallelMinDraws)
+    threads = 1;
   threads = std::min<unsigned>(threads, static_cast<unsigned>(k));
 
   std::vector<DrawRow> rows;
@@ -293,12 +316,14 @@ void create_all_pravlin(PRAVLIN* pv) {
     // Without the memory for sums and guides the chains are drawn as calc_state draws them,
     // which needs none: the same chains, only slower. The solver may still find its memory.
     std::vector<DrawRow>().swap(rows);
-    for (int c = 1; c <= k; c++) create_pravlin(c, pv);
+    for (int c = 1; c <= k; c++)
+      create_pravlin(c, pv);
     return;
   }
   int next_chain = 1;
   for (unsigned w = 0; w < threads; w++) {
-    int share = k / static_cast<int>(threads) + (static_cast<int>(w) < k % static_cast<int>(threads));
+    int share =
+        k / static_cast<int>(threads) + (static_cast<int>(w) < k % static_cast<int>(threads));
     int first = next_chain, last = next_chain + share - 1;
     next_chain = last + 1;
     Lcg jump = lcg_jump(static_cast<std::uint64_t>(first - 1) * per_chain);
@@ -315,15 +340,18 @@ void create_all_pravlin(PRAVLIN* pv) {
       }
     }
   }
-  for (std::thread& th : workers) th.join();
+  for (std::thread& th : workers)
+    th.join();
 
   // In one thread the chains run one after another, so the lowest failing chain is the one
   // that would have ended the run.
   for (const Failure& f : failures) {
-    if (f.chain == 0) continue;
-    fail(" *** ERROR: Did not find new state -- random_val = %f  prob_partial_sum = %f  i = %d "
-         "n = %d in calc_state()\n",
-         f.r / 32767.0, f.total, n + 1, n);
+    if (f.chain == 0)
+      continue;
+    fail(
+        " *** ERROR: Did not find new state -- random_val = %f  prob_partial_sum = %f  i = %d "
+        "n = %d in calc_state()\n",
+        f.r / 32767.0, f.total, n + 1, n);
   }
   Lcg all = lcg_jump(draws);
   rand_state = all.mul * start + all.add;

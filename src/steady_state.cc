@@ -5,14 +5,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
-#include <thread>
-#include <cstdint>
-#include <exception>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 // The product is computed in blocks, on all cores, vectorised, and still gives every entry the
@@ -29,8 +29,8 @@ constexpr std::size_t kParallelMinWork = std::size_t{1} << 21;  // multiply-adds
 constexpr std::size_t kMeasureBlock = 8;  // columns whose squared deviations are formed together
 
 struct Product {
-  double* t;           // rows x cols, 0-based
-  double* const* a;    // 1-based rows and columns
+  double* t;         // rows x cols, 0-based
+  double* const* a;  // 1-based rows and columns
   double* const* b;
   std::size_t rows, inner, cols;
 };
@@ -38,9 +38,8 @@ struct Product {
 }  // namespace
 
 // Four rows of t, sixteen columns from k, terms i0..i1-1 (1-based i).
-__attribute__((target_clones("avx512f", "avx2", "default")))
-static void kernel_4x16(const Product& p, std::size_t j, std::size_t k, std::size_t i0,
-                        std::size_t i1) {
+__attribute__((target_clones("avx512f", "avx2", "default"))) static void kernel_4x16(
+    const Product& p, std::size_t j, std::size_t k, std::size_t i0, std::size_t i1) {
   double* t0 = p.t + j * p.cols + k;
   double* t1 = t0 + p.cols;
   double* t2 = t1 + p.cols;
@@ -92,12 +91,14 @@ static void edge(const Product& p, std::size_t j, std::size_t k0, std::size_t k1
   double* tj = p.t + j * p.cols;
   const double* aj = p.a[j + 1];
   if (i0 == 1) {
-    for (std::size_t k = k0; k < k1; k++) tj[k] = 0.0;
+    for (std::size_t k = k0; k < k1; k++)
+      tj[k] = 0.0;
   }
   for (std::size_t i = i0; i < i1; i++) {
     const double aji = aj[i];
     const double* bi = p.b[i] + 1;
-    for (std::size_t k = k0; k < k1; k++) tj[k] = aji * bi[k] + tj[k];
+    for (std::size_t k = k0; k < k1; k++)
+      tj[k] = aji * bi[k] + tj[k];
   }
 }
 
@@ -109,10 +110,13 @@ static void product_rows(const Product& p, std::size_t j0, std::size_t j1) {
       const std::size_t iend = std::min(p.inner + 1, ib + kIBlock);
       std::size_t j = j0;
       for (; j + 4 <= j1; j += 4) {
-        for (std::size_t k = kb; k < kvec; k += 16) kernel_4x16(p, j, k, ib, iend);
-        for (std::size_t r = 0; r < 4; r++) edge(p, j + r, kvec, kend, ib, iend);
+        for (std::size_t k = kb; k < kvec; k += 16)
+          kernel_4x16(p, j, k, ib, iend);
+        for (std::size_t r = 0; r < 4; r++)
+          edge(p, j + r, kvec, kend, ib, iend);
       }
-      for (; j < j1; j++) edge(p, j, kb, kend, ib, iend);
+      for (; j < j1; j++)
+        edge(p, j, kb, kend, ib, iend);
     }
   }
 }
@@ -126,8 +130,8 @@ struct ProductBuffer {
 
 // The product into y, formed in work, which is (re)sized as needed: the solver keeps one buffer
 // for all its squarings instead of asking for fresh pages each time.
-static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int nbr_rc,
-                          int nbr_c_b, ProductBuffer* work) {
+static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int nbr_rc, int nbr_c_b,
+                          ProductBuffer* work) {
   if (y == nullptr || a == nullptr || b == nullptr) {
     fail(" *** ERROR: NULL Pointer in multiply_array_by_array()\n");
   }
@@ -153,7 +157,8 @@ static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int n
   // a small product itself, and a squaring limit may ask for billions of them.
   static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   unsigned threads = cores;
-  if (rows * cols * p.inner < kParallelMinWork) threads = 1;
+  if (rows * cols * p.inner < kParallelMinWork)
+    threads = 1;
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, (rows + 3) / 4));
   std::vector<std::thread> workers;
   try {
@@ -175,12 +180,14 @@ static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int n
     }
   }
   product_rows(p, 0, std::min(rows, groups / threads * 4));
-  for (std::thread& th : workers) th.join();
+  for (std::thread& th : workers)
+    th.join();
 
   for (std::size_t j = 0; j < rows; j++) {
     double* yj = y[j + 1] + 1;
     const double* tj = t + j * cols;
-    for (std::size_t k = 0; k < cols; k++) yj[k] = tj[k];
+    for (std::size_t k = 0; k < cols; k++)
+      yj[k] = tj[k];
   }
 }
 
@@ -197,7 +204,8 @@ static double column_deviation_plain(double* const* aa, int n) {
   double cerror = 0.0;
   for (int c = 1; c <= n; c++) {
     double row_sum = 0.0;
-    for (int r = 1; r <= n; r++) row_sum += aa[r][c];
+    for (int r = 1; r <= n; r++)
+      row_sum += aa[r][c];
     double row_average = row_sum / n;
     for (int r = 1; r <= n; r++) {
       double d = aa[r][c] - row_average;
@@ -213,14 +221,17 @@ static double column_deviation_plain(double* const* aa, int n) {
 // (kMeasureBlock + 1) * n + 1 doubles.
 static double column_deviation(double* const* aa, int n, double* scratch) {
   const auto un = static_cast<std::size_t>(n);
-  double* mean = scratch;  // mean[1..n]
+  double* mean = scratch;             // mean[1..n]
   double* square = scratch + un + 1;  // square[k * n + r - 1]: column c0 + k, row r
-  for (std::size_t c = 1; c <= un; c++) mean[c] = 0.0;
+  for (std::size_t c = 1; c <= un; c++)
+    mean[c] = 0.0;
   for (std::size_t r = 1; r <= un; r++) {
     const double* row = aa[r];
-    for (std::size_t c = 1; c <= un; c++) mean[c] += row[c];
+    for (std::size_t c = 1; c <= un; c++)
+      mean[c] += row[c];
   }
-  for (std::size_t c = 1; c <= un; c++) mean[c] = mean[c] / n;
+  for (std::size_t c = 1; c <= un; c++)
+    mean[c] = mean[c] / n;
   double cerror = 0.0;
   for (std::size_t c0 = 1; c0 <= un; c0 += kMeasureBlock) {
     const std::size_t width = std::min(kMeasureBlock, un - c0 + 1);
@@ -232,7 +243,8 @@ static double column_deviation(double* const* aa, int n, double* scratch) {
       }
     }
     for (std::size_t k = 0; k < width; k++) {
-      for (std::size_t r = 0; r < un; r++) cerror += square[k * un + r];
+      for (std::size_t r = 0; r < un; r++)
+        cerror += square[k * un + r];
     }
   }
   return cerror;
@@ -255,14 +267,16 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
     fail(" *** ERROR : NULL Pointer in calc_steady_state()\n");
   }
   advise_huge_pages(block.get(), stride * stride * sizeof(double));
-  for (std::size_t r = 1; r < stride; r++) aa[r] = block.get() + r * stride;
+  for (std::size_t r = 1; r < stride; r++)
+    aa[r] = block.get() + r * stride;
 
   // A limit of 1 is honoured: it performs one squaring.
   int cmax_iteration = max_iterations >= 1 ? max_iterations : 100;
   double cmax_error = max_error > 0.0 ? max_error : 1e-6;
 
   for (int j = 1; j <= n; j++) {
-    for (int k = 1; k <= n; k++) aa[j][k] = a[j][k];
+    for (int k = 1; k <= n; k++)
+      aa[j][k] = a[j][k];
   }
 
   // Room for the measure's column sums and a block of squared deviations; without it the
@@ -282,16 +296,20 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
                              : column_deviation(aa.data(), n, measure.data());
     if (debug) {
       for (int c = 1; c <= n; c++) {
-        for (int r = 1; r <= n; r++) std::fprintf(stderr, "%f ", aa[r][c]);
+        for (int r = 1; r <= n; r++)
+          std::fprintf(stderr, "%f ", aa[r][c]);
         std::fprintf(stderr, "\n");
       }
       std::fprintf(stderr, "i = %d  cerror = %f\n", i, cerror);
     }
-    if (std::sqrt(cerror) < cmax_error) break;
+    if (std::sqrt(cerror) < cmax_error)
+      break;
     i++;
   }
-  if (error != nullptr) *error = std::sqrt(cerror);
-  for (int c = 1; c <= n; c++) b[c] = aa[1][c];
+  if (error != nullptr)
+    *error = std::sqrt(cerror);
+  for (int c = 1; c <= n; c++)
+    b[c] = aa[1][c];
   if (debug) {
     std::fprintf(stderr, "$");
     std::fflush(stderr);

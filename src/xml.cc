@@ -18,7 +18,6 @@
 #include <thread>
 #include <unordered_set>
 #include <vector>
-#include <vector>
 
 #include "fail.h"
 
@@ -77,8 +76,8 @@ const char* xml_result_name(int code) {
 namespace {
 
 constexpr std::size_t kChunkSize = std::size_t{1} << 21;  // one huge page
-constexpr std::size_t kChunkStart = 64;                 // header, then the objects
-constexpr std::size_t kArenaMaxString = kChunkSize / 8;  // longer strings get their own block
+constexpr std::size_t kChunkStart = 64;                   // header, then the objects
+constexpr std::size_t kArenaMaxString = kChunkSize / 8;   // longer strings get their own block
 
 struct ChunkHeader {
   std::size_t live;  // nodes and strings in this chunk not yet released
@@ -561,8 +560,8 @@ struct XmlScan {
   Arena arena;    // where this read's nodes and strings come from
   // A whole-stream read takes the stream in blocks and scans them from here; a read of one
   // construct takes one character at a time, so that it stops right after its construct.
-  unsigned char* block;     // null: one character at a time
-  const unsigned char* p;   // the block's unread bytes
+  unsigned char* block;    // null: one character at a time
+  const unsigned char* p;  // the block's unread bytes
   const unsigned char* end;
   // Element text being gathered, one buffer per level, kept from one element to the next so
   // that a text longer than a string holds in place costs no allocation each time.
@@ -895,8 +894,8 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
   // once; otherwise character by character, which also handles the limit and the end of input.
   const std::size_t window =
       std::min(static_cast<std::size_t>(r->end - r->p), static_cast<std::size_t>(XML_MAXLEN - 2));
-  const auto* gt = window == 0 ? nullptr
-                               : static_cast<const unsigned char*>(std::memchr(r->p, '>', window));
+  const auto* gt =
+      window == 0 ? nullptr : static_cast<const unsigned char*>(std::memchr(r->p, '>', window));
   char last = buf[0];  // the tag's last character: "/" makes it an empty-element tag
   if (gt != nullptr) {
     const auto n = static_cast<std::size_t>(gt - r->p);

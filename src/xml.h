@@ -36,13 +36,13 @@ constexpr int XML_MAX_DEPTH = 256;
 /// instead of each carrying 4 bytes of padding, and a large configuration is millions of nodes
 /// (48 bytes instead of 56 is 90 MiB less for 12 million).
 struct XMLEntity {
-  char* name;            // element or attribute name, or the fixed label of another kind; owned
-  char* s;               // text, attribute value or body; owned; may be null
-  XMLEntity* child;      // first construct inside an element
-  XMLEntity* Nmtoken;    // first attribute of an element
-  XMLEntity* next;       // next node on the same list
-  int type;              // an XmlType
-  int errflag;           // result code read with a top-level node; 0 elsewhere
+  char* name;          // element or attribute name, or the fixed label of another kind; owned
+  char* s;             // text, attribute value or body; owned; may be null
+  XMLEntity* child;    // first construct inside an element
+  XMLEntity* Nmtoken;  // first attribute of an element
+  XMLEntity* next;     // next node on the same list
+  int type;            // an XmlType
+  int errflag;         // result code read with a top-level node; 0 elsewhere
 };
 static_assert(sizeof(XMLEntity) == 48, "a node is 48 bytes");
 typedef XMLEntity XMLENTITY;

@@ -19,7 +19,8 @@ static SPARSE_CHAIN chain_of(const std::vector<std::vector<double>>& rows) {
   const int n = static_cast<int>(rows.size());
   for (int i = 1; i <= n; i++) {
     for (int j = 1; j <= n; j++) {
-      if (rows[i - 1][j - 1] != 0.0) list.push_back(TRANSITION_ENTRY{i, j, rows[i - 1][j - 1]});
+      if (rows[i - 1][j - 1] != 0.0)
+        list.push_back(TRANSITION_ENTRY{i, j, rows[i - 1][j - 1]});
     }
   }
   SPARSE_CHAIN c;
@@ -44,7 +45,8 @@ static std::vector<double> stationary_of(const std::vector<std::vector<double>>&
   const std::size_t w = static_cast<std::size_t>(m) + 1;
   std::vector<double> a(w * w, 0.0), x(w, 0.0);
   for (int i = 1; i <= m; i++) {
-    for (int j = 1; j <= m; j++) a[i * w + j] = rows[i - 1][j - 1];
+    for (int j = 1; j <= m; j++)
+      a[i * w + j] = rows[i - 1][j - 1];
   }
   gth_stationary(a.data(), m, x.data());
   return x;
@@ -53,7 +55,8 @@ static std::vector<double> stationary_of(const std::vector<std::vector<double>>&
 // The chain 1 -> 2 -> ... -> n with n absorbing.
 static SPARSE_CHAIN line_into_absorbing(int n) {
   std::vector<TRANSITION_ENTRY> list;
-  for (int i = 1; i < n; i++) list.push_back(TRANSITION_ENTRY{i, i + 1, 1.0});
+  for (int i = 1; i < n; i++)
+    list.push_back(TRANSITION_ENTRY{i, i + 1, 1.0});
   list.push_back(TRANSITION_ENTRY{n, n, 1.0});
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, n, list);
@@ -79,9 +82,8 @@ TEST(ChainClasses, AlwaysSwappingChainHasPeriodTwo) {
 
 TEST(ChainClasses, PeriodIsTheGcdOfCycleLengths) {
   // Cycles 1-2-3-4-1 (length 4) and 1-5-6-7-8-9-1 (length 6) through state 1: period 2.
-  std::vector<TRANSITION_ENTRY> list = {{1, 2, 0.5}, {2, 3, 1}, {3, 4, 1}, {4, 1, 1},
-                                        {1, 5, 0.5}, {5, 6, 1}, {6, 7, 1}, {7, 8, 1},
-                                        {8, 9, 1},   {9, 1, 1}};
+  std::vector<TRANSITION_ENTRY> list = {{1, 2, 0.5}, {2, 3, 1}, {3, 4, 1}, {4, 1, 1}, {1, 5, 0.5},
+                                        {5, 6, 1},   {6, 7, 1}, {7, 8, 1}, {8, 9, 1}, {9, 1, 1}};
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, 9, list);
   CHAIN_CLASSES cl = classes_of(c);
@@ -186,11 +188,13 @@ TEST(GthStationary, RandomRegularChainsAgreeWithTheSquaringSolver) {
       for (int j = 1; j <= n; j++) {
         // Some zeros, but a self-loop and a cycle through all states keep the chain regular.
         double p = u(rng) < 0.3 ? 0.0 : u(rng);
-        if (j == i || j == i % n + 1) p += 0.1;
+        if (j == i || j == i % n + 1)
+          p += 0.1;
         m.pv.transition_probability[i][j] = p;
         total += p;
       }
-      for (int j = 1; j <= n; j++) m.pv.transition_probability[i][j] /= total;
+      for (int j = 1; j <= n; j++)
+        m.pv.transition_probability[i][j] /= total;
     }
     SPARSE_CHAIN c;
     sparse_chain_from_matrix(&c, m.pv.transition_probability, n);
@@ -202,7 +206,8 @@ TEST(GthStationary, RandomRegularChainsAgreeWithTheSquaringSolver) {
     double error = 1.0;
     calc_steady_state(m.pv.transition_probability, b.data(), n, 100, 1e-12, &error, 0);
     ASSERT_LT(error, 1e-12);
-    for (int s = 1; s <= n; s++) EXPECT_NEAR(pi[s], b[s], 1e-12) << "state " << s;
+    for (int s = 1; s <= n; s++)
+      EXPECT_NEAR(pi[s], b[s], 1e-12) << "state " << s;
   }
 }
 
@@ -284,7 +289,8 @@ TEST(StepDistribution, FollowsTheChainStepByStep) {
 TEST(AnalyzeDeathTest, ClassTooBigForMemoryIsRefused) {
   std::vector<TRANSITION_ENTRY> list;
   const int n = 1000000;
-  for (int i = 1; i <= n; i++) list.push_back(TRANSITION_ENTRY{i, i % n + 1, 1.0});
+  for (int i = 1; i <= n; i++)
+    list.push_back(TRANSITION_ENTRY{i, i % n + 1, 1.0});
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, n, list);
   CHAIN_CLASSES cl = classes_of(c);
@@ -352,7 +358,8 @@ TEST(SparseReading, ChecksAndNormalisesExactlyAsPravlinDoes) {
   for (int i = 1; i <= 3; i++) {
     for (int j = 1; j <= 3; j++) {
       double p = dense.transition_probability[i][j];
-      if (p != 0.0) want.push_back(TRANSITION_ENTRY{i, j, p});
+      if (p != 0.0)
+        want.push_back(TRANSITION_ENTRY{i, j, p});
     }
   }
   ASSERT_EQ(list.size(), want.size());

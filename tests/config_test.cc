@@ -93,7 +93,9 @@ class ConfigTest : public testing::Test {
     (void)std::system(cmd.c_str());
   }
 
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string path(const std::string& name) const {
+    return dir_ + "/" + name;
+  }
 
   // Writes text as config.xml and maps it onto pv, as the driver would. Does not return when
   // the mapping fails.
@@ -118,7 +120,9 @@ class ConfigTest : public testing::Test {
     return testing::internal::GetCapturedStderr();
   }
 
-  bool exists(const std::string& name) const { return access(path(name).c_str(), F_OK) == 0; }
+  bool exists(const std::string& name) const {
+    return access(path(name).c_str(), F_OK) == 0;
+  }
 
   std::string dir_;
   std::string xmlfile_;
@@ -187,7 +191,8 @@ TEST_F(ConfigTest, FillsTheTablesOneBasedWithSlotZeroZero) {
   EXPECT_EQ(pv.transition_probability[2][2], 0.0);
   for (int c = 0; c <= 2; c++) {
     ASSERT_NE(pv.pravlin[c], nullptr);
-    for (int t = 0; t <= 3; t++) EXPECT_EQ(pv.pravlin[c][t], 0);
+    for (int t = 0; t <= 3; t++)
+      EXPECT_EQ(pv.pravlin[c][t], 0);
   }
 }
 
@@ -279,9 +284,10 @@ TEST_F(ConfigTest, ShorterNamesAndLongerExactNamesAreUnknown) {
 TEST_F(ConfigTest, ElementNamesInAnyCaseTextAsWritten) {
   PRAVLIN pv;
   std::string err = read_capturing(
-      &pv, "<PRAVLIN><NBR_STATES>2</NBR_STATES><Print_Flag>SER</Print_Flag>"
-           "<STATE><SER>1</SER><NAME>Dry</NAME><INITIAL_PROBABILITY>1</INITIAL_PROBABILITY>"
-           "</STATE></PRAVLIN>");
+      &pv,
+      "<PRAVLIN><NBR_STATES>2</NBR_STATES><Print_Flag>SER</Print_Flag>"
+      "<STATE><SER>1</SER><NAME>Dry</NAME><INITIAL_PROBABILITY>1</INITIAL_PROBABILITY>"
+      "</STATE></PRAVLIN>");
   EXPECT_EQ(err, "");
   EXPECT_EQ(pv.print_flag, 1);
   EXPECT_STREQ(pv.state_name[1], "Dry");
@@ -295,11 +301,11 @@ TEST_F(ConfigTest, KeywordValues) {
   };
   // Each keyword element starts from print_flag 1, print_header 1, calc_flag 0.
   const Row rows[] = {
-      {"VAL", 0, 1, 0},   {"val", 0, 1, 0},  {"SER", 1, 1, 0},   {"ser", 1, 1, 0},
-      {"NAME", 2, 1, 0},  {"name", 2, 1, 0}, {"Name", 1, 1, 0},  {"2", 1, 1, 0},
-      {"YES", 1, 1, 1},   {"yes", 1, 1, 1},  {"1", 1, 1, 1},     {"Yes", 1, 1, 0},
-      {"NO", 1, 0, 0},    {"no", 1, 0, 0},   {"0", 1, 0, 0},     {"No", 1, 1, 0},
-      {"true", 1, 1, 0},  {"", 1, 1, 0},     {" yes ", 1, 1, 1}, {"yes no", 1, 1, 0},
+      {"VAL", 0, 1, 0},  {"val", 0, 1, 0},  {"SER", 1, 1, 0},   {"ser", 1, 1, 0},
+      {"NAME", 2, 1, 0}, {"name", 2, 1, 0}, {"Name", 1, 1, 0},  {"2", 1, 1, 0},
+      {"YES", 1, 1, 1},  {"yes", 1, 1, 1},  {"1", 1, 1, 1},     {"Yes", 1, 1, 0},
+      {"NO", 1, 0, 0},   {"no", 1, 0, 0},   {"0", 1, 0, 0},     {"No", 1, 1, 0},
+      {"true", 1, 1, 0}, {"", 1, 1, 0},     {" yes ", 1, 1, 1}, {"yes no", 1, 1, 0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);
@@ -307,8 +313,11 @@ TEST_F(ConfigTest, KeywordValues) {
     std::string t = r.text;
     read(&pv, doc(std::string(kTwo) +
                   "<print_flag>ser</print_flag><print_header>yes</print_header>"
-                  "<steadystate><calc>no</calc><calc>" + t + "</calc></steadystate>"
-                  "<print_flag>" + t + "</print_flag><print_header>" + t + "</print_header>"));
+                  "<steadystate><calc>no</calc><calc>" +
+                  t +
+                  "</calc></steadystate>"
+                  "<print_flag>" +
+                  t + "</print_flag><print_header>" + t + "</print_header>"));
     EXPECT_EQ(pv.print_flag, r.print_flag);
     EXPECT_EQ(pv.print_header, r.print_header);
     EXPECT_EQ(pv.calc_flag, r.calc_flag);
@@ -355,8 +364,8 @@ TEST_F(ConfigTest, DefaultsReplaceSmallValuesOnly) {
 TEST_F(ConfigTest, IntegerSettingsSaturate) {
   PRAVLIN pv;
   read(&pv, doc(std::string(kTwo) + "<init_year>99999999999</init_year>"
-                                     "<steadystate><max_iteration>99999999999</max_iteration>"
-                                     "</steadystate><debug>-99999999999</debug>"));
+                                    "<steadystate><max_iteration>99999999999</max_iteration>"
+                                    "</steadystate><debug>-99999999999</debug>"));
   EXPECT_EQ(pv.init_year, INT_MAX);
   EXPECT_EQ(pv.max_iteration, INT_MAX);
   EXPECT_EQ(pv.debug, INT_MIN);
@@ -483,7 +492,8 @@ TEST_F(ConfigTest, EmptyElementFilenameForgetsAnEarlierOne) {
 TEST_F(ConfigTest, UnopenableReportFileFallsBackToStdout) {
   PRAVLIN pv;
   std::string bad = path("no_such_dir/report.csv");
-  std::string err = read_capturing(&pv, doc(std::string(kTwo) + "<filename>" + bad + "</filename>"));
+  std::string err =
+      read_capturing(&pv, doc(std::string(kTwo) + "<filename>" + bad + "</filename>"));
   EXPECT_EQ(err, "*** ERROR: Unable to open file (" + bad + ") for writing, using stdout\n");
   EXPECT_EQ(pv.out, stdout);
   EXPECT_STREQ(pv.outfilename, bad.c_str());
@@ -515,8 +525,7 @@ TEST_F(ConfigDeathTest, EveryMappingErrorEndsTheRunWithItsMessage) {
        " *** ERROR: (2) Error encountered in reading XML file\n"},
       {"xml declaration", "<?xml version=\"1.0\"?>" + doc(two),
        " *** ERROR:  (processing instruction) Not a pravlin XML file\n"},
-      {"comment first", "<!-- c -->" + doc(two),
-       " *** ERROR:  (comment) Not a pravlin XML file\n"},
+      {"comment first", "<!-- c -->" + doc(two), " *** ERROR:  (comment) Not a pravlin XML file\n"},
       {"other root", "<Markov>" + two + "</Markov>",
        " *** ERROR:  (markov) Not a pravlin XML file\n"},
       {"longer root", "<pravlinx>" + two + "</pravlinx>",
@@ -537,19 +546,22 @@ TEST_F(ConfigDeathTest, EveryMappingErrorEndsTheRunWithItsMessage) {
       {"empty state", doc(two, "<state/>"),
        " *** ERROR: For STATE ((null)) SER (0) is < 1 or > NBR_STATES (2)\n"},
       {"initial above 1",
-       doc(two, "<state><ser>1</ser><name>a</name><initial_probability>1.0000001"
-                "</initial_probability></state>"),
+       doc(two,
+           "<state><ser>1</ser><name>a</name><initial_probability>1.0000001"
+           "</initial_probability></state>"),
        " *** ERROR: For STATE (a) illegal INITIAL_PROBABILITY (1.000000)\n"},
       {"initial below 0 unnamed",
        doc(two, "<state><ser>1</ser><initial_probability>-1e-9</initial_probability></state>"),
        " *** ERROR: For STATE ((null)) illegal INITIAL_PROBABILITY (-0.000000)\n"},
       {"initial nan",
-       doc(two, "<state><ser>2</ser><name>b</name><initial_probability>nan"
-                "</initial_probability></state>"),
+       doc(two,
+           "<state><ser>2</ser><name>b</name><initial_probability>nan"
+           "</initial_probability></state>"),
        " *** ERROR: For STATE (b) illegal INITIAL_PROBABILITY (nan)\n"},
       {"ser checked before probability",
-       doc(two, "<state><ser>5</ser><name>e</name><initial_probability>2"
-                "</initial_probability></state>"),
+       doc(two,
+           "<state><ser>5</ser><name>e</name><initial_probability>2"
+           "</initial_probability></state>"),
        " *** ERROR: For STATE (e) SER (5) is < 1 or > NBR_STATES (2)\n"},
       {"from missing", doc(two, "<transition><x/><to><state>1</state></to></transition>"),
        " *** WARNING: Unknown tag (x) ignored\n"
@@ -565,20 +577,24 @@ TEST_F(ConfigDeathTest, EveryMappingErrorEndsTheRunWithItsMessage) {
       {"to above", doc(two, "<transition><from>1</from><to><state>3</state></to></transition>"),
        " *** ERROR: TRANSITION FROM (1) TO (3) is < 1 or > NBR_STATES (2)\n"},
       {"probability above 1",
-       doc(two, "<transition><from>1</from><to><state>2</state><probability>1.5</probability>"
-                "</to></transition>"),
+       doc(two,
+           "<transition><from>1</from><to><state>2</state><probability>1.5</probability>"
+           "</to></transition>"),
        " *** ERROR: For TRANSITION FROM (1) TO (2)  illegal PROBABILITY (1.500000)\n"},
       {"probability below 0",
-       doc(two, "<transition><from>1</from><to><state>2</state><probability>-0.25"
-                "</probability></to></transition>"),
+       doc(two,
+           "<transition><from>1</from><to><state>2</state><probability>-0.25"
+           "</probability></to></transition>"),
        " *** ERROR: For TRANSITION FROM (1) TO (2)  illegal PROBABILITY (-0.250000)\n"},
       {"probability nan",
-       doc(two, "<transition><from>2</from><to><state>1</state><probability>NaN"
-                "</probability></to></transition>"),
+       doc(two,
+           "<transition><from>2</from><to><state>1</state><probability>NaN"
+           "</probability></to></transition>"),
        " *** ERROR: For TRANSITION FROM (2) TO (1)  illegal PROBABILITY (nan)\n"},
       {"probability infinite",
-       doc(two, "<transition><from>2</from><to><state>1</state><probability>inf"
-                "</probability></to></transition>"),
+       doc(two,
+           "<transition><from>2</from><to><state>1</state><probability>inf"
+           "</probability></to></transition>"),
        " *** ERROR: For TRANSITION FROM (2) TO (1)  illegal PROBABILITY (inf)\n"},
       {"warnings before the error, in document order",
        doc(two + "<steadystate><x1/></steadystate><x2/>",
@@ -635,7 +651,8 @@ TEST_F(ConfigDeathTest, FirstPassErrorCreatesNoReportFile) {
         read(&pv, doc("<nbr_states>1</nbr_states><filename>" + report + "</filename>"));
         std::exit(0);
       },
-      testing::ExitedWithCode(1), testing::Eq(" *** ERROR: nbr_states (1) must be greater than 1\n"));
+      testing::ExitedWithCode(1),
+      testing::Eq(" *** ERROR: nbr_states (1) must be greater than 1\n"));
   EXPECT_FALSE(exists("report.csv"));
 }
 
@@ -664,8 +681,7 @@ TEST_F(ConfigDeathTest, EachTableGroupHasItsOwnOutOfMemoryMessage) {
       // per-state arrays of 8 kB each, then 1001 rows of 1001 doubles: 8 MB
       {"<nbr_states>1000</nbr_states>", kOom2},
       // 1001 chain rows of 1001 ints: 4 MB
-      {"<nbr_states>2</nbr_states><nbr_chains>1000</nbr_chains><nbr_years>1000</nbr_years>",
-       kOom3},
+      {"<nbr_states>2</nbr_states><nbr_chains>1000</nbr_chains><nbr_years>1000</nbr_years>", kOom3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.settings);
@@ -682,7 +698,8 @@ TEST_F(ConfigDeathTest, EachTableGroupHasItsOwnOutOfMemoryMessage) {
 
 TEST_F(ConfigDeathTest, OutOfMemory1ForThePerStateArraysAndRowTables) {
   // INT_MAX states: five per-state tables of 16 GiB each, plus a 16 GiB chain row table.
-  if (physical_gib() >= 96.0) GTEST_SKIP() << "the tables fit in this machine's memory";
+  if (physical_gib() >= 96.0)
+    GTEST_SKIP() << "the tables fit in this machine's memory";
   EXPECT_EXIT(
       {
         PRAVLIN pv;

@@ -30,11 +30,10 @@ static bool same_bits(double a, double b) {
 }
 
 TEST(FormatFixed6, MatchesPrintfOnBoundaryValues) {
-  const double values[] = {0.0,      -0.0,     0.0078125, 0.0000005, 0.0000015, 0.0000025,
-                           1.0 / 3,  2.0 / 3,  0.5,       1e-7,      -1e-7,     123456.5,
-                           1e15,     1e22,     1e300,     DBL_MAX,   -DBL_MAX,  DBL_MIN,
-                           4.9e-324, 0.999999, 0.9999995, 0.99999949, INFINITY, -INFINITY,
-                           NAN,      -NAN};
+  const double values[] = {
+      0.0,      -0.0,     0.0078125, 0.0000005,  0.0000015, 0.0000025, 1.0 / 3, 2.0 / 3,  0.5,
+      1e-7,     -1e-7,    123456.5,  1e15,       1e22,      1e300,     DBL_MAX, -DBL_MAX, DBL_MIN,
+      4.9e-324, 0.999999, 0.9999995, 0.99999949, INFINITY,  -INFINITY, NAN,     -NAN};
   for (double v : values) {
     SCOPED_TRACE(printf_f(v));
     EXPECT_EQ(fast_f(v), printf_f(v));
@@ -77,18 +76,19 @@ TEST(FormatFixed6, MatchesPrintfOnExactTiesAndAcrossTheIntegerRange) {
   for (int i = 0; i < 100000; i++) {
     double v = i % 2 == 0 ? static_cast<double>(2 * odd(rng) + 1) / 128
                           : std::ldexp(unit(rng), exponent(rng));
-    if (i % 3 == 0) v = -v;
+    if (i % 3 == 0)
+      v = -v;
     ASSERT_EQ(fast_f(v), printf_f(v)) << "bits of " << v;
   }
-  for (double v : {0x1p40, -0x1p40, std::nextafter(0x1p40, 0.0), 0x1p-1074, -0x1p-1074,
-                   0x1p-1022, 0.0000004999999999999999, 0.0000005000000000000001}) {
+  for (double v : {0x1p40, -0x1p40, std::nextafter(0x1p40, 0.0), 0x1p-1074, -0x1p-1074, 0x1p-1022,
+                   0.0000004999999999999999, 0.0000005000000000000001}) {
     EXPECT_EQ(fast_f(v), printf_f(v)) << "bits of " << v;
   }
 }
 
 TEST(FormatLong, MatchesPrintf) {
-  const long long values[] = {0, 1, -1, 9, 10, INT_MAX, static_cast<long long>(INT_MAX) + 2,
-                              INT_MIN, LLONG_MAX, LLONG_MIN};
+  const long long values[] = {
+      0, 1, -1, 9, 10, INT_MAX, static_cast<long long>(INT_MAX) + 2, INT_MIN, LLONG_MAX, LLONG_MIN};
   for (long long v : values) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%lld", v);
@@ -99,17 +99,44 @@ TEST(FormatLong, MatchesPrintf) {
 }
 
 TEST(XmlAtof, MatchesStrtodOnEveryForm) {
-  const char* texts[] = {"0",         "-0",        "0.7",      ".5",        "-.5",      "+0.5",
-                         " 0.25",     "1e5",       "1e",       "1.5e-3x",   "0x1p-2",   "-0X10",
-                         "inf",       "-Infinity", "nan",      "NAN(123)",  "1e400",    "-1e400",
-                         "1e-400",    "4.9e-324",  "2.2250738585072011e-308", "",     "abc",
-                         "<0.5",      "0.5<",      "00012",    "1.0000000000000000000000001",
-                         "0.1000000000000000055511151231257827", "-", ".", "-.", "9e99999"};
+  const char* texts[] = {"0",
+                         "-0",
+                         "0.7",
+                         ".5",
+                         "-.5",
+                         "+0.5",
+                         " 0.25",
+                         "1e5",
+                         "1e",
+                         "1.5e-3x",
+                         "0x1p-2",
+                         "-0X10",
+                         "inf",
+                         "-Infinity",
+                         "nan",
+                         "NAN(123)",
+                         "1e400",
+                         "-1e400",
+                         "1e-400",
+                         "4.9e-324",
+                         "2.2250738585072011e-308",
+                         "",
+                         "abc",
+                         "<0.5",
+                         "0.5<",
+                         "00012",
+                         "1.0000000000000000000000001",
+                         "0.1000000000000000055511151231257827",
+                         "-",
+                         ".",
+                         "-.",
+                         "9e99999"};
   for (const char* s : texts) {
     SCOPED_TRACE(s);
     double want = std::strtod(s, nullptr);
     double got = xml_atof(s);
-    EXPECT_TRUE(same_bits(got, want) || (std::isnan(got) && std::isnan(want))) << got << " " << want;
+    EXPECT_TRUE(same_bits(got, want) || (std::isnan(got) && std::isnan(want)))
+        << got << " " << want;
   }
 }
 
@@ -118,10 +145,12 @@ TEST(XmlAtof, MatchesStrtodOnRandomTypedNumbers) {
   std::uniform_int_distribution<int> digits(1, 25), point(0, 26), exp(-330, 330), coin(0, 3);
   for (int i = 0; i < 100000; i++) {
     std::string s;
-    if (coin(rng) == 0) s += '-';
+    if (coin(rng) == 0)
+      s += '-';
     int n = digits(rng), dot = point(rng);
     for (int d = 0; d < n; d++) {
-      if (d == dot) s += '.';
+      if (d == dot)
+        s += '.';
       s += static_cast<char>('0' + rng() % 10);
     }
     if (coin(rng) == 0) {
@@ -134,8 +163,8 @@ TEST(XmlAtof, MatchesStrtodOnRandomTypedNumbers) {
 }
 
 TEST(XmlAtoi, MatchesAtoiInRangeAndSaturatesBeyond) {
-  const char* texts[] = {"0", "42", "-42", "  7", "+7", "12abc", "abc", "", "2147483647",
-                         "-2147483648", "\t\n 3"};
+  const char* texts[] = {"0",   "42", "-42",        "  7",         "+7",    "12abc",
+                         "abc", "",   "2147483647", "-2147483648", "\t\n 3"};
   for (const char* s : texts) {
     SCOPED_TRACE(s);
     EXPECT_EQ(xml_atoi(s), std::atoi(s));

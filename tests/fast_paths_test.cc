@@ -26,16 +26,19 @@ static void fill_random_model(TestModel& m, std::mt19937_64& rng, double zero_sh
       row[n] = 1.0;
       total = 1.0;
     }
-    for (int i = 1; i <= n; i++) row[i] /= total;
+    for (int i = 1; i <= n; i++)
+      row[i] /= total;
   };
   fill_row(m.init.data());
-  for (int s = 1; s <= n; s++) fill_row(m.rows[static_cast<std::size_t>(s)]);
+  for (int s = 1; s <= n; s++)
+    fill_row(m.rows[static_cast<std::size_t>(s)]);
 }
 
 // The chains as create_pravlin makes them one by one, and the generator value after them.
 static int simulate_literally(TestModel& m) {
   pravlin_rand_reset();
-  for (int c = 1; c <= m.pv.nbr_chains; c++) create_pravlin(c, &m.pv);
+  for (int c = 1; c <= m.pv.nbr_chains; c++)
+    create_pravlin(c, &m.pv);
   return pravlin_rand();
 }
 
@@ -51,7 +54,7 @@ TEST(CreateAllPravlin, MatchesChainByChainSimulationOnRandomModels) {
     int n, k, t;
     double zeros;
   } shapes[] = {
-      {2, 1, 2, 0.0},      {2, 7, 50, 0.3},     {3, 40, 200, 0.5},  {10, 100, 1000, 0.0},
+      {2, 1, 2, 0.0},       {2, 7, 50, 0.3},      {3, 40, 200, 0.5},  {10, 100, 1000, 0.0},
       {50, 300, 1000, 0.2}, {200, 64, 5000, 0.9}, {2100, 3, 40, 0.5}, {7, 1000, 400, 0.6},
   };
   for (const Shape& s : shapes) {
@@ -76,7 +79,8 @@ TEST(CreateAllPravlin, MatchesOnRowsJustBelowOneThroughManyDrawsOfOne) {
   for (TestModel* m : {&literal, &fast}) {
     for (int i = 1; i <= 10; i++) {
       m->init[static_cast<std::size_t>(i)] = 0.1;
-      for (int j = 1; j <= 10; j++) m->rows[static_cast<std::size_t>(i)][j] = 0.1;
+      for (int j = 1; j <= 10; j++)
+        m->rows[static_cast<std::size_t>(i)][j] = 0.1;
     }
     m->rows[3][10] = 0.0;  // its last state cannot be drawn: 1.0 falls back to state 9
     m->rows[3][9] = 0.2;
@@ -101,16 +105,20 @@ static std::string literal_table(const PRAVLIN* pv) {
   FilePtr out = open_sink();
   FILE* f = out.get();
   std::fprintf(f, "time ");
-  for (int j = 1; j <= pv->nbr_chains; j++) std::fprintf(f, ", %d ", j);
+  for (int j = 1; j <= pv->nbr_chains; j++)
+    std::fprintf(f, ", %d ", j);
   std::fprintf(f, "\n");
   for (int i = 0; i <= pv->nbr_years; i++) {
     std::fprintf(f, " %lld ", static_cast<long long>(pv->init_year) + i);
     for (int j = 1; j <= pv->nbr_chains; j++) {
       int s = pv->pravlin[j][i];
       const char* name = pv->state_name[s] != nullptr ? pv->state_name[s] : "(null)";
-      if (pv->print_flag == 0) std::fprintf(f, ", %f ", pv->val[s]);
-      if (pv->print_flag == 1) std::fprintf(f, ", %d ", s);
-      if (pv->print_flag == 2) std::fprintf(f, ", \"%s\" ", name);
+      if (pv->print_flag == 0)
+        std::fprintf(f, ", %f ", pv->val[s]);
+      if (pv->print_flag == 1)
+        std::fprintf(f, ", %d ", s);
+      if (pv->print_flag == 2)
+        std::fprintf(f, ", \"%s\" ", name);
     }
     std::fprintf(f, "\n");
   }
@@ -131,7 +139,8 @@ TEST(PrintPravlin, MatchesFormattedPrintingOnRandomTables) {
   m.val[3] = 1e300;
   std::uniform_int_distribution<int> state(1, 20);
   for (int c = 1; c <= 30; c++) {
-    for (int t = 0; t <= 300; t++) m.pv.pravlin[c][t] = state(rng);
+    for (int t = 0; t <= 300; t++)
+      m.pv.pravlin[c][t] = state(rng);
   }
   for (int flag : {0, 1, 2, 5}) {
     SCOPED_TRACE(flag);
@@ -152,7 +161,8 @@ TEST(PrintPravlin, MatchesFormattedPrintingWhenChainsOutgrowTheTile) {
     SCOPED_TRACE(chains);
     TestModel m(4, chains, 4);
     for (int c = 1; c <= chains; c++) {
-      for (int t = 0; t <= 4; t++) m.pv.pravlin[c][t] = state(rng);
+      for (int t = 0; t <= 4; t++)
+        m.pv.pravlin[c][t] = state(rng);
     }
     m.pv.print_flag = 1;
     FilePtr out = open_sink();

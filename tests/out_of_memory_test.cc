@@ -36,12 +36,14 @@
 static void cap_address_space(std::size_t extra) {
   std::size_t pages = 0;
   FILE* f = std::fopen("/proc/self/statm", "r");
-  if (f == nullptr || std::fscanf(f, "%zu", &pages) != 1) std::abort();
+  if (f == nullptr || std::fscanf(f, "%zu", &pages) != 1)
+    std::abort();
   std::fclose(f);
   rlimit limit;
   limit.rlim_cur = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + extra;
   limit.rlim_max = RLIM_INFINITY;
-  if (setrlimit(RLIMIT_AS, &limit) != 0) std::abort();
+  if (setrlimit(RLIMIT_AS, &limit) != 0)
+    std::abort();
 }
 
 // What a report writer wrote to a stream, the header's time line left out.
@@ -67,8 +69,10 @@ struct Matrix {
     std::size_t s = static_cast<std::size_t>(n) + 1;
     block.assign(s * s, 0.0);
     rows.assign(s, nullptr);
-    for (std::size_t r = 0; r < s; r++) rows[r] = block.data() + r * s;
-    for (int i = 1; i <= n; i++) rows[static_cast<std::size_t>(i)][i] = 1.0;
+    for (std::size_t r = 0; r < s; r++)
+      rows[r] = block.data() + r * s;
+    for (int i = 1; i <= n; i++)
+      rows[static_cast<std::size_t>(i)][i] = 1.0;
   }
 };
 
@@ -77,7 +81,8 @@ TEST(ReaderOutOfMemoryDeathTest, NodesThatCannotBeAllocated) {
   EXPECT_EXIT(
       {
         cap_address_space(16 << 20);
-        for (;;) (void)alloc_XMLENTITY();
+        for (;;)
+          (void)alloc_XMLENTITY();
       },
       testing::ExitedWithCode(1), testing::Eq(" *** ERROR: Out of memory in alloc_XMLENTITY()\n"));
 }
@@ -88,7 +93,8 @@ TEST(ReaderOutOfMemoryDeathTest, StringsThatCannotBeCopied) {
   EXPECT_EXIT(
       {
         cap_address_space(16 << 20);
-        for (;;) (void)xmlcopystring(text.c_str());
+        for (;;)
+          (void)xmlcopystring(text.c_str());
       },
       testing::ExitedWithCode(1), testing::Eq(" *** ERROR: Out of Memory in xmlcopystring()\n"));
 }

@@ -36,7 +36,9 @@ static void read(PRAVLIN* pv, const std::string& text) {
 // Every test that lowers the limit puts it back, so that the order of tests does not matter.
 class TableLimitTest : public testing::Test {
  protected:
-  void TearDown() override { set_table_memory_limit(0); }
+  void TearDown() override {
+    set_table_memory_limit(0);
+  }
 };
 using TableLimitDeathTest = TableLimitTest;
 

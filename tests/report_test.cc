@@ -12,8 +12,9 @@
 #include "test_util.h"
 
 static std::string mask_time(const std::string& text) {
-  static const std::regex time_line("time , [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
-                                    "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]+\n");
+  static const std::regex time_line(
+      "time , [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
+      "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]+\n");
   return std::regex_replace(text, time_line, "time , <TIME>\n");
 }
 
@@ -133,9 +134,9 @@ TEST(PrintPravlin, StepLabelsGoPastTheIntRange) {
   TestModel m(2, 1, 2);
   m.pv.init_year = INT_MAX;
   m.pv.print_flag = 1;
-  for (int t = 0; t <= 2; t++) m.pv.pravlin[1][t] = 1;
-  EXPECT_EQ(table_of(m),
-            "time , 1 \n 2147483647 , 1 \n 2147483648 , 1 \n 2147483649 , 1 \n");
+  for (int t = 0; t <= 2; t++)
+    m.pv.pravlin[1][t] = 1;
+  EXPECT_EQ(table_of(m), "time , 1 \n 2147483647 , 1 \n 2147483648 , 1 \n 2147483649 , 1 \n");
 }
 
 TEST(PrintPravlin, NullRecordWritesNothing) {
@@ -163,7 +164,8 @@ TEST(FinishReportDeathTest, StandardOutputThatCannotBeWrittenFailsTheRun) {
   TestModel m(2, 1, 2);
   EXPECT_EXIT(
       {
-        if (std::freopen("/dev/full", "w", stdout) == nullptr) std::exit(2);
+        if (std::freopen("/dev/full", "w", stdout) == nullptr)
+          std::exit(2);
         printpravlin(nullptr, &m.pv);
         finish_report(&m.pv);
         std::exit(0);

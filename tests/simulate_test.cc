@@ -14,9 +14,11 @@
 static void advance_to(int value) {
   pravlin_rand_reset();
   int k = 0;
-  while (pravlin_rand() != value) k++;
+  while (pravlin_rand() != value)
+    k++;
   pravlin_rand_reset();
-  for (int i = 0; i < k; i++) pravlin_rand();
+  for (int i = 0; i < k; i++)
+    pravlin_rand();
 }
 
 // The value the next draw will take, without taking it.
@@ -28,7 +30,8 @@ static int peek_next() {
 TEST(Generator, StartsWithTheClassicSequence) {
   pravlin_rand_reset();
   const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464};
-  for (int want : expected) EXPECT_EQ(pravlin_rand(), want);
+  for (int want : expected)
+    EXPECT_EQ(pravlin_rand(), want);
 }
 
 TEST(Generator, ReachesBothEndsOfItsRange) {
@@ -60,7 +63,8 @@ TEST(CalcState, ZeroDrawTakesStateOneWhenItHasWeight) {
 TEST(CalcState, StateOfZeroWeightIsNeverDrawn) {
   const double row[] = {0.0, 0.5, 0.0, 0.5};
   pravlin_rand_reset();
-  for (int i = 0; i < 100000; i++) ASSERT_NE(calc_state(row, 3), 2);
+  for (int i = 0; i < 100000; i++)
+    ASSERT_NE(calc_state(row, 3), 2);
 }
 
 TEST(CalcState, TieGoesToTheLowerState) {
@@ -83,7 +87,8 @@ TEST(CalcState, DrawOfOneOnARowJustBelowOneTakesLastPositiveState) {
   row[0] = 0.0;
   row[11] = 0.0;
   double total = 0.0;
-  for (int i = 1; i <= 11; i++) total += row[i];
+  for (int i = 1; i <= 11; i++)
+    total += row[i];
   ASSERT_LT(total, 1.0);
   advance_to(32767);
   EXPECT_EQ(calc_state(row.data(), 11), 10);
@@ -131,12 +136,15 @@ TEST(CreatePravlin, ChainsAndStepsConsumeValuesInOrder) {
   const int k = 3, t = 4;
   TestModel m(2, k, t);
   m.init[1] = m.init[2] = 0.5;
-  for (int s = 1; s <= 2; s++) m.rows[s][1] = m.rows[s][2] = 0.5;
+  for (int s = 1; s <= 2; s++)
+    m.rows[s][1] = m.rows[s][2] = 0.5;
   pravlin_rand_reset();
   std::vector<int> values;
-  for (int i = 0; i < k * (t + 1) + 1; i++) values.push_back(pravlin_rand());
+  for (int i = 0; i < k * (t + 1) + 1; i++)
+    values.push_back(pravlin_rand());
   pravlin_rand_reset();
-  for (int c = 1; c <= k; c++) create_pravlin(c, &m.pv);
+  for (int c = 1; c <= k; c++)
+    create_pravlin(c, &m.pv);
   for (int c = 1; c <= k; c++) {
     for (int s = 0; s <= t; s++) {
       int r = values[static_cast<std::size_t>((c - 1) * (t + 1) + s)];
@@ -155,7 +163,8 @@ TEST(CreatePravlin, FollowsTheTransitionRowOfThePreviousState) {
   pravlin_rand_reset();
   create_pravlin(1, &m.pv);
   const int expected[] = {1, 2, 3, 1, 2, 3, 1};
-  for (int s = 0; s <= 6; s++) EXPECT_EQ(m.pv.pravlin[1][s], expected[s]);
+  for (int s = 0; s <= 6; s++)
+    EXPECT_EQ(m.pv.pravlin[1][s], expected[s]);
 }
 
 TEST(CreatePravlinDeathTest, ChainNumberOutsideRangeEndsTheRun) {

@@ -15,7 +15,8 @@ struct Matrix {
   std::vector<double> data;
   std::vector<double*> ptr;
   Matrix(int r, int c) : rows(r), cols(c), data((r + 1) * (c + 1), 0.0), ptr(r + 1) {
-    for (int i = 0; i <= r; i++) ptr[i] = data.data() + i * (c + 1);
+    for (int i = 0; i <= r; i++)
+      ptr[i] = data.data() + i * (c + 1);
   }
   double** p() {
     return ptr.data();
@@ -26,7 +27,8 @@ static Matrix random_matrix(int r, int c, std::mt19937_64& rng) {
   Matrix m(r, c);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   for (int i = 1; i <= r; i++) {
-    for (int j = 1; j <= c; j++) m.ptr[i][j] = u(rng);
+    for (int j = 1; j <= c; j++)
+      m.ptr[i][j] = u(rng);
   }
   return m;
 }
@@ -38,7 +40,8 @@ static Matrix literal_product(const Matrix& a, const Matrix& b) {
   for (int j = 1; j <= a.rows; j++) {
     for (int k = 1; k <= b.cols; k++) {
       double s = 0.0;
-      for (int i = 1; i <= a.cols; i++) s = a.ptr[j][i] * b.ptr[i][k] + s;
+      for (int i = 1; i <= a.cols; i++)
+        s = a.ptr[j][i] * b.ptr[i][k] + s;
       t.ptr[j][k] = s;
     }
   }
@@ -56,7 +59,8 @@ static void expect_bits_equal(const Matrix& got, const Matrix& want) {
 
 TEST(MultiplyArrayByArray, MatchesTheLiteralSumBitForBit) {
   std::mt19937_64 rng(7);
-  const int shapes[][3] = {{1, 1, 1}, {2, 3, 4}, {5, 1, 7}, {17, 33, 9}, {64, 64, 64}, {130, 300, 171}};
+  const int shapes[][3] = {{1, 1, 1},   {2, 3, 4},    {5, 1, 7},
+                           {17, 33, 9}, {64, 64, 64}, {130, 300, 171}};
   for (const auto& s : shapes) {
     SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " times " << s[1] << "x" << s[2]);
     Matrix a = random_matrix(s[0], s[1], rng);
@@ -122,7 +126,8 @@ TEST(CalcSteadyState, LimitOfOneIsHonoured) {
 
 TEST(CalcSteadyState, IdentityNeverConverges) {
   Matrix a(3, 3);
-  for (int i = 1; i <= 3; i++) a.ptr[i][i] = 1.0;
+  for (int i = 1; i <= 3; i++)
+    a.ptr[i][i] = 1.0;
   std::vector<double> b(4);
   double error = 0.0;
   EXPECT_EQ(calc_steady_state(a.p(), b.data(), 3, 100, 1e-6, &error, 0), 100);
@@ -179,18 +184,21 @@ static int literal_steady_state(Matrix a, std::vector<double>* b, int limit, dou
     cerror = 0.0;
     for (int c = 1; c <= n; c++) {
       double row_sum = 0.0;
-      for (int r = 1; r <= n; r++) row_sum += a.ptr[r][c];
+      for (int r = 1; r <= n; r++)
+        row_sum += a.ptr[r][c];
       double row_average = row_sum / n;
       for (int r = 1; r <= n; r++) {
         double d = a.ptr[r][c] - row_average;
         cerror += d * d;
       }
     }
-    if (std::sqrt(cerror) < threshold) break;
+    if (std::sqrt(cerror) < threshold)
+      break;
     i++;
   }
   *error = std::sqrt(cerror);
-  for (int c = 1; c <= n; c++) (*b)[static_cast<std::size_t>(c)] = a.ptr[1][c];
+  for (int c = 1; c <= n; c++)
+    (*b)[static_cast<std::size_t>(c)] = a.ptr[1][c];
   return i;
 }
 
@@ -203,10 +211,12 @@ TEST(CalcSteadyState, MatchesTheLiteralSolverBitForBit) {
       for (int r = 1; r <= n; r++) {  // rows of a chain, some entries zero
         double total = 0.0;
         for (int c = 1; c <= n; c++) {
-          if ((r + c) % 5 == 0) a.ptr[r][c] = 0.0;
+          if ((r + c) % 5 == 0)
+            a.ptr[r][c] = 0.0;
           total += a.ptr[r][c];
         }
-        for (int c = 1; c <= n; c++) a.ptr[r][c] = total > 0.0 ? a.ptr[r][c] / total : 1.0 / n;
+        for (int c = 1; c <= n; c++)
+          a.ptr[r][c] = total > 0.0 ? a.ptr[r][c] / total : 1.0 / n;
       }
       std::vector<double> got(static_cast<std::size_t>(n) + 1), want(got.size());
       double got_error = -1.0, want_error = -2.0;

@@ -12,7 +12,8 @@
 
 struct FileCloser {
   void operator()(FILE* f) const {
-    if (f != nullptr) std::fclose(f);
+    if (f != nullptr)
+      std::fclose(f);
   }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
@@ -39,7 +40,8 @@ inline std::string read_all(FILE* f) {
   std::string text;
   char buf[4096];
   std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    text.append(buf, n);
   return text;
 }
 
@@ -67,7 +69,8 @@ struct TestModel {
     steady.assign(s, 0.0);
     matrix.assign(s * s, 0.0);
     rows.assign(s, nullptr);
-    for (std::size_t r = 0; r < s; r++) rows[r] = matrix.data() + r * s;
+    for (std::size_t r = 0; r < s; r++)
+      rows[r] = matrix.data() + r * s;
     chains.assign((static_cast<std::size_t>(k) + 1) * (static_cast<std::size_t>(t) + 1), 0);
     chain_rows.assign(static_cast<std::size_t>(k) + 1, nullptr);
     for (std::size_t c = 0; c <= static_cast<std::size_t>(k); c++) {

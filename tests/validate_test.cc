@@ -15,7 +15,8 @@ static char kA[] = "a", kB[] = "b", kC[] = "c";
 // n named states; initial probabilities and rows left for the test to fill.
 static void name_all(TestModel& m) {
   char* names[] = {nullptr, kA, kB, kC};
-  for (int i = 1; i <= m.pv.nbr_states && i <= 3; i++) m.names[i] = names[i];
+  for (int i = 1; i <= m.pv.nbr_states && i <= 3; i++)
+    m.names[i] = names[i];
 }
 
 static std::string check(TestModel& m) {
@@ -53,7 +54,8 @@ TEST(ErrorCheck, SlotZeroRowZeroAndColumnZeroAreNeitherReadNorWritten) {
   m.rows[1][1] = 1.0;
   m.rows[2][2] = 0.5;
   m.rows[2][1] = 0.25;
-  EXPECT_EQ(check(m), " *** WARNING: normalizing transition_probability for state (2) by 0.750000\n");
+  EXPECT_EQ(check(m),
+            " *** WARNING: normalizing transition_probability for state (2) by 0.750000\n");
   EXPECT_EQ(m.init[0], 0.25);
   EXPECT_EQ(m.rows[0][1], 3.0);
   EXPECT_EQ(m.rows[0][2], 3.0);
@@ -85,9 +87,9 @@ TEST(ErrorCheck, TenTenthsAreRescaledByTheirRoundedTotal) {
     m.rows[i][i] = 1.0;
   }
   ASSERT_NE(total, 1.0);  // 0.9999999999999999
-  EXPECT_EQ(check(m),
-            " *** WARNING: normalizing initial_probability for all states by 1.000000\n");
-  for (int i = 1; i <= 10; i++) EXPECT_EQ(m.init[i], 0.1 / total) << i;
+  EXPECT_EQ(check(m), " *** WARNING: normalizing initial_probability for all states by 1.000000\n");
+  for (int i = 1; i <= 10; i++)
+    EXPECT_EQ(m.init[i], 0.1 / total) << i;
   EXPECT_NE(m.init[1], 0.1);
 }
 
@@ -179,9 +181,9 @@ TEST(ErrorCheckDeathTest, ZeroRowAfterTheWarningsOfEarlierRows) {
   // row 2 all zero; row 3 would draw a warning, but the run has ended before it
   m.rows[3][3] = 0.5;
   m.rows[2][0] = 1.0;  // column 0 does not count
-  EXPECT_EXIT(error_check_pravlin(&m.pv), testing::ExitedWithCode(1),
-              testing::Eq(
-                  " *** WARNING: normalizing initial_probability for all states by 0.500000\n"
+  EXPECT_EXIT(
+      error_check_pravlin(&m.pv), testing::ExitedWithCode(1),
+      testing::Eq(" *** WARNING: normalizing initial_probability for all states by 0.500000\n"
                   " *** WARNING: normalizing transition_probability for state (1) by 0.750000\n"
                   " *** ERROR: zero total transition_probability for state (2)\n"));
 }

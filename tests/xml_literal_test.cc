@@ -58,9 +58,11 @@ std::string c_string(const char* buf, int n) {
 }
 
 std::string strip(std::string t) {
-  while (!t.empty() && white(static_cast<unsigned char>(t.back()))) t.pop_back();
+  while (!t.empty() && white(static_cast<unsigned char>(t.back())))
+    t.pop_back();
   std::size_t i = 0;
-  while (i < t.size() && white(static_cast<unsigned char>(t[i]))) ++i;
+  while (i < t.size() && white(static_cast<unsigned char>(t[i])))
+    ++i;
   return t.substr(i);
 }
 
@@ -69,30 +71,41 @@ Node split(const std::string& s) {
   Node e;
   const std::size_t end = s.size();
   std::size_t i = 0;
-  while (i < end && white(s[i])) ++i;
+  while (i < end && white(s[i]))
+    ++i;
   std::size_t start = i;
-  while (i < end && !white(s[i])) ++i;
+  while (i < end && !white(s[i]))
+    ++i;
   e.name = s.substr(start, i - start);
   while (i < end) {
     ++i;  // past what ended the previous item
-    while (i < end && white(s[i])) ++i;
-    if (i == end) break;
+    while (i < end && white(s[i]))
+      ++i;
+    if (i == end)
+      break;
     start = i;
-    while (i < end && s[i] != '=') ++i;  // white space does not end an attribute name
+    while (i < end && s[i] != '=')
+      ++i;  // white space does not end an attribute name
     Node a;
     a.name = s.substr(start, i - start);
-    while (!a.name.empty() && white(a.name.back())) a.name.pop_back();
+    while (!a.name.empty() && white(a.name.back()))
+      a.name.pop_back();
     e.attr.push_back(std::move(a));
-    if (i == end) break;
+    if (i == end)
+      break;
     ++i;
-    while (i < end && white(s[i])) ++i;
-    if (i == end) break;
+    while (i < end && white(s[i]))
+      ++i;
+    if (i == end)
+      break;
     if (s[i] == '"') {
       start = ++i;
-      while (i < end && s[i] != '"') ++i;
+      while (i < end && s[i] != '"')
+        ++i;
     } else {
       start = i;
-      while (i < end && !white(s[i])) ++i;
+      while (i < end && !white(s[i]))
+        ++i;
     }
     e.attr.back().s = s.substr(start, i - start);
   }
@@ -109,12 +122,15 @@ class Reader {
     *code = kOk;
     int c;
     while (!too_deep && (c = get()) != EOF) {
-      if (c != '<') continue;
+      if (c != '<')
+        continue;
       int err = kOk;
       std::optional<Node> x = construct(&err, 1);
-      if (!x) continue;
+      if (!x)
+        continue;
       x->errflag = err;
-      if (err != kOk) *code = err;
+      if (err != kOk)
+        *code = err;
       top.push_back(std::move(*x));
     }
     return top;
@@ -123,20 +139,29 @@ class Reader {
   // One construct after its "<"; level is the one an element read here has.
   std::optional<Node> construct(int* code, int level) {
     int c = get();
-    if (c == '/') return fail(code, kEndTag);
-    if (c == '?') return instruction(code);
-    if (c != '!') return tag(code, c, level);
+    if (c == '/')
+      return fail(code, kEndTag);
+    if (c == '?')
+      return instruction(code);
+    if (c != '!')
+      return tag(code, c, level);
     c = get();
-    if (c == '>') return fail(code, kMalformed);
-    if (c == '[') return cdata(code);
-    if (c != '-') return declaration(code);  // that character is not kept
-    if (get() != '-') return fail(code, kMalformed);
+    if (c == '>')
+      return fail(code, kMalformed);
+    if (c == '[')
+      return cdata(code);
+    if (c != '-')
+      return declaration(code);  // that character is not kept
+    if (get() != '-')
+      return fail(code, kMalformed);
     return closed_body(code, '-', "COMMENT", 1);
   }
 
  private:
   FILE* in_;
-  int get() { return std::fgetc(in_); }
+  int get() {
+    return std::fgetc(in_);
+  }
   static std::optional<Node> fail(int* code, int with) {
     *code = with;
     return std::nullopt;
@@ -155,7 +180,8 @@ class Reader {
       }
       buf[pos] = static_cast<char>(c);
       if (done(c)) {
-        if (pos == kScan - 1) break;
+        if (pos == kScan - 1)
+          break;
         return pos;
       }
     }
@@ -168,11 +194,13 @@ class Reader {
     char buf[kScan];
     int marks = 0;
     const int end = scan(buf, code, [&](int c) {
-      if (marks == 2 && c == '>') return true;
+      if (marks == 2 && c == '>')
+        return true;
       marks = c == mark && marks < 2 ? marks + 1 : 0;
       return false;
     });
-    if (end < 0) return std::nullopt;
+    if (end < 0)
+      return std::nullopt;
     return Node{name, c_string(buf, end - 2), type};
   }
 
@@ -180,10 +208,12 @@ class Reader {
     char buf[7] = {'['};
     for (int pos = 1; pos < 7; ++pos) {
       int c = get();
-      if (c == EOF) return fail(code, kEof);
+      if (c == EOF)
+        return fail(code, kEof);
       buf[pos] = static_cast<char>(c);
     }
-    if (std::string_view(buf, 7) != "[CDATA[") return fail(code, kMalformed);
+    if (std::string_view(buf, 7) != "[CDATA[")
+      return fail(code, kMalformed);
     return closed_body(code, ']', "CDATA", 2);
   }
 
@@ -195,7 +225,8 @@ class Reader {
       depth += c == '<' ? 1 : c == '>' ? -1 : 0;
       return depth == 0;
     });
-    if (end < 0) return std::nullopt;
+    if (end < 0)
+      return std::nullopt;
     *code = kMalformed;
     return Node{"UNKNOWN", c_string(buf, end), 0};
   }
@@ -205,31 +236,38 @@ class Reader {
     char buf[kScan];
     bool question = false;
     const int end = scan(buf, code, [&](int c) {
-      if (question && c == '>') return true;
+      if (question && c == '>')
+        return true;
       question = question || c == '?';
       return false;
     });
-    if (end < 0) return std::nullopt;
+    if (end < 0)
+      return std::nullopt;
     return Node{"PROCESSING INSTRUCTION", strip(c_string(buf, end - 1)), 3};
   }
 
   std::optional<Node> tag(int* code, int first, int level) {
-    if (first == EOF) return fail(code, kEof);
+    if (first == EOF)
+      return fail(code, kEof);
     char buf[kScan];
     int pos = 0;
     buf[0] = static_cast<char>(first);  // even a ">" here is tag text
     do {
       int c = get();
-      if (c == EOF) return fail(code, kEof);
+      if (c == EOF)
+        return fail(code, kEof);
       buf[++pos] = static_cast<char>(c);
     } while (buf[pos] != '>' && pos < kScan - 1);
     // Read whole, a tag past the deepest level stops everything, overlong or not.
-    if (level > kDeepest) too_deep = true;
-    if (pos == kScan - 1 || too_deep) return fail(code, kTooLong);
+    if (level > kDeepest)
+      too_deep = true;
+    if (pos == kScan - 1 || too_deep)
+      return fail(code, kTooLong);
     const bool empty = buf[pos - 1] == '/';  // the character before ">", even after a zero byte
     Node e = split(c_string(buf, empty ? pos - 1 : pos));
     e.type = 4;
-    if (!empty) content(e, code, level);
+    if (!empty)
+      content(e, code, level);
     return e;
   }
 
@@ -245,12 +283,14 @@ class Reader {
         return;
       }
       text.push_back(static_cast<char>(c));
-      if (c != '<') continue;
+      if (c != '<')
+        continue;
       int err = kOk;
       std::optional<Node> x = construct(&err, level + 1);
       if (x) {
         e.child.push_back(std::move(*x));
-        if (err != kOk) *code = err;
+        if (err != kOk)
+          *code = err;
       } else if (err == kEndTag) {
         text.pop_back();
         return end_tag(e, text, code);
@@ -275,9 +315,11 @@ class Reader {
       }
     }
     int c;
-    do c = get();
+    do
+      c = get();
     while (white(c));
-    if (c != '>') *code = c == EOF ? kEof : kMalformed;
+    if (c != '>')
+      *code = c == EOF ? kEof : kMalformed;
     e.s = strip(t);
   }
 };
@@ -291,7 +333,8 @@ class Reader {
 std::string shown(std::string_view t) {
   std::string out;
   for (std::size_t i = 0, j; i < t.size(); i = j) {
-    for (j = i + 1; j < t.size() && t[j] == t[i];) ++j;
+    for (j = i + 1; j < t.size() && t[j] == t[i];)
+      ++j;
     const auto c = static_cast<unsigned char>(t[i]);
     char one[8] = {t[i]};
     if (c < 0x20 || c >= 0x7F || c == '\\' || c == '{')
@@ -299,7 +342,8 @@ std::string shown(std::string_view t) {
     if (j - i >= 8) {
       out.append(one).append("{").append(std::to_string(j - i)).append("}");
     } else {
-      for (std::size_t k = i; k < j; ++k) out += one;
+      for (std::size_t k = i; k < j; ++k)
+        out += one;
     }
   }
   return out;
@@ -311,7 +355,8 @@ std::vector<twin::Node> nodes(const XMLENTITY* x) {
   std::vector<twin::Node> list;
   for (; x != nullptr; x = x->next) {
     std::optional<std::string> s;
-    if (x->s != nullptr) s = x->s;
+    if (x->s != nullptr)
+      s = x->s;
     list.push_back({x->name != nullptr ? x->name : "(no name)", s, x->type, x->errflag,
                     nodes(x->child), nodes(x->Nmtoken)});
   }
@@ -344,7 +389,8 @@ void PrintTo(const Outcome& o, std::ostream* os) {
 
 Outcome finish(FILE* f, std::string tree, int code) {
   Outcome o{std::move(tree), code, std::ftell(f), {}};
-  for (int c; (c = std::fgetc(f)) != EOF;) o.rest.push_back(static_cast<char>(c));
+  for (int c; (c = std::fgetc(f)) != EOF;)
+    o.rest.push_back(static_cast<char>(c));
   return o;
 }
 
@@ -390,11 +436,13 @@ class Gen {
     if (one_in(25)) {
       d = deep();
     } else {
-      for (int k = 1 + below(4); k > 0; --k) d += one_in(6) ? text() : one_in(6) ? ">" : item(1);
+      for (int k = 1 + below(4); k > 0; --k)
+        d += one_in(6) ? text() : one_in(6) ? ">" : item(1);
     }
     d = damaged(std::move(d));
     // Now and then past the end of the reader's first 64 KiB block.
-    if (one_in(30)) d = fill(65536 - below(2200), "x \n") + d;
+    if (one_in(30))
+      d = fill(65536 - below(2200), "x \n") + d;
     return d;
   }
 
@@ -410,20 +458,28 @@ class Gen {
   int below(std::size_t n) {
     return std::uniform_int_distribution<int>(0, static_cast<int>(n) - 1)(rng_);
   }
-  bool one_in(int n) { return below(static_cast<std::size_t>(n)) == 0; }
+  bool one_in(int n) {
+    return below(static_cast<std::size_t>(n)) == 0;
+  }
   const char* pick(std::initializer_list<const char*> options) {
     return options.begin()[below(options.size())];
   }
   // A length at a scan limit, or one or two either side of it.
-  int near(int limit) { return limit - 2 + below(5); }
+  int near(int limit) {
+    return limit - 2 + below(5);
+  }
   std::string fill(int n, std::string_view pool) {
     std::string s;
-    for (int i = 0; i < n; ++i) s += pool[static_cast<std::size_t>(below(pool.size()))];
+    for (int i = 0; i < n; ++i)
+      s += pool[static_cast<std::size_t>(below(pool.size()))];
     return s;
   }
-  std::string white() { return one_in(2) ? "" : fill(1 + below(3), " \t\n\v\f\r"); }
+  std::string white() {
+    return one_in(2) ? "" : fill(1 + below(3), " \t\n\v\f\r");
+  }
   std::string text() {
-    if (one_in(8)) return number();
+    if (one_in(8))
+      return number();
     const int n = one_in(20) ? near(2048) + below(2) * below(4000) : below(7);
     return fill(n, one_in(4) ? " \t\nxy\0\xff-]?/=>"sv : " \t\n\r\v\fxyXY0179-]?/=\"'>!;"sv);
   }
@@ -431,9 +487,12 @@ class Gen {
     return pick({"1", "01", " 1 ", "7", "007", "10", "9999", "10000", "99999", "0", "00"});
   }
   std::string name() {
-    if (one_in(10)) return fill(1 + below(40), "abcXYZ_-.:");
-    if (one_in(30)) return pick({"a/", "b/", "a-", "\xff"});
-    if (one_in(30)) return std::string("a\0b", 3);
+    if (one_in(10))
+      return fill(1 + below(40), "abcXYZ_-.:");
+    if (one_in(30))
+      return pick({"a/", "b/", "a-", "\xff"});
+    if (one_in(30))
+      return std::string("a\0b", 3);
     return pick({"a", "b", "A", "ab", "aB", "x", "state", "to", "alpha_and_omega_a"});
   }
   std::string attrs() {
@@ -443,12 +502,22 @@ class Gen {
       s += name();
       const std::string value = fill(below(6), "v w'=/ \t-");
       switch (below(8)) {
-        case 0: break;
-        case 1: s += "="; break;
-        case 2: s += white() + "=" + white() + "\"" + value + "\""; break;
-        case 3: s += "=\"" + value; break;
-        case 4: s += "='" + value + "'"; break;
-        default: s += "=" + fill(below(4), "1xY'\"/");
+        case 0:
+          break;
+        case 1:
+          s += "=";
+          break;
+        case 2:
+          s += white() + "=" + white() + "\"" + value + "\"";
+          break;
+        case 3:
+          s += "=\"" + value;
+          break;
+        case 4:
+          s += "='" + value + "'";
+          break;
+        default:
+          s += "=" + fill(below(4), "1xY'\"/");
       }
     }
     return s;
@@ -457,8 +526,10 @@ class Gen {
   std::string element(int level) {
     std::string nm = name();
     std::string tag = (one_in(8) ? white() : "") + nm + attrs() + white();
-    if (one_in(25)) tag = nm = "t" + fill(near(2046) - 1, "abAB");
-    if (one_in(5)) return "<" + tag + pick({"/>", "/>", " />", "/"});
+    if (one_in(25))
+      tag = nm = "t" + fill(near(2046) - 1, "abAB");
+    if (one_in(5))
+      return "<" + tag + pick({"/>", "/>", " />", "/"});
     std::string s = "<" + tag + ">" + (one_in(2) ? text() : "");
     for (int k = below(level < 3 ? 5 : 3); k > 0; --k)
       s += item(level + 1) + (one_in(2) ? text() : "");
@@ -468,12 +539,16 @@ class Gen {
       s += "<" + leaf + ">" + number() + "</" + leaf + ">";
     }
     switch (below(12)) {
-      case 0: return s;
+      case 0:
+        return s;
       case 1:
         return s + "</" + static_cast<char>(nm[0] ^ 0x20) + nm.substr(1) + ">";  // "A" for "a"
-      case 2: return s + "</" + nm + pick({"x>", " x>", "", "/>"});
-      case 3: return s + "</" + nm.substr(0, nm.size() / 2) + ">";
-      default: return s + "</" + nm + white() + ">";
+      case 2:
+        return s + "</" + nm + pick({"x>", " x>", "", "/>"});
+      case 3:
+        return s + "</" + nm.substr(0, nm.size() / 2) + ">";
+      default:
+        return s + "</" + nm + white() + ">";
     }
   }
 
@@ -499,9 +574,12 @@ class Gen {
       case 3:  // "<!" and one more character, which is not kept
         return "<!D" + body(2046, {"OCTYPE x", "OCTYPE d [<!ENTITY e \"v\">]", "x<y<z>>w", "<"}) +
                pick({">", ">", ">", ""});
-      case 4: return "</" + name() + white() + ">";
-      case 5: return pick({"<!>", "<!-x>", "<>", "< >", "<", "<!", "<>/>", "<!E>"});
-      default: return level <= 6 ? element(level) : "<e/>";
+      case 4:
+        return "</" + name() + white() + ">";
+      case 5:
+        return pick({"<!>", "<!-x>", "<>", "< >", "<", "<!", "<>/>", "<!E>"});
+      default:
+        return level <= 6 ? element(level) : "<e/>";
     }
   }
 
@@ -516,7 +594,8 @@ class Gen {
       s += (one_in(10) ? text() : "") + (one_in(20) ? "<!--c--><e/>" : "");
     }
     s += one_in(4) ? "<" + fill(near(2046), "c") + ">" : one_in(3) ? item(n + 1) : element(n + 1);
-    for (int level = n; level >= 1; --level) s += (one_in(30) ? "" : "</" + names[level - 1] + ">");
+    for (int level = n; level >= 1; --level)
+      s += (one_in(30) ? "" : "</" + names[level - 1] + ">");
     return s + item(1) + text();
   }
 
@@ -526,7 +605,8 @@ class Gen {
       d.insert(static_cast<std::size_t>(below(d.size() + 1)), 1, "\0\xff"[below(2)]);
     if (one_in(10) && !d.empty())
       d[static_cast<std::size_t>(below(d.size()))] = "<>/!-?[]\"= "[below(11)];
-    if (one_in(4)) d.resize(static_cast<std::size_t>(below(d.size() + 1)));
+    if (one_in(4))
+      d.resize(static_cast<std::size_t>(below(d.size() + 1)));
     return d;
   }
 };
@@ -548,7 +628,8 @@ TEST(XmlReaderTwin, MatchesTheCharacterAtATimeReaderOnRandomDocuments) {
     stopped_deep += deep ? 1 : 0;
   }
   // The documents reach every code a whole read can give, and the nesting limit.
-  for (int code = 0; code < 4; ++code) EXPECT_GE(codes[code], 40) << "code " << code;
+  for (int code = 0; code < 4; ++code)
+    EXPECT_GE(codes[code], 40) << "code " << code;
   EXPECT_GE(stopped_deep, 40);
 }
 
@@ -563,5 +644,6 @@ TEST(XmlReaderTwin, ReadsOneConstructAsTheCharacterAtATimeReaderDoes) {
         << "construct " << i << ": \"<" << shown(after_lt) << "\"";
     codes[want.code]++;
   }
-  for (int code = 0; code < 5; ++code) EXPECT_GE(codes[code], 40) << "code " << code;
+  for (int code = 0; code < 5; ++code)
+    EXPECT_GE(codes[code], 40) << "code " << code;
 }

@@ -37,9 +37,17 @@ struct Product {
 
 }  // namespace
 
+// The kernel in versions for AVX-512, AVX2 and plain SSE2, picked when the program is loaded;
+// one version only in a ThreadSanitizer build (PRAVLIN_ONE_KERNEL).
+#ifdef PRAVLIN_ONE_KERNEL
+#define KERNEL_CLONES
+#else
+#define KERNEL_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+
 // Four rows of t, sixteen columns from k, terms i0..i1-1 (1-based i).
-__attribute__((target_clones("avx512f", "avx2", "default"))) static void kernel_4x16(
-    const Product& p, std::size_t j, std::size_t k, std::size_t i0, std::size_t i1) {
+KERNEL_CLONES static void kernel_4x16(const Product& p, std::size_t j, std::size_t k,
+                                      std::size_t i0, std::size_t i1) {
   double* t0 = p.t + j * p.cols + k;
   double* t1 = t0 + p.cols;
   double* t2 = t1 + p.cols;

@@ -16,16 +16,17 @@
 #include "test_util.h"
 #include "xml.h"
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PRAVLIN_ASAN 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define PRAVLIN_ASAN 1
 #endif
 #endif
 
-// AddressSanitizer reserves terabytes of address space for its shadow at start-up, so a cap on
-// the address space would refuse everything, its own bookkeeping included.
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space for their shadow at
+// start-up, so a cap on the address space would refuse everything, their own bookkeeping
+// included.
 #ifdef PRAVLIN_ASAN
 #define SKIP_UNDER_ASAN() GTEST_SKIP() << "an address-space cap cannot hold a sanitized program"
 #else

@@ -283,6 +283,14 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
   w.flush();
 }
 
+// The solver's limits and results, and the title of the steady-state table.
+static void print_solver_lines(FILE* out, const PRAVLIN* pv) {
+  std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
+               pv->actual_iteration);
+  std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
+  std::fprintf(out, "state ,  steady_state_probability\n");
+}
+
 // The header from its state lines on, one value at a time, as the block writer formats them:
 // for a run that has no memory left for the writer.
 static void print_header_tables_plain(FILE* out, const PRAVLIN* pv) {
@@ -299,10 +307,7 @@ static void print_header_tables_plain(FILE* out, const PRAVLIN* pv) {
   }
   if (!pv->calc_flag)
     return;
-  std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
-               pv->actual_iteration);
-  std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
-  std::fprintf(out, "state ,  steady_state_probability\n");
+  print_solver_lines(out, pv);
   for (int i = 1; i <= n; i++)
     std::fprintf(out, "%d , %f\n", i, pv->steady_state_probability[i]);
 }
@@ -374,10 +379,7 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   w.flush();
   if (!pv->calc_flag)
     return;
-  std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
-               pv->actual_iteration);
-  std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
-  std::fprintf(out, "state ,  steady_state_probability\n");
+  print_solver_lines(out, pv);
   for (int i = 1; i <= n; i++) {
     line.clear();
     format_long(line, i);

@@ -154,7 +154,8 @@ static void apply_defaults(PRAVLIN* pv) {
     pv->nbr_chains = 10;
   if (pv->max_iteration < 1)
     pv->max_iteration = 100;
-  if (pv->max_error <= 0.0)
+  // Written this way, NaN takes the default too: the header then shows the threshold in force.
+  if (!(pv->max_error > 0.0))
     pv->max_error = 1e-6;
 }
 

@@ -81,9 +81,17 @@ void advise_huge_pages(void* p, std::size_t bytes);
 /// by alloc_table and alloc_rows may add up to; 0 restores physical memory. For the fuzz
 /// target, whose inputs must not ask for gigabytes, and for tests of the out-of-memory paths.
 void set_table_memory_limit(std::size_t bytes);
+/// Counts bytes that live until the process ends without being a table (the document tree)
+/// against the same limit as the tables, so that later tables see them; fails with msg when
+/// they do not fit beside what is counted already.
+void count_kept_memory(std::size_t bytes, const char* msg);
+/// Fails with msg unless bytes of working memory, held only while one stage runs and released
+/// before it ends (the solver's matrices), fit beside everything counted so far. Counts nothing.
+void check_working_memory(std::size_t bytes, const char* msg);
 /// Releases every table of pv that alloc_table and alloc_rows granted, and forgets all bytes
-/// granted so far: every granted table must belong to pv. Lets one process read configuration
-/// after configuration (the fuzz target). The document tree in pv->xml is left to the caller.
+/// granted or counted so far: every granted table must belong to pv. Lets one process read
+/// configuration after configuration (the fuzz target). The document tree in pv->xml is left to the
+/// caller.
 void free_tables(PRAVLIN* pv);
 
 /// Opens pv->xmlfilename for reading into pv->in. A file that cannot be opened, or a directory,

@@ -54,9 +54,10 @@ if(NOT LINTIAN)
   return()
 endif()
 # Nothing at all, in the default profile: no error, no warning. Its note that it runs as root
-# goes to standard error.
-execute_process(COMMAND "${LINTIAN}" ${deb} RESULT_VARIABLE status OUTPUT_VARIABLE out
-                ERROR_VARIABLE err)
+# goes to standard error; the files it leaves in TMPDIR, to the scratch folder.
+file(MAKE_DIRECTORY "${OUT_DIR}/tmp")
+execute_process(COMMAND ${CMAKE_COMMAND} -E env "TMPDIR=${OUT_DIR}/tmp" "${LINTIAN}" ${deb}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0 OR NOT out STREQUAL "")
   message(FATAL_ERROR "lintian (${status}):\n${out}${err}")
 endif()

@@ -10,7 +10,7 @@
 
 static const char USAGE[] =
     "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D]\n"
-    "       pravlin-analyze --help | -h\n"
+    "       pravlin-analyze --help | -h | --version\n"
     "\n"
     "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
     "messages) and prints its structure: communicating classes, closed or transient, their\n"
@@ -23,6 +23,11 @@ static const char USAGE[] =
     "\n"
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
+
+// The lines after the name and version in every pravlin program's answer to --version.
+static const char LICENCE[] =
+    "Copyright (c) 2026 the pravlin authors\n"
+    "MIT licence: free to use, change and share, with no warranty; see LICENSE.\n";
 
 // A whole non-negative decimal number no greater than limit, or -1.
 static long parse_count(const char* text, long limit) {
@@ -46,8 +51,14 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->steps = -1;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
-    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-      std::fputs(USAGE, stdout);
+    bool help = std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
+    if (help || std::strcmp(a, "--version") == 0) {
+      if (help) {
+        std::fputs(USAGE, stdout);
+      } else {
+        std::fputs("pravlin-analyze " PRAVLIN_VERSION "\n", stdout);
+        std::fputs(LICENCE, stdout);
+      }
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
       }

@@ -39,6 +39,11 @@ static const char USAGE[] =
     "status is 0 after a complete run and 1 after any error.\n"
     "See pravlin(1) for the configuration format and the report.\n";
 
+// The lines after the name and version in every pravlin program's answer to --version.
+static const char LICENCE[] =
+    "Copyright (c) 2026 the pravlin authors\n"
+    "MIT licence: free to use, change and share, with no warranty; see LICENSE.\n";
+
 // Only as the sole argument: "pravlin model.xml --help" is a run on model.xml, as before.
 static void answer_option(int argc, char** argv) {
   if (argc != 2)
@@ -47,6 +52,7 @@ static void answer_option(int argc, char** argv) {
     std::fputs(USAGE, stdout);
   } else if (std::strcmp(argv[1], "--version") == 0) {
     std::fputs("pravlin " PRAVLIN_VERSION "\n", stdout);
+    std::fputs(LICENCE, stdout);
   } else {
     return;
   }

@@ -171,11 +171,11 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
     model->nbr_years = 2;
     model->years_raised = 1;
   }
-  refuse_unrunnable(data, model, k);
   if (data->nbr_transitions == 0 && !data->probability_flag) {
     fail(" *** ERROR: %s: no transitions: every sequence holds one observation\n",
          data->name.c_str());
   }
+  refuse_unrunnable(data, model, k);
 
   model->rows.assign(k, FIT_ROW{});
   model->has_counts = data->probability_flag ? 0 : 1;

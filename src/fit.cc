@@ -131,8 +131,9 @@ static void interval(const FIT_OPTIONS* opt, double z, std::uint64_t count, std:
   const double z2 = z * z;
   const double centre = (p + z2 / (2 * n)) / (1 + z2 / n);
   const double half = z / (1 + z2 / n) * std::sqrt(p * (1 - p) / n + z2 / (4 * n * n));
-  *lower = std::max(0.0, centre - half);
-  *upper = std::min(1.0, centre + half);
+  // At the ends the interval reaches 0 or 1 exactly, not within a rounding of them.
+  *lower = count == 0 ? 0.0 : std::max(0.0, centre - half);
+  *upper = count == total ? 1.0 : std::min(1.0, centre + half);
 }
 
 static void refuse_unrunnable(const FIT_DATA* data, const FIT_MODEL* model, std::size_t k) {

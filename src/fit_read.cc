@@ -650,7 +650,11 @@ static void read_report(FIT_INPUT* in, FIT_DATA* data) {
   for (;;) {
     if (!read_line(in, &fields, &line))
       fail(" *** ERROR: %s: a report without its \"time\" line\n", in->name);
-    if (fields[0] == "time")
+    // The title numbers the chains; the header's own "time" line holds the date instead.
+    bool title = fields[0] == "time" && fields.size() > 1;
+    for (std::size_t i = 1; i < fields.size() && title; i++)
+      title = fields[i] == std::to_string(i);
+    if (title)
       break;
   }
   const std::size_t chains = fields.size() - 1;

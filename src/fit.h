@@ -56,13 +56,14 @@ struct count_map {
   };
   std::vector<slot> slots;
   std::size_t used = 0;
-  std::uint64_t pending[16] = {};  // keys of count_map_add_soon, added 16 keys later
+  std::uint64_t pending[32] = {};  // keys of count_map_add_soon, a ring, added 32 keys later
   unsigned nbr_pending = 0;
+  unsigned next_pending = 0;       // the oldest key in the ring once it is full
 };
 typedef struct count_map COUNT_MAP;
 
 void count_map_add(COUNT_MAP* m, std::uint64_t key, std::uint64_t n);
-/// Adds 1 to key's count, now or within the next 16 calls: the slot is fetched from memory
+/// Adds 1 to key's count, now or within the next 32 calls: the slot is fetched from memory
 /// meanwhile. count_map_flush must run before the counts are read.
 void count_map_add_soon(COUNT_MAP* m, std::uint64_t key);
 void count_map_flush(COUNT_MAP* m);
@@ -73,6 +74,7 @@ struct label_table {
   std::vector<std::string> names;
   std::vector<std::uint32_t> slots;  // index + 1 into names; 0 marks a free slot
   std::vector<std::uint32_t> hashes;
+  std::vector<std::uint64_t> heads;  // the first 8 bytes of each name, zero-padded
 };
 typedef struct label_table LABEL_TABLE;
 

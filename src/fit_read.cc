@@ -65,23 +65,24 @@ void count_map_add(COUNT_MAP* m, std::uint64_t key, std::uint64_t n) {
 
 // A table of a million pairs is far bigger than the cache, and each count would otherwise wait
 // for its slot to come from memory: the slot is asked for when the key arrives and counted
-// when 15 more have, so the fetches overlap.
+// when 32 more have, so the fetches overlap.
 void count_map_add_soon(COUNT_MAP* m, std::uint64_t key) {
-  if (m->nbr_pending == 16) {
-    const std::uint64_t oldest = m->pending[0];
-    std::memmove(m->pending, m->pending + 1, 15 * sizeof m->pending[0]);
-    m->nbr_pending = 15;
-    count_map_add(m, oldest, 1);
-  }
   if (!m->slots.empty())
     __builtin_prefetch(&m->slots[slot_of(key, m->slots.size() - 1)], 1);
-  m->pending[m->nbr_pending++] = key;
+  if (m->nbr_pending < 32) {
+    m->pending[m->nbr_pending++] = key;
+    return;
+  }
+  count_map_add(m, m->pending[m->next_pending], 1);
+  m->pending[m->next_pending] = key;
+  m->next_pending = (m->next_pending + 1) % 32;
 }
 
 void count_map_flush(COUNT_MAP* m) {
   for (unsigned i = 0; i < m->nbr_pending; i++)
     count_map_add(m, m->pending[i], 1);
   m->nbr_pending = 0;
+  m->next_pending = 0;
 }
 
 std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key) {
@@ -96,16 +97,25 @@ std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key) {
   }
 }
 
+static std::uint64_t head_of(std::string_view text) {
+  std::uint64_t h = 0;
+  std::memcpy(&h, text.data(), std::min<std::size_t>(text.size(), 8));
+  return h;
+}
+
 static std::uint32_t hash_text(std::string_view text) {
   // Labels are mostly a few bytes long: those are read as one number and mixed.
-  std::uint64_t h = 0;
-  if (text.size() <= 8) {
-    std::memcpy(&h, text.data(), text.size());
-    h = mix(h ^ (text.size() << 59));
-  } else {
-    h = std::hash<std::string_view>{}(text);
-  }
+  const std::uint64_t h = text.size() <= 8 ? mix(head_of(text) ^ (text.size() << 59))
+                                           : std::hash<std::string_view>{}(text);
   return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+// Whether label k is text; a short label is compared as one number.
+static bool same_label(const LABEL_TABLE* t, std::size_t k, std::string_view text,
+                       std::uint32_t hash) {
+  if (t->hashes[k] != hash || t->names[k].size() != text.size())
+    return false;
+  return text.size() <= 8 ? t->heads[k] == head_of(text) : t->names[k] == text;
 }
 
 static void label_table_grow(LABEL_TABLE* t) {
@@ -128,7 +138,7 @@ long label_find(const LABEL_TABLE* t, std::string_view text) {
     const std::uint32_t k = t->slots[i];
     if (k == 0)
       return -1;
-    if (t->hashes[k - 1] == h && t->names[k - 1] == text)
+    if (same_label(t, k - 1, text, h))
       return static_cast<long>(k - 1);
   }
 }
@@ -143,11 +153,12 @@ std::uint32_t label_intern(LABEL_TABLE* t, std::string_view text) {
     const std::uint32_t k = t->slots[i];
     if (k == 0)
       break;
-    if (t->hashes[k - 1] == h && t->names[k - 1] == text)
+    if (same_label(t, k - 1, text, h))
       return k - 1;
   }
   t->names.emplace_back(text);
   t->hashes.push_back(h);
+  t->heads.push_back(head_of(text));
   t->slots[i] = static_cast<std::uint32_t>(t->names.size());
   return static_cast<std::uint32_t>(t->names.size() - 1);
 }

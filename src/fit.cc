@@ -41,12 +41,11 @@ static void number_states(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODE
   bool numeric = true;
   for (std::size_t i = 0; i < k && numeric; i++)
     numeric = fit_is_number(names[i], &value[i]) != 0;
-  std::stable_sort(model->order.begin(), model->order.end(),
-                   [&](std::uint32_t a, std::uint32_t b) {
-                     if (numeric && value[a] != value[b])
-                       return value[a] < value[b];
-                     return !numeric && names[a] < names[b];
-                   });
+  std::stable_sort(model->order.begin(), model->order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (numeric && value[a] != value[b])
+      return value[a] < value[b];
+    return !numeric && names[a] < names[b];
+  });
 }
 
 // The row's total as pravlin adds it: every column in order, from 0.0.
@@ -73,8 +72,8 @@ static double row_sum(const FIT_ROW& row, std::size_t k) {
 // set to make the total 1 as pravlin adds it.
 static void make_row_total_one(FIT_ROW* row, std::size_t k) {
   if (row->rest > 0 && (row->cells.empty() || row->cells.back().to != k - 1)) {
-    row->cells.push_back(FIT_CELL{static_cast<std::uint32_t>(k - 1), 0, row->rest,
-                                  row->rest_lower, row->rest_upper});
+    row->cells.push_back(FIT_CELL{static_cast<std::uint32_t>(k - 1), 0, row->rest, row->rest_lower,
+                                  row->rest_upper});
   }
   std::size_t last = row->cells.size() - 1;
   while (last > 0 && row->cells[last].probability == 0)
@@ -138,19 +137,21 @@ static void interval(const FIT_OPTIONS* opt, double z, std::uint64_t count, std:
 
 static void refuse_unrunnable(const FIT_DATA* data, const FIT_MODEL* model, std::size_t k) {
   if (k < 2) {
-    fail(" *** ERROR: %s: one state only (%s): pravlin needs at least 2; add others with "
-         "--states\n",
-         data->name.c_str(), k == 1 ? data->labels.names[0].c_str() : "");
+    fail(
+        " *** ERROR: %s: one state only (%s): pravlin needs at least 2; add others with "
+        "--states\n",
+        data->name.c_str(), k == 1 ? data->labels.names[0].c_str() : "");
   }
   // pravlin keeps the transition matrix dense and the chains table whole: a model whose tables
   // cannot fit in this machine's memory is refused here, not written for pravlin to refuse.
-  const double bytes = static_cast<double>(k + 1) * static_cast<double>(k + 1) * 8.0 +
-                       static_cast<double>(model->nbr_chains + 1) *
-                           static_cast<double>(model->nbr_years + 1) * 4.0;
+  const double bytes =
+      static_cast<double>(k + 1) * static_cast<double>(k + 1) * 8.0 +
+      static_cast<double>(model->nbr_chains + 1) * static_cast<double>(model->nbr_years + 1) * 4.0;
   if (k > 2147483646 || bytes > static_cast<double>(physical_memory())) {
-    fail(" *** ERROR: %s: %zu states, %ld chains of %ld years: pravlin would need %.0f MB, "
-         "more than this machine's memory\n",
-         data->name.c_str(), k, model->nbr_chains, model->nbr_years, bytes / 1e6);
+    fail(
+        " *** ERROR: %s: %zu states, %ld chains of %ld years: pravlin would need %.0f MB, "
+        "more than this machine's memory\n",
+        data->name.c_str(), k, model->nbr_chains, model->nbr_years, bytes / 1e6);
   }
 }
 
@@ -217,9 +218,10 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
     if (row.cells.empty()) {
       model->empty_rows++;
       if (data->matrix_flag && !opt->empty_given) {
-        fail(" *** ERROR: %s: the row of (%s) is all zeros: give --empty absorbing or --empty "
-             "uniform\n",
-             data->name.c_str(), data->labels.names[model->order[s]].c_str());
+        fail(
+            " *** ERROR: %s: the row of (%s) is all zeros: give --empty absorbing or --empty "
+            "uniform\n",
+            data->name.c_str(), data->labels.names[model->order[s]].c_str());
       }
     }
     if (row.kind == ROW_GIVEN && !row.cells.empty())
@@ -264,9 +266,9 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
     starts += data->first[i];
   }
   for (std::size_t s = 0; s < k; s++) {
-    model->initial[s] = starts == 0 ? 1.0 / static_cast<double>(k)
-                                    : static_cast<double>(model->first[s]) /
-                                          static_cast<double>(starts);
+    model->initial[s] = starts == 0
+                            ? 1.0 / static_cast<double>(k)
+                            : static_cast<double>(model->first[s]) / static_cast<double>(starts);
   }
   make_total_one(&model->initial);
 
@@ -484,10 +486,10 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   std::fprintf(out, "rows without observations: %lu, made %s\n",
                static_cast<unsigned long>(model->empty_rows), empty_choice(opt));
   if (model->has_counts) {
-    std::fprintf(out, "intervals: %s, level %g\n",
-                 opt->estimator == ESTIMATOR_PRIOR ? "Dirichlet posterior, equal tails"
-                                                   : "Wilson score",
-                 opt->confidence);
+    std::fprintf(
+        out, "intervals: %s, level %g\n",
+        opt->estimator == ESTIMATOR_PRIOR ? "Dirichlet posterior, equal tails" : "Wilson score",
+        opt->confidence);
     std::fprintf(out, "log-likelihood: %.6f, parameters: %ld, AIC: %.6f, BIC: %.6f\n",
                  model->log_likelihood, model->parameters, model->aic, model->bic);
   }
@@ -496,9 +498,8 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   if (opt->test_flag) {
     std::fprintf(out, "Markov property (order 1 against 2): G2 %.6f, df %ld, p-value %.6g\n",
                  model->markov.statistic, model->markov.df, model->markov.p_value);
-    std::fprintf(out, "time-homogeneity (%ld blocks): G2 %.6f, df %ld, p-value %.6g\n",
-                 opt->blocks, model->homogeneity.statistic, model->homogeneity.df,
-                 model->homogeneity.p_value);
+    std::fprintf(out, "time-homogeneity (%ld blocks): G2 %.6f, df %ld, p-value %.6g\n", opt->blocks,
+                 model->homogeneity.statistic, model->homogeneity.df, model->homogeneity.p_value);
   }
   std::fprintf(out, "initial probabilities:\n");
   for (std::size_t s = 0; s < k; s++) {
@@ -540,16 +541,15 @@ static std::string csv_number(double x) {
   return std::isnan(x) ? std::string() : fit_number(x);
 }
 
-static void csv_cell(FILE* out, const std::string& from, const std::string& to,
-                     std::uint64_t count, std::uint64_t total, double p, double lower,
-                     double upper) {
+static void csv_cell(FILE* out, const std::string& from, const std::string& to, std::uint64_t count,
+                     std::uint64_t total, double p, double lower, double upper) {
   std::fputs("transition,", out);
   csv_text(out, from);
   std::fputc(',', out);
   csv_text(out, to);
   std::fprintf(out, ",%lu,%lu,%s,%s,%s,,\n", static_cast<unsigned long>(count),
-               static_cast<unsigned long>(total), fit_number(p).c_str(),
-               csv_number(lower).c_str(), csv_number(upper).c_str());
+               static_cast<unsigned long>(total), fit_number(p).c_str(), csv_number(lower).c_str(),
+               csv_number(upper).c_str());
 }
 
 void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
@@ -558,8 +558,7 @@ void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* da
   const std::vector<std::string>& names = data->labels.names;
   std::fprintf(out, "item,from,to,count,total,value,lower,upper,df,p_value\n");
   std::fprintf(out, "sequences,,,%lu,,,,,,\n", static_cast<unsigned long>(data->nbr_sequences));
-  std::fprintf(out, "transitions,,,%lu,,,,,,\n",
-               static_cast<unsigned long>(data->nbr_transitions));
+  std::fprintf(out, "transitions,,,%lu,,,,,,\n", static_cast<unsigned long>(data->nbr_transitions));
   std::fprintf(out, "missing_cells,,,%lu,,,,,,\n", static_cast<unsigned long>(data->nbr_breaks));
   std::fprintf(out, "states,,,%zu,,,,,,\n", k);
   if (model->has_counts) {

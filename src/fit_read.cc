@@ -472,8 +472,8 @@ static void read_quoted(FIT_INPUT* in, FIT_TOKEN* tok) {
         refuse_long_label(in, tok->column);
       in->pos = p;
       if (peek(in) < 0) {
-        fail(" *** ERROR: %s:%lu:%lu: quoted field not closed on its line\n", in->name,
-             tok->line, tok->column);
+        fail(" *** ERROR: %s:%lu:%lu: quoted field not closed on its line\n", in->name, tok->line,
+             tok->column);
       }
       seg = p = in->pos;
       continue;
@@ -604,8 +604,8 @@ static long state_of(FIT_DATA* data, const FIT_TOKEN& tok) {
     return -1;
   const std::uint32_t s = label_intern(&data->labels, tok.text);
   if (data->test_flag && s >= FIT_MAX_TEST_STATES) {
-    fail(" *** ERROR: %s:%lu:%lu: more than %zu states for --test\n", data->name.c_str(),
-         tok.line, tok.column, FIT_MAX_TEST_STATES);
+    fail(" *** ERROR: %s:%lu:%lu: more than %zu states for --test\n", data->name.c_str(), tok.line,
+         tok.column, FIT_MAX_TEST_STATES);
   }
   return s;
 }
@@ -650,8 +650,7 @@ static bool read_line(FIT_INPUT* in, std::vector<std::string>* fields, unsigned 
 
 static void refuse_ragged(const FIT_INPUT* in, unsigned long line, std::size_t got,
                           std::size_t want) {
-  fail(" *** ERROR: %s:%lu: %zu fields, where the first line has %zu\n", in->name, line, got,
-       want);
+  fail(" *** ERROR: %s:%lu: %zu fields, where the first line has %zu\n", in->name, line, got, want);
 }
 
 static void read_report(FIT_INPUT* in, FIT_DATA* data) {
@@ -733,8 +732,7 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
     std::size_t a = opt->columns.find(',');
     std::size_t b = a == std::string::npos ? a : opt->columns.find(',', a + 1);
     if (b == std::string::npos) {
-      fail(" *** ERROR: --columns needs three names ID,T,STATE, not (%s)\n",
-           opt->columns.c_str());
+      fail(" *** ERROR: --columns needs three names ID,T,STATE, not (%s)\n", opt->columns.c_str());
     }
     names[0] = opt->columns.substr(0, a);
     names[1] = opt->columns.substr(a + 1, b - a - 1);
@@ -879,8 +877,8 @@ static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
     } else if (field < header.size()) {
       double v = 0;
       if (!fit_is_number(tok.text, &v) || v < 0) {
-        fail(" *** ERROR: %s:%lu:%lu: not a count or a probability (%.*s)\n", in->name,
-             tok.line, tok.column, static_cast<int>(tok.text.size()), tok.text.data());
+        fail(" *** ERROR: %s:%lu:%lu: not a count or a probability (%.*s)\n", in->name, tok.line,
+             tok.column, static_cast<int>(tok.text.size()), tok.text.data());
       }
       row.push_back(v);
     } else {

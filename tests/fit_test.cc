@@ -70,8 +70,8 @@ TEST(FitEstimate, EstimatorsMatchHandComputedRows) {
   struct Case {
     FIT_ESTIMATOR estimator;
     double alpha;
-    double ab, ba, ca, cc;    // P(a -> b), P(b -> a), P(c -> a), P(c -> c)
-    double ab_low, ab_high;   // interval of P(a -> b)
+    double ab, ba, ca, cc;   // P(a -> b), P(b -> a), P(c -> a), P(c -> c)
+    double ab_low, ab_high;  // interval of P(a -> b)
   } cases[] = {
       {ESTIMATOR_MLE, 0, 2.0 / 3, 0.5, 0, 1, 0.207659600802048, 0.938508055279604},
       {ESTIMATOR_LAPLACE, 1, 0.5, 0.4, 1.0 / 3, 1.0 / 3, 0.207659600802048, 0.938508055279604},
@@ -159,14 +159,17 @@ TEST(FitRead, EveryFormGivesTheSameCounts) {
   } cases[] = {
       {"sequences", FORM_SEQUENCES, "dry dry wet dry\nwet,wet, dry\n"},
       {"quoted", FORM_SEQUENCES, "\"dry\" dry \"w\"\"et\" dry\n\"w\"\"et\" \"w\"\"et\" dry\n"},
-      {"long", FORM_LONG, "ID,T,State\n1,3,wet\n2,1,wet\n1,1,dry\n2,2,wet\n1,2,dry\n2,3,dry\n"
-                          "1,4,dry\n"},
+      {"long", FORM_LONG,
+       "ID,T,State\n1,3,wet\n2,1,wet\n1,1,dry\n2,2,wet\n1,2,dry\n2,3,dry\n"
+       "1,4,dry\n"},
       {"report", FORM_REPORT,
        "PRAVLIN VERSION , 1.0\nnbr_states , 2\ntime , 1 , 2 \n 1990 , \"dry\" , \"wet\" \n"
        " 1991 , \"dry\" , \"wet\" \n 1992 , \"wet\" , \"dry\" \n 1993 , \"dry\" , NA \n"},
       {"labelled matrix", FORM_MATRIX, "\"\",dry,wet\nwet,2,1\ndry,1,1\n"},
       {"matrix", FORM_MATRIX, "dry,wet\r\n1,1\r\n2,1\r\n"},
-      {"byte-order mark", FORM_SEQUENCES, "\xEF\xBB\xBF" "dry dry wet dry\nwet wet dry\n"},
+      {"byte-order mark", FORM_SEQUENCES,
+       "\xEF\xBB\xBF"
+       "dry dry wet dry\nwet wet dry\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -203,13 +206,15 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
       {"", " *** ERROR: data.txt: no observations\n"},
       {"\n\n  \n", " *** ERROR: data.txt: no observations\n"},
       {"a\n", " *** ERROR: data.txt: no transitions: every sequence holds one observation\n"},
-      {"a a a\n", " *** ERROR: data.txt: one state only (a): pravlin needs at least 2; add others "
-                  "with --states\n"},
+      {"a a a\n",
+       " *** ERROR: data.txt: one state only (a): pravlin needs at least 2; add others "
+       "with --states\n"},
       {"a,b\n1,2\n3\n", " *** ERROR: data.txt:3: 1 fields, where the first line has 2\n"},
       {"a,b\n1,2\n3,-1\n", " *** ERROR: data.txt:3:3: not a count or a probability (-1)\n"},
       {"a,b\n1,2\n3,x\n", " *** ERROR: data.txt:3:3: not a count or a probability (x)\n"},
-      {"a,b\n1,2\n0,0\n", " *** ERROR: data.txt: the row of (b) is all zeros: give --empty "
-                          "absorbing or --empty uniform\n"},
+      {"a,b\n1,2\n0,0\n",
+       " *** ERROR: data.txt: the row of (b) is all zeros: give --empty "
+       "absorbing or --empty uniform\n"},
       {"a b\nc d\xFF\n", " *** ERROR: data.txt:2:4: byte 0xff is not UTF-8\n"},
       {"a b\nc \xC3\x28\n", " *** ERROR: data.txt:2:3: byte 0xc3 is not UTF-8\n"},
       {std::string("a b\nc d\0e\n", 10), " *** ERROR: data.txt:2:4: NUL byte\n"},
@@ -217,8 +222,9 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
       {"a,b\n\"c\"d,e\n", " *** ERROR: data.txt:2:4: text after a closing quote\n"},
       {"a b " + big_label + "\n", " *** ERROR: data.txt:1:5: a label longer than 65536 bytes\n"},
       {"id,state\n1,a\n1\n", " *** ERROR: data.txt:3: 1 fields, where the first line has 2\n"},
-      {"id,t,state\n1,1,a\n1,1,b\n", " *** ERROR: data.txt:3: a second row for the same id and "
-                                     "t (line 2 has the first)\n"},
+      {"id,t,state\n1,1,a\n1,1,b\n",
+       " *** ERROR: data.txt:3: a second row for the same id and "
+       "t (line 2 has the first)\n"},
       {"time , 1 , 2 \n 0 , 1 , 2 \n 1 , 1 \n",
        " *** ERROR: data.txt:3: 2 fields, where the first line has 3\n"},
   };
@@ -318,8 +324,7 @@ TEST(FitRoundTrip, RecoversTheModelPravlinSimulated) {
   for (int i = 1; i <= 3; i++) {
     config += "<state><ser>" + std::to_string(i) + "</ser><name>s" + std::to_string(i) +
               "</name><initial_probability>" + (i == 1 ? "1" : "0") +
-              "</initial_probability></state><transition><from>" +
-              std::to_string(i) + "</from>";
+              "</initial_probability></state><transition><from>" + std::to_string(i) + "</from>";
     for (int j = 1; j <= 3; j++) {
       config += "<to><state>" + std::to_string(j) + "</state><probability>" +
                 std::to_string(truth[i - 1][j - 1]) + "</probability></to>";

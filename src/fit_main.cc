@@ -200,31 +200,70 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   }
 }
 
-// Opens a temporary file beside path; the caller renames it over path once it is complete, so
-// that a failed run leaves path as it was.
-static FILE* open_beside(const char* path, std::string* temp) {
-  *temp = std::string(path) + ".XXXXXX";
-  const int fd = mkstemp(temp->data());
-  if (fd < 0)
+// The outputs of -o and --summary while they are written: each goes to a temporary file beside
+// its path, renamed over it once both are complete, so that a failed run leaves both paths as
+// they were.
+struct fit_outputs {
+  const char* path[2] = {nullptr, nullptr};
+  std::string temp[2];  // empty once renamed, or before it is made
+  FILE* file[2] = {nullptr, nullptr};
+};
+
+// Removes every temporary file not yet renamed; before a failure's message.
+static void abandon(fit_outputs* out) {
+  for (int k = 0; k < 2; k++) {
+    if (out->file[k] != nullptr)
+      std::fclose(out->file[k]);
+    out->file[k] = nullptr;
+    if (!out->temp[k].empty())
+      std::remove(out->temp[k].c_str());
+    out->temp[k].clear();
+  }
+}
+
+static FILE* open_beside(fit_outputs* out, int k, const char* path) {
+  out->path[k] = path;
+  out->temp[k] = std::string(path) + ".XXXXXX";
+  const int fd = mkstemp(out->temp[k].data());
+  if (fd < 0) {
+    out->temp[k].clear();
+    abandon(out);
     fail(" *** ERROR: Unable to open file (%s) for writing\n", path);
+  }
   // mkstemp makes the file private; give it the mode a new file would get.
   const mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
-  FILE* f = fdopen(fd, "w");
-  if (f == nullptr) {
+  out->file[k] = fdopen(fd, "w");
+  if (out->file[k] == nullptr) {
     close(fd);
-    std::remove(temp->c_str());
+    abandon(out);
     fail(" *** ERROR: Unable to open file (%s) for writing\n", path);
   }
-  return f;
+  return out->file[k];
 }
 
-static void finish_beside(FILE* f, const std::string& temp, const char* path) {
-  const bool bad = std::fflush(f) != 0 || std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || bad || std::rename(temp.c_str(), path) != 0) {
-    std::remove(temp.c_str());
-    fail(" *** ERROR: Unable to write file (%s)\n", path);
+// Closes both outputs, and renames them only when both were written whole.
+static void finish_outputs(fit_outputs* out) {
+  for (int k = 0; k < 2; k++) {
+    FILE* f = out->file[k];
+    if (f == nullptr)
+      continue;
+    out->file[k] = nullptr;
+    const bool bad = std::fflush(f) != 0 || std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || bad) {
+      abandon(out);
+      fail(" *** ERROR: Unable to write file (%s)\n", out->path[k]);
+    }
+  }
+  for (int k = 0; k < 2; k++) {
+    if (out->temp[k].empty())
+      continue;
+    if (std::rename(out->temp[k].c_str(), out->path[k]) != 0) {
+      abandon(out);
+      fail(" *** ERROR: Unable to write file (%s)\n", out->path[k]);
+    }
+    out->temp[k].clear();
   }
 }
 
@@ -248,23 +287,17 @@ int main(int argc, char** argv) {
     fit_homogeneity_test(&data, opt.blocks, &model.homogeneity);
   }
 
-  // Both files are complete before either is renamed into place.
-  std::string config_temp, summary_temp;
-  FILE* config = opt.output != nullptr ? open_beside(opt.output, &config_temp) : stdout;
+  fit_outputs out;
+  FILE* config = opt.output != nullptr ? open_beside(&out, 0, opt.output) : stdout;
+  if (opt.summary != nullptr)
+    fit_write_summary_csv(open_beside(&out, 1, opt.summary), &opt, &data, &model);
   fit_write_config(config, &opt, &data, &model);
-  FILE* summary = nullptr;
-  if (opt.summary != nullptr) {
-    summary = open_beside(opt.summary, &summary_temp);
-    fit_write_summary_csv(summary, &opt, &data, &model);
-  }
-  if (opt.output != nullptr) {
-    finish_beside(config, config_temp, opt.output);
-  } else if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+  if (opt.output == nullptr && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    abandon(&out);
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   }
-  if (summary != nullptr)
-    finish_beside(summary, summary_temp, opt.summary);
-  else if (!opt.quiet)
+  finish_outputs(&out);
+  if (opt.summary == nullptr && !opt.quiet)
     fit_write_summary(stderr, &opt, &data, &model);
   return 0;
 }

@@ -223,6 +223,16 @@ static void abandon(fit_outputs* out) {
 
 static FILE* open_beside(fit_outputs* out, int k, const char* path) {
   out->path[k] = path;
+  struct stat st;
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    // A pipe or a device (/dev/null, /dev/stdout) is written in place: a rename would replace it.
+    out->file[k] = std::fopen(path, "w");
+    if (out->file[k] == nullptr) {
+      abandon(out);
+      fail(" *** ERROR: Unable to open file (%s) for writing\n", path);
+    }
+    return out->file[k];
+  }
   out->temp[k] = std::string(path) + ".XXXXXX";
   const int fd = mkstemp(out->temp[k].data());
   if (fd < 0) {

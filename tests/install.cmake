@@ -12,7 +12,8 @@ endif()
 
 # Relative to the prefix, as GNUInstallDirs lays them out on Debian.
 set(expected bin/pravlin share/man/man1/pravlin.1 share/pravlin/pravlin.xsd
-             share/pravlin/plot-report share/doc/pravlin/examples/weather.xml)
+             share/pravlin/plot-report share/doc/pravlin/examples/weather.xml
+             bin/pravlin-fit share/man/man1/pravlin-fit.1)
 if(ANALYZE)
   list(APPEND expected bin/pravlin-analyze)
   if(EXISTS "${SOURCE_DIR}/doc/pravlin-analyze.1")

@@ -27,7 +27,8 @@ endforeach()
 
 execute_process(COMMAND "${DPKG_DEB}" --contents ${debs}
                 RESULT_VARIABLE status OUTPUT_VARIABLE contents)
-foreach(f ./usr/bin/pravlin ./usr/share/man/man1/pravlin.1 ./usr/share/pravlin/pravlin.xsd)
+foreach(f ./usr/bin/pravlin ./usr/share/man/man1/pravlin.1 ./usr/share/pravlin/pravlin.xsd
+          ./usr/bin/pravlin-fit ./usr/share/man/man1/pravlin-fit.1)
   string(FIND "${contents}" " ${f}\n" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "package lacks ${f}:\n${contents}")

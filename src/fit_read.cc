@@ -3,6 +3,8 @@
 // Part of pravlin; see README.md.
 #include "fit.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -27,10 +29,25 @@ static std::size_t slot_of(std::uint64_t key, std::size_t mask) {
   return static_cast<std::size_t>(mix(key)) & mask;
 }
 
+// A table of a million pairs spans tens of megabytes read at random, and with 4 KiB pages nearly
+// every count misses the TLB too. Huge pages, where the kernel gives them on request, spare
+// that; they are asked for before the table is first written, or the request comes too late.
+static void ask_huge_pages(const void* p, std::size_t bytes) {
+  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t begin = (at + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  const std::uintptr_t end = (at + bytes) & ~(HUGE_PAGE - 1);
+  if (end > begin)
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 static void count_map_grow(COUNT_MAP* m) {
   std::vector<COUNT_MAP::slot> old;
   old.swap(m->slots);
-  m->slots.assign(old.empty() ? 1024 : old.size() * 2, COUNT_MAP::slot{0, 0});
+  const std::size_t size = old.empty() ? 1024 : old.size() * 2;
+  m->slots.reserve(size);
+  ask_huge_pages(m->slots.data(), size * sizeof(COUNT_MAP::slot));
+  m->slots.assign(size, COUNT_MAP::slot{0, 0});
   const std::size_t mask = m->slots.size() - 1;
   for (const COUNT_MAP::slot& s : old) {
     if (s.key == 0)

@@ -53,12 +53,17 @@ def write_model(path, n, chains, years, print_flag, header, steady, filename, se
 
 
 def main():
+    # make_model.py [FOLDER [NAME...]]: the names (w1, w2, w3) pick workloads; default all.
     out = Path(sys.argv[1] if len(sys.argv) > 1 else "bench/out")
+    wanted = set(sys.argv[2:]) or {"w1", "w2", "w3"}
     out.mkdir(parents=True, exist_ok=True)
     full = lambda rng, p: repr(p)
-    write_model(out / "w1.xml", 50, 2000, 5000, "ser", False, False, "w1.csv", 1, full)
-    write_model(out / "w2.xml", 1000, 1, 2, "val", True, True, "w2.csv", 2, full)
-    write_model(out / "w3.xml", 2000, 1, 2, "val", False, False, "w3.csv", 3, typed)
+    if "w1" in wanted:
+        write_model(out / "w1.xml", 50, 2000, 5000, "ser", False, False, "w1.csv", 1, full)
+    if "w2" in wanted:
+        write_model(out / "w2.xml", 1000, 1, 2, "val", True, True, "w2.csv", 2, full)
+    if "w3" in wanted:
+        write_model(out / "w3.xml", 2000, 1, 2, "val", False, False, "w3.csv", 3, typed)
 
 
 if __name__ == "__main__":

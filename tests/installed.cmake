@@ -47,6 +47,13 @@ function(check_installed root example version)
       message(FATAL_ERROR "installed pravlin-analyze ${name}: status ${status}\n${err}${out}")
     endif()
   endif()
+  if(EXISTS "${root}/bin/pravlin-fit")
+    execute_process(COMMAND "${root}/bin/pravlin-fit" report.csv WORKING_DIRECTORY "${root}/run"
+                    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status EQUAL 0 OR NOT out MATCHES "^<pravlin>")
+      message(FATAL_ERROR "installed pravlin-fit report.csv: status ${status}\n${err}${out}")
+    endif()
+  endif()
   find_program(GNUPLOT gnuplot)
   if(GNUPLOT)
     execute_process(COMMAND "${root}/bin/pravlin-plot" report.csv WORKING_DIRECTORY "${root}/run"

@@ -1,0 +1,606 @@
+// fit.cc - pravlin-fit's estimators, model checks, configuration and fit summary.
+// Part of pravlin; see README.md.
+#include "fit.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <boost/math/distributions/beta.hpp>
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/normal.hpp>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+std::string fit_number(double x) {
+  char buf[64];
+  const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, x);
+  return std::string(buf, r.ptr);
+}
+
+static std::size_t physical_memory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0)
+    return SIZE_MAX;
+  return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
+}
+
+// The numbering of the states: first appearance, or with --sort numbers by value when every
+// label is one, else labels by their bytes (UTF-8 sorts so by code point).
+static void number_states(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model) {
+  const std::vector<std::string>& names = data->labels.names;
+  const std::size_t k = names.size();
+  model->order.resize(k);
+  for (std::size_t i = 0; i < k; i++)
+    model->order[i] = static_cast<std::uint32_t>(i);
+  if (!opt->sort_flag)
+    return;
+  std::vector<double> value(k, 0.0);
+  bool numeric = true;
+  for (std::size_t i = 0; i < k && numeric; i++)
+    numeric = fit_is_number(names[i], &value[i]) != 0;
+  std::stable_sort(model->order.begin(), model->order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (numeric && value[a] != value[b])
+      return value[a] < value[b];
+    return !numeric && names[a] < names[b];
+  });
+}
+
+// The row's total as pravlin adds it: every column in order, from 0.0.
+static double row_sum(const FIT_ROW& row, std::size_t k) {
+  double sum = 0.0;
+  if (row.rest == 0.0) {
+    for (const FIT_CELL& c : row.cells)
+      sum += c.probability;
+    return sum;
+  }
+  std::size_t next = 0;
+  for (std::size_t j = 0; j < k; j++) {
+    if (next < row.cells.size() && row.cells[next].to == j)
+      sum += row.cells[next++].probability;
+    else
+      sum += row.rest;
+  }
+  return sum;
+}
+
+// pravlin rescales (with a warning) a row whose total is not exactly 1, which would change
+// the fitted numbers it reads. The row's last positive probability takes the units in the last
+// place that the divisions lost: it is added last, with a single rounding, so it can always be
+// set to make the total 1 as pravlin adds it.
+static void make_row_total_one(FIT_ROW* row, std::size_t k) {
+  if (row->rest > 0 && (row->cells.empty() || row->cells.back().to != k - 1)) {
+    row->cells.push_back(FIT_CELL{static_cast<std::uint32_t>(k - 1), 0, row->rest, row->rest_lower,
+                                  row->rest_upper});
+  }
+  std::size_t last = row->cells.size() - 1;
+  while (last > 0 && row->cells[last].probability == 0)
+    last--;
+  double& p = row->cells[last].probability;
+  p = 0;
+  p = 1.0 - row_sum(*row, k);
+  for (int step = 0; step < 64; step++) {
+    const double sum = row_sum(*row, k);
+    if (sum == 1.0)
+      return;
+    p = std::nextafter(p, sum < 1.0 ? 2.0 : 0.0);
+  }
+}
+
+static void make_total_one(std::vector<double>* p) {
+  std::size_t last = p->size() - 1;
+  while (last > 0 && (*p)[last] == 0)
+    last--;
+  const auto sum = [p] {
+    double total = 0.0;
+    for (double x : *p)
+      total += x;
+    return total;
+  };
+  (*p)[last] = 0;
+  (*p)[last] = 1.0 - sum();
+  for (int step = 0; step < 64 && sum() != 1.0; step++)
+    (*p)[last] = std::nextafter((*p)[last], sum() < 1.0 ? 2.0 : 0.0);
+}
+
+// The interval of one probability: Wilson's score interval on the row's counts, or with
+// --prior the equal-tailed interval of its Beta marginal posterior.
+// z is the normal quantile of the level's upper tail.
+static void interval(const FIT_OPTIONS* opt, double z, std::uint64_t count, std::uint64_t total,
+                     std::size_t k, double* lower, double* upper) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double tail = (1.0 - opt->confidence) / 2.0;
+  if (opt->estimator == ESTIMATOR_PRIOR) {
+    const double a = static_cast<double>(count) + opt->alpha;
+    const double b = static_cast<double>(total - count) + static_cast<double>(k - 1) * opt->alpha;
+    const boost::math::beta_distribution<double> beta(a, b);
+    *lower = boost::math::quantile(beta, tail);
+    *upper = boost::math::quantile(boost::math::complement(beta, tail));
+    return;
+  }
+  if (total == 0) {
+    *lower = nan;
+    *upper = nan;
+    return;
+  }
+  const double n = static_cast<double>(total);
+  const double p = static_cast<double>(count) / n;
+  const double z2 = z * z;
+  const double centre = (p + z2 / (2 * n)) / (1 + z2 / n);
+  const double half = z / (1 + z2 / n) * std::sqrt(p * (1 - p) / n + z2 / (4 * n * n));
+  // At the ends the interval reaches 0 or 1 exactly, not within a rounding of them.
+  *lower = count == 0 ? 0.0 : std::max(0.0, centre - half);
+  *upper = count == total ? 1.0 : std::min(1.0, centre + half);
+}
+
+static void refuse_unrunnable(const FIT_DATA* data, const FIT_MODEL* model, std::size_t k) {
+  if (k < 2) {
+    fail(
+        " *** ERROR: %s: one state only (%s): pravlin needs at least 2; add others with "
+        "--states\n",
+        data->name.c_str(), k == 1 ? data->labels.names[0].c_str() : "");
+  }
+  // pravlin keeps the transition matrix dense and the chains table whole: a model whose tables
+  // cannot fit in this machine's memory is refused here, not written for pravlin to refuse.
+  const double bytes =
+      static_cast<double>(k + 1) * static_cast<double>(k + 1) * 8.0 +
+      static_cast<double>(model->nbr_chains + 1) * static_cast<double>(model->nbr_years + 1) * 4.0;
+  if (k > 2147483646 || bytes > static_cast<double>(physical_memory())) {
+    fail(
+        " *** ERROR: %s: %zu states, %ld chains of %ld years: pravlin would need %.0f MB, "
+        "more than this machine's memory\n",
+        data->name.c_str(), k, model->nbr_chains, model->nbr_years, bytes / 1e6);
+  }
+}
+
+void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model) {
+  const std::size_t k = data->labels.names.size();
+  number_states(opt, data, model);
+  std::vector<std::uint32_t> pos(k);
+  for (std::size_t s = 0; s < k; s++)
+    pos[model->order[s]] = static_cast<std::uint32_t>(s);
+
+  model->nbr_chains = opt->nbr_chains >= 0 ? opt->nbr_chains
+                      : data->matrix_flag  ? 10
+                                           : static_cast<long>(data->nbr_sequences);
+  model->nbr_years = opt->nbr_years >= 0 ? opt->nbr_years
+                     : data->matrix_flag ? 50
+                                         : static_cast<long>(data->longest) - 1;
+  if (model->nbr_years < 2) {
+    // pravlin replaces 1 by 50; 2 is the least it keeps.
+    model->nbr_years = 2;
+    model->years_raised = 1;
+  }
+  if (data->nbr_transitions == 0 && !data->probability_flag) {
+    fail(" *** ERROR: %s: no transitions: every sequence holds one observation\n",
+         data->name.c_str());
+  }
+  refuse_unrunnable(data, model, k);
+
+  model->rows.assign(k, FIT_ROW{});
+  model->has_counts = data->probability_flag ? 0 : 1;
+  if (data->probability_flag) {
+    for (std::size_t i = 0; i < k; i++) {
+      double total = 0;
+      for (std::size_t j = 0; j < k; j++)
+        total += data->matrix[i * k + j];
+      FIT_ROW& row = model->rows[pos[i]];
+      row.kind = ROW_GIVEN;
+      for (std::size_t j = 0; j < k && total > 0; j++) {
+        const double v = data->matrix[i * k + j];
+        if (v > 0) {
+          const double nan = std::numeric_limits<double>::quiet_NaN();
+          row.cells.push_back(FIT_CELL{pos[j], 0, v / total, nan, nan});
+        }
+      }
+    }
+  } else {
+    for (const COUNT_MAP::slot& s : data->pairs.slots) {
+      if (s.key == 0)
+        continue;
+      const std::uint64_t key = s.key - 1;
+      FIT_ROW& row = model->rows[pos[key >> 32]];
+      row.cells.push_back(FIT_CELL{pos[key & 0xFFFFFFFFu], s.count, 0, 0, 0});
+      row.total += s.count;
+    }
+  }
+
+  const bool smoothing = opt->estimator != ESTIMATOR_MLE;
+  const double z = boost::math::quantile(boost::math::complement(
+      boost::math::normal_distribution<double>(0.0, 1.0), (1.0 - opt->confidence) / 2.0));
+  const double a = opt->alpha;
+  for (std::size_t s = 0; s < k; s++) {
+    FIT_ROW& row = model->rows[s];
+    std::sort(row.cells.begin(), row.cells.end(),
+              [](const FIT_CELL& x, const FIT_CELL& y) { return x.to < y.to; });
+    if (row.cells.empty()) {
+      model->empty_rows++;
+      if (data->matrix_flag && !opt->empty_given) {
+        fail(
+            " *** ERROR: %s: the row of (%s) is all zeros: give --empty absorbing or --empty "
+            "uniform\n",
+            data->name.c_str(), data->labels.names[model->order[s]].c_str());
+      }
+    }
+    if (row.kind == ROW_GIVEN && !row.cells.empty())
+      continue;
+    if (smoothing) {
+      const double denominator = static_cast<double>(row.total) + static_cast<double>(k) * a;
+      for (FIT_CELL& c : row.cells) {
+        c.probability = (static_cast<double>(c.count) + a) / denominator;
+        interval(opt, z, c.count, row.total, k, &c.lower, &c.upper);
+      }
+      row.rest = a / denominator;
+      interval(opt, z, 0, row.total, k, &row.rest_lower, &row.rest_upper);
+      if (row.total == 0)
+        row.kind = ROW_UNIFORM;
+    } else if (!row.cells.empty()) {
+      for (FIT_CELL& c : row.cells) {
+        c.probability = static_cast<double>(c.count) / static_cast<double>(row.total);
+        interval(opt, z, c.count, row.total, k, &c.lower, &c.upper);
+      }
+    } else if (opt->empty == EMPTY_UNIFORM) {
+      row.kind = ROW_UNIFORM;
+      row.rest = 1.0 / static_cast<double>(k);
+      row.rest_lower = row.rest_upper = std::numeric_limits<double>::quiet_NaN();
+    } else {
+      row.kind = ROW_ABSORBING;
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      row.cells.push_back(FIT_CELL{static_cast<std::uint32_t>(s), 0, 1.0, nan, nan});
+    }
+    if (row.total > 0)
+      row.kind = ROW_OBSERVED;
+  }
+  for (std::size_t s = 0; s < k; s++) {
+    if (row_sum(model->rows[s], k) != 1.0)
+      make_row_total_one(&model->rows[s], k);
+  }
+
+  model->first.assign(k, 0);
+  model->initial.assign(k, 0.0);
+  std::uint64_t starts = 0;
+  for (std::size_t i = 0; i < k; i++) {
+    model->first[pos[i]] = data->first[i];
+    starts += data->first[i];
+  }
+  for (std::size_t s = 0; s < k; s++) {
+    model->initial[s] = starts == 0
+                            ? 1.0 / static_cast<double>(k)
+                            : static_cast<double>(model->first[s]) / static_cast<double>(starts);
+  }
+  make_total_one(&model->initial);
+
+  if (model->has_counts) {
+    double ll = 0;
+    for (const FIT_ROW& row : model->rows) {
+      for (const FIT_CELL& c : row.cells) {
+        if (c.count > 0)
+          ll += static_cast<double>(c.count) * std::log(c.probability);
+      }
+    }
+    model->log_likelihood = ll;
+    model->parameters = static_cast<long>(k) * static_cast<long>(k - 1);
+    model->aic = 2.0 * static_cast<double>(model->parameters) - 2.0 * ll;
+    model->bic = static_cast<double>(model->parameters) *
+                     std::log(static_cast<double>(data->nbr_transitions)) -
+                 2.0 * ll;
+  }
+}
+
+static double chi_square_p(double statistic, long df) {
+  if (df <= 0)
+    return 1.0;
+  const boost::math::chi_squared_distribution<double> chi(static_cast<double>(df));
+  return boost::math::cdf(boost::math::complement(chi, std::max(0.0, statistic)));
+}
+
+// G² of a three-way table of counts (a, b, c) -> n against "a and c independent given b": the
+// sum of n ln(n n_b / (n_ab n_bc)), with the degrees of freedom (rows - 1)(columns - 1) of each
+// b's table over the rows and columns seen. Keys hold a, b and c in 21 bits each, a highest.
+static void conditional_g2(const COUNT_MAP* cells, FIT_TEST* test) {
+  constexpr unsigned W = 21;
+  constexpr std::uint64_t MASK = (std::uint64_t{1} << W) - 1;
+  COUNT_MAP ab, bc, b_total;
+  for (const COUNT_MAP::slot& s : cells->slots) {
+    if (s.key == 0)
+      continue;
+    const std::uint64_t key = s.key - 1;
+    const std::uint64_t a = key >> (2 * W), b = (key >> W) & MASK, c = key & MASK;
+    count_map_add(&ab, a << W | b, s.count);
+    count_map_add(&bc, b << W | c, s.count);
+    count_map_add(&b_total, b, s.count);
+  }
+  double g2 = 0;
+  for (const COUNT_MAP::slot& s : cells->slots) {
+    if (s.key == 0)
+      continue;
+    const std::uint64_t key = s.key - 1;
+    const std::uint64_t a = key >> (2 * W), b = (key >> W) & MASK, c = key & MASK;
+    const auto n = static_cast<double>(s.count);
+    const auto nb = static_cast<double>(count_map_get(&b_total, b));
+    const auto nab = static_cast<double>(count_map_get(&ab, a << W | b));
+    const auto nbc = static_cast<double>(count_map_get(&bc, b << W | c));
+    g2 += n * std::log(n * nb / (nab * nbc));
+  }
+  COUNT_MAP rows, cols;
+  for (const COUNT_MAP::slot& s : ab.slots) {
+    if (s.key != 0)
+      count_map_add(&rows, (s.key - 1) & MASK, 1);
+  }
+  for (const COUNT_MAP::slot& s : bc.slots) {
+    if (s.key != 0)
+      count_map_add(&cols, (s.key - 1) >> W, 1);
+  }
+  long df = 0;
+  for (const COUNT_MAP::slot& s : b_total.slots) {
+    if (s.key == 0)
+      continue;
+    const auto r = static_cast<long>(count_map_get(&rows, s.key - 1));
+    const auto c = static_cast<long>(count_map_get(&cols, s.key - 1));
+    df += (r - 1) * (c - 1);
+  }
+  test->statistic = 2.0 * g2;
+  test->df = df;
+  test->p_value = chi_square_p(test->statistic, df);
+}
+
+void fit_markov_test(const FIT_DATA* data, FIT_TEST* test) {
+  // Past and future independent given the present: the triples (i, j, l) with j in the middle.
+  conditional_g2(&data->triples, test);
+}
+
+void fit_homogeneity_test(const FIT_DATA* data, long blocks, FIT_TEST* test) {
+  // Block and destination independent given the source: the counts (block, i, j), with the
+  // source in the middle of the key as the given variable.
+  const std::uint64_t steps = data->longest > 1 ? data->longest - 1 : 1;
+  const auto b_count = static_cast<std::uint64_t>(blocks);
+  COUNT_MAP cells;
+  for (const COUNT_MAP::slot& s : data->timed.slots) {
+    if (s.key == 0)
+      continue;
+    const std::uint64_t key = s.key - 1;
+    const std::uint64_t t = (key >> 42) << data->bin_shift;
+    const std::uint64_t block = std::min(b_count - 1, t * b_count / steps);
+    const std::uint64_t i = (key >> 21) & ((std::uint64_t{1} << 21) - 1);
+    const std::uint64_t j = key & ((std::uint64_t{1} << 21) - 1);
+    count_map_add(&cells, block << 42 | i << 21 | j, s.count);
+  }
+  conditional_g2(&cells, test);
+}
+
+// ---- the configuration ---------------------------------------------------------------------
+
+static void put_text(FILE* out, std::string_view text) {
+  // pravlin's reader expands no references, so &amp; stays as written there; still, the file
+  // must be XML that the schema and other tools accept.
+  for (char c : text) {
+    if (c == '&')
+      std::fputs("&amp;", out);
+    else if (c == '<')
+      std::fputs("&lt;", out);
+    else if (c == '>')
+      std::fputs("&gt;", out);
+    else
+      std::fputc(c, out);
+  }
+}
+
+static const char* estimator_name(const FIT_OPTIONS* opt) {
+  switch (opt->estimator) {
+    case ESTIMATOR_LAPLACE:
+      return "Laplace smoothing";
+    case ESTIMATOR_PRIOR:
+      return "Dirichlet posterior mean";
+    default:
+      return "maximum likelihood";
+  }
+}
+
+static void put_to(FILE* out, std::size_t to, double p) {
+  std::fprintf(out, "    <to><state>%zu</state><probability>%s</probability></to>\n", to + 1,
+               fit_number(p).c_str());
+}
+
+void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                      const FIT_MODEL* model) {
+  const std::size_t k = model->rows.size();
+  std::fprintf(out, "<pravlin>\n");
+  std::fprintf(out, "  <!-- pravlin-fit %s: %s from %s (%s), %lu sequences, %lu transitions -->\n",
+               FIT_VERSION, estimator_name(opt),
+               data->name.find("--") == std::string::npos ? data->name.c_str() : "the input",
+               fit_form_name(data->form), static_cast<unsigned long>(data->nbr_sequences),
+               static_cast<unsigned long>(data->nbr_transitions));
+  std::fprintf(out, "  <nbr_states>%zu</nbr_states>\n", k);
+  if (data->init_year_flag)
+    std::fprintf(out, "  <init_year>%ld</init_year>\n", data->init_year);
+  std::fprintf(out, "  <nbr_years>%ld</nbr_years>\n", model->nbr_years);
+  std::fprintf(out, "  <nbr_chains>%ld</nbr_chains>\n", model->nbr_chains);
+  std::fprintf(out, "  <print_flag>name</print_flag>\n");
+  for (std::size_t s = 0; s < k; s++) {
+    const std::string& label = data->labels.names[model->order[s]];
+    std::fprintf(out, "  <state>\n    <ser>%zu</ser>\n    <name>", s + 1);
+    put_text(out, label);
+    std::fprintf(out, "</name>\n");
+    double value = 0;
+    if (fit_is_number(label, &value))
+      std::fprintf(out, "    <value>%s</value>\n", fit_number(value).c_str());
+    std::fprintf(out, "    <initial_probability>%s</initial_probability>\n  </state>\n",
+                 fit_number(model->initial[s]).c_str());
+  }
+  for (std::size_t s = 0; s < k; s++) {
+    const FIT_ROW& row = model->rows[s];
+    std::fprintf(out, "  <transition>\n    <from>%zu</from>\n", s + 1);
+    std::size_t next = 0;
+    if (row.rest == 0.0) {
+      for (const FIT_CELL& c : row.cells) {
+        if (c.probability > 0)
+          put_to(out, c.to, c.probability);
+      }
+    } else {
+      for (std::size_t j = 0; j < k; j++) {
+        if (next < row.cells.size() && row.cells[next].to == j)
+          put_to(out, j, row.cells[next++].probability);
+        else
+          put_to(out, j, row.rest);
+      }
+    }
+    std::fprintf(out, "  </transition>\n");
+  }
+  std::fprintf(out, "</pravlin>\n");
+}
+
+// ---- the summary ---------------------------------------------------------------------------
+
+static const char* empty_choice(const FIT_OPTIONS* opt) {
+  if (opt->estimator != ESTIMATOR_MLE)
+    return "uniform, by the estimator";
+  return opt->empty == EMPTY_UNIFORM ? "uniform" : "absorbing";
+}
+
+static std::string estimator_text(const FIT_OPTIONS* opt) {
+  std::string s = estimator_name(opt);
+  if (opt->estimator != ESTIMATOR_MLE)
+    s += ", A = " + fit_number(opt->alpha);
+  return s;
+}
+
+static void put_interval(FILE* out, double lower, double upper) {
+  if (std::isnan(lower))
+    std::fprintf(out, "\n");
+  else
+    std::fprintf(out, "  [%.6g, %.6g]\n", lower, upper);
+}
+
+void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                       const FIT_MODEL* model) {
+  const std::size_t k = model->rows.size();
+  const std::vector<std::string>& names = data->labels.names;
+  std::fprintf(out, "input: %s (%s)\n", data->name.c_str(), fit_form_name(data->form));
+  std::fprintf(out, "sequences: %lu, transitions: %lu, missing cells: %lu\n",
+               static_cast<unsigned long>(data->nbr_sequences),
+               static_cast<unsigned long>(data->nbr_transitions),
+               static_cast<unsigned long>(data->nbr_breaks));
+  std::fprintf(out, "states: %zu, estimator: %s\n", k, estimator_text(opt).c_str());
+  std::fprintf(out, "rows without observations: %lu, made %s\n",
+               static_cast<unsigned long>(model->empty_rows), empty_choice(opt));
+  if (model->has_counts) {
+    std::fprintf(
+        out, "intervals: %s, level %g\n",
+        opt->estimator == ESTIMATOR_PRIOR ? "Dirichlet posterior, equal tails" : "Wilson score",
+        opt->confidence);
+    std::fprintf(out, "log-likelihood: %.6f, parameters: %ld, AIC: %.6f, BIC: %.6f\n",
+                 model->log_likelihood, model->parameters, model->aic, model->bic);
+  }
+  if (model->years_raised)
+    std::fprintf(out, "nbr_years: 2, the least pravlin keeps (the data's longest is shorter)\n");
+  if (opt->test_flag) {
+    std::fprintf(out, "Markov property (order 1 against 2): G2 %.6f, df %ld, p-value %.6g\n",
+                 model->markov.statistic, model->markov.df, model->markov.p_value);
+    std::fprintf(out, "time-homogeneity (%ld blocks): G2 %.6f, df %ld, p-value %.6g\n", opt->blocks,
+                 model->homogeneity.statistic, model->homogeneity.df, model->homogeneity.p_value);
+  }
+  std::fprintf(out, "initial probabilities:\n");
+  for (std::size_t s = 0; s < k; s++) {
+    std::fprintf(out, "  %s  %lu  %.6g\n", names[model->order[s]].c_str(),
+                 static_cast<unsigned long>(model->first[s]), model->initial[s]);
+  }
+  for (std::size_t s = 0; s < k; s++) {
+    const FIT_ROW& row = model->rows[s];
+    const char* from = names[model->order[s]].c_str();
+    if (row.kind == ROW_GIVEN)
+      std::fprintf(out, "%s: given\n", from);
+    else if (row.total > 0)
+      std::fprintf(out, "%s: %lu transitions\n", from, static_cast<unsigned long>(row.total));
+    else
+      std::fprintf(out, "%s: no transitions, made %s\n", from, empty_choice(opt));
+    for (const FIT_CELL& c : row.cells) {
+      std::fprintf(out, "  -> %s  %lu  %.6g", names[model->order[c.to]].c_str(),
+                   static_cast<unsigned long>(c.count), c.probability);
+      put_interval(out, c.lower, c.upper);
+    }
+    if (row.rest > 0 && row.cells.size() < k) {
+      std::fprintf(out, "  -> each other state  0  %.6g", row.rest);
+      put_interval(out, row.rest_lower, row.rest_upper);
+    }
+  }
+}
+
+static void csv_text(FILE* out, std::string_view text) {
+  std::fputc('"', out);
+  for (char c : text) {
+    if (c == '"')
+      std::fputc('"', out);
+    std::fputc(c, out);
+  }
+  std::fputc('"', out);
+}
+
+static std::string csv_number(double x) {
+  return std::isnan(x) ? std::string() : fit_number(x);
+}
+
+static void csv_cell(FILE* out, const std::string& from, const std::string& to, std::uint64_t count,
+                     std::uint64_t total, double p, double lower, double upper) {
+  std::fputs("transition,", out);
+  csv_text(out, from);
+  std::fputc(',', out);
+  csv_text(out, to);
+  std::fprintf(out, ",%lu,%lu,%s,%s,%s,,\n", static_cast<unsigned long>(count),
+               static_cast<unsigned long>(total), fit_number(p).c_str(), csv_number(lower).c_str(),
+               csv_number(upper).c_str());
+}
+
+void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                           const FIT_MODEL* model) {
+  const std::size_t k = model->rows.size();
+  const std::vector<std::string>& names = data->labels.names;
+  std::fprintf(out, "item,from,to,count,total,value,lower,upper,df,p_value\n");
+  std::fprintf(out, "sequences,,,%lu,,,,,,\n", static_cast<unsigned long>(data->nbr_sequences));
+  std::fprintf(out, "transitions,,,%lu,,,,,,\n", static_cast<unsigned long>(data->nbr_transitions));
+  std::fprintf(out, "missing_cells,,,%lu,,,,,,\n", static_cast<unsigned long>(data->nbr_breaks));
+  std::fprintf(out, "states,,,%zu,,,,,,\n", k);
+  if (model->has_counts) {
+    std::fprintf(out, "log_likelihood,,,,,%s,,,,\n", fit_number(model->log_likelihood).c_str());
+    std::fprintf(out, "parameters,,,%ld,,,,,,\n", model->parameters);
+    std::fprintf(out, "aic,,,,,%s,,,,\n", fit_number(model->aic).c_str());
+    std::fprintf(out, "bic,,,,,%s,,,,\n", fit_number(model->bic).c_str());
+  }
+  if (opt->test_flag) {
+    std::fprintf(out, "markov_property,,,,,%s,,,%ld,%s\n",
+                 fit_number(model->markov.statistic).c_str(), model->markov.df,
+                 fit_number(model->markov.p_value).c_str());
+    std::fprintf(out, "homogeneity,,,,%ld,%s,,,%ld,%s\n", opt->blocks,
+                 fit_number(model->homogeneity.statistic).c_str(), model->homogeneity.df,
+                 fit_number(model->homogeneity.p_value).c_str());
+  }
+  for (std::size_t s = 0; s < k; s++) {
+    std::fputs("initial,", out);
+    csv_text(out, names[model->order[s]]);
+    std::fprintf(out, ",,%lu,%lu,%s,,,,\n", static_cast<unsigned long>(model->first[s]),
+                 static_cast<unsigned long>(data->nbr_sequences),
+                 fit_number(model->initial[s]).c_str());
+  }
+  static const char* const KIND[] = {"observed", "absorbing", "uniform", "given"};
+  for (std::size_t s = 0; s < k; s++) {
+    const FIT_ROW& row = model->rows[s];
+    const std::string& from = names[model->order[s]];
+    std::fputs("row,", out);
+    csv_text(out, from);
+    std::fprintf(out, ",,,%lu,%s,,,,\n", static_cast<unsigned long>(row.total), KIND[row.kind]);
+    std::size_t next = 0;
+    for (std::size_t j = 0; j < k; j++) {
+      if (next < row.cells.size() && row.cells[next].to == j) {
+        const FIT_CELL& c = row.cells[next++];
+        csv_cell(out, from, names[model->order[j]], c.count, row.total, c.probability, c.lower,
+                 c.upper);
+      } else if (row.rest > 0) {
+        csv_cell(out, from, names[model->order[j]], 0, row.total, row.rest, row.rest_lower,
+                 row.rest_upper);
+      } else if (next == row.cells.size()) {
+        break;
+      }
+    }
+  }
+}

@@ -1,0 +1,200 @@
+// fit.h - pravlin-fit: a chain estimated from observed sequences or a count matrix, written as
+// a pravlin configuration, with its fit summary and model checks.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_FIT_H
+#define PRAVLIN_FIT_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fail.h"
+
+#define FIT_VERSION "1.0"
+
+/// The forms of input. ORDER FITFORM: fit_form_name must list them in this order.
+enum FIT_FORM { FORM_AUTO, FORM_SEQUENCES, FORM_LONG, FORM_REPORT, FORM_MATRIX };
+/// The estimators of a row's probabilities.
+enum FIT_ESTIMATOR { ESTIMATOR_MLE, ESTIMATOR_LAPLACE, ESTIMATOR_PRIOR };
+/// What a row without observations becomes (where the estimator leaves it undefined).
+enum FIT_EMPTY { EMPTY_ABSORBING, EMPTY_UNIFORM };
+
+/// A label longer than this many bytes is refused: it is surely not a state.
+constexpr std::size_t FIT_MAX_LABEL = 65536;
+/// With --test, states are packed 21 bits each into the keys of the triple and block counts.
+constexpr std::size_t FIT_MAX_TEST_STATES = std::size_t{1} << 21;
+
+struct fit_options {
+  const char* input;                // file name; null or "-" for standard input
+  FIT_FORM form;                    // FORM_AUTO: detect
+  std::string columns;              // long form: "ID,T,STATE" column names; empty: id, t, state
+  int sort_flag;                    // number the states in sorted order, not first appearance
+  std::vector<std::string> states;  // --states: numbered first, whether seen or not
+  FIT_ESTIMATOR estimator;
+  double alpha;  // A of --laplace or --prior
+  FIT_EMPTY empty;
+  int empty_given;      // --empty was given (a matrix's row of zeros needs it)
+  long nbr_chains;      // -1: the number of sequences
+  long nbr_years;       // -1: the longest sequence less one
+  double confidence;    // level of the intervals, 0 < L < 1
+  int test_flag;        // --test: the Markov property and time-homogeneity
+  long blocks;          // time blocks of the homogeneity test
+  const char* output;   // -o FILE; null: standard output
+  const char* summary;  // --summary FILE (CSV); null: text on standard error
+  int quiet;            // no summary on standard error
+};
+typedef struct fit_options FIT_OPTIONS;
+
+/// Counts keyed by a 64-bit number, in one open-addressing table: the pairs (from << 32 | to),
+/// the triples and the time blocks of the model checks.
+struct count_map {
+  struct slot {
+    std::uint64_t key;  // key + 1; 0 marks a free slot
+    std::uint64_t count;
+  };
+  std::vector<slot> slots;
+  std::size_t used = 0;
+  std::uint64_t pending[32] = {};  // keys of count_map_add_soon, a ring, added 32 keys later
+  unsigned nbr_pending = 0;
+  unsigned next_pending = 0;  // the oldest key in the ring once it is full
+};
+typedef struct count_map COUNT_MAP;
+
+void count_map_add(COUNT_MAP* m, std::uint64_t key, std::uint64_t n);
+/// Adds 1 to key's count, now or within the next 32 calls: the slot is fetched from memory
+/// meanwhile. count_map_flush must run before the counts are read.
+void count_map_add_soon(COUNT_MAP* m, std::uint64_t key);
+void count_map_flush(COUNT_MAP* m);
+std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key);
+
+/// The labels met so far, numbered 0, 1, ... in order of first appearance.
+struct label_table {
+  std::vector<std::string> names;
+  std::vector<std::uint32_t> slots;  // index + 1 into names; 0 marks a free slot
+  std::vector<std::uint32_t> hashes;
+  std::vector<std::uint64_t> heads;  // the first 8 bytes of each name, zero-padded
+};
+typedef struct label_table LABEL_TABLE;
+
+/// The index of text, adding it when new.
+std::uint32_t label_intern(LABEL_TABLE* t, std::string_view text);
+/// The index of text, or -1.
+long label_find(const LABEL_TABLE* t, std::string_view text);
+
+/// Where one sequence stands while it is read: its last two observations and its clock.
+struct fit_sequence {
+  long prev = -1;       // last observation's state, -1 after a break or at the start
+  long prev2 = -1;      // the one before it, -1 when not adjacent
+  std::uint64_t t = 0;  // positions read, observations and missing cells alike
+  int started = 0;      // an observation has been counted as the first state
+};
+typedef struct fit_sequence FIT_SEQUENCE;
+
+/// Everything read from the input.
+struct fit_data {
+  FIT_FORM form;
+  std::string name;  // the input's name in messages
+  LABEL_TABLE labels;
+  COUNT_MAP pairs;                   // (from << 32 | to) -> transitions
+  std::vector<std::uint64_t> first;  // per state: sequences that begin there
+  std::uint64_t nbr_sequences = 0;
+  std::uint64_t nbr_transitions = 0;
+  std::uint64_t nbr_breaks = 0;  // missing cells
+  std::uint64_t longest = 0;     // positions of the longest sequence
+  int init_year_flag = 0;        // a report gave the label of step 0
+  long init_year = 0;
+  // With --test:
+  int test_flag = 0;
+  COUNT_MAP triples;           // (i << 42 | j << 21 | l) -> count
+  COUNT_MAP timed;             // (bin << 42 | i << 21 | j) -> count
+  unsigned bin_shift = 0;      // a bin spans 2^bin_shift steps of time
+  std::uint64_t max_bins = 0;  // bins allowed before they double
+  // A matrix: its cells as read (counts, or probabilities when one is not whole).
+  int matrix_flag = 0;
+  int probability_flag = 0;
+  std::vector<double> matrix;  // k x k, row-major, in label order
+  std::vector<int> row_given;  // per row: the matrix held it
+};
+typedef struct fit_data FIT_DATA;
+
+/// What a row of the fitted matrix is.
+enum FIT_ROW_KIND { ROW_OBSERVED, ROW_ABSORBING, ROW_UNIFORM, ROW_GIVEN };
+
+struct fit_cell {
+  std::uint32_t to;  // 0-based state
+  std::uint64_t count;
+  double probability;
+  double lower, upper;  // the interval; NaN when there is none
+};
+typedef struct fit_cell FIT_CELL;
+
+struct fit_row {
+  std::uint64_t total = 0;
+  FIT_ROW_KIND kind = ROW_OBSERVED;
+  std::vector<FIT_CELL> cells;  // by increasing `to`: every count, and the cells set apart
+  // Every state not in cells: its probability (0 under maximum likelihood) and interval.
+  double rest = 0;
+  double rest_lower = 0, rest_upper = 0;
+};
+typedef struct fit_row FIT_ROW;
+
+struct fit_test {
+  double statistic = 0;
+  long df = 0;
+  double p_value = 1;
+};
+typedef struct fit_test FIT_TEST;
+
+/// The fitted model, in the order the states are numbered (state s is ser s + 1).
+struct fit_model {
+  std::vector<std::uint32_t> order;  // order[s] = label index of state s
+  std::vector<FIT_ROW> rows;
+  std::vector<double> initial;
+  std::vector<std::uint64_t> first;
+  long nbr_chains = 0;
+  long nbr_years = 0;
+  int years_raised = 0;  // the data's nbr_years was below 2
+  int has_counts = 1;    // 0 for a matrix of probabilities
+  double log_likelihood = 0;
+  long parameters = 0;
+  double aic = 0, bic = 0;
+  std::uint64_t empty_rows = 0;
+  FIT_TEST markov, homogeneity;
+};
+typedef struct fit_model FIT_MODEL;
+
+// fit_read.cc
+
+/// Reads the whole input in one pass into data. Does not return on bad input: one message
+/// naming the file, line and column, status 1.
+void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data);
+/// fit_read on text in memory, for tests; name stands for the file in messages.
+void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* name, FIT_DATA* data);
+/// The form's name as the options and the summary spell it.
+const char* fit_form_name(FIT_FORM form);
+/// One observation (state >= 0) or missing cell (state < 0) of a sequence.
+void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state);
+/// Text that reads wholly as a finite number, as strtod reads it.
+int fit_is_number(std::string_view text, double* value);
+
+// fit.cc
+
+/// Estimates the model from data. Does not return when the model could not be run by pravlin.
+void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model);
+/// The model checks of --test, from the triple and block counts.
+void fit_markov_test(const FIT_DATA* data, FIT_TEST* test);
+void fit_homogeneity_test(const FIT_DATA* data, long blocks, FIT_TEST* test);
+/// Writes the configuration.
+void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                      const FIT_MODEL* model);
+/// Writes the summary as text (standard error) or as CSV.
+void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                       const FIT_MODEL* model);
+void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                           const FIT_MODEL* model);
+/// The shortest text that reads back as x.
+std::string fit_number(double x);
+
+#endif

@@ -1,0 +1,1068 @@
+// fit_read.cc - pravlin-fit's reader: the four forms of input, read field by field in one
+// streaming pass, into counts of states, pairs and (with --test) triples and time blocks.
+// Part of pravlin; see README.md.
+#include "fit.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+// ---- counting tables -----------------------------------------------------------------------
+
+// A finaliser that lets every bit of the key reach the low bits: a pair's key keeps its source
+// in the high half, which a plain multiplication would leave out of the slot number.
+static std::uint64_t mix(std::uint64_t x) {
+  x ^= x >> 31;
+  x *= 0x7FB5D329728EA185ULL;
+  x ^= x >> 27;
+  x *= 0x81DADEF4BC2DD44DULL;
+  return x ^ (x >> 33);
+}
+
+static std::size_t slot_of(std::uint64_t key, std::size_t mask) {
+  return static_cast<std::size_t>(mix(key)) & mask;
+}
+
+// A table of a million pairs spans tens of megabytes read at random, and with 4 KiB pages nearly
+// every count misses the TLB too. Huge pages, where the kernel gives them on request, spare
+// that; they are asked for before the table is first written, or the request comes too late.
+static void ask_huge_pages(const void* p, std::size_t bytes) {
+  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t begin = (at + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  const std::uintptr_t end = (at + bytes) & ~(HUGE_PAGE - 1);
+  if (end > begin)
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+static void count_map_grow(COUNT_MAP* m) {
+  std::vector<COUNT_MAP::slot> old;
+  old.swap(m->slots);
+  const std::size_t size = old.empty() ? 1024 : old.size() * 2;
+  m->slots.reserve(size);
+  ask_huge_pages(m->slots.data(), size * sizeof(COUNT_MAP::slot));
+  m->slots.assign(size, COUNT_MAP::slot{0, 0});
+  const std::size_t mask = m->slots.size() - 1;
+  for (const COUNT_MAP::slot& s : old) {
+    if (s.key == 0)
+      continue;
+    std::size_t i = slot_of(s.key - 1, mask);
+    while (m->slots[i].key != 0)
+      i = (i + 1) & mask;
+    m->slots[i] = s;
+  }
+}
+
+void count_map_add(COUNT_MAP* m, std::uint64_t key, std::uint64_t n) {
+  if (2 * (m->used + 1) > m->slots.size())
+    count_map_grow(m);
+  const std::size_t mask = m->slots.size() - 1;
+  std::size_t i = slot_of(key, mask);
+  for (;;) {
+    COUNT_MAP::slot& s = m->slots[i];
+    if (s.key == key + 1) {
+      s.count += n;
+      return;
+    }
+    if (s.key == 0) {
+      s.key = key + 1;
+      s.count = n;
+      m->used++;
+      return;
+    }
+    i = (i + 1) & mask;
+  }
+}
+
+// A table of a million pairs is far bigger than the cache, and each count would otherwise wait
+// for its slot to come from memory: the slot is asked for when the key arrives and counted
+// when 32 more have, so the fetches overlap.
+void count_map_add_soon(COUNT_MAP* m, std::uint64_t key) {
+  if (!m->slots.empty())
+    __builtin_prefetch(&m->slots[slot_of(key, m->slots.size() - 1)], 1);
+  if (m->nbr_pending < 32) {
+    m->pending[m->nbr_pending++] = key;
+    return;
+  }
+  count_map_add(m, m->pending[m->next_pending], 1);
+  m->pending[m->next_pending] = key;
+  m->next_pending = (m->next_pending + 1) % 32;
+}
+
+void count_map_flush(COUNT_MAP* m) {
+  for (unsigned i = 0; i < m->nbr_pending; i++)
+    count_map_add(m, m->pending[i], 1);
+  m->nbr_pending = 0;
+  m->next_pending = 0;
+}
+
+std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key) {
+  if (m->slots.empty())
+    return 0;
+  const std::size_t mask = m->slots.size() - 1;
+  for (std::size_t i = slot_of(key, mask);; i = (i + 1) & mask) {
+    if (m->slots[i].key == key + 1)
+      return m->slots[i].count;
+    if (m->slots[i].key == 0)
+      return 0;
+  }
+}
+
+static std::uint64_t head_of(std::string_view text) {
+  std::uint64_t h = 0;
+  std::memcpy(&h, text.data(), std::min<std::size_t>(text.size(), 8));
+  return h;
+}
+
+static std::uint32_t hash_text(std::string_view text) {
+  // Labels are mostly a few bytes long: those are read as one number and mixed.
+  const std::uint64_t h = text.size() <= 8 ? mix(head_of(text) ^ (text.size() << 59))
+                                           : std::hash<std::string_view>{}(text);
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+// Whether label k is text; a short label is compared as one number.
+static bool same_label(const LABEL_TABLE* t, std::size_t k, std::string_view text,
+                       std::uint32_t hash) {
+  if (t->hashes[k] != hash || t->names[k].size() != text.size())
+    return false;
+  return text.size() <= 8 ? t->heads[k] == head_of(text) : t->names[k] == text;
+}
+
+static void label_table_grow(LABEL_TABLE* t) {
+  t->slots.assign(t->slots.empty() ? 1024 : t->slots.size() * 2, 0);
+  const std::size_t mask = t->slots.size() - 1;
+  for (std::size_t k = 0; k < t->names.size(); k++) {
+    std::size_t i = t->hashes[k] & mask;
+    while (t->slots[i] != 0)
+      i = (i + 1) & mask;
+    t->slots[i] = static_cast<std::uint32_t>(k + 1);
+  }
+}
+
+long label_find(const LABEL_TABLE* t, std::string_view text) {
+  if (t->slots.empty())
+    return -1;
+  const std::uint32_t h = hash_text(text);
+  const std::size_t mask = t->slots.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    const std::uint32_t k = t->slots[i];
+    if (k == 0)
+      return -1;
+    if (same_label(t, k - 1, text, h))
+      return static_cast<long>(k - 1);
+  }
+}
+
+std::uint32_t label_intern(LABEL_TABLE* t, std::string_view text) {
+  if (2 * (t->names.size() + 1) > t->slots.size())
+    label_table_grow(t);
+  const std::uint32_t h = hash_text(text);
+  const std::size_t mask = t->slots.size() - 1;
+  std::size_t i = h & mask;
+  for (;; i = (i + 1) & mask) {
+    const std::uint32_t k = t->slots[i];
+    if (k == 0)
+      break;
+    if (same_label(t, k - 1, text, h))
+      return k - 1;
+  }
+  t->names.emplace_back(text);
+  t->hashes.push_back(h);
+  t->heads.push_back(head_of(text));
+  t->slots[i] = static_cast<std::uint32_t>(t->names.size());
+  return static_cast<std::uint32_t>(t->names.size() - 1);
+}
+
+int fit_is_number(std::string_view text, double* value) {
+  if (text.empty() || text.size() > 400)
+    return 0;
+  char buf[401];
+  std::memcpy(buf, text.data(), text.size());
+  buf[text.size()] = '\0';
+  // strtod skips leading white space and reads hexadecimal, inf and nan; none is a number here.
+  const unsigned char c0 = static_cast<unsigned char>(buf[0]);
+  if (!(c0 == '-' || c0 == '+' || c0 == '.' || (c0 >= '0' && c0 <= '9')))
+    return 0;
+  if (std::strchr(buf, 'x') != nullptr || std::strchr(buf, 'X') != nullptr)
+    return 0;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(buf, &end);
+  if (end != buf + text.size() || !std::isfinite(v))
+    return 0;
+  *value = v;
+  return 1;
+}
+
+const char* fit_form_name(FIT_FORM form) {
+  // ORDER FITFORM
+  static const char* const NAMES[] = {"auto", "sequences", "long", "report", "matrix"};
+  return NAMES[form];
+}
+
+// ---- sequences -------------------------------------------------------------------------------
+
+static void rebin(FIT_DATA* data) {
+  COUNT_MAP old;
+  std::swap(old, data->timed);
+  data->bin_shift++;
+  for (const COUNT_MAP::slot& s : old.slots) {
+    if (s.key == 0)
+      continue;
+    const std::uint64_t key = s.key - 1;
+    const std::uint64_t bin = (key >> 42) >> 1;
+    count_map_add(&data->timed, (bin << 42) | (key & ((std::uint64_t{1} << 42) - 1)), s.count);
+  }
+}
+
+void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
+  const std::uint64_t t = seq->t++;
+  if (state < 0) {
+    data->nbr_breaks++;
+    seq->prev = -1;
+    seq->prev2 = -1;
+    return;
+  }
+  if (static_cast<std::size_t>(state) >= data->first.size())
+    data->first.resize(data->labels.names.size() + 1024, 0);
+  if (!seq->started) {
+    seq->started = 1;
+    data->first[static_cast<std::size_t>(state)]++;
+  }
+  if (seq->prev >= 0) {
+    const auto i = static_cast<std::uint64_t>(seq->prev);
+    const auto j = static_cast<std::uint64_t>(state);
+    count_map_add_soon(&data->pairs, i << 32 | j);
+    data->nbr_transitions++;
+    if (data->test_flag) {
+      if (seq->prev2 >= 0) {
+        count_map_add(&data->triples, static_cast<std::uint64_t>(seq->prev2) << 42 | i << 21 | j,
+                      1);
+      }
+      // The transition's time is that of its first observation. Bins double in width when the
+      // clock outruns them, so their number, and the memory, stay bounded however long the data.
+      while (((t - 1) >> data->bin_shift) >= data->max_bins)
+        rebin(data);
+      count_map_add(&data->timed, ((t - 1) >> data->bin_shift) << 42 | i << 21 | j, 1);
+    }
+  }
+  seq->prev2 = seq->prev;
+  seq->prev = state;
+}
+
+static void end_sequence(FIT_DATA* data, FIT_SEQUENCE* seq) {
+  if (seq->started) {
+    data->nbr_sequences++;
+    data->longest = std::max(data->longest, seq->t);
+  }
+  *seq = FIT_SEQUENCE{};
+}
+
+// ---- the field reader ------------------------------------------------------------------------
+
+constexpr std::size_t BUFFER_SIZE = std::size_t{1} << 20;
+
+struct fit_input {
+  FILE* f;
+  const char* name;
+  std::vector<char> own;
+  const char* buf;
+  std::size_t pos;
+  std::size_t end;
+  int eof;
+  std::uint64_t base;        // offset of buf[0] in the input
+  unsigned long line;        // 1-based
+  std::uint64_t line_start;  // offset of the line's first byte
+  std::string carry;         // a field that spans two buffers, or a quoted one with ""
+  int blanks_separate;       // sequences: white space separates labels as commas do
+  int state;                 // 0 at a line's start, 1 after a field, 2 after a comma, 3 done
+};
+typedef struct fit_input FIT_INPUT;
+
+enum { TOKEN_FIELD, TOKEN_END_OF_LINE, TOKEN_END_OF_INPUT };
+
+struct fit_token {
+  std::string_view text;
+  int quoted;
+  unsigned long line;
+  unsigned long column;
+};
+typedef struct fit_token FIT_TOKEN;
+
+static unsigned long column_of(const FIT_INPUT* in, std::uint64_t offset) {
+  return static_cast<unsigned long>(offset - in->line_start + 1);
+}
+
+static void refill(FIT_INPUT* in) {
+  if (in->f == nullptr) {
+    in->eof = 1;
+    return;
+  }
+  in->base += in->end;
+  in->pos = 0;
+  in->end = std::fread(in->own.data(), 1, in->own.size(), in->f);
+  in->buf = in->own.data();
+  if (in->end == 0) {
+    if (std::ferror(in->f))
+      fail(" *** ERROR: %s: read error\n", in->name);
+    in->eof = 1;
+  }
+}
+
+// The next byte, refilling the buffer; -1 at the end of the input.
+static int peek(FIT_INPUT* in) {
+  if (in->pos == in->end) {
+    if (in->eof)
+      return -1;
+    refill(in);
+    if (in->eof)
+      return -1;
+  }
+  return static_cast<unsigned char>(in->buf[in->pos]);
+}
+
+// Bytes that end the fast scan of an unquoted field: separators, line ends, control bytes and
+// the start of a multi-byte character, which is checked once the field is whole.
+static bool stops_field(unsigned char c, int blanks_separate) {
+  return c < 0x20 || c >= 0x80 || c == ',' || (blanks_separate && c == ' ');
+}
+
+struct stop_table {
+  bool stop[2][256];
+};
+static const stop_table& stops() {
+  static const stop_table table = [] {
+    stop_table t{};
+    for (int mode = 0; mode < 2; mode++) {
+      for (int c = 0; c < 256; c++)
+        t.stop[mode][c] = stops_field(static_cast<unsigned char>(c), mode);
+    }
+    return t;
+  }();
+  return table;
+}
+
+// Offset of the first byte in text that breaks UTF-8, or npos.
+static std::size_t bad_utf8(std::string_view text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned c = s[i];
+    if (c < 0x80) {
+      i++;
+      continue;
+    }
+    std::size_t len = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      // No overlong forms and no UTF-16 surrogates.
+      if (c == 0xE0)
+        lo = 0xA0;
+      if (c == 0xED)
+        hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0)
+        lo = 0x90;
+      if (c == 0xF4)
+        hi = 0x8F;
+    } else {
+      return i;
+    }
+    if (i + len > n)
+      return i;
+    if (s[i + 1] < lo || s[i + 1] > hi)
+      return i;
+    for (std::size_t k = 2; k < len; k++) {
+      if (s[i + k] < 0x80 || s[i + k] > 0xBF)
+        return i;
+    }
+    i += len;
+  }
+  return std::string::npos;
+}
+
+static void check_label(const FIT_INPUT* in, std::string_view text, unsigned long line,
+                        unsigned long column) {
+  const std::size_t bad = bad_utf8(text);
+  if (bad != std::string::npos) {
+    fail(" *** ERROR: %s:%lu:%lu: byte 0x%02x is not UTF-8\n", in->name, line, column + bad,
+         static_cast<unsigned>(static_cast<unsigned char>(text[bad])));
+  }
+}
+
+static void refuse_control(const FIT_INPUT* in, std::uint64_t offset, unsigned char c) {
+  if (c == 0)
+    fail(" *** ERROR: %s:%lu:%lu: NUL byte\n", in->name, in->line, column_of(in, offset));
+  fail(" *** ERROR: %s:%lu:%lu: control character 0x%02x\n", in->name, in->line,
+       column_of(in, offset), static_cast<unsigned>(c));
+}
+
+static void refuse_long_label(const FIT_INPUT* in, unsigned long column) {
+  fail(" *** ERROR: %s:%lu:%lu: a label longer than %zu bytes\n", in->name, in->line, column,
+       FIT_MAX_LABEL);
+}
+
+static void read_unquoted(FIT_INPUT* in, FIT_TOKEN* tok) {
+  const bool* stop = stops().stop[in->blanks_separate];
+  const std::uint64_t start_offset = in->base + in->pos;
+  tok->line = in->line;
+  tok->column = column_of(in, start_offset);
+  tok->quoted = 0;
+  std::size_t start = in->pos;
+  bool spanning = false;
+  bool high = false;
+  std::size_t p = in->pos;
+  for (;;) {
+    while (p < in->end && !stop[static_cast<unsigned char>(in->buf[p])])
+      p++;
+    if (p == in->end) {
+      if (!spanning)
+        in->carry.clear();
+      in->carry.append(in->buf + start, p - start);
+      spanning = true;
+      if (in->carry.size() > FIT_MAX_LABEL)
+        refuse_long_label(in, tok->column);
+      in->pos = p;
+      if (peek(in) < 0)
+        break;
+      start = p = in->pos;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(in->buf[p]);
+    if (c >= 0x80) {
+      high = true;
+      p++;
+      continue;
+    }
+    if (c == '\t' && !in->blanks_separate) {
+      p++;
+      continue;
+    }
+    if (c == ',' || c == '\n' || c == '\r' || c == ' ' || c == '\t')
+      break;
+    refuse_control(in, in->base + p, c);
+  }
+  std::string_view text;
+  if (spanning) {
+    in->carry.append(in->buf + start, p - start);
+    text = in->carry;
+  } else {
+    text = std::string_view(in->buf + start, p - start);
+  }
+  in->pos = p;
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  if (text.size() > FIT_MAX_LABEL)
+    refuse_long_label(in, tok->column);
+  if (high)
+    check_label(in, text, tok->line, tok->column);
+  tok->text = text;
+}
+
+static void read_quoted(FIT_INPUT* in, FIT_TOKEN* tok) {
+  tok->line = in->line;
+  tok->column = column_of(in, in->base + in->pos);
+  tok->quoted = 1;
+  in->pos++;  // the opening quote
+  in->carry.clear();
+  bool copied = false;
+  bool high = false;
+  std::size_t seg = in->pos;
+  std::size_t p = in->pos;
+  for (;;) {
+    if (p == in->end) {
+      in->carry.append(in->buf + seg, p - seg);
+      copied = true;
+      if (in->carry.size() > FIT_MAX_LABEL)
+        refuse_long_label(in, tok->column);
+      in->pos = p;
+      if (peek(in) < 0) {
+        fail(" *** ERROR: %s:%lu:%lu: quoted field not closed on its line\n", in->name, tok->line,
+             tok->column);
+      }
+      seg = p = in->pos;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(in->buf[p]);
+    if (c == '"') {
+      in->carry.append(in->buf + seg, p - seg);
+      in->pos = p + 1;
+      if (peek(in) == '"') {
+        // A doubled quote stands for one quote in the label.
+        in->carry.push_back('"');
+        copied = true;
+        in->pos++;
+        peek(in);
+        seg = p = in->pos;
+        continue;
+      }
+      break;
+    }
+    if (c == '\n' || c == '\r') {
+      fail(" *** ERROR: %s:%lu:%lu: quoted field not closed on its line\n", in->name, tok->line,
+           tok->column);
+    }
+    if (c >= 0x80)
+      high = true;
+    else if (c < 0x20 && c != '\t')
+      refuse_control(in, in->base + p, c);
+    p++;
+  }
+  // Without a doubled quote or a new buffer on the way, the carry holds exactly the label.
+  (void)copied;
+  std::string_view text = in->carry;
+  if (text.size() > FIT_MAX_LABEL)
+    refuse_long_label(in, tok->column);
+  if (high)
+    check_label(in, text, tok->line, tok->column + 1);
+  tok->text = text;
+  const int next = peek(in);
+  if (next >= 0 && next != ',' && next != '\n' && next != '\r' && next != ' ' && next != '\t') {
+    fail(" *** ERROR: %s:%lu:%lu: text after a closing quote\n", in->name, in->line,
+         column_of(in, in->base + in->pos));
+  }
+}
+
+// The next field, line end or end of input. Empty cells (between commas, or a comma at either
+// end of a line) are fields with empty text; a line holding nothing gives no field.
+static int next_token(FIT_INPUT* in, FIT_TOKEN* tok) {
+  for (;;) {
+    const int c = peek(in);
+    if (c == ' ' || c == '\t') {
+      in->pos++;
+      continue;
+    }
+    if (c < 0) {
+      if (in->state == 2) {
+        in->state = 1;
+        tok->text = std::string_view();
+        tok->quoted = 0;
+        tok->line = in->line;
+        tok->column = column_of(in, in->base + in->pos);
+        return TOKEN_FIELD;
+      }
+      if (in->state == 1) {
+        in->state = 3;
+        return TOKEN_END_OF_LINE;
+      }
+      return TOKEN_END_OF_INPUT;
+    }
+    if (c == '\r') {
+      in->pos++;
+      if (peek(in) != '\n')
+        refuse_control(in, in->base + in->pos - 1, '\r');
+      continue;
+    }
+    if (c == '\n') {
+      if (in->state == 2) {
+        in->state = 1;
+        tok->text = std::string_view();
+        tok->quoted = 0;
+        tok->line = in->line;
+        tok->column = column_of(in, in->base + in->pos);
+        return TOKEN_FIELD;
+      }
+      in->pos++;
+      in->line++;
+      in->line_start = in->base + in->pos;
+      in->state = 0;
+      return TOKEN_END_OF_LINE;
+    }
+    if (c == ',') {
+      tok->line = in->line;
+      tok->column = column_of(in, in->base + in->pos);
+      in->pos++;
+      if (in->state == 1) {
+        in->state = 2;
+        continue;
+      }
+      in->state = 2;
+      tok->text = std::string_view();
+      tok->quoted = 0;
+      return TOKEN_FIELD;
+    }
+    if (in->state == 1 && !in->blanks_separate) {
+      fail(" *** ERROR: %s:%lu:%lu: text after a closing quote\n", in->name, in->line,
+           column_of(in, in->base + in->pos));
+    }
+    if (c == '"')
+      read_quoted(in, tok);
+    else
+      read_unquoted(in, tok);
+    in->state = 1;
+    return TOKEN_FIELD;
+  }
+}
+
+static bool is_missing(const FIT_TOKEN& tok) {
+  if (tok.text.empty())
+    return true;
+  if (tok.quoted)
+    return false;
+  const std::string_view t = tok.text;
+  return t == "NA" || (t.size() == 3 && (t[0] == 'n' || t[0] == 'N') &&
+                       (t[1] == 'a' || t[1] == 'A') && (t[2] == 'n' || t[2] == 'N'));
+}
+
+static long state_of(FIT_DATA* data, const FIT_TOKEN& tok) {
+  if (is_missing(tok))
+    return -1;
+  const std::uint32_t s = label_intern(&data->labels, tok.text);
+  if (data->test_flag && s >= FIT_MAX_TEST_STATES) {
+    fail(" *** ERROR: %s:%lu:%lu: more than %zu states for --test\n", data->name.c_str(), tok.line,
+         tok.column, FIT_MAX_TEST_STATES);
+  }
+  return s;
+}
+
+// ---- the forms -----------------------------------------------------------------------------
+
+static void read_sequences(FIT_INPUT* in, FIT_DATA* data) {
+  in->blanks_separate = 1;
+  FIT_SEQUENCE seq;
+  FIT_TOKEN tok{};
+  for (;;) {
+    const int kind = next_token(in, &tok);
+    if (kind == TOKEN_END_OF_INPUT)
+      break;
+    if (kind == TOKEN_END_OF_LINE) {
+      end_sequence(data, &seq);
+      continue;
+    }
+    fit_observe(data, &seq, state_of(data, tok));
+  }
+  end_sequence(data, &seq);
+}
+
+// The fields of one line; false at the end of the input.
+static bool read_line(FIT_INPUT* in, std::vector<std::string>* fields, unsigned long* line) {
+  fields->clear();
+  FIT_TOKEN tok{};
+  *line = in->line;
+  for (;;) {
+    const int kind = next_token(in, &tok);
+    if (kind == TOKEN_END_OF_INPUT)
+      return !fields->empty();
+    if (kind == TOKEN_END_OF_LINE) {
+      if (!fields->empty())
+        return true;
+      *line = in->line;
+      continue;
+    }
+    fields->emplace_back(tok.text);
+  }
+}
+
+static void refuse_ragged(const FIT_INPUT* in, unsigned long line, std::size_t got,
+                          std::size_t want) {
+  fail(" *** ERROR: %s:%lu: %zu fields, where the first line has %zu\n", in->name, line, got, want);
+}
+
+static void read_report(FIT_INPUT* in, FIT_DATA* data) {
+  std::vector<std::string> fields;
+  unsigned long line = 0;
+  // The header block, when the report has one, ends at the chain table's title line.
+  for (;;) {
+    if (!read_line(in, &fields, &line))
+      fail(" *** ERROR: %s: a report without its \"time\" line\n", in->name);
+    // The title numbers the chains; the header's own "time" line holds the date instead.
+    bool title = fields[0] == "time" && fields.size() > 1;
+    for (std::size_t i = 1; i < fields.size() && title; i++)
+      title = fields[i] == std::to_string(i);
+    if (title)
+      break;
+  }
+  const std::size_t chains = fields.size() - 1;
+  std::vector<FIT_SEQUENCE> seqs(chains);
+  FIT_TOKEN tok{};
+  std::size_t cell = 0;  // fields read on this line: the step label, then the cells
+  for (;;) {
+    const int kind = next_token(in, &tok);
+    if (kind == TOKEN_END_OF_INPUT)
+      break;
+    if (kind == TOKEN_END_OF_LINE) {
+      if (cell != 0 && cell != chains + 1)
+        refuse_ragged(in, in->line - (in->state == 3 ? 0 : 1), cell, chains + 1);
+      cell = 0;
+      continue;
+    }
+    if (cell == 0) {
+      double year = 0;
+      if (!data->init_year_flag && fit_is_number(tok.text, &year)) {
+        data->init_year_flag = 1;
+        data->init_year = static_cast<long>(year);
+      }
+    } else if (cell <= chains) {
+      fit_observe(data, &seqs[cell - 1], state_of(data, tok));
+    } else {
+      refuse_ragged(in, tok.line, cell + 1, chains + 1);
+    }
+    cell++;
+  }
+  for (FIT_SEQUENCE& s : seqs)
+    end_sequence(data, &s);
+}
+
+struct long_row {
+  std::uint32_t id;
+  std::uint32_t t;
+  long state;
+  unsigned long line;
+};
+
+static std::string lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) {
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  }
+  return r;
+}
+
+static long find_column(const std::vector<std::string>& header, std::string_view name) {
+  for (std::size_t i = 0; i < header.size(); i++) {
+    if (lower(header[i]) == lower(name))
+      return static_cast<long>(i);
+  }
+  return -1;
+}
+
+static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
+  std::vector<std::string> header;
+  unsigned long line = 0;
+  if (!read_line(in, &header, &line))
+    fail(" *** ERROR: %s: no observations\n", in->name);
+  std::string names[3] = {"id", "t", "state"};
+  if (!opt->columns.empty()) {
+    std::size_t a = opt->columns.find(',');
+    std::size_t b = a == std::string::npos ? a : opt->columns.find(',', a + 1);
+    if (b == std::string::npos) {
+      fail(" *** ERROR: --columns needs three names ID,T,STATE, not (%s)\n", opt->columns.c_str());
+    }
+    names[0] = opt->columns.substr(0, a);
+    names[1] = opt->columns.substr(a + 1, b - a - 1);
+    names[2] = opt->columns.substr(b + 1);
+  }
+  long col[3];
+  for (int k = 0; k < 3; k++)
+    col[k] = names[k].empty() ? -1 : find_column(header, names[k]);
+  if (col[1] < 0 && opt->columns.empty())
+    col[1] = find_column(header, "time");
+  if (col[2] < 0) {
+    fail(" *** ERROR: %s:%lu: no column named (%s) in the header\n", in->name, line,
+         names[2].c_str());
+  }
+  for (int k = 0; k < 2; k++) {
+    if (col[k] < 0 && !opt->columns.empty() && !names[k].empty()) {
+      fail(" *** ERROR: %s:%lu: no column named (%s) in the header\n", in->name, line,
+           names[k].c_str());
+    }
+  }
+
+  // Rows may come in any order: they are kept (small, fixed-size records) and sorted by id, in
+  // order of first appearance, then by t.
+  LABEL_TABLE ids, times;
+  std::vector<long_row> rows;
+  std::vector<std::string> fields;
+  while (read_line(in, &fields, &line)) {
+    if (fields.size() != header.size())
+      refuse_ragged(in, line, fields.size(), header.size());
+    long_row r{};
+    r.id = col[0] < 0 ? 0 : label_intern(&ids, fields[static_cast<std::size_t>(col[0])]);
+    r.t = col[1] < 0 ? static_cast<std::uint32_t>(rows.size())
+                     : label_intern(&times, fields[static_cast<std::size_t>(col[1])]);
+    FIT_TOKEN tok{};
+    tok.text = fields[static_cast<std::size_t>(col[2])];
+    tok.line = line;
+    tok.column = 1;
+    r.state = state_of(data, tok);
+    r.line = line;
+    rows.push_back(r);
+  }
+  // Times are ordered as numbers when every one is a number, else as text (ISO dates sort so).
+  std::vector<std::uint32_t> rank;
+  if (col[1] >= 0) {
+    const std::size_t n = times.names.size();
+    std::vector<double> value(n, 0.0);
+    bool numeric = true;
+    for (std::size_t i = 0; i < n && numeric; i++)
+      numeric = fit_is_number(times.names[i], &value[i]) != 0;
+    std::vector<std::uint32_t> idx(n);
+    for (std::size_t i = 0; i < n; i++)
+      idx[i] = static_cast<std::uint32_t>(i);
+    std::sort(idx.begin(), idx.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return numeric ? value[a] < value[b] : times.names[a] < times.names[b];
+    });
+    rank.assign(n, 0);
+    for (std::size_t i = 0; i < n; i++)
+      rank[idx[i]] = static_cast<std::uint32_t>(i);
+    for (long_row& r : rows)
+      r.t = rank[r.t];
+  }
+  std::stable_sort(rows.begin(), rows.end(), [](const long_row& a, const long_row& b) {
+    return a.id != b.id ? a.id < b.id : a.t < b.t;
+  });
+  FIT_SEQUENCE seq;
+  for (std::size_t k = 0; k < rows.size(); k++) {
+    if (k > 0 && rows[k].id != rows[k - 1].id) {
+      end_sequence(data, &seq);
+    } else if (k > 0 && rows[k].t == rows[k - 1].t && col[1] >= 0) {
+      fail(" *** ERROR: %s:%lu: a second row for the same id and t (line %lu has the first)\n",
+           in->name, std::max(rows[k].line, rows[k - 1].line),
+           std::min(rows[k].line, rows[k - 1].line));
+    }
+    fit_observe(data, &seq, rows[k].state);
+  }
+  end_sequence(data, &seq);
+}
+
+static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
+  data->matrix_flag = 1;
+  std::vector<std::string> header;
+  unsigned long line = 0;
+  if (!read_line(in, &header, &line))
+    fail(" *** ERROR: %s: no observations\n", in->name);
+  // A header whose first cell is empty (as R and pandas write it) has a label on every row.
+  const bool labelled = header[0].empty();
+  const std::size_t first_col = labelled ? 1 : 0;
+  std::vector<std::uint32_t> col_state;
+  std::vector<char> in_header;
+  for (std::size_t c = first_col; c < header.size(); c++) {
+    if (header[c].empty())
+      fail(" *** ERROR: %s:%lu: an empty label in the header\n", in->name, line);
+    const std::uint32_t s = label_intern(&data->labels, header[c]);
+    if (s >= in_header.size())
+      in_header.resize(s + 1, 0);
+    if (in_header[s]) {
+      fail(" *** ERROR: %s:%lu: the label (%s) twice in the header\n", in->name, line,
+           header[c].c_str());
+    }
+    in_header[s] = 1;
+    col_state.push_back(s);
+  }
+  std::vector<std::uint32_t> row_state;
+  std::vector<std::vector<double>> cells;
+  std::vector<unsigned long> row_line;
+  FIT_TOKEN tok{};
+  std::vector<double> row;
+  long row_label = -1;
+  std::size_t field = 0;
+  for (;;) {
+    const int kind = next_token(in, &tok);
+    if (kind == TOKEN_END_OF_INPUT)
+      break;
+    if (kind == TOKEN_END_OF_LINE) {
+      if (field == 0)
+        continue;
+      const unsigned long l = in->line - (in->state == 3 ? 0 : 1);
+      if (field != header.size())
+        refuse_ragged(in, l, field, header.size());
+      std::uint32_t s = 0;
+      if (labelled) {
+        s = static_cast<std::uint32_t>(row_label);
+      } else {
+        if (cells.size() >= col_state.size()) {
+          fail(" *** ERROR: %s:%lu: more rows than the header has labels\n", in->name, l);
+        }
+        s = col_state[cells.size()];
+      }
+      row_state.push_back(s);
+      cells.push_back(row);
+      row_line.push_back(l);
+      row.clear();
+      field = 0;
+      continue;
+    }
+    if (labelled && field == 0) {
+      row_label = label_find(&data->labels, tok.text);
+      if (row_label < 0) {
+        fail(" *** ERROR: %s:%lu:%lu: the row label (%.*s) is not in the header\n", in->name,
+             tok.line, tok.column, static_cast<int>(tok.text.size()), tok.text.data());
+      }
+    } else if (field < header.size()) {
+      double v = 0;
+      if (!fit_is_number(tok.text, &v) || v < 0) {
+        fail(" *** ERROR: %s:%lu:%lu: not a count or a probability (%.*s)\n", in->name, tok.line,
+             tok.column, static_cast<int>(tok.text.size()), tok.text.data());
+      }
+      row.push_back(v);
+    } else {
+      refuse_ragged(in, tok.line, field + 1, header.size());
+    }
+    field++;
+  }
+  if (cells.empty())
+    fail(" *** ERROR: %s: a matrix without rows\n", in->name);
+  const std::size_t k = data->labels.names.size();
+  data->matrix.assign(k * k, 0.0);
+  data->row_given.assign(k, 0);
+  bool whole = true;
+  for (std::size_t r = 0; r < cells.size(); r++) {
+    const std::uint32_t s = row_state[r];
+    if (data->row_given[s])
+      fail(" *** ERROR: %s:%lu: a second row for (%s)\n", in->name, row_line[r],
+           data->labels.names[s].c_str());
+    data->row_given[s] = 1;
+    for (std::size_t c = 0; c < col_state.size(); c++) {
+      const double v = cells[r][c];
+      data->matrix[s * k + col_state[c]] = v;
+      whole = whole && v == std::floor(v) && v < 9007199254740992.0;
+    }
+  }
+  data->probability_flag = whole ? 0 : 1;
+  if (whole) {
+    for (std::size_t i = 0; i < k; i++) {
+      for (std::size_t j = 0; j < k; j++) {
+        const auto n = static_cast<std::uint64_t>(data->matrix[i * k + j]);
+        if (n > 0) {
+          count_map_add(&data->pairs, static_cast<std::uint64_t>(i) << 32 | j, n);
+          data->nbr_transitions += n;
+        }
+      }
+    }
+  }
+  data->first.assign(k, 0);
+}
+
+// ---- detection -----------------------------------------------------------------------------
+
+// The comma-separated fields of one line, unquoted and trimmed, for detection only.
+static std::vector<std::string> split_line(std::string_view line) {
+  std::vector<std::string> out;
+  std::string cur;
+  bool quoted = false;
+  for (std::size_t i = 0; i <= line.size(); i++) {
+    const char c = i < line.size() ? line[i] : ',';
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        cur.push_back('"');
+        i++;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        cur.push_back(c);
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      std::size_t a = cur.find_first_not_of(" \t\r");
+      std::size_t b = cur.find_last_not_of(" \t\r");
+      out.push_back(a == std::string::npos ? std::string() : cur.substr(a, b - a + 1));
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  return out;
+}
+
+static FIT_FORM detect(std::string_view head) {
+  if (head.substr(0, 15) == "PRAVLIN VERSION" || head.substr(0, 6) == "time ,")
+    return FORM_REPORT;
+  const std::size_t nl = head.find('\n');
+  if (nl == std::string_view::npos)
+    return FORM_SEQUENCES;
+  const std::vector<std::string> first = split_line(head.substr(0, nl));
+  if (first.size() >= 2) {
+    for (const std::string& f : first) {
+      if (lower(f) == "state")
+        return FORM_LONG;
+    }
+  }
+  const std::string_view rest = head.substr(nl + 1);
+  const std::size_t nl2 = rest.find('\n');
+  if (nl2 == std::string_view::npos || first.size() < 2)
+    return FORM_SEQUENCES;
+  const std::vector<std::string> second = split_line(rest.substr(0, nl2));
+  if (second.size() != first.size())
+    return FORM_SEQUENCES;
+  double v = 0;
+  bool numbers = true;
+  for (std::size_t i = first[0].empty() ? 1 : 0; i < second.size(); i++)
+    numbers = numbers && fit_is_number(second[i], &v) != 0;
+  bool header_text = first[0].empty();
+  for (const std::string& f : first)
+    header_text = header_text || fit_is_number(f, &v) == 0;
+  return numbers && header_text ? FORM_MATRIX : FORM_SEQUENCES;
+}
+
+// ---- entry points --------------------------------------------------------------------------
+
+static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
+  data->name = in->name;
+  data->test_flag = opt->test_flag;
+  data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
+  for (const std::string& s : opt->states)
+    label_intern(&data->labels, s);
+  in->pos = 0;
+  in->line = 1;
+  in->line_start = 0;
+  in->state = 0;
+  peek(in);
+  // A byte-order mark, as spreadsheets write one.
+  if (in->end - in->pos >= 3 && std::memcmp(in->buf + in->pos, "\xEF\xBB\xBF", 3) == 0) {
+    in->pos += 3;
+    in->line_start = 3;
+  }
+  if (in->pos == in->end)
+    fail(" *** ERROR: %s: no observations\n", in->name);
+  data->form = opt->form != FORM_AUTO
+                   ? opt->form
+                   : detect(std::string_view(in->buf + in->pos, in->end - in->pos));
+  switch (data->form) {
+    case FORM_REPORT:
+      read_report(in, data);
+      break;
+    case FORM_LONG:
+      read_long(opt, in, data);
+      break;
+    case FORM_MATRIX:
+      read_matrix(in, data);
+      break;
+    default:
+      read_sequences(in, data);
+      break;
+  }
+  count_map_flush(&data->pairs);
+  data->first.resize(data->labels.names.size(), 0);
+  if (data->labels.names.size() == opt->states.size() && !data->matrix_flag &&
+      data->nbr_sequences == 0) {
+    fail(" *** ERROR: %s: no observations\n", in->name);
+  }
+}
+
+void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
+  FIT_INPUT in{};
+  const bool from_stdin = opt->input == nullptr || std::strcmp(opt->input, "-") == 0;
+  in.name = from_stdin ? "(standard input)" : opt->input;
+  in.f = from_stdin ? stdin : std::fopen(opt->input, "rb");
+  if (in.f == nullptr)
+    fail(" *** ERROR: Unable to open file (%s)\n", opt->input);
+  in.own.resize(BUFFER_SIZE);
+  in.buf = in.own.data();
+  read_input(opt, &in, data);
+  if (!from_stdin)
+    std::fclose(in.f);
+}
+
+void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* name,
+                   FIT_DATA* data) {
+  FIT_INPUT in{};
+  in.name = name;
+  in.buf = text.data();
+  in.end = text.size();
+  in.eof = 1;
+  read_input(opt, &in, data);
+}

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "pravlin.h"
+#include "sparse_read.h"
 
 /// A transition matrix by rows, positive entries only. States are 1..n; the entries of row i
 /// are row_start[i] .. row_start[i + 1] - 1 of to[] and p[], in increasing order of to.

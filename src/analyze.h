@@ -34,6 +34,7 @@ struct chain_classes {
   std::vector<int> class_of;       // [n + 1] class of each state
   std::vector<std::size_t> first;  // [nbr_classes + 2] class k is member[first[k] .. first[k+1]-1]
   std::vector<int> member;         // [n] states, grouped by class
+  std::vector<int> position;       // [n + 1] 1-based place of each state within its class
   std::vector<int> closed;         // [nbr_classes + 1] 1: recurrent, 0: transient
   std::vector<int> period;         // [nbr_classes + 1] gcd of cycle lengths; 0: no cycle at all
 };
@@ -75,7 +76,10 @@ typedef struct absorption ABSORPTION;
 /// Fills ab for the chain's transient states. Fails when the dense system cannot fit in memory.
 void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab);
 
-/// Replaces x[1..n] by x P, steps times.
+/// Replaces x[1..n] by x P, steps times. Once the distribution repeats exactly (a fixed point,
+/// or a cycle of a periodic chain), the steps left are cut to their remainder modulo the
+/// cycle's length: that gives the same bits. A run still going after two seconds shows its
+/// progress on standard error when that is a terminal.
 void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps);
 
 /// 1 when a dense block of count doubles fits in the machine's physical memory.

@@ -1,6 +1,6 @@
-// sparse_read.cc - a configuration's transitions as a sorted, checked list (read_configuration_sparse,
-// error_check_transitions), for pravlin-analyze.
-// Part of pravlin; see README.md.
+// sparse_read.cc - a configuration's transitions as a sorted, checked list
+// (read_configuration_sparse, error_check_transitions), for pravlin-analyze. Part of pravlin; see
+// README.md.
 #include "sparse_read.h"
 
 #include <algorithm>

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -140,6 +141,22 @@ TEST(ChainClasses, AMillionStatesInALineNeedNoDeepStack) {
   EXPECT_EQ(cl.nbr_closed, 1);
   EXPECT_EQ(cl.closed[n], 1);
   EXPECT_EQ(members(cl, n), std::vector<int>{n});
+}
+
+TEST(ChainClasses, AMillionAbsorbingStatesTakeTimeInProportion) {
+  // One class per state: work per class must not be in proportion to the whole chain.
+  const int n = 1000000;
+  std::vector<TRANSITION_ENTRY> list;
+  for (int i = 1; i <= n; i++)
+    list.push_back(TRANSITION_ENTRY{i, i, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  CHAIN_CLASSES cl = classes_of(c);
+  ASSERT_EQ(cl.nbr_closed, n);
+  std::vector<double> pi(n + 1, 0.0);
+  for (int k = 1; k <= n; k++)
+    class_stationary(&c, &cl, k, pi.data());
+  EXPECT_EQ(std::count(pi.begin() + 1, pi.end(), 1.0), n);
 }
 
 // ---------------------------------------------------------------- stationary distributions
@@ -284,6 +301,29 @@ TEST(StepDistribution, FollowsTheChainStepByStep) {
   EXPECT_EQ(x, (std::vector<double>{0, 0.75, 0.25}));
 }
 
+TEST(StepDistribution, HugeCountsJumpAheadToTheSameBits) {
+  // Each chain's distribution repeats exactly within far fewer steps than the small count, so
+  // the huge count must give the bits of the small one that is congruent to it.
+  struct Case {
+    std::vector<std::vector<double>> rows;
+    std::vector<double> start;
+    long huge, small;
+  };
+  const Case cases[] = {{{{0.7, 0.3}, {0.4, 0.6}}, {0, 1, 0}, 1000000000, 5000},
+                        {{{0, 1}, {1, 0}}, {0, 0.25, 0.75}, 999999999, 3},
+                        {{{0, 1, 0}, {0, 0, 1}, {1, 0, 0}}, {0, 0.5, 0.3, 0.2}, 1000000000, 4000},
+                        {{{0.5, 0.5, 0}, {0, 0, 1}, {0, 0, 1}}, {0, 1, 0, 0}, 1000000000, 2000}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "states " << k.rows.size() << " huge " << k.huge);
+    SPARSE_CHAIN c = chain_of(k.rows);
+    std::vector<double> huge = k.start, small = k.start;
+    step_distribution(&c, &huge, k.huge);
+    for (long i = 0; i < k.small; i++)
+      step_distribution(&c, &small, 1);
+    EXPECT_EQ(huge, small);
+  }
+}
+
 // ---------------------------------------------------------------- dense solves that cannot fit
 
 TEST(AnalyzeDeathTest, ClassTooBigForMemoryIsRefused) {
@@ -392,6 +432,36 @@ TEST(SparseReadingDeathTest, RowWhoseLastEntryForAPairIsZeroTotalsZero) {
   read_configuration_sparse(&pv, &list);
   EXPECT_EXIT(error_check_transitions(&pv, &list), testing::ExitedWithCode(1),
               testing::Eq(" *** ERROR: zero total transition_probability for state (2)\n"));
+  release(&pv);
+}
+
+TEST(SparseReading, EntryThatRescalingRoundsToZeroIsNoTransition) {
+  // 5e-324 / 2 rounds to 0: pravlin never draws state 3 from state 1, so 1 and 2 are closed.
+  static const char text[] =
+      "<pravlin><nbr_states>3</nbr_states>"
+      "<state><ser>1</ser><name>a</name><initial_probability>1</initial_probability></state>"
+      "<state><ser>2</ser><name>b</name></state><state><ser>3</ser><name>c</name></state>"
+      "<transition><from>1</from><to><state>1</state><probability>1</probability></to>"
+      "<to><state>2</state><probability>1</probability></to>"
+      "<to><state>3</state><probability>5e-324</probability></to></transition>"
+      "<transition><from>2</from><to><state>1</state><probability>1</probability></to>"
+      "</transition><transition><from>3</from><to><state>3</state><probability>1</probability>"
+      "</to></transition></pravlin>";
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.in = open_text(text).release();
+  std::vector<TRANSITION_ENTRY> list;
+  testing::internal::CaptureStderr();
+  read_configuration_sparse(&pv, &list);
+  error_check_transitions(&pv, &list);
+  testing::internal::GetCapturedStderr();
+  ASSERT_EQ(list.size(), 4u);
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, 3, list);
+  CHAIN_CLASSES cl = classes_of(c);
+  ASSERT_EQ(cl.nbr_classes, 2);
+  EXPECT_EQ(members(cl, 1), (std::vector<int>{1, 2}));
+  EXPECT_EQ(cl.closed[1], 1);
   release(&pv);
 }
 

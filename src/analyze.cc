@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <numeric>
 
@@ -140,8 +142,12 @@ void find_classes(const SPARSE_CHAIN* c, CHAIN_CLASSES* cl) {
     cl->first[i] += cl->first[i - 1];
   cl->member.assign(n, 0);
   std::vector<std::size_t> fill(cl->first.begin(), cl->first.end() - 1);
-  for (int s = 1; s <= c->n; s++)
-    cl->member[fill[cl->class_of[s]]++] = s;
+  cl->position.assign(n + 1, 0);
+  for (int s = 1; s <= c->n; s++) {
+    const int k2 = cl->class_of[s];
+    cl->position[s] = static_cast<int>(fill[k2] - cl->first[k2]) + 1;
+    cl->member[fill[k2]++] = s;
+  }
 
   cl->closed.assign(classes + 1, 1);
   cl->closed[0] = 0;
@@ -231,50 +237,82 @@ void gth_stationary(double* a, int m, double* x) {
     x[j] /= total;
 }
 
-void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi) {
+SOLVE_RESULT class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi,
+                              double goal) {
   const int m = class_size(cl, k);
+  const int* states = cl->member.data() + cl->first[k];
+  // Work in proportion to the class alone: a chain of a million absorbing states has a million
+  // classes.
+  if (m == 1) {
+    pi[states[0]] = 1.0;
+    return SOLVE_RESULT{"GTH", 0, 0.0};
+  }
+  if (m > DENSE_MAX_STATES) {
+    SOLVE_RESULT how = sparse_class_stationary(c, cl, k, pi, goal);
+    if (!(how.residual <= goal)) {
+      fail(
+          " *** ERROR: the stationary distribution of class %d (%d states) has a residual of "
+          "%.1e, above the accuracy goal of %.0e: no sparse method did better\n",
+          k, m, how.residual, goal);
+    }
+    return how;
+  }
   const std::size_t w = static_cast<std::size_t>(m) + 1;
   std::vector<double> a;
   if (!dense_block(&a, w, w)) {
     fail(" *** ERROR: a class of %d states is too big for a dense solve in memory\n", m);
   }
-  std::vector<int> local(static_cast<std::size_t>(c->n) + 1, 0);
-  const int* states = cl->member.data() + cl->first[k];
-  for (int i = 1; i <= m; i++)
-    local[states[i - 1]] = i;
   for (int i = 1; i <= m; i++) {
     const int u = states[i - 1];
     for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
-      a[static_cast<std::size_t>(i) * w + local[c->to[e]]] = c->p[e];
+      a[static_cast<std::size_t>(i) * w + cl->position[c->to[e]]] = c->p[e];
     }
   }
   std::vector<double> x(w, 0.0);
   gth_stationary(a.data(), m, x.data());
   for (int i = 1; i <= m; i++)
     pi[states[i - 1]] = x[i];
+  return SOLVE_RESULT{"GTH", 0, stationary_residual(c, cl, k, pi)};
 }
 
-void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab) {
-  std::vector<int> local(static_cast<std::size_t>(c->n) + 1, 0);
-  std::vector<int> column(static_cast<std::size_t>(cl->nbr_classes) + 1, 0);
+void absorption_sets(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab,
+                     std::vector<int>* local, std::vector<int>* column) {
+  local->assign(static_cast<std::size_t>(c->n) + 1, 0);
+  column->assign(static_cast<std::size_t>(cl->nbr_classes) + 1, 0);
   ab->state.assign(1, 0);
   ab->closed_class.assign(1, 0);
   for (int s = 1; s <= c->n; s++) {
     if (cl->closed[cl->class_of[s]])
       continue;
     ab->state.push_back(s);
-    local[s] = static_cast<int>(ab->state.size()) - 1;
+    (*local)[s] = static_cast<int>(ab->state.size()) - 1;
   }
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
     ab->closed_class.push_back(k);
-    column[k] = static_cast<int>(ab->closed_class.size()) - 1;
+    (*column)[k] = static_cast<int>(ab->closed_class.size()) - 1;
   }
-  const int t = static_cast<int>(ab->state.size()) - 1;
-  const int kc = static_cast<int>(ab->closed_class.size()) - 1;
-  ab->nbr_transient = t;
-  ab->nbr_closed = kc;
+  ab->nbr_transient = static_cast<int>(ab->state.size()) - 1;
+  ab->nbr_closed = static_cast<int>(ab->closed_class.size()) - 1;
+}
+
+void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab, double goal) {
+  std::vector<int> local, column;
+  absorption_sets(c, cl, ab, &local, &column);
+  const int t = ab->nbr_transient;
+  const int kc = ab->nbr_closed;
+  if (t > DENSE_MAX_STATES) {
+    sparse_absorption(c, cl, ab, goal);
+    if (!(ab->how.residual <= goal)) {
+      fail(
+          " *** ERROR: the absorption systems of %d transient states have a residual of %.1e, "
+          "above the accuracy goal of %.0e: no sparse method did better\n",
+          t, ab->how.residual, goal);
+    }
+    return;
+  }
+  ab->how = SOLVE_RESULT{"elimination", 0, 0.0};
   const std::size_t w = static_cast<std::size_t>(t) + 1;
   const std::size_t nb = static_cast<std::size_t>(kc) + 1;
 
@@ -342,18 +380,55 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
   }
 }
 
+// x = x P.
+static void one_step(const SPARSE_CHAIN* c, std::vector<double>* x, std::vector<double>* y) {
+  std::fill(y->begin(), y->end(), 0.0);
+  for (int u = 1; u <= c->n; u++) {
+    const double xu = (*x)[u];
+    if (xu == 0.0)
+      continue;
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      (*y)[c->to[e]] += xu * c->p[e];
+    }
+  }
+  x->swap(*y);
+}
+
 void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps) {
   std::vector<double> y(x->size(), 0.0);
+  // Brent's cycle finding: saved is the distribution at the last power of two; a repeat of it
+  // after cycle steps means every later step repeats too, so only the remainder of the steps
+  // left modulo cycle needs doing. Floating point reaches such a repeat soon: a fixed point for
+  // an aperiodic chain, a cycle of the period for a periodic one.
+  std::vector<double> saved = *x;
+  long power = 1, cycle = 0;
+  int found = 0;
+  const int terminal = isatty(STDERR_FILENO);
+  const auto start = std::chrono::steady_clock::now();
+  auto shown = start;
+  int progress = 0;
   for (long step = 0; step < steps; step++) {
-    std::fill(y.begin(), y.end(), 0.0);
-    for (int u = 1; u <= c->n; u++) {
-      const double xu = (*x)[u];
-      if (xu == 0.0)
-        continue;
-      for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
-        y[c->to[e]] += xu * c->p[e];
+    one_step(c, x, &y);
+    if (!found) {
+      cycle++;
+      if (*x == saved) {
+        found = 1;
+        steps = step + 1 + (steps - step - 1) % cycle;
+      } else if (cycle == power) {
+        saved = *x;
+        power *= 2;
+        cycle = 0;
       }
     }
-    x->swap(y);
+    if (terminal && (step & 63) == 0) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - start > std::chrono::seconds(2) && now - shown > std::chrono::seconds(1)) {
+        std::fprintf(stderr, "pravlin-analyze: step %ld of %ld\r", step + 1, steps);
+        shown = now;
+        progress = 1;
+      }
+    }
   }
+  if (progress)
+    std::fprintf(stderr, "%60s\r", "");
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "analyze.h"
 
@@ -89,9 +91,9 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   return file;
 }
 
-int main(int argc, char** argv) {
-  ANALYZE_OPTIONS opt;
-  const char* file = parse_command_line(argc, argv, &opt);
+// The whole analysis. Every table it builds grows with the chain, and none has a second way
+// when memory runs out: main turns a failed allocation anywhere into one message.
+static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   // Static, as in pravlin's driver: the tables and the document tree are kept until the process
   // ends and must stay reachable after main returns, or leak checkers would report them.
   static PRAVLIN pv;
@@ -105,7 +107,21 @@ int main(int argc, char** argv) {
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
-  print_analysis(stdout, &pv, &chain, &opt);
+  print_analysis(stdout, &pv, &chain, opt);
+}
+
+int main(int argc, char** argv) {
+  ANALYZE_OPTIONS opt;
+  const char* file = parse_command_line(argc, argv, &opt);
+  try {
+    analyze(file, &opt);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    fail(" *** ERROR: out of memory in pravlin-analyze\n");
+  } catch (const std::length_error&) {  // a size no vector can hold
+    std::fflush(stdout);
+    fail(" *** ERROR: out of memory in pravlin-analyze\n");
+  }
   // A full disk or a closed stream would otherwise pass for a complete analysis.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");

@@ -77,12 +77,19 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
-    class_stationary(c, cl, k, pi->data());
+    const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
     std::fprintf(out, "\nstationary distribution of class %d%s:\n", k,
                  cl->nbr_classes == 1 ? ", the whole chain" : "");
     print_vector(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
                  pi->data(), precision);
-    std::fflush(out);
+    // GTH is exact to rounding; a sparse solve says how close it came.
+    if (how.sparse) {
+      std::fprintf(out, "  residual |pi P - pi|_1 %.1e (sparse solve: %s)\n", how.residual,
+                   how.method);
+    }
+    // Before a long solve, not after each of a million absorbing states.
+    if (class_size(cl, k) > 1)
+      std::fflush(out);
   }
   if (cl->nbr_closed != 1)
     return 0;
@@ -125,6 +132,41 @@ static int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<doub
                            pv->debug);
 }
 
+// What the run did, when that is not what the structure foretold: the structure speaks of exact
+// arithmetic, the run of rounded arithmetic and of its limits.
+static void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
+                          const std::vector<double>* b, double error, int precision) {
+  static const char kDrift[] =
+      "rounding makes the rows' totals drift from 1 and each squaring doubles the drift, while "
+      "this chain leaves a state so rarely that it needs more squarings than that allows";
+  // The solver stops when the rows agree within max_error, which the reading has already made
+  // positive: NaN compares false and counts as not converged.
+  const int converged = error < pv->max_error;
+  double total = 0.0;
+  for (std::size_t s = 1; s < b->size(); s++)
+    total += (*b)[s];
+  if (!squaring_can_converge(cl)) {
+    if (converged) {
+      std::fprintf(out,
+                   "  but its rows agreed within max_error all the same: max_error is larger "
+                   "than the difference between rows that never agree, so its vector is no "
+                   "steady state\n");
+    }
+    return;
+  }
+  if (!std::isfinite(total) || !std::isfinite(error)) {
+    std::fprintf(out, "  but it failed: the powers overflowed; %s\n", kDrift);
+  } else if (std::fabs(total - 1.0) > 1e-9) {
+    std::fprintf(out, "  but its vector is wrong: it totals %.*f, not 1; %s\n", precision, total,
+                 kDrift);
+  } else if (!converged) {
+    std::fprintf(out,
+                 "  but it did not converge: after max_iteration squarings its rows still differ "
+                 "by more than max_error; this chain mixes too slowly for that many squarings, "
+                 "or its rows agree only to within rounding\n");
+  }
+}
+
 static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                          const CHAIN_CLASSES* cl, int precision, const std::vector<double>* pi,
                          int unique) {
@@ -151,6 +193,7 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   const int iterations = run_solver(pv, c, &b, &error);
   std::fprintf(out, "  max_iteration %d, actual_iteration %d, actual_error %.*f\n",
                pv->max_iteration, iterations, precision, error);
+  print_outcome(out, pv, cl, &b, error, precision);
   if (!unique) {
     std::fprintf(out, "  no single stationary distribution to compare with\n");
     return;
@@ -173,6 +216,11 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
   std::fprintf(out,
                "\nabsorption: expected steps until a closed class is entered, and the "
                "probability of ending in each\n");
+  if (ab.how.sparse) {
+    std::fprintf(out,
+                 "  residual |(I - Q) x - b|_1 %.1e, relative for the steps (sparse solve: %s)\n",
+                 ab.how.residual, ab.how.method);
+  }
   for (int i = 1; i <= ab.nbr_transient; i++) {
     std::fprintf(out, "  ");
     print_state(out, pv, ab.state[i]);

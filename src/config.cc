@@ -289,9 +289,8 @@ static void read_state(PRAVLIN* pv, const XMLENTITY* state) {
   pv->initial_probability[ser] = initial_probability;
 }
 
-// With a list, transitions are collected there instead of into the dense matrix.
-static void read_to(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list, int ser,
-                    const XMLENTITY* to) {
+// Without the dense matrix, a transition is checked and left in the tree.
+static void read_to(PRAVLIN* pv, int dense, int ser, const XMLENTITY* to) {
   int ser_to = 0;
   double probability = 0.0;
   for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
@@ -311,19 +310,11 @@ static void read_to(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list, int ser,
     fail(" *** ERROR: For TRANSITION FROM (%d) TO (%d)  illegal PROBABILITY (%f)\n", ser, ser_to,
          probability);
   }
-  if (list == nullptr) {
+  if (dense)
     pv->transition_probability[ser][ser_to] = probability;
-    return;
-  }
-  try {
-    list->push_back(TRANSITION_ENTRY{ser, ser_to, probability});
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
-  }
 }
 
-static void read_transition(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list,
-                            const XMLENTITY* transition) {
+static void read_transition(PRAVLIN* pv, int dense, const XMLENTITY* transition) {
   // The source may stand before, between or after the destinations, so it is found first.
   int ser = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
@@ -338,7 +329,7 @@ static void read_transition(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list,
   }
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
     if (is_named(x, "to"))
-      read_to(pv, list, ser, x);
+      read_to(pv, dense, ser, x);
   }
 }
 
@@ -346,7 +337,7 @@ void read_xml_file(PRAVLIN* pv) {
   read_configuration(pv, 1);
 }
 
-static void read_document(PRAVLIN* pv, int open_report_file, std::vector<TRANSITION_ENTRY>* list) {
+static void read_document(PRAVLIN* pv, int open_report_file, int dense) {
   if (pv->in == nullptr)
     fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
   const FileIdentity config = identity_of(pv->in);
@@ -375,7 +366,7 @@ static void read_document(PRAVLIN* pv, int open_report_file, std::vector<TRANSIT
   apply_defaults(pv);
   if (open_report_file)
     open_report(pv, config);
-  allocate_tables(pv, list == nullptr);
+  allocate_tables(pv, dense);
 
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
@@ -383,16 +374,15 @@ static void read_document(PRAVLIN* pv, int open_report_file, std::vector<TRANSIT
     if (is_named(x, "state")) {
       read_state(pv, x);
     } else if (is_named(x, "transition")) {
-      read_transition(pv, list, x);
+      read_transition(pv, dense, x);
     }
   }
 }
 
 void read_configuration(PRAVLIN* pv, int open_report_file) {
-  read_document(pv, open_report_file, nullptr);
+  read_document(pv, open_report_file, 1);
 }
 
-void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
-  transitions->clear();
-  read_document(pv, 0, transitions);
+void read_configuration_no_matrix(PRAVLIN* pv) {
+  read_document(pv, 0, 0);
 }

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "fail.h"
 #include "xml.h"
@@ -44,14 +43,6 @@ struct pravlin {
   XMLENTITY* xml;                    // the configuration document, kept for the whole run
 };
 typedef struct pravlin PRAVLIN;
-
-/// One transition as the configuration gives it, for readers that keep no dense matrix.
-struct transition_entry {
-  int from;            // 1..nbr_states
-  int to;              // 1..nbr_states
-  double probability;  // 0..1 as read; after error_check_transitions, > 0 and normalised
-};
-typedef struct transition_entry TRANSITION_ENTRY;
 
 // pravlin.cc
 
@@ -106,11 +97,11 @@ void read_xml_file(PRAVLIN* pv);
 /// read_xml_file, with the report file opened only when open_report_file is not 0: a program
 /// that reads a configuration without writing its report leaves no file behind.
 void read_configuration(PRAVLIN* pv, int open_report_file);
-/// read_configuration without a report file, a chains table or a dense matrix: the transitions
-/// are appended to the list in document order, later ones for a pair not yet overriding
-/// earlier ones. Same messages and statuses as read_xml_file, except that no size of the
-/// matrix is refused. The rows of transition_probability and of the chains table stay null.
-void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
+/// read_configuration without a report file, a chains table or a dense matrix: every state and
+/// transition is read and checked with the same messages and statuses, but the transitions are
+/// left in the document tree (pv->xml) for a caller that keeps them its own way, and no size of
+/// the matrix is refused. The rows of transition_probability and of the chains table stay null.
+void read_configuration_no_matrix(PRAVLIN* pv);
 
 /// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
 /// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.
@@ -123,11 +114,13 @@ double xml_atof(const char* s);
 /// Warns about unnamed states, refuses zero totals, and rescales the initial probabilities and
 /// each transition row to total 1. Does not return on error.
 void error_check_pravlin(PRAVLIN* pv);
-/// error_check_pravlin for a model read by read_configuration_sparse, with the same messages in
-/// the same order and bit-identical normalised probabilities. On return the list is sorted by
-/// (from, to) and holds one entry per pair (the last one the configuration gave), only
-/// positive ones, each row rescaled to total 1. Does not return on error.
-void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
+/// The first half of error_check_pravlin: the missing-name warnings, then the check and the
+/// rescaling of the initial probabilities. Does not return on error.
+void error_check_states(PRAVLIN* pv);
+/// The check of the transition row of state i, whose entries total prob_sum: refuses a zero
+/// total, warns about one that is not exactly 1 and then returns 1 (the row must be divided by
+/// prob_sum); returns 0 when the row stays as it is. Does not return on error.
+int error_check_row_total(int i, double prob_sum);
 
 // simulate.cc
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -140,6 +141,22 @@ TEST(ChainClasses, AMillionStatesInALineNeedNoDeepStack) {
   EXPECT_EQ(cl.nbr_closed, 1);
   EXPECT_EQ(cl.closed[n], 1);
   EXPECT_EQ(members(cl, n), std::vector<int>{n});
+}
+
+TEST(ChainClasses, AMillionAbsorbingStatesTakeTimeInProportion) {
+  // One class per state: work per class must not be in proportion to the whole chain.
+  const int n = 1000000;
+  std::vector<TRANSITION_ENTRY> list;
+  for (int i = 1; i <= n; i++)
+    list.push_back(TRANSITION_ENTRY{i, i, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  CHAIN_CLASSES cl = classes_of(c);
+  ASSERT_EQ(cl.nbr_closed, n);
+  std::vector<double> pi(n + 1, 0.0);
+  for (int k = 1; k <= n; k++)
+    class_stationary(&c, &cl, k, pi.data());
+  EXPECT_EQ(std::count(pi.begin() + 1, pi.end(), 1.0), n);
 }
 
 // ---------------------------------------------------------------- stationary distributions
@@ -284,29 +301,131 @@ TEST(StepDistribution, FollowsTheChainStepByStep) {
   EXPECT_EQ(x, (std::vector<double>{0, 0.75, 0.25}));
 }
 
-// ---------------------------------------------------------------- dense solves that cannot fit
+TEST(StepDistribution, HugeCountsJumpAheadToTheSameBits) {
+  // Each chain's distribution repeats exactly within far fewer steps than the small count, so
+  // the huge count must give the bits of the small one that is congruent to it.
+  struct Case {
+    std::vector<std::vector<double>> rows;
+    std::vector<double> start;
+    long huge, small;
+  };
+  const Case cases[] = {{{{0.7, 0.3}, {0.4, 0.6}}, {0, 1, 0}, 1000000000, 5000},
+                        {{{0, 1}, {1, 0}}, {0, 0.25, 0.75}, 999999999, 3},
+                        {{{0, 1, 0}, {0, 0, 1}, {1, 0, 0}}, {0, 0.5, 0.3, 0.2}, 1000000000, 4000},
+                        {{{0.5, 0.5, 0}, {0, 0, 1}, {0, 0, 1}}, {0, 1, 0, 0}, 1000000000, 2000}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "states " << k.rows.size() << " huge " << k.huge);
+    SPARSE_CHAIN c = chain_of(k.rows);
+    std::vector<double> huge = k.start, small = k.start;
+    step_distribution(&c, &huge, k.huge);
+    for (long i = 0; i < k.small; i++)
+      step_distribution(&c, &small, 1);
+    EXPECT_EQ(huge, small);
+  }
+}
 
-TEST(AnalyzeDeathTest, ClassTooBigForMemoryIsRefused) {
+// ---------------------------------------------------------------- sparse solves
+
+// A random irreducible chain of n states: a ring plus up to three random moves per state.
+static SPARSE_CHAIN random_chain(int n, std::mt19937_64* rng) {
+  std::uniform_real_distribution<double> u(0.01, 1.0);
+  std::uniform_int_distribution<int> pick(1, n);
+  std::vector<std::vector<double>> rows(n, std::vector<double>(n, 0.0));
+  for (int i = 1; i <= n; i++) {
+    rows[i - 1][i % n] += u(*rng);
+    for (int m = 0; m < 3; m++)
+      rows[i - 1][pick(*rng) - 1] += u(*rng);
+    double total = 0.0;
+    for (double p : rows[i - 1])
+      total += p;
+    for (double& p : rows[i - 1])
+      p /= total;
+  }
+  return chain_of(rows);
+}
+
+TEST(SparseSolve, StationaryAgreesWithGthOnRandomChains) {
+  std::mt19937_64 rng(16);
+  for (int n : {3, 10, 50, 200, 400}) {
+    SCOPED_TRACE(testing::Message() << "n " << n);
+    SPARSE_CHAIN c = random_chain(n, &rng);
+    CHAIN_CLASSES cl = classes_of(c);
+    ASSERT_EQ(cl.nbr_classes, 1);
+    std::vector<double> gth(n + 1, 0.0), sparse(n + 1, 0.0);
+    class_stationary(&c, &cl, 1, gth.data());
+    SOLVE_RESULT how = sparse_class_stationary(&c, &cl, 1, sparse.data(), ANALYZE_RESIDUAL_GOAL);
+    EXPECT_LE(how.residual, ANALYZE_RESIDUAL_GOAL);
+    for (int s = 1; s <= n; s++)
+      EXPECT_NEAR(sparse[s], gth[s], 1e-12 * gth[s] + 1e-15) << "state " << s;
+  }
+}
+
+TEST(SparseSolve, BirthDeathLineMatchesTheClosedForm) {
+  // pi(i + 1) / pi(i) = p(i) / q(i + 1): a line mixes far too slowly for plain iteration.
+  const int n = 10000;
+  std::mt19937_64 rng(4);
+  std::uniform_real_distribution<double> u(0.25, 0.3);
+  std::vector<double> up(n + 1, 0.0), down(n + 1, 0.0);
   std::vector<TRANSITION_ENTRY> list;
-  const int n = 1000000;
-  for (int i = 1; i <= n; i++)
-    list.push_back(TRANSITION_ENTRY{i, i % n + 1, 1.0});
+  for (int i = 1; i <= n; i++) {
+    up[i] = i < n ? u(rng) : 0.0;
+    down[i] = i > 1 ? u(rng) : 0.0;
+    if (i > 1)
+      list.push_back(TRANSITION_ENTRY{i, i - 1, down[i]});
+    list.push_back(TRANSITION_ENTRY{i, i, 1.0 - up[i] - down[i]});
+    if (i < n)
+      list.push_back(TRANSITION_ENTRY{i, i + 1, up[i]});
+  }
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, n, list);
   CHAIN_CLASSES cl = classes_of(c);
-  std::vector<double> pi(n + 1, 0.0);
-  EXPECT_EXIT(class_stationary(&c, &cl, 1, pi.data()), testing::ExitedWithCode(1),
-              testing::Eq(" *** ERROR: a class of 1000000 states is too big for a dense solve in "
-                          "memory\n"));
+  std::vector<double> pi(n + 1, 0.0), form(n + 1, 0.0);
+  SOLVE_RESULT how = class_stationary(&c, &cl, 1, pi.data());
+  EXPECT_EQ(how.sparse, 1) << how.method;
+  // The closed form, in logarithms: its entries span hundreds of orders of magnitude.
+  double total = 0.0, top = 0.0;
+  for (int i = 2; i <= n; i++) {
+    form[i] = form[i - 1] + std::log(up[i - 1] / down[i]);
+    top = std::max(top, form[i]);
+  }
+  for (int i = 1; i <= n; i++)
+    total += std::exp(form[i] - top);
+  for (int i = 1; i <= n; i++) {
+    const double want = std::exp(form[i] - top) / total;
+    if (want > 1e-300) {
+      ASSERT_NEAR(pi[i], want, 1e-8 * want) << "state " << i;
+    }
+  }
 }
 
-TEST(AnalyzeDeathTest, TooManyTransientStatesForMemoryAreRefused) {
-  SPARSE_CHAIN c = line_into_absorbing(1000000);
+TEST(SparseSolve, AbsorptionMatchesExactFractions) {
+  // A fair gambler's ruin on 0..N: from fortune i, ruin (N - i) / N and i (N - i) steps.
+  const int big_n = 8;
+  SPARSE_CHAIN c = gamblers_ruin(big_n, 0.5);
   CHAIN_CLASSES cl = classes_of(c);
   ABSORPTION ab;
-  EXPECT_EXIT(solve_absorption(&c, &cl, &ab), testing::ExitedWithCode(1),
-              testing::Eq(" *** ERROR: 999999 transient states are too many for a dense solve "
-                          "in memory\n"));
+  sparse_absorption(&c, &cl, &ab, ANALYZE_RESIDUAL_GOAL);
+  ASSERT_EQ(ab.nbr_transient, big_n - 1);
+  EXPECT_LE(ab.how.residual, ANALYZE_RESIDUAL_GOAL);
+  for (int t = 1; t <= ab.nbr_transient; t++) {
+    const int i = ab.state[t] - 1;
+    SCOPED_TRACE(testing::Message() << "fortune " << i);
+    EXPECT_NEAR(ab.probability[t * 3 + 1], static_cast<double>(big_n - i) / big_n, 1e-13);
+    EXPECT_NEAR(ab.probability[t * 3 + 2], static_cast<double>(i) / big_n, 1e-13);
+    EXPECT_NEAR(ab.steps[t], static_cast<double>(i * (big_n - i)), 1e-11);
+  }
+}
+
+TEST(SparseSolveDeathTest, ClassBeyondTheAccuracyGoalIsRefused) {
+  // No solve reaches a residual of 1e-300: the refusal prints no distribution.
+  std::mt19937_64 rng(3);
+  SPARSE_CHAIN c = random_chain(DENSE_MAX_STATES + 1, &rng);
+  CHAIN_CLASSES cl = classes_of(c);
+  std::vector<double> pi(c.n + 1, 0.0);
+  EXPECT_EXIT(class_stationary(&c, &cl, 1, pi.data(), 1e-300), testing::ExitedWithCode(1),
+              testing::ContainsRegex("^ \\*\\*\\* ERROR: the stationary distribution of class 1 "
+                                     "\\(2001 states\\) has a residual of .*, above the accuracy "
+                                     "goal of 1e-300: no sparse method did better\n$"));
 }
 
 // ---------------------------------------------------------------- reading without the matrix
@@ -392,6 +511,36 @@ TEST(SparseReadingDeathTest, RowWhoseLastEntryForAPairIsZeroTotalsZero) {
   read_configuration_sparse(&pv, &list);
   EXPECT_EXIT(error_check_transitions(&pv, &list), testing::ExitedWithCode(1),
               testing::Eq(" *** ERROR: zero total transition_probability for state (2)\n"));
+  release(&pv);
+}
+
+TEST(SparseReading, EntryThatRescalingRoundsToZeroIsNoTransition) {
+  // 5e-324 / 2 rounds to 0: pravlin never draws state 3 from state 1, so 1 and 2 are closed.
+  static const char text[] =
+      "<pravlin><nbr_states>3</nbr_states>"
+      "<state><ser>1</ser><name>a</name><initial_probability>1</initial_probability></state>"
+      "<state><ser>2</ser><name>b</name></state><state><ser>3</ser><name>c</name></state>"
+      "<transition><from>1</from><to><state>1</state><probability>1</probability></to>"
+      "<to><state>2</state><probability>1</probability></to>"
+      "<to><state>3</state><probability>5e-324</probability></to></transition>"
+      "<transition><from>2</from><to><state>1</state><probability>1</probability></to>"
+      "</transition><transition><from>3</from><to><state>3</state><probability>1</probability>"
+      "</to></transition></pravlin>";
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.in = open_text(text).release();
+  std::vector<TRANSITION_ENTRY> list;
+  testing::internal::CaptureStderr();
+  read_configuration_sparse(&pv, &list);
+  error_check_transitions(&pv, &list);
+  testing::internal::GetCapturedStderr();
+  ASSERT_EQ(list.size(), 4u);
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, 3, list);
+  CHAIN_CLASSES cl = classes_of(c);
+  ASSERT_EQ(cl.nbr_classes, 2);
+  EXPECT_EQ(members(cl, 1), (std::vector<int>{1, 2}));
+  EXPECT_EQ(cl.closed[1], 1);
   release(&pv);
 }
 

@@ -1,0 +1,101 @@
+// sparse_read.cc - a configuration's transitions as a sorted, checked list
+// (read_configuration_sparse, error_check_transitions), for pravlin-analyze. Part of pravlin; see
+// README.md.
+#include "sparse_read.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+// The configuration's own name rules: "from", "to" and "state" exactly, and "probability" by
+// its first 8 characters (names are lower-cased by then).
+static bool named(const XMLENTITY* x, const char* keyword, std::size_t n) {
+  return x->name != nullptr && std::strncmp(x->name, keyword, n) == 0;
+}
+
+static bool exactly(const XMLENTITY* x, const char* keyword) {
+  return named(x, keyword, std::strlen(keyword) + 1);
+}
+
+static const char* text_of(const XMLENTITY* x) {
+  return x->s != nullptr ? x->s : "";
+}
+
+// The reader has checked every transition already; this only collects them, in document order.
+static void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
+  int ser = 0;
+  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
+    if (exactly(x, "from"))
+      ser = xml_atoi(text_of(x));
+  }
+  for (const XMLENTITY* to = transition->child; to != nullptr; to = to->next) {
+    if (!exactly(to, "to"))
+      continue;
+    int ser_to = 0;
+    double probability = 0.0;
+    for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
+      if (exactly(x, "state")) {
+        ser_to = xml_atoi(text_of(x));
+      } else if (named(x, "probability", 8)) {
+        probability = xml_atof(text_of(x));
+      }
+    }
+    list->push_back(TRANSITION_ENTRY{ser, ser_to, probability});
+  }
+}
+
+void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
+  transitions->clear();
+  read_configuration_no_matrix(pv);
+  try {
+    for (const XMLENTITY* x = pv->xml->child; x != nullptr; x = x->next) {
+      if (x->type == XML_ELEMENT && exactly(x, "transition"))
+        collect_transition(x, transitions);
+    }
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
+  }
+}
+
+static bool before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
+  return a.from != b.from ? a.from < b.from : a.to < b.to;
+}
+
+void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
+  if (pv == nullptr)
+    fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
+  error_check_states(pv);
+  // The list becomes the matrix's rows: a stable sort keeps document order within a pair, so
+  // the last entry is the one the matrix would hold. Zeros are dropped, since adding 0.0 to a
+  // total changes no bit of it, and the sums then run in the matrix's column order.
+  std::vector<TRANSITION_ENTRY>& t = *transitions;
+  std::stable_sort(t.begin(), t.end(), before);
+  std::size_t kept = 0;
+  for (std::size_t e = 0; e < t.size(); e++) {
+    if (e + 1 < t.size() && t[e + 1].from == t[e].from && t[e + 1].to == t[e].to)
+      continue;
+    if (t[e].probability != 0.0)
+      t[kept++] = t[e];
+  }
+  t.resize(kept);
+
+  // A positive entry far below the rest of its row can round to 0 when the row is rescaled
+  // (5e-324 beside 1 and 1): pravlin can never draw it, so it is no transition.
+  std::size_t e = 0;
+  kept = 0;
+  for (int i = 1; i <= pv->nbr_states; i++) {
+    const std::size_t first = e;
+    double prob_sum = 0.0;
+    for (; e < t.size() && t[e].from == i; e++)
+      prob_sum += t[e].probability;
+    const int scale = error_check_row_total(i, prob_sum);
+    for (std::size_t k = first; k < e; k++) {
+      if (scale)
+        t[k].probability /= prob_sum;
+      if (t[k].probability != 0.0)
+        t[kept++] = t[k];
+    }
+  }
+  t.resize(kept);
+}

@@ -85,6 +85,14 @@ void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
 /// blocks under 4 MiB are left alone.
 void advise_huge_pages(void* p, std::size_t bytes);
 
+/// Counts bytes that live until the process ends without being a table (the document tree)
+/// against the same limit as the tables, so that later tables see them; fails with msg when
+/// they do not fit beside what is counted already.
+void count_kept_memory(std::size_t bytes, const char* msg);
+/// Fails with msg unless bytes of working memory, held only while one stage runs and released
+/// before it ends (the solver's matrices), fit beside everything counted so far. Counts nothing.
+void check_working_memory(std::size_t bytes, const char* msg);
+
 /// Opens pv->xmlfilename for reading into pv->in. A file that cannot be opened, or a directory,
 /// ends the run with " *** ERROR: Unable to open file (%s)\n".
 void open_configuration(PRAVLIN* pv);

@@ -20,6 +20,29 @@ static const char* name_or_null(const char* name) {
   return name != nullptr ? name : "(null)";
 }
 
+// Hands put the pieces of s in double quotes, each quote inside doubled as CSV does, so that no
+// name can end its field early and smuggle text into the report. One rule for every quoted
+// field, whether the block writer gathers it or it is printed the plain way.
+template <typename Put>
+static void quote_pieces(const char* s, Put put) {
+  put(std::string_view("\""));
+  for (const char* q; (q = std::strchr(s, '"')) != nullptr; s = q + 1) {
+    put(std::string_view(s, static_cast<std::size_t>(q - s)));
+    put(std::string_view("\"\""));
+  }
+  put(std::string_view(s));
+  put(std::string_view("\""));
+}
+
+static void append_quoted(std::string& to, const char* s) {
+  quote_pieces(s, [&](std::string_view piece) { to += piece; });
+}
+
+// Writes one piece at a time: needs no memory, for the plain way.
+static void print_quoted(FILE* out, const char* s) {
+  quote_pieces(s, [&](std::string_view piece) { std::fwrite(piece.data(), 1, piece.size(), out); });
+}
+
 // The table is assembled in a large buffer and written in big blocks: a formatted print per
 // cell costs more than all the rest of a run. Every cell of a state is the same text, so each
 // state's cell is formatted once, with the same conversions as ", %f ", ", %d " and ", \"%s\" ".
@@ -152,7 +175,9 @@ static void print_table_plain(FILE* out, const PRAVLIN* pv) {
           std::fprintf(out, ", %d ", s);
           break;
         case 2:
-          std::fprintf(out, ", \"%s\" ", name_or_null(pv->state_name[s]));
+          std::fprintf(out, ", ");
+          print_quoted(out, name_or_null(pv->state_name[s]));
+          std::fprintf(out, " ");
           break;
         default:
           break;
@@ -198,9 +223,9 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
           cell_text += ' ';
           break;
         case 2:
-          cell_text += ", \"";
-          cell_text += name_or_null(pv->state_name[s]);
-          cell_text += "\" ";
+          cell_text += ", ";
+          append_quoted(cell_text, name_or_null(pv->state_name[s]));
+          cell_text += ' ';
           break;
         default:
           break;
@@ -296,8 +321,9 @@ static void print_solver_lines(FILE* out, const PRAVLIN* pv) {
 static void print_header_tables_plain(FILE* out, const PRAVLIN* pv) {
   const int n = pv->nbr_states;
   for (int i = 1; i <= n; i++) {
-    std::fprintf(out, "%d , \"%s\" , %f , %f\n", i, name_or_null(pv->state_name[i]), pv->val[i],
-                 pv->initial_probability[i]);
+    std::fprintf(out, "%d , ", i);
+    print_quoted(out, name_or_null(pv->state_name[i]));
+    std::fprintf(out, " , %f , %f\n", pv->val[i], pv->initial_probability[i]);
   }
   std::fprintf(out, "transition_probability\n");
   for (int i = 1; i <= n; i++) {
@@ -321,16 +347,17 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   const char* tm_ptr = std::ctime(&tm);
   std::fprintf(out, "PRAVLIN VERSION , %s\n", PRAVLIN_VERSION);
   std::fprintf(out, "time , %s", tm_ptr != nullptr ? tm_ptr : "\n");
+  std::fprintf(out, "xmlfilename");
   if (pv->xmlfilename != nullptr) {
-    std::fprintf(out, "xmlfilename , \"%s\"\n", pv->xmlfilename);
-  } else {
-    std::fprintf(out, "xmlfilename\n");
+    std::fprintf(out, " , ");
+    print_quoted(out, pv->xmlfilename);
   }
+  std::fprintf(out, "\noutfilename");
   if (pv->outfilename != nullptr) {
-    std::fprintf(out, "outfilename , \"%s\"\n", pv->outfilename);
-  } else {
-    std::fprintf(out, "outfilename\n");
+    std::fprintf(out, " , ");
+    print_quoted(out, pv->outfilename);
   }
+  std::fprintf(out, "\n");
   std::fprintf(out, "nbr_states , %d\n", pv->nbr_states);
   std::fprintf(out, "init_year  , %d\n", pv->init_year);
   std::fprintf(out, "nbr_years  , %d\n", pv->nbr_years);
@@ -338,8 +365,9 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   std::fprintf(out, "state , name , val , initial_probability\n");
   const int n = pv->nbr_states;
   // All the memory the block writer needs is had before the first state line: the longest
-  // line is a state's (its name and a value of up to 316 characters) or a matrix line (at most
-  // 12 characters a probability). Without it the rest is printed the plain way.
+  // line is a state's (its name, twice as long at most once its quotes are doubled, and a value
+  // of up to 316 characters) or a matrix line (at most 12 characters a probability). Without it
+  // the rest is printed the plain way.
   Writer w(out);
   std::string line;
   try {
@@ -348,7 +376,7 @@ void printheader(FILE* out, const PRAVLIN* pv) {
       longest_name = std::max(longest_name, std::strlen(name_or_null(pv->state_name[i])));
     }
     w.reserve();
-    line.reserve(std::max(longest_name + 400, 12 * static_cast<std::size_t>(n) + 16));
+    line.reserve(std::max(2 * longest_name + 400, 12 * static_cast<std::size_t>(n) + 16));
   } catch (const std::bad_alloc&) {
     print_header_tables_plain(out, pv);
     return;
@@ -356,9 +384,9 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   for (int i = 1; i <= n; i++) {
     line.clear();
     format_long(line, i);
-    line += " , \"";
-    line += name_or_null(pv->state_name[i]);
-    line += "\" , ";
+    line += " , ";
+    append_quoted(line, name_or_null(pv->state_name[i]));
+    line += " , ";
     format_fixed6(line, pv->val[i]);
     line += " , ";
     format_fixed6(line, pv->initial_probability[i]);

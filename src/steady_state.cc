@@ -136,6 +136,15 @@ struct ProductBuffer {
   std::size_t size = 0;
 };
 
+// Bytes of a rows x cols matrix of doubles; SIZE_MAX when that cannot even be counted.
+static std::size_t matrix_bytes(std::size_t rows, std::size_t cols) {
+  if (cols != 0 && rows > SIZE_MAX / sizeof(double) / cols)
+    return SIZE_MAX;
+  return rows * cols * sizeof(double);
+}
+
+static const char kProductOom[] = " *** ERROR: NULL Pointer in multiply_array_by_array() a\n";
+
 // The product into y, formed in work, which is (re)sized as needed: the solver keeps one buffer
 // for all its squarings instead of asking for fresh pages each time.
 static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int nbr_rc, int nbr_c_b,
@@ -151,10 +160,11 @@ static void multiply_into(double** y, double** a, double** b, int nbr_r_a, int n
   // The whole product is formed before y is written, so y may be a or b (squaring in place).
   if (work->size != rows * cols) {
     work->data.reset();
+    check_working_memory(matrix_bytes(rows, cols), kProductOom);
     try {
       work->data.reset(new double[rows * cols]);
     } catch (const std::exception&) {  // bad_alloc, or bad_array_new_length for an impossible size
-      fail(" *** ERROR: NULL Pointer in multiply_array_by_array() a\n");
+      fail("%s", kProductOom);
     }
     work->size = rows * cols;
     advise_huge_pages(work->data.get(), work->size * sizeof(double));
@@ -264,6 +274,15 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
     fail(" *** ERROR : NULL Pointer or n < 1 in calc_steady_state()\n");
   }
   std::size_t stride = static_cast<std::size_t>(n) + 1;
+  // The working copy and the product's temporary are two more matrices as large as the
+  // transition matrix: both are counted with the tables before anything is asked for, each
+  // refused with its own message, rather than granted and the machine driven out of memory.
+  static const char kCopyOom[] = " *** ERROR : NULL Pointer in calc_steady_state()\n";
+  const std::size_t copy_bytes = matrix_bytes(stride, stride);
+  const std::size_t product_bytes = matrix_bytes(stride - 1, stride - 1);
+  check_working_memory(copy_bytes, kCopyOom);
+  check_working_memory(
+      product_bytes > SIZE_MAX - copy_bytes ? SIZE_MAX : copy_bytes + product_bytes, kProductOom);
   // Not cleared: every entry the solver reads is copied from a below. Row 0 and column 0, as
   // everywhere, are never read.
   std::unique_ptr<double[]> block;
@@ -272,7 +291,7 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
     block.reset(new double[stride * stride]);
     aa.assign(stride, nullptr);
   } catch (const std::exception&) {  // bad_alloc, or an impossible size
-    fail(" *** ERROR : NULL Pointer in calc_steady_state()\n");
+    fail("%s", kCopyOom);
   }
   advise_huge_pages(block.get(), stride * stride * sizeof(double));
   for (std::size_t r = 1; r < stride; r++)

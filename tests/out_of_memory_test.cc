@@ -131,9 +131,9 @@ TEST(SolverOutOfMemoryDeathTest, ProductThatCannotBeAllocated) {
 
 TEST(ReportOutOfMemoryDeathTest, WriterWithoutMemoryPrintsTheSameReportThePlainWay) {
   SKIP_UNDER_ASAN();
-  // Three states, one unnamed, values with many digits, the steady state shown.
+  // Three states, one unnamed, names with quotes, values with many digits, the steady state shown.
   TestModel m(3, 4, 6);
-  static char a[] = "a", b[] = "b";
+  static char a[] = "a\"", b[] = "\"b\"\"";
   m.names[1] = a;
   m.names[3] = b;
   m.val[1] = 1e300;

@@ -1,5 +1,6 @@
 // steady_state_test.cc - the matrix product and the squaring solver.
 // Part of pravlin; see README.md.
+#include "hooks.h"
 #include "pravlin.h"
 
 #include <gtest/gtest.h>
@@ -239,4 +240,40 @@ TEST(CalcSteadyStateDeathTest, RefusesNullMatrixOrNoStates) {
   EXPECT_EXIT(calc_steady_state(a.p(), b.data(), 0, 100, 1e-6, nullptr, 0),
               testing::ExitedWithCode(1),
               testing::Eq(" *** ERROR : NULL Pointer or n < 1 in calc_steady_state()\n"));
+}
+
+TEST(CalcSteadyStateDeathTest, WorkingMatricesCountWithTheTablesAgainstTheMemoryLimit) {
+  // 100 states: the working copy takes 101 x 101 doubles (81608 bytes), the product's
+  // temporary 100 x 100 (80000 bytes).
+  const struct {
+    std::size_t limit;
+    bool product_only;  // multiply_array_by_array on its own
+    int status;
+    const char* message;
+  } cases[] = {
+      {80000, false, 1, " *** ERROR : NULL Pointer in calc_steady_state()\n"},
+      {160000, false, 1, " *** ERROR: NULL Pointer in multiply_array_by_array() a\n"},
+      {170000, false, 0, ""},
+      {70000, true, 1, " *** ERROR: NULL Pointer in multiply_array_by_array() a\n"},
+  };
+  Matrix a(100, 100);
+  for (int i = 1; i <= 100; i++)
+    a.p()[i][i % 100 + 1] = 1.0;
+  std::vector<double> b(101);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    EXPECT_EXIT(
+        {
+          PRAVLIN none{};
+          free_tables(&none);  // forgets what earlier tests in this process counted
+          set_table_memory_limit(c.limit);
+          if (c.product_only) {
+            multiply_array_by_array(a.p(), a.p(), a.p(), 100, 100, 100);
+          } else {
+            calc_steady_state(a.p(), b.data(), 100, 2, 1e-6, nullptr, 0);
+          }
+          std::exit(0);
+        },
+        testing::ExitedWithCode(c.status), testing::Eq(c.message));
+  }
 }

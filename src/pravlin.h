@@ -173,6 +173,9 @@ void printpravlin(FILE* out, const PRAVLIN* pv);
 /// Ends the report: closes a report file the run opened, or flushes standard output when the
 /// report went there, and fails when any write, the flush or the close failed.
 void finish_report(PRAVLIN* pv);
+/// Flushes standard output and fails with " *** ERROR: Unable to write file (stdout)\n" when
+/// anything written to it was lost (a full disk, a closed stream).
+void check_stdout();
 
 /// Appends v as "%lld" writes it.
 void format_long(std::string& to, long long v);

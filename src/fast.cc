@@ -2,6 +2,8 @@
 // Part of pravlin; see README.md.
 #include "fast.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -56,4 +58,17 @@ void* scratch_bytes(std::size_t count, std::size_t size) {
   if (size != 0 && count > scratch_limit / size)
     return nullptr;
   return std::malloc(count * size == 0 ? 1 : count * size);
+}
+
+// A large table is filled once, page by page; in huge pages that is one fault per 2 MiB, not
+// per 4 KiB, and the threads that fill it do not queue for the kernel's lock at every page.
+// Only a hint: where it is refused nothing changes.
+void advise_huge_pages(void* p, std::size_t bytes) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  if (bytes < 2 * kHuge)
+    return;
+  std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+  std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+  if (end > begin)
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }

@@ -80,11 +80,6 @@ void* alloc_table(std::size_t count, std::size_t size, const char* msg);
 void alloc_rows(double** rows, int nrows, int ncols, const char* msg);
 void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
 
-/// Asks for the whole 2 MiB pages within [p, p + bytes) to be backed by huge pages: a large
-/// block filled once then takes one fault per 2 MiB instead of one per 4 KiB. Only a hint;
-/// blocks under 4 MiB are left alone.
-void advise_huge_pages(void* p, std::size_t bytes);
-
 /// Counts bytes that live until the process ends without being a table (the document tree)
 /// against the same limit as the tables, so that later tables see them; fails with msg when
 /// they do not fit beside what is counted already.

@@ -22,13 +22,6 @@ static void hold_closed_standard_streams() {
   }
 }
 
-static void progress_mark(const PRAVLIN* pv, const char* mark) {
-  if (!pv->debug)
-    return;
-  std::printf("%s", mark);
-  std::fflush(stdout);
-}
-
 static const char USAGE[] =
     "Usage: pravlin CONFIG.xml\n"
     "       pravlin --help | -h | --version\n"
@@ -57,9 +50,7 @@ static void answer_option(int argc, char** argv) {
     return;
   }
   // An answer that could not be written is a failure, as an unwritten report is.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
-  }
+  check_stdout();
   std::exit(0);
 }
 
@@ -78,21 +69,6 @@ int main(int argc, char** argv) {
   open_configuration(&pv);
 
   read_xml_file(&pv);
-  progress_mark(&pv, "\n*");
-  error_check_pravlin(&pv);
-  create_all_pravlin(&pv);
-  progress_mark(&pv, "*");
-  if (pv.calc_flag) {
-    pv.actual_iteration =
-        calc_steady_state(pv.transition_probability, pv.steady_state_probability, pv.nbr_states,
-                          pv.max_iteration, pv.max_error, &pv.actual_error, pv.debug);
-  }
-  progress_mark(&pv, "*");
-  if (pv.print_header)
-    printheader(pv.out, &pv);
-  progress_mark(&pv, "*");
-  printpravlin(pv.out, &pv);
-  progress_mark(&pv, "*");
-  finish_report(&pv);
+  run_pravlin(&pv);
   return 0;
 }

@@ -2,13 +2,15 @@
 // Part of pravlin; see README.md.
 #include "pravlin.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+
+#include "fast.h"
+#include "hooks.h"
 
 PRAVLIN* init_pravlin(PRAVLIN* pv) {
   if (pv == nullptr) {
@@ -39,19 +41,6 @@ static std::size_t physical_memory() {
 
 void set_table_memory_limit(std::size_t bytes) {
   table_limit = bytes;
-}
-
-// A large table is filled once, page by page; in huge pages that is one fault per 2 MiB, not
-// per 4 KiB, and the threads that fill it do not queue for the kernel's lock at every page.
-// Only a hint: where it is refused nothing changes.
-void advise_huge_pages(void* p, std::size_t bytes) {
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  if (bytes < 2 * kHuge)
-    return;
-  std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-  std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-  if (end > begin)
-    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 // Whether bytes more fit beside everything counted so far. The kernel grants a huge block

@@ -44,6 +44,14 @@ struct pravlin {
 };
 typedef struct pravlin PRAVLIN;
 
+// run.cc
+
+/// Everything a run does once its configuration is read into pv, in the fixed order: the
+/// progress marks (with debug), validation, every chain, the steady state (with calc_flag), the
+/// header (with print_header), the chain table, and the end of the report (finish_report).
+/// Does not return on failure.
+void run_pravlin(PRAVLIN* pv);
+
 // pravlin.cc
 
 /// Sets the initial values (calc_flag 1, everything else 0 or null) and returns pv. A null pv
@@ -63,15 +71,6 @@ void* alloc_table(std::size_t count, std::size_t size, const char* msg);
 void alloc_rows(double** rows, int nrows, int ncols, const char* msg);
 void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
 
-/// Asks for the whole 2 MiB pages within [p, p + bytes) to be backed by huge pages: a large
-/// block filled once then takes one fault per 2 MiB instead of one per 4 KiB. Only a hint;
-/// blocks under 4 MiB are left alone.
-void advise_huge_pages(void* p, std::size_t bytes);
-
-/// Makes bytes, instead of the machine's physical memory, the most that the tables granted
-/// by alloc_table and alloc_rows may add up to; 0 restores physical memory. For the fuzz
-/// target, whose inputs must not ask for gigabytes, and for tests of the out-of-memory paths.
-void set_table_memory_limit(std::size_t bytes);
 /// Counts bytes that live until the process ends without being a table (the document tree)
 /// against the same limit as the tables, so that later tables see them; fails with msg when
 /// they do not fit beside what is counted already.
@@ -79,11 +78,6 @@ void count_kept_memory(std::size_t bytes, const char* msg);
 /// Fails with msg unless bytes of working memory, held only while one stage runs and released
 /// before it ends (the solver's matrices), fit beside everything counted so far. Counts nothing.
 void check_working_memory(std::size_t bytes, const char* msg);
-/// Releases every table of pv that alloc_table and alloc_rows granted, and forgets all bytes
-/// granted or counted so far: every granted table must belong to pv. Lets one process read
-/// configuration after configuration (the fuzz target). The document tree in pv->xml is left to the
-/// caller.
-void free_tables(PRAVLIN* pv);
 
 /// Opens pv->xmlfilename for reading into pv->in. A file that cannot be opened, or a directory,
 /// ends the run with " *** ERROR: Unable to open file (%s)\n".
@@ -127,8 +121,6 @@ int error_check_row_total(int i, double prob_sum);
 /// The next value, 0..32767, of the process-wide 15-bit linear congruential generator
 /// x = x * 214013 + 2531011 (mod 2^32), value (x >> 16) & 0x7FFF. Never seeded.
 int pravlin_rand();
-/// Puts the generator back to its state when the process starts (x = 1). For tests.
-void pravlin_rand_reset();
 
 /// A state 1..n drawn with the probabilities probability_table[1..n], taking exactly one
 /// generator value. Does not return on failure.
@@ -139,8 +131,8 @@ int calc_state(const double* probability_table, int n);
 void create_pravlin(int n, PRAVLIN* pv);
 
 /// Simulates every chain: the same table, the same generator state afterwards and the same
-/// failure message as create_pravlin(1..nbr_chains) in order, drawn by table look-up on all
-/// cores. Does not return on failure.
+/// failure message as create_pravlin(1..nbr_chains) in order, many times faster. Does not
+/// return on failure.
 void create_all_pravlin(PRAVLIN* pv);
 
 // steady_state.cc
@@ -169,6 +161,9 @@ void printpravlin(FILE* out, const PRAVLIN* pv);
 /// Ends the report: closes a report file the run opened, or flushes standard output when the
 /// report went there, and fails when any write, the flush or the close failed.
 void finish_report(PRAVLIN* pv);
+/// Flushes standard output and fails with " *** ERROR: Unable to write file (stdout)\n" when
+/// anything written to it was lost (a full disk, a closed stream).
+void check_stdout();
 
 /// Appends v as "%lld" writes it.
 void format_long(std::string& to, long long v);

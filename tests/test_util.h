@@ -3,11 +3,17 @@
 #ifndef PRAVLIN_TEST_UTIL_H
 #define PRAVLIN_TEST_UTIL_H
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "hooks.h"
 #include "pravlin.h"
 
 struct FileCloser {
@@ -43,6 +49,30 @@ inline std::string read_all(FILE* f) {
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
     text.append(buf, n);
   return text;
+}
+
+/// The mapping's out-of-memory messages, one per group of tables.
+inline constexpr char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
+inline constexpr char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
+inline constexpr char kOom3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
+
+/// Maps text onto pv as the driver would, from a stream and without a report file. Does not
+/// return when the mapping fails.
+inline void read_text(PRAVLIN* pv, const std::string& text) {
+  init_pravlin(pv);
+  pv->in = open_text(text).release();  // read_configuration closes it
+  read_configuration(pv, 0);
+}
+
+/// Expects mapping text to end the process with status 1 and exactly message on standard error.
+inline void expect_read_fails(const std::string& text, const std::string& message) {
+  EXPECT_EXIT(
+      {
+        PRAVLIN pv;
+        read_text(&pv, text);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(1), testing::Eq(message));
 }
 
 /// A model record whose tables are owned here, filled as the configuration would fill them:
@@ -86,5 +116,76 @@ struct TestModel {
   TestModel(const TestModel&) = delete;
   TestModel& operator=(const TestModel&) = delete;
 };
+
+/// Rows as validation leaves them: some entries zero, the rest divided by their total, so that
+/// many rows total just below or above 1.0.
+inline void fill_random_model(TestModel& m, std::mt19937_64& rng, double zero_share) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const int n = m.pv.nbr_states;
+  auto fill_row = [&](double* row) {
+    double total = 0.0;
+    for (int i = 1; i <= n; i++) {
+      row[i] = u(rng) < zero_share ? 0.0 : u(rng);
+      total += row[i];
+    }
+    if (total == 0.0) {
+      row[n] = 1.0;
+      total = 1.0;
+    }
+    for (int i = 1; i <= n; i++)
+      row[i] /= total;
+  };
+  fill_row(m.init.data());
+  for (int s = 1; s <= n; s++)
+    fill_row(m.rows[static_cast<std::size_t>(s)]);
+}
+
+/// A 1-based matrix with its own storage.
+struct Matrix {
+  int rows, cols;
+  std::vector<double> data;
+  std::vector<double*> ptr;
+  Matrix(int r, int c) : rows(r), cols(c), data((r + 1) * (c + 1), 0.0), ptr(r + 1) {
+    for (int i = 0; i <= r; i++)
+      ptr[i] = data.data() + i * (c + 1);
+  }
+  double** p() {
+    return ptr.data();
+  }
+};
+
+inline Matrix random_matrix(int r, int c, std::mt19937_64& rng) {
+  Matrix m(r, c);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 1; i <= r; i++) {
+    for (int j = 1; j <= c; j++)
+      m.ptr[i][j] = u(rng);
+  }
+  return m;
+}
+
+/// The product as the solver is defined: each entry summed over i in increasing order, a
+/// multiply and then an add.
+inline Matrix literal_product(const Matrix& a, const Matrix& b) {
+  Matrix t(a.rows, b.cols);
+  for (int j = 1; j <= a.rows; j++) {
+    for (int k = 1; k <= b.cols; k++) {
+      double s = 0.0;
+      for (int i = 1; i <= a.cols; i++)
+        s = a.ptr[j][i] * b.ptr[i][k] + s;
+      t.ptr[j][k] = s;
+    }
+  }
+  return t;
+}
+
+inline void expect_bits_equal(const Matrix& got, const Matrix& want) {
+  for (int j = 1; j <= want.rows; j++) {
+    for (int k = 1; k <= want.cols; k++) {
+      ASSERT_EQ(std::memcmp(&got.ptr[j][k], &want.ptr[j][k], sizeof(double)), 0)
+          << "entry " << j << "," << k << ": " << got.ptr[j][k] << " vs " << want.ptr[j][k];
+    }
+  }
+}
 
 #endif

@@ -71,6 +71,9 @@ void* alloc_table(std::size_t count, std::size_t size, const char* msg);
 /// nrows or ncols is INT_MAX.
 void alloc_rows(double** rows, int nrows, int ncols, const char* msg);
 void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
+/// The chains table: nrows + 1 row pointers and their rows, as alloc_rows grants them, or null
+/// (having granted nothing) where alloc_rows would fail.
+int** try_alloc_chain_rows(int nrows, int ncols);
 
 /// Asks for the whole 2 MiB pages within [p, p + bytes) to be backed by huge pages: a large
 /// block filled once then takes one fault per 2 MiB instead of one per 4 KiB. Only a hint;

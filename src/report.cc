@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "stream.h"
+
 // A state without a name prints as the C library prints a null string.
 static const char* name_or_null(const char* name) {
   return name != nullptr ? name : "(null)";
@@ -162,125 +164,156 @@ static void print_table_plain(FILE* out, const PRAVLIN* pv) {
   }
 }
 
-void printpravlin(FILE* out, const PRAVLIN* pv) {
-  if (pv == nullptr)
-    return;
-  if (out == nullptr)
-    out = stdout;
-  // All the memory the block writer needs is had before anything is written: without it the
-  // table is printed the plain way, never half of it.
-  Writer w(out);
-  std::string text;
+// The chain table's writer: the cell of every state formatted once, with the same conversions
+// as ", %f ", ", %d " and ", \"%s\" ", and lines gathered in the block writer. printpravlin
+// and a table drawn as it is written (stream.cc) both write through it.
+struct TableWriter {
+  Writer w;
+  std::string text;       // the line label being written
   std::string cell_text;  // cell of state s: cell_text[cell_start[s], cell_start[s + 1])
   std::vector<std::size_t> cell_start;
+  std::size_t longest = 0;  // the longest cell; kShort + 1 when every cell goes the long way
+
+  explicit TableWriter(FILE* f) : w(f) {}
+};
+
+TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv) {
   const int n = pv->nbr_states;
+  std::unique_ptr<TableWriter> t;
   try {
-    w.reserve();
-    text = "time ";
-    for (int j = 1; j <= pv->nbr_chains; j++) {
-      text += ", ";
-      format_long(text, j);
-      text += ' ';
-    }
-    text += '\n';
-    cell_start.assign(static_cast<std::size_t>(n) + 2, 0);
+    t = std::make_unique<TableWriter>(out);
+    t->w.reserve();
+    t->text.reserve(16);
+    t->cell_start.assign(static_cast<std::size_t>(n) + 2, 0);
     for (int s = 1; s <= n; s++) {
-      cell_start[static_cast<std::size_t>(s)] = cell_text.size();
+      t->cell_start[static_cast<std::size_t>(s)] = t->cell_text.size();
       switch (pv->print_flag) {
         case 0:
-          cell_text += ", ";
-          format_fixed6(cell_text, pv->val[s]);
-          cell_text += ' ';
+          t->cell_text += ", ";
+          format_fixed6(t->cell_text, pv->val[s]);
+          t->cell_text += ' ';
           break;
         case 1:
-          cell_text += ", ";
-          format_long(cell_text, s);
-          cell_text += ' ';
+          t->cell_text += ", ";
+          format_long(t->cell_text, s);
+          t->cell_text += ' ';
           break;
         case 2:
-          cell_text += ", \"";
-          cell_text += name_or_null(pv->state_name[s]);
-          cell_text += "\" ";
+          t->cell_text += ", \"";
+          t->cell_text += name_or_null(pv->state_name[s]);
+          t->cell_text += "\" ";
           break;
         default:
           break;
       }
     }
   } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  t->cell_start[static_cast<std::size_t>(n) + 1] = t->cell_text.size();
+  for (int s = 1; s <= n; s++) {
+    t->longest = std::max(t->longest, t->cell_start[static_cast<std::size_t>(s) + 1] -
+                                          t->cell_start[static_cast<std::size_t>(s)]);
+  }
+  try {
+    t->cell_text.append(kShort, '\0');  // so that every cell can be read as kShort bytes
+  } catch (const std::bad_alloc&) {
+    t->longest = kShort + 1;  // no room to spare: every cell the long way
+  }
+  return t.release();
+}
+
+void close_table_writer(TableWriter* t) {
+  delete t;
+}
+
+void put_table_title(TableWriter* t, int first_chain, int last_chain) {
+  t->w.put("time ");
+  // One chain at a time: the title of two billion chains is longer than memory allows.
+  for (long long j = first_chain; j <= last_chain; j++) {
+    t->text = ", ";
+    format_long(t->text, j);
+    t->text += ' ';
+    t->w.put(t->text);
+  }
+  t->w.put("\n");
+  t->w.flush();
+  std::fflush(t->w.out);
+}
+
+void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count) {
+  // At most 13 characters, held in the string itself: no allocation.
+  t->text = ' ';
+  format_long(t->text, label);
+  t->text += ' ';
+  t->w.put(t->text);
+  const char* cells = t->cell_text.data();
+  const std::size_t* starts = t->cell_start.data();
+  if (t->longest <= kShort) {
+    for (std::size_t j = 0; j < count; j++) {
+      const auto s = static_cast<std::size_t>(states[j]);
+      t->w.put_short(cells + starts[s], starts[s + 1] - starts[s]);
+    }
+  } else {
+    for (std::size_t j = 0; j < count; j++) {
+      const auto s = static_cast<std::size_t>(states[j]);
+      t->w.put(std::string_view(t->cell_text).substr(starts[s], starts[s + 1] - starts[s]));
+    }
+  }
+  t->w.put("\n");
+}
+
+void flush_table_writer(TableWriter* t) {
+  t->w.flush();
+}
+
+void printpravlin(FILE* out, const PRAVLIN* pv) {
+  if (pv == nullptr)
+    return;
+  if (out == nullptr)
+    out = stdout;
+  if (pv->pravlin == nullptr) {
+    stream_pravlin(out, pv, 1, pv->nbr_chains);  // a table too large to keep
+    return;
+  }
+  // All the memory the block writer needs is had before anything is written: without it the
+  // table is printed the plain way, never half of it.
+  std::unique_ptr<TableWriter, decltype(&close_table_writer)> t(open_table_writer(out, pv),
+                                                                close_table_writer);
+  if (t == nullptr) {
     print_table_plain(out, pv);
     return;
   }
-  w.put(text);
-  w.flush();
-  std::fflush(out);
-  cell_start[static_cast<std::size_t>(n) + 1] = cell_text.size();
-  std::size_t longest = 0;
-  for (int s = 1; s <= n; s++) {
-    longest = std::max(longest, cell_start[static_cast<std::size_t>(s) + 1] -
-                                    cell_start[static_cast<std::size_t>(s)]);
-  }
-  try {
-    cell_text.append(kShort, '\0');  // so that every cell can be read as kShort bytes
-  } catch (const std::bad_alloc&) {
-    longest = kShort + 1;  // no room to spare: every cell the long way
-  }
-  auto cell = [&](int s) {
-    std::size_t b = cell_start[static_cast<std::size_t>(s)];
-    return std::string_view(cell_text).substr(b, cell_start[static_cast<std::size_t>(s) + 1] - b);
-  };
-  const char* cells = cell_text.data();
-  const std::size_t* starts = cell_start.data();
-
   // A line of the table is a column of the chains table, one value from each chain's row. The
   // values are gathered up to 16 years at a time, so that each cache line of a row is read once,
-  // not once for every year in it.
-  // A tile stays within 1 MiB; with more chains than that allows for two years, or without the
-  // memory, each line is read straight from the rows.
+  // not once for every year in it; a tile stays within 1 MiB unless one year needs more.
   const auto chains = static_cast<std::size_t>(pv->nbr_chains);
-  const int tile_years =
-      static_cast<int>(std::min<std::size_t>(16, (std::size_t{1} << 20) / (sizeof(int) * chains)));
+  const int step = static_cast<int>(std::max<std::size_t>(
+      1, std::min<std::size_t>(16, (std::size_t{1} << 20) / (sizeof(int) * chains))));
   std::vector<int> tile;
-  if (tile_years >= 2) {
-    try {
-      tile.resize(static_cast<std::size_t>(tile_years) * chains);
-    } catch (const std::bad_alloc&) {
-      tile.clear();
-    }
+  try {
+    tile.resize(static_cast<std::size_t>(step) * chains);
+  } catch (const std::bad_alloc&) {
+    t.reset();
+    print_table_plain(out, pv);
+    return;
   }
-  const int step = tile.empty() ? 1 : tile_years;
-  // In 64 bits: i0 + step must not overflow for a count near the int limit.
+  put_table_title(t.get(), 1, pv->nbr_chains);
+  // In 64 bits: i0 + step must not overflow for a count near the int limit, and the labels go
+  // on past the int range rather than wrapping.
   for (long long i0 = 0; i0 <= pv->nbr_years; i0 += step) {
     const int years = static_cast<int>(std::min<long long>(step, pv->nbr_years - i0 + 1));
-    const int* column = nullptr;  // column[(i - i0) * chains + (j - 1)] is pravlin[j][i]
-    if (!tile.empty()) {
-      for (std::size_t j = 0; j < chains; j++) {
-        const int* row = pv->pravlin[j + 1] + i0;
-        for (int y = 0; y < years; y++)
-          tile[static_cast<std::size_t>(y) * chains + j] = row[y];
-      }
-      column = tile.data();
+    for (std::size_t j = 0; j < chains; j++) {
+      const int* row = pv->pravlin[j + 1] + i0;
+      for (int y = 0; y < years; y++)
+        tile[static_cast<std::size_t>(y) * chains + j] = row[y];
     }
-    for (long long i = i0; i < i0 + years; i++) {
-      // In 64 bits: the labels go on past the int range rather than wrapping. At most 13
-      // characters, held in the string itself: no allocation.
-      text = ' ';
-      format_long(text, pv->init_year + i);
-      text += ' ';
-      w.put(text);
-      for (std::size_t j = 0; j < chains; j++) {
-        const auto s = static_cast<std::size_t>(
-            column != nullptr ? column[static_cast<std::size_t>(i - i0) * chains + j]
-                              : pv->pravlin[j + 1][i]);
-        if (longest <= kShort) {
-          w.put_short(cells + starts[s], starts[s + 1] - starts[s]);
-        } else {
-          w.put(cell(static_cast<int>(s)));
-        }
-      }
-      w.put("\n");
+    for (int y = 0; y < years; y++) {
+      put_table_line(t.get(), pv->init_year + i0 + y,
+                     tile.data() + static_cast<std::size_t>(y) * chains, chains);
     }
   }
-  w.flush();
+  t->w.flush();
 }
 
 // The solver's limits and results, and the title of the steady-state table.
@@ -391,6 +424,10 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   w.flush();
 }
 
+void fail_unwritten_report(const PRAVLIN* pv) {
+  fail(" *** ERROR: Unable to write file (%s)\n", pv->out != nullptr && pv->out != stdout ? pv->outfilename : "stdout");
+}
+
 void finish_report(PRAVLIN* pv) {
   if (pv->out != nullptr && pv->out != stdout) {
     bool failed = std::ferror(pv->out) != 0;
@@ -402,7 +439,6 @@ void finish_report(PRAVLIN* pv) {
     return;
   }
   // The report went to standard output: a full disk or a closed stream there is a failed run.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
-  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
+    fail_unwritten_report(pv);
 }

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "stream.h"
+
 // The generator's state: x = 1 when the process starts, never seeded, so every run of a
 // configuration draws the same chains. Written only by pravlin_rand and pravlin_rand_reset.
 static std::uint32_t rand_state = 1;
@@ -278,6 +280,10 @@ static void draw_chains(const PRAVLIN* pv, const std::vector<DrawRow>* rows, int
 void create_all_pravlin(PRAVLIN* pv) {
   if (pv == nullptr)
     fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
+  if (pv->pravlin == nullptr) {
+    simulate_without_table(pv);  // a table too large to keep is drawn as it is written
+    return;
+  }
   const int k = pv->nbr_chains;
   const int n = pv->nbr_states;
   if (k < 1)
@@ -355,4 +361,71 @@ void create_all_pravlin(PRAVLIN* pv) {
   }
   Lcg all = lcg_jump(draws);
   rand_state = all.mul * start + all.add;
+}
+
+// ---------------------------------------------------------------------------------------------
+// One step of many chains at a time, for a chain table drawn as it is written (stream.cc): the
+// same sums, guides and jump-ahead as above, with no table.
+
+struct DrawRows {
+  std::vector<DrawRow> rows;  // row 0: the initial probabilities; row s: out of state s
+};
+
+DrawRows* make_draw_rows(const PRAVLIN* pv) {
+  const int n = pv->nbr_states;
+  if (n < 1 || n > kGuideMaxStates || pv->initial_probability == nullptr ||
+      !rows_are_probabilities(pv))
+    return nullptr;
+  try {
+    auto* d = new DrawRows;
+    d->rows.resize(static_cast<std::size_t>(n) + 1);
+    build_draw_row(d->rows[0], pv->initial_probability, n);
+    for (int s = 1; s <= n; s++)
+      build_draw_row(d->rows[static_cast<std::size_t>(s)], pv->transition_probability[s], n);
+    return d;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void free_draw_rows(DrawRows* d) {
+  delete d;
+}
+
+std::uint32_t pravlin_rand_state() {
+  return rand_state;
+}
+
+void pravlin_rand_skip(std::uint64_t k) {
+  Lcg j = lcg_jump(k);
+  rand_state = j.mul * rand_state + j.add;
+}
+
+std::uint32_t rand_jump_ahead(std::uint32_t x, std::uint64_t k) {
+  Lcg j = lcg_jump(k);
+  return j.mul * x + j.add;
+}
+
+bool draw_step(const PRAVLIN* pv, const DrawRows* d, std::uint32_t x, int* state,
+               std::size_t count) {
+  const int n = pv->nbr_states;
+  const Lcg chain_step = lcg_jump(static_cast<std::uint64_t>(pv->nbr_years) + 1);
+  bool found = true;
+  for (std::size_t i = 0; i < count; i++) {
+    const std::uint32_t y = x * 214013u + 2531011u;
+    const int r = static_cast<int>((y >> 16) & 0x7FFFu);
+    const int row = state[i];
+    int s;
+    if (d != nullptr) {
+      s = draw_from(d->rows[static_cast<std::size_t>(row)], r, n);
+    } else {
+      double total = 0.0;
+      s = scan_row(row == 0 ? pv->initial_probability : pv->transition_probability[row], r, n,
+                   &total);
+    }
+    found = found && s != 0;
+    state[i] = s;
+    x = chain_step.mul * x + chain_step.add;
+  }
+  return found;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "hooks.h"
 #include "pravlin.h"
 
 // A run may ask for gigabytes or hours with a few bytes. Tables past this many bytes end in
@@ -44,17 +45,7 @@ static void run(PRAVLIN* pv, char** report, std::size_t* report_size) {
   pv->out = open_memstream(report, report_size);
   if (pv->out == nullptr)
     return;
-  error_check_pravlin(pv);
-  create_all_pravlin(pv);
-  if (pv->calc_flag) {
-    pv->actual_iteration =
-        calc_steady_state(pv->transition_probability, pv->steady_state_probability, pv->nbr_states,
-                          pv->max_iteration, pv->max_error, &pv->actual_error, pv->debug);
-  }
-  if (pv->print_header)
-    printheader(pv->out, pv);
-  printpravlin(pv->out, pv);
-  finish_report(pv);  // closes out
+  run_pravlin(pv);  // closes out
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "pravlin.h"
-#include "stream.h"
 
 // A closed standard output or error would hand its descriptor to the next file opened, and the
 // report file would then receive the progress marks, or messages. Each closed one is held by
@@ -22,13 +21,6 @@ static void hold_closed_standard_streams() {
         close(held);
     }
   }
-}
-
-static void progress_mark(const PRAVLIN* pv, const char* mark) {
-  if (!pv->debug)
-    return;
-  std::printf("%s", mark);
-  std::fflush(stdout);
 }
 
 static const char USAGE[] =
@@ -102,10 +94,9 @@ static const char* parse_arguments(int argc, char** argv, ChainRange* range) {
       fail(" *** ERROR: --chains needs a range of chains, as in --chains 1-1000\n");
     const char* text = argv[++i];
     const char* dash = std::strchr(text, '-');
-    const char* end = text + std::strlen(text);
     range->text = text;
     range->first = dash != nullptr ? chain_number(text, dash) : 0;
-    range->last = dash != nullptr ? chain_number(dash + 1, end) : 0;
+    range->last = dash != nullptr ? chain_number(dash + 1, text + std::strlen(text)) : 0;
     if (range->first == 0 || range->last == 0)
       fail(" *** ERROR: --chains (%s) is not a range A-B of chain numbers\n", text);
     if (range->last < range->first)
@@ -130,35 +121,12 @@ int main(int argc, char** argv) {
   open_configuration(&pv);
 
   read_xml_file(&pv);
-  if (range.last > pv.nbr_chains)
-    fail(" *** ERROR: --chains (%s) goes past nbr_chains (%d)\n", range.text, pv.nbr_chains);
-  // A slice is drawn as it is written; only the slice that starts at chain 1 writes what comes
-  // before the table, so that the slices' reports put together are the whole run's.
-  const bool slice = range.first != 0;
-  const bool head = !slice || range.first == 1;
-  progress_mark(&pv, "\n*");
-  error_check_pravlin(&pv);
-  if (slice) {
-    simulate_without_table(&pv);
+  if (range.first == 0) {
+    run_pravlin(&pv);
   } else {
-    create_all_pravlin(&pv);
+    if (range.last > pv.nbr_chains)
+      fail(" *** ERROR: --chains (%s) goes past nbr_chains (%d)\n", range.text, pv.nbr_chains);
+    run_pravlin_chains(&pv, range.first, range.last);
   }
-  progress_mark(&pv, "*");
-  if (pv.calc_flag && head) {
-    pv.actual_iteration =
-        calc_steady_state(pv.transition_probability, pv.steady_state_probability, pv.nbr_states,
-                          pv.max_iteration, pv.max_error, &pv.actual_error, pv.debug);
-  }
-  progress_mark(&pv, "*");
-  if (pv.print_header && head)
-    printheader(pv.out, &pv);
-  progress_mark(&pv, "*");
-  if (slice) {
-    stream_pravlin(pv.out, &pv, range.first, range.last);
-  } else {
-    printpravlin(pv.out, &pv);
-  }
-  progress_mark(&pv, "*");
-  finish_report(&pv);
   return 0;
 }

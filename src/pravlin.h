@@ -53,6 +53,18 @@ struct transition_entry {
 };
 typedef struct transition_entry TRANSITION_ENTRY;
 
+// run.cc
+
+/// Everything a run does once its configuration is read into pv, in the fixed order: the
+/// progress marks (with debug), validation, every chain, the steady state (with calc_flag), the
+/// header (with print_header), the chain table, and the end of the report (finish_report).
+/// Does not return on failure.
+void run_pravlin(PRAVLIN* pv);
+/// run_pravlin for chains first..last of the run only (1 <= first <= last <= nbr_chains),
+/// drawn as they are written; the steady state and the header only when first is 1. With
+/// first = 0, the whole run: run_pravlin itself.
+void run_pravlin_chains(PRAVLIN* pv, int first, int last);
+
 // pravlin.cc
 
 /// Sets the initial values (calc_flag 1, everything else 0 or null) and returns pv. A null pv
@@ -79,15 +91,6 @@ int** try_alloc_chain_rows(int nrows, int ncols);
 /// block filled once then takes one fault per 2 MiB instead of one per 4 KiB. Only a hint;
 /// blocks under 4 MiB are left alone.
 void advise_huge_pages(void* p, std::size_t bytes);
-
-/// Makes bytes, instead of the machine's physical memory, the most that the tables granted
-/// by alloc_table and alloc_rows may add up to; 0 restores physical memory. For the fuzz
-/// target, whose inputs must not ask for gigabytes, and for tests of the out-of-memory paths.
-void set_table_memory_limit(std::size_t bytes);
-/// Releases every table of pv that alloc_table and alloc_rows granted, and forgets all bytes
-/// granted so far: every granted table must belong to pv. Lets one process read configuration
-/// after configuration (the fuzz target). The document tree in pv->xml is left to the caller.
-void free_tables(PRAVLIN* pv);
 
 /// Opens pv->xmlfilename for reading into pv->in. A file that cannot be opened, or a directory,
 /// ends the run with " *** ERROR: Unable to open file (%s)\n".
@@ -129,8 +132,6 @@ void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transit
 /// The next value, 0..32767, of the process-wide 15-bit linear congruential generator
 /// x = x * 214013 + 2531011 (mod 2^32), value (x >> 16) & 0x7FFF. Never seeded.
 int pravlin_rand();
-/// Puts the generator back to its state when the process starts (x = 1). For tests.
-void pravlin_rand_reset();
 
 /// A state 1..n drawn with the probabilities probability_table[1..n], taking exactly one
 /// generator value. Does not return on failure.
@@ -141,8 +142,8 @@ int calc_state(const double* probability_table, int n);
 void create_pravlin(int n, PRAVLIN* pv);
 
 /// Simulates every chain: the same table, the same generator state afterwards and the same
-/// failure message as create_pravlin(1..nbr_chains) in order, drawn by table look-up on all
-/// cores. Does not return on failure.
+/// failure message as create_pravlin(1..nbr_chains) in order, many times faster. Does not
+/// return on failure.
 void create_all_pravlin(PRAVLIN* pv);
 
 // steady_state.cc

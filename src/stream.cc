@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "simulate.h"
+
 // Tables up to this size are kept: drawn on every core, then written. Around 1 MiB both ways
 // take the same time; beyond it the stream is faster, since it fills no table page by page
 // (W1, 40 MB of table: 0.29 s against 0.38 s, in a tenth of the memory).
@@ -119,8 +121,8 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
   // 2^32 values, so going back is going forward by the rest of the period.
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
   const std::uint64_t back = (std::uint64_t{1} << 32) - draws_of_run(pv) % (std::uint64_t{1} << 32);
-  std::uint32_t x = rand_jump_ahead(pravlin_rand_state(),
-                                    back + static_cast<std::uint64_t>(first - 1) * per_chain);
+  std::uint32_t x = rand_apply(
+      rand_jump(back + static_cast<std::uint64_t>(first - 1) * per_chain), pravlin_rand_state());
 
   Progress progress;
   progress.terminal = isatty(STDERR_FILENO) != 0;
@@ -143,7 +145,7 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
     // A full disk ends the run at once, not after years of writing into nothing.
     if (std::ferror(out))
       fail_unwritten_report(pv);
-    x = rand_jump_ahead(x, 1);
+    x = rand_apply(RAND_STEP, x);
     unchecked += count;
     if (progress.terminal && unchecked >= (std::size_t{1} << 16)) {
       unchecked = 0;

@@ -19,12 +19,6 @@ struct DrawRows;
 DrawRows* make_draw_rows(const PRAVLIN* pv);
 void free_draw_rows(DrawRows* d);
 
-/// The generator's state now, and moving it on by k values at once.
-std::uint32_t pravlin_rand_state();
-void pravlin_rand_skip(std::uint64_t k);
-/// Generator state x moved on by k values (mod 2^32 values, the generator's period).
-std::uint32_t rand_jump_ahead(std::uint32_t x, std::uint64_t k);
-
 /// One step of count chains c, c + 1, ...: state[i] holds chain c + i's state at the step
 /// before (0 before step 0, which draws from the initial probabilities) and gets its state at
 /// this step, drawn as calc_state draws it. x is the generator's state just before chain c's

@@ -609,13 +609,7 @@ TEST_F(ConfigDeathTest, EveryMappingErrorEndsTheRunWithItsMessage) {
   };
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EXIT(
-        {
-          PRAVLIN pv;
-          read(&pv, c.text);
-          std::exit(0);
-        },
-        testing::ExitedWithCode(1), testing::Eq(c.message));
+    expect_read_fails(c.text, c.message);
   }
 }
 
@@ -664,10 +658,6 @@ static double physical_gib() {
   return static_cast<double>(pages) * static_cast<double>(page_size) / (1024.0 * 1024 * 1024);
 }
 
-static const char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
-static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
-static const char kOom3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
-
 // With the tables limited to 1 MiB, each message on any machine.
 TEST_F(ConfigDeathTest, EachTableGroupHasItsOwnOutOfMemoryMessage) {
   const struct {
@@ -685,14 +675,8 @@ TEST_F(ConfigDeathTest, EachTableGroupHasItsOwnOutOfMemoryMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.settings);
-    EXPECT_EXIT(
-        {
-          set_table_memory_limit(1 << 20);
-          PRAVLIN pv;
-          read(&pv, doc(c.settings));
-          std::exit(0);
-        },
-        testing::ExitedWithCode(1), testing::Eq(c.message));
+    set_table_memory_limit(1 << 20);
+    expect_read_fails(doc(c.settings), c.message);
   }
 }
 
@@ -700,61 +684,29 @@ TEST_F(ConfigDeathTest, OutOfMemory1ForThePerStateArraysAndRowTables) {
   // INT_MAX states: five per-state tables of 16 GiB each, plus a 16 GiB chain row table.
   if (physical_gib() >= 96.0)
     GTEST_SKIP() << "the tables fit in this machine's memory";
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, doc("<nbr_states>2147483647</nbr_states><nbr_chains>2147483647</nbr_chains>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom1));
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, doc("<nbr_states>99999999999</nbr_states><nbr_chains>99999999999</nbr_chains>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom1));
+  expect_read_fails(doc("<nbr_states>2147483647</nbr_states><nbr_chains>2147483647</nbr_chains>"),
+                    kOom1);
+  expect_read_fails(doc("<nbr_states>99999999999</nbr_states><nbr_chains>99999999999</nbr_chains>"),
+                    kOom1);
 }
 
 TEST_F(ConfigDeathTest, OutOfMemory2ForTheTransitionRows) {
   // 1000001 rows of 1000001 doubles: 8 TB.
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, doc("<nbr_states>1000000</nbr_states>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom2));
+  expect_read_fails(doc("<nbr_states>1000000</nbr_states>"), kOom2);
   // 65536 states: 32 GiB of rows, while the per-state arrays stay small.
   if (physical_gib() < 30.0) {
-    EXPECT_EXIT(
-        {
-          PRAVLIN pv;
-          read(&pv, doc("<nbr_states>65536</nbr_states>"));
-          std::exit(0);
-        },
-        testing::ExitedWithCode(1), testing::Eq(kOom2));
+    expect_read_fails(doc("<nbr_states>65536</nbr_states>"), kOom2);
   }
 }
 
 TEST_F(ConfigDeathTest, OutOfMemory3ForTheChainRows) {
   // 100001 rows of 2^31 ints: 860 TB; the count + 1 of nbr_years must not overflow an int.
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, doc(std::string(kTwo) +
-                      "<nbr_chains>100000</nbr_chains><nbr_years>2147483647</nbr_years>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom3));
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, doc(std::string(kTwo) +
-                      "<nbr_chains>1000000</nbr_chains><nbr_years>99999999999</nbr_years>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom3));
+  expect_read_fails(
+      doc(std::string(kTwo) + "<nbr_chains>100000</nbr_chains><nbr_years>2147483647</nbr_years>"),
+      kOom3);
+  expect_read_fails(
+      doc(std::string(kTwo) + "<nbr_chains>1000000</nbr_chains><nbr_years>99999999999</nbr_years>"),
+      kOom3);
 }
 
 TEST_F(ConfigDeathTest, OutOfMemoryLeavesTheReportFileEmpty) {

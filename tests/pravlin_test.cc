@@ -11,10 +11,6 @@
 
 #include "test_util.h"
 
-static const char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
-static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
-static const char kOom3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
-
 // A two-state chain under the given settings.
 static std::string chain(const std::string& settings) {
   return "<pravlin>" + settings +
@@ -24,13 +20,6 @@ static std::string chain(const std::string& settings) {
          "</transition>"
          "<transition><from>2</from><to><state>1</state><probability>1</probability></to>"
          "</transition></pravlin>";
-}
-
-// Maps text onto pv as the driver would, without a report file. Does not return on failure.
-static void read(PRAVLIN* pv, const std::string& text) {
-  init_pravlin(pv);
-  pv->in = open_text(text).release();  // read_configuration closes it
-  read_configuration(pv, 0);
 }
 
 // Every test that lowers the limit puts it back, so that the order of tests does not matter.
@@ -45,22 +34,12 @@ using TableLimitDeathTest = TableLimitTest;
 TEST(TableCountDeathTest, CountsAnIntIndexCannotReachAreRefusedWhateverTheMemory) {
   // An int loop up to INT_MAX never ends. On a machine with the memory to grant these tables,
   // a year count of INT_MAX took 16 GiB and the simulation then wrote far outside its row.
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, chain("<nbr_states>2</nbr_states><nbr_chains>1</nbr_chains>"
-                        "<nbr_years>99999999999</nbr_years>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom3));
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, chain("<nbr_states>2</nbr_states><nbr_chains>2147483647</nbr_chains>"
-                        "<nbr_years>2</nbr_years>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom1));
+  expect_read_fails(chain("<nbr_states>2</nbr_states><nbr_chains>1</nbr_chains>"
+                          "<nbr_years>99999999999</nbr_years>"),
+                    kOom3);
+  expect_read_fails(chain("<nbr_states>2</nbr_states><nbr_chains>2147483647</nbr_chains>"
+                          "<nbr_years>2</nbr_years>"),
+                    kOom1);
   EXPECT_EXIT(alloc_table(static_cast<std::size_t>(INT_MAX) + 1, 1, "refused\n"),
               testing::ExitedWithCode(1), testing::Eq("refused\n"));
   EXPECT_EXIT(
@@ -77,28 +56,11 @@ TEST_F(TableLimitDeathTest, EachTableGroupEndsInItsOwnMessage) {
   // but not their 80 KB of transition rows; 2 states and 1000 chains of 100 years fit both
   // but not 400 KB of chain rows.
   set_table_memory_limit(64 * 1024);
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, chain("<nbr_states>10000</nbr_states>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom1));
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, chain("<nbr_states>100</nbr_states>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom2));
-  EXPECT_EXIT(
-      {
-        PRAVLIN pv;
-        read(&pv, chain("<nbr_states>2</nbr_states><nbr_chains>1000</nbr_chains>"
-                        "<nbr_years>100</nbr_years>"));
-        std::exit(0);
-      },
-      testing::ExitedWithCode(1), testing::Eq(kOom3));
+  expect_read_fails(chain("<nbr_states>10000</nbr_states>"), kOom1);
+  expect_read_fails(chain("<nbr_states>100</nbr_states>"), kOom2);
+  expect_read_fails(chain("<nbr_states>2</nbr_states><nbr_chains>1000</nbr_chains>"
+                          "<nbr_years>100</nbr_years>"),
+                    kOom3);
 }
 
 TEST_F(TableLimitDeathTest, TablesCountTogetherAgainstTheLimit) {
@@ -123,8 +85,8 @@ TEST_F(TableLimitTest, FreedTablesNoLongerCount) {
   set_table_memory_limit(4096);
   for (int run = 0; run < 40; run++) {
     PRAVLIN pv;
-    read(&pv, chain("<nbr_states>2</nbr_states><nbr_chains>10</nbr_chains>"
-                    "<nbr_years>20</nbr_years>"));
+    read_text(&pv, chain("<nbr_states>2</nbr_states><nbr_chains>10</nbr_chains>"
+                         "<nbr_years>20</nbr_years>"));
     ASSERT_NE(pv.pravlin[10], nullptr);
     EXPECT_EQ(pv.pravlin[10][20], 0);
     EXPECT_EQ(pv.transition_probability[2][1], 1.0);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <random>
 #include <regex>
 #include <string>
 
@@ -171,4 +173,108 @@ TEST(FinishReportDeathTest, StandardOutputThatCannotBeWrittenFailsTheRun) {
         std::exit(0);
       },
       testing::ExitedWithCode(1), testing::Eq(" *** ERROR: Unable to write file (stdout)\n"));
+}
+
+// The report as formatted printing writes it, cell by cell.
+static std::string literal_table(const PRAVLIN* pv) {
+  FilePtr out = open_sink();
+  FILE* f = out.get();
+  std::fprintf(f, "time ");
+  for (int j = 1; j <= pv->nbr_chains; j++)
+    std::fprintf(f, ", %d ", j);
+  std::fprintf(f, "\n");
+  for (int i = 0; i <= pv->nbr_years; i++) {
+    std::fprintf(f, " %lld ", static_cast<long long>(pv->init_year) + i);
+    for (int j = 1; j <= pv->nbr_chains; j++) {
+      int s = pv->pravlin[j][i];
+      const char* name = pv->state_name[s] != nullptr ? pv->state_name[s] : "(null)";
+      if (pv->print_flag == 0)
+        std::fprintf(f, ", %f ", pv->val[s]);
+      if (pv->print_flag == 1)
+        std::fprintf(f, ", %d ", s);
+      if (pv->print_flag == 2)
+        std::fprintf(f, ", \"%s\" ", name);
+    }
+    std::fprintf(f, "\n");
+  }
+  return read_all(f);
+}
+
+TEST(PrintPravlin, MatchesFormattedPrintingOnRandomTables) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(-1e6, 1e6);
+  TestModel m(20, 30, 300);
+  static char name[] = "s", empty[] = "";
+  for (int s = 1; s <= 20; s++) {
+    m.val[static_cast<std::size_t>(s)] = s % 5 == 0 ? u(rng) * 1e-9 : u(rng);
+    m.names[static_cast<std::size_t>(s)] = s % 7 == 0 ? nullptr : (s % 3 == 0 ? empty : name);
+  }
+  m.val[1] = -0.0;
+  m.val[2] = 0.0078125;  // a tie at the sixth decimal
+  m.val[3] = 1e300;
+  std::uniform_int_distribution<int> state(1, 20);
+  for (int c = 1; c <= 30; c++) {
+    for (int t = 0; t <= 300; t++)
+      m.pv.pravlin[c][t] = state(rng);
+  }
+  for (int flag : {0, 1, 2, 5}) {
+    SCOPED_TRACE(flag);
+    m.pv.print_flag = flag;
+    m.pv.init_year = flag == 5 ? 2147483600 : -flag;
+    FilePtr out = open_sink();
+    printpravlin(out.get(), &m.pv);
+    EXPECT_EQ(read_all(out.get()), literal_table(&m.pv));
+  }
+}
+
+// Lines are gathered from the chains' rows in tiles of up to 16 years within 1 MiB: 70,000
+// chains get tiles of 3 years, 140,000 chains none at all.
+TEST(PrintPravlin, MatchesFormattedPrintingWhenChainsOutgrowTheTile) {
+  std::mt19937_64 rng(6);
+  std::uniform_int_distribution<int> state(1, 4);
+  for (int chains : {70000, 140000}) {
+    SCOPED_TRACE(chains);
+    TestModel m(4, chains, 4);
+    for (int c = 1; c <= chains; c++) {
+      for (int t = 0; t <= 4; t++)
+        m.pv.pravlin[c][t] = state(rng);
+    }
+    m.pv.print_flag = 1;
+    FilePtr out = open_sink();
+    printpravlin(out.get(), &m.pv);
+    EXPECT_EQ(read_all(out.get()), literal_table(&m.pv));
+  }
+}
+
+// The header's numbered lines as formatted printing writes them.
+TEST(PrintHeader, MatchesFormattedPrintingOnRandomModels) {
+  std::mt19937_64 rng(6);
+  TestModel m(37, 1, 2);
+  fill_random_model(m, rng, 0.3);
+  m.val[5] = -0.0;
+  m.val[6] = 2.5e-7;
+  m.steady[1] = 0.0078125;
+  FilePtr out = open_sink();
+  printheader(out.get(), &m.pv);
+  std::string fast = read_all(out.get());
+  std::string want;
+  char buf[512];
+  for (int i = 1; i <= 37; i++) {
+    std::snprintf(buf, sizeof buf, "%d , \"%s\" , %f , %f\n", i, "(null)", m.val[i], m.init[i]);
+    want += buf;
+  }
+  want += "transition_probability\n";
+  for (int i = 1; i <= 37; i++) {
+    for (int j = 1; j < 37; j++) {
+      std::snprintf(buf, sizeof buf, " %f ,", m.rows[static_cast<std::size_t>(j)][i]);
+      want += buf;
+    }
+    std::snprintf(buf, sizeof buf, " %f\n", m.rows[37][i]);
+    want += buf;
+  }
+  std::size_t from = fast.find("1 , \"(null)\"");
+  ASSERT_NE(from, std::string::npos);
+  EXPECT_EQ(fast.substr(from, want.size()), want);
+  std::snprintf(buf, sizeof buf, "1 , %f\n", m.steady[1]);
+  EXPECT_NE(fast.find(std::string("state ,  steady_state_probability\n") + buf), std::string::npos);
 }

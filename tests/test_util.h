@@ -3,11 +3,16 @@
 #ifndef PRAVLIN_TEST_UTIL_H
 #define PRAVLIN_TEST_UTIL_H
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "hooks.h"
 #include "pravlin.h"
 
 struct FileCloser {
@@ -43,6 +48,30 @@ inline std::string read_all(FILE* f) {
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
     text.append(buf, n);
   return text;
+}
+
+/// The mapping's out-of-memory messages, one per group of tables.
+inline constexpr char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
+inline constexpr char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
+inline constexpr char kOom3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
+
+/// Maps text onto pv as the driver would, from a stream and without a report file. Does not
+/// return when the mapping fails.
+inline void read_text(PRAVLIN* pv, const std::string& text) {
+  init_pravlin(pv);
+  pv->in = open_text(text).release();  // read_configuration closes it
+  read_configuration(pv, 0);
+}
+
+/// Expects mapping text to end the process with status 1 and exactly message on standard error.
+inline void expect_read_fails(const std::string& text, const std::string& message) {
+  EXPECT_EXIT(
+      {
+        PRAVLIN pv;
+        read_text(&pv, text);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(1), testing::Eq(message));
 }
 
 /// A model record whose tables are owned here, filled as the configuration would fill them:
@@ -86,5 +115,28 @@ struct TestModel {
   TestModel(const TestModel&) = delete;
   TestModel& operator=(const TestModel&) = delete;
 };
+
+/// Rows as validation leaves them: some entries zero, the rest divided by their total, so that
+/// many rows total just below or above 1.0.
+inline void fill_random_model(TestModel& m, std::mt19937_64& rng, double zero_share) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const int n = m.pv.nbr_states;
+  auto fill_row = [&](double* row) {
+    double total = 0.0;
+    for (int i = 1; i <= n; i++) {
+      row[i] = u(rng) < zero_share ? 0.0 : u(rng);
+      total += row[i];
+    }
+    if (total == 0.0) {
+      row[n] = 1.0;
+      total = 1.0;
+    }
+    for (int i = 1; i <= n; i++)
+      row[i] /= total;
+  };
+  fill_row(m.init.data());
+  for (int s = 1; s <= n; s++)
+    fill_row(m.rows[static_cast<std::size_t>(s)]);
+}
 
 #endif

@@ -1,0 +1,50 @@
+// fast.cc - the cores and the extra memory that the fast paths share.
+// Part of pravlin; see README.md.
+#include "fast.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "hooks.h"
+
+unsigned core_count() {
+  static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  return cores;
+}
+
+void run_parts(unsigned parts, const std::function<void(unsigned part)>& work) {
+  std::vector<std::thread> workers;
+  unsigned inline_from = parts;  // parts from here on run on this thread, after part 0
+  try {
+    workers.reserve(parts > 0 ? parts - 1 : 0);
+    for (unsigned part = 1; part < parts; part++) {
+      workers.emplace_back(work, part);
+    }
+  } catch (const std::exception&) {
+    // No thread to be had (or no memory to keep it): the parts not started run here.
+    inline_from = static_cast<unsigned>(workers.size()) + 1;
+  }
+  if (parts > 0)
+    work(0);
+  for (unsigned part = inline_from; part < parts; part++)
+    work(part);
+  for (std::thread& th : workers)
+    th.join();
+}
+
+// The most one request may have, for tests of the plain paths: written only by
+// set_scratch_limit.
+static std::size_t scratch_limit = SIZE_MAX;
+
+void set_scratch_limit(std::size_t bytes) {
+  scratch_limit = bytes;
+}
+
+void* scratch_bytes(std::size_t count, std::size_t size) {
+  if (size != 0 && count > scratch_limit / size)
+    return nullptr;
+  return std::malloc(count * size == 0 ? 1 : count * size);
+}

@@ -1,0 +1,29 @@
+// hooks.h - what the tests and the fuzz targets reach for and a run never calls: the
+// generator's reset, and limits that bring the out-of-memory and plain paths within reach.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_HOOKS_H
+#define PRAVLIN_HOOKS_H
+
+#include <cstddef>
+
+#include "pravlin.h"
+
+/// Puts the generator back to its state when the process starts.
+void pravlin_rand_reset();
+
+/// Makes bytes, instead of the machine's physical memory, the most that the tables granted
+/// by alloc_table and alloc_rows may add up to; 0 restores physical memory. For the fuzz
+/// target, whose inputs must not ask for gigabytes, and for tests of the out-of-memory paths.
+void set_table_memory_limit(std::size_t bytes);
+
+/// Releases every table of pv that alloc_table and alloc_rows granted, and forgets all bytes
+/// granted so far: every granted table must belong to pv. Lets one process read configuration
+/// after configuration (the fuzz target). The document tree in pv->xml is left to the caller.
+void free_tables(PRAVLIN* pv);
+
+/// Makes bytes the most that one request of a fast path's extra memory may have (SIZE_MAX, the
+/// default: no limit but the machine's). 0 refuses them all, so every stage takes its plain
+/// path.
+void set_scratch_limit(std::size_t bytes);
+
+#endif

@@ -1,0 +1,42 @@
+// simulate.h - the generator and a single draw, shared by the simulation (simulate.cc) and its
+// fast path (simulate_fast.cc).
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_SIMULATE_H
+#define PRAVLIN_SIMULATE_H
+
+#include <cstdint>
+
+#include "pravlin.h"
+
+/// A step of the linear congruential generator, or many steps composed: x -> mul * x + add
+/// (mod 2^32). RAND_STEP is one step; its value is (x >> 16) & 0x7FFF.
+struct RandJump {
+  std::uint32_t mul, add;
+};
+constexpr RandJump RAND_STEP{214013u, 2531011u};
+
+inline std::uint32_t rand_apply(RandJump j, std::uint32_t x) {
+  return j.mul * x + j.add;
+}
+inline int rand_value(std::uint32_t x) {
+  return static_cast<int>((x >> 16) & 0x7FFFu);
+}
+/// RAND_STEP taken k times, composed by repeated squaring.
+RandJump rand_jump(std::uint64_t k);
+
+/// The generator's state now, and moving it on by k values at once.
+std::uint32_t pravlin_rand_state();
+void pravlin_rand_skip(std::uint64_t k);
+
+/// The state 1..n that generator value r draws from the row p[1..n], as calc_state draws it,
+/// or 0 when no state is found; *total then holds the row's sum.
+int draw_state(const double* p, int n, int r, double* total);
+/// Ends the run as calc_state does when value r finds no state in a row of n states.
+[[noreturn]] void fail_no_state(int r, double total, int n);
+
+/// Every chain at once, the fast way: the same table, generator state and failure as
+/// create_pravlin(1), ..., create_pravlin(nbr_chains). Returns false, having drawn nothing,
+/// when a row is not all probabilities or its extra memory cannot be had.
+bool create_all_pravlin_fast(PRAVLIN* pv);
+
+#endif

@@ -181,16 +181,19 @@ static void allocate_tables(PRAVLIN* pv, int dense) {
   pv->initial_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
   pv->transition_probability = static_cast<double**>(alloc_table(states, sizeof(double*), kOom1));
   pv->steady_state_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
-  if (!dense)
+  if (!dense) {
+    // A reader of structure alone keeps the chains' row table with its rows null.
+    pv->pravlin = static_cast<int**>(
+        alloc_table(static_cast<std::size_t>(pv->nbr_chains) + 1, sizeof(int*), kOom1));
     return;
+  }
   alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
              " *** ERROR: out of memory 2 in read_xml_file()\n");
-  // A large table, or one that cannot be had, is drawn as it is written instead, in memory for
-  // one step of every chain; the table's message ends the run only when even that is refused.
+  // A large table, or one that cannot be had, is left null: it is drawn as it is written, in
+  // memory for one step of every chain, and the table's message ends the run only when even
+  // that is refused (simulate_without_table).
   if (keep_chains_table(pv))
     pv->pravlin = try_alloc_chain_rows(pv->nbr_chains, pv->nbr_years);
-  if (pv->pravlin == nullptr)
-    reserve_stream_states(pv);
 }
 
 static void read_state(PRAVLIN* pv, const XMLENTITY* state) {

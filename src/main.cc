@@ -35,6 +35,7 @@ static const char USAGE[] =
     "  --chains A-B  simulate and write only chains A to B of the run, exactly as the whole run\n"
     "                has them; the header, if any, comes with the slice that starts at chain 1.\n"
     "                pravlin-merge joins the slices' reports into the whole run's.\n"
+    "\n"
     "See pravlin(1) for the configuration format and the report.\n";
 
 // Only as the sole argument: "pravlin model.xml --help" is a run on model.xml, as before.

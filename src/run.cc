@@ -27,7 +27,7 @@ void run_pravlin_chains(PRAVLIN* pv, int first, int last) {
   progress_mark(pv, "\n*");
   error_check_pravlin(pv);
   if (slice) {
-    simulate_without_table(pv);
+    simulate_without_table(pv, first, last);
   } else {
     create_all_pravlin(pv);
   }

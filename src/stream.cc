@@ -24,8 +24,8 @@ struct FreeBlock {
   }
 };
 
-// The states of one step of every chain, reserved with the configuration's tables and used by
-// stream_pravlin. Written only by reserve_stream_states and stream_pravlin.
+// The states of one step of every chain of a run, reserved by simulate_without_table and used
+// by stream_pravlin. Written only by those two.
 static std::unique_ptr<int[], FreeBlock> step_states;
 static std::size_t step_states_count = 0;
 
@@ -40,8 +40,8 @@ bool keep_chains_table(const PRAVLIN* pv) {
          KEEP_TABLE_BYTES;
 }
 
-void reserve_stream_states(const PRAVLIN* pv) {
-  const auto count = static_cast<std::size_t>(pv->nbr_chains);
+static void reserve_step_states(std::size_t count) {
+  step_states.reset();
   step_states.reset(static_cast<int*>(alloc_table(count, sizeof(int), OOM3)));
   step_states_count = count;
 }
@@ -61,7 +61,8 @@ static bool row_never_misses(const double* p, int n) {
   return positive && total >= 32766 / 32767.0;
 }
 
-void simulate_without_table(PRAVLIN* pv) {
+void simulate_without_table(PRAVLIN* pv, int first, int last) {
+  reserve_step_states(static_cast<std::size_t>(last - first + 1));
   const int n = pv->nbr_states;
   bool never_misses = n >= 1 && pv->initial_probability != nullptr &&
                       row_never_misses(pv->initial_probability, n);
@@ -107,7 +108,7 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
     out = stdout;
   const auto count = static_cast<std::size_t>(last - first + 1);
   if (step_states == nullptr || step_states_count < count)
-    reserve_stream_states(pv);
+    reserve_step_states(count);
   std::unique_ptr<int[], FreeBlock> states = std::move(step_states);
   step_states_count = 0;
   std::unique_ptr<TableWriter, decltype(&close_table_writer)> writer(open_table_writer(out, pv),

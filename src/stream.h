@@ -49,15 +49,15 @@ void flush_table_writer(TableWriter* t);
 /// Whether pv's chains table is kept whole, drawn first and then written: true while it is
 /// small enough to be the faster way. Otherwise each step is drawn as it is written.
 bool keep_chains_table(const PRAVLIN* pv);
-/// Reserves the memory of a table drawn as it is written: one state per chain. Fails with the
-/// chains table's out-of-memory message when even that cannot be had.
-void reserve_stream_states(const PRAVLIN* pv);
-/// The simulation of a run whose table is drawn as it is written: draws nothing yet, but fails
-/// as the chain-by-chain simulation would, and leaves the generator where it leaves it.
-void simulate_without_table(PRAVLIN* pv);
+/// The simulation of a run whose table is drawn as it is written, for chains first..last:
+/// draws nothing yet, but reserves one state per chain (failing with the chains table's
+/// out-of-memory message when even that cannot be had), fails as the chain-by-chain
+/// simulation would, and leaves the generator where it leaves it.
+void simulate_without_table(PRAVLIN* pv, int first, int last);
 /// Writes the chain table of chains first..last (1..nbr_chains for the whole run), drawing
 /// each step as it is written: the same bytes as the kept table of the same run. Comes after
-/// simulate_without_table, whose generator values it draws again. Null out: standard output.
+/// simulate_without_table for the same chains, whose generator values it draws again and whose
+/// memory it uses. Null out: standard output.
 /// Does not return on failure (a failed write ends the run at once).
 void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last);
 

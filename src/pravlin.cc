@@ -115,7 +115,8 @@ void alloc_rows(int** rows, int nrows, int ncols, const char* msg) {
 int** try_alloc_chain_rows(int nrows, int ncols) {
   if (nrows < 0 || nrows == INT_MAX)
     return nullptr;
-  auto** rows = static_cast<int**>(grant(static_cast<std::size_t>(nrows) + 1, sizeof(int*), nullptr));
+  auto** rows =
+      static_cast<int**>(grant(static_cast<std::size_t>(nrows) + 1, sizeof(int*), nullptr));
   if (rows == nullptr)
     return nullptr;
   if (!alloc_rows_of(rows, nrows, ncols, nullptr)) {

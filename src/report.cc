@@ -425,7 +425,8 @@ void printheader(FILE* out, const PRAVLIN* pv) {
 }
 
 void fail_unwritten_report(const PRAVLIN* pv) {
-  fail(" *** ERROR: Unable to write file (%s)\n", pv->out != nullptr && pv->out != stdout ? pv->outfilename : "stdout");
+  fail(" *** ERROR: Unable to write file (%s)\n",
+       pv->out != nullptr && pv->out != stdout ? pv->outfilename : "stdout");
 }
 
 void finish_report(PRAVLIN* pv) {

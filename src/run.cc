@@ -1,4 +1,5 @@
-// run.cc - the stages of a run after reading, in their fixed order (run_pravlin, run_pravlin_chains).
+// run.cc - the stages of a run after reading, in their fixed order (run_pravlin), and of a
+// slice of its chains (run_pravlin_chains).
 // Part of pravlin; see README.md.
 #include <cstdio>
 

@@ -104,7 +104,8 @@ void create_all_pravlin(PRAVLIN* pv) {
   if (pv == nullptr)
     fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
   if (pv->pravlin == nullptr) {
-    simulate_without_table(pv, 1, pv->nbr_chains);  // a table too large to keep is drawn as it is written
+    // A table too large to keep is drawn as it is written (stream.cc).
+    simulate_without_table(pv, 1, pv->nbr_chains);
     return;
   }
   if (create_all_pravlin_fast(pv))

@@ -242,8 +242,9 @@ DrawRows* make_draw_rows(const PRAVLIN* pv) {
       !rows_are_probabilities(d))
     return nullptr;
   const auto count = static_cast<std::size_t>(n) + 1;
-  std::unique_ptr<DrawRows> r(new (std::nothrow) DrawRows{
-      d, scratch<double>(count * (count + 1)), scratch<int>(count * kGuideSize), scratch<int>(count)});
+  auto* rows = new (std::nothrow) DrawRows{d, scratch<double>(count * (count + 1)),
+                                           scratch<int>(count * kGuideSize), scratch<int>(count)};
+  std::unique_ptr<DrawRows> r(rows);
   if (!r || !r->key || !r->guide || !r->last_positive)
     return nullptr;
   r->d.key = r->key.get();
@@ -258,26 +259,25 @@ void free_draw_rows(DrawRows* r) {
   delete r;
 }
 
-bool draw_step(const PRAVLIN* pv, const DrawRows* r, std::uint32_t x, int* state,
-               std::size_t count) {
-  const RandJump chain_step = rand_jump(static_cast<std::uint64_t>(pv->nbr_years) + 1);
+// One step of count chains, each next chain's value chain_step further on.
+template <bool kGuided>
+static bool draw_step_with(const Rows& d, RandJump chain_step, std::uint32_t x, int* state,
+                           std::size_t count) {
   bool found = true;
-  if (r != nullptr) {
-    const Rows d = r->d;
-    for (std::size_t i = 0; i < count; i++) {
-      const int s = draw<true>(d, state[i], rand_value(rand_apply(RAND_STEP, x)));
-      found = found && s != 0;
-      state[i] = s;
-      x = rand_apply(chain_step, x);
-    }
-    return found;
-  }
-  const Rows d{pv, pv->nbr_states, nullptr, nullptr, nullptr};
   for (std::size_t i = 0; i < count; i++) {
-    const int s = draw<false>(d, state[i], rand_value(rand_apply(RAND_STEP, x)));
+    const int s = draw<kGuided>(d, state[i], rand_value(rand_apply(RAND_STEP, x)));
     found = found && s != 0;
     state[i] = s;
     x = rand_apply(chain_step, x);
   }
   return found;
+}
+
+bool draw_step(const PRAVLIN* pv, const DrawRows* r, std::uint32_t x, int* state,
+               std::size_t count) {
+  const RandJump chain_step = rand_jump(static_cast<std::uint64_t>(pv->nbr_years) + 1);
+  if (r != nullptr)
+    return draw_step_with<true>(r->d, chain_step, x, state, count);
+  const Rows d{pv, pv->nbr_states, nullptr, nullptr, nullptr};
+  return draw_step_with<false>(d, chain_step, x, state, count);
 }

@@ -64,8 +64,8 @@ static bool row_never_misses(const double* p, int n) {
 void simulate_without_table(PRAVLIN* pv, int first, int last) {
   reserve_step_states(static_cast<std::size_t>(last - first + 1));
   const int n = pv->nbr_states;
-  bool never_misses = n >= 1 && pv->initial_probability != nullptr &&
-                      row_never_misses(pv->initial_probability, n);
+  bool never_misses =
+      n >= 1 && pv->initial_probability != nullptr && row_never_misses(pv->initial_probability, n);
   for (int s = 1; s <= n && never_misses; s++)
     never_misses = row_never_misses(pv->transition_probability[s], n);
   if (never_misses) {
@@ -122,8 +122,8 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
   // 2^32 values, so going back is going forward by the rest of the period.
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
   const std::uint64_t back = (std::uint64_t{1} << 32) - draws_of_run(pv) % (std::uint64_t{1} << 32);
-  std::uint32_t x = rand_apply(
-      rand_jump(back + static_cast<std::uint64_t>(first - 1) * per_chain), pravlin_rand_state());
+  std::uint32_t x = rand_apply(rand_jump(back + static_cast<std::uint64_t>(first - 1) * per_chain),
+                               pravlin_rand_state());
 
   Progress progress;
   progress.terminal = isatty(STDERR_FILENO) != 0;

@@ -703,8 +703,9 @@ TEST_F(ConfigDeathTest, OutOfMemory3ForTheChainRows) {
   EXPECT_EXIT(
       {
         PRAVLIN pv;
-        read_text(&pv, doc(std::string(kTwo) +
-                           "<nbr_chains>99999999999</nbr_chains><nbr_years>2147483647</nbr_years>"));
+        read_text(&pv,
+                  doc(std::string(kTwo) +
+                      "<nbr_chains>99999999999</nbr_chains><nbr_years>2147483647</nbr_years>"));
         create_all_pravlin(&pv);
         std::exit(0);
       },

@@ -51,8 +51,8 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
     double zeros;
     int init_year;
   } shapes[] = {
-      {2, 1, 2, 1, 0.0, 0},          {2, 7, 50, 0, 0.3, 2000},   {3, 40, 200, 2, 0.5, -5},
-      {10, 100, 1000, 1, 0.0, 1900}, {50, 300, 300, 0, 0.2, 0},  {2100, 3, 40, 1, 0.5, 0},
+      {2, 1, 2, 1, 0.0, 0},          {2, 7, 50, 0, 0.3, 2000},      {3, 40, 200, 2, 0.5, -5},
+      {10, 100, 1000, 1, 0.0, 1900}, {50, 300, 300, 0, 0.2, 0},     {2100, 3, 40, 1, 0.5, 0},
       {7, 1000, 40, 7, 0.6, 0},      {5, 2, 3, 2, 0.0, 2147483646},
   };
   for (const Shape& s : shapes) {
@@ -74,13 +74,19 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
     const std::string whole = read_all(out.get());
 
     const int k = s.k;
-    const int ranges[][2] = {{1, k}, {1, 1}, {k, k}, {(k + 1) / 2, (k + 1) / 2},
-                             {1, k / 2 + 1}, {k / 2 + 1, k}, {k > 2 ? 2 : 1, k > 2 ? k - 1 : k}};
+    const int ranges[][2] = {{1, k},
+                             {1, 1},
+                             {k, k},
+                             {(k + 1) / 2, (k + 1) / 2},
+                             {1, k / 2 + 1},
+                             {k / 2 + 1, k},
+                             {k > 2 ? 2 : 1, k > 2 ? k - 1 : k}};
     for (const auto& r : ranges) {
       SCOPED_TRACE(testing::Message() << "chains " << r[0] << "-" << r[1]);
       pravlin_rand_reset();
       simulate_without_table(&m.pv, 1, m.pv.nbr_chains);
-      EXPECT_EQ(pravlin_rand_state(), after_table) << "the generator ends where the table's run does";
+      EXPECT_EQ(pravlin_rand_state(), after_table)
+          << "the generator ends where the table's run does";
       ASSERT_EQ(streamed(&m.pv, r[0], r[1]), cut_chains(whole, r[0], r[1]));
     }
   }

@@ -62,7 +62,7 @@ static bool row_never_misses(const double* p, int n) {
 }
 
 void simulate_without_table(PRAVLIN* pv, int first, int last) {
-  reserve_step_states(static_cast<std::size_t>(last - first + 1));
+  reserve_step_states(static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1);
   const int n = pv->nbr_states;
   bool never_misses =
       n >= 1 && pv->initial_probability != nullptr && row_never_misses(pv->initial_probability, n);
@@ -106,7 +106,7 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
     return;
   if (out == nullptr)
     out = stdout;
-  const auto count = static_cast<std::size_t>(last - first + 1);
+  const std::size_t count = static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1;
   if (step_states == nullptr || step_states_count < count)
     reserve_step_states(count);
   std::unique_ptr<int[], FreeBlock> states = std::move(step_states);

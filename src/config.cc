@@ -3,6 +3,10 @@
 // Part of pravlin; see README.md.
 #include "pravlin.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -156,15 +160,79 @@ static void apply_defaults(PRAVLIN* pv) {
     pv->nbr_chains = 10;
   if (pv->max_iteration < 1)
     pv->max_iteration = 100;
-  if (pv->max_error <= 0.0)
+  // Written this way, NaN takes the default too: the header then shows the threshold in force.
+  if (!(pv->max_error > 0.0))
     pv->max_error = 1e-6;
 }
 
-static void open_report(PRAVLIN* pv) {
+// Where the configuration was read from: its device and inode when it is a regular file.
+struct FileIdentity {
+  bool regular;
+  dev_t dev;
+  ino_t ino;
+};
+
+static FileIdentity identity_of(FILE* f) {
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))
+    return FileIdentity{false, 0, 0};
+  return FileIdentity{true, st.st_dev, st.st_ino};
+}
+
+// Opens the report as fopen(name, "w") would, except that the configuration's own file, however
+// its name is spelt ("./sub/../model.xml", a hard link, a symbolic link), is left untouched: it
+// is opened without truncating, recognised by its device and inode, and closed again.
+static FILE* open_report_file(const char* name, FileIdentity config, bool* is_config) {
+  *is_config = false;
+  int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  if (config.regular && S_ISREG(st.st_mode) && st.st_dev == config.dev && st.st_ino == config.ino) {
+    close(fd);
+    *is_config = true;
+    return nullptr;
+  }
+  // Only a regular file is truncated: a device or a pipe is written as it stands, as "w" does.
+  FILE* f = nullptr;
+  if (!S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0)
+    f = fdopen(fd, "w");
+  if (f == nullptr)
+    close(fd);
+  return f;
+}
+
+// The document tree lives until the process ends. Its size is estimated from the file's before
+// it is read: for a file of tiny elements it takes about 12 times the file's size (a 48-byte
+// node for each 4-byte "<a/>"), and most files take less. The estimate is counted with the
+// tables, so that a file whose tree cannot fit is refused at once, and the tables and the
+// solver's matrices are then refused in their turn where they no longer fit beside it. A stream
+// of unknown size (a pipe, standard input from a terminal) is not counted.
+static void count_tree_estimate(FILE* in) {
+  constexpr std::size_t kTreeBytesPerFileByte = 12;
+  struct stat st;
+  if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+    return;
+  const auto size = static_cast<std::uintmax_t>(st.st_size);
+  const std::size_t bytes = size > SIZE_MAX / kTreeBytesPerFileByte
+                                ? SIZE_MAX
+                                : static_cast<std::size_t>(size) * kTreeBytesPerFileByte;
+  count_kept_memory(bytes, " *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+}
+
+static void open_report(PRAVLIN* pv, FileIdentity config) {
   if (pv->outfilename == nullptr)
     return;
-  pv->out = std::fopen(pv->outfilename, "w");
-  if (pv->out == nullptr) {
+  bool is_config = false;
+  pv->out = open_report_file(pv->outfilename, config, &is_config);
+  if (is_config) {
+    warn("*** ERROR: Report file (%s) is the configuration file, using stdout\n", pv->outfilename);
+    pv->out = stdout;
+  } else if (pv->out == nullptr) {
     warn("*** ERROR: Unable to open file (%s) for writing, using stdout\n", pv->outfilename);
     pv->out = stdout;
   }
@@ -288,6 +356,8 @@ void read_xml_file(PRAVLIN* pv) {
 static void read_document(PRAVLIN* pv, int open_report_file, std::vector<TRANSITION_ENTRY>* list) {
   if (pv->in == nullptr)
     fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
+  const FileIdentity config = identity_of(pv->in);
+  count_tree_estimate(pv->in);
   int errflag = 0;
   XMLENTITY* tree = readfile_XMLENTITY(pv->in, &errflag);
   // The record holds the tree from the start, also when it is refused below: kept until the
@@ -311,7 +381,7 @@ static void read_document(PRAVLIN* pv, int open_report_file, std::vector<TRANSIT
   }
   apply_defaults(pv);
   if (open_report_file)
-    open_report(pv);
+    open_report(pv, config);
   allocate_tables(pv, list == nullptr);
 
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {

@@ -15,8 +15,19 @@ unsigned core_count() {
   return cores;
 }
 
+// Joins the threads also when a part unwinds (fail() throws in a fuzz build), since a thread
+// destroyed unjoined ends the process.
+struct Joiner {
+  std::vector<std::thread> threads;
+  ~Joiner() {
+    for (std::thread& th : threads)
+      th.join();
+  }
+};
+
 void run_parts(unsigned parts, const std::function<void(unsigned part)>& work) {
-  std::vector<std::thread> workers;
+  Joiner joiner;
+  std::vector<std::thread>& workers = joiner.threads;
   unsigned inline_from = parts;  // parts from here on run on this thread, after part 0
   try {
     workers.reserve(parts > 0 ? parts - 1 : 0);
@@ -31,8 +42,6 @@ void run_parts(unsigned parts, const std::function<void(unsigned part)>& work) {
     work(0);
   for (unsigned part = inline_from; part < parts; part++)
     work(part);
-  for (std::thread& th : workers)
-    th.join();
 }
 
 // The most one request may have, for tests of the plain paths: written only by

@@ -17,8 +17,9 @@ void pravlin_rand_reset();
 void set_table_memory_limit(std::size_t bytes);
 
 /// Releases every table of pv that alloc_table and alloc_rows granted, and forgets all bytes
-/// granted so far: every granted table must belong to pv. Lets one process read configuration
-/// after configuration (the fuzz target). The document tree in pv->xml is left to the caller.
+/// granted or counted so far: every granted table must belong to pv. Lets one process read
+/// configuration after configuration (the fuzz target). The document tree in pv->xml is left to
+/// the caller.
 void free_tables(PRAVLIN* pv);
 
 /// Makes bytes the most that one request of a fast path's extra memory may have (SIZE_MAX, the

@@ -50,9 +50,7 @@ static void answer_option(int argc, char** argv) {
     return;
   }
   // An answer that could not be written is a failure, as an unwritten report is.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
-  }
+  check_stdout();
   std::exit(0);
 }
 

@@ -20,8 +20,9 @@ PRAVLIN* init_pravlin(PRAVLIN* pv) {
   return pv;
 }
 
-// Bytes of record tables granted so far, and the most they may add up to (0: the machine's
-// physical memory). Written only by alloc_table, free_tables and set_table_memory_limit.
+// Bytes of record tables granted so far, with the memory counted beside them by
+// count_kept_memory, and the most they may add up to (0: the machine's physical memory). Written
+// only by grant, count_kept_memory, free_tables and set_table_memory_limit.
 static std::size_t table_bytes = 0;
 static std::size_t table_limit = 0;
 
@@ -53,6 +54,26 @@ void advise_huge_pages(void* p, std::size_t bytes) {
     madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// Whether bytes more fit beside everything counted so far. The kernel grants a huge block
+// without backing it and kills the process when it is touched; what cannot fit in memory is
+// refused before it is asked for instead.
+static bool fits(std::size_t bytes) {
+  static const std::size_t physical = physical_memory();
+  const std::size_t limit = table_limit != 0 ? table_limit : physical;
+  return bytes <= limit && table_bytes <= limit - bytes;
+}
+
+void count_kept_memory(std::size_t bytes, const char* msg) {
+  if (!fits(bytes))
+    fail("%s", msg);
+  table_bytes += bytes;
+}
+
+void check_working_memory(std::size_t bytes, const char* msg) {
+  if (!fits(bytes))
+    fail("%s", msg);
+}
+
 static void* refuse(const char* msg) {
   if (msg != nullptr)
     fail("%s", msg);
@@ -64,11 +85,7 @@ static void* grant(std::size_t count, std::size_t size, const char* msg) {
   if (size != 0 && count > SIZE_MAX / size)
     return refuse(msg);
   std::size_t bytes = count * size;
-  // The kernel grants a huge zero-filled block without backing it and kills the process when
-  // it is touched; a table set that cannot fit in memory is refused here instead.
-  static const std::size_t physical = physical_memory();
-  const std::size_t limit = table_limit != 0 ? table_limit : physical;
-  if (bytes > limit || table_bytes > limit - bytes)
+  if (!fits(bytes))
     return refuse(msg);
   void* p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
   if (p == nullptr)

@@ -92,6 +92,14 @@ int** try_alloc_chain_rows(int nrows, int ncols);
 /// blocks under 4 MiB are left alone.
 void advise_huge_pages(void* p, std::size_t bytes);
 
+/// Counts bytes that live until the process ends without being a table (the document tree)
+/// against the same limit as the tables, so that later tables see them; fails with msg when
+/// they do not fit beside what is counted already.
+void count_kept_memory(std::size_t bytes, const char* msg);
+/// Fails with msg unless bytes of working memory, held only while one stage runs and released
+/// before it ends (the solver's matrices), fit beside everything counted so far. Counts nothing.
+void check_working_memory(std::size_t bytes, const char* msg);
+
 /// Opens pv->xmlfilename for reading into pv->in. A file that cannot be opened, or a directory,
 /// ends the run with " *** ERROR: Unable to open file (%s)\n".
 void open_configuration(PRAVLIN* pv);
@@ -172,6 +180,9 @@ void printpravlin(FILE* out, const PRAVLIN* pv);
 /// Ends the report: closes a report file the run opened, or flushes standard output when the
 /// report went there, and fails when any write, the flush or the close failed.
 void finish_report(PRAVLIN* pv);
+/// Flushes standard output and fails with " *** ERROR: Unable to write file (stdout)\n" when
+/// anything written to it was lost (a full disk, a closed stream).
+void check_stdout();
 
 /// Appends v as "%lld" writes it.
 void format_long(std::string& to, long long v);

@@ -1,75 +1,22 @@
 // report.cc - the comma-separated report: header block and chain table (printheader,
 // printpravlin), and the check that it was all written (finish_report).
 // Part of pravlin; see README.md.
-#include "pravlin.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "fast.h"
+#include "pravlin.h"
 #include "stream.h"
 
-// A state without a name prints as the C library prints a null string.
-static const char* name_or_null(const char* name) {
-  return name != nullptr ? name : "(null)";
-}
-
-// The table is assembled in a large buffer and written in big blocks: a formatted print per
-// cell costs more than all the rest of a run. Every cell of a state is the same text, so each
-// state's cell is formatted once, with the same conversions as ", %f ", ", %d " and ", \"%s\" ".
-namespace {
-
-constexpr std::size_t kBlock = 1 << 20;
-// A short text is copied as one 16-byte move, whatever its length: the buffer and the cell
-// texts keep this many bytes to spare beyond their ends.
-constexpr std::size_t kShort = 16;
-
-struct Writer {
-  FILE* out;
-  // kBlock bytes to fill, then kShort to spare. Not cleared: a small report touches only the
-  // pages it writes.
-  std::unique_ptr<char[]> buf;
-  std::size_t used = 0;
-
-  explicit Writer(FILE* f) : out(f) {}
-  // Takes the buffer (throws std::bad_alloc when it cannot be had); put() then never allocates.
-  void reserve() {
-    buf.reset(new char[kBlock + kShort]);
-  }
-  void flush() {
-    if (used != 0)
-      std::fwrite(buf.get(), 1, used, out);
-    used = 0;
-  }
-  void put(std::string_view s) {
-    if (used + s.size() > kBlock) {
-      flush();
-      if (s.size() > kBlock) {
-        std::fwrite(s.data(), 1, s.size(), out);
-        return;
-      }
-    }
-    std::memcpy(buf.get() + used, s.data(), s.size());
-    used += s.size();
-  }
-  // A text of at most kShort bytes at s, with kShort bytes readable from s.
-  void put_short(const char* s, std::size_t len) {
-    std::memcpy(buf.get() + used, s, kShort);
-    used += len;
-    if (used > kBlock - kShort)
-      flush();
-  }
-};
-
-}  // namespace
+// Wide enough for the 309 integer digits of the largest double, its sign and six decimals.
+constexpr std::size_t kNumberMax = 400;
 
 void format_long(std::string& to, long long v) {
   char digits[24];
@@ -109,162 +56,232 @@ static bool scaled_by_million(double v, std::uint64_t* q) {
   return true;
 }
 
-void format_fixed6(std::string& to, double v) {
+// Writes v at p as "%f" writes it (six decimals, the same rounding, "-0.000000", "nan", "inf"),
+// at most kNumberMax bytes, and returns the end.
+static char* fixed6_chars(char* p, double v) {
   // Most numbers of a report are probabilities and moderate values: exact integer arithmetic
   // gives "%f"'s digits for them several times faster than the general conversion.
   std::uint64_t q;
   if (scaled_by_million(v, &q)) {
-    char digits[40];
-    char* p = digits;
     if (std::signbit(v))
       *p++ = '-';  // "%f" keeps the sign of -0.0 and of what rounds to 0
-    p = std::to_chars(p, digits + sizeof digits, q / 1000000).ptr;
+    p = std::to_chars(p, p + 24, q / 1000000).ptr;
     *p++ = '.';
     std::uint64_t frac = q % 1000000;
     for (int i = 5; i >= 0; i--) {
       p[i] = static_cast<char>('0' + frac % 10);
       frac /= 10;
     }
-    to.append(digits, p + 6);
-    return;
+    return p + 6;
   }
-  // Wide enough for the 309 integer digits of the largest double, its sign and six decimals.
-  char digits[400];
-  auto r = std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed, 6);
-  to.append(digits, r.ptr);
+  return std::to_chars(p, p + kNumberMax, v, std::chars_format::fixed, 6).ptr;
 }
 
-// The chain table one value at a time, in the formats of the block writer's cells: slower,
-// but it needs no memory, for a run that has none left for the writer.
-static void print_table_plain(FILE* out, const PRAVLIN* pv) {
-  std::fprintf(out, "time ");
-  for (int j = 1; j <= pv->nbr_chains; j++)
-    std::fprintf(out, ", %d ", j);
-  std::fprintf(out, "\n");
-  std::fflush(out);
-  for (int i = 0; i <= pv->nbr_years; i++) {
-    std::fprintf(out, " %lld ", static_cast<long long>(pv->init_year) + i);
-    for (int j = 1; j <= pv->nbr_chains; j++) {
-      int s = pv->pravlin[j][i];
-      switch (pv->print_flag) {
-        case 0:
-          std::fprintf(out, ", %f ", pv->val[s]);
-          break;
-        case 1:
-          std::fprintf(out, ", %d ", s);
-          break;
-        case 2:
-          std::fprintf(out, ", \"%s\" ", name_or_null(pv->state_name[s]));
-          break;
-        default:
-          break;
-      }
-    }
-    std::fprintf(out, "\n");
-  }
+void format_fixed6(std::string& to, double v) {
+  char digits[kNumberMax];
+  to.append(digits, fixed6_chars(digits, v));
 }
 
-// The chain table's writer: the cell of every state formatted once, with the same conversions
-// as ", %f ", ", %d " and ", \"%s\" ", and lines gathered in the block writer. printpravlin
-// and a table drawn as it is written (stream.cc) both write through it.
-struct TableWriter {
-  Writer w;
-  std::string text;       // the line label being written
-  std::string cell_text;  // cell of state s: cell_text[cell_start[s], cell_start[s + 1])
-  std::vector<std::size_t> cell_start;
-  std::size_t longest = 0;  // the longest cell; kShort + 1 when every cell goes the long way
+// ---- The writer ------------------------------------------------------------------------------
 
-  explicit TableWriter(FILE* f) : w(f) {}
+// The report goes out through a buffer, in big writes: a formatted print per cell costs more
+// than all the rest of a run. The same writer fills a text in memory (out null, buf as large as
+// the text) or only counts bytes (buf null), so that the cell texts are made by the same code.
+struct Writer {
+  FILE* out;        // null: a text in memory, never flushed
+  char* buf;        // null: bytes are counted, not kept
+  std::size_t cap;  // size of buf
+  std::size_t used;
 };
 
-TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv) {
-  const int n = pv->nbr_states;
-  std::unique_ptr<TableWriter> t;
-  try {
-    t = std::make_unique<TableWriter>(out);
-    t->w.reserve();
-    t->text.reserve(16);
-    t->cell_start.assign(static_cast<std::size_t>(n) + 2, 0);
-    for (int s = 1; s <= n; s++) {
-      t->cell_start[static_cast<std::size_t>(s)] = t->cell_text.size();
-      switch (pv->print_flag) {
-        case 0:
-          t->cell_text += ", ";
-          format_fixed6(t->cell_text, pv->val[s]);
-          t->cell_text += ' ';
-          break;
-        case 1:
-          t->cell_text += ", ";
-          format_long(t->cell_text, s);
-          t->cell_text += ' ';
-          break;
-        case 2:
-          t->cell_text += ", \"";
-          t->cell_text += name_or_null(pv->state_name[s]);
-          t->cell_text += "\" ";
-          break;
-        default:
-          break;
+constexpr std::size_t kBlock = std::size_t{1} << 16;
+// A cell text of up to kSpare bytes is copied as one move of kSpare bytes, whatever its length:
+// a call per cell costs more than the copy. The writer's buffer and the cell texts keep that
+// many bytes to spare beyond their ends.
+constexpr std::size_t kSpare = 16;
+
+static void flush(Writer* w) {
+  if (w->out != nullptr && w->used != 0)
+    std::fwrite(w->buf, 1, w->used, w->out);
+  if (w->out != nullptr)
+    w->used = 0;
+}
+
+static void put(Writer* w, std::string_view s) {
+  if (w->buf != nullptr) {
+    if (w->used + s.size() > w->cap) {
+      flush(w);
+      if (s.size() > w->cap) {  // a text longer than the buffer goes out as it is
+        std::fwrite(s.data(), 1, s.size(), w->out);
+        return;
       }
     }
-  } catch (const std::bad_alloc&) {
-    return nullptr;
+    std::memcpy(w->buf + w->used, s.data(), s.size());
   }
-  t->cell_start[static_cast<std::size_t>(n) + 1] = t->cell_text.size();
-  for (int s = 1; s <= n; s++) {
-    t->longest = std::max(t->longest, t->cell_start[static_cast<std::size_t>(s) + 1] -
-                                          t->cell_start[static_cast<std::size_t>(s)]);
+  w->used += s.size();
+}
+
+static void put_long(Writer* w, long long v) {
+  char digits[24];
+  put(w,
+      std::string_view(digits, static_cast<std::size_t>(
+                                   std::to_chars(digits, digits + sizeof digits, v).ptr - digits)));
+}
+
+static void put_fixed6(Writer* w, double v) {
+  char digits[kNumberMax];
+  put(w, std::string_view(digits, static_cast<std::size_t>(fixed6_chars(digits, v) - digits)));
+}
+
+// Puts s in double quotes, each quote inside doubled as CSV does, so that no name can end its
+// field early and smuggle text into the report: the one rule for every quoted field.
+static void put_quoted(Writer* w, const char* s) {
+  put(w, "\"");
+  for (const char* q; (q = std::strchr(s, '"')) != nullptr; s = q + 1) {
+    put(w, std::string_view(s, static_cast<std::size_t>(q - s)));
+    put(w, "\"\"");
   }
-  try {
-    t->cell_text.append(kShort, '\0');  // so that every cell can be read as kShort bytes
-  } catch (const std::bad_alloc&) {
-    t->longest = kShort + 1;  // no room to spare: every cell the long way
+  put(w, s);
+  put(w, "\"");
+}
+
+// A state's name, quoted; a state without a name prints as the C library prints a null string.
+static void put_name(Writer* w, const char* name) {
+  put_quoted(w, name != nullptr ? name : "(null)");
+}
+
+// ---- The chain table ---------------------------------------------------------------------------
+
+// The cell of state s, as print_flag selects: the one place the cell formats are written.
+static void put_cell(Writer* w, const PRAVLIN* pv, int s) {
+  switch (pv->print_flag) {
+    case 0:
+      put(w, ", ");
+      put_fixed6(w, pv->val[s]);
+      put(w, " ");
+      break;
+    case 1:
+      put(w, ", ");
+      put_long(w, s);
+      put(w, " ");
+      break;
+    case 2:
+      put(w, ", ");
+      put_name(w, pv->state_name[s]);
+      put(w, " ");
+      break;
+    default:
+      break;
   }
-  return t.release();
+}
+
+// Every cell of a state is the same text, so each is made once, when the memory for them can be
+// had (they stay within kMaxCells bytes); otherwise each cell is made where it is written.
+constexpr std::size_t kMaxCells = std::size_t{64} << 20;
+
+struct Cells {
+  Scratch<char> text;  // cell of state s: text[start[s], start[s + 1])
+  Scratch<std::size_t> start;
+};
+
+static Cells make_cells(const PRAVLIN* pv) {
+  const int n = pv->nbr_states;
+  Writer count{nullptr, nullptr, 0, 0};
+  // From state 0, whose slot exists: a table not filled by a simulation holds it.
+  for (int s = 0; s <= n; s++)
+    put_cell(&count, pv, s);
+  Cells c;
+  if (count.used > kMaxCells)
+    return c;
+  c.text = scratch<char>(count.used + kSpare);
+  c.start = scratch<std::size_t>(static_cast<std::size_t>(n) + 2);
+  if (!c.text || !c.start) {
+    c.text.reset();
+    return c;
+  }
+  Writer text{nullptr, c.text.get(), count.used, 0};
+  for (int s = 0; s <= n; s++) {
+    c.start[s] = text.used;
+    put_cell(&text, pv, s);
+  }
+  c.start[n + 1] = text.used;
+  std::memset(c.text.get() + text.used, 0, kSpare);
+  return c;
+}
+
+// The chain table's writer: its buffer and the cells of every state, for printpravlin and for
+// a table drawn as it is written (stream.cc).
+struct TableWriter {
+  const PRAVLIN* pv;
+  Cells cells;
+  char block[kBlock + kSpare];
+  Writer w;
+};
+
+static void start_table(TableWriter* t, FILE* out, const PRAVLIN* pv) {
+  t->pv = pv;
+  t->cells = make_cells(pv);
+  t->w = Writer{out, t->block, kBlock, 0};
+}
+
+// The cell of state s, copied from its text when there is one.
+static inline void put_state_cell(TableWriter* t, int s) {
+  Writer* w = &t->w;
+  if (!t->cells.text) {
+    put_cell(w, t->pv, s);
+    return;
+  }
+  const char* text = t->cells.text.get() + t->cells.start[s];
+  const std::size_t len = t->cells.start[s + 1] - t->cells.start[s];
+  if (len <= kSpare && w->used + kSpare <= w->cap) {
+    std::memcpy(w->buf + w->used, text, kSpare);
+    w->used += len;
+  } else {
+    put(w, std::string_view(text, len));
+  }
+}
+
+// A line's step label: in 64 bits, the labels go on past the int range rather than wrapping.
+static void put_label(TableWriter* t, long long label) {
+  put(&t->w, " ");
+  put_long(&t->w, label);
+  put(&t->w, " ");
+}
+
+TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv) {
+  auto* t = new (std::nothrow) TableWriter;
+  if (t != nullptr)
+    start_table(t, out, pv);
+  return t;
 }
 
 void close_table_writer(TableWriter* t) {
+  if (t != nullptr)
+    flush(&t->w);
   delete t;
 }
 
 void put_table_title(TableWriter* t, int first_chain, int last_chain) {
-  t->w.put("time ");
-  // One chain at a time: the title of two billion chains is longer than memory allows.
+  put(&t->w, "time ");
   for (long long j = first_chain; j <= last_chain; j++) {
-    t->text = ", ";
-    format_long(t->text, j);
-    t->text += ' ';
-    t->w.put(t->text);
+    put(&t->w, ", ");
+    put_long(&t->w, j);
+    put(&t->w, " ");
   }
-  t->w.put("\n");
-  t->w.flush();
+  put(&t->w, "\n");
+  flush(&t->w);
   std::fflush(t->w.out);
 }
 
 void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count) {
-  // At most 13 characters, held in the string itself: no allocation.
-  t->text = ' ';
-  format_long(t->text, label);
-  t->text += ' ';
-  t->w.put(t->text);
-  const char* cells = t->cell_text.data();
-  const std::size_t* starts = t->cell_start.data();
-  if (t->longest <= kShort) {
-    for (std::size_t j = 0; j < count; j++) {
-      const auto s = static_cast<std::size_t>(states[j]);
-      t->w.put_short(cells + starts[s], starts[s + 1] - starts[s]);
-    }
-  } else {
-    for (std::size_t j = 0; j < count; j++) {
-      const auto s = static_cast<std::size_t>(states[j]);
-      t->w.put(std::string_view(t->cell_text).substr(starts[s], starts[s + 1] - starts[s]));
-    }
-  }
-  t->w.put("\n");
+  put_label(t, label);
+  for (std::size_t j = 0; j < count; j++)
+    put_state_cell(t, states[j]);
+  put(&t->w, "\n");
 }
 
 void flush_table_writer(TableWriter* t) {
-  t->w.flush();
+  flush(&t->w);
 }
 
 void printpravlin(FILE* out, const PRAVLIN* pv) {
@@ -276,152 +293,124 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
     stream_pravlin(out, pv, 1, pv->nbr_chains);  // a table too large to keep
     return;
   }
-  // All the memory the block writer needs is had before anything is written: without it the
-  // table is printed the plain way, never half of it.
-  std::unique_ptr<TableWriter, decltype(&close_table_writer)> t(open_table_writer(out, pv),
-                                                                close_table_writer);
-  if (t == nullptr) {
-    print_table_plain(out, pv);
-    return;
-  }
+  TableWriter t;
+  start_table(&t, out, pv);
+  put_table_title(&t, 1, pv->nbr_chains);
+
   // A line of the table is a column of the chains table, one value from each chain's row. The
   // values are gathered up to 16 years at a time, so that each cache line of a row is read once,
-  // not once for every year in it; a tile stays within 1 MiB unless one year needs more.
+  // not once for every year in it. A tile stays within 1 MiB; with more chains than that allows
+  // for two years, or without the memory, each line is read straight from the rows.
   const auto chains = static_cast<std::size_t>(pv->nbr_chains);
-  const int step = static_cast<int>(std::max<std::size_t>(
-      1, std::min<std::size_t>(16, (std::size_t{1} << 20) / (sizeof(int) * chains))));
-  std::vector<int> tile;
-  try {
-    tile.resize(static_cast<std::size_t>(step) * chains);
-  } catch (const std::bad_alloc&) {
-    t.reset();
-    print_table_plain(out, pv);
-    return;
-  }
-  put_table_title(t.get(), 1, pv->nbr_chains);
-  // In 64 bits: i0 + step must not overflow for a count near the int limit, and the labels go
-  // on past the int range rather than wrapping.
+  const int tile_years =
+      static_cast<int>(std::min<std::size_t>(16, (std::size_t{1} << 20) / (sizeof(int) * chains)));
+  Scratch<int> tile;
+  if (tile_years >= 2)
+    tile = scratch<int>(static_cast<std::size_t>(tile_years) * chains);
+  const int step = tile ? tile_years : 1;
+  // In 64 bits: i0 + step must not overflow for a count near the int limit.
   for (long long i0 = 0; i0 <= pv->nbr_years; i0 += step) {
     const int years = static_cast<int>(std::min<long long>(step, pv->nbr_years - i0 + 1));
+    if (!tile) {
+      put_label(&t, pv->init_year + i0);
+      for (std::size_t j = 0; j < chains; j++)
+        put_state_cell(&t, pv->pravlin[j + 1][i0]);
+      put(&t.w, "\n");
+      continue;
+    }
     for (std::size_t j = 0; j < chains; j++) {
       const int* row = pv->pravlin[j + 1] + i0;
       for (int y = 0; y < years; y++)
         tile[static_cast<std::size_t>(y) * chains + j] = row[y];
     }
     for (int y = 0; y < years; y++) {
-      put_table_line(t.get(), pv->init_year + i0 + y,
-                     tile.data() + static_cast<std::size_t>(y) * chains, chains);
+      put_table_line(&t, pv->init_year + i0 + y, tile.get() + static_cast<std::size_t>(y) * chains,
+                     chains);
     }
   }
-  t->w.flush();
+  flush(&t.w);
 }
 
-// The solver's limits and results, and the title of the steady-state table.
-static void print_solver_lines(FILE* out, const PRAVLIN* pv) {
-  std::fprintf(out, "max_iteration , %d , actual_iteration, %d\n", pv->max_iteration,
-               pv->actual_iteration);
-  std::fprintf(out, "max_error , %f , actual_error, %f\n", pv->max_error, pv->actual_error);
-  std::fprintf(out, "state ,  steady_state_probability\n");
-}
-
-// The header from its state lines on, one value at a time, as the block writer formats them:
-// for a run that has no memory left for the writer.
-static void print_header_tables_plain(FILE* out, const PRAVLIN* pv) {
-  const int n = pv->nbr_states;
-  for (int i = 1; i <= n; i++) {
-    std::fprintf(out, "%d , \"%s\" , %f , %f\n", i, name_or_null(pv->state_name[i]), pv->val[i],
-                 pv->initial_probability[i]);
-  }
-  std::fprintf(out, "transition_probability\n");
-  for (int i = 1; i <= n; i++) {
-    for (int j = 1; j < n; j++)
-      std::fprintf(out, " %f ,", pv->transition_probability[j][i]);
-    std::fprintf(out, " %f\n", pv->transition_probability[n][i]);
-  }
-  if (!pv->calc_flag)
-    return;
-  print_solver_lines(out, pv);
-  for (int i = 1; i <= n; i++)
-    std::fprintf(out, "%d , %f\n", i, pv->steady_state_probability[i]);
-}
+// ---- The header --------------------------------------------------------------------------------
 
 void printheader(FILE* out, const PRAVLIN* pv) {
   if (pv == nullptr)
     return;
   if (out == nullptr)
     out = stdout;
+  char block[kBlock];
+  Writer w{out, block, sizeof block, 0};
   std::time_t tm = std::time(nullptr);
   const char* tm_ptr = std::ctime(&tm);
-  std::fprintf(out, "PRAVLIN VERSION , %s\n", PRAVLIN_VERSION);
-  std::fprintf(out, "time , %s", tm_ptr != nullptr ? tm_ptr : "\n");
+  put(&w, "PRAVLIN VERSION , " PRAVLIN_VERSION "\n");
+  put(&w, "time , ");
+  put(&w, tm_ptr != nullptr ? tm_ptr : "\n");
+  put(&w, "xmlfilename");
   if (pv->xmlfilename != nullptr) {
-    std::fprintf(out, "xmlfilename , \"%s\"\n", pv->xmlfilename);
-  } else {
-    std::fprintf(out, "xmlfilename\n");
+    put(&w, " , ");
+    put_quoted(&w, pv->xmlfilename);
   }
+  put(&w, "\noutfilename");
   if (pv->outfilename != nullptr) {
-    std::fprintf(out, "outfilename , \"%s\"\n", pv->outfilename);
-  } else {
-    std::fprintf(out, "outfilename\n");
+    put(&w, " , ");
+    put_quoted(&w, pv->outfilename);
   }
-  std::fprintf(out, "nbr_states , %d\n", pv->nbr_states);
-  std::fprintf(out, "init_year  , %d\n", pv->init_year);
-  std::fprintf(out, "nbr_years  , %d\n", pv->nbr_years);
-  std::fprintf(out, "nbr_chains , %d\n", pv->nbr_chains);
-  std::fprintf(out, "state , name , val , initial_probability\n");
+  put(&w, "\n");
+  put(&w, "nbr_states , ");
+  put_long(&w, pv->nbr_states);
+  put(&w, "\ninit_year  , ");
+  put_long(&w, pv->init_year);
+  put(&w, "\nnbr_years  , ");
+  put_long(&w, pv->nbr_years);
+  put(&w, "\nnbr_chains , ");
+  put_long(&w, pv->nbr_chains);
+  put(&w, "\nstate , name , val , initial_probability\n");
   const int n = pv->nbr_states;
-  // All the memory the block writer needs is had before the first state line: the longest
-  // line is a state's (its name and a value of up to 316 characters) or a matrix line (at most
-  // 12 characters a probability). Without it the rest is printed the plain way.
-  Writer w(out);
-  std::string line;
-  try {
-    std::size_t longest_name = 0;
-    for (int i = 1; i <= n; i++) {
-      longest_name = std::max(longest_name, std::strlen(name_or_null(pv->state_name[i])));
-    }
-    w.reserve();
-    line.reserve(std::max(longest_name + 400, 12 * static_cast<std::size_t>(n) + 16));
-  } catch (const std::bad_alloc&) {
-    print_header_tables_plain(out, pv);
-    return;
-  }
   for (int i = 1; i <= n; i++) {
-    line.clear();
-    format_long(line, i);
-    line += " , \"";
-    line += name_or_null(pv->state_name[i]);
-    line += "\" , ";
-    format_fixed6(line, pv->val[i]);
-    line += " , ";
-    format_fixed6(line, pv->initial_probability[i]);
-    line += '\n';
-    w.put(line);
+    put_long(&w, i);
+    put(&w, " , ");
+    put_name(&w, pv->state_name[i]);
+    put(&w, " , ");
+    put_fixed6(&w, pv->val[i]);
+    put(&w, " , ");
+    put_fixed6(&w, pv->initial_probability[i]);
+    put(&w, "\n");
   }
   // The matrix is written by columns: line i holds the probabilities of moving into state i.
-  w.put("transition_probability\n");
+  put(&w, "transition_probability\n");
   for (int i = 1; i <= n; i++) {
-    line.clear();
     for (int j = 1; j <= n; j++) {
-      line += ' ';
-      format_fixed6(line, pv->transition_probability[j][i]);
-      line += j < n ? " ," : "\n";
+      put(&w, " ");
+      put_fixed6(&w, pv->transition_probability[j][i]);
+      put(&w, j < n ? " ," : "\n");
     }
-    w.put(line);
   }
-  w.flush();
-  if (!pv->calc_flag)
-    return;
-  print_solver_lines(out, pv);
-  for (int i = 1; i <= n; i++) {
-    line.clear();
-    format_long(line, i);
-    line += " , ";
-    format_fixed6(line, pv->steady_state_probability[i]);
-    line += '\n';
-    w.put(line);
+  if (pv->calc_flag) {
+    put(&w, "max_iteration , ");
+    put_long(&w, pv->max_iteration);
+    put(&w, " , actual_iteration, ");
+    put_long(&w, pv->actual_iteration);
+    put(&w, "\nmax_error , ");
+    put_fixed6(&w, pv->max_error);
+    put(&w, " , actual_error, ");
+    put_fixed6(&w, pv->actual_error);
+    put(&w, "\nstate ,  steady_state_probability\n");
+    for (int i = 1; i <= n; i++) {
+      put_long(&w, i);
+      put(&w, " , ");
+      put_fixed6(&w, pv->steady_state_probability[i]);
+      put(&w, "\n");
+    }
   }
-  w.flush();
+  flush(&w);
+}
+
+// ---- The end -----------------------------------------------------------------------------------
+
+void check_stdout() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+  }
 }
 
 void fail_unwritten_report(const PRAVLIN* pv) {
@@ -440,6 +429,5 @@ void finish_report(PRAVLIN* pv) {
     return;
   }
   // The report went to standard output: a full disk or a closed stream there is a failed run.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
-    fail_unwritten_report(pv);
+  check_stdout();
 }

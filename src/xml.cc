@@ -554,10 +554,13 @@ static XMLENTITY* new_node(Arena* a, const char* name, const char* s, int type) 
 // What every level of one read shares.
 struct XmlScan {
   FILE* in;
-  char* buf;      // XML_MAXLEN bytes; each construct copies its text out before anything nested
-                  // is read, so one buffer serves every level
-  bool too_deep;  // an element past XML_MAX_DEPTH was met: every level stops reading at once
-  Arena arena;    // where this read's nodes and strings come from
+  char* buf;  // XML_MAXLEN bytes; each construct copies its text out before anything nested
+              // is read, so one buffer serves every level
+  // A construct too long for the scan buffer, or an element past XML_MAX_DEPTH, was met: every
+  // level stops reading at once. Reading on from inside an overlong comment would take what it
+  // hides (a commented-out element, a file name) for markup.
+  bool stopped;
+  Arena arena;  // where this read's nodes and strings come from
   // A whole-stream read takes the stream in blocks and scans them from here; a read of one
   // construct takes one character at a time, so that it stops right after its construct.
   unsigned char* block;    // null: one character at a time
@@ -862,14 +865,16 @@ static void read_content(XmlScan* r, XMLENTITY* e, int* errflag, int depth) {
         text.pop_back();
         read_end_tag(r, e, text, errflag);
         return;
+      } else if (err == XML_TOO_LONG) {
+        r->stopped = true;
       }
       // Otherwise the construct yielded nothing and its code is dropped: its "<" stays in the
       // text and reading goes on from where the stream stands.
 
-      if (r->too_deep) {
+      if (r->stopped) {
         *errflag = XML_TOO_LONG;
         set_element_text(r, e, text, false);
-        xml_debug("{Nesting too deep in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name,
+        xml_debug("{Reading stopped in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name,
                   *errflag);
         return;
       }
@@ -924,13 +929,13 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
   // Past XML_MAX_DEPTH the element is not descended into, and the stop must reach the top level:
   // recursion depth is what bounds the stack, whatever the input holds.
   if (depth > XML_MAX_DEPTH)
-    r->too_deep = true;
+    r->stopped = true;
   if (len == XML_MAXLEN - 1) {
     *errflag = XML_TOO_LONG;
     xml_debug("{Buffer overrun Reading tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
     return nullptr;
   }
-  if (r->too_deep) {
+  if (r->stopped) {
     *errflag = XML_TOO_LONG;
     xml_debug("{Nesting too deep for tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
     return nullptr;
@@ -1017,15 +1022,22 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   XMLENTITY* tail = nullptr;
   flockfile(in);
   int c;
-  // After nesting too deep nothing more is read: the document is refused as a whole.
-  while (!r.too_deep && (c = next_char(&r)) != EOF) {
+  // After an overlong construct or nesting too deep nothing more is read: the document is
+  // refused as a whole.
+  while (!r.stopped && (c = next_char(&r)) != EOF) {
     if (c != '<')
       continue;
     int err = 0;
     XMLENTITY* x = read_construct(&r, &err, 1);
     xml_debug("[return from fget_XMLENTITY  err = %d]\n", err);
-    if (x == nullptr)
+    if (x == nullptr) {
+      // Other constructs that yield nothing are passed over; an overlong one is reported.
+      if (err == XML_TOO_LONG) {
+        *errflag = err;
+        r.stopped = true;
+      }
       continue;
+    }
     if (tail == nullptr) {
       head = x;
     } else {

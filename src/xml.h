@@ -73,8 +73,10 @@ XMLENTITY* extract_XMLENTITY_name(XMLENTITY* x, const char* s);
 void xmlStringStrip(char* s);
 
 /// Reads the whole stream and returns the first top-level node (null when nothing yields a
-/// node); *errflag gets the last non-zero code read with a top-level node, or 0. Null arguments
-/// print a message and give null. Within one read, equal names without capitals and equal short
+/// node); *errflag gets the last non-zero code read with a top-level node, or 0. A construct too
+/// long for the scan buffer, at any level, ends the read as nesting past XML_MAX_DEPTH does: the
+/// code is XML_TOO_LONG and nothing after it is read. Null arguments print a message and give
+/// null. Within one read, equal names without capitals and equal short
 /// element texts are one string shared by their nodes: lower-case names with
 /// name2lower_XMLENTITY, and write to a text only after giving its node a copy of its own.
 XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag);

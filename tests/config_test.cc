@@ -361,6 +361,16 @@ TEST_F(ConfigTest, DefaultsReplaceSmallValuesOnly) {
   }
 }
 
+TEST_F(ConfigTest, MaxErrorThatIsNotAboveZeroTakesTheDefault) {
+  for (const char* text : {"nan", "-nan", "-inf", "-0", "0x0"}) {
+    SCOPED_TRACE(text);
+    PRAVLIN pv;
+    read(&pv,
+         doc(std::string(kTwo) + "<steadystate><max_error>" + text + "</max_error></steadystate>"));
+    EXPECT_EQ(pv.max_error, 1e-6);
+  }
+}
+
 TEST_F(ConfigTest, IntegerSettingsSaturate) {
   PRAVLIN pv;
   read(&pv, doc(std::string(kTwo) + "<init_year>99999999999</init_year>"

@@ -62,20 +62,13 @@ static std::string without_time(const std::string& text) {
   return kept;
 }
 
-// A square matrix of size n, 1-based, rows into one block: the shape the solver works on.
-struct Matrix {
-  std::vector<double> block;
-  std::vector<double*> rows;
-  explicit Matrix(int n) {
-    std::size_t s = static_cast<std::size_t>(n) + 1;
-    block.assign(s * s, 0.0);
-    rows.assign(s, nullptr);
-    for (std::size_t r = 0; r < s; r++)
-      rows[r] = block.data() + r * s;
-    for (int i = 1; i <= n; i++)
-      rows[static_cast<std::size_t>(i)][i] = 1.0;
-  }
-};
+// The identity of size n: the shape the solver works on.
+static Matrix identity(int n) {
+  Matrix m(n, n);
+  for (int i = 1; i <= n; i++)
+    m.ptr[static_cast<std::size_t>(i)][i] = 1.0;
+  return m;
+}
 
 TEST(ReaderOutOfMemoryDeathTest, NodesThatCannotBeAllocated) {
   SKIP_UNDER_ASAN();
@@ -105,10 +98,10 @@ TEST(SolverOutOfMemoryDeathTest, WorkingCopyThatCannotBeAllocated) {
   // 2000 states: 32 MB of matrix, and as much again for the solver's copy.
   EXPECT_EXIT(
       {
-        Matrix a(2000);
+        Matrix a = identity(2000);
         std::vector<double> b(2001);
         cap_address_space(16 << 20);
-        calc_steady_state(a.rows.data(), b.data(), 2000, 10, 1e-6, nullptr, 0);
+        calc_steady_state(a.p(), b.data(), 2000, 10, 1e-6, nullptr, 0);
         std::exit(0);
       },
       testing::ExitedWithCode(1),
@@ -120,9 +113,9 @@ TEST(SolverOutOfMemoryDeathTest, ProductThatCannotBeAllocated) {
   // Squaring in place: the product is formed in a temporary as large as the matrix.
   EXPECT_EXIT(
       {
-        Matrix a(2000);
+        Matrix a = identity(2000);
         cap_address_space(16 << 20);
-        multiply_array_by_array(a.rows.data(), a.rows.data(), a.rows.data(), 2000, 2000, 2000);
+        multiply_array_by_array(a.p(), a.p(), a.p(), 2000, 2000, 2000);
         std::exit(0);
       },
       testing::ExitedWithCode(1),
@@ -131,9 +124,9 @@ TEST(SolverOutOfMemoryDeathTest, ProductThatCannotBeAllocated) {
 
 TEST(ReportOutOfMemoryDeathTest, WriterWithoutMemoryPrintsTheSameReportThePlainWay) {
   SKIP_UNDER_ASAN();
-  // Three states, one unnamed, values with many digits, the steady state shown.
+  // Three states, one unnamed, names with quotes, values with many digits, the steady state shown.
   TestModel m(3, 4, 6);
-  static char a[] = "a", b[] = "b";
+  static char a[] = "a\"", b[] = "\"b\"\"";
   m.names[1] = a;
   m.names[3] = b;
   m.val[1] = 1e300;

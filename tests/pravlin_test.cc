@@ -64,6 +64,14 @@ TEST_F(TableLimitDeathTest, EachTableGroupEndsInItsOwnMessage) {
       testing::ExitedWithCode(1), testing::Eq(kOom3));
 }
 
+TEST_F(TableLimitDeathTest, DocumentTreeEstimateIsCountedBeforeTheFileIsRead) {
+  // The tree is estimated at 12 bytes a byte of the file: some 4 KB for this one.
+  const std::string text = chain("");
+  ASSERT_GT(12 * text.size(), 3000U);
+  set_table_memory_limit(3000);
+  expect_read_fails(text, " *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+}
+
 TEST_F(TableLimitDeathTest, TablesCountTogetherAgainstTheLimit) {
   set_table_memory_limit(1000);
   EXPECT_EXIT(
@@ -81,9 +89,9 @@ TEST_F(TableLimitDeathTest, TablesCountTogetherAgainstTheLimit) {
 }
 
 TEST_F(TableLimitTest, FreedTablesNoLongerCount) {
-  // Forty configurations of some 1.5 KB of tables each, one after another, under a 4 KiB limit:
-  // only a process that forgot the freed tables would run out.
-  set_table_memory_limit(4096);
+  // Forty configurations of some 1.5 KB of tables and a tree estimated at 5 KB each, one after
+  // another, under an 8 KiB limit: only a process that forgot the freed tables would run out.
+  set_table_memory_limit(8192);
   for (int run = 0; run < 40; run++) {
     PRAVLIN pv;
     read_text(&pv, chain("<nbr_states>2</nbr_states><nbr_chains>10</nbr_chains>"

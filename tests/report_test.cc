@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <regex>
@@ -277,4 +278,29 @@ TEST(PrintHeader, MatchesFormattedPrintingOnRandomModels) {
   EXPECT_EQ(fast.substr(from, want.size()), want);
   std::snprintf(buf, sizeof buf, "1 , %f\n", m.steady[1]);
   EXPECT_NE(fast.find(std::string("state ,  steady_state_probability\n") + buf), std::string::npos);
+}
+
+// Without the memory for its cell texts and tiles, the writer makes each cell where it writes it.
+TEST(PrintPravlin, WithoutItsExtraMemoryWritesTheSameTable) {
+  std::mt19937_64 rng(8);
+  TestModel m(9, 40, 60);
+  fill_random_model(m, rng, 0.2);
+  static char name[] = "s q";
+  for (int s = 1; s <= 9; s++) {
+    m.val[static_cast<std::size_t>(s)] = s * 1e5 / 7;
+    m.names[static_cast<std::size_t>(s)] = s % 4 == 0 ? nullptr : name;
+  }
+  std::uniform_int_distribution<int> state(1, 9);
+  for (int c = 1; c <= 40; c++) {
+    for (int t = 0; t <= 60; t++)
+      m.pv.pravlin[c][t] = state(rng);
+  }
+  for (int flag : {0, 1, 2}) {
+    SCOPED_TRACE(flag);
+    m.pv.print_flag = flag;
+    EXPECT_EQ(table_of(m), literal_table(&m.pv));
+    set_scratch_limit(0);
+    EXPECT_EQ(table_of(m), literal_table(&m.pv));
+    set_scratch_limit(SIZE_MAX);
+  }
 }

@@ -1,78 +1,17 @@
 // steady_state_test.cc - the matrix product and the squaring solver.
 // Part of pravlin; see README.md.
+#include "hooks.h"
 #include "pravlin.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
 
-// A 1-based matrix with its own storage.
-struct Matrix {
-  int rows, cols;
-  std::vector<double> data;
-  std::vector<double*> ptr;
-  Matrix(int r, int c) : rows(r), cols(c), data((r + 1) * (c + 1), 0.0), ptr(r + 1) {
-    for (int i = 0; i <= r; i++)
-      ptr[i] = data.data() + i * (c + 1);
-  }
-  double** p() {
-    return ptr.data();
-  }
-};
-
-static Matrix random_matrix(int r, int c, std::mt19937_64& rng) {
-  Matrix m(r, c);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  for (int i = 1; i <= r; i++) {
-    for (int j = 1; j <= c; j++)
-      m.ptr[i][j] = u(rng);
-  }
-  return m;
-}
-
-// The product as the solver is defined: each entry summed over i in increasing order, a
-// multiply and then an add.
-static Matrix literal_product(const Matrix& a, const Matrix& b) {
-  Matrix t(a.rows, b.cols);
-  for (int j = 1; j <= a.rows; j++) {
-    for (int k = 1; k <= b.cols; k++) {
-      double s = 0.0;
-      for (int i = 1; i <= a.cols; i++)
-        s = a.ptr[j][i] * b.ptr[i][k] + s;
-      t.ptr[j][k] = s;
-    }
-  }
-  return t;
-}
-
-static void expect_bits_equal(const Matrix& got, const Matrix& want) {
-  for (int j = 1; j <= want.rows; j++) {
-    for (int k = 1; k <= want.cols; k++) {
-      ASSERT_EQ(std::memcmp(&got.ptr[j][k], &want.ptr[j][k], sizeof(double)), 0)
-          << "entry " << j << "," << k << ": " << got.ptr[j][k] << " vs " << want.ptr[j][k];
-    }
-  }
-}
-
-TEST(MultiplyArrayByArray, MatchesTheLiteralSumBitForBit) {
-  std::mt19937_64 rng(7);
-  const int shapes[][3] = {{1, 1, 1},   {2, 3, 4},    {5, 1, 7},
-                           {17, 33, 9}, {64, 64, 64}, {130, 300, 171}};
-  for (const auto& s : shapes) {
-    SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " times " << s[1] << "x" << s[2]);
-    Matrix a = random_matrix(s[0], s[1], rng);
-    Matrix b = random_matrix(s[1], s[2], rng);
-    Matrix a0 = a, b0 = b;
-    Matrix y(s[0], s[2]);
-    multiply_array_by_array(y.p(), a.p(), b.p(), s[0], s[1], s[2]);
-    expect_bits_equal(y, literal_product(a0, b0));
-    expect_bits_equal(a, a0);
-    expect_bits_equal(b, b0);
-  }
-}
+#include "test_util.h"
 
 TEST(MultiplyArrayByArray, SquaringInPlaceGivesTheTrueSquare) {
   std::mt19937_64 rng(11);
@@ -239,4 +178,63 @@ TEST(CalcSteadyStateDeathTest, RefusesNullMatrixOrNoStates) {
   EXPECT_EXIT(calc_steady_state(a.p(), b.data(), 0, 100, 1e-6, nullptr, 0),
               testing::ExitedWithCode(1),
               testing::Eq(" *** ERROR : NULL Pointer or n < 1 in calc_steady_state()\n"));
+}
+
+TEST(CalcSteadyStateDeathTest, WorkingMatricesCountWithTheTablesAgainstTheMemoryLimit) {
+  // 100 states: the working copy takes 101 x 101 doubles (81608 bytes), the product's
+  // temporary 100 x 100 (80000 bytes).
+  const struct {
+    std::size_t limit;
+    bool product_only;  // multiply_array_by_array on its own
+    int status;
+    const char* message;
+  } cases[] = {
+      {80000, false, 1, " *** ERROR : NULL Pointer in calc_steady_state()\n"},
+      {160000, false, 1, " *** ERROR: NULL Pointer in multiply_array_by_array() a\n"},
+      {170000, false, 0, ""},
+      {70000, true, 1, " *** ERROR: NULL Pointer in multiply_array_by_array() a\n"},
+  };
+  Matrix a(100, 100);
+  for (int i = 1; i <= 100; i++)
+    a.p()[i][i % 100 + 1] = 1.0;
+  std::vector<double> b(101);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    EXPECT_EXIT(
+        {
+          PRAVLIN none{};
+          free_tables(&none);  // forgets what earlier tests in this process counted
+          set_table_memory_limit(c.limit);
+          if (c.product_only) {
+            multiply_array_by_array(a.p(), a.p(), a.p(), 100, 100, 100);
+          } else {
+            calc_steady_state(a.p(), b.data(), 100, 2, 1e-6, nullptr, 0);
+          }
+          std::exit(0);
+        },
+        testing::ExitedWithCode(c.status), testing::Eq(c.message));
+  }
+}
+
+// The solver's copy and the product's temporary are memory the plain algorithm needs too:
+// refused, they end the run with the solver's and the product's messages.
+TEST(CalcSteadyStateDeathTest, MemoryRefusedEndsWithTheStageMessages) {
+  Matrix a(40, 40);
+  std::vector<double> b(41);
+  EXPECT_EXIT(
+      {
+        set_scratch_limit(1000);
+        calc_steady_state(a.p(), b.data(), 40, 10, 1e-6, nullptr, 0);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(1),
+      testing::Eq(" *** ERROR : NULL Pointer in calc_steady_state()\n"));
+  EXPECT_EXIT(
+      {
+        set_scratch_limit(1000);
+        multiply_array_by_array(a.p(), a.p(), a.p(), 40, 40, 40);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(1),
+      testing::Eq(" *** ERROR: NULL Pointer in multiply_array_by_array() a\n"));
 }

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -137,6 +138,54 @@ inline void fill_random_model(TestModel& m, std::mt19937_64& rng, double zero_sh
   fill_row(m.init.data());
   for (int s = 1; s <= n; s++)
     fill_row(m.rows[static_cast<std::size_t>(s)]);
+}
+
+/// A 1-based matrix with its own storage.
+struct Matrix {
+  int rows, cols;
+  std::vector<double> data;
+  std::vector<double*> ptr;
+  Matrix(int r, int c) : rows(r), cols(c), data((r + 1) * (c + 1), 0.0), ptr(r + 1) {
+    for (int i = 0; i <= r; i++)
+      ptr[i] = data.data() + i * (c + 1);
+  }
+  double** p() {
+    return ptr.data();
+  }
+};
+
+inline Matrix random_matrix(int r, int c, std::mt19937_64& rng) {
+  Matrix m(r, c);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 1; i <= r; i++) {
+    for (int j = 1; j <= c; j++)
+      m.ptr[i][j] = u(rng);
+  }
+  return m;
+}
+
+/// The product as the solver is defined: each entry summed over i in increasing order, a
+/// multiply and then an add.
+inline Matrix literal_product(const Matrix& a, const Matrix& b) {
+  Matrix t(a.rows, b.cols);
+  for (int j = 1; j <= a.rows; j++) {
+    for (int k = 1; k <= b.cols; k++) {
+      double s = 0.0;
+      for (int i = 1; i <= a.cols; i++)
+        s = a.ptr[j][i] * b.ptr[i][k] + s;
+      t.ptr[j][k] = s;
+    }
+  }
+  return t;
+}
+
+inline void expect_bits_equal(const Matrix& got, const Matrix& want) {
+  for (int j = 1; j <= want.rows; j++) {
+    for (int k = 1; k <= want.cols; k++) {
+      ASSERT_EQ(std::memcmp(&got.ptr[j][k], &want.ptr[j][k], sizeof(double)), 0)
+          << "entry " << j << "," << k << ": " << got.ptr[j][k] << " vs " << want.ptr[j][k];
+    }
+  }
 }
 
 #endif

@@ -115,17 +115,22 @@ Node split(const std::string& s) {
 class Reader {
  public:
   explicit Reader(FILE* in) : in_(in) {}
-  bool too_deep = false;  // an element past the deepest level was met: everything stops
+  bool too_deep = false;  // an element past the deepest level was met
+  bool stopped = false;   // that, or a construct too long at any level: everything stops
 
   std::vector<Node> file(int* code) {
     std::vector<Node> top;
     *code = kOk;
     int c;
-    while (!too_deep && (c = get()) != EOF) {
+    while (!stopped && (c = get()) != EOF) {
       if (c != '<')
         continue;
       int err = kOk;
       std::optional<Node> x = construct(&err, 1);
+      if (!x && err == kTooLong) {  // reported, and the end of the read
+        *code = kTooLong;
+        stopped = true;
+      }
       if (!x)
         continue;
       x->errflag = err;
@@ -260,7 +265,7 @@ class Reader {
     } while (buf[pos] != '>' && pos < kScan - 1);
     // Read whole, a tag past the deepest level stops everything, overlong or not.
     if (level > kDeepest)
-      too_deep = true;
+      too_deep = stopped = true;
     if (pos == kScan - 1 || too_deep)
       return fail(code, kTooLong);
     const bool empty = buf[pos - 1] == '/';  // the character before ">", even after a zero byte
@@ -272,7 +277,8 @@ class Reader {
   }
 
   // The element's own text, with one "<" where each construct inside it began; a construct that
-  // yields no node leaves its "<" and loses its code. Unlike a construct, the text has no limit.
+  // yields no node leaves its "<" and loses its code, except an overlong one, which stops
+  // everything. Unlike a construct, the text has no limit.
   void content(Node& e, int* code, int level) {
     std::string text;
     for (;;) {
@@ -294,8 +300,10 @@ class Reader {
       } else if (err == kEndTag) {
         text.pop_back();
         return end_tag(e, text, code);
+      } else if (err == kTooLong) {
+        stopped = true;
       }
-      if (too_deep) {  // every level stops where it stands, its text untrimmed
+      if (stopped) {  // every level stops where it stands, its text untrimmed
         *code = kTooLong;
         e.s = c_string(text.data(), static_cast<int>(text.size()));
         return;

@@ -479,11 +479,36 @@ TEST(XmlReaderLimits, EachConstructFitsExactlyUpToItsBoundary) {
   }
 }
 
-TEST(XmlReaderLimits, OverlongStartTagAtTopLevelLeavesItsContentToTheTopLevel) {
-  Parsed p = read_doc("<" + std::string(2047, 'a') + ">text<b/></" + std::string(2047, 'a') + ">");
-  EXPECT_STREQ(xml_result_name(p.code), "XML_OK");
-  ASSERT_EQ(count_list(p.doc.get()), 1);
-  EXPECT_STREQ(p.doc->name, "b");
+TEST(XmlReaderLimits, AnOverlongConstructAtAnyLevelEndsTheWholeRead) {
+  const struct {
+    std::string opener;  // read before the scan buffer is filled
+    std::string body;
+  } cases[] = {
+      {"<", std::string(2047, 'a') + ">"},           {"<!--", std::string(2045, 'x') + "-->"},
+      {"<![CDATA[", std::string(2045, 'x') + "]]>"}, {"<?", std::string(2046, 'x') + "?>"},
+      {"<!D", std::string(2047, 'x') + ">"},
+  };
+  // What the construct hides must not be read as markup.
+  const std::string hidden = "<filename>precious.txt</filename>-->]]>?>";
+  for (const auto& c : cases) {
+    for (bool nested : {false, true}) {
+      SCOPED_TRACE(c.opener + (nested ? " in an element" : " at the top level"));
+      const std::string before = nested ? "<r><x/>" : "<x/>";
+      FilePtr f = open_text(before + c.opener + c.body + hidden + "</r><z/>");
+      int code = -1;
+      Doc doc(readfile_XMLENTITY(f.get(), &code));
+      EXPECT_STREQ(xml_result_name(code), "XML_TOO_LONG");
+      ASSERT_NE(doc, nullptr);
+      EXPECT_EQ(count_list(doc.get()), 1);
+      EXPECT_EQ(doc->errflag, nested ? XML_TOO_LONG : XML_OK);
+      const XMLENTITY* x = nested ? doc->child : doc.get();
+      ASSERT_NE(x, nullptr);
+      EXPECT_STREQ(x->name, "x");
+      EXPECT_EQ(nested ? x->next : nullptr, nullptr);
+      EXPECT_EQ(std::ftell(f.get()),
+                static_cast<long>(before.size() + c.opener.size()) + XML_MAXLEN);
+    }
+  }
 }
 
 // ---- Reader: nesting ---------------------------------------------------------------------------
@@ -628,7 +653,10 @@ TEST(XmlReaderDebug, TracesEachWayAConstructEnds) {
        "{Buffer overrun Reading tag in fget_XMLENTITY: *errflag = 3}\n"},
       {std::string("a>") + repeat("<a>", XML_MAX_DEPTH - 1) + "<b/>",
        "{child tag <a> to <a> in fget_XMLENTITY: *errflag = 3}\n"
-       "{Nesting too deep in tag <a> in fget_XMLENTITY: *errflag = 3}\n"},
+       "{Reading stopped in tag <a> in fget_XMLENTITY: *errflag = 3}\n"},
+      {std::string("a><!--") + std::string(2045, 'x') + "-->",
+       "{fget_XMLENTITY in comment, buffer overrun: *errflag = 3}\n"
+       "{Reading stopped in tag <a> in fget_XMLENTITY: *errflag = 3}\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.after_lt.substr(0, 12));

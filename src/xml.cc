@@ -3,23 +3,24 @@
 #include "xml.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "fail.h"
+#include "fast.h"
 
 // The module's one mutable global. Written only by XMLsetDEBUG and XMLclearDEBUG; nothing in the
 // calculator calls either, so the reader runs silent unless a tool or a test turns it on.
@@ -67,25 +68,33 @@ const char* xml_result_name(int code) {
 // ---- Arena -------------------------------------------------------------------------------------
 
 // A large configuration is millions of small nodes and strings; one allocation each costs more
-// than reading them. The reader takes them from 2 MiB chunks instead. Each chunk counts the
-// nodes and strings in it that are still alive, and free_XMLENTITY, which cannot tell how a
-// node was made, finds a chunk from an address by its alignment and a set of the live chunks;
-// a chunk goes back to the system when its last node or string is released and no read is
-// still filling it. Nodes made by alloc_XMLENTITY and strings made by xmlcopystring stay
-// ordinary allocations.
+// than reading them. A document's nodes and strings come from 2 MiB chunks of its own arena
+// instead, and all of them go back to the system at once, when its first node is released:
+// the way a document owns its memory in tinyxml2. Every chunk starts with a header that names
+// its arena, and chunks are aligned to their size, so that the arena of a node is found from
+// its address. Nodes made one at a time (alloc_XMLENTITY, xmlParseTag) come from one arena of
+// loose nodes that lasts as long as the process, and keep their strings in ordinary
+// allocations, as xmlcopystring makes them.
 namespace {
 
 constexpr std::size_t kChunkSize = std::size_t{1} << 21;  // one huge page
-constexpr std::size_t kChunkStart = 64;                   // header, then the objects
-constexpr std::size_t kArenaMaxString = kChunkSize / 8;   // longer strings get their own block
+constexpr std::size_t kArenaMaxString = kChunkSize / 8;   // longer strings get a block each
+
+struct Arena;
 
 struct ChunkHeader {
-  std::size_t live;  // nodes and strings in this chunk not yet released
-  bool open;         // a read is still taking space from it
+  Arena* arena;
+  ChunkHeader* prev;  // the arena's chunk before this one, or null
+};
+constexpr std::size_t kChunkStart = 64;  // the header, then the objects
+
+// A string too long for a chunk, in a block of its own.
+struct BigString {
+  BigString* next;
 };
 
-// A name or text kept once per read and shared by every node bearing it. Its first eight bytes
-// are kept beside it, so that telling two short strings apart never reads the strings.
+// A name or text kept once per document and shared by every node bearing it. Its first eight
+// bytes are kept beside it, so that telling two short strings apart never reads the strings.
 struct SharedName {
   char* text;          // null: free slot
   std::uint64_t head;  // text's first eight bytes, zero-padded
@@ -94,74 +103,26 @@ struct SharedName {
 };
 
 struct SharedTable {
-  std::vector<SharedName> slots;  // open addressing; size a power of two, or empty
+  Scratch<SharedName> slots;  // open addressing; size a power of two, or none
+  std::size_t size = 0;
   std::size_t used = 0;
 };
 
 // Zeroing the pages of a fresh chunk is the kernel's work, and for a large document it costs as
-// much as reading it. A feeder thread allocates chunks and touches their pages on another core,
-// a few chunks ahead of the reader; the reader takes a ready chunk when there is one and
-// allocates its own when there is not, so nothing waits on the feeder and no byte of any result
-// depends on it.
-class ChunkFeeder {
- public:
-  ChunkFeeder() : worker_([this] { run(); }) {}
-  ChunkFeeder(const ChunkFeeder&) = delete;
-  ChunkFeeder& operator=(const ChunkFeeder&) = delete;
-  ~ChunkFeeder() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    worker_.join();
-    for (std::size_t i = 0; i < count_; i++)
-      std::free(ready_[(first_ + i) % kAhead]);
-  }
-  // A chunk with its pages in place, or null when none is ready.
-  void* take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (count_ == 0)
-      return nullptr;
-    void* chunk = ready_[first_];
-    first_ = (first_ + 1) % kAhead;
-    count_--;
-    wake_.notify_all();
-    return chunk;
-  }
-
- private:
-  static constexpr std::size_t kAhead = 4;
-
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return stop_ || count_ < kAhead; });
-      if (stop_)
-        return;
-      lock.unlock();
-      void* chunk = std::aligned_alloc(kChunkSize, kChunkSize);
-      if (chunk != nullptr) {
-        madvise(chunk, kChunkSize, MADV_HUGEPAGE);
-        for (std::size_t at = 0; at < kChunkSize; at += 4096)
-          static_cast<volatile char*>(chunk)[at] = 0;
-      }
-      lock.lock();
-      if (chunk == nullptr)
-        return;  // out of memory: the reader allocates for itself, and says so if it fails
-      ready_[(first_ + count_) % kAhead] = chunk;
-      count_++;
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  void* ready_[kAhead] = {};
-  std::size_t first_ = 0;
-  std::size_t count_ = 0;
-  bool stop_ = false;
-  std::thread worker_;  // last: starts once everything above is in place
+// much as reading it. A second core allocates chunks and touches their pages a few ahead of the
+// reader; the reader takes a ready chunk when there is one and allocates its own when there is
+// not, so it never waits on the feeder and no byte of any result depends on it.
+struct Feeder {
+  static constexpr unsigned kAhead = 4;
+  void* ready[kAhead] = {};
+  std::atomic<unsigned> made{0};   // chunks made ready; written by the feeder
+  std::atomic<unsigned> taken{0};  // chunks taken; written by the reader
+  std::atomic<bool> done{false};   // the read is over: the feeder stops
 };
+
+// The plain numbers 0 to 9999, as the state numbers that fill a large configuration are, are
+// found by their value: their table stays within the arena's first chunk.
+constexpr std::size_t kNumbers = 10000;
 
 struct RecentName {
   std::size_t len;
@@ -170,119 +131,133 @@ struct RecentName {
 constexpr std::size_t kRecentNames = 16;
 
 struct Arena {
-  char* chunk = nullptr;
+  ChunkHeader* newest = nullptr;
+  char* at = nullptr;  // free space in the newest chunk
+  char* end = nullptr;
+  std::size_t chunks_taken = 0;
+  BigString* big = nullptr;
+  XMLENTITY* head = nullptr;        // a document's first node: releasing it releases the arena
+  XMLENTITY* free_nodes = nullptr;  // the loose arena's released nodes, linked by next
+  Feeder* feeder = nullptr;         // while a large document is read
   RecentName recent_names[kRecentNames] = {};
-  std::size_t used = 0;
   SharedTable names;
   SharedTable texts;
-  std::vector<char*> numbers;  // numbers[v]: the shared text of the plain number v, or null
-  std::size_t chunks_taken = 0;
-  std::unique_ptr<ChunkFeeder> feeder;  // from the third chunk on
+  char* numbers[kNumbers] = {};  // numbers[v]: the shared text of the plain number v, or null
 };
 
-// Distinct names, and distinct texts, shared per read at most; past that, a copy per node.
+// Distinct names, and distinct texts, shared per document at most; past that, a copy per node.
 constexpr std::size_t kMaxShared = std::size_t{1} << 16;
 // Longest element text that is shared.
 constexpr std::size_t kMaxSharedText = 7;
 
 }  // namespace
 
-// Every chunk allocated and not yet released, by address. Written only by the arena functions.
-static std::unordered_set<std::uintptr_t> arena_chunks;
+// The arena of nodes made one at a time. Written only by alloc_XMLENTITY and free_XMLENTITY.
+static Arena loose_nodes;
 
-static ChunkHeader* chunk_holding(const void* p) {
-  std::uintptr_t base = reinterpret_cast<std::uintptr_t>(p) & ~(std::uintptr_t{kChunkSize} - 1);
-  if (arena_chunks.find(base) == arena_chunks.end())
-    return nullptr;
-  return reinterpret_cast<ChunkHeader*>(base);
+static Arena* arena_of(const XMLENTITY* x) {
+  std::uintptr_t base = reinterpret_cast<std::uintptr_t>(x) & ~(std::uintptr_t{kChunkSize} - 1);
+  return reinterpret_cast<const ChunkHeader*>(base)->arena;
 }
 
-// One released chunk kept for the next read: a program or test that reads many small
-// documents would otherwise map and unmap 2 MiB for each. Written only by release_chunk and
-// arena_take.
-static void* spare_chunk = nullptr;
+// A fresh chunk for a, its objects from start on; fails with oom when memory is exhausted.
+static void add_chunk(Arena* a, void* chunk, std::size_t start, const char* oom) {
+  if (chunk == nullptr)
+    fail("%s", oom);
+  // From the second chunk on, the document is large: one fault per chunk instead of one per
+  // 4 KiB page, since on a virtual machine the faults of a large document cost more than
+  // reading it. The first chunk stays in small pages, so that a small document touches only
+  // the few it needs. Only a hint; failure changes nothing.
+  if (a->chunks_taken++ > 0)
+    madvise(chunk, kChunkSize, MADV_HUGEPAGE);
+  auto* h = static_cast<ChunkHeader*>(chunk);
+  h->arena = a;
+  h->prev = a->newest;
+  a->newest = h;
+  a->at = static_cast<char*>(chunk) + start;
+  a->end = static_cast<char*>(chunk) + kChunkSize;
+}
 
-static void release_chunk(ChunkHeader* h) {
-  arena_chunks.erase(reinterpret_cast<std::uintptr_t>(h));
-  if (spare_chunk == nullptr) {
-    spare_chunk = h;
-    return;
+// A document's arena, in its own first chunk.
+static Arena* open_arena() {
+  void* chunk = std::aligned_alloc(kChunkSize, kChunkSize);
+  if (chunk == nullptr)
+    fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+  Arena* a = new (static_cast<char*>(chunk) + sizeof(ChunkHeader)) Arena();
+  constexpr std::size_t start = (sizeof(ChunkHeader) + sizeof(Arena) + 63) / 64 * 64;
+  add_chunk(a, chunk, start, nullptr);
+  return a;
+}
+
+// Releases a document's arena: every node and string of the document at once.
+static void release_arena(Arena* a) {
+  for (BigString* b = a->big; b != nullptr;) {
+    BigString* next = b->next;
+    std::free(b);
+    b = next;
   }
-  std::free(h);
+  ChunkHeader* h = a->newest;
+  a->~Arena();  // it lives in the oldest chunk, released last
+  while (h != nullptr) {
+    ChunkHeader* prev = h->prev;
+    std::free(h);
+    h = prev;
+  }
 }
 
-static void arena_close(Arena* a) {
-  a->feeder.reset();
-  if (a->chunk == nullptr)
-    return;
-  auto* h = reinterpret_cast<ChunkHeader*>(a->chunk);
-  h->open = false;
-  if (h->live == 0)
-    release_chunk(h);
-  a->chunk = nullptr;
+// Releases the arena of a read that ends without a document, also when fail() unwinds it (a
+// fuzz build).
+struct ArenaOwner {
+  Arena* arena;
+  ~ArenaOwner() {
+    if (arena != nullptr)
+      release_arena(arena);
+  }
+};
+
+// A chunk with its pages in place, or null when none is ready.
+static void* take_ready(Feeder* f) {
+  const unsigned taken = f->taken.load(std::memory_order_relaxed);
+  if (taken == f->made.load(std::memory_order_acquire))
+    return nullptr;
+  void* chunk = f->ready[taken % Feeder::kAhead];
+  f->taken.store(taken + 1, std::memory_order_release);
+  return chunk;
+}
+
+static void feed(Feeder* f) {
+  unsigned made = 0;
+  while (!f->done.load(std::memory_order_acquire)) {
+    if (made - f->taken.load(std::memory_order_acquire) == Feeder::kAhead) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+      continue;
+    }
+    void* chunk = std::aligned_alloc(kChunkSize, kChunkSize);
+    if (chunk == nullptr)
+      return;  // out of memory: the reader allocates for itself, and says so if it fails
+    madvise(chunk, kChunkSize, MADV_HUGEPAGE);
+    for (std::size_t at = 0; at < kChunkSize; at += 4096)
+      static_cast<volatile char*>(chunk)[at] = 0;
+    f->ready[made % Feeder::kAhead] = chunk;
+    f->made.store(++made, std::memory_order_release);
+  }
 }
 
 // size zero-filled bytes at the given alignment; fails with oom when memory is exhausted.
 static void* arena_take(Arena* a, std::size_t size, std::size_t align, const char* oom) {
-  std::size_t at = (a->used + align - 1) & ~(align - 1);
-  if (a->chunk == nullptr || at + size > kChunkSize) {
-    if (a->chunk != nullptr) {  // the current chunk is full: the read goes on in a new one
-      auto* full = reinterpret_cast<ChunkHeader*>(a->chunk);
-      full->open = false;
-      if (full->live == 0)
-        release_chunk(full);
-      a->chunk = nullptr;
-    }
-    // Two chunks filled: the document is large, and chunks are worth preparing ahead.
-    if (a->chunks_taken == 2 && a->feeder == nullptr) {
-      try {
-        a->feeder = std::make_unique<ChunkFeeder>();
-      } catch (const std::exception&) {  // no memory or no thread: the reader does it all
-      }
-    }
-    void* chunk = spare_chunk;
-    spare_chunk = nullptr;
-    if (chunk == nullptr && a->feeder != nullptr)
-      chunk = a->feeder->take();
+  auto at = reinterpret_cast<std::uintptr_t>(a->at);
+  at = (at + align - 1) & ~(std::uintptr_t{align} - 1);
+  if (a->at == nullptr || at + size > reinterpret_cast<std::uintptr_t>(a->end)) {
+    void* chunk = a->feeder != nullptr ? take_ready(a->feeder) : nullptr;
     if (chunk == nullptr)
       chunk = std::aligned_alloc(kChunkSize, kChunkSize);
-    if (chunk == nullptr)
-      fail("%s", oom);
-    // From the second chunk on, the document is large: one fault per chunk instead of one per
-    // 4 KiB page, since on a virtual machine the faults of a large document cost more than
-    // reading it. The first chunk stays in small pages, so that a small document touches only
-    // the few it needs. Only a hint; failure changes nothing.
-    if (a->chunks_taken++ > 0)
-      madvise(chunk, kChunkSize, MADV_HUGEPAGE);
-    try {
-      arena_chunks.insert(reinterpret_cast<std::uintptr_t>(chunk));
-    } catch (const std::bad_alloc&) {
-      fail("%s", oom);
-    }
-    auto* h = static_cast<ChunkHeader*>(chunk);
-    h->live = 0;
-    h->open = true;
-    a->chunk = static_cast<char*>(chunk);
-    at = kChunkStart;
+    add_chunk(a, chunk, kChunkStart, oom);
+    at = reinterpret_cast<std::uintptr_t>(a->at);
   }
-  auto* h = reinterpret_cast<ChunkHeader*>(a->chunk);
-  h->live++;
-  a->used = at + size;
-  char* p = a->chunk + at;
+  char* p = reinterpret_cast<char*>(at);
+  a->at = p + size;
   std::memset(p, 0, size);
   return p;
-}
-
-static void release(void* p) {
-  if (p == nullptr)
-    return;
-  ChunkHeader* h = chunk_holding(p);
-  if (h == nullptr) {
-    std::free(p);
-    return;
-  }
-  if (--h->live == 0 && !h->open)
-    release_chunk(h);
 }
 
 static XMLENTITY* arena_node(Arena* a) {
@@ -294,17 +269,25 @@ static XMLENTITY* arena_node(Arena* a) {
 
 // A copy of s[0..len) with a terminator; a is null outside a read.
 static char* arena_string(Arena* a, const char* s, std::size_t len) {
-  if (a == nullptr || len >= kArenaMaxString) {
-    auto* copy = static_cast<char*>(std::malloc(len + 1));
-    if (copy == nullptr)
-      fail(" *** ERROR: Out of Memory in xmlcopystring()\n");
-    std::memcpy(copy, s, len);
-    copy[len] = '\0';
-    return copy;
+  char* copy;
+  if (a == nullptr) {
+    copy = static_cast<char*>(std::malloc(len + 1));
+  } else if (len >= kArenaMaxString) {
+    auto* b = static_cast<BigString*>(std::malloc(sizeof(BigString) + len + 1));
+    copy = nullptr;
+    if (b != nullptr) {
+      b->next = a->big;
+      a->big = b;
+      copy = reinterpret_cast<char*>(b + 1);
+    }
+  } else {
+    copy = static_cast<char*>(
+        arena_take(a, len + 1, 1, " *** ERROR: Out of Memory in xmlcopystring()\n"));
   }
-  auto* copy = static_cast<char*>(
-      arena_take(a, len + 1, 1, " *** ERROR: Out of Memory in xmlcopystring()\n"));
+  if (copy == nullptr)
+    fail(" *** ERROR: Out of Memory in xmlcopystring()\n");
   std::memcpy(copy, s, len);
+  copy[len] = '\0';
   return copy;
 }
 
@@ -340,48 +323,43 @@ static bool same_bytes(const char* a, const char* b, std::size_t len) {
   return true;
 }
 
-// Doubles the table, which is kept at most half full: a small document gets a small one.
-static void grow_shared(SharedTable* table) {
-  std::vector<SharedName> old(std::max<std::size_t>(64, 2 * table->slots.size()));
-  old.swap(table->slots);
-  const std::size_t mask = table->slots.size() - 1;
-  for (const SharedName& e : old) {
+// Doubles the table, which is kept at most half full: a small document gets a small one. False
+// when the memory for it cannot be had.
+static bool grow_shared(SharedTable* table) {
+  const std::size_t size = std::max<std::size_t>(64, 2 * table->size);
+  Scratch<SharedName> slots = scratch<SharedName>(size);
+  if (!slots)
+    return false;
+  std::memset(static_cast<void*>(slots.get()), 0, size * sizeof(SharedName));
+  for (std::size_t k = 0; k < table->size; k++) {
+    const SharedName& e = table->slots[k];
     if (e.text == nullptr)
       continue;
-    std::size_t i = e.hash & mask;
-    while (table->slots[i].text != nullptr)
-      i = (i + 1) & mask;
-    table->slots[i] = e;
+    std::size_t i = e.hash & (size - 1);
+    while (slots[i].text != nullptr)
+      i = (i + 1) & (size - 1);
+    slots[i] = e;
   }
-}
-
-// One more node bears the shared string text: it counts in its chunk as if it had its own copy,
-// so releasing nodes in any order stays right.
-static char* share(char* text) {
-  auto base = reinterpret_cast<std::uintptr_t>(text) & ~(std::uintptr_t{kChunkSize} - 1);
-  reinterpret_cast<ChunkHeader*>(base)->live++;
-  return text;
+  table->slots = std::move(slots);
+  table->size = size;
+  return true;
 }
 
 // Shares s[0..len) through table: a document repeats a few names and short texts millions of
 // times, so each is kept once per read.
 static char* arena_shared(Arena* a, SharedTable* table, const char* s, std::size_t len) {
-  if (len >= kArenaMaxString)  // a string in a block of its own cannot be shared
+  if (len >= kArenaMaxString)  // a string in a block of its own is never shared
     return arena_string(a, s, len);
-  if (2 * table->used >= table->slots.size() && table->used < kMaxShared) {
-    try {
-      grow_shared(table);
-    } catch (const std::bad_alloc&) {
-      return arena_string(a, s, len);  // no room to share: a copy of its own, as beyond the limit
-    }
-  }
-  const std::size_t mask = table->slots.size() - 1;
+  // Without the room to share, a copy of its own, as beyond the limit.
+  if (2 * table->used >= table->size && table->used < kMaxShared && !grow_shared(table))
+    return arena_string(a, s, len);
+  const std::size_t mask = table->size - 1;
   std::uint64_t head;
   const std::uint64_t hash = shared_hash(s, len, &head);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     SharedName& slot = table->slots[i];
     if (slot.text == nullptr) {
-      if (table->used >= kMaxShared || 2 * table->used >= table->slots.size())
+      if (table->used >= kMaxShared || 2 * table->used >= table->size)
         return arena_string(a, s, len);
       slot.text = arena_string(a, s, len);
       slot.head = head;
@@ -392,7 +370,7 @@ static char* arena_shared(Arena* a, SharedTable* table, const char* s, std::size
     }
     if (slot.hash == hash && slot.len == len && slot.head == head &&
         (len <= 8 || same_bytes(slot.text + 8, s + 8, len - 8))) {
-      return share(slot.text);
+      return slot.text;
     }
   }
 }
@@ -411,10 +389,9 @@ static char* arena_name(Arena* a, const char* s, std::size_t len) {
   // shared name of each length is tried before the table.
   RecentName& recent = a->recent_names[len % kRecentNames];
   if (recent.text != nullptr && recent.len == len && same_bytes(recent.text, s, len))
-    return share(recent.text);
+    return recent.text;
   char* name = arena_shared(a, &a->names, s, len);
-  if (len < kArenaMaxString)  // in a chunk, so it can be shared
-    recent = RecentName{len, name};
+  recent = RecentName{len, name};
   return name;
 }
 
@@ -442,20 +419,10 @@ static char* arena_text(Arena* a, const char* s, std::size_t len) {
   // Numbers are found by their value, with no hashing and in a table that stays in cache.
   const int v = plain_number(s, len);
   if (v >= 0) {
-    const auto at = static_cast<std::size_t>(v);
-    if (at >= a->numbers.size()) {
-      try {
-        a->numbers.resize(std::max<std::size_t>(at + 1, 2 * a->numbers.size()), nullptr);
-      } catch (const std::bad_alloc&) {
-        return arena_shared(a, &a->texts, s, len);
-      }
-    }
-    char*& text = a->numbers[at];
-    if (text == nullptr) {
+    char*& text = a->numbers[v];
+    if (text == nullptr)
       text = arena_string(a, s, len);
-      return text;
-    }
-    return share(text);
+    return text;
   }
   return arena_shared(a, &a->texts, s, len);
 }
@@ -469,9 +436,13 @@ static char* arena_copy(Arena* a, const char* s) {
 // ---- Nodes and strings -------------------------------------------------------------------------
 
 XMLENTITY* alloc_XMLENTITY() {
-  auto* x = static_cast<XMLENTITY*>(std::calloc(1, sizeof(XMLENTITY)));
-  if (x == nullptr)
-    fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+  XMLENTITY* x = loose_nodes.free_nodes;
+  if (x == nullptr) {
+    return static_cast<XMLENTITY*>(arena_take(&loose_nodes, sizeof(XMLENTITY), alignof(XMLENTITY),
+                                              " *** ERROR: Out of memory in alloc_XMLENTITY()\n"));
+  }
+  loose_nodes.free_nodes = x->next;
+  *x = XMLENTITY{};
   return x;
 }
 
@@ -480,11 +451,22 @@ void free_XMLENTITY(XMLENTITY* xml) {
   // is bounded by XML_MAX_DEPTH for anything the reader built.
   while (xml != nullptr) {
     XMLENTITY* next = xml->next;
-    release(xml->name);
-    release(xml->s);
+    Arena* a = arena_of(xml);
+    if (a != &loose_nodes) {
+      // A document's node: its memory goes with the document, when its first node goes.
+      if (a->head == xml) {
+        release_arena(a);
+        return;
+      }
+      xml = next;
+      continue;
+    }
+    std::free(xml->name);
+    std::free(xml->s);
     free_XMLENTITY(xml->child);
     free_XMLENTITY(xml->Nmtoken);
-    release(xml);
+    xml->next = loose_nodes.free_nodes;
+    loose_nodes.free_nodes = xml;
     xml = next;
   }
 }
@@ -560,7 +542,7 @@ struct XmlScan {
   // level stops reading at once. Reading on from inside an overlong comment would take what it
   // hides (a commented-out element, a file name) for markup.
   bool stopped;
-  Arena arena;  // where this read's nodes and strings come from
+  Arena* arena;  // the document's
   // A whole-stream read takes the stream in blocks and scans them from here; a read of one
   // construct takes one character at a time, so that it stops right after its construct.
   unsigned char* block;    // null: one character at a time
@@ -576,6 +558,8 @@ struct XmlScan {
 constexpr std::size_t kKeptText = std::size_t{1} << 16;
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 16;
+// A document in a file at least this large is read with the feeder.
+constexpr std::size_t kFeederMinBytes = std::size_t{8} << 20;
 // A short start tag is copied from the block as one 16-byte move, so the block has that many
 // bytes to spare beyond kBlockSize (XML_MAXLEN leaves the scan buffer room enough).
 constexpr std::size_t kShortTag = 16;
@@ -603,6 +587,7 @@ static constexpr int SCAN_EOF = -1;
 static constexpr int SCAN_FULL = -2;
 
 static XMLENTITY* read_construct(XmlScan* r, int* errflag, int depth);
+static XMLENTITY* read_document(XmlScan* r, int* errflag);
 static XMLENTITY* parse_tag(char* s, Arena* a);
 
 // Reads a comment or CDATA body up to its closing "--" or "]]" and ">", into the scan buffer.
@@ -646,7 +631,7 @@ static XMLENTITY* read_comment(XmlScan* r, int* errflag) {
     return nullptr;
   }
   xml_debug("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, r->buf);
-  return new_node(&r->arena, "COMMENT", r->buf, XML_COMMENT);
+  return new_node(r->arena, "COMMENT", r->buf, XML_COMMENT);
 }
 
 // Called with "<![" read; the "[" counts as the first of the seven characters of "[CDATA[".
@@ -682,7 +667,7 @@ static XMLENTITY* read_cdata(XmlScan* r, int* errflag) {
     return nullptr;
   }
   xml_debug("{Done Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-  return new_node(&r->arena, "CDATA", buf, XML_CDATA);
+  return new_node(r->arena, "CDATA", buf, XML_CDATA);
 }
 
 // Called with "<!" and one more character read; that character is dropped, which is why
@@ -717,7 +702,7 @@ static XMLENTITY* read_declaration(XmlScan* r, int* errflag, bool ended) {
     return nullptr;
   }
   buf[len] = '\0';
-  XMLENTITY* x = new_node(&r->arena, "UNKNOWN", buf, XML_DECLARATION);
+  XMLENTITY* x = new_node(r->arena, "UNKNOWN", buf, XML_DECLARATION);
   *errflag = XML_MALFORMED;
   xml_debug("{Done reading other command: *errflag = %d}\n", *errflag);
   return x;
@@ -744,7 +729,7 @@ static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
       buf[pos - 1] = '\0';
       xmlStringStrip(buf);
       xml_debug("{Done Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-      return new_node(&r->arena, "PROCESSING INSTRUCTION", buf, XML_PI);
+      return new_node(r->arena, "PROCESSING INSTRUCTION", buf, XML_PI);
     }
   }
   *errflag = XML_TOO_LONG;
@@ -777,7 +762,7 @@ static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool t
     while (len > 0 && is_xml_space_char(s[len - 1]))
       len--;
   }
-  e->s = arena_text(&r->arena, s, len);
+  e->s = arena_text(r->arena, s, len);
 }
 
 // Called with "</" read inside element e; text holds e's own text without that "<". The end tag
@@ -945,7 +930,7 @@ static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
   // "<y\0z/>" is the empty element y, "<x/\0>" a start tag named "x/".
   bool empty = last == '/';
   buf[empty ? len - 1 : len] = '\0';
-  XMLENTITY* e = parse_tag(buf, &r->arena);
+  XMLENTITY* e = parse_tag(buf, r->arena);
   e->type = XML_ELEMENT;
   if (empty) {
     xml_debug("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
@@ -994,12 +979,16 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
   if (in == nullptr)
     fail(" *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
   char buf[XML_MAXLEN];
-  XmlScan r{in, buf, false, Arena{}, nullptr, nullptr, nullptr};
+  ArenaOwner owner{open_arena()};
+  XmlScan r{in, buf, false, owner.arena, nullptr, nullptr, nullptr};
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
   XMLENTITY* x = read_construct(&r, errflag, 1);
   funlockfile(in);
-  arena_close(&r.arena);
+  if (x != nullptr) {  // the node owns its arena from here on
+    owner.arena->head = x;
+    owner.arena = nullptr;
+  }
   return x;
 }
 
@@ -1011,16 +1000,51 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   xml_debug("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = 0;
   char buf[XML_MAXLEN];
-  std::vector<unsigned char> block;
-  try {
-    block.resize(kBlockSize + kShortTag);
-  } catch (const std::bad_alloc&) {
+  Scratch<unsigned char> block = scratch<unsigned char>(kBlockSize + kShortTag);
+  if (!block)
     fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
+  ArenaOwner owner{open_arena()};
+  XmlScan r{in, buf, false, owner.arena, block.get(), nullptr, nullptr};
+  XMLENTITY* head = nullptr;
+  // A large document in a file is read with a second core making chunks ready ahead.
+  struct stat st;
+  const int fd = fileno(in);
+  const bool large = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                     st.st_size >= static_cast<off_t>(kFeederMinBytes);
+  Feeder feeder;
+  run_parts(large ? 2 : 1, [&](unsigned part) {
+    if (part == 1) {
+      feed(&feeder);
+      return;
+    }
+    struct Stop {  // also when fail() unwinds the read (a fuzz build)
+      Feeder* feeder;
+      ~Stop() {
+        feeder->done.store(true, std::memory_order_release);
+      }
+    } stop{&feeder};
+    if (large)
+      r.arena->feeder = &feeder;
+    head = read_document(&r, errflag);
+    r.arena->feeder = nullptr;
+  });
+  // Chunks made ready and not taken.
+  while (void* chunk = take_ready(&feeder))
+    std::free(chunk);
+  if (head != nullptr) {  // the first node owns the arena from here on
+    owner.arena->head = head;
+    owner.arena = nullptr;
   }
-  XmlScan r{in, buf, false, Arena{}, block.data(), nullptr, nullptr};
+  xml_debug("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
+  return head;
+}
+
+// The top-level constructs of the stream, to its end (or to a read refused as a whole).
+static XMLENTITY* read_document(XmlScan* scan, int* errflag) {
+  XmlScan& r = *scan;
   XMLENTITY* head = nullptr;
   XMLENTITY* tail = nullptr;
-  flockfile(in);
+  flockfile(r.in);
   int c;
   // After an overlong construct or nesting too deep nothing more is read: the document is
   // refused as a whole.
@@ -1052,10 +1076,8 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   // Stopped early, the stream goes back to where reading stopped (where it can: on a pipe
   // what the last block took is gone, but the read was refused anyway).
   if (r.p != r.end)
-    fseek(in, -static_cast<long>(r.end - r.p), SEEK_CUR);
-  funlockfile(in);
-  arena_close(&r.arena);
-  xml_debug("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
+    fseek(r.in, -static_cast<long>(r.end - r.p), SEEK_CUR);
+  funlockfile(r.in);
   return head;
 }
 

@@ -4,6 +4,9 @@
 W1  simulation-heavy: 50 dense states, 2000 chains, 5000 years, print_flag ser, no header,
     no steady state, report to a file.
 W2  solver-heavy: 1000 dense states, 1 chain, 2 years, header, steady state with the defaults.
+W4  W1's model over 100000 chains and 10000 years, report on standard output (about 5 GB):
+    a run of any length in constant memory.
+W5  the same over 1000000 chains (about 50 GB of report; its table would take 40 GB).
 W3  parse-heavy: 2000 dense states (4 million destinations, about 280 MB), 1 chain, 2 years,
     no steady state, probabilities typed with 6 to 8 significant digits (every row normalised).
 """
@@ -64,6 +67,10 @@ def main():
         write_model(out / "w2.xml", 1000, 1, 2, "val", True, True, "w2.csv", 2, full)
     if "w3" in wanted:
         write_model(out / "w3.xml", 2000, 1, 2, "val", False, False, "w3.csv", 3, typed)
+    if "w4" in wanted:
+        write_model(out / "w4.xml", 50, 100000, 10000, "ser", False, False, None, 1, full)
+    if "w5" in wanted:
+        write_model(out / "w5.xml", 50, 1000000, 10000, "ser", False, False, None, 1, full)
 
 
 if __name__ == "__main__":

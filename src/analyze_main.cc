@@ -26,10 +26,6 @@ static const char USAGE[] =
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
 
-// The lines after the name and version in every pravlin program's answer to --version.
-static const char LICENCE[] =
-    "Copyright (c) 2026 the pravlin authors\n"
-    "MIT licence: free to use, change and share, with no warranty; see LICENSE.\n";
 
 // A whole non-negative decimal number no greater than limit, or -1.
 static long parse_count(const char* text, long limit) {
@@ -59,7 +55,7 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
         std::fputs(USAGE, stdout);
       } else {
         std::fputs("pravlin-analyze " PRAVLIN_VERSION "\n", stdout);
-        std::fputs(LICENCE, stdout);
+        std::fputs(PRAVLIN_LICENCE, stdout);
       }
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         fail(" *** ERROR: Unable to write file (%s)\n", "stdout");

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <new>
 
+#include "stream.h"
+
 int xml_atoi(const char* s) {
   if (s == nullptr)
     return 0;
@@ -242,19 +244,24 @@ static void allocate_tables(PRAVLIN* pv, int dense) {
   static const char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
   // Counts go to size_t before the +1, so that INT_MAX states cannot overflow the count.
   const std::size_t states = static_cast<std::size_t>(pv->nbr_states) + 1;
-  const std::size_t chains = static_cast<std::size_t>(pv->nbr_chains) + 1;
   pv->state_name = static_cast<char**>(alloc_table(states, sizeof(char*), kOom1));
   pv->val = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
   pv->initial_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
   pv->transition_probability = static_cast<double**>(alloc_table(states, sizeof(double*), kOom1));
-  pv->pravlin = static_cast<int**>(alloc_table(chains, sizeof(int*), kOom1));
   pv->steady_state_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
-  if (!dense)
+  if (!dense) {
+    // A reader of structure alone keeps the chains' row table with its rows null.
+    pv->pravlin = static_cast<int**>(
+        alloc_table(static_cast<std::size_t>(pv->nbr_chains) + 1, sizeof(int*), kOom1));
     return;
+  }
   alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
              " *** ERROR: out of memory 2 in read_xml_file()\n");
-  alloc_rows(pv->pravlin, pv->nbr_chains, pv->nbr_years,
-             " *** ERROR: out of memory 3 in read_xml_file()\n");
+  // A large table, or one that cannot be had, is left null: it is drawn as it is written, in
+  // memory for one step of every chain, and the table's message ends the run only when even
+  // that is refused (simulate_without_table).
+  if (keep_chains_table(pv))
+    pv->pravlin = try_alloc_chain_rows(pv->nbr_chains, pv->nbr_years);
 }
 
 static void read_state(PRAVLIN* pv, const XMLENTITY* state) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fit.h"
+#include "pravlin.h"
 
 static const char USAGE[] =
     "Usage: pravlin-fit [OPTIONS] [DATA]\n"
@@ -48,9 +49,7 @@ static const char USAGE[] =
 
 static const char VERSION[] =
     "pravlin-fit " FIT_VERSION
-    "\n"
-    "Copyright (c) 2026 the pravlin authors\n"
-    "MIT licence: free to use, change and share, with no warranty; see LICENSE.\n";
+    "\n" PRAVLIN_LICENCE;
 
 static void put_and_exit(const char* text) {
   std::fputs(text, stdout);

@@ -63,15 +63,22 @@ void check_working_memory(std::size_t bytes, const char* msg) {
     fail("%s", msg);
 }
 
+static void* refuse(const char* msg) {
+  if (msg != nullptr)
+    fail("%s", msg);
+  return nullptr;
+}
+
+// A refused table ends the run with msg, or, when msg is null, gives null.
 static void* grant(std::size_t count, std::size_t size, const char* msg) {
   if (size != 0 && count > SIZE_MAX / size)
-    fail("%s", msg);
+    return refuse(msg);
   std::size_t bytes = count * size;
   if (!fits(bytes))
-    fail("%s", msg);
+    return refuse(msg);
   void* p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
   if (p == nullptr)
-    fail("%s", msg);
+    return refuse(msg);
   table_bytes += bytes;
   advise_huge_pages(p, bytes);
   return p;
@@ -87,17 +94,20 @@ void* alloc_table(std::size_t count, std::size_t size, const char* msg) {
 }
 
 template <typename T>
-static void alloc_rows_of(T** rows, int nrows, int ncols, const char* msg) {
+static bool alloc_rows_of(T** rows, int nrows, int ncols, const char* msg) {
   // Rows and columns are walked with int indices up to their counts, as alloc_table's tables are.
   if (nrows < 0 || ncols < 0 || nrows == INT_MAX || ncols == INT_MAX)
-    fail("%s", msg);
+    return refuse(msg) != nullptr;
   std::size_t stride = static_cast<std::size_t>(ncols) + 1;
   std::size_t count = static_cast<std::size_t>(nrows) + 1;
   if (count > SIZE_MAX / stride)
-    fail("%s", msg);
+    return refuse(msg) != nullptr;
   T* block = static_cast<T*>(grant(count * stride, sizeof(T), msg));
+  if (block == nullptr)
+    return false;
   for (std::size_t r = 0; r < count; r++)
     rows[r] = block + r * stride;
+  return true;
 }
 
 void alloc_rows(double** rows, int nrows, int ncols, const char* msg) {
@@ -106,6 +116,21 @@ void alloc_rows(double** rows, int nrows, int ncols, const char* msg) {
 
 void alloc_rows(int** rows, int nrows, int ncols, const char* msg) {
   alloc_rows_of(rows, nrows, ncols, msg);
+}
+
+int** try_alloc_chain_rows(int nrows, int ncols) {
+  if (nrows < 0 || nrows == INT_MAX)
+    return nullptr;
+  auto** rows =
+      static_cast<int**>(grant(static_cast<std::size_t>(nrows) + 1, sizeof(int*), nullptr));
+  if (rows == nullptr)
+    return nullptr;
+  if (!alloc_rows_of(rows, nrows, ncols, nullptr)) {
+    std::free(rows);
+    table_bytes -= (static_cast<std::size_t>(nrows) + 1) * sizeof(int*);
+    return nullptr;
+  }
+  return rows;
 }
 
 void free_tables(PRAVLIN* pv) {

@@ -13,6 +13,10 @@
 
 /// The version printed in the report header and by --version.
 #define PRAVLIN_VERSION "1.0"
+/// The lines after the name and version in every pravlin program's answer to --version.
+#define PRAVLIN_LICENCE                      \
+  "Copyright (c) 2026 the pravlin authors\n" \
+  "MIT licence: free to use, change and share, with no warranty; see LICENSE.\n"
 
 /// Everything about one run. Arrays are 1-based: slot 0 of every per-state array and row 0 and
 /// column 0 of every matrix exist, are zero and are never used. N is nbr_states, T nbr_years,
@@ -51,6 +55,10 @@ typedef struct pravlin PRAVLIN;
 /// header (with print_header), the chain table, and the end of the report (finish_report).
 /// Does not return on failure.
 void run_pravlin(PRAVLIN* pv);
+/// run_pravlin for chains first..last of the run only (1 <= first <= last <= nbr_chains),
+/// drawn as they are written; the steady state and the header only when first is 1. With
+/// first = 0, the whole run: run_pravlin itself.
+void run_pravlin_chains(PRAVLIN* pv, int first, int last);
 
 // pravlin.cc
 
@@ -70,6 +78,9 @@ void* alloc_table(std::size_t count, std::size_t size, const char* msg);
 /// nrows or ncols is INT_MAX.
 void alloc_rows(double** rows, int nrows, int ncols, const char* msg);
 void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
+/// The chains table: nrows + 1 row pointers and their rows, as alloc_rows grants them, or null
+/// (having granted nothing) where alloc_rows would fail.
+int** try_alloc_chain_rows(int nrows, int ncols);
 
 /// Counts bytes that live until the process ends without being a table (the document tree)
 /// against the same limit as the tables, so that later tables see them; fails with msg when

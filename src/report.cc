@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "fast.h"
 #include "pravlin.h"
+#include "stream.h"
 
 // Wide enough for the 309 integer digits of the largest double, its sign and six decimals.
 constexpr std::size_t kNumberMax = 400;
@@ -207,24 +209,94 @@ static Cells make_cells(const PRAVLIN* pv) {
   return c;
 }
 
+// The chain table's writer: its buffer and the cells of every state, for printpravlin and for
+// a table drawn as it is written (stream.cc).
+struct TableWriter {
+  const PRAVLIN* pv;
+  Cells cells;
+  char block[kBlock + kSpare];
+  Writer w;
+};
+
+static void start_table(TableWriter* t, FILE* out, const PRAVLIN* pv) {
+  t->pv = pv;
+  t->cells = make_cells(pv);
+  t->w = Writer{out, t->block, kBlock, 0};
+}
+
+// The cell of state s, copied from its text when there is one.
+static inline void put_state_cell(TableWriter* t, int s) {
+  Writer* w = &t->w;
+  if (!t->cells.text) {
+    put_cell(w, t->pv, s);
+    return;
+  }
+  const char* text = t->cells.text.get() + t->cells.start[s];
+  const std::size_t len = t->cells.start[s + 1] - t->cells.start[s];
+  if (len <= kSpare && w->used + kSpare <= w->cap) {
+    std::memcpy(w->buf + w->used, text, kSpare);
+    w->used += len;
+  } else {
+    put(w, std::string_view(text, len));
+  }
+}
+
+// A line's step label: in 64 bits, the labels go on past the int range rather than wrapping.
+static void put_label(TableWriter* t, long long label) {
+  put(&t->w, " ");
+  put_long(&t->w, label);
+  put(&t->w, " ");
+}
+
+TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv) {
+  auto* t = new (std::nothrow) TableWriter;
+  if (t != nullptr)
+    start_table(t, out, pv);
+  return t;
+}
+
+void close_table_writer(TableWriter* t) {
+  if (t != nullptr)
+    flush(&t->w);
+  delete t;
+}
+
+void put_table_title(TableWriter* t, int first_chain, int last_chain) {
+  put(&t->w, "time ");
+  for (long long j = first_chain; j <= last_chain; j++) {
+    put(&t->w, ", ");
+    put_long(&t->w, j);
+    put(&t->w, " ");
+  }
+  put(&t->w, "\n");
+  flush(&t->w);
+  std::fflush(t->w.out);
+}
+
+void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count) {
+  put_label(t, label);
+  for (std::size_t j = 0; j < count; j++)
+    put_state_cell(t, states[j]);
+  put(&t->w, "\n");
+}
+
+void flush_table_writer(TableWriter* t) {
+  flush(&t->w);
+}
+
 void printpravlin(FILE* out, const PRAVLIN* pv) {
   if (pv == nullptr)
     return;
   if (out == nullptr)
     out = stdout;
-  char block[kBlock + kSpare];
-  Writer w{out, block, kBlock, 0};
-  put(&w, "time ");
-  for (int j = 1; j <= pv->nbr_chains; j++) {
-    put(&w, ", ");
-    put_long(&w, j);
-    put(&w, " ");
+  if (pv->pravlin == nullptr) {
+    stream_pravlin(out, pv, 1, pv->nbr_chains);  // a table too large to keep
+    return;
   }
-  put(&w, "\n");
-  flush(&w);
-  std::fflush(out);
+  TableWriter t;
+  start_table(&t, out, pv);
+  put_table_title(&t, 1, pv->nbr_chains);
 
-  const Cells cells = make_cells(pv);
   // A line of the table is a column of the chains table, one value from each chain's row. The
   // values are gathered up to 16 years at a time, so that each cache line of a row is read once,
   // not once for every year in it. A tile stays within 1 MiB; with more chains than that allows
@@ -239,38 +311,24 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
   // In 64 bits: i0 + step must not overflow for a count near the int limit.
   for (long long i0 = 0; i0 <= pv->nbr_years; i0 += step) {
     const int years = static_cast<int>(std::min<long long>(step, pv->nbr_years - i0 + 1));
-    if (tile) {
-      for (std::size_t j = 0; j < chains; j++) {
-        const int* row = pv->pravlin[j + 1] + i0;
-        for (int y = 0; y < years; y++)
-          tile[static_cast<std::size_t>(y) * chains + j] = row[y];
-      }
+    if (!tile) {
+      put_label(&t, pv->init_year + i0);
+      for (std::size_t j = 0; j < chains; j++)
+        put_state_cell(&t, pv->pravlin[j + 1][i0]);
+      put(&t.w, "\n");
+      continue;
     }
-    for (long long i = i0; i < i0 + years; i++) {
-      // In 64 bits: the labels go on past the int range rather than wrapping.
-      put(&w, " ");
-      put_long(&w, pv->init_year + i);
-      put(&w, " ");
-      for (std::size_t j = 0; j < chains; j++) {
-        const int s =
-            tile ? tile[static_cast<std::size_t>(i - i0) * chains + j] : pv->pravlin[j + 1][i];
-        if (!cells.text) {
-          put_cell(&w, pv, s);
-          continue;
-        }
-        const char* text = cells.text.get() + cells.start[s];
-        const std::size_t len = cells.start[s + 1] - cells.start[s];
-        if (len <= kSpare && w.used + kSpare <= w.cap) {
-          std::memcpy(w.buf + w.used, text, kSpare);
-          w.used += len;
-        } else {
-          put(&w, std::string_view(text, len));
-        }
-      }
-      put(&w, "\n");
+    for (std::size_t j = 0; j < chains; j++) {
+      const int* row = pv->pravlin[j + 1] + i0;
+      for (int y = 0; y < years; y++)
+        tile[static_cast<std::size_t>(y) * chains + j] = row[y];
+    }
+    for (int y = 0; y < years; y++) {
+      put_table_line(&t, pv->init_year + i0 + y, tile.get() + static_cast<std::size_t>(y) * chains,
+                     chains);
     }
   }
-  flush(&w);
+  flush(&t.w);
 }
 
 // ---- The header --------------------------------------------------------------------------------
@@ -353,6 +411,11 @@ void check_stdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   }
+}
+
+void fail_unwritten_report(const PRAVLIN* pv) {
+  fail(" *** ERROR: Unable to write file (%s)\n",
+       pv->out != nullptr && pv->out != stdout ? pv->outfilename : "stdout");
 }
 
 void finish_report(PRAVLIN* pv) {

@@ -13,9 +13,12 @@
 // on several cores.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "fast.h"
 #include "simulate.h"
+#include "stream.h"
 
 namespace {
 
@@ -219,4 +222,62 @@ bool create_all_pravlin_fast(PRAVLIN* pv) {
   }
   pravlin_rand_skip(draws);
   return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// One step of many chains, for a chain table drawn as it is written (stream.cc): the same sums,
+// guides and jump-ahead, without a table.
+
+struct DrawRows {
+  Rows d;
+  Scratch<double> key;
+  Scratch<int> guide;
+  Scratch<int> last_positive;
+};
+
+DrawRows* make_draw_rows(const PRAVLIN* pv) {
+  const int n = pv->nbr_states;
+  Rows d{pv, n, nullptr, nullptr, nullptr};
+  if (n < 1 || n > kGuideMaxStates || pv->initial_probability == nullptr ||
+      !rows_are_probabilities(d))
+    return nullptr;
+  const auto count = static_cast<std::size_t>(n) + 1;
+  auto* rows = new (std::nothrow) DrawRows{d, scratch<double>(count * (count + 1)),
+                                           scratch<int>(count * kGuideSize), scratch<int>(count)};
+  std::unique_ptr<DrawRows> r(rows);
+  if (!r || !r->key || !r->guide || !r->last_positive)
+    return nullptr;
+  r->d.key = r->key.get();
+  r->d.guide = r->guide.get();
+  r->d.last_positive = r->last_positive.get();
+  for (int row = 0; row <= n; row++)
+    build_guides(r->d, row);
+  return r.release();
+}
+
+void free_draw_rows(DrawRows* r) {
+  delete r;
+}
+
+// One step of count chains, each next chain's value chain_step further on.
+template <bool kGuided>
+static bool draw_step_with(const Rows& d, RandJump chain_step, std::uint32_t x, int* state,
+                           std::size_t count) {
+  bool found = true;
+  for (std::size_t i = 0; i < count; i++) {
+    const int s = draw<kGuided>(d, state[i], rand_value(rand_apply(RAND_STEP, x)));
+    found = found && s != 0;
+    state[i] = s;
+    x = rand_apply(chain_step, x);
+  }
+  return found;
+}
+
+bool draw_step(const PRAVLIN* pv, const DrawRows* r, std::uint32_t x, int* state,
+               std::size_t count) {
+  const RandJump chain_step = rand_jump(static_cast<std::uint64_t>(pv->nbr_years) + 1);
+  if (r != nullptr)
+    return draw_step_with<true>(r->d, chain_step, x, state, count);
+  const Rows d{pv, pv->nbr_states, nullptr, nullptr, nullptr};
+  return draw_step_with<false>(d, chain_step, x, state, count);
 }

@@ -38,8 +38,10 @@ while IFS='|' read -r line want; do
         failures=$((failures + 1))
     fi
 done <<'EOF'
-pravlin --|--help --version 
-pravlin -|--help --version -h 
+pravlin --|--chains --help --version 
+pravlin -|--chains --help --version -h 
+pravlin weather.xml --|--chains 
+pravlin --chains |
 pravlin w|weather.xml 
 pravlin |runs weather.xml 
 pravlin-analyze --st|--steps 
@@ -52,5 +54,6 @@ pravlin-fit --s|--sort --states --summary
 pravlin-fit -o w|weather.xml wet.csv 
 pravlin-fit --laplace |
 pravlin-fit w|weather.xml wet.csv 
+pravlin-merge w|weather.xml wet.csv 
 EOF
 ((failures == 0))

@@ -1,0 +1,64 @@
+// stream.h - the chain table drawn as it is written, in memory for one step of every chain:
+// for runs whose table is too large to keep, and for a slice of the chains.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_STREAM_H
+#define PRAVLIN_STREAM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "pravlin.h"
+
+// simulate.cc
+
+/// The rows of a model made ready for many draws: running sums and guides.
+struct DrawRows;
+/// Rows of pv ready for draw_step, or null when they are not all probabilities, the model is
+/// too large for guides, or the memory is refused; draw_step then scans the rows themselves.
+DrawRows* make_draw_rows(const PRAVLIN* pv);
+void free_draw_rows(DrawRows* d);
+
+/// One step of count chains c, c + 1, ...: state[i] holds chain c + i's state at the step
+/// before (0 before step 0, which draws from the initial probabilities) and gets its state at
+/// this step, drawn as calc_state draws it. x is the generator's state just before chain c's
+/// value for this step; each next chain's value lies nbr_years + 1 values further on. Returns
+/// false when some draw found no state (calc_state would have ended the run).
+bool draw_step(const PRAVLIN* pv, const DrawRows* d, std::uint32_t x, int* state,
+               std::size_t count);
+
+// report.cc
+
+/// The chain table's writer: every state's cell formatted once, lines gathered in blocks.
+struct TableWriter;
+/// A writer for pv's table onto out, or null when its memory is refused.
+TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv);
+/// Writes what is gathered and releases the writer.
+void close_table_writer(TableWriter* t);
+/// The title line of chains first_chain..last_chain, then a flush of the stream.
+void put_table_title(TableWriter* t, int first_chain, int last_chain);
+/// One line: the step label, then the cells of states[0..count).
+void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count);
+/// Hands what is gathered to the stream.
+void flush_table_writer(TableWriter* t);
+/// Ends the run with the report's write failure, naming its file or standard output.
+[[noreturn]] void fail_unwritten_report(const PRAVLIN* pv);
+
+// stream.cc
+
+/// Whether pv's chains table is kept whole, drawn first and then written: true while it is
+/// small enough to be the faster way. Otherwise each step is drawn as it is written.
+bool keep_chains_table(const PRAVLIN* pv);
+/// The simulation of a run whose table is drawn as it is written, for chains first..last:
+/// draws nothing yet, but reserves one state per chain (failing with the chains table's
+/// out-of-memory message when even that cannot be had), fails as the chain-by-chain
+/// simulation would, and leaves the generator where it leaves it.
+void simulate_without_table(PRAVLIN* pv, int first, int last);
+/// Writes the chain table of chains first..last (1..nbr_chains for the whole run), drawing
+/// each step as it is written: the same bytes as the kept table of the same run. Comes after
+/// simulate_without_table for the same chains, whose generator values it draws again and whose
+/// memory it uses. Null out: standard output.
+/// Does not return on failure (a failed write ends the run at once).
+void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last);
+
+#endif

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "analyze.h"
+#include "analyze_more.h"
 
 static const char USAGE[] =
     "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D]\n"
@@ -88,11 +89,15 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   static PRAVLIN pv;
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
+  hint_xml_declaration(file);
   open_configuration(&pv);
 
   std::vector<TRANSITION_ENTRY> transitions;
   read_configuration_sparse(&pv, &transitions);
+  std::vector<READ_NOTE> notes;
+  collect_read_notes(&pv, transitions, &notes);
   error_check_transitions(&pv, &transitions);
+  print_read_notes(stdout, notes);
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();

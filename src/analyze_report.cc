@@ -2,6 +2,7 @@
 // squaring solver's verdict, absorption and n-step distributions (print_analysis).
 // Part of pravlin; see README.md.
 #include "analyze.h"
+#include "analyze_more.h"
 
 #include <cmath>
 #include <exception>
@@ -243,6 +244,7 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fflush(out);
   std::vector<double> pi;
   const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi);
+  print_long_run(out, pv, c, &cl, pi.data(), opt->precision);
   print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
   print_absorption(out, pv, c, &cl, opt->precision);
   if (opt->steps >= 0)

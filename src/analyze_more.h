@@ -1,0 +1,61 @@
+// analyze_more.h - pravlin-analyze beyond the structure: notes on how the configuration was
+// read, the long run from the initial probabilities, hitting a target, a Graphviz drawing and
+// the whole analysis as JSON.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_ANALYZE_MORE_H
+#define PRAVLIN_ANALYZE_MORE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analyze.h"
+
+// analyze_notes.cc
+
+/// One place where the configuration was read leniently: the file read is not the file meant.
+struct read_note {
+  std::string kind;     // a fixed word: see the list in analyze_notes.cc (ORDER NOTEKIND)
+  std::string element;  // the element's name, lower-cased as pravlin reads it
+  std::string where;    // "state 2", "transition from 1 to 3", "steadystate"; "" at the root
+  std::string text;     // the element's text as read ("" when it had none)
+  std::string message;  // what was made of it
+};
+typedef struct read_note READ_NOTE;
+
+/// The notes on a configuration read by read_configuration_sparse, before error_check_transitions
+/// has rescaled anything: pv->xml, pv->initial_probability and the transitions as read. Prints
+/// nothing; pravlin's own messages are left as they are.
+void collect_read_notes(const PRAVLIN* pv, const std::vector<TRANSITION_ENTRY>& transitions,
+                        std::vector<READ_NOTE>* notes);
+
+/// The notes section: a title line, one line a note, an empty line. Nothing when there are none.
+void print_read_notes(FILE* out, const std::vector<READ_NOTE>& notes);
+
+/// When the file's first markup is an XML declaration, which pravlin refuses, says so on
+/// standard error with what to do about it. Silent when the file cannot be read: the reading
+/// that follows reports that.
+void hint_xml_declaration(const char* file);
+
+// analyze_long_run.cc
+
+/// Where the chain spends its time in the long run, started from the initial probabilities.
+struct long_run {
+  std::vector<double> enter;  // [nbr_classes + 1] probability of ending in each closed class
+  std::vector<double> share;  // [n + 1] enter[class] * stationary probability; 0 if transient
+  int periodic;               // 1 when a closed class with enter > 0 has a period above 1
+};
+typedef struct long_run LONG_RUN;
+
+/// Fills lr from the initial probabilities and pi[1..n], the stationary distribution of each
+/// closed class on its states. Solves the absorption systems only when a transient state has
+/// positive initial probability. Does not return on failure.
+void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                    const double* pi, LONG_RUN* lr);
+
+/// The mean recurrence times (1 / pi) of the states of every closed class, and, for a chain with
+/// several closed classes, the long run from the initial probabilities.
+void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                    const double* pi, int precision);
+
+#endif

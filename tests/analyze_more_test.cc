@@ -1,0 +1,193 @@
+// analyze_more_test.cc - pravlin-analyze's notes on how a file was read, the long run from the
+// initial probabilities, hitting times against closed forms, the drawing and the JSON.
+// Part of pravlin; see README.md.
+#include "analyze_more.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+// A two-state configuration with body spliced in at the root, read as pravlin-analyze reads it.
+static std::vector<READ_NOTE> notes_of(const std::string& body) {
+  const std::string text =
+      "<pravlin><nbr_states>2</nbr_states>"
+      "<state><ser>1</ser><name>a</name><initial_probability>1</initial_probability></state>"
+      "<transition><from>2</from><to><state>1</state><probability>1</probability></to>"
+      "</transition>" +
+      body + "</pravlin>";
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.in = open_text(text).release();
+  std::vector<TRANSITION_ENTRY> list;
+  std::vector<READ_NOTE> notes;
+  testing::internal::CaptureStderr();
+  read_configuration_sparse(&pv, &list);
+  collect_read_notes(&pv, list, &notes);
+  testing::internal::GetCapturedStderr();
+  free_tables(&pv);
+  free_XMLENTITY(pv.xml);
+  return notes;
+}
+
+static const char kRow1[] = "<transition><from>1</from><to><state>1</state>";
+
+TEST(AnalyzeNotes, EachLenientReadingIsNotedWithItsElementAndText) {
+  struct Case {
+    const char* body;
+    const char* kind;
+    const char* element;
+    const char* where;
+    const char* text;
+    const char* message;  // a part of the message
+  };
+  const std::string row = kRow1;
+  const std::string p_abc = row + "<probability>abc</probability></to></transition>";
+  const std::string p_comma = row + "<probability>0,6</probability></to></transition>";
+  const std::string p_typo = row + "<probabilty>1</probabilty></to></transition>";
+  const std::string p_far = row + "<probability>0.05</probability></to></transition>";
+  const std::string comment = row + "<!-- c --><probability>1</probability></to></transition>";
+  const Case cases[] = {
+      {p_abc.c_str(), "number_not_read", "probability", "transition from 1 to 1", "abc",
+       "not a number: read as 0"},
+      {p_comma.c_str(), "number_partly_read", "probability", "transition from 1 to 1", "0,6",
+       "up to \",6\": read as 0"},
+      {"<state><ser>2</ser><value>3/10</value></state>", "number_partly_read", "value", "state 2",
+       "3/10", "up to \"/10\": read as 3"},
+      {"<nbr_chains>1e5x</nbr_chains>", "number_partly_read", "nbr_chains", "", "1e5x",
+       "up to \"e5x\": read as 1"},
+      {"<init_year>99999999999</init_year>", "number_out_of_range", "init_year", "", "99999999999",
+       "read as 2147483647"},
+      {"<print_flag>Name</print_flag>", "keyword_not_known", "print_flag", "", "Name",
+       "not one of VAL"},
+      {"<print_flag>names</print_flag>", "keyword_not_known", "print_flag", "", "names",
+       "not one of VAL"},
+      {"<print_header>true</print_header>", "keyword_not_known", "print_header", "", "true",
+       "not one of YES"},
+      {"<steadystate><calc>Yes</calc></steadystate>", "keyword_not_known", "calc", "steadystate",
+       "Yes", "not one of YES"},
+      {"<debug>yes</debug>", "keyword_not_known", "debug", "", "yes", "debug takes a number"},
+      {"<nbr_years>1</nbr_years>", "default_replaced", "nbr_years", "", "1",
+       "replaced by the default 50"},
+      {"<steadystate><max_error>-1</max_error></steadystate>", "default_replaced", "max_error",
+       "steadystate", "-1", "default 1e-6"},
+      {p_typo.c_str(), "name_abbreviated", "probabilty", "transition from 1 to 1", "1",
+       "read as <probability>"},
+      {"<nbr_statesx>2</nbr_statesx>", "name_abbreviated", "nbr_statesx", "", "2",
+       "read as <nbr_states>"},
+      {comment.c_str(), "markup_in_container", "comment", "transition from 1 to 1", " c ",
+       "inside <to>"},
+      {"<state><ser>2</ser><![CDATA[x]]></state>", "markup_in_container", "cdata", "state 2", "x",
+       "inside <state>"},
+      {"<state><ser>2</ser><name>b<!-- -->c</name></state>", "markup_in_text", "name", "state 2",
+       "b<c", "keeps a \"<\""},
+      {p_far.c_str(), "total_far_from_one", "probability", "transition from 1", "", "total 0.05"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.body);
+    std::vector<READ_NOTE> notes = notes_of(k.body);
+    ASSERT_EQ(notes.size(), 1u) << notes[0].kind << " " << notes.back().kind;
+    EXPECT_EQ(notes[0].kind, k.kind);
+    EXPECT_EQ(notes[0].element, k.element);
+    EXPECT_EQ(notes[0].where, k.where);
+    EXPECT_EQ(notes[0].text, k.text);
+    EXPECT_NE(notes[0].message.find(k.message), std::string::npos) << notes[0].message;
+  }
+}
+
+TEST(AnalyzeNotes, PlainFileAndWeightsOfOneGiveNone) {
+  const std::string weights = std::string(kRow1) +
+                              "<probability>1</probability></to><to><state>2</state>"
+                              "<probability>1</probability></to></transition>"
+                              "<nbr_years>2</nbr_years><steadystate><calc>no</calc>"
+                              "</steadystate><print_flag>name</print_flag><debug>1</debug>";
+  EXPECT_TRUE(notes_of(weights).empty());
+}
+
+// ---------------------------------------------------------------- the long run
+
+static SPARSE_CHAIN chain_of(const std::vector<std::vector<double>>& rows) {
+  std::vector<TRANSITION_ENTRY> list;
+  const int n = static_cast<int>(rows.size());
+  for (int i = 1; i <= n; i++) {
+    for (int j = 1; j <= n; j++) {
+      if (rows[i - 1][j - 1] != 0.0)
+        list.push_back(TRANSITION_ENTRY{i, j, rows[i - 1][j - 1]});
+    }
+  }
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  return c;
+}
+
+// The symmetric random walk on 0..n-1 (states 1..n) that turns back at both ends.
+static SPARSE_CHAIN reflecting_walk(int n) {
+  std::vector<TRANSITION_ENTRY> list;
+  list.push_back(TRANSITION_ENTRY{1, 2, 1.0});
+  for (int i = 2; i < n; i++) {
+    list.push_back(TRANSITION_ENTRY{i, i - 1, 0.5});
+    list.push_back(TRANSITION_ENTRY{i, i + 1, 0.5});
+  }
+  list.push_back(TRANSITION_ENTRY{n, n - 1, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  return c;
+}
+
+// Stationary distribution of every closed class, on its states.
+static std::vector<double> class_distributions(const SPARSE_CHAIN& c, const CHAIN_CLASSES& cl) {
+  std::vector<double> pi(static_cast<std::size_t>(c.n) + 1, 0.0);
+  for (int k = 1; k <= cl.nbr_classes; k++) {
+    if (cl.closed[k])
+      class_stationary(&c, &cl, k, pi.data());
+  }
+  return pi;
+}
+
+TEST(AnalyzeLongRun, SymmetricWalkRecurrenceTimesMatchTheClosedForm) {
+  // Edges are visited twice as rarely as inner states: 2(n - 1) and n - 1 steps between visits.
+  for (int n : {3, 10, 101}) {
+    SCOPED_TRACE(n);
+    SPARSE_CHAIN c = reflecting_walk(n);
+    CHAIN_CLASSES cl;
+    find_classes(&c, &cl);
+    ASSERT_EQ(cl.period[1], 2);
+    std::vector<double> pi = class_distributions(c, cl);
+    EXPECT_NEAR(1.0 / pi[1], 2.0 * (n - 1), 1e-12 * n);
+    EXPECT_NEAR(1.0 / pi[n], 2.0 * (n - 1), 1e-12 * n);
+    for (int s = 2; s < n; s++)
+      EXPECT_NEAR(1.0 / pi[s], n - 1.0, 1e-12 * n) << "state " << s;
+  }
+}
+
+TEST(AnalyzeLongRun, StartIsCarriedToEachClosedClassByItsEntryProbability) {
+  // From 1: to the periodic pair {2, 3} with 0.5 / 0.7, to the absorbing 4 with 0.2 / 0.7.
+  SPARSE_CHAIN c = chain_of({{0.3, 0.5, 0, 0.2}, {0, 0, 1, 0}, {0, 1, 0, 0}, {0, 0, 0, 1}});
+  CHAIN_CLASSES cl;
+  find_classes(&c, &cl);
+  std::vector<double> pi = class_distributions(c, cl);
+  struct Case {
+    std::vector<double> start;  // [n + 1]
+    std::vector<double> share;  // [n + 1]
+    int periodic;
+  };
+  const Case cases[] = {
+      {{0, 1, 0, 0, 0}, {0, 0, 2.5 / 7, 2.5 / 7, 2.0 / 7}, 1},
+      {{0, 0.5, 0, 0, 0.5}, {0, 0, 1.25 / 7, 1.25 / 7, 0.5 + 1.0 / 7}, 1},
+      {{0, 0, 0, 0, 1}, {0, 0, 0, 0, 1}, 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "start on 4 " << k.start[4]);
+    TestModel m(4, 1, 2);
+    m.init = k.start;
+    m.pv.initial_probability = m.init.data();
+    LONG_RUN lr;
+    solve_long_run(&m.pv, &c, &cl, pi.data(), &lr);
+    for (int s = 1; s <= 4; s++)
+      EXPECT_NEAR(lr.share[s], k.share[s], 1e-15) << "state " << s;
+    EXPECT_EQ(lr.periodic, k.periodic);
+  }
+}

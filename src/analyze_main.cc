@@ -47,6 +47,9 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   const char* file = nullptr;
   opt->precision = 6;
   opt->steps = -1;
+  opt->dot_file = nullptr;
+  opt->json = 0;
+  opt->target = nullptr;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
@@ -68,6 +71,16 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
         fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
       }
       opt->precision = static_cast<int>(d);
+    } else if (std::strcmp(a, "--dot") == 0) {
+      opt->dot_file = i + 1 < argc ? argv[++i] : "";
+      if (*opt->dot_file == '\0')
+        fail(" *** ERROR: --dot needs the name of the file to write\n");
+    } else if (std::strcmp(a, "--json") == 0) {
+      opt->json = 1;
+    } else if (std::strcmp(a, "--target") == 0) {
+      opt->target = i + 1 < argc ? argv[++i] : "";
+      if (*opt->target == '\0')
+        fail(" *** ERROR: --target needs states, by number or name, separated by commas\n");
     } else if (a[0] == '-' && a[1] != '\0') {
       fail(" *** ERROR: unknown option (%s); see pravlin-analyze --help\n", a);
     } else if (file != nullptr) {
@@ -102,6 +115,12 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
   print_analysis(stdout, &pv, &chain, opt);
+  if (opt->dot_file != nullptr) {
+    CHAIN_CLASSES cl;
+    find_classes(&chain, &cl);
+    const int drawn = write_dot(opt->dot_file, &pv, &chain, &cl, opt->precision);
+    print_dot_line(stdout, opt->dot_file, drawn, &chain, &cl);
+  }
 }
 
 int main(int argc, char** argv) {

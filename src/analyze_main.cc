@@ -110,11 +110,20 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   std::vector<READ_NOTE> notes;
   collect_read_notes(&pv, transitions, &notes);
   error_check_transitions(&pv, &transitions);
+  std::vector<int> targets;
+  if (opt->target != nullptr)
+    parse_targets(&pv, opt->target, &targets);
   print_read_notes(stdout, notes);
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
   print_analysis(stdout, &pv, &chain, opt);
+  if (!targets.empty()) {
+    std::fflush(stdout);
+    HITTING h;
+    solve_hitting(&chain, targets, &h);
+    print_hitting(stdout, &pv, &chain, targets, &h, opt->precision);
+  }
   if (opt->dot_file != nullptr) {
     CHAIN_CLASSES cl;
     find_classes(&chain, &cl);

@@ -72,4 +72,28 @@ int write_dot(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
 void print_dot_line(FILE* out, const char* file, int drawn, const SPARSE_CHAIN* c,
                     const CHAIN_CLASSES* cl);
 
+// analyze_hitting.cc
+
+/// The states that --target names, by number (1..n) or by name, separated by commas. Returns
+/// their count. Does not return when one names no state.
+int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets);
+
+/// Hitting a set of states from every state, through sparse solves.
+struct hitting {
+  std::vector<double> probability;  // [n + 1] of ever reaching the target; 1 on it
+  std::vector<double> steps;        // [n + 1] expected steps to reach it; -1 where infinite
+                                    // (the probability is below 1); 0 on it
+  double probability_residual;      // largest |(I - Q) x - b| of each solve
+  double steps_residual;
+  double return_time;  // for a single target that every state reaches for certain, its mean
+                       // return time (and steps[] are mean first passage times); else -1
+};
+typedef struct hitting HITTING;
+
+/// Fills h for the target states (1..n). Does not return on failure.
+void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h);
+/// The hitting section of the text output.
+void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                   const std::vector<int>& targets, const HITTING* h, int precision);
+
 #endif

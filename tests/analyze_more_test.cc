@@ -191,3 +191,109 @@ TEST(AnalyzeLongRun, StartIsCarriedToEachClosedClassByItsEntryProbability) {
     EXPECT_EQ(lr.periodic, k.periodic);
   }
 }
+
+// ---------------------------------------------------------------- hitting
+
+static HITTING hitting_of(const SPARSE_CHAIN& c, const std::vector<int>& targets) {
+  HITTING h;
+  solve_hitting(&c, targets, &h);
+  return h;
+}
+
+// Gambler's ruin on 0..n (states 1..n+1): up with p, down with 1 - p, 0 and n absorbing.
+static SPARSE_CHAIN gamblers_ruin(int n, double p) {
+  std::vector<TRANSITION_ENTRY> list;
+  list.push_back(TRANSITION_ENTRY{1, 1, 1.0});
+  for (int i = 1; i < n; i++) {
+    list.push_back(TRANSITION_ENTRY{i + 1, i, 1 - p});
+    list.push_back(TRANSITION_ENTRY{i + 1, i + 2, p});
+  }
+  list.push_back(TRANSITION_ENTRY{n + 1, n + 1, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n + 1, list);
+  return c;
+}
+
+TEST(AnalyzeHitting, GamblersRuinMatchesTheClosedForm) {
+  // Reaching n is winning; reaching either end is the game's duration.
+  struct Case {
+    int n;
+    double p;
+    double tolerance;  // relative
+  };
+  const Case cases[] = {{10, 0.4, 1e-13}, {10, 0.5, 1e-13}, {10, 0.7, 1e-13}, {100000, 0.5, 1e-6}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "n " << k.n << " p " << k.p);
+    SPARSE_CHAIN c = gamblers_ruin(k.n, k.p);
+    HITTING win = hitting_of(c, {k.n + 1});
+    HITTING end = hitting_of(c, {1, k.n + 1});
+    const double r = (1 - k.p) / k.p;
+    for (int i = 1; i < k.n; i += 1 + k.n / 50) {
+      SCOPED_TRACE(testing::Message() << "fortune " << i);
+      double p_win, steps;
+      if (k.p == 0.5) {
+        p_win = static_cast<double>(i) / k.n;
+        steps = static_cast<double>(i) * (k.n - i);
+      } else {
+        p_win = (1 - std::pow(r, i)) / (1 - std::pow(r, k.n));
+        steps = i / (1 - 2 * k.p) - k.n / (1 - 2 * k.p) * p_win;
+      }
+      EXPECT_NEAR(win.probability[i + 1], p_win, k.tolerance * p_win);
+      EXPECT_LT(win.steps[i + 1], 0.0);  // ruin is possible: the win may never come
+      EXPECT_EQ(end.probability[i + 1], 1.0);
+      EXPECT_NEAR(end.steps[i + 1], steps, k.tolerance * steps);
+    }
+  }
+}
+
+TEST(AnalyzeHitting, SymmetricWalkReturnsInTheMeanRecurrenceTime) {
+  for (int n : {3, 10, 1000}) {
+    SCOPED_TRACE(n);
+    SPARSE_CHAIN c = reflecting_walk(n);
+    for (int j : {1, n / 2 + 1}) {
+      SCOPED_TRACE(testing::Message() << "target " << j);
+      HITTING h = hitting_of(c, {j});
+      const double want = j == 1 ? 2.0 * (n - 1) : n - 1.0;
+      EXPECT_NEAR(h.return_time, want, 1e-9 * want);
+    }
+  }
+}
+
+// Kemeny's constant: sum over j of pi_j times the mean first passage time from i to j (0 for
+// j = i) is the same from every state i; and each return time is 1 / pi_j.
+TEST(AnalyzeHitting, MeanFirstPassageTimesGiveKemenysConstantFromEveryState) {
+  const std::vector<std::vector<std::vector<double>>> chains = {
+      {{0.7, 0.3}, {0.4, 0.6}},
+      {{0, 1, 0}, {0.5, 0, 0.5}, {0, 1, 0}},
+      {{0.1, 0.6, 0.3, 0}, {0.2, 0.2, 0.2, 0.4}, {0, 0, 0.5, 0.5}, {0.9, 0, 0, 0.1}},
+      {{0.5, 0.5, 0, 0}, {0, 0.5, 0.5, 0}, {0, 0, 0.5, 0.5}, {1e-9, 0, 0, 1 - 1e-9}},
+  };
+  for (const auto& rows : chains) {
+    const int n = static_cast<int>(rows.size());
+    SCOPED_TRACE(testing::Message() << "states " << n << " first row " << rows[0][0]);
+    SPARSE_CHAIN c = chain_of(rows);
+    CHAIN_CLASSES cl;
+    find_classes(&c, &cl);
+    std::vector<double> pi = class_distributions(c, cl);
+    std::vector<double> kemeny(static_cast<std::size_t>(n) + 1, 0.0);
+    for (int j = 1; j <= n; j++) {
+      HITTING h = hitting_of(c, {j});
+      EXPECT_NEAR(h.return_time * pi[j], 1.0, 1e-9) << "return to " << j;
+      for (int i = 1; i <= n; i++)
+        kemeny[i] += pi[j] * h.steps[i];
+    }
+    for (int i = 2; i <= n; i++)
+      EXPECT_NEAR(kemeny[i], kemeny[1], 1e-9 * kemeny[1]) << "from " << i;
+  }
+}
+
+TEST(AnalyzeHittingDeathTest, TargetNamesNoState) {
+  TestModel m(2, 1, 2);
+  char a[] = "a";
+  m.pv.state_name[1] = a;
+  std::vector<int> targets;
+  EXPECT_EQ(parse_targets(&m.pv, "2,a", &targets), 2);
+  EXPECT_EQ(targets, (std::vector<int>{2, 1}));
+  EXPECT_EXIT(parse_targets(&m.pv, "a,3", &targets), testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR: --target: no state numbered or named (3)\n"));
+}

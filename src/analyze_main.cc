@@ -113,10 +113,15 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   std::vector<int> targets;
   if (opt->target != nullptr)
     parse_targets(&pv, opt->target, &targets);
-  print_read_notes(stdout, notes);
+  if (!opt->json)
+    print_read_notes(stdout, notes);
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
+  if (opt->json) {
+    print_analysis_json(stdout, &pv, &chain, opt, notes, targets);
+    return;
+  }
   print_analysis(stdout, &pv, &chain, opt);
   if (!targets.empty()) {
     std::fflush(stdout);

@@ -96,4 +96,23 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
 void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                    const std::vector<int>& targets, const HITTING* h, int precision);
 
+// analyze_report.cc, shared with the JSON writer
+
+/// Runs calc_steady_state as pravlin does, on the same normalised matrix: its vector into
+/// b[1..n], its final error into *error; returns its iteration count.
+int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error);
+/// The "  but ..." line when the solver's run is not what the structure foretells; nothing
+/// otherwise.
+void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
+                   const std::vector<double>* b, double error, int precision);
+
+// analyze_json.cc
+
+/// The whole analysis as one JSON document on out (layout in pravlin-analyze(1)): what the
+/// text output says, numbers with every digit needed to read them back bit for bit. Does not
+/// return on failure.
+void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                         const ANALYZE_OPTIONS* opt, const std::vector<READ_NOTE>& notes,
+                         const std::vector<int>& targets);
+
 #endif

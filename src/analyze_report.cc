@@ -101,8 +101,7 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
 
 // Runs calc_steady_state as pravlin does, on the same normalised matrix, and returns its
 // vector in b[1..n].
-static int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b,
-                      double* error) {
+int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error) {
   const std::size_t w = static_cast<std::size_t>(c->n) + 1;
   // This copy, the solver's working power and its product's temporary.
   if (w > SIZE_MAX / 3 / w || !dense_fits(3 * w * w)) {
@@ -130,8 +129,8 @@ static int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<doub
 
 // What the run did, when that is not what the structure foretold: the structure speaks of exact
 // arithmetic, the run of rounded arithmetic and of its limits.
-static void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
-                          const std::vector<double>* b, double error, int precision) {
+void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
+                   const std::vector<double>* b, double error, int precision) {
   static const char kDrift[] =
       "rounding makes the rows' totals drift from 1 and each squaring doubles the drift, while "
       "this chain leaves a state so rarely that it needs more squarings than that allows";

@@ -121,14 +121,14 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
     target[s] = 1;
   // The chain stops at the target: a path through it has already hit it.
   for (int s = 1; s <= c->n; s++)
-    free_to_leave[s] = !target[s];
+    free_to_leave[s] = static_cast<char>(target[s] == 0);
   std::vector<char> reaches = target;
   reached_backwards(c, in_start, in_from, free_to_leave, &reaches);
   // States that may never hit: those that can get, without passing the target, to a state from
   // which it cannot be reached.
   std::vector<char> may_miss(n + 1, 0);
   for (int s = 1; s <= c->n; s++)
-    may_miss[s] = !reaches[s];
+    may_miss[s] = static_cast<char>(reaches[s] == 0);
   reached_backwards(c, in_start, in_from, free_to_leave, &may_miss);
 
   h->probability.assign(n + 1, 0.0);

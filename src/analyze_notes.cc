@@ -191,9 +191,7 @@ static void walk_state(note_walk* w, const XMLENTITY* state) {
         add(w, "markup_in_text", x,
             "the name keeps a \"<\" where a comment or other markup was inside the element");
       }
-    } else if (abbreviated(w, x, "initial_probability", 8)) {
-      check_real(w, x);
-    } else if (abbreviated(w, x, "value", 3)) {
+    } else if (abbreviated(w, x, "initial_probability", 8) || abbreviated(w, x, "value", 3)) {
       check_real(w, x);
     } else {
       check_markup(w, x, "state");
@@ -245,9 +243,7 @@ static void walk_root(note_walk* w, const XMLENTITY* root, last_settings* last) 
   for (const XMLENTITY* x = root->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
       continue;
-    if (abbreviated(w, x, "nbr_states", 8)) {
-      check_integer(w, x, nullptr);
-    } else if (abbreviated(w, x, "init_year", 8)) {
+    if (abbreviated(w, x, "nbr_states", 8) || abbreviated(w, x, "init_year", 8)) {
       check_integer(w, x, nullptr);
     } else if (abbreviated(w, x, "nbr_years", 8)) {
       check_integer(w, x, nullptr);

@@ -4,6 +4,7 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
+#include <Eigen/IterativeLinearSolvers>
 #include <Eigen/SparseCore>
 #include <Eigen/SparseLU>
 #include <cmath>
@@ -89,13 +90,32 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
     entries.emplace_back(i, i, diagonal[i]);
   SPARSE_MATRIX a(m, m);
   a.setFromTriplets(entries.begin(), entries.end());
-  Eigen::SparseLU<SPARSE_MATRIX, Eigen::COLAMDOrdering<int>> lu;
-  lu.compute(a);
-  if (lu.info() != Eigen::Success)
-    fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
   Eigen::Map<const Eigen::VectorXd> rhs(b.data(), m);
-  Eigen::VectorXd solution = lu.solve(rhs);
+  // BiCGSTAB with the diagonal as preconditioner: some tens of iterations on a chain that mixes
+  // fast, where a sparse LU of a random structure fills in beyond any use (a minute at 10^4
+  // states, and an incomplete LU costs nearly as much). A slow chain, such as a line, does not
+  // come under the tolerance within the iterations allowed: it goes to the sparse LU, which
+  // fills in little there and is exact up to rounding.
+  // Its own verdict is not trusted: on some small chains it stops early and calls a wrong answer
+  // converged. The residual decides, against the sizes involved (each row of I - Q totals at
+  // most 2 in absolute value).
+  Eigen::BiCGSTAB<SPARSE_MATRIX> iterative;
+  iterative.setTolerance(1e-14);
+  iterative.setMaxIterations(300);
+  iterative.compute(a);
+  Eigen::VectorXd solution = Eigen::VectorXd::Zero(m);
+  if (iterative.info() == Eigen::Success)
+    solution = iterative.solve(rhs);
   Eigen::VectorXd r = a * solution - rhs;
+  const double scale = 2.0 * solution.cwiseAbs().maxCoeff() + rhs.cwiseAbs().maxCoeff();
+  if (!(r.cwiseAbs().maxCoeff() <= 1e-13 * scale)) {
+    Eigen::SparseLU<SPARSE_MATRIX, Eigen::COLAMDOrdering<int>> lu;
+    lu.compute(a);
+    if (lu.info() != Eigen::Success)
+      fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
+    solution = lu.solve(rhs);
+    r = a * solution - rhs;
+  }
   for (int i = 0; i < m; i++)
     (*x)[static_cast<std::size_t>(i)] = solution[i];
   return m > 0 ? r.cwiseAbs().maxCoeff() : 0.0;

@@ -237,14 +237,25 @@ void gth_stationary(double* a, int m, double* x) {
     x[j] /= total;
 }
 
-void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi) {
+SOLVE_RESULT class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi,
+                              double goal) {
   const int m = class_size(cl, k);
   const int* states = cl->member.data() + cl->first[k];
   // Work in proportion to the class alone: a chain of a million absorbing states has a million
   // classes.
   if (m == 1) {
     pi[states[0]] = 1.0;
-    return;
+    return SOLVE_RESULT{"GTH", 0, 0.0};
+  }
+  if (m > DENSE_MAX_STATES) {
+    SOLVE_RESULT how = sparse_class_stationary(c, cl, k, pi, goal);
+    if (!(how.residual <= goal)) {
+      fail(
+          " *** ERROR: the stationary distribution of class %d (%d states) has a residual of "
+          "%.1e, above the accuracy goal of %.0e: no sparse method did better\n",
+          k, m, how.residual, goal);
+    }
+    return how;
   }
   const std::size_t w = static_cast<std::size_t>(m) + 1;
   std::vector<double> a;
@@ -261,29 +272,47 @@ void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, dou
   gth_stationary(a.data(), m, x.data());
   for (int i = 1; i <= m; i++)
     pi[states[i - 1]] = x[i];
+  return SOLVE_RESULT{"GTH", 0, stationary_residual(c, cl, k, pi)};
 }
 
-void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab) {
-  std::vector<int> local(static_cast<std::size_t>(c->n) + 1, 0);
-  std::vector<int> column(static_cast<std::size_t>(cl->nbr_classes) + 1, 0);
+void absorption_sets(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab,
+                     std::vector<int>* local, std::vector<int>* column) {
+  local->assign(static_cast<std::size_t>(c->n) + 1, 0);
+  column->assign(static_cast<std::size_t>(cl->nbr_classes) + 1, 0);
   ab->state.assign(1, 0);
   ab->closed_class.assign(1, 0);
   for (int s = 1; s <= c->n; s++) {
     if (cl->closed[cl->class_of[s]])
       continue;
     ab->state.push_back(s);
-    local[s] = static_cast<int>(ab->state.size()) - 1;
+    (*local)[s] = static_cast<int>(ab->state.size()) - 1;
   }
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
     ab->closed_class.push_back(k);
-    column[k] = static_cast<int>(ab->closed_class.size()) - 1;
+    (*column)[k] = static_cast<int>(ab->closed_class.size()) - 1;
   }
-  const int t = static_cast<int>(ab->state.size()) - 1;
-  const int kc = static_cast<int>(ab->closed_class.size()) - 1;
-  ab->nbr_transient = t;
-  ab->nbr_closed = kc;
+  ab->nbr_transient = static_cast<int>(ab->state.size()) - 1;
+  ab->nbr_closed = static_cast<int>(ab->closed_class.size()) - 1;
+}
+
+void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab, double goal) {
+  std::vector<int> local, column;
+  absorption_sets(c, cl, ab, &local, &column);
+  const int t = ab->nbr_transient;
+  const int kc = ab->nbr_closed;
+  if (t > DENSE_MAX_STATES) {
+    sparse_absorption(c, cl, ab, goal);
+    if (!(ab->how.residual <= goal)) {
+      fail(
+          " *** ERROR: the absorption systems of %d transient states have a residual of %.1e, "
+          "above the accuracy goal of %.0e: no sparse method did better\n",
+          t, ab->how.residual, goal);
+    }
+    return;
+  }
+  ab->how = SOLVE_RESULT{"elimination", 0, 0.0};
   const std::size_t w = static_cast<std::size_t>(t) + 1;
   const std::size_t nb = static_cast<std::size_t>(kc) + 1;
 

@@ -51,14 +51,45 @@ int class_size(const CHAIN_CLASSES* cl, int k);
 /// closed class, of period 1. Otherwise 0.
 int squaring_can_converge(const CHAIN_CLASSES* cl);
 
+/// The largest class (or set of transient states) solved densely, exactly and without
+/// subtraction; a larger one goes to the sparse solver.
+const int DENSE_MAX_STATES = 2000;
+/// The most that the residual of a sparse solve may be: ||pi P - pi||_1 for a stationary
+/// distribution, ||(I - Q) x - b||_1 for each absorption system (relative to ||b||_1 for the
+/// expected steps).
+const double ANALYZE_RESIDUAL_GOAL = 1e-10;
+
+/// How a solve was done and how well.
+struct solve_result {
+  const char* method;  // "GTH", "elimination" (dense), or a sparse method
+  int sparse;          // 1 when solved by the sparse solver
+  double residual;     // as ANALYZE_RESIDUAL_GOAL says; NaN when no solve succeeded
+};
+typedef struct solve_result SOLVE_RESULT;
+
 /// Grassmann-Taksar-Heyman: the stationary distribution x[1..m] of the irreducible m x m
 /// matrix held 1-based and row-major in a[(m + 1) * (m + 1)], which it overwrites. Uses no
 /// subtraction and no diagonal entry, so tiny probabilities keep their relative accuracy.
 void gth_stationary(double* a, int m, double* x);
 
 /// The stationary distribution of closed class k into pi[s] for its states s; other entries of
-/// pi[1..n] are left as they are. Fails when the class's dense matrix cannot fit in memory.
-void class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi);
+/// pi[1..n] are left as they are. GTH up to DENSE_MAX_STATES states, the sparse solver beyond;
+/// fails when the dense matrix cannot fit in memory, or when the sparse solve cannot bring the
+/// residual under goal.
+SOLVE_RESULT class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi,
+                              double goal = ANALYZE_RESIDUAL_GOAL);
+
+// analyze_sparse.cc
+
+/// ||pi P - pi||_1 over closed class k.
+double stationary_residual(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi);
+/// class_stationary by the sparse solver alone, whatever the class's size: the first state's
+/// weight fixed at 1, the others from the remaining equations of pi (I - P) = 0, then all
+/// normalised. BiCGSTAB with a diagonal preconditioner first, then a sparse LU with a
+/// fill-reducing ordering when the first misses goal. Does not fail: the residual says how well
+/// it did.
+SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
+                                     double* pi, double goal);
 
 /// Where the transient states end, from the fundamental matrix's systems (I - Q) x = b, solved
 /// by elimination without forming an inverse and without subtraction.
@@ -70,11 +101,23 @@ struct absorption {
   std::vector<double> steps;        // [t + 1] expected steps until a closed class is entered
   std::vector<double> probability;  // [(t + 1) * (k + 1)]: [i * (k + 1) + j], transient i
                                     // ends in closed class j
+  SOLVE_RESULT how;                 // elimination up to DENSE_MAX_STATES states, else sparse
 };
 typedef struct absorption ABSORPTION;
 
-/// Fills ab for the chain's transient states. Fails when the dense system cannot fit in memory.
-void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab);
+/// Lists the transient states and the closed classes into ab (state, closed_class, nbr_transient,
+/// nbr_closed); local[s] becomes the place of transient state s in ab->state (0 for a recurrent
+/// one) and column[k] that of closed class k in ab->closed_class.
+void absorption_sets(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab,
+                     std::vector<int>* local, std::vector<int>* column);
+/// Fills ab for the chain's transient states: by dense elimination up to DENSE_MAX_STATES of
+/// them, by the sparse solver beyond. Fails when the dense system cannot fit in memory, or when
+/// the sparse solve cannot bring the residual under goal.
+void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab,
+                      double goal = ANALYZE_RESIDUAL_GOAL);
+/// The absorption systems by the sparse solver alone, whatever their size, as
+/// sparse_class_stationary does. Does not fail: ab->how says how well it did.
+void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab, double goal);
 
 /// Replaces x[1..n] by x P, steps times. Once the distribution repeats exactly (a fixed point,
 /// or a cycle of a periodic chain), the steps left are cut to their remainder modulo the

@@ -66,7 +66,7 @@ static void add_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, std::
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
-    class_stationary(c, cl, k, pi->data());
+    const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
     json states = json::array(), p = json::array(), m = json::array();
     for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
       const int s = cl->member[i];
@@ -74,7 +74,11 @@ static void add_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, std::
       p.push_back(number((*pi)[s]));
       m.push_back(number(1.0 / (*pi)[s]));
     }
-    per_class.push_back({{"class", k}, {"states", states}, {"probability", p}});
+    per_class.push_back({{"class", k},
+                         {"states", states},
+                         {"probability", p},
+                         {"method", how.method},
+                         {"residual", how.sparse ? number(how.residual) : json(nullptr)}});
     recurrence.push_back({{"class", k}, {"states", states}, {"steps", m}});
   }
   (*doc)["stationary"] = per_class;
@@ -155,7 +159,10 @@ static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json*
       p.push_back(number(ab.probability[i * nb + j]));
     states.push_back({{"state", ab.state[i]}, {"steps", number(ab.steps[i])}, {"probability", p}});
   }
-  (*doc)["absorption"] = {{"closed_classes", closed}, {"transient", states}};
+  (*doc)["absorption"] = {{"closed_classes", closed},
+                          {"transient", states},
+                          {"method", ab.how.method},
+                          {"residual", ab.how.sparse ? number(ab.how.residual) : json(nullptr)}};
 }
 
 static void add_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, json* doc) {

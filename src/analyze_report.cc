@@ -78,11 +78,16 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
-    class_stationary(c, cl, k, pi->data());
+    const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
     std::fprintf(out, "\nstationary distribution of class %d%s:\n", k,
                  cl->nbr_classes == 1 ? ", the whole chain" : "");
     print_vector(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
                  pi->data(), precision);
+    // GTH is exact to rounding; a sparse solve says how close it came.
+    if (how.sparse) {
+      std::fprintf(out, "  residual |pi P - pi|_1 %.1e (sparse solve: %s)\n", how.residual,
+                   how.method);
+    }
     // Before a long solve, not after each of a million absorbing states.
     if (class_size(cl, k) > 1)
       std::fflush(out);
@@ -211,6 +216,11 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
   std::fprintf(out,
                "\nabsorption: expected steps until a closed class is entered, and the "
                "probability of ending in each\n");
+  if (ab.how.sparse) {
+    std::fprintf(out,
+                 "  residual |(I - Q) x - b|_1 %.1e, relative for the steps (sparse solve: %s)\n",
+                 ab.how.residual, ab.how.method);
+  }
   for (int i = 1; i <= ab.nbr_transient; i++) {
     std::fprintf(out, "  ");
     print_state(out, pv, ab.state[i]);

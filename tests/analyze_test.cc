@@ -324,29 +324,108 @@ TEST(StepDistribution, HugeCountsJumpAheadToTheSameBits) {
   }
 }
 
-// ---------------------------------------------------------------- dense solves that cannot fit
+// ---------------------------------------------------------------- sparse solves
 
-TEST(AnalyzeDeathTest, ClassTooBigForMemoryIsRefused) {
+// A random irreducible chain of n states: a ring plus up to three random moves per state.
+static SPARSE_CHAIN random_chain(int n, std::mt19937_64* rng) {
+  std::uniform_real_distribution<double> u(0.01, 1.0);
+  std::uniform_int_distribution<int> pick(1, n);
+  std::vector<std::vector<double>> rows(n, std::vector<double>(n, 0.0));
+  for (int i = 1; i <= n; i++) {
+    rows[i - 1][i % n] += u(*rng);
+    for (int m = 0; m < 3; m++)
+      rows[i - 1][pick(*rng) - 1] += u(*rng);
+    double total = 0.0;
+    for (double p : rows[i - 1])
+      total += p;
+    for (double& p : rows[i - 1])
+      p /= total;
+  }
+  return chain_of(rows);
+}
+
+TEST(SparseSolve, StationaryAgreesWithGthOnRandomChains) {
+  std::mt19937_64 rng(16);
+  for (int n : {3, 10, 50, 200, 400}) {
+    SCOPED_TRACE(testing::Message() << "n " << n);
+    SPARSE_CHAIN c = random_chain(n, &rng);
+    CHAIN_CLASSES cl = classes_of(c);
+    ASSERT_EQ(cl.nbr_classes, 1);
+    std::vector<double> gth(n + 1, 0.0), sparse(n + 1, 0.0);
+    class_stationary(&c, &cl, 1, gth.data());
+    SOLVE_RESULT how = sparse_class_stationary(&c, &cl, 1, sparse.data(), ANALYZE_RESIDUAL_GOAL);
+    EXPECT_LE(how.residual, ANALYZE_RESIDUAL_GOAL);
+    for (int s = 1; s <= n; s++)
+      EXPECT_NEAR(sparse[s], gth[s], 1e-12 * gth[s] + 1e-15) << "state " << s;
+  }
+}
+
+TEST(SparseSolve, BirthDeathLineMatchesTheClosedForm) {
+  // pi(i + 1) / pi(i) = p(i) / q(i + 1): a line mixes far too slowly for plain iteration.
+  const int n = 10000;
+  std::mt19937_64 rng(4);
+  std::uniform_real_distribution<double> u(0.25, 0.3);
+  std::vector<double> up(n + 1, 0.0), down(n + 1, 0.0);
   std::vector<TRANSITION_ENTRY> list;
-  const int n = 1000000;
-  for (int i = 1; i <= n; i++)
-    list.push_back(TRANSITION_ENTRY{i, i % n + 1, 1.0});
+  for (int i = 1; i <= n; i++) {
+    up[i] = i < n ? u(rng) : 0.0;
+    down[i] = i > 1 ? u(rng) : 0.0;
+    if (i > 1)
+      list.push_back(TRANSITION_ENTRY{i, i - 1, down[i]});
+    list.push_back(TRANSITION_ENTRY{i, i, 1.0 - up[i] - down[i]});
+    if (i < n)
+      list.push_back(TRANSITION_ENTRY{i, i + 1, up[i]});
+  }
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, n, list);
   CHAIN_CLASSES cl = classes_of(c);
-  std::vector<double> pi(n + 1, 0.0);
-  EXPECT_EXIT(class_stationary(&c, &cl, 1, pi.data()), testing::ExitedWithCode(1),
-              testing::Eq(" *** ERROR: a class of 1000000 states is too big for a dense solve in "
-                          "memory\n"));
+  std::vector<double> pi(n + 1, 0.0), form(n + 1, 0.0);
+  SOLVE_RESULT how = class_stationary(&c, &cl, 1, pi.data());
+  EXPECT_EQ(how.sparse, 1) << how.method;
+  // The closed form, in logarithms: its entries span hundreds of orders of magnitude.
+  double total = 0.0, top = 0.0;
+  for (int i = 2; i <= n; i++) {
+    form[i] = form[i - 1] + std::log(up[i - 1] / down[i]);
+    top = std::max(top, form[i]);
+  }
+  for (int i = 1; i <= n; i++)
+    total += std::exp(form[i] - top);
+  for (int i = 1; i <= n; i++) {
+    const double want = std::exp(form[i] - top) / total;
+    if (want > 1e-300) {
+      ASSERT_NEAR(pi[i], want, 1e-8 * want) << "state " << i;
+    }
+  }
 }
 
-TEST(AnalyzeDeathTest, TooManyTransientStatesForMemoryAreRefused) {
-  SPARSE_CHAIN c = line_into_absorbing(1000000);
+TEST(SparseSolve, AbsorptionMatchesExactFractions) {
+  // A fair gambler's ruin on 0..N: from fortune i, ruin (N - i) / N and i (N - i) steps.
+  const int big_n = 8;
+  SPARSE_CHAIN c = gamblers_ruin(big_n, 0.5);
   CHAIN_CLASSES cl = classes_of(c);
   ABSORPTION ab;
-  EXPECT_EXIT(solve_absorption(&c, &cl, &ab), testing::ExitedWithCode(1),
-              testing::Eq(" *** ERROR: 999999 transient states are too many for a dense solve "
-                          "in memory\n"));
+  sparse_absorption(&c, &cl, &ab, ANALYZE_RESIDUAL_GOAL);
+  ASSERT_EQ(ab.nbr_transient, big_n - 1);
+  EXPECT_LE(ab.how.residual, ANALYZE_RESIDUAL_GOAL);
+  for (int t = 1; t <= ab.nbr_transient; t++) {
+    const int i = ab.state[t] - 1;
+    SCOPED_TRACE(testing::Message() << "fortune " << i);
+    EXPECT_NEAR(ab.probability[t * 3 + 1], static_cast<double>(big_n - i) / big_n, 1e-13);
+    EXPECT_NEAR(ab.probability[t * 3 + 2], static_cast<double>(i) / big_n, 1e-13);
+    EXPECT_NEAR(ab.steps[t], static_cast<double>(i * (big_n - i)), 1e-11);
+  }
+}
+
+TEST(SparseSolveDeathTest, ClassBeyondTheAccuracyGoalIsRefused) {
+  // No solve reaches a residual of 1e-300: the refusal prints no distribution.
+  std::mt19937_64 rng(3);
+  SPARSE_CHAIN c = random_chain(DENSE_MAX_STATES + 1, &rng);
+  CHAIN_CLASSES cl = classes_of(c);
+  std::vector<double> pi(c.n + 1, 0.0);
+  EXPECT_EXIT(class_stationary(&c, &cl, 1, pi.data(), 1e-300), testing::ExitedWithCode(1),
+              testing::ContainsRegex("^ \\*\\*\\* ERROR: the stationary distribution of class 1 "
+                                     "\\(2001 states\\) has a residual of .*, above the accuracy "
+                                     "goal of 1e-300: no sparse method did better\n$"));
 }
 
 // ---------------------------------------------------------------- reading without the matrix

@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Writes one large sparse chain for pravlin-analyze (deterministic for a given seed).
+
+    bench/make_chain.py KIND STATES FILE [SEED]
+
+R  random: every state moves to the next on a ring and to 4 states drawn at random, with random
+   weights (each row written divided by its total). Irreducible and fast-mixing.
+B  birth-death line: up with p_i, down with q_i (near one half each, the rest staying put), 1
+   and N reflect. Slow-mixing, with the closed form pi_(i+1) / pi_i = p_i / q_(i+1); the
+   probabilities are written with 17 significant digits so that the form holds for the file.
+A  absorbing: R's structure on the first N - 100 states, the last 100 absorbing, and every
+   transient state also moving to one of them.
+
+No steady state is asked for: pravlin's squaring cannot hold such a matrix.
+"""
+import random
+import sys
+
+
+def main():
+    kind, n, path = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+    rng = random.Random(int(sys.argv[4]) if len(sys.argv) > 4 else 1)
+    with open(path, "w", encoding="ascii", newline="\n") as f:
+        w = f.write
+        w(f"<pravlin><nbr_states>{n}</nbr_states><nbr_years>2</nbr_years><nbr_chains>1</nbr_chains>"
+          "<steadystate><calc>no</calc></steadystate>\n")
+        w("<state><ser>1</ser><name>s1</name><initial_probability>1</initial_probability></state>\n")
+        for i in range(2, n + 1):
+            w(f"<state><ser>{i}</ser><name>s{i}</name></state>\n")
+        absorbing = n - 100 if kind == "A" else n
+        for i in range(1, n + 1):
+            if i > absorbing:
+                moves = {i: 1.0}
+            elif kind == "B":
+                p = 0.25 + 0.05 * rng.random() if i < n else 0.0
+                q = 0.25 + 0.05 * rng.random() if i > 1 else 0.0
+                moves = {i: 1.0 - p - q}
+                if p:
+                    moves[i + 1] = p
+                if q:
+                    moves[i - 1] = q
+            else:
+                moves = {i % absorbing + 1: rng.random() + 0.01}
+                for _ in range(4):
+                    j = rng.randint(1, absorbing)
+                    moves[j] = moves.get(j, 0.0) + rng.random() + 0.01
+                if kind == "A":
+                    moves[rng.randint(absorbing + 1, n)] = 0.05 * rng.random() + 0.001
+            total = sum(moves.values())
+            w(f"<transition><from>{i}</from>")
+            for j, p in moves.items():
+                p = p / total if kind != "B" else p
+                w(f"<to><state>{j}</state><probability>{p!r}</probability></to>")
+            w("</transition>\n")
+        w("</pravlin>\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,223 @@
+// analyze_sparse.cc - stationary distributions and absorption of classes too large for a dense
+// solve, by Eigen's sparse solvers, with the residual of every solve.
+// Part of pravlin; see README.md.
+#include <cmath>
+
+#include <Eigen/IterativeLinearSolvers>
+#include <Eigen/SparseCore>
+#include <Eigen/SparseLU>
+#include <vector>
+
+#include "analyze.h"
+
+// By rows: the iterations' products then read each row once, in order.
+typedef Eigen::SparseMatrix<double, Eigen::RowMajor> SPARSE_MATRIX;
+typedef Eigen::Triplet<double> ENTRY;
+
+double stationary_residual(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
+                           const double* pi) {
+  // pi P - pi over the class: a closed class sends nothing outside itself.
+  const int m = class_size(cl, k);
+  const int* states = cl->member.data() + cl->first[k];
+  std::vector<double> flow(static_cast<std::size_t>(m) + 1, 0.0);
+  for (int i = 1; i <= m; i++) {
+    const int u = states[i - 1];
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++)
+      flow[cl->position[c->to[e]]] += pi[u] * c->p[e];
+  }
+  double r = 0.0;
+  for (int i = 1; i <= m; i++)
+    r += std::fabs(flow[i] - pi[states[i - 1]]);
+  return r;
+}
+
+// The largest residual of the columns of a x = b, each in the 1-norm. For a stationary
+// distribution (steps_column 0) it is taken relative to 1 + ||x||_1, the total before
+// normalisation, so that it measures ||pi P - pi||_1; for absorption, column 0 (the steps) is
+// taken relative to ||b||_1 and the others (probabilities) as they are.
+static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
+                               const Eigen::MatrixXd& b, int steps_column) {
+  const Eigen::MatrixXd r = a * x - b;
+  double largest = 0.0;
+  for (Eigen::Index j = 0; j < r.cols(); j++) {
+    double norm = r.col(j).lpNorm<1>();
+    if (!steps_column) {
+      norm /= 1.0 + x.col(j).lpNorm<1>();
+    } else if (j == 0) {
+      norm /= b.col(0).lpNorm<1>();
+    }
+    // NaN must win: fmax would drop it.
+    largest = (norm > largest || std::isnan(norm)) ? norm : largest;
+  }
+  return largest;
+}
+
+// BiCGSTAB with a diagonal preconditioner, in rounds of a few iterations, given up as soon as a
+// round fails to cut the residual tenfold: on a fast-mixing chain it converges in a few dozen
+// iterations of work in proportion to the transitions; on a slow-mixing one (a long line) it
+// would crawl for thousands, and the sparse LU does better there.
+static int iterative_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                           int steps_column, double goal) {
+  Eigen::BiCGSTAB<SPARSE_MATRIX, Eigen::DiagonalPreconditioner<double>> solver;
+  solver.setTolerance(1e-13);
+  solver.setMaxIterations(100);
+  solver.compute(a);
+  if (solver.info() != Eigen::Success)
+    return 0;
+  *x = Eigen::MatrixXd::Zero(b.rows(), b.cols());
+  double last = HUGE_VAL;
+  for (int round = 0; round < 20; round++) {
+    Eigen::MatrixXd y = solver.solveWithGuess(b, *x);
+    x->swap(y);
+    const double residual = largest_residual(a, *x, b, steps_column);
+    if (residual <= goal * 1e-4 || !(residual < last * 0.1))
+      break;
+    last = residual;
+  }
+  return 1;
+}
+
+// A sparse LU with a fill-reducing ordering: exact to rounding whatever the mixing, and cheap
+// on chains of few long-range transitions (a line, a grid); on a random graph its fill grows
+// toward the dense matrix's, which is why it comes second. A slow-mixing chain makes the system
+// ill-conditioned (a line of 10^4 states loses 8 digits), so the answer is refined with
+// residuals summed in long double: each round wins back what the extra bits allow.
+static int direct_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x) {
+  Eigen::SparseLU<Eigen::SparseMatrix<double>, Eigen::COLAMDOrdering<int>> lu;
+  lu.compute(a);
+  if (lu.info() != Eigen::Success)
+    return 0;
+  *x = lu.solve(b);
+  if (lu.info() != Eigen::Success)
+    return 0;
+  Eigen::MatrixXd r(b.rows(), b.cols());
+  for (int round = 0; round < 3; round++) {
+    for (Eigen::Index j = 0; j < b.cols(); j++) {
+      for (Eigen::Index i = 0; i < a.outerSize(); i++) {
+        long double v = b(i, j);
+        for (SPARSE_MATRIX::InnerIterator e(a, i); e; ++e)
+          v -= static_cast<long double>(e.value()) * (*x)(e.col(), j);
+        r(i, j) = static_cast<double>(v);
+      }
+    }
+    *x += lu.solve(r);
+  }
+  return 1;
+}
+
+// Tries the methods in turn until one brings the residual under goal; x keeps the best answer.
+static SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b,
+                                    Eigen::MatrixXd* x, int steps_column, double goal) {
+  static const char* const kMethods[] = {"BiCGSTAB with diagonal preconditioner", "sparse LU"};
+  SOLVE_RESULT how = {kMethods[0], 1, NAN};
+  for (int method = 0; method < 2; method++) {
+    Eigen::MatrixXd y;
+    const int solved =
+        method == 0 ? iterative_solve(a, b, &y, steps_column, goal) : direct_solve(a, b, &y);
+    if (!solved)
+      continue;
+    const double residual = largest_residual(a, y, b, steps_column);
+    if (std::isnan(how.residual) || residual < how.residual) {
+      how = SOLVE_RESULT{kMethods[method], 1, residual};
+      x->swap(y);
+    }
+    // The iterative answer must come four digits under the goal: a residual near the goal can
+    // hide small entries wrong in their leading digits, which the direct method gets right.
+    if (how.residual <= (method == 0 ? goal * 1e-4 : goal))
+      break;
+  }
+  return how;
+}
+
+SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
+                                     double* pi, double goal) {
+  const int m = class_size(cl, k);
+  const int* states = cl->member.data() + cl->first[k];
+  // The first state's weight is fixed at 1; for every other state j of the class,
+  // pi_j (outflow of j) - sum over i != 1, j of pi_i P_ij = P_1j, with the outflow summed over
+  // j's transitions to other states rather than taken as 1 - P_jj. Unknowns 0..m-2 are the
+  // class's states 2..m.
+  std::vector<ENTRY> entries;
+  entries.reserve(c->row_start[states[m - 1] + 1] - c->row_start[states[0]]);
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(m - 1, 1);
+  for (int i = 1; i <= m; i++) {
+    const int u = states[i - 1];
+    double out = 0.0;
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      const int j = cl->position[c->to[e]];
+      if (j == i)
+        continue;
+      out += c->p[e];
+      if (i == 1) {
+        b(j - 2, 0) = c->p[e];
+      } else if (j != 1) {
+        entries.push_back(ENTRY(j - 2, i - 2, -c->p[e]));
+      }
+    }
+    if (i != 1)
+      entries.push_back(ENTRY(i - 2, i - 2, out));
+  }
+  SPARSE_MATRIX a(m - 1, m - 1);
+  a.setFromTriplets(entries.begin(), entries.end());
+  entries = std::vector<ENTRY>();
+  a.makeCompressed();
+
+  Eigen::MatrixXd x;
+  SOLVE_RESULT how = solve_with_goal(a, b, &x, 0, goal);
+  if (x.rows() != m - 1)
+    return how;
+  double total = 1.0;
+  for (int i = 0; i < m - 1; i++)
+    total += x(i, 0);
+  pi[states[0]] = 1.0 / total;
+  for (int i = 2; i <= m; i++)
+    pi[states[i - 1]] = x(i - 2, 0) / total;
+  how.residual = stationary_residual(c, cl, k, pi);
+  return how;
+}
+
+void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab,
+                       double goal) {
+  std::vector<int> local, column;
+  absorption_sets(c, cl, ab, &local, &column);
+  const int t = ab->nbr_transient;
+  const std::size_t nb = static_cast<std::size_t>(ab->nbr_closed) + 1;
+  // Row i of I - Q, with its diagonal taken as state i's outflow to every other state; column 0
+  // of b is all 1 (the steps), column j the probability of entering closed class j at once.
+  std::vector<ENTRY> entries;
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(t, static_cast<Eigen::Index>(nb));
+  for (int i = 1; i <= t; i++) {
+    const int u = ab->state[i];
+    double out = 0.0;
+    b(i - 1, 0) = 1.0;
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      const int v = c->to[e];
+      if (v == u)
+        continue;
+      out += c->p[e];
+      if (local[v] != 0) {
+        entries.push_back(ENTRY(i - 1, local[v] - 1, -c->p[e]));
+      } else {
+        b(i - 1, column[cl->class_of[v]]) += c->p[e];
+      }
+    }
+    entries.push_back(ENTRY(i - 1, i - 1, out));
+  }
+  SPARSE_MATRIX a(t, t);
+  a.setFromTriplets(entries.begin(), entries.end());
+  entries = std::vector<ENTRY>();
+  a.makeCompressed();
+
+  Eigen::MatrixXd x;
+  ab->how = solve_with_goal(a, b, &x, 1, goal);
+  const std::size_t w = static_cast<std::size_t>(t) + 1;
+  ab->steps.assign(w, 0.0);
+  ab->probability.assign(w * nb, 0.0);
+  if (x.rows() != t)
+    return;
+  for (int i = 1; i <= t; i++) {
+    ab->steps[i] = x(i - 1, 0);
+    for (std::size_t j = 1; j < nb; j++)
+      ab->probability[i * nb + j] = x(i - 1, static_cast<Eigen::Index>(j));
+  }
+}

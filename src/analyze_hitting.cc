@@ -11,6 +11,10 @@
 #include <cstring>
 
 typedef Eigen::SparseMatrix<double> SPARSE_MATRIX;
+typedef Eigen::SparseMatrix<double, Eigen::RowMajor> ROW_MATRIX;
+
+// The relative residual above which hitting's numbers are said to be untrustworthy.
+static const double HITTING_RESIDUAL_GOAL = 1e-10;
 
 int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets) {
   targets->clear();
@@ -90,6 +94,7 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
     entries.emplace_back(i, i, diagonal[i]);
   SPARSE_MATRIX a(m, m);
   a.setFromTriplets(entries.begin(), entries.end());
+  const ROW_MATRIX by_rows = a;
   Eigen::Map<const Eigen::VectorXd> rhs(b.data(), m);
   // BiCGSTAB with the diagonal as preconditioner: some tens of iterations on a chain that mixes
   // fast, where a sparse LU of a random structure fills in beyond any use (a minute at 10^4
@@ -114,11 +119,24 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
     if (lu.info() != Eigen::Success)
       fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
     solution = lu.solve(rhs);
+    // A slow chain makes the system ill-conditioned: refine with residuals summed in long double.
+    for (int round = 0; round < 3; round++) {
+      Eigen::VectorXd correction(m);
+      for (int i = 0; i < m; i++) {
+        long double v = rhs[i];
+        for (ROW_MATRIX::InnerIterator e(by_rows, i); e; ++e)
+          v -= static_cast<long double>(e.value()) * solution[e.index()];
+        correction[i] = static_cast<double>(v);
+      }
+      solution += lu.solve(correction);
+    }
     r = a * solution - rhs;
   }
   for (int i = 0; i < m; i++)
     (*x)[static_cast<std::size_t>(i)] = solution[i];
-  return m > 0 ? r.cwiseAbs().maxCoeff() : 0.0;
+  // Relative to the sizes involved, as above.
+  const double size = 2.0 * solution.cwiseAbs().maxCoeff() + rhs.cwiseAbs().maxCoeff();
+  return size > 0.0 ? r.cwiseAbs().maxCoeff() / size : 0.0;
 }
 
 void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h) {
@@ -152,7 +170,7 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
   reached_backwards(c, in_start, in_from, free_to_leave, &may_miss);
 
   h->probability.assign(n + 1, 0.0);
-  h->steps.assign(n + 1, -1.0);
+  h->steps.assign(n + 1, HUGE_VAL);
   // Certain states: probability exactly 1, steps from the system over them alone (they move
   // only among themselves and into the target). Uncertain ones that reach: probability from the
   // system over them, with the certain states and the target as its right side.
@@ -189,6 +207,15 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
     if (uncertain[s] > 0)
       h->probability[s] = x[static_cast<std::size_t>(uncertain[s]) - 1];
   }
+  // The residual bounds the error against the largest number only: on a slow chain the
+  // smaller ones can come out impossible.
+  h->trusted = h->probability_residual <= HITTING_RESIDUAL_GOAL &&
+               h->steps_residual <= HITTING_RESIDUAL_GOAL;
+  for (int s = 1; s <= c->n; s++) {
+    if (!(h->probability[s] >= 0.0 && h->probability[s] <= 1.0) ||
+        (!target[s] && !(h->steps[s] >= 1.0)))
+      h->trusted = 0;
+  }
   // A single target every state reaches for certain: the steps are mean first passage times,
   // and one step out of it plus the passage back is its mean return time.
   h->return_time = -1.0;
@@ -223,14 +250,20 @@ void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     std::fprintf(out, "  ");
     print_state(out, pv, s);
     std::fprintf(out, ": probability %.*f, steps ", precision, h->probability[s]);
-    if (h->steps[s] < 0.0) {
+    if (std::isinf(h->steps[s])) {
       std::fprintf(out, "infinite (it may never be reached)\n");
     } else {
       std::fprintf(out, "%.*f\n", precision, h->steps[s]);
     }
   }
-  std::fprintf(out, "  largest residual: probabilities %.3g, steps %.3g\n", h->probability_residual,
-               h->steps_residual);
+  std::fprintf(out, "  largest relative residual: probabilities %.1e, steps %.1e\n",
+               h->probability_residual, h->steps_residual);
+  if (!h->trusted) {
+    std::fprintf(out,
+                 "  but these numbers cannot be trusted: the system is too ill-conditioned (a "
+                 "residual above %.0e, or steps below 1 or a probability outside 0 to 1)\n",
+                 HITTING_RESIDUAL_GOAL);
+  }
   if (h->return_time >= 0.0) {
     std::fprintf(out,
                  "  every state reaches it for certain: the steps are mean first passage "

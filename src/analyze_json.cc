@@ -174,13 +174,14 @@ static void add_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, 
   solve_hitting(c, targets, &h);
   json steps = json::array();
   for (int s = 1; s <= c->n; s++)
-    steps.push_back(h.steps[s] < 0.0 ? json(nullptr) : number(h.steps[s]));
+    steps.push_back(number(h.steps[s]));
   (*doc)["hitting"] = {
       {"targets", targets},
       {"probability", by_state(h.probability.data(), c->n)},
       {"steps", steps},
       {"probability_residual", number(h.probability_residual)},
       {"steps_residual", number(h.steps_residual)},
+      {"trusted", h.trusted != 0},
       {"return_time", h.return_time < 0.0 ? json(nullptr) : number(h.return_time)}};
 }
 

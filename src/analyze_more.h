@@ -81,10 +81,13 @@ int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets
 /// Hitting a set of states from every state, through sparse solves.
 struct hitting {
   std::vector<double> probability;  // [n + 1] of ever reaching the target; 1 on it
-  std::vector<double> steps;        // [n + 1] expected steps to reach it; -1 where infinite
+  std::vector<double> steps;        // [n + 1] expected steps to reach it; HUGE_VAL where infinite
                                     // (the probability is below 1); 0 on it
-  double probability_residual;      // largest |(I - Q) x - b| of each solve
+  double probability_residual;      // largest |(I - Q) x - b| of each solve, relative to
+                                    // 2 max|x| + max|b|
   double steps_residual;
+  int trusted;  // 0 when a residual misses the goal or a number is impossible (steps below 1,
+                // a probability outside 0..1): an ill-conditioned system, such as a slow line
   double return_time;  // for a single target that every state reaches for certain, its mean
                        // return time (and steps[] are mean first passage times); else -1
 };

@@ -19,10 +19,13 @@ static SPARSE_CHAIN make_chain(int n, bool lines) {
       list.push_back(TRANSITION_ENTRY{i, i < n ? i + 1 : n, 1.0});
       continue;
     }
+    // A destination drawn twice, or drawn as the next state, adds its weight there: the rows
+    // must total 1 for the sparse solver's benchmark.
     int a = pick(rng), b = pick(rng), next = i % n + 1;
-    list.push_back(TRANSITION_ENTRY{i, next, 0.5});
+    double to_next = 0.5 + (a == next ? 0.25 : 0.0) + (b == next ? 0.25 : 0.0);
+    list.push_back(TRANSITION_ENTRY{i, next, to_next});
     if (a != next)
-      list.push_back(TRANSITION_ENTRY{i, a, 0.25});
+      list.push_back(TRANSITION_ENTRY{i, a, a == b ? 0.5 : 0.25});
     if (b != next && b != a)
       list.push_back(TRANSITION_ENTRY{i, b, 0.25});
   }
@@ -53,5 +56,38 @@ static void BM_FindClassesLine(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FindClassesLine)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A million absorbing states: a million closed classes, each solved in proportion to its size.
+static void BM_StationaryOfAbsorbingStates(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::vector<TRANSITION_ENTRY> list;
+  for (int i = 1; i <= n; i++)
+    list.push_back(TRANSITION_ENTRY{i, i, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  std::vector<double> pi(static_cast<std::size_t>(n) + 1, 0.0);
+  for (auto _ : state) {
+    CHAIN_CLASSES cl;
+    find_classes(&c, &cl);
+    for (int k = 1; k <= cl.nbr_classes; k++)
+      class_stationary(&c, &cl, k, pi.data());
+    benchmark::DoNotOptimize(pi.data());
+  }
+}
+BENCHMARK(BM_StationaryOfAbsorbingStates)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The sparse solver on one random irreducible class (the chain R of bench/make_chain.py, with
+// weights 1/2, 1/4, 1/4).
+static void BM_SparseStationaryRandom(benchmark::State& state) {
+  SPARSE_CHAIN c = make_chain(static_cast<int>(state.range(0)), false);
+  CHAIN_CLASSES cl;
+  find_classes(&c, &cl);
+  std::vector<double> pi(static_cast<std::size_t>(c.n) + 1, 0.0);
+  for (auto _ : state) {
+    SOLVE_RESULT how = class_stationary(&c, &cl, 1, pi.data());
+    benchmark::DoNotOptimize(how.residual);
+  }
+}
+BENCHMARK(BM_SparseStationaryRandom)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

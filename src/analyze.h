@@ -132,8 +132,11 @@ int dense_fits(std::size_t count);
 
 /// How numbers are printed: "%.*f" with this many digits.
 struct analyze_options {
-  int precision;  // digits after the point, 6 by default
-  long steps;     // --steps N; -1 when not asked for
+  int precision;         // digits after the point, 6 by default
+  long steps;            // --steps N; -1 when not asked for
+  const char* dot_file;  // --dot FILE; null when not asked for
+  int json;              // --json: the analysis as one JSON document instead of text
+  const char* target;    // --target S[,S...]; null when not asked for
 };
 typedef struct analyze_options ANALYZE_OPTIONS;
 

@@ -9,19 +9,31 @@
 #include <stdexcept>
 
 #include "analyze.h"
+#include "analyze_more.h"
 
 static const char USAGE[] =
-    "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D]\n"
+    "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D] [--target S[,S...]]\n"
+    "                       [--dot FILE] [--json]\n"
     "       pravlin-analyze --help | -h | --version\n"
     "\n"
     "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
     "messages) and prints its structure: communicating classes, closed or transient, their\n"
-    "periods, the absorbing states; the stationary distribution of each closed class; whether\n"
-    "pravlin's squaring solver can converge, and how far its answer is from the exact one;\n"
-    "expected steps to absorption and absorption probabilities from the transient states.\n"
+    "periods, the absorbing states; the stationary distribution and mean recurrence times of\n"
+    "each closed class; with several closed classes, the long run from the initial\n"
+    "probabilities; whether pravlin's squaring solver can converge, and how far its answer is\n"
+    "from the exact one; expected steps to absorption and absorption probabilities from the\n"
+    "transient states. Notes first list every place where the file was read leniently (a\n"
+    "number read only partly, a keyword not recognised, a name matched on its first 8\n"
+    "characters, ...).\n"
     "\n"
-    "  --steps N       also print the distribution after N steps from the initial probabilities\n"
-    "  --precision D   print numbers with D digits after the point (default 6)\n"
+    "  --steps N          also print the distribution after N steps from the initial\n"
+    "                     probabilities\n"
+    "  --precision D      print numbers with D digits after the point (default 6)\n"
+    "  --target S[,S...]  also print, from every state, the probability of ever reaching the\n"
+    "                     states S (numbers or names) and the expected steps to do so; for one\n"
+    "                     state that every state reaches, mean first passage and return times\n"
+    "  --dot FILE         also write the chain to FILE as a Graphviz drawing (dot -Tsvg)\n"
+    "  --json             print everything as one JSON document instead of text\n"
     "\n"
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
@@ -47,6 +59,9 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   const char* file = nullptr;
   opt->precision = 6;
   opt->steps = -1;
+  opt->dot_file = nullptr;
+  opt->json = 0;
+  opt->target = nullptr;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     bool help = std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
@@ -74,6 +89,16 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
         fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
       }
       opt->precision = static_cast<int>(d);
+    } else if (std::strcmp(a, "--dot") == 0) {
+      opt->dot_file = i + 1 < argc ? argv[++i] : "";
+      if (*opt->dot_file == '\0')
+        fail(" *** ERROR: --dot needs the name of the file to write\n");
+    } else if (std::strcmp(a, "--json") == 0) {
+      opt->json = 1;
+    } else if (std::strcmp(a, "--target") == 0) {
+      opt->target = i + 1 < argc ? argv[++i] : "";
+      if (*opt->target == '\0')
+        fail(" *** ERROR: --target needs states, by number or name, separated by commas\n");
     } else if (a[0] == '-' && a[1] != '\0') {
       fail(" *** ERROR: unknown option (%s); see pravlin-analyze --help\n", a);
     } else if (file != nullptr) {
@@ -95,15 +120,39 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   static PRAVLIN pv;
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
+  hint_xml_declaration(file);
   open_configuration(&pv);
 
   std::vector<TRANSITION_ENTRY> transitions;
   read_configuration_sparse(&pv, &transitions);
+  std::vector<READ_NOTE> notes;
+  collect_read_notes(&pv, transitions, &notes);
   error_check_transitions(&pv, &transitions);
+  std::vector<int> targets;
+  if (opt->target != nullptr)
+    parse_targets(&pv, opt->target, &targets);
+  if (!opt->json)
+    print_read_notes(stdout, notes);
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
+  if (opt->json) {
+    print_analysis_json(stdout, &pv, &chain, opt, notes, targets);
+    return;
+  }
   print_analysis(stdout, &pv, &chain, opt);
+  if (!targets.empty()) {
+    std::fflush(stdout);
+    HITTING h;
+    solve_hitting(&chain, targets, &h);
+    print_hitting(stdout, &pv, &chain, targets, &h, opt->precision);
+  }
+  if (opt->dot_file != nullptr) {
+    CHAIN_CLASSES cl;
+    find_classes(&chain, &cl);
+    const int drawn = write_dot(opt->dot_file, &pv, &chain, &cl, opt->precision);
+    print_dot_line(stdout, opt->dot_file, drawn, &chain, &cl);
+  }
 }
 
 int main(int argc, char** argv) {

@@ -2,6 +2,7 @@
 // squaring solver's verdict, absorption and n-step distributions (print_analysis).
 // Part of pravlin; see README.md.
 #include "analyze.h"
+#include "analyze_more.h"
 
 #include <cmath>
 #include <exception>
@@ -105,8 +106,7 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
 
 // Runs calc_steady_state as pravlin does, on the same normalised matrix, and returns its
 // vector in b[1..n].
-static int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b,
-                      double* error) {
+int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error) {
   const std::size_t w = static_cast<std::size_t>(c->n) + 1;
   // This copy, the solver's working power and its product's temporary.
   if (w > SIZE_MAX / 3 / w || !dense_fits(3 * w * w)) {
@@ -134,8 +134,8 @@ static int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<doub
 
 // What the run did, when that is not what the structure foretold: the structure speaks of exact
 // arithmetic, the run of rounded arithmetic and of its limits.
-static void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
-                          const std::vector<double>* b, double error, int precision) {
+void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
+                   const std::vector<double>* b, double error, int precision) {
   static const char kDrift[] =
       "rounding makes the rows' totals drift from 1 and each squaring doubles the drift, while "
       "this chain leaves a state so rarely that it needs more squarings than that allows";
@@ -253,6 +253,7 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fflush(out);
   std::vector<double> pi;
   const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi);
+  print_long_run(out, pv, c, &cl, pi.data(), opt->precision);
   print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
   print_absorption(out, pv, c, &cl, opt->precision);
   if (opt->steps >= 0)

@@ -1,0 +1,230 @@
+// analyze_json.cc - the whole analysis as one JSON document, for scripts
+// (print_analysis_json). The layout is documented in pravlin-analyze(1), section JSON.
+// Part of pravlin; see README.md.
+#include "analyze_more.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+
+// Keys stay in the order written, the order of the text output.
+using json = nlohmann::ordered_json;
+
+// Non-finite numbers have no JSON form: null.
+static json number(double v) {
+  return std::isfinite(v) ? json(v) : json(nullptr);
+}
+
+// A per-state array: entry i - 1 for state i.
+static json by_state(const double* x, int n) {
+  json a = json::array();
+  for (int s = 1; s <= n; s++)
+    a.push_back(number(x[s]));
+  return a;
+}
+
+static void add_structure(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                          json* doc) {
+  json states = json::array();
+  for (int s = 1; s <= c->n; s++) {
+    states.push_back(
+        {{"number", s},
+         {"name", pv->state_name[s] != nullptr ? json(pv->state_name[s]) : json(nullptr)}});
+  }
+  (*doc)["states"] = states;
+  (*doc)["transitions"] = c->to.size();
+  json classes = json::array(), absorbing = json::array();
+  int aperiodic = 1;
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    json members = json::array();
+    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++)
+      members.push_back(cl->member[i]);
+    classes.push_back({{"number", k},
+                       {"closed", cl->closed[k] != 0},
+                       {"period", cl->period[k] != 0 ? json(cl->period[k]) : json(nullptr)},
+                       {"states", members}});
+    if (cl->closed[k] && class_size(cl, k) == 1)
+      absorbing.push_back(cl->member[cl->first[k]]);
+    if (cl->closed[k] && cl->period[k] != 1)
+      aperiodic = 0;
+  }
+  (*doc)["classes"] = classes;
+  (*doc)["absorbing_states"] = absorbing;
+  const bool irreducible = cl->nbr_classes == 1;
+  (*doc)["irreducible"] = irreducible;
+  (*doc)["aperiodic"] = aperiodic != 0;
+  (*doc)["regular"] = irreducible && aperiodic != 0;
+}
+
+static void add_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, std::vector<double>* pi,
+                           json* doc) {
+  pi->assign(static_cast<std::size_t>(c->n) + 1, 0.0);
+  json per_class = json::array();
+  json recurrence = json::array();
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k])
+      continue;
+    const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
+    json states = json::array(), p = json::array(), m = json::array();
+    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
+      const int s = cl->member[i];
+      states.push_back(s);
+      p.push_back(number((*pi)[s]));
+      m.push_back(number(1.0 / (*pi)[s]));
+    }
+    per_class.push_back({{"class", k},
+                         {"states", states},
+                         {"probability", p},
+                         {"method", how.method},
+                         {"residual", how.sparse ? number(how.residual) : json(nullptr)}});
+    recurrence.push_back({{"class", k}, {"states", states}, {"steps", m}});
+  }
+  (*doc)["stationary"] = per_class;
+  (*doc)["mean_recurrence_times"] = recurrence;
+  (*doc)["stationary_distribution"] =
+      cl->nbr_closed == 1 ? by_state(pi->data(), c->n) : json(nullptr);
+}
+
+static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                         const std::vector<double>& pi, json* doc) {
+  if (cl->nbr_closed < 2) {
+    (*doc)["long_run"] = nullptr;
+    return;
+  }
+  LONG_RUN lr;
+  solve_long_run(pv, c, cl, pi.data(), &lr);
+  json enter = json::array();
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (cl->closed[k])
+      enter.push_back({{"class", k}, {"probability", number(lr.enter[k])}});
+  }
+  (*doc)["long_run"] = {{"limit", lr.periodic == 0},
+                        {"enter", enter},
+                        {"distribution", by_state(lr.share.data(), c->n)}};
+}
+
+static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                       const std::vector<double>& pi, json* doc) {
+  json s = {{"can_converge", squaring_can_converge(cl) != 0}, {"run", pv->calc_flag != 0}};
+  if (pv->calc_flag) {
+    std::vector<double> b;
+    double error = 0.0;
+    const int iterations = run_solver(pv, c, &b, &error);
+    s["max_iteration"] = pv->max_iteration;
+    s["actual_iteration"] = iterations;
+    s["actual_error"] = number(error);
+    s["vector"] = by_state(b.data(), c->n);
+    // The outcome line as the text output words it, without its indent.
+    char* text = nullptr;
+    std::size_t size = 0;
+    FILE* f = open_memstream(&text, &size);
+    if (f == nullptr)
+      fail(" *** ERROR: out of memory in pravlin-analyze\n");
+    print_outcome(f, pv, cl, &b, error, 6);
+    std::fclose(f);
+    std::string outcome = text != nullptr ? text : "";
+    std::free(text);
+    while (!outcome.empty() && (outcome.back() == '\n'))
+      outcome.pop_back();
+    const std::size_t start = outcome.find_first_not_of(' ');
+    s["outcome"] = start == std::string::npos ? json(nullptr) : json(outcome.substr(start));
+    if (cl->nbr_closed == 1) {
+      double largest = 0.0;
+      for (int i = 1; i <= c->n; i++)
+        largest = std::fmax(largest, std::fabs(b[i] - pi[i]));
+      s["largest_difference"] = number(largest);
+    } else {
+      s["largest_difference"] = nullptr;
+    }
+  }
+  (*doc)["solver"] = s;
+}
+
+static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json* doc) {
+  if (cl->nbr_closed == cl->nbr_classes) {
+    (*doc)["absorption"] = nullptr;
+    return;
+  }
+  ABSORPTION ab;
+  solve_absorption(c, cl, &ab);
+  const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
+  json closed = json::array(), states = json::array();
+  for (std::size_t j = 1; j < nb; j++)
+    closed.push_back(ab.closed_class[j]);
+  for (int i = 1; i <= ab.nbr_transient; i++) {
+    json p = json::array();
+    for (std::size_t j = 1; j < nb; j++)
+      p.push_back(number(ab.probability[i * nb + j]));
+    states.push_back({{"state", ab.state[i]}, {"steps", number(ab.steps[i])}, {"probability", p}});
+  }
+  (*doc)["absorption"] = {{"closed_classes", closed},
+                          {"transient", states},
+                          {"method", ab.how.method},
+                          {"residual", ab.how.sparse ? number(ab.how.residual) : json(nullptr)}};
+}
+
+static void add_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, json* doc) {
+  if (targets.empty()) {
+    (*doc)["hitting"] = nullptr;
+    return;
+  }
+  HITTING h;
+  solve_hitting(c, targets, &h);
+  json steps = json::array();
+  for (int s = 1; s <= c->n; s++)
+    steps.push_back(number(h.steps[s]));
+  (*doc)["hitting"] = {
+      {"targets", targets},
+      {"probability", by_state(h.probability.data(), c->n)},
+      {"steps", steps},
+      {"probability_residual", number(h.probability_residual)},
+      {"steps_residual", number(h.steps_residual)},
+      {"trusted", h.trusted != 0},
+      {"return_time", h.return_time < 0.0 ? json(nullptr) : number(h.return_time)}};
+}
+
+void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                         const ANALYZE_OPTIONS* opt, const std::vector<READ_NOTE>& notes,
+                         const std::vector<int>& targets) {
+  json doc = json::object();
+  doc["configuration"] = pv->xmlfilename != nullptr ? pv->xmlfilename : "";
+  json n = json::array();
+  for (const READ_NOTE& r : notes) {
+    n.push_back({{"kind", r.kind},
+                 {"element", r.element},
+                 {"where", r.where},
+                 {"text", r.text},
+                 {"message", r.message}});
+  }
+  doc["notes"] = n;
+  CHAIN_CLASSES cl;
+  find_classes(c, &cl);
+  add_structure(pv, c, &cl, &doc);
+  std::vector<double> pi;
+  add_stationary(c, &cl, &pi, &doc);
+  add_long_run(pv, c, &cl, pi, &doc);
+  add_solver(pv, c, &cl, pi, &doc);
+  add_absorption(c, &cl, &doc);
+  add_hitting(c, targets, &doc);
+  if (opt->steps >= 0) {
+    std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
+    x[0] = 0.0;
+    step_distribution(c, &x, opt->steps);
+    doc["steps"] = {{"count", opt->steps}, {"distribution", by_state(x.data(), c->n)}};
+  } else {
+    doc["steps"] = nullptr;
+  }
+  if (opt->dot_file != nullptr) {
+    static const char* const DRAWN[] = {"title", "classes", "chain"};
+    const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);
+    doc["drawing"] = {{"file", opt->dot_file}, {"drawn", DRAWN[drawn]}};
+  } else {
+    doc["drawing"] = nullptr;
+  }
+  // Names are bytes as the file gave them: any that are not UTF-8 become U+FFFD.
+  const std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace);
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fputc('\n', out);
+}

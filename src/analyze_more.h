@@ -1,0 +1,121 @@
+// analyze_more.h - pravlin-analyze beyond the structure: notes on how the configuration was
+// read, the long run from the initial probabilities, hitting a target, a Graphviz drawing and
+// the whole analysis as JSON.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_ANALYZE_MORE_H
+#define PRAVLIN_ANALYZE_MORE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analyze.h"
+
+// analyze_notes.cc
+
+/// One place where the configuration was read leniently: the file read is not the file meant.
+struct read_note {
+  std::string kind;     // a fixed word: see the list in analyze_notes.cc (ORDER NOTEKIND)
+  std::string element;  // the element's name, lower-cased as pravlin reads it
+  std::string where;    // "state 2", "transition from 1 to 3", "steadystate"; "" at the root
+  std::string text;     // the element's text as read ("" when it had none)
+  std::string message;  // what was made of it
+};
+typedef struct read_note READ_NOTE;
+
+/// The notes on a configuration read by read_configuration_sparse, before error_check_transitions
+/// has rescaled anything: pv->xml, pv->initial_probability and the transitions as read. Prints
+/// nothing; pravlin's own messages are left as they are.
+void collect_read_notes(const PRAVLIN* pv, const std::vector<TRANSITION_ENTRY>& transitions,
+                        std::vector<READ_NOTE>* notes);
+
+/// The notes section: a title line, one line a note, an empty line. Nothing when there are none.
+void print_read_notes(FILE* out, const std::vector<READ_NOTE>& notes);
+
+/// When the file's first markup is an XML declaration, which pravlin refuses, says so on
+/// standard error with what to do about it. Silent when the file cannot be read: the reading
+/// that follows reports that.
+void hint_xml_declaration(const char* file);
+
+// analyze_long_run.cc
+
+/// Where the chain spends its time in the long run, started from the initial probabilities.
+struct long_run {
+  std::vector<double> enter;  // [nbr_classes + 1] probability of ending in each closed class
+  std::vector<double> share;  // [n + 1] enter[class] * stationary probability; 0 if transient
+  int periodic;               // 1 when a closed class with enter > 0 has a period above 1
+};
+typedef struct long_run LONG_RUN;
+
+/// Fills lr from the initial probabilities and pi[1..n], the stationary distribution of each
+/// closed class on its states. Solves the absorption systems only when a transient state has
+/// positive initial probability. Does not return on failure.
+void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                    const double* pi, LONG_RUN* lr);
+
+/// The mean recurrence times (1 / pi) of the states of every closed class, and, for a chain with
+/// several closed classes, the long run from the initial probabilities.
+void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                    const double* pi, int precision);
+
+// analyze_dot.cc
+
+/// Writes the chain to file as a Graphviz graph: each class a cluster (closed ones drawn in
+/// blue, transient ones dashed, absorbing states as double circles), states labelled by number
+/// and name, transitions by probability with precision digits. A chain too big to draw usefully
+/// gets one node a class instead, and one with too many classes a title only. Returns 2 for
+/// the whole chain, 1 for the classes, 0 for the title. Does not return when the file cannot be
+/// written.
+int write_dot(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+              int precision);
+/// The "drawing:" line of the text output, saying what write_dot returned.
+void print_dot_line(FILE* out, const char* file, int drawn, const SPARSE_CHAIN* c,
+                    const CHAIN_CLASSES* cl);
+
+// analyze_hitting.cc
+
+/// The states that --target names, by number (1..n) or by name, separated by commas. Returns
+/// their count. Does not return when one names no state.
+int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets);
+
+/// Hitting a set of states from every state, through sparse solves.
+struct hitting {
+  std::vector<double> probability;  // [n + 1] of ever reaching the target; 1 on it
+  std::vector<double> steps;        // [n + 1] expected steps to reach it; HUGE_VAL where infinite
+                                    // (the probability is below 1); 0 on it
+  double probability_residual;      // largest |(I - Q) x - b| of each solve, relative to
+                                    // 2 max|x| + max|b|
+  double steps_residual;
+  int trusted;  // 0 when a residual misses the goal or a number is impossible (steps below 1,
+                // a probability outside 0..1): an ill-conditioned system, such as a slow line
+  double return_time;  // for a single target that every state reaches for certain, its mean
+                       // return time (and steps[] are mean first passage times); else -1
+};
+typedef struct hitting HITTING;
+
+/// Fills h for the target states (1..n). Does not return on failure.
+void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h);
+/// The hitting section of the text output.
+void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                   const std::vector<int>& targets, const HITTING* h, int precision);
+
+// analyze_report.cc, shared with the JSON writer
+
+/// Runs calc_steady_state as pravlin does, on the same normalised matrix: its vector into
+/// b[1..n], its final error into *error; returns its iteration count.
+int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error);
+/// The "  but ..." line when the solver's run is not what the structure foretells; nothing
+/// otherwise.
+void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
+                   const std::vector<double>* b, double error, int precision);
+
+// analyze_json.cc
+
+/// The whole analysis as one JSON document on out (layout in pravlin-analyze(1)): what the
+/// text output says, numbers with every digit needed to read them back bit for bit. Does not
+/// return on failure.
+void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                         const ANALYZE_OPTIONS* opt, const std::vector<READ_NOTE>& notes,
+                         const std::vector<int>& targets);
+
+#endif

@@ -38,7 +38,6 @@ static const char USAGE[] =
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
 
-
 // A whole non-negative decimal number no greater than limit, or -1.
 static long parse_count(const char* text, long limit) {
   if (text == nullptr || *text == '\0')

@@ -47,9 +47,7 @@ static const char USAGE[] =
     "\n"
     "The exit status is 0 after a complete fit and 1 after any error. See pravlin-fit(1).\n";
 
-static const char VERSION[] =
-    "pravlin-fit " FIT_VERSION
-    "\n" PRAVLIN_LICENCE;
+static const char VERSION[] = "pravlin-fit " FIT_VERSION "\n" PRAVLIN_LICENCE;
 
 static void put_and_exit(const char* text) {
   std::fputs(text, stdout);

@@ -38,7 +38,6 @@ static const char USAGE[] =
     "\n"
     "See pravlin(1) for the configuration format and the report.\n";
 
-
 // Only as the sole argument: "pravlin model.xml --help" is a run on model.xml, as before.
 static void answer_option(int argc, char** argv) {
   if (argc != 2)

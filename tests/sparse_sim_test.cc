@@ -49,8 +49,7 @@ static std::string model(const Shape& s, unsigned seed) {
   std::uniform_int_distribution<int> any(1, s.n);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::string x = "<pravlin><nbr_states>" + std::to_string(s.n) + "</nbr_states><nbr_years>" +
-                  std::to_string(s.years) + "</nbr_years><nbr_chains>" +
-                  std::to_string(s.chains) +
+                  std::to_string(s.years) + "</nbr_years><nbr_chains>" + std::to_string(s.chains) +
                   "</nbr_chains><print_flag>ser</print_flag>"
                   "<steadystate><calc>no</calc></steadystate>" +
                   s.extra;
@@ -121,7 +120,7 @@ static RunOutput run_child(const std::string& text, bool dense, int first, int l
   int status = -1;
   waitpid(pid, &status, 0);
   return RunOutput{read_all(out.get()), read_all(err.get()),
-             WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+                   WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 TEST(SparseSimulation, DrawsTheDensePathsBytesOnRandomSparseModels) {

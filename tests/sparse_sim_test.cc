@@ -128,7 +128,7 @@ TEST(SparseSimulation, DrawsTheDensePathsBytesOnRandomSparseModels) {
       {"zeros, -0 and overridden entries", 40, 6, 30, 0, 0, "zeros", ""},
       {"rows rescaled with a warning", 25, 5, 20, 0, 0, "weights", ""},
       {"subnormal entries, some rounded to 0", 30, 4, 25, 0, 0, "tiny", ""},
-      {"rows short of 1: draws of 1.0 fall back", 20, 20, 5000, 0, 0, "short", ""},
+      {"rows short of 1: draws of 1.0 fall back", 20, 14, 5000, 0, 0, "short", ""},
       {"one chain", 15, 1, 40, 0, 0, "weights", ""},
       {"two years, debug marks, names", 12, 9, 2, 0, 0, "zeros",
        "<debug>1</debug><print_flag>name</print_flag>"},
@@ -138,7 +138,7 @@ TEST(SparseSimulation, DrawsTheDensePathsBytesOnRandomSparseModels) {
       {"a row of zeros ends the run", 10, 3, 10, 0, 0, "zero", ""},
   };
   for (const Shape& s : shapes) {
-    for (unsigned seed = 1; seed <= 4; seed++) {
+    for (unsigned seed = 1; seed <= 3; seed++) {
       SCOPED_TRACE(std::string(s.what) + ", seed " + std::to_string(seed));
       const std::string text = model(s, seed);
       const RunOutput want = run_child(text, true, s.first, s.last);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes one large sparse chain for pravlin-analyze (deterministic for a given seed).
 
-    bench/make_chain.py KIND STATES FILE [SEED]
+    bench/make_chain.py KIND STATES FILE [SEED] [--chains K] [--years T]
 
 R  random: every state moves to the next on a ring and to 4 states drawn at random, with random
    weights (each row written divided by its total). Irreducible and fast-mixing.
@@ -11,18 +11,29 @@ B  birth-death line: up with p_i, down with q_i (near one half each, the rest st
 A  absorbing: R's structure on the first N - 100 states, the last 100 absorbing, and every
    transient state also moving to one of them.
 
-No steady state is asked for: pravlin's squaring cannot hold such a matrix.
+No steady state is asked for: pravlin's squaring cannot hold such a matrix. --chains and
+--years set what pravlin simulates (default 1 chain of 2 years); no header is asked for, so
+pravlin draws from the sparse rows.
 """
+import argparse
 import random
-import sys
 
 
 def main():
-    kind, n, path = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-    rng = random.Random(int(sys.argv[4]) if len(sys.argv) > 4 else 1)
+    ap = argparse.ArgumentParser()
+    ap.add_argument("kind", choices=["R", "B", "A"])
+    ap.add_argument("states", type=int)
+    ap.add_argument("file")
+    ap.add_argument("seed", type=int, nargs="?", default=1)
+    ap.add_argument("--chains", type=int, default=1)
+    ap.add_argument("--years", type=int, default=2)
+    a = ap.parse_args()
+    kind, n, path = a.kind, a.states, a.file
+    rng = random.Random(a.seed)
     with open(path, "w", encoding="ascii", newline="\n") as f:
         w = f.write
-        w(f"<pravlin><nbr_states>{n}</nbr_states><nbr_years>2</nbr_years><nbr_chains>1</nbr_chains>"
+        w(f"<pravlin><nbr_states>{n}</nbr_states><nbr_years>{a.years}</nbr_years>"
+          f"<nbr_chains>{a.chains}</nbr_chains>"
           "<steadystate><calc>no</calc></steadystate>\n")
         w("<state><ser>1</ser><name>s1</name><initial_probability>1</initial_probability></state>\n")
         for i in range(2, n + 1):

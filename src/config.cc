@@ -14,6 +14,7 @@
 #include <cstring>
 #include <new>
 
+#include "sparse_read.h"
 #include "stream.h"
 
 int xml_atoi(const char* s) {
@@ -238,9 +239,14 @@ static void open_report(PRAVLIN* pv, FileIdentity config) {
   }
 }
 
-// Without dense tables (a sparse reader), the transition rows and the chains table are left
-// null: a reader of structure alone must not pay for N x N doubles.
-static void allocate_tables(PRAVLIN* pv, int dense) {
+// What the mapping keeps of the transitions: the dense matrix; nothing, leaving them in the tree
+// for a reader that keeps them its own way (without a chains table either); or, for a run that
+// needs no dense matrix, sparse rows.
+enum Keep { KEEP_MATRIX, KEEP_NOTHING, KEEP_SPARSE_ROWS };
+
+// Without the dense matrix, the transition rows are left null: a reader of structure alone, or
+// a run that draws from sparse rows, must not pay for N x N doubles.
+static void allocate_tables(PRAVLIN* pv, Keep keep) {
   static const char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";
   // Counts go to size_t before the +1, so that INT_MAX states cannot overflow the count.
   const std::size_t states = static_cast<std::size_t>(pv->nbr_states) + 1;
@@ -249,14 +255,16 @@ static void allocate_tables(PRAVLIN* pv, int dense) {
   pv->initial_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
   pv->transition_probability = static_cast<double**>(alloc_table(states, sizeof(double*), kOom1));
   pv->steady_state_probability = static_cast<double*>(alloc_table(states, sizeof(double), kOom1));
-  if (!dense) {
+  if (keep == KEEP_NOTHING) {
     // A reader of structure alone keeps the chains' row table with its rows null.
     pv->pravlin = static_cast<int**>(
         alloc_table(static_cast<std::size_t>(pv->nbr_chains) + 1, sizeof(int*), kOom1));
     return;
   }
-  alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
-             " *** ERROR: out of memory 2 in read_xml_file()\n");
+  if (keep == KEEP_MATRIX) {
+    alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
+               " *** ERROR: out of memory 2 in read_xml_file()\n");
+  }
   // A large table, or one that cannot be had, is left null: it is drawn as it is written, in
   // memory for one step of every chain, and the table's message ends the run only when even
   // that is refused (simulate_without_table).
@@ -344,7 +352,8 @@ void read_xml_file(PRAVLIN* pv) {
   read_configuration(pv, 1);
 }
 
-static void read_document(PRAVLIN* pv, int open_report_file, int dense) {
+// Returns what it kept: with KEEP_SPARSE_ROWS, the matrix when the run needs it after all.
+static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
   if (pv->in == nullptr)
     fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
   const FileIdentity config = identity_of(pv->in);
@@ -371,9 +380,13 @@ static void read_document(PRAVLIN* pv, int open_report_file, int dense) {
     fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", pv->nbr_states);
   }
   apply_defaults(pv);
+  // The squaring and the header's matrix are the only readers of the dense matrix.
+  if (keep == KEEP_SPARSE_ROWS && (pv->calc_flag || pv->print_header))
+    keep = KEEP_MATRIX;
   if (open_report_file)
     open_report(pv, config);
-  allocate_tables(pv, dense);
+  allocate_tables(pv, keep);
+  const int dense = keep == KEEP_MATRIX;
 
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
@@ -384,12 +397,34 @@ static void read_document(PRAVLIN* pv, int open_report_file, int dense) {
       read_transition(pv, dense, x);
     }
   }
+  return keep;
 }
 
 void read_configuration(PRAVLIN* pv, int open_report_file) {
-  read_document(pv, open_report_file, 1);
+  read_document(pv, open_report_file, KEEP_MATRIX);
 }
 
 void read_configuration_no_matrix(PRAVLIN* pv) {
-  read_document(pv, 0, 0);
+  read_document(pv, 0, KEEP_NOTHING);
+}
+
+void read_configuration_for_run(PRAVLIN* pv) {
+  if (read_document(pv, 1, KEEP_SPARSE_ROWS) != KEEP_SPARSE_ROWS)
+    return;
+  static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
+  // Kept until the process ends, as the matrix would be, and counted with the tables. The
+  // index of the rows is had here, so that validation allocates nothing.
+  auto* rows = new (std::nothrow) SPARSE_ROWS;
+  if (rows == nullptr)
+    fail("%s", kOom2);
+  pv->sparse_transitions = rows;
+  collect_transitions(pv, &rows->entries);
+  count_kept_memory(rows->entries.capacity() * sizeof(TRANSITION_ENTRY), kOom2);
+  const std::size_t index = static_cast<std::size_t>(pv->nbr_states) + 2;
+  count_kept_memory(index * sizeof(std::size_t), kOom2);
+  try {
+    rows->row_start.assign(index, 0);
+  } catch (const std::bad_alloc&) {
+    fail("%s", kOom2);
+  }
 }

@@ -16,10 +16,10 @@ void pravlin_rand_reset();
 /// target, whose inputs must not ask for gigabytes, and for tests of the out-of-memory paths.
 void set_table_memory_limit(std::size_t bytes);
 
-/// Releases every table of pv that alloc_table and alloc_rows granted, and forgets all bytes
-/// granted or counted so far: every granted table must belong to pv. Lets one process read
-/// configuration after configuration (the fuzz target). The document tree in pv->xml is left to
-/// the caller.
+/// Releases every table of pv that alloc_table and alloc_rows granted, and its sparse rows
+/// (read_configuration_for_run), and forgets all bytes granted or counted so far: every granted
+/// table must belong to pv. Lets one process read configuration after configuration (the fuzz
+/// target). The document tree in pv->xml is left to the caller.
 void free_tables(PRAVLIN* pv);
 
 /// Makes bytes the most that one request of a fast path's extra memory may have (SIZE_MAX, the

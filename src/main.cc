@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     fail(" *** ERROR: input xml filename not specified\n");
   open_configuration(&pv);
 
-  read_xml_file(&pv);
+  read_configuration_for_run(&pv);
   if (range.first == 0) {
     run_pravlin(&pv);
   } else {

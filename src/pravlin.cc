@@ -11,6 +11,7 @@
 
 #include "fast.h"
 #include "hooks.h"
+#include "sparse_read.h"
 
 PRAVLIN* init_pravlin(PRAVLIN* pv) {
   if (pv == nullptr) {
@@ -152,6 +153,8 @@ void free_tables(PRAVLIN* pv) {
   pv->transition_probability = nullptr;
   pv->pravlin = nullptr;
   pv->steady_state_probability = nullptr;
+  delete pv->sparse_transitions;
+  pv->sparse_transitions = nullptr;
   table_bytes = 0;
 }
 

@@ -18,6 +18,9 @@
   "Copyright (c) 2026 the pravlin authors\n" \
   "MIT licence: free to use, change and share, with no warranty; see LICENSE.\n"
 
+/// The transitions of a run that keeps no dense matrix, as sparse rows (sparse_read.h).
+struct sparse_rows;
+
 /// Everything about one run. Arrays are 1-based: slot 0 of every per-state array and row 0 and
 /// column 0 of every matrix exist, are zero and are never used. N is nbr_states, T nbr_years,
 /// K nbr_chains. Matrices are row pointers into one contiguous zero-filled block.
@@ -45,6 +48,9 @@ struct pravlin {
   double actual_error;               // final error reported by the solver
   int debug;                         // non-zero: progress marks and the solver's trace
   XMLENTITY* xml;                    // the configuration document, kept for the whole run
+  // A run that needs no dense matrix keeps its transitions here instead, and the rows of
+  // transition_probability stay null; null when the matrix is kept.
+  sparse_rows* sparse_transitions;
 };
 typedef struct pravlin PRAVLIN;
 
@@ -102,6 +108,11 @@ void read_xml_file(PRAVLIN* pv);
 /// read_xml_file, with the report file opened only when open_report_file is not 0: a program
 /// that reads a configuration without writing its report leaves no file behind.
 void read_configuration(PRAVLIN* pv, int open_report_file);
+/// read_xml_file for a run of pravlin: when the run needs no dense matrix (calc_flag and
+/// print_header both 0: neither the solver nor the header reads it), the transitions are kept
+/// as sparse rows in pv->sparse_transitions instead, with the same messages and statuses, and
+/// no size of the matrix is refused. Validation is then error_check_sparse_rows.
+void read_configuration_for_run(PRAVLIN* pv);
 /// read_configuration without a report file, a chains table or a dense matrix: every state and
 /// transition is read and checked with the same messages and statuses, but the transitions are
 /// left in the document tree (pv->xml) for a caller that keeps them its own way, and no size of

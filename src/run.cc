@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "pravlin.h"
+#include "sparse_read.h"
 #include "stream.h"
 
 // The marks follow the stage slots, not the stages that ran: with debug on there are five of
@@ -26,7 +27,11 @@ void run_pravlin_chains(PRAVLIN* pv, int first, int last) {
   const bool slice = first != 0;
   const bool head = !slice || first == 1;
   progress_mark(pv, "\n*");
-  error_check_pravlin(pv);
+  if (pv->sparse_transitions != nullptr) {
+    error_check_sparse_rows(pv);
+  } else {
+    error_check_pravlin(pv);
+  }
   if (slice) {
     simulate_without_table(pv, first, last);
   } else {

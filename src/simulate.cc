@@ -4,6 +4,7 @@
 #include "simulate.h"
 
 #include "hooks.h"
+#include "sparse_read.h"
 #include "stream.h"
 
 // The generator's state: x = 1 when the process starts, never seeded, so every run of a
@@ -84,6 +85,47 @@ int calc_state(const double* probability_table, int n) {
   return state;
 }
 
+int draw_sparse_state(const SPARSE_ROWS* rows, int s, int r, double* total) {
+  // draw_state's running sum with the zeros left out: adding 0.0 leaves a sum as it was, and a
+  // state of probability zero is never drawn, so every comparison and the state it picks are
+  // those of the row's dense form.
+  double random_val = r / 32767.0;
+  double prob_partial_sum = 0.0;
+  const TRANSITION_ENTRY* e = rows->entries.data();
+  const std::size_t begin = rows->row_start[static_cast<std::size_t>(s)];
+  const std::size_t end = rows->row_start[static_cast<std::size_t>(s) + 1];
+  for (std::size_t k = begin; k < end; k++) {
+    prob_partial_sum += e[k].probability;
+    if (e[k].probability > 0.0 && prob_partial_sum >= random_val)
+      return e[k].to;
+  }
+  if (random_val == 1.0) {
+    for (std::size_t k = end; k > begin; k--) {
+      if (e[k - 1].probability > 0.0)
+        return e[k - 1].to;
+    }
+  }
+  *total = prob_partial_sum;
+  return 0;
+}
+
+int draw_transition(const PRAVLIN* pv, int s, int r, double* total) {
+  if (pv->sparse_transitions != nullptr)
+    return draw_sparse_state(pv->sparse_transitions, s, r, total);
+  return draw_state(pv->transition_probability[s], pv->nbr_states, r, total);
+}
+
+int calc_transition(const PRAVLIN* pv, int s) {
+  if (pv->sparse_transitions == nullptr)
+    return calc_state(pv->transition_probability[s], pv->nbr_states);
+  int r = pravlin_rand();
+  double total = 0.0;
+  int state = draw_sparse_state(pv->sparse_transitions, s, r, &total);
+  if (state == 0)
+    fail_no_state(r, total, pv->nbr_states);
+  return state;
+}
+
 void create_pravlin(int n, PRAVLIN* pv) {
   if (pv == nullptr)
     fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
@@ -95,7 +137,7 @@ void create_pravlin(int n, PRAVLIN* pv) {
   int ser = calc_state(pv->initial_probability, pv->nbr_states);
   chain[0] = ser;
   for (int i = 1; i <= pv->nbr_years; i++) {
-    ser = calc_state(pv->transition_probability[ser], pv->nbr_states);
+    ser = calc_transition(pv, ser);
     chain[i] = ser;
   }
 }

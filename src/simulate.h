@@ -34,6 +34,17 @@ int draw_state(const double* p, int n, int r, double* total);
 /// Ends the run as calc_state does when value r finds no state in a row of n states.
 [[noreturn]] void fail_no_state(int r, double total, int n);
 
+/// The state that generator value r draws from the positive entries of sparse row s, as
+/// draw_state draws from the row's dense form, or 0 when no state is found; *total then holds
+/// the row's sum.
+int draw_sparse_state(const sparse_rows* rows, int s, int r, double* total);
+/// draw_state on the transitions out of state s (1..nbr_states): row s of the matrix, or its
+/// sparse row when the run keeps no matrix.
+int draw_transition(const PRAVLIN* pv, int s, int r, double* total);
+/// calc_state on the transitions out of state s, dense or sparse, with the same draw, the same
+/// generator value and the same failure. Does not return on failure.
+int calc_transition(const PRAVLIN* pv, int s);
+
 /// Every chain at once, the fast way: the same table, generator state and failure as
 /// create_pravlin(1), ..., create_pravlin(nbr_chains). Returns false, having drawn nothing,
 /// when a row is not all probabilities or its extra memory cannot be had.

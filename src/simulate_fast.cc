@@ -18,6 +18,7 @@
 
 #include "fast.h"
 #include "simulate.h"
+#include "sparse_read.h"
 #include "stream.h"
 
 namespace {
@@ -55,6 +56,14 @@ static const double* probabilities(const Rows& d, int row) {
   return row == 0 ? d.pv->initial_probability : d.pv->transition_probability[row];
 }
 
+// A row scanned as calc_state scans it: the dense row, or the sparse row of a run that keeps no
+// matrix (which gets no guides).
+static int draw_row(const Rows& d, int row, int r, double* total) {
+  if (row == 0)
+    return draw_state(d.pv->initial_probability, d.n, r, total);
+  return draw_transition(d.pv, row, r, total);
+}
+
 static void build_guides(const Rows& d, int row) {
   const int n = d.n;
   const double* p = probabilities(d, row);
@@ -84,7 +93,7 @@ static inline int draw(const Rows& d, int row, int r) {
   const int n = d.n;
   if (!kGuided) {
     double total;
-    return draw_state(probabilities(d, row), n, r, &total);
+    return draw_row(d, row, r, &total);
   }
   double random_val = r / 32767.0;
   const double* key = d.key + static_cast<std::size_t>(row) * (n + 2);
@@ -124,7 +133,7 @@ static bool draw_chains_together(const Rows& rows, int c, const std::uint32_t* s
       if (L == 1) {
         failure->chain = c;
         failure->r = rand_value(x[0]);
-        draw_state(probabilities(d, row[0]), d.n, failure->r, &failure->total);
+        draw_row(d, row[0], failure->r, &failure->total);
       }
       return false;
     }
@@ -160,10 +169,17 @@ static void draw_chains(const Rows& d, int first, int last, std::uint32_t x, Fai
 
 // Rows fit for the fast path: every entry a finite probability, so running sums never fall.
 static bool rows_are_probabilities(const Rows& d) {
-  for (int row = 0; row <= d.n; row++) {
+  const SPARSE_ROWS* sparse = d.pv->sparse_transitions;
+  for (int row = 0; row <= (sparse != nullptr ? 0 : d.n); row++) {
     const double* p = probabilities(d, row);
     for (int i = 1; i <= d.n; i++) {
       if (!(p[i] >= 0.0 && p[i] <= 1.0))
+        return false;
+    }
+  }
+  if (sparse != nullptr) {
+    for (const TRANSITION_ENTRY& e : sparse->entries) {
+      if (!(e.probability >= 0.0 && e.probability <= 1.0))
         return false;
     }
   }
@@ -184,7 +200,8 @@ bool create_all_pravlin_fast(PRAVLIN* pv) {
   // Sums and guides cost about a row's scan for every row; they pay only when there are many
   // more draws than rows.
   const auto rows = static_cast<std::size_t>(n) + 1;
-  const bool guided = n <= kGuideMaxStates && draws >= 8 * rows;
+  const bool guided =
+      pv->sparse_transitions == nullptr && n <= kGuideMaxStates && draws >= 8 * rows;
   Scratch<double> key = scratch<double>(guided ? rows * (rows + 1) : 0);
   Scratch<int> guide = scratch<int>(guided ? rows * kGuideSize : 0);
   Scratch<int> last_positive = scratch<int>(guided ? rows : 0);
@@ -239,7 +256,7 @@ DrawRows* make_draw_rows(const PRAVLIN* pv) {
   const int n = pv->nbr_states;
   Rows d{pv, n, nullptr, nullptr, nullptr};
   if (n < 1 || n > kGuideMaxStates || pv->initial_probability == nullptr ||
-      !rows_are_probabilities(d))
+      pv->sparse_transitions != nullptr || !rows_are_probabilities(d))
     return nullptr;
   const auto count = static_cast<std::size_t>(n) + 1;
   auto* rows = new (std::nothrow) DrawRows{d, scratch<double>(count * (count + 1)),

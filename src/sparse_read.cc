@@ -1,6 +1,7 @@
 // sparse_read.cc - a configuration's transitions as a sorted, checked list
-// (read_configuration_sparse, error_check_transitions), for pravlin-analyze. Part of pravlin; see
-// README.md.
+// (read_configuration_sparse, error_check_transitions), for pravlin-analyze, and as the sparse
+// rows of a run that keeps no dense matrix (error_check_sparse_rows).
+// Part of pravlin; see README.md.
 #include "sparse_read.h"
 
 #include <algorithm>
@@ -45,9 +46,7 @@ static void collect_transition(const XMLENTITY* transition, std::vector<TRANSITI
   }
 }
 
-void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
-  transitions->clear();
-  read_configuration_no_matrix(pv);
+void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
   try {
     for (const XMLENTITY* x = pv->xml->child; x != nullptr; x = x->next) {
       if (x->type == XML_ELEMENT && exactly(x, "transition"))
@@ -56,6 +55,12 @@ void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* trans
   } catch (const std::bad_alloc&) {
     fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
   }
+}
+
+void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
+  transitions->clear();
+  read_configuration_no_matrix(pv);
+  collect_transitions(pv, transitions);
 }
 
 static bool before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
@@ -98,4 +103,21 @@ void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transit
     }
   }
   t.resize(kept);
+}
+
+void error_check_sparse_rows(PRAVLIN* pv) {
+  if (pv == nullptr)
+    fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
+  SPARSE_ROWS* rows = pv->sparse_transitions;
+  error_check_transitions(pv, &rows->entries);
+  // The mapping has sized the index already, so that a model too large for it is refused there,
+  // with the transition rows' message, as the dense matrix would be.
+  const std::vector<TRANSITION_ENTRY>& t = rows->entries;
+  std::size_t e = 0;
+  for (int s = 1; s <= pv->nbr_states; s++) {
+    rows->row_start[static_cast<std::size_t>(s)] = e;
+    while (e < t.size() && t[e].from == s)
+      e++;
+  }
+  rows->row_start[static_cast<std::size_t>(pv->nbr_states) + 1] = e;
 }

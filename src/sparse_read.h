@@ -1,8 +1,10 @@
-// sparse_read.h - a configuration's transitions as a list, for readers that keep no dense matrix.
+// sparse_read.h - a configuration's transitions as a list, for readers that keep no dense matrix,
+// and as the sparse rows a run draws from when it needs no dense matrix.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_SPARSE_READ_H
 #define PRAVLIN_SPARSE_READ_H
 
+#include <cstddef>
 #include <vector>
 
 #include "pravlin.h"
@@ -15,11 +17,26 @@ struct transition_entry {
 };
 typedef struct transition_entry TRANSITION_ENTRY;
 
+/// The transitions of a run that keeps no dense matrix (pv->sparse_transitions). As read, every
+/// transition the configuration gave, in document order. After error_check_sparse_rows,
+/// compressed sparse rows: the positive entries of row s of the matrix, in column order, are
+/// entries[row_start[s]] to entries[row_start[s + 1] - 1], and every row has at least one.
+struct sparse_rows {
+  std::vector<TRANSITION_ENTRY> entries;
+  std::vector<std::size_t> row_start;  // [N + 2] once checked; slot 0 unused
+};
+typedef struct sparse_rows SPARSE_ROWS;
+
 /// read_configuration without a report file, a chains table or a dense matrix: the transitions
 /// are appended to the list in document order, later ones for a pair not yet overriding
 /// earlier ones. Same messages and statuses as read_xml_file, except that no size of the
 /// matrix is refused. The rows of transition_probability and of the chains table stay null.
 void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
+
+/// Appends the transitions of the document in pv->xml, which the mapping has read and checked
+/// already, to the list in document order. Fails with the transition rows' out-of-memory
+/// message when the list cannot be had.
+void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
 
 /// error_check_pravlin for a model read by read_configuration_sparse, with the same messages in
 /// the same order and bit-identical normalised probabilities. On return the list is sorted by
@@ -27,5 +44,10 @@ void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* trans
 /// positive ones, each row rescaled to total 1. An entry that the rescaling rounds to 0 is
 /// dropped too: pravlin never draws it. Does not return on error.
 void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
+
+/// error_check_pravlin for a run whose transitions are pv->sparse_transitions: the same
+/// messages in the same order (error_check_transitions), then the index of the rows. Does not
+/// return on error.
+void error_check_sparse_rows(PRAVLIN* pv);
 
 #endif

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "simulate.h"
+#include "sparse_read.h"
 
 // Tables up to this size are kept: drawn on every core, then written. Around 1 MiB both ways
 // take the same time; beyond it the stream is faster, since it fills no table page by page
@@ -61,13 +62,32 @@ static bool row_never_misses(const double* p, int n) {
   return positive && total >= 32766 / 32767.0;
 }
 
+// The same for the transitions out of state s. A sparse row leaves out only zeros, which add
+// nothing to its total.
+static bool transitions_never_miss(const PRAVLIN* pv, int s) {
+  const SPARSE_ROWS* rows = pv->sparse_transitions;
+  if (rows == nullptr)
+    return row_never_misses(pv->transition_probability[s], pv->nbr_states);
+  double total = 0.0;
+  bool positive = false;
+  const std::size_t end = rows->row_start[static_cast<std::size_t>(s) + 1];
+  for (std::size_t k = rows->row_start[static_cast<std::size_t>(s)]; k < end; k++) {
+    const double p = rows->entries[k].probability;
+    if (!(p >= 0.0 && p <= 1.0))
+      return false;
+    positive = positive || p > 0.0;
+    total += p;
+  }
+  return positive && total >= 32766 / 32767.0;
+}
+
 void simulate_without_table(PRAVLIN* pv, int first, int last) {
   reserve_step_states(static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1);
   const int n = pv->nbr_states;
   bool never_misses =
       n >= 1 && pv->initial_probability != nullptr && row_never_misses(pv->initial_probability, n);
   for (int s = 1; s <= n && never_misses; s++)
-    never_misses = row_never_misses(pv->transition_probability[s], n);
+    never_misses = transitions_never_miss(pv, s);
   if (never_misses) {
     pravlin_rand_skip(draws_of_run(pv));
     return;
@@ -78,7 +98,7 @@ void simulate_without_table(PRAVLIN* pv, int first, int last) {
   for (int c = 1; c <= pv->nbr_chains; c++) {
     int ser = calc_state(pv->initial_probability, n);
     for (int t = 1; t <= pv->nbr_years; t++)
-      ser = calc_state(pv->transition_probability[ser], n);
+      ser = calc_transition(pv, ser);
   }
 }
 

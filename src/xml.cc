@@ -410,6 +410,14 @@ static int plain_number(const char* s, std::size_t len) {
   return v;
 }
 
+static bool all_digits(const char* s, std::size_t len) {
+  for (std::size_t i = 0; i < len; i++) {
+    if (s[i] < '0' || s[i] > '9')
+      return false;
+  }
+  return len != 0;
+}
+
 // An element's text. Short ones (state numbers, keywords, the "<<" of an element holding two
 // others) are shared, since nothing writes to a text the reader made; longer ones are mostly
 // distinct, and looking them up would cost more than it saves.
@@ -424,6 +432,11 @@ static char* arena_text(Arena* a, const char* s, std::size_t len) {
       text = arena_string(a, s, len);
     return text;
   }
+  // A larger number is mostly one of as many as the document has states, each met a few times:
+  // past the table's first 65536 texts nearly every lookup misses, after a probe into a table
+  // of megabytes. A copy of its own costs less (a million-state chain: 1.4 s of its 5.5 s read).
+  if (all_digits(s, len))
+    return arena_string(a, s, len);
   return arena_shared(a, &a->texts, s, len);
 }
 

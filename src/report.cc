@@ -298,7 +298,8 @@ std::size_t table_line_room(const TableWriter* t, std::size_t count) {
 
 std::size_t format_table_line(const TableWriter* t, char* to, std::size_t room, long long label,
                               const int* states, std::size_t count) {
-  Writer w{nullptr, to, room, 0};
+  Writer w{nullptr, nullptr, room, 0};
+  w.buf = to;
   put_line(&w, t->pv, t->cells, label, states, count);
   return w.used;
 }

@@ -75,9 +75,10 @@ static void draw_range(Blocks* b, long long block, std::size_t first, std::size_
 
 static void format_line(Blocks* b, long long block, std::size_t i) {
   const std::size_t at = static_cast<std::size_t>(block % 2) * b->block + i;
-  b->lengths[at] = format_table_line(b->t, b->slots + at * b->room, b->room,
-                                     b->pv->init_year + block_start(*b, block) + i,
-                                     b->tile + at * b->count, b->count);
+  b->lengths[at] =
+      format_table_line(b->t, b->slots + at * b->room, b->room,
+                        b->pv->init_year + block_start(*b, block) + static_cast<long long>(i),
+                        b->tile + at * b->count, b->count);
 }
 
 static void write_block(Blocks* b, long long block) {
@@ -131,7 +132,9 @@ bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const DrawRows* rows, 
   b.states = states;
   b.count = count;
   b.block = block;
-  b.range = std::max(kMinRange, (count + 8 * cores - 1) / (8 * cores));
+  // Eight ranges a core, so that a thread that falls behind is made up for by the others.
+  const std::size_t shares = std::size_t{8} * cores;
+  b.range = std::max(kMinRange, (count + shares - 1) / shares);
   b.room = room;
   b.steps = static_cast<long long>(steps);
   b.tile = tile.get();

@@ -22,7 +22,7 @@
 static constexpr std::uint64_t kMinDraws = std::uint64_t{1} << 18;
 // Tiles and line slots together stay within this, as long as one step of each fits, with at
 // most kMaxBlock steps in a block.
-static constexpr std::size_t kBudget = std::size_t{64} << 20;
+static constexpr std::size_t kBudget = std::size_t{16} << 20;
 static constexpr std::size_t kMaxBlock = 64;
 // The fewest chains a drawing task gets: about 0.1 ms of work for a block of 64 steps.
 static constexpr std::size_t kMinRange = 512;

@@ -18,8 +18,8 @@
 #include "simulate.h"
 #include "stream.h"
 
-// Below this many draws the threads cost more than they save.
-static constexpr std::uint64_t kMinDraws = std::uint64_t{1} << 18;
+// Below this many draws (a quarter of a millisecond) the threads cost more than they save.
+static constexpr std::uint64_t kMinDraws = std::uint64_t{1} << 16;
 // Tiles and line slots together stay within this, as long as one step of each fits, with at
 // most kMaxBlock steps in a block.
 static constexpr std::size_t kBudget = std::size_t{16} << 20;

@@ -62,13 +62,13 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
       {7, 1000, 40, 7, 0.6, 0, 0},
       {5, 2, 3, 2, 0.0, 2147483646, 0},
       // Streamed on all cores: ranges of chains that do not split evenly, the last block of
-      // steps short; a lone chain, drawn by one thread while the others format; one block.
-      {12, 1500, 250, 1, 0.3, 0, 0},
-      {4, 3, 100000, 0, 0.0, 0, 0},
-      {6, 1, 300000, 2, 0.2, 0, 0},
-      {9, 20000, 15, 1, 0.4, 7, 0},
+      // steps short; three chains, one range, drawn by one thread while the others format;
+      // one block.
+      {12, 1100, 130, 1, 0.3, 0, 0},
+      {4, 3, 23000, 2, 0.2, 0, 0},
+      {9, 9000, 15, 1, 0.4, 7, 0},
       // The same with its memory refused: the plain loop.
-      {9, 20000, 15, 1, 0.4, 7, 1 << 20},
+      {9, 9000, 15, 1, 0.4, 7, 1 << 18},
   };
   for (const Shape& s : shapes) {
     SCOPED_TRACE(testing::Message() << s.n << " states, " << s.k << " chains, " << s.t
@@ -90,13 +90,18 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
 
     const int k = s.k;
     const int ranges[][2] = {{1, k},
+                             {1, k / 2 + 1},
+                             {k / 2 + 1, k},
                              {1, 1},
                              {k, k},
                              {(k + 1) / 2, (k + 1) / 2},
-                             {1, k / 2 + 1},
-                             {k / 2 + 1, k},
                              {k > 2 ? 2 : 1, k > 2 ? k - 1 : k}};
+    // The shapes streamed on all cores are long to compare: their wide slices only; the
+    // boundaries are the small shapes' to show.
+    const bool wide_only = static_cast<long long>(s.k) * (s.t + 1) >= (1 << 16);
     for (const auto& r : ranges) {
+      if (wide_only && &r - ranges >= 3)
+        break;
       SCOPED_TRACE(testing::Message() << "chains " << r[0] << "-" << r[1]);
       pravlin_rand_reset();
       simulate_without_table(&m.pv, 1, m.pv.nbr_chains);

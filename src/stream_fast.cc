@@ -15,11 +15,19 @@
 #include <mutex>
 
 #include "fast.h"
+#include "hooks.h"
 #include "simulate.h"
 #include "stream.h"
 
-// Below this many draws (a quarter of a millisecond) the threads cost more than they save.
-static constexpr std::uint64_t kMinDraws = std::uint64_t{1} << 16;
+// Below this many draws (about 0.1 s on one core) the threads cost more than they save on a
+// busy machine, where a thread may wait for its turn at every block: W1 (10^7 draws) takes as
+// long on one core. Written only by set_stream_cores_from.
+static constexpr std::uint64_t kMinDraws = std::uint64_t{1} << 25;
+static std::uint64_t min_draws = kMinDraws;
+
+void set_stream_cores_from(std::uint64_t draws) {
+  min_draws = draws == 0 ? kMinDraws : draws;
+}
 // Tiles and line slots together stay within this, as long as one step of each fits, with at
 // most kMaxBlock steps in a block.
 static constexpr std::size_t kBudget = std::size_t{16} << 20;
@@ -113,7 +121,7 @@ bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const DrawRows* rows, 
   const unsigned cores = core_count();
   const auto steps = static_cast<std::uint64_t>(pv->nbr_years) + 1;
   const std::size_t room = table_line_room(t, count);
-  if (cores < 2 || count == 0 || steps * count < kMinDraws || room == 0)
+  if (cores < 2 || count == 0 || steps * count < min_draws || room == 0)
     return false;
   const std::size_t step_bytes = 2 * (room + count * sizeof(int));
   const std::size_t block = static_cast<std::size_t>(

@@ -46,6 +46,7 @@ static std::string streamed(const PRAVLIN* pv, int first, int last) {
 
 TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
   std::mt19937_64 rng(19);
+  set_stream_cores_from(1 << 16);
   static char name[] = "s", empty[] = "";
   struct Shape {
     int n, k, t, print_flag;
@@ -114,6 +115,7 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
       ASSERT_EQ(slice, cut_chains(whole, r[0], r[1]));
     }
   }
+  set_stream_cores_from(0);
 }
 
 TEST(StreamPravlinDeathTest, RowShortOfTheDrawFailsBeforeAnythingIsWrittenAsTheTablesRunDoes) {

@@ -5,6 +5,7 @@
 #define PRAVLIN_HOOKS_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "pravlin.h"
 
@@ -26,5 +27,9 @@ void free_tables(PRAVLIN* pv);
 /// default: no limit but the machine's). 0 refuses them all, so every stage takes its plain
 /// path.
 void set_scratch_limit(std::size_t bytes);
+
+/// Makes draws the fewest with which a table drawn as it is written is drawn on all cores
+/// (0 restores the default, 2^25): lets tests reach that path with small tables.
+void set_stream_cores_from(std::uint64_t draws);
 
 #endif

@@ -1,6 +1,13 @@
 // merge_main.cc - pravlin-merge: the reports of slices of one run (pravlin --chains A-B), given
 // in chain order, joined into the whole run's report, byte for byte, one line at a time.
 // Part of pravlin; see README.md.
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,54 +25,129 @@ static const char USAGE[] =
     "the order of their chains from chain 1 on, into the report of the whole run, on standard\n"
     "output. Reads one line of each slice at a time.\n";
 
+// A slice is read in large blocks and its lines are handed on where they lie in its buffer: a
+// line of a large run is hundreds of kilobytes, and copying it once more costs as much as
+// reading it.
+static constexpr int kPipeSize = 1 << 20;
+
 struct Slice {
   const char* name;
-  FILE* in;
-  char* line;  // the current line, getline's buffer
+  int fd;
+  char* buf;
   std::size_t capacity;
-  std::size_t length;  // without its line break; the slice ended when false was returned
+  std::size_t begin;  // the first byte not yet taken as a line
+  std::size_t end;    // the end of what was read
+  bool ended;         // nothing more to read
+  const char* line;   // the current line, without its line break
+  std::size_t length;
 };
+
+// The output: pieces of the slices' buffers and constant texts, written together. A slice's
+// buffer moves only after what is pending has been written.
+static std::vector<iovec> pending;
+
+static void write_pending() {
+  std::size_t done = 0;
+  while (done < pending.size()) {
+    const int n = static_cast<int>(std::min<std::size_t>(pending.size() - done, IOV_MAX));
+    const ssize_t got = writev(STDOUT_FILENO, pending.data() + done, n);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+    // Past the pieces written whole, into the one written in part.
+    auto left = static_cast<std::size_t>(got);
+    while (done < pending.size() && left >= pending[done].iov_len)
+      left -= pending[done++].iov_len;
+    if (left != 0) {
+      pending[done].iov_base = static_cast<char*>(pending[done].iov_base) + left;
+      pending[done].iov_len -= left;
+    }
+  }
+  pending.clear();
+}
+
+static void put(std::string_view text) {
+  if (text.empty())
+    return;
+  pending.push_back(iovec{const_cast<char*>(text.data()), text.size()});
+  if (pending.size() >= IOV_MAX)
+    write_pending();
+}
+
+static std::size_t count_quotes(const char* from, const char* to) {
+  std::size_t quotes = 0;
+  while ((from = static_cast<const char*>(
+              std::memchr(from, '"', static_cast<std::size_t>(to - from)))) != nullptr) {
+    quotes++;
+    from++;
+  }
+  return quotes;
+}
+
+// Reads more of the slice after what it holds, moving its unread lines to the front first (and
+// so writing what is pending, which may point into them); false at its end.
+static bool read_more(Slice* s) {
+  write_pending();
+  if (s->begin != 0) {
+    std::memmove(s->buf, s->buf + s->begin, s->end - s->begin);
+    s->end -= s->begin;
+    s->begin = 0;
+  }
+  if (s->end == s->capacity) {
+    s->capacity *= 2;
+    s->buf = static_cast<char*>(std::realloc(s->buf, s->capacity));
+    if (s->buf == nullptr)
+      fail(" *** ERROR: out of memory in pravlin-merge\n");
+  }
+  for (;;) {
+    const ssize_t got = read(s->fd, s->buf + s->end, s->capacity - s->end);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0) {
+      s->ended = true;
+      return false;
+    }
+    s->end += static_cast<std::size_t>(got);
+    return true;
+  }
+}
 
 // The next line of the slice into s->line, or false at its end. A line break inside double
 // quotes (a state's name) belongs to the line, as CSV has it.
 static bool next_line(Slice* s) {
-  ssize_t got = getline(&s->line, &s->capacity, s->in);
-  if (got <= 0)
-    return false;
-  std::string_view text(s->line, static_cast<std::size_t>(got));
+  std::size_t scan = 0;  // bytes of the line looked through
   std::size_t quotes = 0;
-  for (char c : text)
-    quotes += c == '"';
-  std::string whole;
-  while (quotes % 2 != 0 && text.back() == '\n') {
-    // Rare: the line goes on after a quoted line break; gathered in a string, then copied back.
-    if (whole.empty())
-      whole.assign(text);
-    char* more = nullptr;
-    std::size_t more_capacity = 0;
-    ssize_t n = getline(&more, &more_capacity, s->in);
-    if (n > 0) {
-      whole.append(more, static_cast<std::size_t>(n));
-      for (ssize_t i = 0; i < n; i++)
-        quotes += more[i] == '"';
+  for (;;) {
+    const char* from = s->buf + s->begin + scan;
+    const char* to = s->buf + s->end;
+    const auto* brk =
+        static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(to - from)));
+    if (brk != nullptr) {
+      quotes += count_quotes(from, brk);
+      scan = static_cast<std::size_t>(brk - (s->buf + s->begin)) + 1;
+      if (quotes % 2 == 0) {
+        s->line = s->buf + s->begin;
+        s->length = scan - 1;
+        s->begin += scan;
+        return true;
+      }
+      continue;
     }
-    std::free(more);
-    if (n <= 0)
-      break;
-    text = whole;
+    quotes += count_quotes(from, to);
+    scan = s->end - s->begin;
+    if (s->ended || !read_more(s)) {
+      if (scan == 0) {
+        s->line = s->buf + s->begin;
+        s->length = 0;
+        return false;
+      }
+      s->line = s->buf + s->begin;
+      s->length = scan;
+      s->begin = s->end;
+      return true;
+    }
   }
-  if (!whole.empty()) {
-    s->line = static_cast<char*>(std::realloc(s->line, whole.size() + 1));
-    if (s->line == nullptr)
-      fail(" *** ERROR: out of memory in pravlin-merge\n");
-    std::memcpy(s->line, whole.data(), whole.size());
-    s->capacity = whole.size() + 1;
-    got = static_cast<ssize_t>(whole.size());
-  }
-  s->length = static_cast<std::size_t>(got);
-  if (s->line[s->length - 1] == '\n')
-    s->length--;
-  return true;
 }
 
 static std::string_view line_of(const Slice& s) {
@@ -80,10 +162,6 @@ static bool title_chains(std::string_view line, long long* first, long long* las
   *first = std::atoll(std::string(line.substr(7)).c_str());
   *last = std::atoll(std::string(line.substr(last_comma + 2)).c_str());
   return *first >= 1 && *last >= *first;
-}
-
-static void put(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 int main(int argc, char** argv) {
@@ -101,15 +179,18 @@ int main(int argc, char** argv) {
   }
   std::vector<Slice> slices;
   for (int i = 1; i < argc; i++) {
-    FILE* in = std::fopen(argv[i], "r");
-    if (in == nullptr)
+    const int fd = open(argv[i], O_RDONLY);
+    if (fd < 0)
       fail(" *** ERROR: Unable to open file (%s)\n", argv[i]);
-    // Large reads: a slice streamed through a pipe otherwise arrives 4 KiB a call.
-    std::setvbuf(in, nullptr, _IOFBF, std::size_t{1} << 20);
-    slices.push_back(Slice{argv[i], in, nullptr, 0, 0});
+    // A slice streamed through a pipe otherwise arrives 64 KiB at a time; only a hint.
+    fcntl(fd, F_SETPIPE_SZ, kPipeSize);
+    const std::size_t capacity = std::size_t{4} << 20;
+    char* buf = static_cast<char*>(std::malloc(capacity));
+    if (buf == nullptr)
+      fail(" *** ERROR: out of memory in pravlin-merge\n");
+    slices.push_back(Slice{argv[i], fd, buf, capacity, 0, 0, false, nullptr, 0});
   }
-  static char out_buffer[1 << 20];
-  std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+  fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeSize);
 
   // The first slice's header, if it has one, up to its title line, which starts at chain 1.
   long long first = 0;
@@ -148,7 +229,8 @@ int main(int argc, char** argv) {
     const bool more = next_line(&head);
     if (more)
       put(line_of(head));
-    const std::string_view label = line_of(head).substr(0, line_of(head).find(','));
+    const std::string_view label =
+        more ? line_of(head).substr(0, line_of(head).find(',')) : std::string_view();
     for (std::size_t i = 1; i < slices.size(); i++) {
       const bool more_here = next_line(&slices[i]);
       std::string_view text = line_of(slices[i]);
@@ -163,14 +245,11 @@ int main(int argc, char** argv) {
     if (!more)
       break;
     put("\n");
-    if (std::ferror(stdout))
-      break;
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+  write_pending();
   for (Slice& s : slices) {
-    std::fclose(s.in);
-    std::free(s.line);
+    close(s.fd);
+    std::free(s.buf);
   }
   return 0;
 }

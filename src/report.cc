@@ -225,14 +225,13 @@ static void start_table(TableWriter* t, FILE* out, const PRAVLIN* pv) {
 }
 
 // The cell of state s, copied from its text when there is one.
-static inline void put_state_cell(TableWriter* t, int s) {
-  Writer* w = &t->w;
-  if (!t->cells.text) {
-    put_cell(w, t->pv, s);
+static inline void put_state_cell(Writer* w, const PRAVLIN* pv, const Cells& cells, int s) {
+  if (!cells.text) {
+    put_cell(w, pv, s);
     return;
   }
-  const char* text = t->cells.text.get() + t->cells.start[s];
-  const std::size_t len = t->cells.start[s + 1] - t->cells.start[s];
+  const char* text = cells.text.get() + cells.start[s];
+  const std::size_t len = cells.start[s + 1] - cells.start[s];
   if (len <= kSpare && w->used + kSpare <= w->cap) {
     std::memcpy(w->buf + w->used, text, kSpare);
     w->used += len;
@@ -242,10 +241,19 @@ static inline void put_state_cell(TableWriter* t, int s) {
 }
 
 // A line's step label: in 64 bits, the labels go on past the int range rather than wrapping.
-static void put_label(TableWriter* t, long long label) {
-  put(&t->w, " ");
-  put_long(&t->w, label);
-  put(&t->w, " ");
+static void put_label(Writer* w, long long label) {
+  put(w, " ");
+  put_long(w, label);
+  put(w, " ");
+}
+
+// One line of the table: the step label, then the cells of states[0..count).
+static void put_line(Writer* w, const PRAVLIN* pv, const Cells& cells, long long label,
+                     const int* states, std::size_t count) {
+  put_label(w, label);
+  for (std::size_t j = 0; j < count; j++)
+    put_state_cell(w, pv, cells, states[j]);
+  put(w, "\n");
 }
 
 TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv) {
@@ -274,14 +282,35 @@ void put_table_title(TableWriter* t, int first_chain, int last_chain) {
 }
 
 void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count) {
-  put_label(t, label);
-  for (std::size_t j = 0; j < count; j++)
-    put_state_cell(t, states[j]);
-  put(&t->w, "\n");
+  put_line(&t->w, t->pv, t->cells, label, states, count);
 }
 
-void flush_table_writer(TableWriter* t) {
+std::size_t table_line_room(const TableWriter* t, std::size_t count) {
+  if (!t->cells.text)
+    return 0;
+  std::size_t cell = 0;
+  for (int s = 0; s <= t->pv->nbr_states; s++)
+    cell = std::max(cell, t->cells.start[s + 1] - t->cells.start[s]);
+  // A label is a blank, at most 20 characters of a long long and a blank; then the cells, the
+  // line break, and the bytes a cell's copy may run past the end.
+  return 22 + count * cell + 1 + kSpare;
+}
+
+std::size_t format_table_line(const TableWriter* t, char* to, std::size_t room, long long label,
+                              const int* states, std::size_t count) {
+  Writer w{nullptr, nullptr, room, 0};
+  w.buf = to;
+  put_line(&w, t->pv, t->cells, label, states, count);
+  return w.used;
+}
+
+void put_table_text(TableWriter* t, const char* text, std::size_t length) {
+  put(&t->w, std::string_view(text, length));
+}
+
+bool flush_table_writer(TableWriter* t) {
   flush(&t->w);
+  return std::ferror(t->w.out) == 0;
 }
 
 void printpravlin(FILE* out, const PRAVLIN* pv) {
@@ -312,9 +341,9 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
   for (long long i0 = 0; i0 <= pv->nbr_years; i0 += step) {
     const int years = static_cast<int>(std::min<long long>(step, pv->nbr_years - i0 + 1));
     if (!tile) {
-      put_label(&t, pv->init_year + i0);
+      put_label(&t.w, pv->init_year + i0);
       for (std::size_t j = 0; j < chains; j++)
-        put_state_cell(&t, pv->pravlin[j + 1][i0]);
+        put_state_cell(&t.w, pv, t.cells, pv->pravlin[j + 1][i0]);
       put(&t.w, "\n");
       continue;
     }

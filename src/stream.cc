@@ -102,6 +102,11 @@ void simulate_without_table(PRAVLIN* pv, int first, int last) {
   }
 }
 
+void fail_stream_draw() {
+  // simulate_without_table has drawn these values already and found a state for each.
+  fail(" *** ERROR: Did not find new state in stream_pravlin()\n");
+}
+
 // Progress on standard error, for a user watching a terminal: what was asked for, and how far
 // the run is. Files and pipes get nothing.
 struct Progress {
@@ -156,21 +161,25 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
     fail_unwritten_report(pv);
   for (std::size_t i = 0; i < count; i++)
     states[i] = 0;
-  std::size_t unchecked = 0;  // cells written since the clock was last read
-  for (long long t = 0; t <= pv->nbr_years; t++) {
-    if (!draw_step(pv, rows.get(), x, states.get(), count)) {
-      // simulate_without_table has drawn these values already and found a state for each.
-      fail(" *** ERROR: Did not find new state in stream_pravlin()\n");
-    }
-    put_table_line(writer.get(), pv->init_year + t, states.get(), count);
-    // A full disk ends the run at once, not after years of writing into nothing.
-    if (std::ferror(out))
-      fail_unwritten_report(pv);
-    x = rand_apply(RAND_STEP, x);
-    unchecked += count;
-    if (progress.terminal && unchecked >= (std::size_t{1} << 16)) {
-      unchecked = 0;
-      show_progress(&progress, t + 1, static_cast<long long>(per_chain), last - first + 1);
+  const auto steps_written = [&](long long steps) {
+    if (progress.terminal)
+      show_progress(&progress, steps, static_cast<long long>(per_chain), last - first + 1);
+  };
+  if (!stream_table_fast(writer.get(), pv, rows.get(), x, states.get(), count, steps_written)) {
+    std::size_t unchecked = 0;  // cells written since the clock was last read
+    for (long long t = 0; t <= pv->nbr_years; t++) {
+      if (!draw_step(pv, rows.get(), x, states.get(), count))
+        fail_stream_draw();
+      put_table_line(writer.get(), pv->init_year + t, states.get(), count);
+      // A full disk ends the run at once, not after years of writing into nothing.
+      if (std::ferror(out))
+        fail_unwritten_report(pv);
+      x = rand_apply(RAND_STEP, x);
+      unchecked += count;
+      if (unchecked >= (std::size_t{1} << 16)) {
+        unchecked = 0;
+        steps_written(t + 1);
+      }
     }
   }
   flush_table_writer(writer.get());

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "pravlin.h"
 
@@ -39,8 +40,17 @@ void close_table_writer(TableWriter* t);
 void put_table_title(TableWriter* t, int first_chain, int last_chain);
 /// One line: the step label, then the cells of states[0..count).
 void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count);
-/// Hands what is gathered to the stream.
-void flush_table_writer(TableWriter* t);
+/// The bytes format_table_line needs for a line of count cells, or 0 when the cells are not
+/// kept as texts (the lines are then written only by put_table_line).
+std::size_t table_line_room(const TableWriter* t, std::size_t count);
+/// The line put_table_line writes, into to, which has table_line_room(t, count) bytes; returns
+/// its length. Writes nothing to t, so several threads may format lines at once.
+std::size_t format_table_line(const TableWriter* t, char* to, std::size_t room, long long label,
+                              const int* states, std::size_t count);
+/// Puts text made by format_table_line, in order after what came before.
+void put_table_text(TableWriter* t, const char* text, std::size_t length);
+/// Hands what is gathered to the stream; false when the stream has failed.
+bool flush_table_writer(TableWriter* t);
 /// Ends the run with the report's write failure, naming its file or standard output.
 [[noreturn]] void fail_unwritten_report(const PRAVLIN* pv);
 
@@ -60,5 +70,18 @@ void simulate_without_table(PRAVLIN* pv, int first, int last);
 /// memory it uses. Null out: standard output.
 /// Does not return on failure (a failed write ends the run at once).
 void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last);
+
+// stream_fast.cc
+
+/// Writes the lines of stream_pravlin's table after its title on all cores: the same bytes,
+/// the same draws. x and states as draw_step has them at step 0 (every state 0). Calls
+/// progress with the number of steps written so far, now and then. Returns false, having drawn
+/// and written nothing, when one core would do as well or its memory is refused; stops early
+/// when the stream fails (the caller finds its error).
+bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const DrawRows* rows, std::uint32_t x,
+                       int* states, std::size_t count,
+                       const std::function<void(long long steps)>& progress);
+/// Ends the run when a streamed draw finds no state, which simulate_without_table rules out.
+[[noreturn]] void fail_stream_draw();
 
 #endif

@@ -205,13 +205,15 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                largest);
 }
 
+// ab: the absorption systems, when the long run has solved them already (ab->state not empty).
 static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
-                             const CHAIN_CLASSES* cl, int precision) {
+                             const CHAIN_CLASSES* cl, int precision, ABSORPTION* abp) {
   if (cl->nbr_closed == cl->nbr_classes)
     return;
   std::fflush(out);
-  ABSORPTION ab;
-  solve_absorption(c, cl, &ab);
+  ABSORPTION& ab = *abp;
+  if (ab.state.empty())
+    solve_absorption(c, cl, &ab);
   const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
   std::fprintf(out,
                "\nabsorption: expected steps until a closed class is entered, and the "
@@ -253,9 +255,11 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fflush(out);
   std::vector<double> pi;
   const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi);
-  print_long_run(out, pv, c, &cl, pi.data(), opt->precision);
+  // Solved at most once: the long run and the absorption section both want it.
+  ABSORPTION ab;
+  print_long_run(out, pv, c, &cl, pi.data(), opt->precision, &ab);
   print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
-  print_absorption(out, pv, c, &cl, opt->precision);
+  print_absorption(out, pv, c, &cl, opt->precision, &ab);
   if (opt->steps >= 0)
     print_steps(out, pv, c, opt->steps, opt->precision);
   std::fflush(out);

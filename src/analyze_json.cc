@@ -108,7 +108,11 @@ static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_C
 static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                        const std::vector<double>& pi, json* doc) {
   json s = {{"can_converge", squaring_can_converge(cl) != 0}, {"run", pv->calc_flag != 0}};
-  if (pv->calc_flag) {
+  // The analysis has its own solvers: a chain too big for pravlin's is still analysed.
+  if (pv->calc_flag && !squaring_fits(c)) {
+    s["run"] = false;
+    s["too_big"] = true;
+  } else if (pv->calc_flag) {
     std::vector<double> b;
     double error = 0.0;
     const int iterations = run_solver(pv, c, &b, &error);

@@ -104,6 +104,8 @@ void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
 
 // analyze_report.cc, shared with the JSON writer
 
+/// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
+int squaring_fits(const SPARSE_CHAIN* c);
 /// Runs calc_steady_state as pravlin does, on the same normalised matrix: its vector into
 /// b[1..n], its final error into *error; returns its iteration count.
 int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error);

@@ -104,12 +104,17 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   return 1;
 }
 
+int squaring_fits(const SPARSE_CHAIN* c) {
+  const std::size_t w = static_cast<std::size_t>(c->n) + 1;
+  // The copy, the solver's working power and its product's temporary.
+  return w <= SIZE_MAX / 3 / w && dense_fits(3 * w * w);
+}
+
 // Runs calc_steady_state as pravlin does, on the same normalised matrix, and returns its
 // vector in b[1..n].
 int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error) {
   const std::size_t w = static_cast<std::size_t>(c->n) + 1;
-  // This copy, the solver's working power and its product's temporary.
-  if (w > SIZE_MAX / 3 / w || !dense_fits(3 * w * w)) {
+  if (!squaring_fits(c)) {
     fail(" *** ERROR: %d states are too many for the squaring solver in memory\n", c->n);
   }
   std::vector<double> block;
@@ -185,6 +190,14 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   }
   if (!pv->calc_flag) {
     std::fprintf(out, "  not run: the configuration does not ask for the steady state\n");
+    return;
+  }
+  // The analysis has its own solvers: a chain too big for pravlin's is still analysed.
+  if (!squaring_fits(c)) {
+    std::fprintf(out,
+                 "  not run: %d states are too many for its dense matrices in memory (pravlin "
+                 "stops there; the answers above do not need them)\n",
+                 c->n);
     return;
   }
   std::fflush(out);

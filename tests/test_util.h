@@ -16,6 +16,19 @@
 #include "hooks.h"
 #include "pravlin.h"
 
+/// Sanitized builds run some ten times slower: tests of large chains shrink them there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 struct FileCloser {
   void operator()(FILE* f) const {
     if (f != nullptr)

@@ -25,7 +25,7 @@ for chain in "${chains[@]}"; do
   file=$out/chain-$kind-$n.xml
   [ -f "$file" ] || python3 bench/make_chain.py "$kind" "$n" "$file"
   # The report is a million lines at 10^6 states: counted, not kept.
-  /usr/bin/time -f "$kind $n: %e s wall, %U s user, %M KiB peak" -o "$out/time" \
+  /usr/bin/time -f "$kind $n: %e s wall, %U s user, %S s sys, %M KiB peak" -o "$out/time" \
     "$build/pravlin-analyze" "$file" 2>"$out/err" | grep 'residual' || true
   grep 'ERROR' "$out/err" || true
   cat "$out/time"

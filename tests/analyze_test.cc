@@ -16,21 +16,6 @@
 
 #include "test_util.h"
 
-// A chain from rows written out in full: rows[i - 1][j - 1] is P(i -> j).
-static SPARSE_CHAIN chain_of(const std::vector<std::vector<double>>& rows) {
-  std::vector<TRANSITION_ENTRY> list;
-  const int n = static_cast<int>(rows.size());
-  for (int i = 1; i <= n; i++) {
-    for (int j = 1; j <= n; j++) {
-      if (rows[i - 1][j - 1] != 0.0)
-        list.push_back(TRANSITION_ENTRY{i, j, rows[i - 1][j - 1]});
-    }
-  }
-  SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, n, list);
-  return c;
-}
-
 static CHAIN_CLASSES classes_of(const SPARSE_CHAIN& c) {
   CHAIN_CLASSES cl;
   find_classes(&c, &cl);
@@ -253,20 +238,6 @@ TEST(GthStationary, RandomRegularChainsAgreeWithTheSquaringSolver) {
 }
 
 // ---------------------------------------------------------------- absorption
-
-// Gambler's ruin on 0..N (states 1..N+1): up with p, down with q = 1 - p, 0 and N absorbing.
-static SPARSE_CHAIN gamblers_ruin(int big_n, double p) {
-  std::vector<TRANSITION_ENTRY> list;
-  list.push_back(TRANSITION_ENTRY{1, 1, 1.0});
-  for (int i = 1; i < big_n; i++) {
-    list.push_back(TRANSITION_ENTRY{i + 1, i, 1 - p});
-    list.push_back(TRANSITION_ENTRY{i + 1, i + 2, p});
-  }
-  list.push_back(TRANSITION_ENTRY{big_n + 1, big_n + 1, 1.0});
-  SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, big_n + 1, list);
-  return c;
-}
 
 TEST(Absorption, GamblersRuinMatchesTheClosedForm) {
   const int big_n = 10;

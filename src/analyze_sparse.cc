@@ -7,6 +7,7 @@
 #include <Eigen/SparseLU>
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <vector>
 
 #include "fast.h"
@@ -57,6 +58,33 @@ static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
   return largest;
 }
 
+// The columns part, part + parts, ... of a x = b by BiCGSTAB, into x; *most becomes the most
+// rounds a column took, or stays 0 when the solver cannot start.
+static void solve_columns(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                          int steps_column, double goal, unsigned part, unsigned parts, int* most) {
+  // A solver keeps its last solve's state: one for each part.
+  Eigen::BiCGSTAB<SPARSE_MATRIX, Eigen::DiagonalPreconditioner<double>> solver;
+  solver.setTolerance(1e-13);
+  solver.setMaxIterations(100);
+  solver.compute(a);
+  if (solver.info() != Eigen::Success)
+    return;
+  for (Eigen::Index j = part; j < b.cols(); j += parts) {
+    Eigen::VectorXd column = Eigen::VectorXd::Zero(b.rows());
+    double last = HUGE_VAL;
+    int round = 1;
+    for (; round <= 20; round++) {
+      column = solver.solveWithGuess(b.col(j), column);
+      const double residual = column_residual(a, column, b.col(j), steps_column, j);
+      if (residual <= goal * 1e-4 || !(residual < last * 0.1))
+        break;
+      last = residual;
+    }
+    *most = std::max(*most, std::min(round, 20));
+    x->col(j) = column;
+  }
+}
+
 // BiCGSTAB with a diagonal preconditioner, in rounds of a few iterations, given up as soon as a
 // round fails to cut the residual tenfold: on a fast-mixing chain it converges in a few dozen
 // iterations of work in proportion to the transitions; on a slow-mixing one (a long line) it
@@ -65,36 +93,23 @@ static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
 // column's rounds on its own, and every column's answer is the same however they are shared.
 static int iterative_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
                            int steps_column, double goal, int* rounds) {
-  typedef Eigen::BiCGSTAB<SPARSE_MATRIX, Eigen::DiagonalPreconditioner<double>> BICGSTAB;
   const unsigned parts = static_cast<unsigned>(
       std::min<Eigen::Index>(core_count(), std::max<Eigen::Index>(1, b.cols())));
   *x = Eigen::MatrixXd::Zero(b.rows(), b.cols());
   std::vector<int> most(parts, 0);
+  std::vector<char> failed(parts, 0);
   run_parts(parts, [&](unsigned part) {
-    // A solver keeps its last solve's state: one for each part.
-    BICGSTAB solver;
-    solver.setTolerance(1e-13);
-    solver.setMaxIterations(100);
-    solver.compute(a);
-    if (solver.info() != Eigen::Success)
-      return;
-    for (Eigen::Index j = part; j < b.cols(); j += parts) {
-      Eigen::VectorXd column = Eigen::VectorXd::Zero(b.rows());
-      double last = HUGE_VAL;
-      int round = 1;
-      for (; round <= 20; round++) {
-        column = solver.solveWithGuess(b.col(j), column);
-        const double residual = column_residual(a, column, b.col(j), steps_column, j);
-        if (residual <= goal * 1e-4 || !(residual < last * 0.1))
-          break;
-        last = residual;
-      }
-      most[part] = std::max(most[part], std::min(round, 20));
-      x->col(j) = column;
+    // Memory refused on a thread of its own would end the process without a word: the part
+    // gives up instead, and the caller moves on to the next method on its own thread.
+    try {
+      solve_columns(a, b, x, steps_column, goal, part, parts, &most[part]);
+    } catch (const std::exception&) {
+      failed[part] = 1;
     }
   });
   // Every part has a column at least: a round count of 0 is a solver that could not start.
-  if (std::count(most.begin(), most.end(), 0) > 0)
+  if (std::count(most.begin(), most.end(), 0) > 0 ||
+      std::count(failed.begin(), failed.end(), 1) > 0)
     return 0;
   *rounds = *std::max_element(most.begin(), most.end());
   return 1;

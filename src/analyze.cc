@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <numeric>
 
@@ -237,6 +238,78 @@ void gth_stationary(double* a, int m, double* x) {
     x[j] /= total;
 }
 
+int class_bandwidth(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k) {
+  int band = 0;
+  for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
+    const int u = cl->member[i];
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++)
+      band = std::max(band, std::abs(cl->position[c->to[e]] - cl->position[u]));
+  }
+  return band;
+}
+
+void gth_banded_stationary(double* a, int m, int band, double* x) {
+  // a[i][j] lives at a[i * w + j - i + band]. Folding state k touches only rows and columns
+  // k - band .. k - 1, which stay within the band: the band never fills in.
+  const std::size_t w = 2 * static_cast<std::size_t>(band) + 1;
+  auto at = [&](int i, int j) -> double& {
+    return a[static_cast<std::size_t>(i) * w + static_cast<std::size_t>(j - i + band)];
+  };
+  for (int k = m; k >= 2; k--) {
+    const int low = std::max(1, k - band);
+    double s = 0.0;
+    for (int j = low; j < k; j++)
+      s += at(k, j);
+    for (int i = low; i < k; i++) {
+      double& ik = at(i, k);
+      if (ik == 0.0)
+        continue;
+      ik /= s;
+      for (int j = low; j < k; j++)
+        at(i, j) += ik * at(k, j);
+    }
+  }
+  x[1] = 1.0;
+  double total = 1.0;
+  for (int j = 2; j <= m; j++) {
+    double v = 0.0;
+    for (int i = std::max(1, j - band); i < j; i++)
+      v += x[i] * at(i, j);
+    x[j] = v;
+    total += v;
+  }
+  for (int j = 1; j <= m; j++)
+    x[j] /= total;
+}
+
+// GTH over the band of a class whose transitions all stay within band places of their state,
+// when the band is narrow enough to be cheap; 0 when it is not (or its memory cannot be had).
+static int banded_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
+                                   double* pi) {
+  const int m = class_size(cl, k);
+  const int band = class_bandwidth(c, cl, k);
+  const double work = static_cast<double>(m) * band * band;
+  if (work > BANDED_MAX_WORK)
+    return 0;
+  const std::size_t w = 2 * static_cast<std::size_t>(band) + 1;
+  std::vector<double> a;
+  if (!dense_block(&a, static_cast<std::size_t>(m) + 1, w))
+    return 0;
+  const int* states = cl->member.data() + cl->first[k];
+  for (int i = 1; i <= m; i++) {
+    const int u = states[i - 1];
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      const int j = cl->position[c->to[e]];
+      a[static_cast<std::size_t>(i) * w + static_cast<std::size_t>(j - i + band)] = c->p[e];
+    }
+  }
+  std::vector<double> x(static_cast<std::size_t>(m) + 1, 0.0);
+  gth_banded_stationary(a.data(), m, band, x.data());
+  for (int i = 1; i <= m; i++)
+    pi[states[i - 1]] = x[i];
+  return 1;
+}
+
 SOLVE_RESULT class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi,
                               double goal) {
   const int m = class_size(cl, k);
@@ -248,12 +321,28 @@ SOLVE_RESULT class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, in
     return SOLVE_RESULT{"GTH", 0, 0.0};
   }
   if (m > DENSE_MAX_STATES) {
-    SOLVE_RESULT how = sparse_class_stationary(c, cl, k, pi, goal);
+    SOLVE_RESULT how;
+    if (banded_class_stationary(c, cl, k, pi)) {
+      how = SOLVE_RESULT{"GTH within the band", 1, stationary_residual(c, cl, k, pi)};
+    } else {
+      how = sparse_class_stationary(c, cl, k, pi, goal);
+    }
     if (!(how.residual <= goal)) {
       fail(
           " *** ERROR: the stationary distribution of class %d (%d states) has a residual of "
           "%.1e, above the accuracy goal of %.0e: no sparse method did better\n",
           k, m, how.residual, goal);
+    }
+    // The residual bounds the error against the largest entries only: cancellation can leave a
+    // small one negative under a tiny residual. Such an answer is no distribution.
+    for (int i = 0; i < m; i++) {
+      if (!(pi[states[i]] >= 0.0)) {
+        fail(
+            " *** ERROR: the stationary distribution of class %d (%d states) came out with an "
+            "impossible entry (%.1e for state %d) under a residual of %.1e: the system is too "
+            "ill-conditioned for the sparse solve\n",
+            k, m, pi[states[i]], states[i], how.residual);
+      }
     }
     return how;
   }

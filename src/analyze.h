@@ -72,10 +72,21 @@ typedef struct solve_result SOLVE_RESULT;
 /// subtraction and no diagonal entry, so tiny probabilities keep their relative accuracy.
 void gth_stationary(double* a, int m, double* x);
 
+/// gth_stationary on a matrix held by bands: a[i * (2 band + 1) + j - i + band] is entry (i, j)
+/// for |i - j| <= band, rows 1..m (row 0 unused). The same folding in the same order, restricted
+/// to the band, which it never leaves: time m band^2, memory m band.
+void gth_banded_stationary(double* a, int m, int band, double* x);
+/// The largest distance between the places (within class k) of a transition's two states.
+int class_bandwidth(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k);
+/// The most work (states times band squared) for GTH within the band of a class beyond
+/// DENSE_MAX_STATES: a line of a million states has a band of 1.
+const double BANDED_MAX_WORK = 2e9;
+
 /// The stationary distribution of closed class k into pi[s] for its states s; other entries of
-/// pi[1..n] are left as they are. GTH up to DENSE_MAX_STATES states, the sparse solver beyond;
-/// fails when the dense matrix cannot fit in memory, or when the sparse solve cannot bring the
-/// residual under goal.
+/// pi[1..n] are left as they are. GTH up to DENSE_MAX_STATES states; beyond, GTH within the
+/// band when the class's transitions keep close to their states (a line), else the sparse
+/// solver. Fails when the dense matrix cannot fit in memory, or when the residual misses goal,
+/// or an entry comes out negative.
 SOLVE_RESULT class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, double* pi,
                               double goal = ANALYZE_RESIDUAL_GOAL);
 

@@ -4,14 +4,10 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
-#include <Eigen/IterativeLinearSolvers>
-#include <Eigen/SparseCore>
-#include <Eigen/SparseLU>
 #include <cmath>
 #include <cstring>
 
-typedef Eigen::SparseMatrix<double> SPARSE_MATRIX;
-typedef Eigen::SparseMatrix<double, Eigen::RowMajor> ROW_MATRIX;
+#include "analyze_sparse.h"
 
 // The relative residual above which hitting's numbers are said to be untrustworthy.
 static const double HITTING_RESIDUAL_GOAL = 1e-10;
@@ -94,47 +90,19 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
     entries.emplace_back(i, i, diagonal[i]);
   SPARSE_MATRIX a(m, m);
   a.setFromTriplets(entries.begin(), entries.end());
-  const ROW_MATRIX by_rows = a;
-  Eigen::Map<const Eigen::VectorXd> rhs(b.data(), m);
-  // BiCGSTAB with the diagonal as preconditioner: some tens of iterations on a chain that mixes
-  // fast, where a sparse LU of a random structure fills in beyond any use (a minute at 10^4
-  // states, and an incomplete LU costs nearly as much). A slow chain, such as a line, does not
-  // come under the tolerance within the iterations allowed: it goes to the sparse LU, which
-  // fills in little there and is exact up to rounding.
-  // Its own verdict is not trusted: on some small chains it stops early and calls a wrong answer
-  // converged. The residual decides, against the sizes involved (each row of I - Q totals at
-  // most 2 in absolute value).
-  Eigen::BiCGSTAB<SPARSE_MATRIX> iterative;
-  iterative.setTolerance(1e-14);
-  iterative.setMaxIterations(300);
-  iterative.compute(a);
-  Eigen::VectorXd solution = Eigen::VectorXd::Zero(m);
-  if (iterative.info() == Eigen::Success)
-    solution = iterative.solve(rhs);
-  Eigen::VectorXd r = a * solution - rhs;
-  const double scale = 2.0 * solution.cwiseAbs().maxCoeff() + rhs.cwiseAbs().maxCoeff();
-  if (!(r.cwiseAbs().maxCoeff() <= 1e-13 * scale)) {
-    Eigen::SparseLU<SPARSE_MATRIX, Eigen::COLAMDOrdering<int>> lu;
-    lu.compute(a);
-    if (lu.info() != Eigen::Success)
-      fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
-    solution = lu.solve(rhs);
-    // A slow chain makes the system ill-conditioned: refine with residuals summed in long double.
-    for (int round = 0; round < 3; round++) {
-      Eigen::VectorXd correction(m);
-      for (int i = 0; i < m; i++) {
-        long double v = rhs[i];
-        for (ROW_MATRIX::InnerIterator e(by_rows, i); e; ++e)
-          v -= static_cast<long double>(e.value()) * solution[e.index()];
-        correction[i] = static_cast<double>(v);
-      }
-      solution += lu.solve(correction);
-    }
-    r = a * solution - rhs;
-  }
+  entries = std::vector<Eigen::Triplet<double>>();
+  a.makeCompressed();
+  const Eigen::MatrixXd rhs = Eigen::Map<const Eigen::VectorXd>(b.data(), m);
+  // The shared sparse solver, asked for three digits beyond the goal (its residual is in the
+  // 1-norm relative to ||b||_1). Its verdict is not the last word: the residual below decides,
+  // against the sizes involved (each row of I - Q totals at most 2 in absolute value).
+  Eigen::MatrixXd solution;
+  solve_with_goal(a, rhs, &solution, 1, HITTING_RESIDUAL_GOAL * 1e-3);
+  if (solution.rows() != m)
+    fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
+  const Eigen::VectorXd r = a * solution.col(0) - rhs.col(0);
   for (int i = 0; i < m; i++)
-    (*x)[static_cast<std::size_t>(i)] = solution[i];
-  // Relative to the sizes involved, as above.
+    (*x)[static_cast<std::size_t>(i)] = solution(i, 0);
   const double size = 2.0 * solution.cwiseAbs().maxCoeff() + rhs.cwiseAbs().maxCoeff();
   return size > 0.0 ? r.cwiseAbs().maxCoeff() / size : 0.0;
 }

@@ -88,13 +88,13 @@ static void add_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, std::
 }
 
 static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                         const std::vector<double>& pi, json* doc) {
+                         const std::vector<double>& pi, json* doc, ABSORPTION* ab) {
   if (cl->nbr_closed < 2) {
     (*doc)["long_run"] = nullptr;
     return;
   }
   LONG_RUN lr;
-  solve_long_run(pv, c, cl, pi.data(), &lr);
+  solve_long_run(pv, c, cl, pi.data(), &lr, ab);
   json enter = json::array();
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (cl->closed[k])
@@ -108,7 +108,11 @@ static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_C
 static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                        const std::vector<double>& pi, json* doc) {
   json s = {{"can_converge", squaring_can_converge(cl) != 0}, {"run", pv->calc_flag != 0}};
-  if (pv->calc_flag) {
+  // The analysis has its own solvers: a chain too big for pravlin's is still analysed.
+  if (pv->calc_flag && !squaring_fits(c)) {
+    s["run"] = false;
+    s["too_big"] = true;
+  } else if (pv->calc_flag) {
     std::vector<double> b;
     double error = 0.0;
     const int iterations = run_solver(pv, c, &b, &error);
@@ -142,13 +146,16 @@ static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLA
   (*doc)["solver"] = s;
 }
 
-static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json* doc) {
+// ab: already solved by the long run when its state list is not empty.
+static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json* doc,
+                           ABSORPTION* abp) {
   if (cl->nbr_closed == cl->nbr_classes) {
     (*doc)["absorption"] = nullptr;
     return;
   }
-  ABSORPTION ab;
-  solve_absorption(c, cl, &ab);
+  ABSORPTION& ab = *abp;
+  if (ab.state.empty())
+    solve_absorption(c, cl, &ab);
   const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
   json closed = json::array(), states = json::array();
   for (std::size_t j = 1; j < nb; j++)
@@ -204,9 +211,10 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_structure(pv, c, &cl, &doc);
   std::vector<double> pi;
   add_stationary(c, &cl, &pi, &doc);
-  add_long_run(pv, c, &cl, pi, &doc);
+  ABSORPTION ab;  // solved at most once, for the long run and the absorption
+  add_long_run(pv, c, &cl, pi, &doc, &ab);
   add_solver(pv, c, &cl, pi, &doc);
-  add_absorption(c, &cl, &doc);
+  add_absorption(c, &cl, &doc, &ab);
   add_hitting(c, targets, &doc);
   if (opt->steps >= 0) {
     std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);

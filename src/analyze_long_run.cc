@@ -12,7 +12,7 @@ static void print_state(FILE* out, const PRAVLIN* pv, int s) {
 }
 
 void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                    const double* pi, LONG_RUN* lr) {
+                    const double* pi, LONG_RUN* lr, ABSORPTION* ab) {
   const std::size_t n = static_cast<std::size_t>(c->n);
   lr->enter.assign(static_cast<std::size_t>(cl->nbr_classes) + 1, 0.0);
   lr->share.assign(n + 1, 0.0);
@@ -29,15 +29,18 @@ void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSE
   // A start on transient states is carried to the closed classes by the absorption
   // probabilities; a start on closed states alone needs no solve.
   if (from_transient) {
-    ABSORPTION ab;
-    solve_absorption(c, cl, &ab);
-    const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
-    for (int i = 1; i <= ab.nbr_transient; i++) {
-      const double start = pv->initial_probability[ab.state[i]];
+    ABSORPTION own;
+    if (ab == nullptr)
+      ab = &own;
+    if (ab->state.empty())
+      solve_absorption(c, cl, ab);
+    const std::size_t nb = static_cast<std::size_t>(ab->nbr_closed) + 1;
+    for (int i = 1; i <= ab->nbr_transient; i++) {
+      const double start = pv->initial_probability[ab->state[i]];
       if (start == 0.0)
         continue;
       for (std::size_t j = 1; j < nb; j++)
-        lr->enter[ab.closed_class[j]] += start * ab.probability[i * nb + j];
+        lr->enter[ab->closed_class[j]] += start * ab->probability[i * nb + j];
     }
   }
   for (int s = 1; s <= c->n; s++) {
@@ -52,7 +55,7 @@ void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSE
 }
 
 void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                    const double* pi, int precision) {
+                    const double* pi, int precision, ABSORPTION* ab) {
   std::fprintf(out, "\nmean recurrence times (1 / stationary probability, in steps):\n");
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
@@ -68,7 +71,7 @@ void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const C
     return;
   std::fflush(out);
   LONG_RUN lr;
-  solve_long_run(pv, c, cl, pi, &lr);
+  solve_long_run(pv, c, cl, pi, &lr, ab);
   std::fprintf(out, "\nlong run from the initial probabilities, %s:\n",
                lr.periodic ? "a long-run average, not a limit (a periodic class is entered, and "
                              "its distribution cycles)"

@@ -49,14 +49,17 @@ typedef struct long_run LONG_RUN;
 
 /// Fills lr from the initial probabilities and pi[1..n], the stationary distribution of each
 /// closed class on its states. Solves the absorption systems only when a transient state has
-/// positive initial probability. Does not return on failure.
+/// positive initial probability: into *ab when given and not yet solved (ab->state empty), so
+/// that the caller can keep them; an ab already solved is used as it is. Does not return on
+/// failure.
 void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                    const double* pi, LONG_RUN* lr);
+                    const double* pi, LONG_RUN* lr, ABSORPTION* ab = nullptr);
 
 /// The mean recurrence times (1 / pi) of the states of every closed class, and, for a chain with
 /// several closed classes, the long run from the initial probabilities.
+/// ab as solve_long_run takes it.
 void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                    const double* pi, int precision);
+                    const double* pi, int precision, ABSORPTION* ab = nullptr);
 
 // analyze_dot.cc
 
@@ -101,6 +104,8 @@ void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
 
 // analyze_report.cc, shared with the JSON writer
 
+/// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
+int squaring_fits(const SPARSE_CHAIN* c);
 /// Runs calc_steady_state as pravlin does, on the same normalised matrix: its vector into
 /// b[1..n], its final error into *error; returns its iteration count.
 int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error);

@@ -24,16 +24,31 @@
 static const double NEAR_ONE_LOW = 0.9;
 static const double NEAR_ONE_HIGH = 1.1;
 
+// Where the walk is: a fixed text, then up to two state numbers ("transition from 3 to 5"). The
+// text is put together only for a note: a million transitions mostly have none.
 struct note_walk {
   std::vector<READ_NOTE>* notes;
-  std::string where;
+  const char* place;  // "", "steadystate", "state", "transition from"
+  int numbers;        // how many of first, second are set
+  int first, second;
 };
+
+static void place(note_walk* w, const char* text, int numbers = 0, int first = 0, int second = 0) {
+  w->place = text;
+  w->numbers = numbers;
+  w->first = first;
+  w->second = second;
+}
 
 static void add(note_walk* w, const char* kind, const XMLENTITY* x, const std::string& message) {
   READ_NOTE n;
   n.kind = kind;
   n.element = x->name != nullptr ? x->name : "";
-  n.where = w->where;
+  n.where = w->place;
+  if (w->numbers > 0)
+    n.where.append(" ").append(std::to_string(w->first));
+  if (w->numbers > 1)
+    n.where.append(" to ").append(std::to_string(w->second));
   n.text = x->s != nullptr ? x->s : "";
   n.message = message;
   w->notes->push_back(n);
@@ -159,7 +174,7 @@ struct last_settings {
 };
 
 static void walk_steadystate(note_walk* w, const XMLENTITY* ss, last_settings* last) {
-  w->where = "steadystate";
+  place(w, "steadystate");
   for (const XMLENTITY* x = ss->child; x != nullptr; x = x->next) {
     if (exactly(x, "calc")) {
       check_keyword(w, x, YES_NO, YES_NO_LIST);
@@ -173,7 +188,7 @@ static void walk_steadystate(note_walk* w, const XMLENTITY* ss, last_settings* l
       check_markup(w, x, "steadystate");
     }
   }
-  w->where.clear();
+  place(w, "");
 }
 
 static void walk_state(note_walk* w, const XMLENTITY* state) {
@@ -182,7 +197,7 @@ static void walk_state(note_walk* w, const XMLENTITY* state) {
     if (exactly(x, "ser"))
       ser = xml_atoi(text_of(x));
   }
-  w->where = "state " + std::to_string(ser);
+  place(w, "state", 1, ser);
   for (const XMLENTITY* x = state->child; x != nullptr; x = x->next) {
     if (exactly(x, "ser")) {
       check_integer(w, x, nullptr);
@@ -197,16 +212,16 @@ static void walk_state(note_walk* w, const XMLENTITY* state) {
       check_markup(w, x, "state");
     }
   }
-  w->where.clear();
+  place(w, "");
 }
 
-static void walk_to(note_walk* w, const XMLENTITY* to, const std::string& source) {
+static void walk_to(note_walk* w, const XMLENTITY* to, int from) {
   int ser_to = 0;
   for (const XMLENTITY* y = to->child; y != nullptr; y = y->next) {
     if (exactly(y, "state"))
       ser_to = xml_atoi(text_of(y));
   }
-  w->where = source + " to " + std::to_string(ser_to);
+  place(w, "transition from", 2, from, ser_to);
   for (const XMLENTITY* y = to->child; y != nullptr; y = y->next) {
     if (exactly(y, "state")) {
       check_integer(w, y, nullptr);
@@ -224,18 +239,17 @@ static void walk_transition(note_walk* w, const XMLENTITY* transition) {
     if (exactly(x, "from"))
       from = xml_atoi(text_of(x));
   }
-  const std::string source = "transition from " + std::to_string(from);
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    w->where = source;
+    place(w, "transition from", 1, from);
     if (exactly(x, "from")) {
       check_integer(w, x, nullptr);
     } else if (exactly(x, "to")) {
-      walk_to(w, x, source);
+      walk_to(w, x, from);
     } else {
       check_markup(w, x, "transition");
     }
   }
-  w->where.clear();
+  place(w, "");
 }
 
 // The settings in the order of pravlin's table of the root's children: the first match decides.
@@ -274,10 +288,10 @@ static void walk_root(note_walk* w, const XMLENTITY* root, last_settings* last) 
 
 static void check_default(note_walk* w, const XMLENTITY* x, bool replaced, const char* value,
                           const char* where) {
-  w->where = where;
+  place(w, where);
   if (x != nullptr && replaced)
     add(w, "default_replaced", x, std::string("replaced by the default ") + value);
-  w->where.clear();
+  place(w, "");
 }
 
 // Entries all 0 or 1 are weights, written so on purpose: one of several equally likely moves.
@@ -294,6 +308,10 @@ static void check_total(note_walk* w, const char* what, int state, double total,
   w->notes->push_back(n);
 }
 
+static bool from_before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
+  return a.from < b.from;
+}
+
 static bool before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
   return a.from != b.from ? a.from < b.from : a.to < b.to;
 }
@@ -301,7 +319,7 @@ static bool before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
 void collect_read_notes(const PRAVLIN* pv, const std::vector<TRANSITION_ENTRY>& transitions,
                         std::vector<READ_NOTE>* notes) {
   notes->clear();
-  note_walk w{notes, ""};
+  note_walk w{notes, "", 0, 0, 0};
   last_settings last;
   walk_root(&w, pv->xml, &last);
   check_default(&w, last.nbr_years, xml_atoi(text_of_or_empty(last.nbr_years)) <= 1, "50", "");
@@ -320,7 +338,17 @@ void collect_read_notes(const PRAVLIN* pv, const std::vector<TRANSITION_ENTRY>& 
   check_total(&w, "initial_probability", 0, initial, weights);
   // The rows as pravlin holds them: the last entry for a pair wins.
   std::vector<TRANSITION_ENTRY> t = transitions;
-  std::stable_sort(t.begin(), t.end(), before);
+  // Files list their rows in order more often than not: then each row is sorted alone, to the
+  // same order as a sort of the whole list.
+  if (std::is_sorted(t.begin(), t.end(), from_before)) {
+    for (auto row = t.begin(); row != t.end();) {
+      auto end = std::upper_bound(row, t.end(), *row, from_before);
+      std::stable_sort(row, end, before);
+      row = end;
+    }
+  } else {
+    std::stable_sort(t.begin(), t.end(), before);
+  }
   for (std::size_t e = 0; e < t.size();) {
     const int from = t[e].from;
     double total = 0.0;

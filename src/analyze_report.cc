@@ -104,12 +104,17 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   return 1;
 }
 
+int squaring_fits(const SPARSE_CHAIN* c) {
+  const std::size_t w = static_cast<std::size_t>(c->n) + 1;
+  // The copy, the solver's working power and its product's temporary.
+  return w <= SIZE_MAX / 3 / w && dense_fits(3 * w * w);
+}
+
 // Runs calc_steady_state as pravlin does, on the same normalised matrix, and returns its
 // vector in b[1..n].
 int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error) {
   const std::size_t w = static_cast<std::size_t>(c->n) + 1;
-  // This copy, the solver's working power and its product's temporary.
-  if (w > SIZE_MAX / 3 / w || !dense_fits(3 * w * w)) {
+  if (!squaring_fits(c)) {
     fail(" *** ERROR: %d states are too many for the squaring solver in memory\n", c->n);
   }
   std::vector<double> block;
@@ -187,6 +192,14 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     std::fprintf(out, "  not run: the configuration does not ask for the steady state\n");
     return;
   }
+  // The analysis has its own solvers: a chain too big for pravlin's is still analysed.
+  if (!squaring_fits(c)) {
+    std::fprintf(out,
+                 "  not run: %d states are too many for its dense matrices in memory (pravlin "
+                 "stops there; the answers above do not need them)\n",
+                 c->n);
+    return;
+  }
   std::fflush(out);
   std::vector<double> b;
   double error = 0.0;
@@ -205,13 +218,15 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                largest);
 }
 
+// ab: the absorption systems, when the long run has solved them already (ab->state not empty).
 static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
-                             const CHAIN_CLASSES* cl, int precision) {
+                             const CHAIN_CLASSES* cl, int precision, ABSORPTION* abp) {
   if (cl->nbr_closed == cl->nbr_classes)
     return;
   std::fflush(out);
-  ABSORPTION ab;
-  solve_absorption(c, cl, &ab);
+  ABSORPTION& ab = *abp;
+  if (ab.state.empty())
+    solve_absorption(c, cl, &ab);
   const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
   std::fprintf(out,
                "\nabsorption: expected steps until a closed class is entered, and the "
@@ -253,9 +268,11 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fflush(out);
   std::vector<double> pi;
   const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi);
-  print_long_run(out, pv, c, &cl, pi.data(), opt->precision);
+  // Solved at most once: the long run and the absorption section both want it.
+  ABSORPTION ab;
+  print_long_run(out, pv, c, &cl, pi.data(), opt->precision, &ab);
   print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
-  print_absorption(out, pv, c, &cl, opt->precision);
+  print_absorption(out, pv, c, &cl, opt->precision, &ab);
   if (opt->steps >= 0)
     print_steps(out, pv, c, opt->steps, opt->precision);
   std::fflush(out);

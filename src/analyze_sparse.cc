@@ -1,17 +1,17 @@
 // analyze_sparse.cc - stationary distributions and absorption of classes too large for a dense
 // solve, by Eigen's sparse solvers, with the residual of every solve.
 // Part of pravlin; see README.md.
-#include <cmath>
+#include "analyze_sparse.h"
 
 #include <Eigen/IterativeLinearSolvers>
-#include <Eigen/SparseCore>
 #include <Eigen/SparseLU>
+#include <algorithm>
+#include <cmath>
+#include <exception>
 #include <vector>
 
-#include "analyze.h"
+#include "fast.h"
 
-// By rows: the iterations' products then read each row once, in order.
-typedef Eigen::SparseMatrix<double, Eigen::RowMajor> SPARSE_MATRIX;
 typedef Eigen::Triplet<double> ENTRY;
 
 double stationary_residual(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
@@ -31,49 +31,87 @@ double stationary_residual(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k
   return r;
 }
 
-// The largest residual of the columns of a x = b, each in the 1-norm. For a stationary
-// distribution (steps_column 0) it is taken relative to 1 + ||x||_1, the total before
-// normalisation, so that it measures ||pi P - pi||_1; for absorption, column 0 (the steps) is
-// taken relative to ||b||_1 and the others (probabilities) as they are.
+// The residual of column j of a x = b in the 1-norm. For a stationary distribution
+// (steps_column 0) it is taken relative to 1 + ||x||_1, the total before normalisation, so that
+// it measures ||pi P - pi||_1; for absorption, column 0 (the steps) is taken relative to
+// ||b||_1 and the others (probabilities) as they are.
+static double column_residual(const SPARSE_MATRIX& a, const Eigen::VectorXd& x,
+                              const Eigen::VectorXd& b, int steps_column, Eigen::Index j) {
+  double norm = (a * x - b).lpNorm<1>();
+  if (!steps_column) {
+    norm /= 1.0 + x.lpNorm<1>();
+  } else if (j == 0) {
+    norm /= b.lpNorm<1>();
+  }
+  return norm;
+}
+
+// The largest of the columns' residuals.
 static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
                                const Eigen::MatrixXd& b, int steps_column) {
-  const Eigen::MatrixXd r = a * x - b;
   double largest = 0.0;
-  for (Eigen::Index j = 0; j < r.cols(); j++) {
-    double norm = r.col(j).lpNorm<1>();
-    if (!steps_column) {
-      norm /= 1.0 + x.col(j).lpNorm<1>();
-    } else if (j == 0) {
-      norm /= b.col(0).lpNorm<1>();
-    }
+  for (Eigen::Index j = 0; j < b.cols(); j++) {
+    const double norm = column_residual(a, x.col(j), b.col(j), steps_column, j);
     // NaN must win: fmax would drop it.
     largest = (norm > largest || std::isnan(norm)) ? norm : largest;
   }
   return largest;
 }
 
-// BiCGSTAB with a diagonal preconditioner, in rounds of a few iterations, given up as soon as a
-// round fails to cut the residual tenfold: on a fast-mixing chain it converges in a few dozen
-// iterations of work in proportion to the transitions; on a slow-mixing one (a long line) it
-// would crawl for thousands, and the sparse LU does better there.
-static int iterative_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
-                           int steps_column, double goal, int* rounds) {
+// The columns part, part + parts, ... of a x = b by BiCGSTAB, into x; *most becomes the most
+// rounds a column took, or stays 0 when the solver cannot start.
+static void solve_columns(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                          int steps_column, double goal, unsigned part, unsigned parts, int* most) {
+  // A solver keeps its last solve's state: one for each part.
   Eigen::BiCGSTAB<SPARSE_MATRIX, Eigen::DiagonalPreconditioner<double>> solver;
   solver.setTolerance(1e-13);
   solver.setMaxIterations(100);
   solver.compute(a);
   if (solver.info() != Eigen::Success)
-    return 0;
-  *x = Eigen::MatrixXd::Zero(b.rows(), b.cols());
-  double last = HUGE_VAL;
-  for (*rounds = 1; *rounds <= 20; (*rounds)++) {
-    Eigen::MatrixXd y = solver.solveWithGuess(b, *x);
-    x->swap(y);
-    const double residual = largest_residual(a, *x, b, steps_column);
-    if (residual <= goal * 1e-4 || !(residual < last * 0.1))
-      break;
-    last = residual;
+    return;
+  for (Eigen::Index j = part; j < b.cols(); j += parts) {
+    Eigen::VectorXd column = Eigen::VectorXd::Zero(b.rows());
+    double last = HUGE_VAL;
+    int round = 1;
+    for (; round <= 20; round++) {
+      column = solver.solveWithGuess(b.col(j), column);
+      const double residual = column_residual(a, column, b.col(j), steps_column, j);
+      if (residual <= goal * 1e-4 || !(residual < last * 0.1))
+        break;
+      last = residual;
+    }
+    *most = std::max(*most, std::min(round, 20));
+    x->col(j) = column;
   }
+}
+
+// BiCGSTAB with a diagonal preconditioner, in rounds of a few iterations, given up as soon as a
+// round fails to cut the residual tenfold: on a fast-mixing chain it converges in a few dozen
+// iterations of work in proportion to the transitions; on a slow-mixing one (a long line) it
+// would crawl for thousands, and the sparse LU does better there. The columns are independent
+// systems with the same matrix and preconditioner: they are shared out over the cores, each
+// column's rounds on its own, and every column's answer is the same however they are shared.
+static int iterative_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                           int steps_column, double goal, int* rounds) {
+  const unsigned parts = static_cast<unsigned>(
+      std::min<Eigen::Index>(core_count(), std::max<Eigen::Index>(1, b.cols())));
+  *x = Eigen::MatrixXd::Zero(b.rows(), b.cols());
+  std::vector<int> most(parts, 0);
+  std::vector<char> failed(parts, 0);
+  run_parts(parts, [&](unsigned part) {
+    // Memory refused on a thread of its own would end the process without a word: the part
+    // gives up instead, and the caller moves on to the next method on its own thread.
+    try {
+      solve_columns(a, b, x, steps_column, goal, part, parts, &most[part]);
+    } catch (const std::exception&) {
+      failed[part] = 1;
+    }
+  });
+  // Every part has a column at least: a round count of 0 is a solver that could not start.
+  if (std::count(most.begin(), most.end(), 0) > 0 ||
+      std::count(failed.begin(), failed.end(), 1) > 0)
+    return 0;
+  *rounds = *std::max_element(most.begin(), most.end());
   return 1;
 }
 
@@ -105,11 +143,11 @@ static int direct_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen:
   return 1;
 }
 
-// Tries the methods in turn until one brings the residual under goal; x keeps the best answer.
-static SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b,
-                                    Eigen::MatrixXd* x, int steps_column, double goal) {
+SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                             int steps_column, double goal) {
   static const char* const kMethods[] = {"BiCGSTAB with diagonal preconditioner", "sparse LU"};
   SOLVE_RESULT how = {kMethods[0], 1, NAN};
+  int possible = 0;
   for (int method = 0; method < 2; method++) {
     Eigen::MatrixXd y;
     int rounds = 0;
@@ -118,8 +156,13 @@ static SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixX
     if (!solved)
       continue;
     const double residual = largest_residual(a, y, b, steps_column);
-    if (std::isnan(how.residual) || residual < how.residual) {
+    // Weights, probabilities and steps are never negative: cancellation has eaten such an
+    // answer's small entries, whatever its residual says.
+    const int y_possible = y.size() == 0 || y.minCoeff() >= 0.0;
+    if (std::isnan(how.residual) || y_possible > possible ||
+        (y_possible == possible && residual < how.residual)) {
       how = SOLVE_RESULT{kMethods[method], 1, residual};
+      possible = y_possible;
       x->swap(y);
     }
     // A residual bounds the error only as well as the system is conditioned. Quick convergence
@@ -127,7 +170,8 @@ static SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixX
     // leave small entries wrong in their leading digits under a residual near the goal, and the
     // direct method gets those right. The LU is not tried lightly: on a random chain its fill
     // grows toward the dense matrix's.
-    if (how.residual <= goal && (method == 1 || rounds <= 3 || how.residual <= goal * 1e-4))
+    if (possible && how.residual <= goal &&
+        (method == 1 || rounds <= 3 || how.residual <= goal * 1e-4))
       break;
   }
   return how;

@@ -1,4 +1,5 @@
-// test_util.h - helpers shared by the unit tests: text as a stream, streams as text.
+// test_util.h - helpers shared by the unit tests: text as a stream, streams as text, models and
+// chains.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_TEST_UTIL_H
 #define PRAVLIN_TEST_UTIL_H
@@ -13,8 +14,22 @@
 #include <string>
 #include <vector>
 
+#include "analyze.h"
 #include "hooks.h"
 #include "pravlin.h"
+
+/// Sanitized builds run some ten times slower: tests of large chains shrink them there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
 
 struct FileCloser {
   void operator()(FILE* f) const {
@@ -186,6 +201,35 @@ inline void expect_bits_equal(const Matrix& got, const Matrix& want) {
           << "entry " << j << "," << k << ": " << got.ptr[j][k] << " vs " << want.ptr[j][k];
     }
   }
+}
+
+/// A chain from rows written out in full: rows[i - 1][j - 1] is P(i -> j).
+inline SPARSE_CHAIN chain_of(const std::vector<std::vector<double>>& rows) {
+  std::vector<TRANSITION_ENTRY> list;
+  const int n = static_cast<int>(rows.size());
+  for (int i = 1; i <= n; i++) {
+    for (int j = 1; j <= n; j++) {
+      if (rows[i - 1][j - 1] != 0.0)
+        list.push_back(TRANSITION_ENTRY{i, j, rows[i - 1][j - 1]});
+    }
+  }
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  return c;
+}
+
+/// Gambler's ruin on 0..N (states 1..N+1): up with p, down with q = 1 - p, 0 and N absorbing.
+inline SPARSE_CHAIN gamblers_ruin(int big_n, double p) {
+  std::vector<TRANSITION_ENTRY> list;
+  list.push_back(TRANSITION_ENTRY{1, 1, 1.0});
+  for (int i = 1; i < big_n; i++) {
+    list.push_back(TRANSITION_ENTRY{i + 1, i, 1 - p});
+    list.push_back(TRANSITION_ENTRY{i + 1, i + 2, p});
+  }
+  list.push_back(TRANSITION_ENTRY{big_n + 1, big_n + 1, 1.0});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, big_n + 1, list);
+  return c;
 }
 
 #endif

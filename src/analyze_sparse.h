@@ -1,0 +1,26 @@
+// analyze_sparse.h - the sparse solver that pravlin-analyze's stationary distributions,
+// absorption and hitting share, for the sources that build its Eigen systems.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_ANALYZE_SPARSE_H
+#define PRAVLIN_ANALYZE_SPARSE_H
+
+#include <Eigen/Dense>
+#include <Eigen/SparseCore>
+
+#include "analyze.h"
+
+/// By rows: the iterations' products then read each row once, in order.
+typedef Eigen::SparseMatrix<double, Eigen::RowMajor> SPARSE_MATRIX;
+
+/// Solves a x = b for every column of b, the methods in turn until one brings the residual under
+/// goal: BiCGSTAB with a diagonal preconditioner (computed once, the columns shared out over the
+/// cores), then a sparse LU with a fill-reducing ordering (one factorisation for all columns),
+/// refined in long double. The residual is the largest of the columns' in the 1-norm: relative
+/// to 1 + ||x||_1 when steps_column is 0 (a stationary distribution's weights); else column 0
+/// relative to ||b||_1 and the others as they are. An answer with a negative entry is impossible
+/// for every system solved here (weights, probabilities, steps) and is never preferred to one
+/// without. x keeps the best answer; it is left empty when no method could run.
+SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                             int steps_column, double goal);
+
+#endif

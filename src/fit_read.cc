@@ -1000,12 +1000,30 @@ static FIT_FORM detect(std::string_view head) {
 
 // ---- entry points --------------------------------------------------------------------------
 
+// A label of --states gets the checks a label read from the data gets.
+static void check_state_option(std::string_view label) {
+  if (label.size() > FIT_MAX_LABEL)
+    fail(" *** ERROR: --states: a label longer than %zu bytes\n", FIT_MAX_LABEL);
+  for (const char ch : label) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 && c != '\t')
+      fail(" *** ERROR: --states: a label holds control character 0x%02x\n", unsigned{c});
+  }
+  const std::size_t bad = bad_utf8(label);
+  if (bad != std::string::npos) {
+    fail(" *** ERROR: --states: a label holds byte 0x%02x, which is not UTF-8\n",
+         unsigned{static_cast<unsigned char>(label[bad])});
+  }
+}
+
 static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   data->name = in->name;
   data->test_flag = opt->test_flag;
   data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
-  for (const std::string& s : opt->states)
+  for (const std::string& s : opt->states) {
+    check_state_option(s);
     label_intern(&data->labels, s);
+  }
   in->pos = 0;
   in->line = 1;
   in->line_start = 0;

@@ -239,6 +239,17 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
       row.cells.push_back(FIT_CELL{pos[key & 0xFFFFFFFFu], s.count, 0, 0, 0});
       row.total += s.count;
     }
+    const std::size_t dk = data->dense_k;
+    for (std::size_t i = 0; i < dk; i++) {
+      for (std::size_t j = 0; j < dk; j++) {
+        const std::uint64_t n = data->dense[i * dk + j];
+        if (n == 0)
+          continue;
+        FIT_ROW& row = model->rows[pos[i]];
+        row.cells.push_back(FIT_CELL{pos[j], n, 0, 0, 0});
+        row.total += n;
+      }
+    }
   }
 
   const bool smoothing = opt->estimator != ESTIMATOR_MLE;

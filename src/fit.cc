@@ -175,9 +175,9 @@ static void check_labels(const FIT_DATA* data) {
           "drop\n",
           c, label.c_str());
     }
-    const char* odd = label.find('&') != std::string::npos      ? "&"
+    const char* odd = label.find('&') != std::string::npos     ? "&"
                       : label.find("]]>") != std::string::npos ? "]]>"
-                                                                : nullptr;
+                                                               : nullptr;
     if (odd != nullptr && !warned) {
       warned = true;
       warn(
@@ -440,8 +440,7 @@ void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   const bool quotable = data->name.find("--") == std::string::npos && data->name.size() <= 1024;
   std::fprintf(out, "<pravlin>\n");
   std::fprintf(out, "  <!-- pravlin-fit %s: %s from %s (%s), %lu sequences, %lu transitions -->\n",
-               FIT_VERSION, estimator_name(opt),
-               quotable ? data->name.c_str() : "the input",
+               FIT_VERSION, estimator_name(opt), quotable ? data->name.c_str() : "the input",
                fit_form_name(data->form), static_cast<unsigned long>(data->nbr_sequences),
                static_cast<unsigned long>(data->nbr_transitions));
   std::fprintf(out, "  <nbr_states>%zu</nbr_states>\n", k);

@@ -111,12 +111,12 @@ struct fit_data {
   FIT_FORM form;
   std::string name;  // the input's name in messages
   LABEL_TABLE labels;
-  COUNT_MAP pairs;                   // (from << 32 | to) -> transitions
+  COUNT_MAP pairs;  // (from << 32 | to) -> transitions
   // While the states are few, the pairs are counted here instead: dense_k x dense_k, row-major.
   // A pair is counted in pairs or here, never in both.
   Scratch<std::uint64_t> dense;
   std::size_t dense_k = 0;
-  int dense_off = 0;  // too many states, or no memory for the table: pairs takes them all
+  int dense_off = 0;           // too many states, or no memory for the table: pairs takes them all
   PENDING_RING dense_pending;  // cells of dense, counted 32 pairs later
   std::vector<std::uint64_t> first;  // per state: sequences that begin there
   std::uint64_t nbr_sequences = 0;

@@ -392,8 +392,8 @@ TEST(FitRoundTrip, RecoversTheModelPravlinSimulated) {
 
 TEST(FitRoundTrip, LabelsComeBackFromPravlinAsWritten) {
   // Through the configuration to pravlin's state names, and through its report back to fit.
-  const std::vector<std::string> labels = {"R&D", "c>d", "a\"b", "x]]>y", "tab\tinside",
-                                           std::string(5000, 'L')};
+  const std::vector<std::string> labels = {"R&D",   "c>d",         "a\"b",
+                                           "x]]>y", "tab\tinside", std::string(5000, 'L')};
   std::string data;
   for (int round = 0; round < 2; round++) {
     for (const std::string& l : labels)

@@ -558,6 +558,7 @@ struct XmlScan {
   unsigned char* block;    // null: one character at a time
   const unsigned char* p;  // the block's unread bytes
   const unsigned char* end;
+  std::size_t left;  // bytes the stream may still give in blocks
   // Element text being gathered, one buffer per level, kept from one element to the next so
   // that a text longer than a string holds in place costs no allocation each time.
   std::string texts[XML_MAX_DEPTH + 1] = {};
@@ -580,6 +581,9 @@ static int refill(XmlScan* r) {
   std::size_t n = fread_unlocked(r->block, 1, kBlockSize, r->in);
   if (n == 0)
     return EOF;
+  if (n > r->left)
+    fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+  r->left -= n;
   r->p = r->block;
   r->end = r->block + n;
   return *r->p++;
@@ -990,7 +994,7 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
     fail(" *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
   char buf[XML_MAXLEN];
   ArenaOwner owner{open_arena()};
-  XmlScan r{in, buf, false, owner.arena, nullptr, nullptr, nullptr};
+  XmlScan r{in, buf, false, owner.arena, nullptr, nullptr, nullptr, SIZE_MAX};
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
   XMLENTITY* x = read_construct(&r, errflag, 1);
@@ -1003,6 +1007,10 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
 }
 
 XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
+  return readfile_XMLENTITY_bounded(in, errflag, SIZE_MAX);
+}
+
+XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_bytes) {
   if (in == nullptr || errflag == nullptr) {
     warn(" *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
     return nullptr;
@@ -1014,7 +1022,7 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   if (!block)
     fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
   ArenaOwner owner{open_arena()};
-  XmlScan r{in, buf, false, owner.arena, block.get(), nullptr, nullptr};
+  XmlScan r{in, buf, false, owner.arena, block.get(), nullptr, nullptr, max_bytes};
   XMLENTITY* head = nullptr;
   // A large document in a file is read with a second core making chunks ready ahead.
   struct stat st;

@@ -1,5 +1,6 @@
 // fit_test.cc - pravlin-fit: the estimators and model checks on hand-computed examples, every
-// input form, bad input, the numbers of R's markovchain, and a simulated model recovered.
+// input form, bad input, the dense pair table against the hash map, R's markovchain, and a
+// simulated model recovered.
 // Part of pravlin; see README.md.
 #include "fit.h"
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -251,6 +253,47 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
           fit(opt, c.text, &f);
         },
         testing::ExitedWithCode(1), testing::Eq(c.message));
+  }
+}
+
+// ---- pair counts ---------------------------------------------------------------------------
+
+// Every row's cells (destination, count), as the estimate sees them.
+static std::vector<std::vector<std::pair<std::uint32_t, std::uint64_t>>> counted(
+    const std::string& text) {
+  const FIT_OPTIONS opt = default_options();
+  FIT_DATA data;
+  fit_read_text(&opt, text, "data.txt", &data);
+  FIT_MODEL model;
+  fit_estimate(&opt, &data, &model);
+  std::vector<std::vector<std::pair<std::uint32_t, std::uint64_t>>> rows;
+  for (const FIT_ROW& row : model.rows) {
+    rows.emplace_back();
+    for (const FIT_CELL& c : row.cells)
+      rows.back().emplace_back(c.to, c.count);
+  }
+  return rows;
+}
+
+TEST(FitPairs, DenseTableCountsAsTheHashMapDoes) {
+  // Few states; enough to widen the table several times; more than it takes.
+  for (const int k : {5, 300, static_cast<int>(FIT_DENSE_STATES) + 50}) {
+    SCOPED_TRACE(k);
+    std::mt19937 rng(static_cast<unsigned>(k));
+    std::string text;
+    for (int line = 0; line < 40; line++) {
+      for (int n = 0; n < 500; n++) {
+        text += 's';
+        text += std::to_string(rng() % static_cast<unsigned>(k));
+        text += ' ';
+      }
+      text += '\n';
+    }
+    const auto dense = counted(text);
+    set_scratch_limit(0);  // no table: the hash map takes every pair
+    const auto hashed = counted(text);
+    set_scratch_limit(SIZE_MAX);
+    EXPECT_EQ(dense, hashed);
   }
 }
 

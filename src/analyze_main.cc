@@ -10,6 +10,7 @@
 
 #include "analyze.h"
 #include "analyze_more.h"
+#include "options.h"
 
 static const char USAGE[] =
     "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D] [--target S[,S...]]\n"
@@ -38,21 +39,6 @@ static const char USAGE[] =
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
 
-// A whole non-negative decimal number no greater than limit, or -1.
-static long parse_count(const char* text, long limit) {
-  if (text == nullptr || *text == '\0')
-    return -1;
-  long v = 0;
-  for (const char* s = text; *s != '\0'; s++) {
-    if (*s < '0' || *s > '9')
-      return -1;
-    v = v * 10 + (*s - '0');
-    if (v > limit)
-      return -1;
-  }
-  return v;
-}
-
 // Fills opt and returns the configuration's name; does not return on a bad command line.
 static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* opt) {
   const char* file = nullptr;
@@ -77,13 +63,13 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
       std::exit(0);
     } else if (std::strcmp(a, "--steps") == 0) {
       const char* v = i + 1 < argc ? argv[++i] : "";
-      opt->steps = parse_count(v, 1000000000L);
+      opt->steps = parse_count(v, 0, 1000000000L);
       if (opt->steps < 0) {
         fail(" *** ERROR: --steps needs a number of steps from 0 to 1000000000, not (%s)\n", v);
       }
     } else if (std::strcmp(a, "--precision") == 0) {
       const char* v = i + 1 < argc ? argv[++i] : "";
-      long d = parse_count(v, 40);
+      long d = parse_count(v, 0, 40);
       if (d < 0) {
         fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
       }

@@ -212,17 +212,22 @@ static FILE* open_report_file(const char* name, FileIdentity config, bool* is_co
 // node for each 4-byte "<a/>"), and most files take less. The estimate is counted with the
 // tables, so that a file whose tree cannot fit is refused at once, and the tables and the
 // solver's matrices are then refused in their turn where they no longer fit beside it. A stream
-// of unknown size (a pipe, standard input from a terminal) is not counted.
-static void count_tree_estimate(FILE* in) {
+// of unknown size (a pipe, a terminal, a device such as /dev/zero) may never end: it is read
+// only as far as a file whose tree would still fit, and refused as that file would be beyond.
+// Returns the bytes the reader may take.
+static std::size_t count_tree_estimate(FILE* in) {
   constexpr std::size_t kTreeBytesPerFileByte = 12;
   struct stat st;
-  if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
-    return;
+  if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode))
+    return kept_memory_room() / kTreeBytesPerFileByte;
+  if (st.st_size <= 0)
+    return SIZE_MAX;
   const auto size = static_cast<std::uintmax_t>(st.st_size);
   const std::size_t bytes = size > SIZE_MAX / kTreeBytesPerFileByte
                                 ? SIZE_MAX
                                 : static_cast<std::size_t>(size) * kTreeBytesPerFileByte;
   count_kept_memory(bytes, " *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+  return SIZE_MAX;
 }
 
 static void open_report(PRAVLIN* pv, FileIdentity config) {
@@ -357,9 +362,9 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
   if (pv->in == nullptr)
     fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
   const FileIdentity config = identity_of(pv->in);
-  count_tree_estimate(pv->in);
+  const std::size_t most = count_tree_estimate(pv->in);
   int errflag = 0;
-  XMLENTITY* tree = readfile_XMLENTITY(pv->in, &errflag);
+  XMLENTITY* tree = readfile_XMLENTITY_bounded(pv->in, &errflag, most);
   // The record holds the tree from the start, also when it is refused below: kept until the
   // process ends, it stays reachable for leak checkers, and a fuzz target can release it.
   pv->xml = tree;

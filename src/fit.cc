@@ -155,6 +155,39 @@ static void refuse_unrunnable(const FIT_DATA* data, const FIT_MODEL* model, std:
   }
 }
 
+// pravlin's reader takes a state's name as its element's text: with no references expanded
+// ("&amp;" stays "&amp;"), a "<" read as the start of markup, and white space dropped from both
+// ends. A label is therefore written as it is, and one that pravlin would read as another name
+// is refused here, before any file is written. An "&" or a "]]>" reads back as written in
+// pravlin, but makes the file one that other XML tools refuse: that is only worth a warning.
+static void check_labels(const FIT_DATA* data) {
+  const char* c = data->name.c_str();
+  bool warned = false;
+  for (const std::string& label : data->labels.names) {
+    if (label.find('<') != std::string::npos) {
+      fail(" *** ERROR: %s: the label (%s) holds \"<\", which pravlin would read as markup\n", c,
+           label.c_str());
+    }
+    const auto space = [](char x) { return x == ' ' || (x >= '\t' && x <= '\r'); };
+    if (!label.empty() && (space(label.front()) || space(label.back()))) {
+      fail(
+          " *** ERROR: %s: the label (%s) begins or ends with white space, which pravlin would "
+          "drop\n",
+          c, label.c_str());
+    }
+    const char* odd = label.find('&') != std::string::npos     ? "&"
+                      : label.find("]]>") != std::string::npos ? "]]>"
+                                                               : nullptr;
+    if (odd != nullptr && !warned) {
+      warned = true;
+      warn(
+          " *** WARNING: %s: the label (%s) is written with its \"%s\" as it is: pravlin reads "
+          "it so, other XML tools will refuse the file\n",
+          c, label.c_str(), odd);
+    }
+  }
+}
+
 void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model) {
   const std::size_t k = data->labels.names.size();
   number_states(opt, data, model);
@@ -178,6 +211,7 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
          data->name.c_str());
   }
   refuse_unrunnable(data, model, k);
+  check_labels(data);
 
   model->rows.assign(k, FIT_ROW{});
   model->has_counts = data->probability_flag ? 0 : 1;
@@ -204,6 +238,17 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
       FIT_ROW& row = model->rows[pos[key >> 32]];
       row.cells.push_back(FIT_CELL{pos[key & 0xFFFFFFFFu], s.count, 0, 0, 0});
       row.total += s.count;
+    }
+    const std::size_t dk = data->dense_k;
+    for (std::size_t i = 0; i < dk; i++) {
+      for (std::size_t j = 0; j < dk; j++) {
+        const std::uint64_t n = data->dense[i * dk + j];
+        if (n == 0)
+          continue;
+        FIT_ROW& row = model->rows[pos[i]];
+        row.cells.push_back(FIT_CELL{pos[j], n, 0, 0, 0});
+        row.total += n;
+      }
     }
   }
 
@@ -372,21 +417,6 @@ void fit_homogeneity_test(const FIT_DATA* data, long blocks, FIT_TEST* test) {
 
 // ---- the configuration ---------------------------------------------------------------------
 
-static void put_text(FILE* out, std::string_view text) {
-  // pravlin's reader expands no references, so &amp; stays as written there; still, the file
-  // must be XML that the schema and other tools accept.
-  for (char c : text) {
-    if (c == '&')
-      std::fputs("&amp;", out);
-    else if (c == '<')
-      std::fputs("&lt;", out);
-    else if (c == '>')
-      std::fputs("&gt;", out);
-    else
-      std::fputc(c, out);
-  }
-}
-
 static const char* estimator_name(const FIT_OPTIONS* opt) {
   switch (opt->estimator) {
     case ESTIMATOR_LAPLACE:
@@ -406,10 +436,11 @@ static void put_to(FILE* out, std::size_t to, double p) {
 void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                       const FIT_MODEL* model) {
   const std::size_t k = model->rows.size();
+  // pravlin's reader refuses a whole file over a comment longer than its 2048-byte buffer.
+  const bool quotable = data->name.find("--") == std::string::npos && data->name.size() <= 1024;
   std::fprintf(out, "<pravlin>\n");
   std::fprintf(out, "  <!-- pravlin-fit %s: %s from %s (%s), %lu sequences, %lu transitions -->\n",
-               FIT_VERSION, estimator_name(opt),
-               data->name.find("--") == std::string::npos ? data->name.c_str() : "the input",
+               FIT_VERSION, estimator_name(opt), quotable ? data->name.c_str() : "the input",
                fit_form_name(data->form), static_cast<unsigned long>(data->nbr_sequences),
                static_cast<unsigned long>(data->nbr_transitions));
   std::fprintf(out, "  <nbr_states>%zu</nbr_states>\n", k);
@@ -421,7 +452,7 @@ void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   for (std::size_t s = 0; s < k; s++) {
     const std::string& label = data->labels.names[model->order[s]];
     std::fprintf(out, "  <state>\n    <ser>%zu</ser>\n    <name>", s + 1);
-    put_text(out, label);
+    std::fwrite(label.data(), 1, label.size(), out);  // as it is: see check_labels
     std::fprintf(out, "</name>\n");
     double value = 0;
     if (fit_is_number(label, &value))

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fail.h"
+#include "fast.h"
 
 #define FIT_VERSION "1.0"
 
@@ -23,6 +24,8 @@ enum FIT_EMPTY { EMPTY_ABSORBING, EMPTY_UNIFORM };
 
 /// A label longer than this many bytes is refused: it is surely not a state.
 constexpr std::size_t FIT_MAX_LABEL = 65536;
+/// Pairs are counted in a dense table while there are at most this many states.
+constexpr std::size_t FIT_DENSE_STATES = 2048;
 /// With --test, states are packed 21 bits each into the keys of the triple and block counts.
 constexpr std::size_t FIT_MAX_TEST_STATES = std::size_t{1} << 21;
 
@@ -47,6 +50,19 @@ struct fit_options {
 };
 typedef struct fit_options FIT_OPTIONS;
 
+/// Keys held back 32 keys before they are counted, while the memory they count in is fetched:
+/// with tables far bigger than the cache, the fetches then overlap.
+struct pending_ring {
+  std::uint64_t keys[32] = {};
+  unsigned nbr = 0;
+  unsigned next = 0;  // the oldest key once the ring is full
+};
+typedef struct pending_ring PENDING_RING;
+
+/// Puts key in the ring. Once the ring is full, gives back in *ready the key put 32 calls
+/// before, which is then due, and returns 1; otherwise returns 0.
+int pending_push(PENDING_RING* r, std::uint64_t key, std::uint64_t* ready);
+
 /// Counts keyed by a 64-bit number, in one open-addressing table: the pairs (from << 32 | to),
 /// the triples and the time blocks of the model checks.
 struct count_map {
@@ -56,9 +72,7 @@ struct count_map {
   };
   std::vector<slot> slots;
   std::size_t used = 0;
-  std::uint64_t pending[32] = {};  // keys of count_map_add_soon, a ring, added 32 keys later
-  unsigned nbr_pending = 0;
-  unsigned next_pending = 0;  // the oldest key in the ring once it is full
+  PENDING_RING pending;  // keys of count_map_add_soon
 };
 typedef struct count_map COUNT_MAP;
 
@@ -97,7 +111,13 @@ struct fit_data {
   FIT_FORM form;
   std::string name;  // the input's name in messages
   LABEL_TABLE labels;
-  COUNT_MAP pairs;                   // (from << 32 | to) -> transitions
+  COUNT_MAP pairs;  // (from << 32 | to) -> transitions
+  // While the states are few, the pairs are counted here instead: dense_k x dense_k, row-major.
+  // A pair is counted in pairs or here, never in both.
+  Scratch<std::uint64_t> dense;
+  std::size_t dense_k = 0;
+  int dense_off = 0;           // too many states, or no memory for the table: pairs takes them all
+  PENDING_RING dense_pending;  // cells of dense, counted 32 pairs later
   std::vector<std::uint64_t> first;  // per state: sequences that begin there
   std::uint64_t nbr_sequences = 0;
   std::uint64_t nbr_transitions = 0;
@@ -178,6 +198,13 @@ const char* fit_form_name(FIT_FORM form);
 void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state);
 /// Text that reads wholly as a finite number, as strtod reads it.
 int fit_is_number(std::string_view text, double* value);
+
+// fit_pairs.cc
+
+/// Counts one transition i -> j (states as numbered while reading), in the dense table or in
+/// pairs, now or within the next 32 calls; fit_pairs_flush must run before the counts are read.
+void fit_count_pair(FIT_DATA* data, std::uint64_t i, std::uint64_t j);
+void fit_pairs_flush(FIT_DATA* data);
 
 // fit.cc
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fit.h"
+#include "options.h"
 #include "pravlin.h"
 
 static const char USAGE[] =
@@ -54,21 +55,6 @@ static void put_and_exit(const char* text) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout))
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   std::exit(0);
-}
-
-// A whole number from low to high, or -1.
-static long parse_count(const char* text, long low, long high) {
-  if (*text == '\0')
-    return -1;
-  long v = 0;
-  for (const char* s = text; *s != '\0'; s++) {
-    if (*s < '0' || *s > '9')
-      return -1;
-    v = v * 10 + (*s - '0');
-    if (v > high)
-      return -1;
-  }
-  return v < low ? -1 : v;
 }
 
 static double parse_real(const char* text) {

@@ -80,26 +80,32 @@ void count_map_add(COUNT_MAP* m, std::uint64_t key, std::uint64_t n) {
   }
 }
 
+int pending_push(PENDING_RING* r, std::uint64_t key, std::uint64_t* ready) {
+  if (r->nbr < 32) {
+    r->keys[r->nbr++] = key;
+    return 0;
+  }
+  *ready = r->keys[r->next];
+  r->keys[r->next] = key;
+  r->next = (r->next + 1) % 32;
+  return 1;
+}
+
 // A table of a million pairs is far bigger than the cache, and each count would otherwise wait
 // for its slot to come from memory: the slot is asked for when the key arrives and counted
 // when 32 more have, so the fetches overlap.
 void count_map_add_soon(COUNT_MAP* m, std::uint64_t key) {
   if (!m->slots.empty())
     __builtin_prefetch(&m->slots[slot_of(key, m->slots.size() - 1)], 1);
-  if (m->nbr_pending < 32) {
-    m->pending[m->nbr_pending++] = key;
-    return;
-  }
-  count_map_add(m, m->pending[m->next_pending], 1);
-  m->pending[m->next_pending] = key;
-  m->next_pending = (m->next_pending + 1) % 32;
+  std::uint64_t ready = 0;
+  if (pending_push(&m->pending, key, &ready))
+    count_map_add(m, ready, 1);
 }
 
 void count_map_flush(COUNT_MAP* m) {
-  for (unsigned i = 0; i < m->nbr_pending; i++)
-    count_map_add(m, m->pending[i], 1);
-  m->nbr_pending = 0;
-  m->next_pending = 0;
+  for (unsigned i = 0; i < m->pending.nbr; i++)
+    count_map_add(m, m->pending.keys[i], 1);
+  m->pending = PENDING_RING{};
 }
 
 std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key) {
@@ -239,7 +245,7 @@ void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
   if (seq->prev >= 0) {
     const auto i = static_cast<std::uint64_t>(seq->prev);
     const auto j = static_cast<std::uint64_t>(state);
-    count_map_add_soon(&data->pairs, i << 32 | j);
+    fit_count_pair(data, i, j);
     data->nbr_transitions++;
     if (data->test_flag) {
       if (seq->prev2 >= 0) {
@@ -1000,12 +1006,30 @@ static FIT_FORM detect(std::string_view head) {
 
 // ---- entry points --------------------------------------------------------------------------
 
+// A label of --states gets the checks a label read from the data gets.
+static void check_state_option(std::string_view label) {
+  if (label.size() > FIT_MAX_LABEL)
+    fail(" *** ERROR: --states: a label longer than %zu bytes\n", FIT_MAX_LABEL);
+  for (const char ch : label) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 && c != '\t')
+      fail(" *** ERROR: --states: a label holds control character 0x%02x\n", unsigned{c});
+  }
+  const std::size_t bad = bad_utf8(label);
+  if (bad != std::string::npos) {
+    fail(" *** ERROR: --states: a label holds byte 0x%02x, which is not UTF-8\n",
+         unsigned{static_cast<unsigned char>(label[bad])});
+  }
+}
+
 static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   data->name = in->name;
   data->test_flag = opt->test_flag;
   data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
-  for (const std::string& s : opt->states)
+  for (const std::string& s : opt->states) {
+    check_state_option(s);
     label_intern(&data->labels, s);
+  }
   in->pos = 0;
   in->line = 1;
   in->line_start = 0;
@@ -1035,7 +1059,7 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
       read_sequences(in, data);
       break;
   }
-  count_map_flush(&data->pairs);
+  fit_pairs_flush(data);
   data->first.resize(data->labels.names.size(), 0);
   if (data->labels.names.size() == opt->states.size() && !data->matrix_flag &&
       data->nbr_sequences == 0) {

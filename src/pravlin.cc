@@ -47,10 +47,19 @@ void set_table_memory_limit(std::size_t bytes) {
 // Whether bytes more fit beside everything counted so far. The kernel grants a huge block
 // without backing it and kills the process when it is touched; what cannot fit in memory is
 // refused before it is asked for instead.
-static bool fits(std::size_t bytes) {
+static std::size_t memory_limit() {
   static const std::size_t physical = physical_memory();
-  const std::size_t limit = table_limit != 0 ? table_limit : physical;
+  return table_limit != 0 ? table_limit : physical;
+}
+
+static bool fits(std::size_t bytes) {
+  const std::size_t limit = memory_limit();
   return bytes <= limit && table_bytes <= limit - bytes;
+}
+
+std::size_t kept_memory_room() {
+  const std::size_t limit = memory_limit();
+  return table_bytes <= limit ? limit - table_bytes : 0;
 }
 
 void count_kept_memory(std::size_t bytes, const char* msg) {

@@ -92,6 +92,8 @@ int** try_alloc_chain_rows(int nrows, int ncols);
 /// against the same limit as the tables, so that later tables see them; fails with msg when
 /// they do not fit beside what is counted already.
 void count_kept_memory(std::size_t bytes, const char* msg);
+/// The bytes count_kept_memory would still accept.
+std::size_t kept_memory_room();
 /// Fails with msg unless bytes of working memory, held only while one stage runs and released
 /// before it ends (the solver's matrices), fit beside everything counted so far. Counts nothing.
 void check_working_memory(std::size_t bytes, const char* msg);

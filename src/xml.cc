@@ -178,9 +178,17 @@ static void add_chunk(Arena* a, void* chunk, std::size_t start, const char* oom)
   a->end = static_cast<char*>(chunk) + kChunkSize;
 }
 
+// The first chunk of the last document released, kept for the next one: mapping 2 MiB afresh
+// and faulting in the pages the arena's own record spans costs a small document far more than
+// reading it, and a fuzzer or a test reads thousands of them in turn. One chunk at most;
+// written only by open_arena and release_arena.
+static std::atomic<void*> spare_chunk{nullptr};
+
 // A document's arena, in its own first chunk.
 static Arena* open_arena() {
-  void* chunk = std::aligned_alloc(kChunkSize, kChunkSize);
+  void* chunk = spare_chunk.exchange(nullptr);
+  if (chunk == nullptr)
+    chunk = std::aligned_alloc(kChunkSize, kChunkSize);
   if (chunk == nullptr)
     fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
   Arena* a = new (static_cast<char*>(chunk) + sizeof(ChunkHeader)) Arena();
@@ -200,7 +208,9 @@ static void release_arena(Arena* a) {
   a->~Arena();  // it lives in the oldest chunk, released last
   while (h != nullptr) {
     ChunkHeader* prev = h->prev;
-    std::free(h);
+    void* none = nullptr;
+    if (prev != nullptr || !spare_chunk.compare_exchange_strong(none, h))
+      std::free(h);
     h = prev;
   }
 }
@@ -561,6 +571,7 @@ struct XmlScan {
   unsigned char* block;    // null: one character at a time
   const unsigned char* p;  // the block's unread bytes
   const unsigned char* end;
+  std::size_t left;  // bytes the stream may still give in blocks
   // Element text being gathered, one buffer per level, kept from one element to the next so
   // that a text longer than a string holds in place costs no allocation each time.
   std::string texts[XML_MAX_DEPTH + 1] = {};
@@ -583,6 +594,9 @@ static int refill(XmlScan* r) {
   std::size_t n = fread_unlocked(r->block, 1, kBlockSize, r->in);
   if (n == 0)
     return EOF;
+  if (n > r->left)
+    fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+  r->left -= n;
   r->p = r->block;
   r->end = r->block + n;
   return *r->p++;
@@ -993,7 +1007,7 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
     fail(" *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
   char buf[XML_MAXLEN];
   ArenaOwner owner{open_arena()};
-  XmlScan r{in, buf, false, owner.arena, nullptr, nullptr, nullptr};
+  XmlScan r{in, buf, false, owner.arena, nullptr, nullptr, nullptr, SIZE_MAX};
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
   XMLENTITY* x = read_construct(&r, errflag, 1);
@@ -1006,6 +1020,10 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
 }
 
 XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
+  return readfile_XMLENTITY_bounded(in, errflag, SIZE_MAX);
+}
+
+XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_bytes) {
   if (in == nullptr || errflag == nullptr) {
     warn(" *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
     return nullptr;
@@ -1017,7 +1035,7 @@ XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag) {
   if (!block)
     fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
   ArenaOwner owner{open_arena()};
-  XmlScan r{in, buf, false, owner.arena, block.get(), nullptr, nullptr};
+  XmlScan r{in, buf, false, owner.arena, block.get(), nullptr, nullptr, max_bytes};
   XMLENTITY* head = nullptr;
   // A large document in a file is read with a second core making chunks ready ahead.
   struct stat st;

@@ -3,6 +3,7 @@
 #ifndef PRAVLIN_XML_H
 #define PRAVLIN_XML_H
 
+#include <cstddef>
 #include <cstdio>
 
 /// Kinds of node, stored in XMLENTITY::type. ORDER XMLTYPE
@@ -80,6 +81,10 @@ void xmlStringStrip(char* s);
 /// element texts are one string shared by their nodes: lower-case names with
 /// name2lower_XMLENTITY, and write to a text only after giving its node a copy of its own.
 XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag);
+/// readfile_XMLENTITY taking at most max_bytes from the stream: for a stream whose size cannot
+/// be known before it is read (a pipe, a device such as /dev/zero), which may never end. Past
+/// max_bytes the read fails as exhausted memory does, with the message of alloc_XMLENTITY.
+XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_bytes);
 /// Reads one construct right after its "<" has been read; returns its node or null, and writes
 /// a non-zero code to *errflag when there is one. Does not return on a null argument.
 XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag);

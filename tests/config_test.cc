@@ -686,6 +686,20 @@ TEST_F(ConfigDeathTest, EachTableGroupHasItsOwnOutOfMemoryMessage) {
   }
 }
 
+TEST_F(ConfigDeathTest, EndlessStreamIsReadOnlyAsFarAsAFileWhoseTreeWouldFit) {
+  // /dev/zero never ends: under a 12 MiB limit, its first 1 MiB is all that may be read.
+  set_table_memory_limit(std::size_t{12} << 20);
+  EXPECT_EXIT(
+      {
+        PRAVLIN pv;
+        init_pravlin(&pv);
+        pv.in = std::fopen("/dev/zero", "r");
+        read_configuration(&pv, 0);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(1), testing::Eq(" *** ERROR: Out of memory in alloc_XMLENTITY()\n"));
+}
+
 TEST_F(ConfigDeathTest, OutOfMemory1ForThePerStateArraysAndRowTables) {
   // INT_MAX states: five per-state tables of 16 GiB each, plus a 16 GiB chain row table.
   if (physical_gib() >= 96.0)

@@ -1,5 +1,6 @@
 // fit_test.cc - pravlin-fit: the estimators and model checks on hand-computed examples, every
-// input form, bad input, the numbers of R's markovchain, and a simulated model recovered.
+// input form, bad input, the dense pair table against the hash map, R's markovchain, and a
+// simulated model recovered.
 // Part of pravlin; see README.md.
 #include "fit.h"
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -202,6 +204,7 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
   struct Case {
     std::string text;
     const char* message;
+    std::vector<std::string> states = {};
   } cases[] = {
       {"", " *** ERROR: data.txt: no observations\n"},
       {"\n\n  \n", " *** ERROR: data.txt: no observations\n"},
@@ -227,15 +230,70 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
        "t (line 2 has the first)\n"},
       {"time , 1 , 2 \n 0 , 1 , 2 \n 1 , 1 \n",
        " *** ERROR: data.txt:3: 2 fields, where the first line has 3\n"},
+      // Labels that pravlin's reader would read as other names.
+      {"a \"b<c\" a\n",
+       " *** ERROR: data.txt: the label (b<c) holds \"<\", which pravlin would read as markup\n"},
+      {"a,\"b \",a\n",
+       " *** ERROR: data.txt: the label (b ) begins or ends with white space, which pravlin would "
+       "drop\n"},
+      {"a b a\n", " *** ERROR: --states: a label holds control character 0x0a\n", {"c\nd"}},
+      {"a b a\n", " *** ERROR: --states: a label holds byte 0xe9, which is not UTF-8\n", {"\xE9"}},
+      {"a b a\n",
+       " *** ERROR: data.txt: the label (\tc) begins or ends with white space, which pravlin "
+       "would drop\n",
+       {"\tc"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
+    FIT_OPTIONS opt = default_options();
+    opt.states = c.states;
     EXPECT_EXIT(
         {
           Fitted f;
-          fit(default_options(), c.text, &f);
+          fit(opt, c.text, &f);
         },
         testing::ExitedWithCode(1), testing::Eq(c.message));
+  }
+}
+
+// ---- pair counts ---------------------------------------------------------------------------
+
+// Every row's cells (destination, count), as the estimate sees them.
+static std::vector<std::vector<std::pair<std::uint32_t, std::uint64_t>>> counted(
+    const std::string& text) {
+  const FIT_OPTIONS opt = default_options();
+  FIT_DATA data;
+  fit_read_text(&opt, text, "data.txt", &data);
+  FIT_MODEL model;
+  fit_estimate(&opt, &data, &model);
+  std::vector<std::vector<std::pair<std::uint32_t, std::uint64_t>>> rows;
+  for (const FIT_ROW& row : model.rows) {
+    rows.emplace_back();
+    for (const FIT_CELL& c : row.cells)
+      rows.back().emplace_back(c.to, c.count);
+  }
+  return rows;
+}
+
+TEST(FitPairs, DenseTableCountsAsTheHashMapDoes) {
+  // Few states; enough to widen the table several times; more than it takes.
+  for (const int k : {5, 300, static_cast<int>(FIT_DENSE_STATES) + 50}) {
+    SCOPED_TRACE(k);
+    std::mt19937 rng(static_cast<unsigned>(k));
+    std::string text;
+    for (int line = 0; line < 40; line++) {
+      for (int n = 0; n < 500; n++) {
+        text += 's';
+        text += std::to_string(rng() % static_cast<unsigned>(k));
+        text += ' ';
+      }
+      text += '\n';
+    }
+    const auto dense = counted(text);
+    set_scratch_limit(0);  // no table: the hash map takes every pair
+    const auto hashed = counted(text);
+    set_scratch_limit(SIZE_MAX);
+    EXPECT_EQ(dense, hashed);
   }
 }
 
@@ -373,4 +431,38 @@ TEST(FitRoundTrip, RecoversTheModelPravlinSimulated) {
   }
   const boost::math::chi_squared_distribution<double> chi(static_cast<double>(df));
   EXPECT_GT(boost::math::cdf(boost::math::complement(chi, g2)), 0.001);
+}
+
+TEST(FitRoundTrip, LabelsComeBackFromPravlinAsWritten) {
+  // Through the configuration to pravlin's state names, and through its report back to fit.
+  const std::vector<std::string> labels = {"R&D",   "c>d",         "a\"b",
+                                           "x]]>y", "tab\tinside", std::string(5000, 'L')};
+  std::string data;
+  for (int round = 0; round < 2; round++) {
+    for (const std::string& l : labels)
+      data += "\"" + (l == "a\"b" ? std::string("a\"\"b") : l) + "\" ";
+  }
+  const FIT_OPTIONS opt = default_options();
+  Fitted f;
+  fit(opt, data + "\n", &f);
+  FilePtr config = open_sink();
+  fit_write_config(config.get(), &opt, &f.data, &f.model);
+  PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.in = open_text(read_all(config.get())).release();
+  read_xml_file(&pv);
+  error_check_pravlin(&pv);
+  ASSERT_EQ(pv.nbr_states, static_cast<int>(labels.size()));
+  for (int s = 1; s <= pv.nbr_states; s++)
+    EXPECT_EQ(pv.state_name[s], labels[static_cast<std::size_t>(s - 1)]);
+  pravlin_rand_reset();
+  for (int c = 1; c <= pv.nbr_chains; c++)
+    create_pravlin(c, &pv);
+  FilePtr report = open_sink();
+  printpravlin(report.get(), &pv);
+  free_tables(&pv);
+  free_XMLENTITY(pv.xml);
+  Fitted back;
+  fit(opt, read_all(report.get()), &back);
+  EXPECT_EQ(back.data.labels.names, labels);
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <new>
 
+#include "hooks.h"
 #include "sparse_read.h"
 #include "stream.h"
 
@@ -249,6 +250,16 @@ static void open_report(PRAVLIN* pv, FileIdentity config) {
 // needs no dense matrix, sparse rows.
 enum Keep { KEEP_MATRIX, KEEP_NOTHING, KEEP_SPARSE_ROWS };
 
+// The fewest states whose run keeps sparse rows when it needs no dense matrix: beyond the
+// largest model the draws guide (2047 states), where a row is scanned whole either way. Written
+// only by set_sparse_rows_from.
+static constexpr int kSparseRowsFrom = 2048;
+static int sparse_rows_from = kSparseRowsFrom;
+
+void set_sparse_rows_from(int states) {
+  sparse_rows_from = states <= 0 ? kSparseRowsFrom : states;
+}
+
 // Without the dense matrix, the transition rows are left null: a reader of structure alone, or
 // a run that draws from sparse rows, must not pay for N x N doubles.
 static void allocate_tables(PRAVLIN* pv, Keep keep) {
@@ -385,8 +396,11 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
     fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", pv->nbr_states);
   }
   apply_defaults(pv);
-  // The squaring and the header's matrix are the only readers of the dense matrix.
-  if (keep == KEEP_SPARSE_ROWS && (pv->calc_flag || pv->print_header))
+  // The squaring and the header's matrix are the only readers of the dense matrix. Below
+  // sparse_rows_from states the matrix is kept all the same: its rows are small enough for the
+  // guided draws, which are several times faster than a scan of the sparse rows.
+  if (keep == KEEP_SPARSE_ROWS &&
+      (pv->calc_flag || pv->print_header || pv->nbr_states < sparse_rows_from))
     keep = KEEP_MATRIX;
   if (open_report_file)
     open_report(pv, config);

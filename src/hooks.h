@@ -32,4 +32,9 @@ void set_scratch_limit(std::size_t bytes);
 /// (0 restores the default, 2^25): lets tests reach that path with small tables.
 void set_stream_cores_from(std::uint64_t draws);
 
+/// Makes states the fewest with which a run that needs no dense matrix keeps sparse rows
+/// (read_configuration_for_run); 0 restores the default, 2048: lets tests reach the sparse
+/// rows with small models.
+void set_sparse_rows_from(int states);
+
 #endif

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "hooks.h"
 #include "sparse_read.h"
 #include "test_util.h"
 
@@ -105,6 +106,7 @@ static RunOutput run_child(const std::string& text, bool dense, int first, int l
     if (dense) {
       read_configuration(&pv, 1);
     } else {
+      set_sparse_rows_from(1);
       read_configuration_for_run(&pv);
       if (pv.sparse_transitions == nullptr)
         _exit(99);

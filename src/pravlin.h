@@ -113,7 +113,8 @@ void read_configuration(PRAVLIN* pv, int open_report_file);
 /// read_xml_file for a run of pravlin: when the run needs no dense matrix (calc_flag and
 /// print_header both 0: neither the solver nor the header reads it) and the model has 2048
 /// states or more, the transitions are kept as sparse rows in pv->sparse_transitions instead,
-/// with the same messages and statuses, and no size of the matrix is refused. Validation is then error_check_sparse_rows.
+/// with the same messages and statuses, and no size of the matrix is refused. Validation is
+/// then error_check_sparse_rows.
 void read_configuration_for_run(PRAVLIN* pv);
 /// read_configuration without a report file, a chains table or a dense matrix: every state and
 /// transition is read and checked with the same messages and statuses, but the transitions are

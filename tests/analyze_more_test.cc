@@ -12,6 +12,17 @@
 
 #include "test_util.h"
 
+// Reads text as pravlin-analyze reads it, into pv and list, and returns its notes.
+static std::vector<READ_NOTE> read_noting(const std::string& text, PRAVLIN* pv,
+                                          std::vector<TRANSITION_ENTRY>* list) {
+  init_pravlin(pv);
+  pv->in = open_text(text).release();
+  std::vector<READ_NOTE> notes;
+  read_configuration_sparse(pv, list);
+  collect_read_notes(pv, *list, &notes);
+  return notes;
+}
+
 // A two-state configuration with body spliced in at the root, read as pravlin-analyze reads it.
 static std::vector<READ_NOTE> notes_of(const std::string& body) {
   const std::string text =
@@ -21,13 +32,9 @@ static std::vector<READ_NOTE> notes_of(const std::string& body) {
       "</transition>" +
       body + "</pravlin>";
   PRAVLIN pv;
-  init_pravlin(&pv);
-  pv.in = open_text(text).release();
   std::vector<TRANSITION_ENTRY> list;
-  std::vector<READ_NOTE> notes;
   testing::internal::CaptureStderr();
-  read_configuration_sparse(&pv, &list);
-  collect_read_notes(&pv, list, &notes);
+  std::vector<READ_NOTE> notes = read_noting(text, &pv, &list);
   testing::internal::GetCapturedStderr();
   free_tables(&pv);
   free_XMLENTITY(pv.xml);
@@ -292,13 +299,9 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
       "<transition><from>4</from><to><state>4</state><probability>1</probability></to>"
       "</transition></pravlin>";
   PRAVLIN pv;
-  init_pravlin(&pv);
-  pv.in = open_text(text).release();
   std::vector<TRANSITION_ENTRY> list;
-  std::vector<READ_NOTE> notes;
   testing::internal::CaptureStderr();
-  read_configuration_sparse(&pv, &list);
-  collect_read_notes(&pv, list, &notes);
+  const std::vector<READ_NOTE> notes = read_noting(text, &pv, &list);
   error_check_transitions(&pv, &list);
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, 4, list);

@@ -282,6 +282,47 @@ void gth_banded_stationary(double* a, int m, int band, double* x) {
     x[j] /= total;
 }
 
+void banded_elimination(double* a, int m, int band, double* s, double* b, int nb) {
+  // The elimination of the dense absorption systems, confined to the band: eliminating state k
+  // touches rows and columns k + 1 .. k + band only, so the band never fills in.
+  const std::size_t w = 2 * static_cast<std::size_t>(band) + 1;
+  const std::size_t cols = static_cast<std::size_t>(nb);
+  auto at = [&](int i, int j) -> double& {
+    return a[static_cast<std::size_t>(i) * w + static_cast<std::size_t>(j - i + band)];
+  };
+  std::vector<double> d(static_cast<std::size_t>(m) + 1, 0.0);
+  for (int k = 1; k <= m; k++) {
+    const int high = std::min(m, k + band);
+    double dk = s[k];
+    for (int j = k + 1; j <= high; j++)
+      dk += at(k, j);
+    d[k] = dk;
+    for (int i = k + 1; i <= high; i++) {
+      double& ik = at(i, k);
+      if (ik == 0.0)
+        continue;
+      const double f = ik / dk;
+      ik = 0.0;
+      for (int j = k + 1; j <= high; j++) {
+        if (j != i)
+          at(i, j) += f * at(k, j);
+      }
+      s[i] += f * s[k];
+      for (std::size_t j = 0; j < cols; j++)
+        b[static_cast<std::size_t>(i) * cols + j] += f * b[static_cast<std::size_t>(k) * cols + j];
+    }
+  }
+  for (int k = m; k >= 1; k--) {
+    const int high = std::min(m, k + band);
+    for (std::size_t j = 0; j < cols; j++) {
+      double v = b[static_cast<std::size_t>(k) * cols + j];
+      for (int i = k + 1; i <= high; i++)
+        v += at(k, i) * b[static_cast<std::size_t>(i) * cols + j];
+      b[static_cast<std::size_t>(k) * cols + j] = v / d[k];
+    }
+  }
+}
+
 // GTH over the band of a class whose transitions all stay within band places of their state,
 // when the band is narrow enough to be cheap; 0 when it is not (or its memory cannot be had).
 static int banded_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,

@@ -78,6 +78,12 @@ void gth_stationary(double* a, int m, double* x);
 void gth_banded_stationary(double* a, int m, int band, double* x);
 /// The largest distance between the places (within class k) of a transition's two states.
 int class_bandwidth(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k);
+/// Solves (D - Q) x = b for the m states of a set that the chain may leave, without
+/// subtraction: Q held by bands as gth_banded_stationary holds its matrix (zero diagonal),
+/// s[1..m] the probability of leaving the set from each state, and D the outflow, s plus the
+/// row of Q. The right sides b[i * nb + j] (rows 1..m) must not be negative; x overwrites them.
+/// Overwrites a and s; time m band^2, memory m band.
+void banded_elimination(double* a, int m, int band, double* s, double* b, int nb);
 /// The most work (states times band squared) for GTH within the band of a class beyond
 /// DENSE_MAX_STATES: a line of a million states has a band of 1.
 const double BANDED_MAX_WORK = 2e9;

@@ -4,8 +4,11 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "analyze_sparse.h"
 
@@ -62,15 +65,10 @@ static void reached_backwards(const SPARSE_CHAIN* c, const std::vector<std::size
   }
 }
 
-// Solves (I - Q) x = b over the states with index[s] > 0 (numbered 1..m), Q the transitions
-// among them. The diagonal of I - Q is each state's outflow to other states, a sum of positive
-// terms: 1 - P[s][s] would lose every digit of a state that leaves with probability 1e-17.
-// Returns the largest absolute residual.
-static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, int m,
-                          const std::vector<double>& b, std::vector<double>* x) {
-  x->assign(static_cast<std::size_t>(m), 0.0);
-  if (m == 0)
-    return 0.0;
+// I - Q over the states with index[s] > 0 (numbered 1..m), Q the transitions among them. The
+// diagonal of I - Q is each state's outflow to other states, a sum of positive terms:
+// 1 - P[s][s] would lose every digit of a state that leaves with probability 1e-17.
+static SPARSE_MATRIX among_matrix(const SPARSE_CHAIN* c, const std::vector<int>& index, int m) {
   std::vector<Eigen::Triplet<double>> entries;
   std::vector<double> diagonal(static_cast<std::size_t>(m), 0.0);
   for (int u = 1; u <= c->n; u++) {
@@ -90,21 +88,127 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
     entries.emplace_back(i, i, diagonal[i]);
   SPARSE_MATRIX a(m, m);
   a.setFromTriplets(entries.begin(), entries.end());
-  entries = std::vector<Eigen::Triplet<double>>();
   a.makeCompressed();
+  return a;
+}
+
+// The largest absolute residual of a x = b, against the sizes involved (each row of I - Q
+// totals at most 2 in absolute value).
+static double among_residual(const SPARSE_MATRIX& a, const Eigen::VectorXd& x,
+                             const Eigen::VectorXd& b) {
+  const Eigen::VectorXd r = a * x - b;
+  const double size = 2.0 * x.cwiseAbs().maxCoeff() + b.cwiseAbs().maxCoeff();
+  return size > 0.0 ? r.cwiseAbs().maxCoeff() / size : 0.0;
+}
+
+// (I - Q) x = b over the states with index[s] > 0 (numbered 1..m) by elimination within the
+// band, when every transition among them stays within a band cheap enough (a line): exact,
+// where the sparse solvers lose digits on a slow chain. 0 when it is not cheap, or its memory
+// cannot be had.
+static int banded_among(const SPARSE_CHAIN* c, const std::vector<int>& index, int m,
+                        const std::vector<double>& b, std::vector<double>* x) {
+  int band = 0;
+  for (int u = 1; u <= c->n; u++) {
+    for (std::size_t e = c->row_start[u]; index[u] > 0 && e < c->row_start[u + 1]; e++) {
+      if (index[c->to[e]] > 0)
+        band = std::max(band, std::abs(index[c->to[e]] - index[u]));
+    }
+  }
+  if (static_cast<double>(m) * band * band > BANDED_MAX_WORK)
+    return 0;
+  const std::size_t w = 2 * static_cast<std::size_t>(band) + 1;
+  std::vector<double> a, s, y;
+  try {
+    a.assign((static_cast<std::size_t>(m) + 1) * w, 0.0);
+    s.assign(static_cast<std::size_t>(m) + 1, 0.0);
+    y.assign(static_cast<std::size_t>(m) + 1, 0.0);
+  } catch (const std::exception&) {  // bad_alloc: the sparse solvers may still manage
+    return 0;
+  }
+  for (int u = 1; u <= c->n; u++) {
+    const int i = index[u];
+    if (i <= 0)
+      continue;
+    y[i] = b[static_cast<std::size_t>(i) - 1];
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      const int j = index[c->to[e]];
+      if (c->to[e] == u)
+        continue;
+      if (j > 0) {
+        a[static_cast<std::size_t>(i) * w + static_cast<std::size_t>(j - i + band)] = c->p[e];
+      } else {
+        s[i] += c->p[e];
+      }
+    }
+  }
+  banded_elimination(a.data(), m, band, s.data(), y.data(), 1);
+  for (int i = 1; i <= m; i++)
+    (*x)[static_cast<std::size_t>(i) - 1] = y[i];
+  return 1;
+}
+
+// Solves (I - Q) x = b over the states with index[s] > 0 (numbered 1..m); b must not be
+// negative. Returns the largest absolute residual, as among_residual measures it.
+static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, int m,
+                          const std::vector<double>& b, std::vector<double>* x) {
+  x->assign(static_cast<std::size_t>(m), 0.0);
+  if (m == 0)
+    return 0.0;
+  const SPARSE_MATRIX a = among_matrix(c, index, m);
   const Eigen::MatrixXd rhs = Eigen::Map<const Eigen::VectorXd>(b.data(), m);
+  // Beyond the dense size, a narrow band is eliminated exactly, as the stationary distribution
+  // of such a class is.
+  if (m > DENSE_MAX_STATES && banded_among(c, index, m, b, x)) {
+    return among_residual(a, Eigen::Map<const Eigen::VectorXd>(x->data(), m), rhs.col(0));
+  }
   // The shared sparse solver, asked for three digits beyond the goal (its residual is in the
-  // 1-norm relative to ||b||_1). Its verdict is not the last word: the residual below decides,
-  // against the sizes involved (each row of I - Q totals at most 2 in absolute value).
+  // 1-norm relative to ||b||_1). Its verdict is not the last word: the residual below decides.
   Eigen::MatrixXd solution;
   solve_with_goal(a, rhs, &solution, 1, HITTING_RESIDUAL_GOAL * 1e-3);
   if (solution.rows() != m)
     fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
-  const Eigen::VectorXd r = a * solution.col(0) - rhs.col(0);
   for (int i = 0; i < m; i++)
     (*x)[static_cast<std::size_t>(i)] = solution(i, 0);
-  const double size = 2.0 * solution.cwiseAbs().maxCoeff() + rhs.cwiseAbs().maxCoeff();
-  return size > 0.0 ? r.cwiseAbs().maxCoeff() / size : 0.0;
+  return among_residual(a, solution.col(0), rhs.col(0));
+}
+
+// Mean first passage times into the single state j of a chain with one closed class, which
+// holds j, into steps[s] for the states s with index[s] > 0 (all but j). Removing one state
+// from a fast-mixing chain of n states leaves I - Q nearly singular (its smallest eigenvalue
+// is about pi_j): its system crawls however it is solved. Through the stationary distribution
+// it is well conditioned instead: (I - P) y = e_j - pi_j 1 is consistent (pi (I - P) = 0 and
+// pi (e_j - pi_j 1) = 0), its solutions differ by a constant, and m_i = (y_j - y_i) / pi_j
+// solves (I - Q) m = 1. Returns the residual of that system as solve_among measures it, or
+// HUGE_VAL when the route fails (a slow-mixing chain, where the direct system does better).
+static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>& index, int m,
+                            std::vector<double>* steps) {
+  CHAIN_CLASSES cl;
+  find_classes(c, &cl);
+  const std::size_t n = static_cast<std::size_t>(c->n);
+  std::vector<double> pi(n + 1, 0.0);
+  class_stationary(c, &cl, cl.class_of[j], pi.data());
+  std::vector<int> all(n + 1, 0);
+  for (int s = 1; s <= c->n; s++)
+    all[s] = s;
+  Eigen::MatrixXd b(c->n, 1), y;
+  for (int s = 1; s <= c->n; s++)
+    b(s - 1, 0) = (s == j ? 1.0 : 0.0) - pi[j];
+  solve_iteratively(among_matrix(c, all, c->n), b, &y, 1, HITTING_RESIDUAL_GOAL * 1e-3);
+  if (y.rows() != c->n)
+    return HUGE_VAL;
+  Eigen::VectorXd x(m), ones = Eigen::VectorXd::Ones(m);
+  for (int s = 1; s <= c->n; s++) {
+    if (index[s] > 0)
+      x(index[s] - 1) = (y(j - 1, 0) - y(s - 1, 0)) / pi[j];
+  }
+  if (!(x.minCoeff() >= 1.0))
+    return HUGE_VAL;
+  const double residual = among_residual(among_matrix(c, index, m), x, ones);
+  if (!(residual <= HITTING_RESIDUAL_GOAL))
+    return HUGE_VAL;
+  for (int i = 0; i < m; i++)
+    (*steps)[static_cast<std::size_t>(i)] = x(i);
+  return residual;
 }
 
 void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h) {
@@ -155,8 +259,14 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
       uncertain[s] = ++nu;
     }
   }
-  std::vector<double> b(static_cast<std::size_t>(nc), 1.0), x;
-  h->steps_residual = solve_among(c, certain, nc, b, &x);
+  std::vector<double> b(static_cast<std::size_t>(nc), 1.0), x(static_cast<std::size_t>(nc));
+  // A single target that every state reaches: beyond the dense size, the passage times through
+  // the stationary distribution first.
+  h->steps_residual = HUGE_VAL;
+  if (targets.size() == 1 && nc + 1 == c->n && nc > DENSE_MAX_STATES)
+    h->steps_residual = passage_times(c, targets[0], certain, nc, &x);
+  if (h->steps_residual == HUGE_VAL)
+    h->steps_residual = solve_among(c, certain, nc, b, &x);
   for (int s = 1; s <= c->n; s++) {
     if (certain[s] > 0)
       h->steps[s] = x[static_cast<std::size_t>(certain[s]) - 1];

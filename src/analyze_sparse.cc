@@ -177,6 +177,17 @@ SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, E
   return how;
 }
 
+SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                               int steps_column, double goal) {
+  int rounds = 0;
+  if (!iterative_solve(a, b, x, steps_column, goal, &rounds)) {
+    *x = Eigen::MatrixXd();
+    return SOLVE_RESULT{"BiCGSTAB with diagonal preconditioner", 1, NAN};
+  }
+  return SOLVE_RESULT{"BiCGSTAB with diagonal preconditioner", 1,
+                      largest_residual(a, *x, b, steps_column)};
+}
+
 SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
                                      double* pi, double goal) {
   const int m = class_size(cl, k);

@@ -23,4 +23,10 @@ typedef Eigen::SparseMatrix<double, Eigen::RowMajor> SPARSE_MATRIX;
 SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
                              int steps_column, double goal);
 
+/// BiCGSTAB alone, as solve_with_goal's first method, with the residual measured as it does
+/// (NaN when the solver could not start, and x left empty). For a singular system that is
+/// consistent, where a factorisation would have nothing to offer.
+SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+                               int steps_column, double goal);
+
 #endif

@@ -268,6 +268,40 @@ TEST(AnalyzeHitting, MeanFirstPassageTimesGiveKemenysConstantFromEveryState) {
   }
 }
 
+TEST(AnalyzeHitting, LargeChainsGivePassageTimesOfTheClosedFormAndReturnTimesOfOneOverPi) {
+  // Beyond the dense size: a fast-mixing chain, whose system less one state is nearly singular,
+  // and a slow line, on which the sparse solvers lose digits. On the line, the steps from k to
+  // k - 1 are S_k / q_k with S_k = 1 + (p_k / q_(k+1)) S_(k+1) and S_n = 1.
+  const int n = kSanitized ? 3000 : 10000;
+  struct Case {
+    bool line;
+    int target;
+  };
+  for (const Case& k : {Case{true, 1}, Case{true, n / 2}, Case{false, 1}, Case{false, n}}) {
+    SCOPED_TRACE(testing::Message() << (k.line ? "line" : "random") << " to " << k.target);
+    std::mt19937_64 rng(5);
+    std::vector<double> up, down;
+    SPARSE_CHAIN c = k.line ? birth_death_line(n, &rng, &up, &down) : random_ring_chain(n, &rng);
+    CHAIN_CLASSES cl;
+    find_classes(&c, &cl);
+    const std::vector<double> pi = class_distributions(c, cl);
+    HITTING h = hitting_of(c, {k.target});
+    EXPECT_TRUE(h.trusted);
+    EXPECT_LE(h.steps_residual, 1e-12);
+    EXPECT_NEAR(h.return_time * pi[k.target], 1.0, 1e-10);
+    if (!k.line || k.target != 1)
+      continue;
+    std::vector<double> s(n + 1, 1.0);
+    for (int i = n - 1; i >= 2; i--)
+      s[i] = 1.0 + up[i] / down[i + 1] * s[i + 1];
+    double steps = 0.0;
+    for (int i = 2; i <= n; i++) {
+      steps += s[i] / down[i];
+      ASSERT_NEAR(h.steps[i], steps, 1e-8 * steps) << "from " << i;
+    }
+  }
+}
+
 TEST(AnalyzeHittingDeathTest, TargetNamesNoState) {
   TestModel m(2, 1, 2);
   char a[] = "a";

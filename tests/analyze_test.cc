@@ -359,20 +359,8 @@ TEST(SparseSolve, BirthDeathLineMatchesTheClosedForm) {
   // pi(i + 1) / pi(i) = p(i) / q(i + 1): a line mixes far too slowly for plain iteration.
   const int n = 10000;
   std::mt19937_64 rng(4);
-  std::uniform_real_distribution<double> u(0.25, 0.3);
-  std::vector<double> up(n + 1, 0.0), down(n + 1, 0.0);
-  std::vector<TRANSITION_ENTRY> list;
-  for (int i = 1; i <= n; i++) {
-    up[i] = i < n ? u(rng) : 0.0;
-    down[i] = i > 1 ? u(rng) : 0.0;
-    if (i > 1)
-      list.push_back(TRANSITION_ENTRY{i, i - 1, down[i]});
-    list.push_back(TRANSITION_ENTRY{i, i, 1.0 - up[i] - down[i]});
-    if (i < n)
-      list.push_back(TRANSITION_ENTRY{i, i + 1, up[i]});
-  }
-  SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, n, list);
+  std::vector<double> up, down;
+  SPARSE_CHAIN c = birth_death_line(n, &rng, &up, &down);
   CHAIN_CLASSES cl = classes_of(c);
   std::vector<double> pi(n + 1, 0.0), form(n + 1, 0.0);
   SOLVE_RESULT how = class_stationary(&c, &cl, 1, pi.data());

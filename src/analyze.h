@@ -81,6 +81,10 @@ int class_bandwidth(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k);
 /// The most work (states times band squared) for GTH within the band of a class beyond
 /// DENSE_MAX_STATES: a line of a million states has a band of 1.
 const double BANDED_MAX_WORK = 2e9;
+/// The most entries and work of the estimated factor (lu_fits) of a system for which the sparse
+/// LU is tried: beyond, on a random graph, its fill would grow toward the dense matrix's.
+const double LU_MAX_ENTRIES = 3e7;
+const double LU_MAX_WORK = 1e10;
 
 /// The stationary distribution of closed class k into pi[s] for its states s; other entries of
 /// pi[1..n] are left as they are. GTH up to DENSE_MAX_STATES states; beyond, GTH within the

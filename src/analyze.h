@@ -82,7 +82,8 @@ int class_bandwidth(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k);
 /// DENSE_MAX_STATES: a line of a million states has a band of 1.
 const double BANDED_MAX_WORK = 2e9;
 /// The most entries and work of the estimated factor (lu_fits) of a system for which the sparse
-/// LU is tried: beyond, on a random graph, its fill would grow toward the dense matrix's.
+/// LU is tried: some 10 s and 1.5 GB of LU. A grid of 700 x 700 states (1.9e7, 5.5e9) took 7 s
+/// and 0.9 GB, one of 1000 x 1000 21 s and 1.9 GB, a random graph of 7000 states 18 s.
 const double LU_MAX_ENTRIES = 3e7;
 const double LU_MAX_WORK = 1e10;
 

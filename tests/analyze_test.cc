@@ -517,7 +517,8 @@ TEST(LuFill, LinesAndGridsFitWhateverTheirNumberingButRandomGraphsDoNot) {
 }
 
 TEST(LuFillDeathTest, RandomClassBeyondTheAccuracyGoalIsRefusedWithoutTheLu) {
-  // Its LU would take a minute: the refusal comes once the iterations stall.
+  // Its LU would take some 50 s (more under sanitizers): the refusal comes as soon as the
+  // iterations stall.
   std::mt19937_64 rng(9);
   SPARSE_CHAIN c = random_graph(10000, &rng);
   CHAIN_CLASSES cl = classes_of(c);

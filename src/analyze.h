@@ -87,6 +87,11 @@ void banded_elimination(double* a, int m, int band, double* s, double* b, int nb
 /// The most work (states times band squared) for GTH within the band of a class beyond
 /// DENSE_MAX_STATES: a line of a million states has a band of 1.
 const double BANDED_MAX_WORK = 2e9;
+/// The most entries and work of the estimated factor (lu_fits) of a system for which the sparse
+/// LU is tried: some 10 s and 1.5 GB of LU. A grid of 700 x 700 states (1.9e7, 5.5e9) took 7 s
+/// and 0.9 GB, one of 1000 x 1000 21 s and 1.9 GB, a random graph of 7000 states 18 s.
+const double LU_MAX_ENTRIES = 3e7;
+const double LU_MAX_WORK = 1e10;
 
 /// The stationary distribution of closed class k into pi[s] for its states s; other entries of
 /// pi[1..n] are left as they are. GTH up to DENSE_MAX_STATES states; beyond, GTH within the

@@ -12,8 +12,10 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "analyze_sparse.h"
 #include "test_util.h"
 
 static CHAIN_CLASSES classes_of(const SPARSE_CHAIN& c) {
@@ -431,6 +433,89 @@ TEST(SparseSolveDeathTest, ClassBeyondTheAccuracyGoalIsRefused) {
               testing::ContainsRegex("^ \\*\\*\\* ERROR: the stationary distribution of class 1 "
                                      "\\(2001 states\\) has a residual of .*, above the accuracy "
                                      "goal of 1e-300: no sparse method did better\n$"));
+}
+
+// ---------------------------------------------------------------- the sparse LU's fill
+
+// The chain of n states whose moves are the given pairs, each state's moves equally likely.
+static SPARSE_CHAIN chain_of_moves(int n, std::vector<std::pair<int, int>> moves) {
+  std::sort(moves.begin(), moves.end());
+  moves.erase(std::unique(moves.begin(), moves.end()), moves.end());
+  std::vector<int> out(n + 1, 0);
+  for (const auto& m : moves)
+    out[m.first]++;
+  std::vector<TRANSITION_ENTRY> list;
+  for (const auto& m : moves)
+    list.push_back(TRANSITION_ENTRY{m.first, m.second, 1.0 / out[m.first]});
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  return c;
+}
+
+// Every state moves to the next on a ring and to four drawn at random: an expander.
+static SPARSE_CHAIN random_graph(int n, std::mt19937_64* rng) {
+  std::uniform_int_distribution<int> pick(1, n);
+  std::vector<std::pair<int, int>> moves;
+  for (int i = 1; i <= n; i++) {
+    moves.emplace_back(i, i % n + 1);
+    for (int m = 0; m < 4; m++)
+      moves.emplace_back(i, pick(*rng));
+  }
+  return chain_of_moves(n, moves);
+}
+
+TEST(LuFill, LinesAndGridsFitWhateverTheirNumberingButRandomGraphsDoNot) {
+  std::mt19937_64 rng(8);
+  const int line = 100000, side = 100;
+  std::vector<int> place(line);
+  std::iota(place.begin(), place.end(), 1);
+  std::shuffle(place.begin(), place.end(), rng);
+  std::vector<std::pair<int, int>> shuffled, grid;
+  for (int i = 0; i + 1 < line; i++) {
+    shuffled.emplace_back(place[i], place[i + 1]);
+    shuffled.emplace_back(place[i + 1], place[i]);
+  }
+  for (int s = 1; s <= side * side; s++) {
+    for (int t : {s - side, s + side, s % side != 1 ? s - 1 : 0, s % side != 0 ? s + 1 : 0}) {
+      if (t >= 1 && t <= side * side)
+        grid.emplace_back(s, t);
+    }
+  }
+  struct Case {
+    const char* name;
+    SPARSE_CHAIN chain;
+    int fits;
+  };
+  const Case cases[] = {{"line numbered at random", chain_of_moves(line, shuffled), 1},
+                        {"grid", chain_of_moves(side * side, grid), 1},
+                        // Its factor would have some 6e7 entries; the count stops at 5e6.
+                        {"random graph", random_graph(20000, &rng), 0}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const SPARSE_CHAIN& c = k.chain;
+    std::vector<Eigen::Triplet<double>> entries;
+    for (int u = 1; u <= c.n; u++) {
+      for (std::size_t e = c.row_start[u]; e < c.row_start[u + 1]; e++)
+        entries.emplace_back(u - 1, c.to[e] - 1, c.p[e]);
+    }
+    SPARSE_MATRIX a(c.n, c.n);
+    a.setFromTriplets(entries.begin(), entries.end());
+    EXPECT_EQ(lu_fits(a, LU_MAX_ENTRIES, LU_MAX_WORK), k.fits);
+  }
+}
+
+TEST(LuFillDeathTest, RandomClassBeyondTheAccuracyGoalIsRefusedWithoutTheLu) {
+  // Its LU would take some 50 s (more under sanitizers): the refusal comes as soon as the
+  // iterations stall.
+  std::mt19937_64 rng(9);
+  SPARSE_CHAIN c = random_graph(10000, &rng);
+  CHAIN_CLASSES cl = classes_of(c);
+  ASSERT_EQ(cl.nbr_classes, 1);
+  std::vector<double> pi(c.n + 1, 0.0);
+  EXPECT_EXIT(class_stationary(&c, &cl, 1, pi.data(), 1e-300), testing::ExitedWithCode(1),
+              testing::ContainsRegex("^ \\*\\*\\* ERROR: the stationary distribution of class 1 "
+                                     "\\(10000 states\\) has a residual of .*, above the "
+                                     "accuracy goal of 1e-300: no sparse method did better\n$"));
 }
 
 // ---------------------------------------------------------------- reading without the matrix

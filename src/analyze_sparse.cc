@@ -95,7 +95,8 @@ static int iterative_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eig
                            int steps_column, double goal, int* rounds) {
   const unsigned parts = static_cast<unsigned>(
       std::min<Eigen::Index>(core_count(), std::max<Eigen::Index>(1, b.cols())));
-  *x = Eigen::MatrixXd::Zero(b.rows(), b.cols());
+  // Every column is written before the answer is used: a part that fails discards it all.
+  x->resize(b.rows(), b.cols());
   std::vector<int> most(parts, 0);
   std::vector<char> failed(parts, 0);
   run_parts(parts, [&](unsigned part) {

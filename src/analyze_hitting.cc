@@ -147,41 +147,18 @@ static int banded_among(const SPARSE_CHAIN* c, const std::vector<int>& index, in
   return 1;
 }
 
-// Solves (I - Q) x = b over the states with index[s] > 0 (numbered 1..m); b must not be
-// negative. Returns the largest absolute residual, as among_residual measures it.
-static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, int m,
-                          const std::vector<double>& b, std::vector<double>* x) {
-  x->assign(static_cast<std::size_t>(m), 0.0);
-  if (m == 0)
-    return 0.0;
-  const SPARSE_MATRIX a = among_matrix(c, index, m);
-  const Eigen::MatrixXd rhs = Eigen::Map<const Eigen::VectorXd>(b.data(), m);
-  // Beyond the dense size, a narrow band is eliminated exactly, as the stationary distribution
-  // of such a class is.
-  if (m > DENSE_MAX_STATES && banded_among(c, index, m, b, x)) {
-    return among_residual(a, Eigen::Map<const Eigen::VectorXd>(x->data(), m), rhs.col(0));
-  }
-  // The shared sparse solver, asked for three digits beyond the goal (its residual is in the
-  // 1-norm relative to ||b||_1). Its verdict is not the last word: the residual below decides.
-  Eigen::MatrixXd solution;
-  solve_with_goal(a, rhs, &solution, 1, HITTING_RESIDUAL_GOAL * 1e-3);
-  if (solution.rows() != m)
-    fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
-  for (int i = 0; i < m; i++)
-    (*x)[static_cast<std::size_t>(i)] = solution(i, 0);
-  return among_residual(a, solution.col(0), rhs.col(0));
-}
-
 // Mean first passage times into the single state j of a chain with one closed class, which
 // holds j, into steps[s] for the states s with index[s] > 0 (all but j). Removing one state
 // from a fast-mixing chain of n states leaves I - Q nearly singular (its smallest eigenvalue
 // is about pi_j): its system crawls however it is solved. Through the stationary distribution
 // it is well conditioned instead: (I - P) y = e_j - pi_j 1 is consistent (pi (I - P) = 0 and
 // pi (e_j - pi_j 1) = 0), its solutions differ by a constant, and m_i = (y_j - y_i) / pi_j
-// solves (I - Q) m = 1. Returns the residual of that system as solve_among measures it, or
-// HUGE_VAL when the route fails (a slow-mixing chain, where the direct system does better).
-static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>& index, int m,
-                            std::vector<double>* steps) {
+// solves (I - Q) m = 1, whose matrix is a. Returns that system's residual as among_residual
+// measures it, or HUGE_VAL when the route fails (a slow-mixing chain, where the direct system
+// does better).
+static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>& index,
+                            const SPARSE_MATRIX& a, std::vector<double>* steps) {
+  const int m = static_cast<int>(a.rows());
   CHAIN_CLASSES cl;
   find_classes(c, &cl);
   const std::size_t n = static_cast<std::size_t>(c->n);
@@ -203,12 +180,45 @@ static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>
   }
   if (!(x.minCoeff() >= 1.0))
     return HUGE_VAL;
-  const double residual = among_residual(among_matrix(c, index, m), x, ones);
+  const double residual = among_residual(a, x, ones);
   if (!(residual <= HITTING_RESIDUAL_GOAL))
     return HUGE_VAL;
   for (int i = 0; i < m; i++)
     (*steps)[static_cast<std::size_t>(i)] = x(i);
   return residual;
+}
+
+// Solves (I - Q) x = b over the states with index[s] > 0 (numbered 1..m); b must not be
+// negative. passage_target, when not 0, is the single target of a chain with one closed class
+// whose steps these are (b all 1). Returns the largest absolute residual, as among_residual
+// measures it.
+static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, int m,
+                          const std::vector<double>& b, std::vector<double>* x,
+                          int passage_target) {
+  x->assign(static_cast<std::size_t>(m), 0.0);
+  if (m == 0)
+    return 0.0;
+  const SPARSE_MATRIX a = among_matrix(c, index, m);
+  const Eigen::MatrixXd rhs = Eigen::Map<const Eigen::VectorXd>(b.data(), m);
+  // Beyond the dense size, a narrow band is eliminated exactly, as the stationary distribution
+  // of such a class is.
+  if (m > DENSE_MAX_STATES && banded_among(c, index, m, b, x)) {
+    return among_residual(a, Eigen::Map<const Eigen::VectorXd>(x->data(), m), rhs.col(0));
+  }
+  if (passage_target != 0) {
+    const double residual = passage_times(c, passage_target, index, a, x);
+    if (residual != HUGE_VAL)
+      return residual;
+  }
+  // The shared sparse solver, asked for three digits beyond the goal (its residual is in the
+  // 1-norm relative to ||b||_1). Its verdict is not the last word: the residual below decides.
+  Eigen::MatrixXd solution;
+  solve_with_goal(a, rhs, &solution, 1, HITTING_RESIDUAL_GOAL * 1e-3);
+  if (solution.rows() != m)
+    fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
+  for (int i = 0; i < m; i++)
+    (*x)[static_cast<std::size_t>(i)] = solution(i, 0);
+  return among_residual(a, solution.col(0), rhs.col(0));
 }
 
 void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h) {
@@ -260,13 +270,11 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
     }
   }
   std::vector<double> b(static_cast<std::size_t>(nc), 1.0), x(static_cast<std::size_t>(nc));
-  // A single target that every state reaches: beyond the dense size, the passage times through
-  // the stationary distribution first.
-  h->steps_residual = HUGE_VAL;
-  if (targets.size() == 1 && nc + 1 == c->n && nc > DENSE_MAX_STATES)
-    h->steps_residual = passage_times(c, targets[0], certain, nc, &x);
-  if (h->steps_residual == HUGE_VAL)
-    h->steps_residual = solve_among(c, certain, nc, b, &x);
+  // A single target that every state reaches: beyond the dense size, the passage times may come
+  // through the stationary distribution.
+  const int passage_target =
+      targets.size() == 1 && nc + 1 == c->n && nc > DENSE_MAX_STATES ? targets[0] : 0;
+  h->steps_residual = solve_among(c, certain, nc, b, &x, passage_target);
   for (int s = 1; s <= c->n; s++) {
     if (certain[s] > 0)
       h->steps[s] = x[static_cast<std::size_t>(certain[s]) - 1];
@@ -280,7 +288,7 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
         b[static_cast<std::size_t>(uncertain[u]) - 1] += c->p[e];
     }
   }
-  h->probability_residual = solve_among(c, uncertain, nu, b, &x);
+  h->probability_residual = solve_among(c, uncertain, nu, b, &x, 0);
   for (int s = 1; s <= c->n; s++) {
     if (uncertain[s] > 0)
       h->probability[s] = x[static_cast<std::size_t>(uncertain[s]) - 1];

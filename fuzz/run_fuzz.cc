@@ -1,5 +1,6 @@
 // run_fuzz.cc - libFuzzer target: a whole run on arbitrary bytes, as the driver makes it
-// (mapping, validation, simulation, steady state, report), with the report in memory.
+// (mapping, dense or sparse rows, validation, simulation, steady state, report), with the
+// report in memory.
 // Part of pravlin; see README.md.
 #include <cstddef>
 #include <cstdint>
@@ -37,9 +38,13 @@ static double work(const PRAVLIN* pv) {
 }
 
 // The report goes to a memory stream; report and report_size belong to the caller, since a
-// failing stage leaves the stream open for the caller to close.
-static void run(PRAVLIN* pv, char** report, std::size_t* report_size) {
-  read_configuration(pv, 0);  // never a report file: the fuzzer must not write files it names
+// failing stage leaves the stream open for the caller to close. The configuration is read as a
+// run reads it, never with a report file (the fuzzer must not write files it names); an input
+// of odd length keeps sparse rows whatever its number of states, when the run needs no dense
+// matrix, so that both readers and both draws are fuzzed.
+static void run(PRAVLIN* pv, std::size_t size, char** report, std::size_t* report_size) {
+  set_sparse_rows_from(size % 2 == 1 ? 2 : 0);
+  read_configuration_for_run(pv, 0);
   if (work(pv) > kWork)
     return;
   pv->out = open_memstream(report, report_size);
@@ -60,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char* report = nullptr;
   std::size_t report_size = 0;
   try {
-    run(&pv, &report, &report_size);
+    run(&pv, size, &report, &report_size);
   } catch (const FailExit&) {
     // The run ended with its message; what the record holds is released below.
   }

@@ -427,8 +427,8 @@ void read_configuration_no_matrix(PRAVLIN* pv) {
   read_document(pv, 0, KEEP_NOTHING);
 }
 
-void read_configuration_for_run(PRAVLIN* pv) {
-  if (read_document(pv, 1, KEEP_SPARSE_ROWS) != KEEP_SPARSE_ROWS)
+void read_configuration_for_run(PRAVLIN* pv, int open_report_file) {
+  if (read_document(pv, open_report_file, KEEP_SPARSE_ROWS) != KEEP_SPARSE_ROWS)
     return;
   static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
   // Kept until the process ends, as the matrix would be, and counted with the tables. The

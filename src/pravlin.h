@@ -114,8 +114,9 @@ void read_configuration(PRAVLIN* pv, int open_report_file);
 /// print_header both 0: neither the solver nor the header reads it) and the model has 2048
 /// states or more, the transitions are kept as sparse rows in pv->sparse_transitions instead,
 /// with the same messages and statuses, and no size of the matrix is refused. Validation is
-/// then error_check_sparse_rows.
-void read_configuration_for_run(PRAVLIN* pv);
+/// then error_check_sparse_rows. open_report_file as read_configuration has it: 0 for a caller
+/// that must write no file (the fuzz target).
+void read_configuration_for_run(PRAVLIN* pv, int open_report_file = 1);
 /// read_configuration without a report file, a chains table or a dense matrix: every state and
 /// transition is read and checked with the same messages and statuses, but the transitions are
 /// left in the document tree (pv->xml) for a caller that keeps them its own way, and no size of

@@ -283,8 +283,8 @@ void gth_banded_stationary(double* a, int m, int band, double* x) {
 }
 
 void banded_elimination(double* a, int m, int band, double* s, double* b, int nb) {
-  // The elimination of the dense absorption systems, confined to the band: eliminating state k
-  // touches rows and columns k + 1 .. k + band only, so the band never fills in.
+  // Eliminating state k touches rows and columns k + 1 .. k + band only, so the band never
+  // fills in.
   const std::size_t w = 2 * static_cast<std::size_t>(band) + 1;
   const std::size_t cols = static_cast<std::size_t>(nb);
   auto at = [&](int i, int j) -> double& {
@@ -446,15 +446,27 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
   const std::size_t w = static_cast<std::size_t>(t) + 1;
   const std::size_t nb = static_cast<std::size_t>(kc) + 1;
 
-  // q: transitions between distinct transient states; b: column 0 all 1 (steps), column j the
-  // probability of entering closed class j at once; s: the row sums of I - Q, the probability
-  // of leaving the transient states at once. I - Q itself is never formed: its diagonal is
-  // always taken as s plus the row's remaining outflow, so nothing is ever subtracted.
+  // q: transitions between distinct transient states, held by bands (a set of transient states
+  // in a line keeps a narrow one; the widest is the dense matrix); b: column 0 all 1 (steps),
+  // column j the probability of entering closed class j at once; s: the row sums of I - Q, the
+  // probability of leaving the transient states at once. I - Q itself is never formed: its
+  // diagonal is always taken as s plus the row's remaining outflow, so nothing is ever
+  // subtracted. The elimination skips only entries outside the band, which are zero: the bits
+  // are those of the whole matrix.
+  int band = 0;
+  for (int i = 1; i <= t; i++) {
+    const int u = ab->state[i];
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      if (local[c->to[e]] != 0)
+        band = std::max(band, std::abs(local[c->to[e]] - i));
+    }
+  }
+  const std::size_t width = 2 * static_cast<std::size_t>(band) + 1;
   std::vector<double> q, b;
-  if (!dense_block(&q, w, w) || !dense_block(&b, w, nb)) {
+  if (!dense_block(&q, w, width) || !dense_block(&b, w, nb)) {
     fail(" *** ERROR: %d transient states are too many for a dense solve in memory\n", t);
   }
-  std::vector<double> s(w, 0.0), d(w, 0.0);
+  std::vector<double> s(w, 0.0);
   for (int i = 1; i <= t; i++) {
     const int u = ab->state[i];
     b[i * nb] = 1.0;
@@ -462,44 +474,14 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
       const int v = c->to[e];
       if (local[v] != 0) {
         if (v != u)
-          q[i * w + local[v]] = c->p[e];
+          q[i * width + static_cast<std::size_t>(local[v] - i + band)] = c->p[e];
       } else {
         b[i * nb + column[cl->class_of[v]]] += c->p[e];
         s[i] += c->p[e];
       }
     }
   }
-
-  for (int k = 1; k <= t; k++) {
-    const double* qk = q.data() + k * w;
-    double dk = s[k];
-    for (int j = k + 1; j <= t; j++)
-      dk += qk[j];
-    d[k] = dk;
-    for (int i = k + 1; i <= t; i++) {
-      double* qi = q.data() + i * w;
-      if (qi[k] == 0.0)
-        continue;
-      const double f = qi[k] / dk;
-      qi[k] = 0.0;
-      for (int j = k + 1; j <= t; j++) {
-        if (j != i)
-          qi[j] += f * qk[j];
-      }
-      s[i] += f * s[k];
-      for (std::size_t j = 0; j < nb; j++)
-        b[i * nb + j] += f * b[k * nb + j];
-    }
-  }
-  for (int k = t; k >= 1; k--) {
-    const double* qk = q.data() + k * w;
-    for (std::size_t j = 0; j < nb; j++) {
-      double v = b[k * nb + j];
-      for (int i = k + 1; i <= t; i++)
-        v += qk[i] * b[i * nb + j];
-      b[k * nb + j] = v / d[k];
-    }
-  }
+  banded_elimination(q.data(), t, band, s.data(), b.data(), kc + 1);
 
   ab->steps.assign(w, 0.0);
   ab->probability.assign(w * nb, 0.0);

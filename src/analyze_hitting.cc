@@ -170,7 +170,8 @@ static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>
   Eigen::MatrixXd b(c->n, 1), y;
   for (int s = 1; s <= c->n; s++)
     b(s - 1, 0) = (s == j ? 1.0 : 0.0) - pi[j];
-  solve_iteratively(among_matrix(c, all, c->n), b, &y, 1, HITTING_RESIDUAL_GOAL * 1e-3);
+  solve_iteratively(among_matrix(c, all, c->n), b.sparseView(), &y, 1,
+                    HITTING_RESIDUAL_GOAL * 1e-3);
   if (y.rows() != c->n)
     return HUGE_VAL;
   Eigen::VectorXd x(m), ones = Eigen::VectorXd::Ones(m);
@@ -213,7 +214,7 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
   // The shared sparse solver, asked for three digits beyond the goal (its residual is in the
   // 1-norm relative to ||b||_1). Its verdict is not the last word: the residual below decides.
   Eigen::MatrixXd solution;
-  solve_with_goal(a, rhs, &solution, 1, HITTING_RESIDUAL_GOAL * 1e-3);
+  solve_with_goal(a, rhs.sparseView(), &solution, 1, HITTING_RESIDUAL_GOAL * 1e-3);
   if (solution.rows() != m)
     fail(" *** ERROR: the hitting system of %d states could not be solved\n", m);
   for (int i = 0; i < m; i++)

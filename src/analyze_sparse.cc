@@ -48,10 +48,12 @@ static double column_residual(const SPARSE_MATRIX& a, const Eigen::VectorXd& x,
 
 // The largest of the columns' residuals.
 static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
-                               const Eigen::MatrixXd& b, int steps_column) {
+                               const SPARSE_COLUMNS& b, int steps_column) {
   double largest = 0.0;
+  Eigen::VectorXd rhs;
   for (Eigen::Index j = 0; j < b.cols(); j++) {
-    const double norm = column_residual(a, x.col(j), b.col(j), steps_column, j);
+    rhs = b.col(j);
+    const double norm = column_residual(a, x.col(j), rhs, steps_column, j);
     // NaN must win: fmax would drop it.
     largest = (norm > largest || std::isnan(norm)) ? norm : largest;
   }
@@ -60,7 +62,7 @@ static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
 
 // The columns part, part + parts, ... of a x = b by BiCGSTAB, into x; *most becomes the most
 // rounds a column took, or stays 0 when the solver cannot start.
-static void solve_columns(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+static void solve_columns(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                           int steps_column, double goal, unsigned part, unsigned parts, int* most) {
   // A solver keeps its last solve's state: one for each part.
   Eigen::BiCGSTAB<SPARSE_MATRIX, Eigen::DiagonalPreconditioner<double>> solver;
@@ -69,13 +71,15 @@ static void solve_columns(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eige
   solver.compute(a);
   if (solver.info() != Eigen::Success)
     return;
+  Eigen::VectorXd rhs;
   for (Eigen::Index j = part; j < b.cols(); j += parts) {
+    rhs = b.col(j);
     Eigen::VectorXd column = Eigen::VectorXd::Zero(b.rows());
     double last = HUGE_VAL;
     int round = 1;
     for (; round <= 20; round++) {
-      column = solver.solveWithGuess(b.col(j), column);
-      const double residual = column_residual(a, column, b.col(j), steps_column, j);
+      column = solver.solveWithGuess(rhs, column);
+      const double residual = column_residual(a, column, rhs, steps_column, j);
       if (residual <= goal * 1e-4 || !(residual < last * 0.1))
         break;
       last = residual;
@@ -91,12 +95,13 @@ static void solve_columns(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eige
 // would crawl for thousands, and the sparse LU does better there. The columns are independent
 // systems with the same matrix and preconditioner: they are shared out over the cores, each
 // column's rounds on its own, and every column's answer is the same however they are shared.
-static int iterative_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+static int iterative_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                            int steps_column, double goal, int* rounds) {
   const unsigned parts = static_cast<unsigned>(
       std::min<Eigen::Index>(core_count(), std::max<Eigen::Index>(1, b.cols())));
   // Every column is written before the answer is used: a part that fails discards it all.
   x->resize(b.rows(), b.cols());
+  advise_huge_pages(x->data(), static_cast<std::size_t>(x->size()) * sizeof(double));
   std::vector<int> most(parts, 0);
   std::vector<char> failed(parts, 0);
   run_parts(parts, [&](unsigned part) {
@@ -121,11 +126,13 @@ static int iterative_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eig
 // toward the dense matrix's, which is why it comes second. A slow-mixing chain makes the system
 // ill-conditioned (a line of 10^4 states loses 8 digits), so the answer is refined with
 // residuals summed in long double: each round wins back what the extra bits allow.
-static int direct_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x) {
+static int direct_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& sparse_b,
+                        Eigen::MatrixXd* x) {
   Eigen::SparseLU<Eigen::SparseMatrix<double>, Eigen::COLAMDOrdering<int>> lu;
   lu.compute(a);
   if (lu.info() != Eigen::Success)
     return 0;
+  const Eigen::MatrixXd b = sparse_b;
   *x = lu.solve(b);
   if (lu.info() != Eigen::Success)
     return 0;
@@ -144,7 +151,7 @@ static int direct_solve(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen:
   return 1;
 }
 
-SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                              int steps_column, double goal) {
   static const char* const kMethods[] = {"BiCGSTAB with diagonal preconditioner", "sparse LU"};
   SOLVE_RESULT how = {kMethods[0], 1, NAN};
@@ -181,7 +188,7 @@ SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, E
   return how;
 }
 
-SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                                int steps_column, double goal) {
   int rounds = 0;
   if (!iterative_solve(a, b, x, steps_column, goal, &rounds)) {
@@ -200,9 +207,8 @@ SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES*
   // pi_j (outflow of j) - sum over i != 1, j of pi_i P_ij = P_1j, with the outflow summed over
   // j's transitions to other states rather than taken as 1 - P_jj. Unknowns 0..m-2 are the
   // class's states 2..m.
-  std::vector<ENTRY> entries;
+  std::vector<ENTRY> entries, first;
   entries.reserve(c->row_start[states[m - 1] + 1] - c->row_start[states[0]]);
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(m - 1, 1);
   for (int i = 1; i <= m; i++) {
     const int u = states[i - 1];
     double out = 0.0;
@@ -212,7 +218,7 @@ SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES*
         continue;
       out += c->p[e];
       if (i == 1) {
-        b(j - 2, 0) = c->p[e];
+        first.push_back(ENTRY(j - 2, 0, c->p[e]));
       } else if (j != 1) {
         entries.push_back(ENTRY(j - 2, i - 2, -c->p[e]));
       }
@@ -224,6 +230,8 @@ SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES*
   a.setFromTriplets(entries.begin(), entries.end());
   entries = std::vector<ENTRY>();
   a.makeCompressed();
+  SPARSE_COLUMNS b(m - 1, 1);
+  b.setFromTriplets(first.begin(), first.end());
 
   Eigen::MatrixXd x;
   SOLVE_RESULT how = solve_with_goal(a, b, &x, 0, goal);
@@ -247,12 +255,12 @@ void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTIO
   const std::size_t nb = static_cast<std::size_t>(ab->nbr_closed) + 1;
   // Row i of I - Q, with its diagonal taken as state i's outflow to every other state; column 0
   // of b is all 1 (the steps), column j the probability of entering closed class j at once.
-  std::vector<ENTRY> entries;
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(t, static_cast<Eigen::Index>(nb));
+  std::vector<ENTRY> entries, rhs;
+  entries.reserve(c->row_start[c->n + 1]);
   for (int i = 1; i <= t; i++) {
     const int u = ab->state[i];
     double out = 0.0;
-    b(i - 1, 0) = 1.0;
+    rhs.push_back(ENTRY(i - 1, 0, 1.0));
     for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
       const int v = c->to[e];
       if (v == u)
@@ -261,7 +269,8 @@ void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTIO
       if (local[v] != 0) {
         entries.push_back(ENTRY(i - 1, local[v] - 1, -c->p[e]));
       } else {
-        b(i - 1, column[cl->class_of[v]]) += c->p[e];
+        // Several transitions into one closed class add up, in the row's order.
+        rhs.push_back(ENTRY(i - 1, column[cl->class_of[v]], c->p[e]));
       }
     }
     entries.push_back(ENTRY(i - 1, i - 1, out));
@@ -270,11 +279,16 @@ void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTIO
   a.setFromTriplets(entries.begin(), entries.end());
   entries = std::vector<ENTRY>();
   a.makeCompressed();
+  SPARSE_COLUMNS b(t, static_cast<Eigen::Index>(nb));
+  b.setFromTriplets(rhs.begin(), rhs.end());
+  rhs = std::vector<ENTRY>();
 
   Eigen::MatrixXd x;
   ab->how = solve_with_goal(a, b, &x, 1, goal);
   const std::size_t w = static_cast<std::size_t>(t) + 1;
   ab->steps.assign(w, 0.0);
+  ab->probability.reserve(w * nb);
+  advise_huge_pages(ab->probability.data(), w * nb * sizeof(double));
   ab->probability.assign(w * nb, 0.0);
   if (x.rows() != t)
     return;

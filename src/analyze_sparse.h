@@ -11,6 +11,10 @@
 
 /// By rows: the iterations' products then read each row once, in order.
 typedef Eigen::SparseMatrix<double, Eigen::RowMajor> SPARSE_MATRIX;
+/// Right-hand sides, by columns: an absorption system's column for a closed class holds only
+/// the states that enter it at once, and a dense block of every transient state by every
+/// closed class would be written, and paid for page by page, for nothing.
+typedef Eigen::SparseMatrix<double> SPARSE_COLUMNS;
 
 /// Solves a x = b for every column of b, the methods in turn until one brings the residual under
 /// goal: BiCGSTAB with a diagonal preconditioner (computed once, the columns shared out over the
@@ -20,13 +24,13 @@ typedef Eigen::SparseMatrix<double, Eigen::RowMajor> SPARSE_MATRIX;
 /// relative to ||b||_1 and the others as they are. An answer with a negative entry is impossible
 /// for every system solved here (weights, probabilities, steps) and is never preferred to one
 /// without. x keeps the best answer; it is left empty when no method could run.
-SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                              int steps_column, double goal);
 
 /// BiCGSTAB alone, as solve_with_goal's first method, with the residual measured as it does
 /// (NaN when the solver could not start, and x left empty). For a singular system that is
 /// consistent, where a factorisation would have nothing to offer.
-SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const Eigen::MatrixXd& b, Eigen::MatrixXd* x,
+SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                                int steps_column, double goal);
 
 /// 1 when the Cholesky factor of the pattern of a + a^T under an approximate minimum degree

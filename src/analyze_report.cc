@@ -8,6 +8,7 @@
 #include <cmath>
 #include <exception>
 #include <string>
+#include <vector>
 
 static void print_state(FILE* out, const PRAVLIN* pv, int s) {
   if (pv->state_name[s] != nullptr) {
@@ -254,7 +255,14 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
                  ab.how.residual, ab.how.method);
   }
   // One line per transient state, of one number per closed class: a hundred classes make
-  // ten million numbers at 10^5 states.
+  // ten million numbers at 10^5 states. (Formatting blocks of lines on two cores was measured
+  // and dropped: std::to_chars did not go faster on two threads here.)
+  std::vector<std::string> label(nb);
+  for (std::size_t j = 1; j < nb; j++) {
+    label[j] = ", class ";
+    put_int(&label[j], ab.closed_class[j]);
+    label[j] += ' ';
+  }
   std::string line;
   for (int i = 1; i <= ab.nbr_transient; i++) {
     line.assign("  ");
@@ -266,9 +274,7 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
     line += ": steps ";
     put_fixed(&line, ab.steps[i], precision);
     for (std::size_t j = 1; j < nb; j++) {
-      line += ", class ";
-      put_int(&line, ab.closed_class[j]);
-      line += ' ';
+      line += label[j];
       put_fixed(&line, ab.probability[i * nb + j], precision);
     }
     line += '\n';

@@ -31,13 +31,13 @@ double stationary_residual(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k
   return r;
 }
 
-// The residual of column j of a x = b in the 1-norm. For a stationary distribution
+// The residual r = a x - b of column j in the 1-norm. For a stationary distribution
 // (steps_column 0) it is taken relative to 1 + ||x||_1, the total before normalisation, so that
 // it measures ||pi P - pi||_1; for absorption, column 0 (the steps) is taken relative to
 // ||b||_1 and the others (probabilities) as they are.
-static double column_residual(const SPARSE_MATRIX& a, const Eigen::VectorXd& x,
+static double column_residual(const Eigen::VectorXd& r, const Eigen::VectorXd& x,
                               const Eigen::VectorXd& b, int steps_column, Eigen::Index j) {
-  double norm = (a * x - b).lpNorm<1>();
+  double norm = r.lpNorm<1>();
   if (!steps_column) {
     norm /= 1.0 + x.lpNorm<1>();
   } else if (j == 0) {
@@ -46,27 +46,37 @@ static double column_residual(const SPARSE_MATRIX& a, const Eigen::VectorXd& x,
   return norm;
 }
 
-// The largest of the columns' residuals.
-static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
-                               const SPARSE_COLUMNS& b, int steps_column) {
+// The largest of residuals[0..count-1]; NaN wins, where fmax would drop it.
+static double largest_of(const double* residuals, Eigen::Index count) {
   double largest = 0.0;
-  Eigen::VectorXd rhs;
-  for (Eigen::Index j = 0; j < b.cols(); j++) {
-    rhs = b.col(j);
-    const double norm = column_residual(a, x.col(j), rhs, steps_column, j);
-    // NaN must win: fmax would drop it.
-    largest = (norm > largest || std::isnan(norm)) ? norm : largest;
-  }
+  for (Eigen::Index j = 0; j < count; j++)
+    largest = (residuals[j] > largest || std::isnan(residuals[j])) ? residuals[j] : largest;
   return largest;
 }
 
-// The columns part, part + parts, ... of a x = b by BiCGSTAB, into x; *most becomes the most
-// rounds a column took, or stays 0 when the solver cannot start.
+// The largest of the columns' residuals.
+static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
+                               const SPARSE_COLUMNS& b, int steps_column) {
+  std::vector<double> residuals(static_cast<std::size_t>(b.cols()));
+  Eigen::VectorXd rhs, column;
+  for (Eigen::Index j = 0; j < b.cols(); j++) {
+    rhs = b.col(j);
+    column = x.col(j);
+    residuals[j] = column_residual(a * column - rhs, column, rhs, steps_column, j);
+  }
+  return largest_of(residuals.data(), b.cols());
+}
+
+// The columns part, part + parts, ... of a x = b by BiCGSTAB, into x, and their residuals into
+// residuals; *most becomes the most rounds a column took, or stays 0 when the solver cannot
+// start.
 static void solve_columns(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
-                          int steps_column, double goal, unsigned part, unsigned parts, int* most) {
+                          double* residuals, int steps_column, double goal, unsigned part,
+                          unsigned parts, int* most) {
   // A solver keeps its last solve's state: one for each part.
   Eigen::BiCGSTAB<SPARSE_MATRIX, Eigen::DiagonalPreconditioner<double>> solver;
-  solver.setTolerance(1e-13);
+  const double tolerance = 1e-13;
+  solver.setTolerance(tolerance);
   solver.setMaxIterations(100);
   solver.compute(a);
   if (solver.info() != Eigen::Success)
@@ -79,10 +89,15 @@ static void solve_columns(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen
     int round = 1;
     for (; round <= 20; round++) {
       column = solver.solveWithGuess(rhs, column);
-      const double residual = column_residual(a, column, rhs, steps_column, j);
-      if (residual <= goal * 1e-4 || !(residual < last * 0.1))
+      const Eigen::VectorXd r = a * column - rhs;
+      residuals[j] = column_residual(r, column, rhs, steps_column, j);
+      if (residuals[j] <= goal * 1e-4 || !(residuals[j] < last * 0.1))
         break;
-      last = residual;
+      // A new round starts from this residual, and would stop at once, changing nothing, when
+      // it already meets the solver's own measure (its 2-norm relative to b's).
+      if (!(r.squaredNorm() > tolerance * tolerance * rhs.squaredNorm()))
+        break;
+      last = residuals[j];
     }
     *most = std::max(*most, std::min(round, 20));
     x->col(j) = column;
@@ -96,7 +111,7 @@ static void solve_columns(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen
 // systems with the same matrix and preconditioner: they are shared out over the cores, each
 // column's rounds on its own, and every column's answer is the same however they are shared.
 static int iterative_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
-                           int steps_column, double goal, int* rounds) {
+                           int steps_column, double goal, int* rounds, double* residual) {
   const unsigned parts = static_cast<unsigned>(
       std::min<Eigen::Index>(core_count(), std::max<Eigen::Index>(1, b.cols())));
   // Every column is written before the answer is used: a part that fails discards it all.
@@ -104,11 +119,12 @@ static int iterative_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eige
   advise_huge_pages(x->data(), static_cast<std::size_t>(x->size()) * sizeof(double));
   std::vector<int> most(parts, 0);
   std::vector<char> failed(parts, 0);
+  std::vector<double> residuals(static_cast<std::size_t>(b.cols()));
   run_parts(parts, [&](unsigned part) {
     // Memory refused on a thread of its own would end the process without a word: the part
     // gives up instead, and the caller moves on to the next method on its own thread.
     try {
-      solve_columns(a, b, x, steps_column, goal, part, parts, &most[part]);
+      solve_columns(a, b, x, residuals.data(), steps_column, goal, part, parts, &most[part]);
     } catch (const std::exception&) {
       failed[part] = 1;
     }
@@ -118,6 +134,7 @@ static int iterative_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eige
       std::count(failed.begin(), failed.end(), 1) > 0)
     return 0;
   *rounds = *std::max_element(most.begin(), most.end());
+  *residual = largest_of(residuals.data(), b.cols());
   return 1;
 }
 
@@ -159,14 +176,17 @@ SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Ei
   for (int method = 0; method < 2; method++) {
     Eigen::MatrixXd y;
     int rounds = 0;
+    double residual = NAN;
     // The LU is skipped when its estimated fill is too much to finish in seconds (a random
     // graph of 10^5 states took over ten minutes and 3 GB): the iterations' answer stands.
-    const int solved = method == 0 ? iterative_solve(a, b, &y, steps_column, goal, &rounds)
-                       : lu_fits(a, LU_MAX_ENTRIES, LU_MAX_WORK) ? direct_solve(a, b, &y)
-                                                                 : 0;
-    if (!solved)
-      continue;
-    const double residual = largest_residual(a, y, b, steps_column);
+    if (method == 0) {
+      if (!iterative_solve(a, b, &y, steps_column, goal, &rounds, &residual))
+        continue;
+    } else {
+      if (!lu_fits(a, LU_MAX_ENTRIES, LU_MAX_WORK) || !direct_solve(a, b, &y))
+        continue;
+      residual = largest_residual(a, y, b, steps_column);
+    }
     // Weights, probabilities and steps are never negative: cancellation has eaten such an
     // answer's small entries, whatever its residual says.
     const int y_possible = y.size() == 0 || y.minCoeff() >= 0.0;
@@ -191,12 +211,10 @@ SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Ei
 SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                                int steps_column, double goal) {
   int rounds = 0;
-  if (!iterative_solve(a, b, x, steps_column, goal, &rounds)) {
+  double residual = NAN;
+  if (!iterative_solve(a, b, x, steps_column, goal, &rounds, &residual))
     *x = Eigen::MatrixXd();
-    return SOLVE_RESULT{"BiCGSTAB with diagonal preconditioner", 1, NAN};
-  }
-  return SOLVE_RESULT{"BiCGSTAB with diagonal preconditioner", 1,
-                      largest_residual(a, *x, b, steps_column)};
+  return SOLVE_RESULT{"BiCGSTAB with diagonal preconditioner", 1, residual};
 }
 
 SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,

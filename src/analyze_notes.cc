@@ -3,7 +3,6 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -308,14 +307,6 @@ static void check_total(note_walk* w, const char* what, int state, double total,
   w->notes->push_back(n);
 }
 
-static bool from_before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
-  return a.from < b.from;
-}
-
-static bool before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
-  return a.from != b.from ? a.from < b.from : a.to < b.to;
-}
-
 void collect_read_notes(const PRAVLIN* pv, const std::vector<TRANSITION_ENTRY>& transitions,
                         std::vector<READ_NOTE>* notes) {
   notes->clear();
@@ -338,17 +329,7 @@ void collect_read_notes(const PRAVLIN* pv, const std::vector<TRANSITION_ENTRY>& 
   check_total(&w, "initial_probability", 0, initial, weights);
   // The rows as pravlin holds them: the last entry for a pair wins.
   std::vector<TRANSITION_ENTRY> t = transitions;
-  // Files list their rows in order more often than not: then each row is sorted alone, to the
-  // same order as a sort of the whole list.
-  if (std::is_sorted(t.begin(), t.end(), from_before)) {
-    for (auto row = t.begin(); row != t.end();) {
-      auto end = std::upper_bound(row, t.end(), *row, from_before);
-      std::stable_sort(row, end, before);
-      row = end;
-    }
-  } else {
-    std::stable_sort(t.begin(), t.end(), before);
-  }
+  sort_transitions(&t);
   for (std::size_t e = 0; e < t.size();) {
     const int from = t[e].from;
     double total = 0.0;

@@ -63,19 +63,36 @@ void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* trans
   collect_transitions(pv, transitions);
 }
 
+static bool from_before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
+  return a.from < b.from;
+}
+
 static bool before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {
   return a.from != b.from ? a.from < b.from : a.to < b.to;
+}
+
+void sort_transitions(std::vector<TRANSITION_ENTRY>* transitions) {
+  std::vector<TRANSITION_ENTRY>& t = *transitions;
+  if (!std::is_sorted(t.begin(), t.end(), from_before)) {
+    std::stable_sort(t.begin(), t.end(), before);
+    return;
+  }
+  for (auto row = t.begin(); row != t.end();) {
+    const auto end = std::upper_bound(row, t.end(), *row, from_before);
+    std::stable_sort(row, end, before);
+    row = end;
+  }
 }
 
 void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
   if (pv == nullptr)
     fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
   error_check_states(pv);
-  // The list becomes the matrix's rows: a stable sort keeps document order within a pair, so
-  // the last entry is the one the matrix would hold. Zeros are dropped, since adding 0.0 to a
-  // total changes no bit of it, and the sums then run in the matrix's column order.
+  // The list becomes the matrix's rows, the last entry for a pair the one the matrix would
+  // hold. Zeros are dropped, since adding 0.0 to a total changes no bit of it, and the sums
+  // then run in the matrix's column order.
   std::vector<TRANSITION_ENTRY>& t = *transitions;
-  std::stable_sort(t.begin(), t.end(), before);
+  sort_transitions(&t);
   std::size_t kept = 0;
   for (std::size_t e = 0; e < t.size(); e++) {
     if (e + 1 < t.size() && t[e + 1].from == t[e].from && t[e + 1].to == t[e].to)

@@ -38,6 +38,11 @@ void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* trans
 /// message when the list cannot be had.
 void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
 
+/// Sorts the list by (from, to), stably: within a pair, document order stays, so the last entry
+/// is the one the matrix would hold. A list already in row order, as files most often give
+/// it, has each row sorted alone, to the same order, in time in proportion to its length.
+void sort_transitions(std::vector<TRANSITION_ENTRY>* transitions);
+
 /// error_check_pravlin for a model read by read_configuration_sparse, with the same messages in
 /// the same order and bit-identical normalised probabilities. On return the list is sorted by
 /// (from, to) and holds one entry per pair (the last one the configuration gave), only

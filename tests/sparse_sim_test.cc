@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "hooks.h"
 #include "sparse_read.h"
@@ -149,6 +151,29 @@ TEST(SparseSimulation, DrawsTheDensePathsBytesOnRandomSparseModels) {
       EXPECT_EQ(got.err, want.err);
       EXPECT_TRUE(got.out == want.out) << "reports differ; dense one:\n" << want.out.substr(0, 400);
       EXPECT_EQ(want.status, s.rows == "zero" ? 1 : 0);
+    }
+  }
+}
+
+TEST(SortTransitions, GivesTheWholeListsStableOrderWhetherOrNotItsRowsComeInOrder) {
+  // Pairs given twice keep their document order: the probability tells the two apart.
+  const std::vector<std::vector<TRANSITION_ENTRY>> lists = {
+      {},
+      {{1, 2, 0.1}, {1, 1, 0.2}, {1, 2, 0.3}, {2, 2, 0.4}, {3, 1, 0.5}, {3, 1, 0.6}},
+      {{2, 1, 0.1}, {1, 3, 0.2}, {2, 1, 0.3}, {1, 1, 0.4}, {1, 3, 0.5}},
+  };
+  for (const std::vector<TRANSITION_ENTRY>& list : lists) {
+    std::vector<TRANSITION_ENTRY> want = list, got = list;
+    std::stable_sort(want.begin(), want.end(), [](const auto& a, const auto& b) {
+      return a.from != b.from ? a.from < b.from : a.to < b.to;
+    });
+    sort_transitions(&got);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t e = 0; e < got.size(); e++) {
+      SCOPED_TRACE(e);
+      EXPECT_EQ(got[e].from, want[e].from);
+      EXPECT_EQ(got[e].to, want[e].to);
+      EXPECT_EQ(got[e].probability, want[e].probability);
     }
   }
 }

@@ -42,6 +42,10 @@ struct Rows {
   double* key;
   int* guide;          // guide[row * kGuideSize + g]: state picked by (g << kGuideShift) / 32767.0
   int* last_positive;  // the state a draw of 1.0 falls back to, per row
+  // Without guides: initial_pick[r], the state that generator value r draws from the initial
+  // probabilities (0 for none), or null, the row itself scanned. Every chain draws its first
+  // state from that row, and on a large model a scan of it is most of a short chain's work.
+  int* initial_pick;
 };
 
 struct Failure {
@@ -87,11 +91,36 @@ static void build_guides(const Rows& d, int row) {
   }
 }
 
+// initial_pick for every generator value, in one pass over the initial probabilities: the
+// running sums and the test are draw_state's, and the state picked never falls as the value
+// grows.
+static void build_initial_picks(const Rows& d, int* pick) {
+  const double* p = d.pv->initial_probability;
+  int last = 0;
+  for (int i = 1; i <= d.n; i++) {
+    if (p[i] > 0.0)
+      last = i;
+  }
+  int i = 1;
+  double sum = p[1];
+  for (int r = 0; r <= 32767; r++) {
+    const double random_val = r / 32767.0;
+    while (i <= d.n && !(p[i] > 0.0 && sum >= random_val)) {
+      i++;
+      if (i <= d.n)
+        sum += p[i];
+    }
+    pick[r] = i <= d.n ? i : random_val == 1.0 ? last : 0;
+  }
+}
+
 // The state calc_state picks from the row for generator value r, or 0 where it finds none.
 template <bool kGuided>
 static inline int draw(const Rows& d, int row, int r) {
   const int n = d.n;
   if (!kGuided) {
+    if (row == 0 && d.initial_pick != nullptr)
+      return d.initial_pick[r];
     double total;
     return draw_row(d, row, r, &total);
   }
@@ -189,7 +218,7 @@ static bool rows_are_probabilities(const Rows& d) {
 bool create_all_pravlin_fast(PRAVLIN* pv) {
   const int k = pv->nbr_chains;
   const int n = pv->nbr_states;
-  Rows d{pv, n, nullptr, nullptr, nullptr};
+  Rows d{pv, n, nullptr, nullptr, nullptr, nullptr};
   if (k < 1 || n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d))
     return false;
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
@@ -208,12 +237,17 @@ bool create_all_pravlin_fast(PRAVLIN* pv) {
   Scratch<Failure> failures = scratch<Failure>(parts);
   if (!key || !guide || !last_positive || !failures)
     return false;
+  // Without it, the first states are drawn by scanning the row: only slower.
+  Scratch<int> initial_pick = scratch<int>(guided ? 0 : 32768);
   if (guided) {
     d.key = key.get();
     d.guide = guide.get();
     d.last_positive = last_positive.get();
     for (int row = 0; row <= n; row++)
       build_guides(d, row);
+  } else if (initial_pick) {
+    d.initial_pick = initial_pick.get();
+    build_initial_picks(d, d.initial_pick);
   }
 
   const std::uint32_t start = pravlin_rand_state();
@@ -250,20 +284,27 @@ struct DrawRows {
   Scratch<double> key;
   Scratch<int> guide;
   Scratch<int> last_positive;
+  Scratch<int> initial_pick;
 };
 
 DrawRows* make_draw_rows(const PRAVLIN* pv) {
   const int n = pv->nbr_states;
-  Rows d{pv, n, nullptr, nullptr, nullptr};
-  if (n < 1 || n > kGuideMaxStates || pv->initial_probability == nullptr ||
-      pv->sparse_transitions != nullptr || !rows_are_probabilities(d))
+  Rows d{pv, n, nullptr, nullptr, nullptr, nullptr};
+  if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d))
     return nullptr;
-  const auto count = static_cast<std::size_t>(n) + 1;
-  auto* rows = new (std::nothrow) DrawRows{d, scratch<double>(count * (count + 1)),
-                                           scratch<int>(count * kGuideSize), scratch<int>(count)};
+  const bool guided = n <= kGuideMaxStates && pv->sparse_transitions == nullptr;
+  const auto count = guided ? static_cast<std::size_t>(n) + 1 : 0;
+  auto* rows = new (std::nothrow)
+      DrawRows{d, scratch<double>(count * (count + 1)), scratch<int>(count * kGuideSize),
+               scratch<int>(count), scratch<int>(guided ? 0 : 32768)};
   std::unique_ptr<DrawRows> r(rows);
-  if (!r || !r->key || !r->guide || !r->last_positive)
+  if (!r || !r->key || !r->guide || !r->last_positive || !r->initial_pick)
     return nullptr;
+  if (!guided) {
+    r->d.initial_pick = r->initial_pick.get();
+    build_initial_picks(r->d, r->d.initial_pick);
+    return r.release();
+  }
   r->d.key = r->key.get();
   r->d.guide = r->guide.get();
   r->d.last_positive = r->last_positive.get();
@@ -293,8 +334,8 @@ static bool draw_step_with(const Rows& d, RandJump chain_step, std::uint32_t x, 
 bool draw_step(const PRAVLIN* pv, const DrawRows* r, std::uint32_t x, int* state,
                std::size_t count) {
   const RandJump chain_step = rand_jump(static_cast<std::uint64_t>(pv->nbr_years) + 1);
-  if (r != nullptr)
+  if (r != nullptr && r->d.key != nullptr)
     return draw_step_with<true>(r->d, chain_step, x, state, count);
-  const Rows d{pv, pv->nbr_states, nullptr, nullptr, nullptr};
+  const Rows d = r != nullptr ? r->d : Rows{pv, pv->nbr_states, nullptr, nullptr, nullptr, nullptr};
   return draw_step_with<false>(d, chain_step, x, state, count);
 }

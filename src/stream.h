@@ -15,8 +15,9 @@
 
 /// The rows of a model made ready for many draws: running sums and guides.
 struct DrawRows;
-/// Rows of pv ready for draw_step, or null when they are not all probabilities, the model is
-/// too large for guides, or the memory is refused; draw_step then scans the rows themselves.
+/// Rows of pv ready for draw_step, or null when they are not all probabilities or the memory is
+/// refused; draw_step then scans the rows themselves. A model too large for guides (or kept as
+/// sparse rows) gets only the first states' picks, its other rows scanned.
 DrawRows* make_draw_rows(const PRAVLIN* pv);
 void free_draw_rows(DrawRows* d);
 

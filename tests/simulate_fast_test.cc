@@ -33,6 +33,7 @@ TEST(CreateAllPravlin, MatchesChainByChainSimulationOnRandomModels) {
   } shapes[] = {
       {2, 1, 2, 0.0},       {2, 7, 50, 0.3},      {3, 40, 200, 0.5},  {10, 100, 1000, 0.0},
       {50, 300, 1000, 0.2}, {200, 64, 5000, 0.9}, {2100, 3, 40, 0.5}, {7, 1000, 400, 0.6},
+      {3000, 300, 1, 0.5},  // no guides: many first states, drawn through their own table
   };
   for (const Shape& s : shapes) {
     SCOPED_TRACE(testing::Message() << s.n << " states, " << s.k << " chains, " << s.t << " years");

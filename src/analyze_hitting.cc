@@ -157,13 +157,19 @@ static int banded_among(const SPARSE_CHAIN* c, const std::vector<int>& index, in
 // measures it, or HUGE_VAL when the route fails (a slow-mixing chain, where the direct system
 // does better).
 static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>& index,
-                            const SPARSE_MATRIX& a, std::vector<double>* steps) {
+                            const SPARSE_MATRIX& a, const double* known_pi,
+                            std::vector<double>* steps) {
   const int m = static_cast<int>(a.rows());
-  CHAIN_CLASSES cl;
-  find_classes(c, &cl);
   const std::size_t n = static_cast<std::size_t>(c->n);
-  std::vector<double> pi(n + 1, 0.0);
-  class_stationary(c, &cl, cl.class_of[j], pi.data());
+  std::vector<double> pi;
+  if (known_pi != nullptr) {
+    pi.assign(known_pi, known_pi + n + 1);
+  } else {
+    CHAIN_CLASSES cl;
+    find_classes(c, &cl);
+    pi.assign(n + 1, 0.0);
+    class_stationary(c, &cl, cl.class_of[j], pi.data());
+  }
   std::vector<int> all(n + 1, 0);
   for (int s = 1; s <= c->n; s++)
     all[s] = s;
@@ -191,11 +197,11 @@ static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>
 
 // Solves (I - Q) x = b over the states with index[s] > 0 (numbered 1..m); b must not be
 // negative. passage_target, when not 0, is the single target of a chain with one closed class
-// whose steps these are (b all 1). Returns the largest absolute residual, as among_residual
-// measures it.
+// whose steps these are (b all 1), and pi that class's stationary distribution when already
+// solved (else null). Returns the largest absolute residual, as among_residual measures it.
 static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, int m,
-                          const std::vector<double>& b, std::vector<double>* x,
-                          int passage_target) {
+                          const std::vector<double>& b, std::vector<double>* x, int passage_target,
+                          const double* pi) {
   x->assign(static_cast<std::size_t>(m), 0.0);
   if (m == 0)
     return 0.0;
@@ -207,7 +213,7 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
     return among_residual(a, Eigen::Map<const Eigen::VectorXd>(x->data(), m), rhs.col(0));
   }
   if (passage_target != 0) {
-    const double residual = passage_times(c, passage_target, index, a, x);
+    const double residual = passage_times(c, passage_target, index, a, pi, x);
     if (residual != HUGE_VAL)
       return residual;
   }
@@ -222,7 +228,8 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
   return among_residual(a, solution.col(0), rhs.col(0));
 }
 
-void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h) {
+void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h,
+                   const double* pi) {
   const std::size_t n = static_cast<std::size_t>(c->n);
   // The reversed transitions, for searches backwards from the target.
   std::vector<std::size_t> in_start(n + 2, 0);
@@ -275,7 +282,7 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
   // through the stationary distribution.
   const int passage_target =
       targets.size() == 1 && nc + 1 == c->n && nc > DENSE_MAX_STATES ? targets[0] : 0;
-  h->steps_residual = solve_among(c, certain, nc, b, &x, passage_target);
+  h->steps_residual = solve_among(c, certain, nc, b, &x, passage_target, pi);
   for (int s = 1; s <= c->n; s++) {
     if (certain[s] > 0)
       h->steps[s] = x[static_cast<std::size_t>(certain[s]) - 1];
@@ -289,7 +296,7 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
         b[static_cast<std::size_t>(uncertain[u]) - 1] += c->p[e];
     }
   }
-  h->probability_residual = solve_among(c, uncertain, nu, b, &x, 0);
+  h->probability_residual = solve_among(c, uncertain, nu, b, &x, 0, nullptr);
   for (int s = 1; s <= c->n; s++) {
     if (uncertain[s] > 0)
       h->probability[s] = x[static_cast<std::size_t>(uncertain[s]) - 1];

@@ -185,13 +185,14 @@ static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json*
                           {"residual", ab.how.sparse ? number(ab.how.residual) : json(nullptr)}};
 }
 
-static void add_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, json* doc) {
+static void add_hitting(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                        const std::vector<int>& targets, const std::vector<double>& pi, json* doc) {
   if (targets.empty()) {
     (*doc)["hitting"] = nullptr;
     return;
   }
   HITTING h;
-  solve_hitting(c, targets, &h);
+  solve_hitting(c, targets, &h, cl->nbr_closed == 1 ? pi.data() : nullptr);
   json steps = json::array();
   for (int s = 1; s <= c->n; s++)
     steps.push_back(number(h.steps[s]));
@@ -228,7 +229,7 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_long_run(pv, c, &cl, pi, &doc, &ab);
   add_solver(pv, c, &cl, pi, &doc);
   add_absorption(c, &cl, &doc, &ab);
-  add_hitting(c, targets, &doc);
+  add_hitting(c, &cl, targets, pi, &doc);
   if (opt->steps >= 0) {
     std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
     x[0] = 0.0;

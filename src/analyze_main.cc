@@ -125,13 +125,7 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
     print_analysis_json(stdout, &pv, &chain, opt, notes, targets);
     return;
   }
-  print_analysis(stdout, &pv, &chain, opt);
-  if (!targets.empty()) {
-    std::fflush(stdout);
-    HITTING h;
-    solve_hitting(&chain, targets, &h);
-    print_hitting(stdout, &pv, &chain, targets, &h, opt->precision);
-  }
+  print_analysis(stdout, &pv, &chain, opt, targets);
   if (opt->dot_file != nullptr) {
     CHAIN_CLASSES cl;
     find_classes(&chain, &cl);

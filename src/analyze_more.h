@@ -96,8 +96,11 @@ struct hitting {
 };
 typedef struct hitting HITTING;
 
-/// Fills h for the target states (1..n). Does not return on failure.
-void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h);
+/// Fills h for the target states (1..n). pi: the stationary distribution of a chain with one
+/// closed class, when the caller has solved it already (1..n), or null. Does not return on
+/// failure.
+void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTING* h,
+                   const double* pi = nullptr);
 /// The hitting section of the text output.
 void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                    const std::vector<int>& targets, const HITTING* h, int precision);

@@ -299,8 +299,8 @@ static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, lon
   print_vector(out, pv, all.data(), all.size(), x.data(), precision);
 }
 
-void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
-                    const ANALYZE_OPTIONS* opt) {
+void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
+                    const std::vector<int>& targets) {
   CHAIN_CLASSES cl;
   find_classes(c, &cl);
   print_structure(out, pv, c, &cl);
@@ -315,4 +315,11 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   if (opt->steps >= 0)
     print_steps(out, pv, c, opt->steps, opt->precision);
   std::fflush(out);
+  if (!targets.empty()) {
+    // The passage times of a single target may come through the stationary distribution,
+    // solved above once already when it is unique.
+    HITTING h;
+    solve_hitting(c, targets, &h, cl.nbr_closed == 1 ? pi.data() : nullptr);
+    print_hitting(out, pv, c, targets, &h, opt->precision);
+  }
 }

@@ -290,6 +290,9 @@ TEST(AnalyzeHitting, LargeChainsGivePassageTimesOfTheClosedFormAndReturnTimesOfO
     EXPECT_TRUE(h.trusted);
     EXPECT_LE(h.steps_residual, 1e-12);
     EXPECT_NEAR(h.return_time * pi[k.target], 1.0, 1e-10);
+    HITTING handed;  // the analysis hands over the distribution it has solved already
+    solve_hitting(&c, {k.target}, &handed, pi.data());
+    EXPECT_EQ(handed.steps, h.steps);
     if (!k.line || k.target != 1)
       continue;
     std::vector<double> s(n + 1, 1.0);

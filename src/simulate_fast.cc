@@ -197,15 +197,18 @@ static void draw_chains(const Rows& d, int first, int last, std::uint32_t x, Fai
 }
 
 // Rows fit for the fast path: every entry a finite probability, so running sums never fall.
-static bool rows_are_probabilities(const Rows& d) {
+// last_row 0: the initial probabilities alone.
+static bool rows_are_probabilities(const Rows& d, int last_row) {
   const SPARSE_ROWS* sparse = d.pv->sparse_transitions;
-  for (int row = 0; row <= (sparse != nullptr ? 0 : d.n); row++) {
+  for (int row = 0; row <= (sparse != nullptr ? 0 : last_row); row++) {
     const double* p = probabilities(d, row);
     for (int i = 1; i <= d.n; i++) {
       if (!(p[i] >= 0.0 && p[i] <= 1.0))
         return false;
     }
   }
+  if (last_row == 0)
+    return true;
   if (sparse != nullptr) {
     for (const TRANSITION_ENTRY& e : sparse->entries) {
       if (!(e.probability >= 0.0 && e.probability <= 1.0))
@@ -219,7 +222,7 @@ bool create_all_pravlin_fast(PRAVLIN* pv) {
   const int k = pv->nbr_chains;
   const int n = pv->nbr_states;
   Rows d{pv, n, nullptr, nullptr, nullptr, nullptr};
-  if (k < 1 || n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d))
+  if (k < 1 || n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d, n))
     return false;
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
   const std::uint64_t draws = per_chain * static_cast<std::uint64_t>(k);
@@ -290,9 +293,10 @@ struct DrawRows {
 DrawRows* make_draw_rows(const PRAVLIN* pv) {
   const int n = pv->nbr_states;
   Rows d{pv, n, nullptr, nullptr, nullptr, nullptr};
-  if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d))
-    return nullptr;
+  // Without guides, only the first states' picks need their row to be probabilities.
   const bool guided = n <= kGuideMaxStates && pv->sparse_transitions == nullptr;
+  if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d, guided ? n : 0))
+    return nullptr;
   const auto count = guided ? static_cast<std::size_t>(n) + 1 : 0;
   auto* rows = new (std::nothrow)
       DrawRows{d, scratch<double>(count * (count + 1)), scratch<int>(count * kGuideSize),

@@ -571,13 +571,7 @@ TEST(SparseReading, ChecksAndNormalisesExactlyAsPravlinDoes) {
         want.push_back(TRANSITION_ENTRY{i, j, p});
     }
   }
-  ASSERT_EQ(list.size(), want.size());
-  for (std::size_t e = 0; e < list.size(); e++) {
-    SCOPED_TRACE(e);
-    EXPECT_EQ(list[e].from, want[e].from);
-    EXPECT_EQ(list[e].to, want[e].to);
-    EXPECT_EQ(list[e].probability, want[e].probability);
-  }
+  expect_same_transitions(list, want);
   for (int i = 1; i <= 3; i++) {
     EXPECT_EQ(sparse.initial_probability[i], dense.initial_probability[i]) << "state " << i;
   }

@@ -168,12 +168,6 @@ TEST(SortTransitions, GivesTheWholeListsStableOrderWhetherOrNotItsRowsComeInOrde
       return a.from != b.from ? a.from < b.from : a.to < b.to;
     });
     sort_transitions(&got);
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t e = 0; e < got.size(); e++) {
-      SCOPED_TRACE(e);
-      EXPECT_EQ(got[e].from, want[e].from);
-      EXPECT_EQ(got[e].to, want[e].to);
-      EXPECT_EQ(got[e].probability, want[e].probability);
-    }
+    expect_same_transitions(got, want);
   }
 }

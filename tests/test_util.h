@@ -157,6 +157,18 @@ inline void fill_random_model(TestModel& m, std::mt19937_64& rng, double zero_sh
     fill_row(m.rows[static_cast<std::size_t>(s)]);
 }
 
+/// Expects got to hold want's transitions, entry by entry and bit for bit.
+inline void expect_same_transitions(const std::vector<TRANSITION_ENTRY>& got,
+                                    const std::vector<TRANSITION_ENTRY>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t e = 0; e < got.size(); e++) {
+    SCOPED_TRACE(e);
+    EXPECT_EQ(got[e].from, want[e].from);
+    EXPECT_EQ(got[e].to, want[e].to);
+    EXPECT_EQ(got[e].probability, want[e].probability);
+  }
+}
+
 /// A 1-based matrix with its own storage.
 struct Matrix {
   int rows, cols;

@@ -159,12 +159,17 @@ struct analyze_options {
   const char* dot_file;  // --dot FILE; null when not asked for
   int json;              // --json: the analysis as one JSON document instead of text
   const char* target;    // --target S[,S...]; null when not asked for
+  int eigen;             // --eigen K: eigenvalues to list; 0 when not asked for
+  double mixing;         // --mixing EPS; 0 when not asked for
+  int kemeny;            // --kemeny
+  int spectral;          // --spectral: the three above, with K 2 and EPS 1/4 unless given
 };
 typedef struct analyze_options ANALYZE_OPTIONS;
 
 /// Writes the whole analysis of a checked model to out, section by section, flushing each so
-/// that what was computed stays visible when a later dense solve is refused, and last the
-/// hitting section for targets, when there are any. pv must have been read by
+/// that what was computed stays visible when a later dense solve is refused, then the hitting
+/// section for targets, when there are any, and last the spectrum, mixing and Kemeny sections
+/// that opt asks for. pv must have been read by
 /// read_configuration_sparse and checked by error_check_transitions. Does not return on
 /// failure.
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,

@@ -2,7 +2,10 @@
 // squaring solver's verdict, absorption and n-step distributions (print_analysis).
 // Part of pravlin; see README.md.
 #include "analyze.h"
+#include "analyze_kemeny.h"
+#include "analyze_mixing.h"
 #include "analyze_more.h"
+#include "analyze_spectrum.h"
 
 #include <charconv>
 #include <cmath>
@@ -322,4 +325,12 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
     solve_hitting(c, targets, &h, cl.nbr_closed == 1 ? pi.data() : nullptr);
     print_hitting(out, pv, c, targets, &h, opt->precision);
   }
+  if (opt->eigen > 0 || opt->spectral)
+    print_spectrum(out, c, &cl, pi.data(), opt->eigen > 0 ? opt->eigen : 2, opt->precision);
+  if (opt->mixing > 0.0 || opt->spectral) {
+    print_mixing(out, c, &cl, pi.data(), opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON,
+                 opt->precision);
+  }
+  if (opt->kemeny || opt->spectral)
+    print_kemeny(out, c, &cl, pi.data(), opt->precision);
 }

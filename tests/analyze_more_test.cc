@@ -358,7 +358,7 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
   error_check_transitions(&pv, &list);
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, 4, list);
-  ANALYZE_OPTIONS opt = {6, 3, nullptr, 1, nullptr};
+  ANALYZE_OPTIONS opt = {6, 3, nullptr, 1, nullptr, 0, 0.0, 0, 0};
   FilePtr out = open_sink();
   print_analysis_json(out.get(), &pv, &c, &opt, notes, {3});
   testing::internal::GetCapturedStderr();

@@ -104,9 +104,12 @@ def stationary(p):
 
 
 def kemeny_dense(p, pi):
-    """tr(Z) - 1, Z = (I - P + 1 pi')^-1, refined with residuals in long double."""
+    """tr(Z) - 1, Z = (I - P + 1 pi')^-1, refined with residuals in long double. The diagonal of
+    I - P is each row's outflow: 1 - P_ii would round away digits of a move of 1e-7."""
     n = len(pi)
-    a = np.eye(n) - p + np.outer(np.ones(n), pi)
+    off = p.copy()
+    np.fill_diagonal(off, 0.0)
+    a = np.diag(off.sum(axis=1)) - off + np.outer(np.ones(n), pi)
     z = np.linalg.inv(a)
     al = a.astype(np.longdouble)
     for _ in range(2):

@@ -383,6 +383,9 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
       {"absorption", {T::object, T::null}},
       {"hitting", {T::object, T::null}},
       {"steps", {T::object, T::null}},
+      {"spectrum", {T::array, T::null}},
+      {"mixing", {T::array, T::null}},
+      {"kemeny", {T::object, T::null}},
       {"drawing", {T::object, T::null}},
   };
   ASSERT_EQ(doc.size(), std::size(layout));

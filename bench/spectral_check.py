@@ -19,9 +19,13 @@ python3-numpy and python3-scipy; run with /usr/bin/python3).
     spectral_check.py compare-product DIR             counts the intervals that hold it
     spectral_check.py compare-arpack REF.json OUT.json checks SLEM and eigenvalues against ARPACK
     spectral_check.py compare-line N OUT.json         checks the line's SLEM against its form
+    spectral_check.py compare-bd CHAIN.xml OUT.json   checks that the Kemeny interval of a
+                                                      birth-death chain (kind B) holds its
+                                                      closed form
 
 Each compare prints "pass" or "FAIL" with the worst disagreement, and exits 1 on FAIL.
 """
+import itertools
 import json
 import math
 import re
@@ -268,6 +272,34 @@ def compare_line(n, out_path):
     return ok
 
 
+def compare_bd(chain, out_path):
+    """The Kemeny constant of a birth-death chain of make_chain.py (kind B) from its closed form,
+    K = sum over k of F_k (1 - F_k) / (p_k pi_k), F_k = pi_1 + ... + pi_k: the passage from k to
+    k + 1 takes F_k / (p_k pi_k) steps on average. pi in logarithms, sums exactly rounded."""
+    sys.path.insert(0, __file__.rsplit("/", 1)[0])
+    from check_goals import birth_death_moves
+    up, down = birth_death_moves(chain)
+    n = max(max(up), max(down))
+    log = [0.0] * (n + 1)
+    for i in range(2, n + 1):
+        log[i] = log[i - 1] + math.log(up[i - 1] / down[i])
+    top = max(log[1:])
+    w = [0.0] + [math.exp(v - top) for v in log[1:]]
+    total = math.fsum(w[1:])
+    pi = [x / total for x in w]
+    head = list(itertools.accumulate(pi, func=lambda a, b: math.fsum([a, b])))
+    tail = [0.0] * (n + 2)
+    for k in range(n - 1, 0, -1):
+        tail[k] = math.fsum([tail[k + 1], pi[k + 1]])
+    kemeny = math.fsum(head[k] * tail[k] / (up[k] * pi[k]) for k in range(1, n))
+    with open(out_path, encoding="utf-8") as f:
+        km = json.load(f)["kemeny"]["classes"][0]
+    ok = km["low"] <= kemeny <= km["high"]
+    print(("pass" if ok else "FAIL") + f": B's Kemeny constant {kemeny:.10e} (closed form) lies "
+          f"{'within' if ok else 'outside'} the interval {km['low']:.10e} to {km['high']:.10e}")
+    return ok
+
+
 def main():
     what = sys.argv[1]
     ok = True
@@ -287,6 +319,8 @@ def main():
         ok = compare_arpack(sys.argv[2], sys.argv[3])
     elif what == "compare-line":
         ok = compare_line(int(sys.argv[2]), sys.argv[3])
+    elif what == "compare-bd":
+        ok = compare_bd(sys.argv[2], sys.argv[3])
     sys.exit(0 if ok else 1)
 
 

@@ -15,6 +15,16 @@
 /// about that.
 const double REVERSIBLE_TOLERANCE = 1e-9;
 
+/// The largest relative residual of the solves with the group inverse that the spectrum and the
+/// Kemeny estimate accept: a BiCGSTAB that stalls is far above it, and the eliminations, whose
+/// residual grows with the cancellation between a right side's positive and negative parts,
+/// far below.
+const double GROUP_INVERSE_GOAL = 1e-8;
+
+/// The most work (states times band squared) of one elimination within the band for a solve:
+/// every product with the group inverse repeats it.
+const double CLASS_BANDED_MAX_WORK = 1e8;
+
 /// Closed class k with local indices 0..m-1 (local i is states[i], the class's i-th state).
 struct class_ops {
   int k;                   // the class's number
@@ -24,11 +34,16 @@ struct class_ops {
   SPARSE_MATRIX p;         // [m x m] its transitions, rows by local index
   int reversible;          // 1 when detailed balance holds within REVERSIBLE_TOLERANCE
   double min_stay;         // the smallest P_ii
-  // The solver of (I - P) x = y: a sparse LU of I - Q, Q the class without the state `removed`
-  // (the most probable), when its fill is cheap; else BiCGSTAB on I - P itself.
-  int direct;       // 1 when lu holds that factorisation
-  int removed;      // local index of the state left out of it
-  SPARSE_MATRIX a;  // I - P, each diagonal entry the state's outflow
+  // The solver of (I - P) x = y through I - Q, Q the class without the state `removed` (the
+  // most probable): elimination within the band, without subtraction, when Q's transitions keep
+  // within a narrow band; else a sparse LU when its fill is cheap; else BiCGSTAB on I - P itself.
+  int direct;                  // 1 when band or lu is used
+  int removed;                 // local index of the state left out of Q
+  int band;                    // Q's band (0 when not used): q_band and leave hold Q as
+                               // banded_elimination takes it, rows 1..m-1
+  std::vector<double> q_band;  // [(m) * (2 band + 1)]
+  std::vector<double> leave;   // [m] the probability of moving to the removed state
+  SPARSE_MATRIX a;             // I - P, each diagonal entry the state's outflow
   Eigen::SparseLU<Eigen::SparseMatrix<double>, Eigen::COLAMDOrdering<int>> lu;
 };
 typedef struct class_ops CLASS_OPS;

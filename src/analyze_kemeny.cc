@@ -218,7 +218,7 @@ static void estimate_kemeny(const CLASS_OPS* ops, CLASS_KEMENY* km) {
   std::mt19937_64 draw(0x6b656d656e79ULL + static_cast<unsigned long long>(ops->k));
   const int batch = 16;
   std::vector<double> sample;
-  for (int done = 0; done < KEMENY_PROBES && worst <= KEMENY_RESIDUAL_GOAL; done += batch) {
+  for (int done = 0; done < KEMENY_PROBES && worst <= GROUP_INVERSE_GOAL; done += batch) {
     const int cols = std::min(batch, KEMENY_PROBES - done);
     Eigen::MatrixXd v(m, cols), mv;
     for (int j = 0; j < cols; j++) {
@@ -239,7 +239,7 @@ static void estimate_kemeny(const CLASS_OPS* ops, CLASS_KEMENY* km) {
   }
   km->residual = worst;
   km->probes = static_cast<int>(sample.size());
-  if (!(worst <= KEMENY_RESIDUAL_GOAL)) {
+  if (!(worst <= GROUP_INVERSE_GOAL)) {
     km->refused =
         "the probes' sparse solves did not converge: the class mixes too slowly for BiCGSTAB, "
         "and a sparse LU of it would fill in";
@@ -278,8 +278,10 @@ void solve_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
     km->low = km->high = km->value;
     return;
   }
-  km->method = ops.direct ? "Hutchinson's trace estimator, each probe a sparse LU solve"
-                          : "Hutchinson's trace estimator, each probe a BiCGSTAB solve";
+  km->method = ops.band > 0 ? "Hutchinson's trace estimator, each probe an elimination within "
+                              "the band"
+               : ops.direct ? "Hutchinson's trace estimator, each probe a sparse LU solve"
+                            : "Hutchinson's trace estimator, each probe a BiCGSTAB solve";
   estimate_kemeny(&ops, km);
 }
 

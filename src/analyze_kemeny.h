@@ -13,8 +13,6 @@
 const int KEMENY_DENSE_MAX = DENSE_MAX_STATES;
 /// The random probes of the estimate, each a sparse solve.
 const int KEMENY_PROBES = 64;
-/// The largest relative residual of a probe's solve under which the estimate is given.
-const double KEMENY_RESIDUAL_GOAL = 1e-8;
 /// The eigenvalues next to 1 whose share of the trace is computed rather than estimated, when
 /// the class has a cheap sparse LU.
 const int KEMENY_DEFLATED = 24;

@@ -215,8 +215,10 @@ static json finite_or_null(double v) {
   return std::isfinite(v) ? json(v) : json(nullptr);
 }
 
+// The spectra found go to *solved, for the mixing time's bounds.
 static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                         const ANALYZE_OPTIONS* opt, json* doc) {
+                         const ANALYZE_OPTIONS* opt, json* doc,
+                         std::vector<CLASS_SPECTRUM>* solved) {
   if (opt->eigen == 0 && !opt->spectral) {
     (*doc)["spectrum"] = nullptr;
     return;
@@ -227,6 +229,7 @@ static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const d
       continue;
     CLASS_SPECTRUM sp;
     solve_spectrum(c, cl, k, pi, opt->eigen > 0 ? opt->eigen : 2, &sp);
+    solved->push_back(sp);
     json e = json::array();
     for (const EIGENVALUE& v : sp.largest) {
       e.push_back({{"real", v.re},
@@ -249,7 +252,8 @@ static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const d
 }
 
 static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                       const ANALYZE_OPTIONS* opt, json* doc) {
+                       const ANALYZE_OPTIONS* opt, json* doc,
+                       const std::vector<CLASS_SPECTRUM>& spectra) {
   if (opt->mixing == 0.0 && !opt->spectral) {
     (*doc)["mixing"] = nullptr;
     return;
@@ -260,7 +264,7 @@ static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const dou
     if (!cl->closed[k] || class_size(cl, k) == 1)
       continue;
     CLASS_MIXING mx;
-    solve_mixing(c, cl, k, pi, epsilon, &mx);
+    solve_mixing(c, cl, k, pi, epsilon, &mx, find_spectrum(&spectra, k));
     json one = {{"class", k},
                 {"states", mx.m},
                 {"epsilon", epsilon},
@@ -341,8 +345,9 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   } else {
     doc["steps"] = nullptr;
   }
-  add_spectrum(c, &cl, pi.data(), opt, &doc);
-  add_mixing(c, &cl, pi.data(), opt, &doc);
+  std::vector<CLASS_SPECTRUM> spectra;
+  add_spectrum(c, &cl, pi.data(), opt, &doc, &spectra);
+  add_mixing(c, &cl, pi.data(), opt, &doc, spectra);
   add_kemeny(c, &cl, pi.data(), opt, &doc);
   if (opt->dot_file != nullptr) {
     static const char* const DRAWN[] = {"title", "classes", "chain"};

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "analyze_class_ops.h"
-#include "analyze_spectrum.h"
 
 // Squaring doubles the rounding in the rows' totals: once it is past this, the distances are
 // no longer good to the digits printed, and the exact answer is given up for bounds.
@@ -165,7 +164,7 @@ static void sampled_bound(const CLASS_OPS* ops, double epsilon, CLASS_MIXING* mx
 }
 
 void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
-                  double epsilon, CLASS_MIXING* mx) {
+                  double epsilon, CLASS_MIXING* mx, const CLASS_SPECTRUM* spectrum) {
   const int m = class_size(cl, k);
   *mx = CLASS_MIXING{};
   mx->k = k;
@@ -193,12 +192,15 @@ void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   sampled_bound(&ops, epsilon, mx);
   if (period > 1)
     return;
-  CLASS_SPECTRUM sp;
-  solve_spectrum(c, cl, k, pi, 2, &sp);
-  if (!sp.found)
+  CLASS_SPECTRUM own;
+  if (spectrum == nullptr) {
+    solve_spectrum(c, cl, k, pi, 2, &own);
+    spectrum = &own;
+  }
+  if (!spectrum->found)
     return;
   mx->spectral = 1;
-  const double t_rel = relaxation_time(&sp);
+  const double t_rel = relaxation_time(spectrum);
   mx->lower = std::max(0.0, (t_rel - 1.0) * std::log(1.0 / (2.0 * epsilon)));
   if (ops.reversible) {
     const double pi_min = *std::min_element(ops.pi.begin(), ops.pi.end());
@@ -211,14 +213,14 @@ static void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
 }
 
 void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                  double epsilon, int precision) {
+                  double epsilon, int precision, const std::vector<CLASS_SPECTRUM>* spectra) {
   int shown = 0;
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k] || class_size(cl, k) == 1)
       continue;
     shown++;
     CLASS_MIXING mx;
-    solve_mixing(c, cl, k, pi, epsilon, &mx);
+    solve_mixing(c, cl, k, pi, epsilon, &mx, find_spectrum(spectra, k));
     std::fprintf(out, "\nmixing time t_mix(%g) of ", epsilon);
     print_class_label(out, cl, k);
     std::fprintf(out, " (%d states):\n", mx.m);

@@ -5,8 +5,10 @@
 #define PRAVLIN_ANALYZE_MIXING_H
 
 #include <cstdio>
+#include <vector>
 
 #include "analyze.h"
+#include "analyze_spectrum.h"
 
 /// Classes up to this size get the exact mixing time from dense powers of their matrix (a
 /// product takes about half a second at 1000 states, and a class that takes 2^k steps to mix
@@ -49,17 +51,19 @@ struct class_mixing {
 typedef struct class_mixing CLASS_MIXING;
 
 /// The mixing time of closed class k (of at least two states), pi[1..n] holding its stationary
-/// distribution. Does not return on failure.
+/// distribution. The bounds need the class's SLEM: from spectrum when given (as the spectrum
+/// section found it), else solved here. Does not return on failure.
 void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
-                  double epsilon, CLASS_MIXING* mx);
+                  double epsilon, CLASS_MIXING* mx, const CLASS_SPECTRUM* spectrum = nullptr);
 
 /// The total variation distance from the worst start, max_i 0.5 sum_j |a_ij - pi_j|, for the
 /// m x m matrix a held by rows in a[i * m + j] and pi[0..m-1].
 double worst_distance(const double* a, const double* pi, int m);
 
-/// The mixing section of the text output, for every closed class of more than one state. Does
-/// not return on failure.
+/// The mixing section of the text output, for every closed class of more than one state;
+/// spectra, when given, those the spectrum section found. Does not return on failure.
 void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                  double epsilon, int precision);
+                  double epsilon, int precision,
+                  const std::vector<CLASS_SPECTRUM>* spectra = nullptr);
 
 #endif

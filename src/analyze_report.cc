@@ -325,11 +325,14 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
     solve_hitting(c, targets, &h, cl.nbr_closed == 1 ? pi.data() : nullptr);
     print_hitting(out, pv, c, targets, &h, opt->precision);
   }
-  if (opt->eigen > 0 || opt->spectral)
-    print_spectrum(out, c, &cl, pi.data(), opt->eigen > 0 ? opt->eigen : 2, opt->precision);
+  std::vector<CLASS_SPECTRUM> spectra;  // found once, for the mixing time's bounds too
+  if (opt->eigen > 0 || opt->spectral) {
+    print_spectrum(out, c, &cl, pi.data(), opt->eigen > 0 ? opt->eigen : 2, opt->precision,
+                   &spectra);
+  }
   if (opt->mixing > 0.0 || opt->spectral) {
     print_mixing(out, c, &cl, pi.data(), opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON,
-                 opt->precision);
+                 opt->precision, &spectra);
   }
   if (opt->kemeny || opt->spectral)
     print_kemeny(out, c, &cl, pi.data(), opt->precision);

@@ -522,8 +522,18 @@ static void print_number_or_infinite(FILE* out, double v, int precision) {
   }
 }
 
+const CLASS_SPECTRUM* find_spectrum(const std::vector<CLASS_SPECTRUM>* solved, int k) {
+  if (solved == nullptr)
+    return nullptr;
+  for (const CLASS_SPECTRUM& sp : *solved) {
+    if (sp.k == k)
+      return &sp;
+  }
+  return nullptr;
+}
+
 void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                    int count, int precision) {
+                    int count, int precision, std::vector<CLASS_SPECTRUM>* solved) {
   int shown = 0;
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k] || class_size(cl, k) == 1)
@@ -531,6 +541,8 @@ void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, c
     shown++;
     CLASS_SPECTRUM sp;
     solve_spectrum(c, cl, k, pi, count, &sp);
+    if (solved != nullptr)
+      solved->push_back(sp);
     std::fprintf(out, "\nspectrum of ");
     print_class_label(out, cl, k);
     std::fprintf(out, " (%d states, %s; %s):\n", sp.m,

@@ -202,10 +202,9 @@ void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   mx->spectral = 1;
   const double t_rel = relaxation_time(spectrum);
   mx->lower = std::max(0.0, (t_rel - 1.0) * std::log(1.0 / (2.0 * epsilon)));
-  if (ops.reversible) {
-    const double pi_min = *std::min_element(ops.pi.begin(), ops.pi.end());
+  const double pi_min = *std::min_element(ops.pi.begin(), ops.pi.end());
+  if (ops.reversible && pi_min > 0.0)
     mx->upper = t_rel * std::log(1.0 / (epsilon * pi_min));
-  }
 }
 
 static void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {

@@ -429,7 +429,10 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
   const int nev = std::max(1, count - 1);
   std::vector<EIGENVALUE> values{EIGENVALUE{1.0, 0.0, 1.0, 0.0}};
   sp->found = 0;
-  if (!ops->reversible) {
+  // The symmetrised operators divide by sqrt(pi): a stationary probability that underflows
+  // (a line with a strong drift) leaves the class to the general methods.
+  const double pi_min = *std::min_element(ops->pi.begin(), ops->pi.end());
+  if (!ops->reversible || !(pi_min > 1e-280)) {
     if (arnoldi_next_to_one(ops, nev, &values)) {
       sp->method = ops->band > 0
                        ? "Arnoldi on the group inverse of I - P (elimination within the band)"

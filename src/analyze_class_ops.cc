@@ -37,7 +37,7 @@ double balance_violation(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, 
 }
 
 void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
-                     CLASS_OPS* ops) {
+                     CLASS_OPS* ops, int solver) {
   const int m = class_size(cl, k);
   ops->k = k;
   ops->m = m;
@@ -92,6 +92,8 @@ void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, cons
   // I - Q (10^15 on a birth-death line of 10^5 states with a drift).
   ops->direct = 0;
   ops->band = 0;
+  if (!solver)
+    return;
   int band = 0;
   for (const ENTRY& e : q_entries)
     band = std::max(band, std::abs(e.row() - e.col()));

@@ -49,11 +49,12 @@ struct class_ops {
 typedef struct class_ops CLASS_OPS;
 
 /// Fills ops for closed class k of at least two states, pi[1..n] holding its stationary
-/// distribution: the local transitions, reversibility and the solver (factorised when cheap).
+/// distribution: the local transitions and reversibility, and with solver 1 the solver of
+/// group_inverse (a factorisation when one is cheap).
 void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
-                     CLASS_OPS* ops);
+                     CLASS_OPS* ops, int solver);
 
-/// x = A# y for the columns of y (m rows): A# is the group inverse of I - P, so that
+/// x = A# y for the columns of y (m rows), ops built with its solver: A# is the group inverse of I - P, so that
 /// (I - P) x = y - (pi . y) 1 and pi . x = 0. Its eigenvalues are 1 / (1 - lambda) for the
 /// eigenvalues lambda != 1 of P, and 0 for 1. Returns the largest residual
 /// |(I - P) x - y + (pi . y) 1|_1 of a column relative to |y|_1 + |x|_1; NaN when no solve ran.

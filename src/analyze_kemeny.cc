@@ -268,7 +268,7 @@ void solve_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   km->m = class_size(cl, k);
   km->value = km->low = km->high = NAN;
   CLASS_OPS ops;
-  class_ops_build(c, cl, k, pi, &ops);
+  class_ops_build(c, cl, k, pi, &ops, km->m > KEMENY_DENSE_MAX);
   if (km->m <= KEMENY_DENSE_MAX) {
     km->method = "exact, by dense elimination";
     if (!dense_kemeny(&ops, &km->value)) {

@@ -173,7 +173,7 @@ void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   mx->upper = NAN;
   mx->lower = NAN;
   CLASS_OPS ops;
-  class_ops_build(c, cl, k, pi, &ops);
+  class_ops_build(c, cl, k, pi, &ops, 0);
   mx->reversible = ops.reversible;
   // From any start the chain stays on one of the period's cyclic classes, each of probability
   // 1/period under pi: the distance is at least 1 - 1/period.

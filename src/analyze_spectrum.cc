@@ -493,13 +493,14 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
     sp->largest.push_back(EIGENVALUE{1.0, 0.0, 1.0, 0.0});
     return;
   }
-  CLASS_OPS ops;
-  class_ops_build(c, cl, k, pi, &ops);
-  sp->reversible = ops.reversible;
   const int nev = std::max(1, count - 1);
   // A Krylov space must leave room beyond the eigenvalues asked for.
   const bool krylov_fits = krylov_size(nev + 1, m) + 2 <= m / 2;
-  if (m <= SPECTRUM_DENSE_MAX || !krylov_fits) {
+  const bool dense = m <= SPECTRUM_DENSE_MAX || !krylov_fits;
+  CLASS_OPS ops;
+  class_ops_build(c, cl, k, pi, &ops, !dense);
+  sp->reversible = ops.reversible;
+  if (dense) {
     const std::size_t w = static_cast<std::size_t>(m);
     if (m > DENSE_MAX_STATES || !dense_fits(3 * w * w)) {
       fail(

@@ -54,9 +54,9 @@ typedef struct class_ops CLASS_OPS;
 void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
                      CLASS_OPS* ops, int solver);
 
-/// x = A# y for the columns of y (m rows), ops built with its solver: A# is the group inverse of I - P, so that
-/// (I - P) x = y - (pi . y) 1 and pi . x = 0. Its eigenvalues are 1 / (1 - lambda) for the
-/// eigenvalues lambda != 1 of P, and 0 for 1. Returns the largest residual
+/// x = A# y for the columns of y (m rows), ops built with its solver: A# is the group inverse of I
+/// - P, so that (I - P) x = y - (pi . y) 1 and pi . x = 0. Its eigenvalues are 1 / (1 - lambda) for
+/// the eigenvalues lambda != 1 of P, and 0 for 1. Returns the largest residual
 /// |(I - P) x - y + (pi . y) 1|_1 of a column relative to |y|_1 + |x|_1; NaN when no solve ran.
 double group_inverse(const CLASS_OPS* ops, const Eigen::MatrixXd& y, Eigen::MatrixXd* x);
 

@@ -158,6 +158,9 @@ int largest_closed_class(const CHAIN_CLASSES* cl) {
 }
 
 static EIGENVALUE make_eigenvalue(double re, double im) {
+  // -0 would print as "-0.000000".
+  re = re == 0.0 ? 0.0 : re;
+  im = im == 0.0 ? 0.0 : im;
   const double modulus = std::hypot(re, im);
   return EIGENVALUE{re, im, modulus, 1.0 - modulus};
 }

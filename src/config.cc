@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "hooks.h"
 #include "sparse_read.h"
@@ -231,16 +232,50 @@ static std::size_t count_tree_estimate(FILE* in) {
   return SIZE_MAX;
 }
 
-static void open_report(PRAVLIN* pv, FileIdentity config) {
-  if (pv->outfilename == nullptr)
+std::string slice_file_name(const char* name, int first, int last) {
+  std::string range = std::to_string(first) + "-" + std::to_string(last);
+  std::string s = name;
+  const std::size_t base = s.rfind('/') == std::string::npos ? 0 : s.rfind('/') + 1;
+  const std::size_t dot = s.rfind('.');
+  // A dot that starts the base name (".report") or stands in a folder's name marks no extension.
+  if (dot == std::string::npos || dot <= base)
+    return s + "." + range;
+  return s.insert(dot, "." + range);
+}
+
+const char* report_file_name(const PRAVLIN* pv) {
+  return pv->slice_outfilename != nullptr ? pv->slice_outfilename : pv->outfilename;
+}
+
+// A slice writes to a file of its own, named after its range. A device, a pipe or a folder is
+// used as it is named, and so is a name under /dev (/dev/null, and /dev/stdout, which is each
+// process's own): no slice's file can be lost there, and no stray file must be made there.
+static void name_slice_report(PRAVLIN* pv) {
+  struct stat st;
+  const char* name = pv->outfilename;
+  if (pv->first_chain == 0 || name[0] == '\0' || std::strncmp(name, "/dev/", 5) == 0 ||
+      (stat(name, &st) == 0 && !S_ISREG(st.st_mode)))
     return;
+  const std::string slice = slice_file_name(name, pv->first_chain, pv->last_chain);
+  pv->slice_outfilename = static_cast<char*>(
+      alloc_table(slice.size() + 1, 1, " *** ERROR: out of memory 1 in read_xml_file()\n"));
+  std::memcpy(pv->slice_outfilename, slice.c_str(), slice.size() + 1);
+}
+
+static void open_report(PRAVLIN* pv, FileIdentity config) {
+  // A range past the run's chains is refused by the driver once the reading is done, before
+  // the run; its file is not made.
+  if (pv->outfilename == nullptr || pv->last_chain > pv->nbr_chains)
+    return;
+  name_slice_report(pv);
+  const char* name = report_file_name(pv);
   bool is_config = false;
-  pv->out = open_report_file(pv->outfilename, config, &is_config);
+  pv->out = open_report_file(name, config, &is_config);
   if (is_config) {
-    warn("*** ERROR: Report file (%s) is the configuration file, using stdout\n", pv->outfilename);
+    warn("*** ERROR: Report file (%s) is the configuration file, using stdout\n", name);
     pv->out = stdout;
   } else if (pv->out == nullptr) {
-    warn("*** ERROR: Unable to open file (%s) for writing, using stdout\n", pv->outfilename);
+    warn("*** ERROR: Unable to open file (%s) for writing, using stdout\n", name);
     pv->out = stdout;
   }
 }

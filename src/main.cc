@@ -119,6 +119,8 @@ int main(int argc, char** argv) {
   if (pv.xmlfilename == nullptr)
     fail(" *** ERROR: input xml filename not specified\n");
   open_configuration(&pv);
+  pv.first_chain = range.first;
+  pv.last_chain = range.last;
 
   read_configuration_for_run(&pv);
   if (range.first == 0) {

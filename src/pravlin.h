@@ -51,6 +51,13 @@ struct pravlin {
   // A run that needs no dense matrix keeps its transitions here instead, and the rows of
   // transition_probability stay null; null when the matrix is kept.
   sparse_rows* sparse_transitions;
+  // A slice of the run (--chains A-B): chains first_chain..last_chain only, 0 for the whole run.
+  // The report file the configuration names gets the range in its name (slice_outfilename), so
+  // that slices run side by side never write onto each other's files; null when the report goes
+  // to standard output or the run is whole.
+  int first_chain;
+  int last_chain;
+  char* slice_outfilename;
 };
 typedef struct pravlin PRAVLIN;
 
@@ -107,6 +114,11 @@ void open_configuration(PRAVLIN* pv);
 /// Reads the configuration from pv->in (and closes it) into the record: settings, defaults,
 /// report stream, every array, the states and the transition matrix. Does not return on error.
 void read_xml_file(PRAVLIN* pv);
+/// The name of the file the report is written to: outfilename, or a slice's own name for it.
+const char* report_file_name(const PRAVLIN* pv);
+/// A slice's name for the report file name: the range "A-B" before its extension, as in
+/// credit.1-4.csv, or after the name when it has none (report.1-4).
+std::string slice_file_name(const char* name, int first, int last);
 /// read_xml_file, with the report file opened only when open_report_file is not 0: a program
 /// that reads a configuration without writing its report leaves no file behind.
 void read_configuration(PRAVLIN* pv, int open_report_file);

@@ -444,7 +444,7 @@ void check_stdout() {
 
 void fail_unwritten_report(const PRAVLIN* pv) {
   fail(" *** ERROR: Unable to write file (%s)\n",
-       pv->out != nullptr && pv->out != stdout ? pv->outfilename : "stdout");
+       pv->out != nullptr && pv->out != stdout ? report_file_name(pv) : "stdout");
 }
 
 void finish_report(PRAVLIN* pv) {
@@ -454,7 +454,7 @@ void finish_report(PRAVLIN* pv) {
       failed = true;
     pv->out = nullptr;
     if (failed)
-      fail(" *** ERROR: Unable to write file (%s)\n", pv->outfilename);
+      fail(" *** ERROR: Unable to write file (%s)\n", report_file_name(pv));
     return;
   }
   // The report went to standard output: a full disk or a closed stream there is a failed run.

@@ -516,6 +516,26 @@ TEST_F(ConfigTest, UnopenableReportFileFallsBackToStdout) {
   EXPECT_STREQ(empty.outfilename, "");
 }
 
+TEST(SliceFileName, PutsTheRangeBeforeTheExtension) {
+  const struct {
+    const char* name;
+    const char* sliced;
+  } cases[] = {
+      {"credit.csv", "credit.1-4.csv"},
+      {"out/credit.csv", "out/credit.1-4.csv"},
+      {"report", "report.1-4"},
+      {"runs.d/report", "runs.d/report.1-4"},
+      {".report", ".report.1-4"},
+      {"dir/.report", "dir/.report.1-4"},
+      {"chains.tar.gz", "chains.tar.1-4.gz"},
+      {"./report", "./report.1-4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(slice_file_name(c.name, 1, 4), c.sliced);
+  }
+}
+
 // ---------------------------------------------------------------- errors
 
 struct ErrorCase {

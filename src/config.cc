@@ -282,8 +282,8 @@ static void open_report(PRAVLIN* pv, FileIdentity config) {
 
 // What the mapping keeps of the transitions: the dense matrix; nothing, leaving them in the tree
 // for a reader that keeps them its own way (without a chains table either); or, for a run that
-// needs no dense matrix, sparse rows.
-enum Keep { KEEP_MATRIX, KEEP_NOTHING, KEEP_SPARSE_ROWS };
+// needs no dense matrix, sparse rows. A reader of the settings alone keeps no table at all.
+enum Keep { KEEP_MATRIX, KEEP_NOTHING, KEEP_SPARSE_ROWS, KEEP_SETTINGS };
 
 // The fewest states whose run keeps sparse rows when it needs no dense matrix: beyond the
 // largest model the draws guide (2047 states), where a row is scanned whole either way. Written
@@ -431,6 +431,8 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
     fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", pv->nbr_states);
   }
   apply_defaults(pv);
+  if (keep == KEEP_SETTINGS)
+    return keep;
   // The squaring and the header's matrix are the only readers of the dense matrix. Below
   // sparse_rows_from states the matrix is kept all the same: its rows are small enough for the
   // guided draws, which are several times faster than a scan of the sparse rows.
@@ -460,6 +462,10 @@ void read_configuration(PRAVLIN* pv, int open_report_file) {
 
 void read_configuration_no_matrix(PRAVLIN* pv) {
   read_document(pv, 0, KEEP_NOTHING);
+}
+
+void read_configuration_settings(PRAVLIN* pv) {
+  read_document(pv, 0, KEEP_SETTINGS);
 }
 
 void read_configuration_for_run(PRAVLIN* pv, int open_report_file) {

@@ -134,6 +134,9 @@ void read_configuration_for_run(PRAVLIN* pv, int open_report_file = 1);
 /// left in the document tree (pv->xml) for a caller that keeps them its own way, and no size of
 /// the matrix is refused. The rows of transition_probability and of the chains table stay null.
 void read_configuration_no_matrix(PRAVLIN* pv);
+/// The settings of the configuration alone, with their defaults, as pravlin reads them (the
+/// same messages up to that point): no report file, no table, no state.
+void read_configuration_settings(PRAVLIN* pv);
 
 /// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
 /// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.

@@ -1,10 +1,10 @@
 #!/bin/sh
 # slices.sh - slices of one run at every boundary, joined by pravlin-merge, give the whole run's
 # report byte for byte; slices that cannot be proved whole are refused.
-# Usage: slices.sh PRAVLIN PRAVLIN_MERGE SOURCE_DIR WORK_DIR
+# Usage: slices.sh PRAVLIN PRAVLIN_MERGE WORK_DIR
 # Part of pravlin; see README.md.
 set -eu
-pravlin=$1 merge=$2 src=$3 work=$4
+pravlin=$1 merge=$2 work=$3
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"

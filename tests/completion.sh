@@ -1,7 +1,9 @@
 #!/bin/bash
-# completion.sh - the bash completion offers each program's options and the files it takes.
-# Usage: completion.sh COMPLETION_FILE BIN_DIR WORK_DIR (BIN_DIR holds pravlin-analyze, whose
-# --help the completion reads). Prints "... not tested" (the test is then skipped) where
+# completion.sh - the bash completion offers every option of each program's --help, the values
+# and files an option takes (none where it takes a number), and the files a program takes;
+# without the programs on the PATH.
+# Usage: completion.sh COMPLETION_FILE BIN_DIR WORK_DIR (BIN_DIR holds the programs, whose
+# --help lists their options). Prints "... not tested" (the test is then skipped) where
 # bash-completion is missing.
 set -u
 library=/usr/share/bash-completion/bash_completion
@@ -11,7 +13,6 @@ if [[ ! -r $library ]]; then
 fi
 source "$library"
 source "$1"
-PATH=$2:$PATH
 rm -rf "$3" && mkdir -p "$3/runs" && cd "$3" || exit 1
 touch weather.xml wet.csv
 
@@ -49,11 +50,36 @@ pravlin-analyze --p|--precision
 pravlin-analyze --v|--version 
 pravlin-analyze --steps |
 pravlin-analyze weather.xml --steps 3 |runs weather.xml 
-pravlin-fit --c|--confidence 
+pravlin-fit --co|--columns --confidence 
 pravlin-fit --s|--sort --states --summary 
 pravlin-fit -o w|weather.xml wet.csv 
 pravlin-fit --laplace |
 pravlin-fit w|weather.xml wet.csv 
 pravlin-merge w|weather.xml wet.csv 
+pravlin-merge --config |runs weather.xml 
+pravlin-merge --chains |
+pravlin-merge --c|--chains --config 
+pravlin-analyze --dot w|weather.xml wet.csv 
+pravlin-analyze --target |
+pravlin-fit --columns |
+pravlin-fit --input |long matrix report sequences 
+pravlin-fit --empty u|uniform 
+pravlin-fit --output w|weather.xml wet.csv 
+pravlin-fit wet.csv -|--blocks --chains --columns --confidence --empty --input --laplace --output --prior --quiet --sort --states --summary --test --years -o -q 
 EOF
+
+# Every option each --help lists completes, typed in full, as the first word.
+for program in pravlin pravlin-analyze pravlin-fit pravlin-merge; do
+    # The names before the description (two blanks), and the usage's --help | -h | --version.
+    options=$("$2/$program" --help | grep -E '^  -|--help \|' | sed -E 's/^ +//; s/  .*//' |
+        grep -oE -- '(^|[ ,|])--?[a-zA-Z][a-z-]*' | grep -oE -- '--?[a-zA-Z][a-z-]*')
+    [[ -n $options ]] || { echo "FAILED: no options in $program --help"; failures=$((failures + 1)); }
+    for option in $options; do
+        got=$(completions "$program $option")
+        if [[ " $got" != *" $option "* ]]; then
+            echo "FAILED: \"$program $option\": got \"$got\""
+            failures=$((failures + 1))
+        fi
+    done
+done
 ((failures == 0))

@@ -34,7 +34,8 @@ static const char USAGE[] =
     "\n"
     "  --chains A-B  simulate and write only chains A to B of the run, exactly as the whole run\n"
     "                has them; the header, if any, comes with the slice that starts at chain 1.\n"
-    "                pravlin-merge joins the slices' reports into the whole run's.\n"
+    "                pravlin-merge joins the slices' reports into the whole run's. A report\n"
+    "                file the configuration names gets the range: credit.1-4.csv.\n"
     "\n"
     "See pravlin(1) for the configuration format and the report.\n";
 

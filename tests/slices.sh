@@ -119,5 +119,9 @@ done <<'EOF'
  *** ERROR: --chains needs a number from 1 to 2147483647, not (7x)|"$merge" --chains 7x model.1-3
  *** ERROR: unknown option (--chain); see pravlin-merge --help|"$merge" --chain 7 model.1-3
 EOF
+if "$merge" --help | grep -q ' $'; then
+  echo "pravlin-merge --help: a line ends in a blank"
+  failures=$((failures + 1))
+fi
 [ "$failures" = 0 ] || exit 1
 echo "slices merge into the whole run, and what is not whole is refused"

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "output_file.h"
 #include "pravlin.h"
 
 static const char USAGE[] =
@@ -177,6 +178,10 @@ int main(int argc, char** argv) {
     std::fputs(USAGE, stderr);
     return 1;
   }
+  // Standard output appended onto a slice (">>") would be read back as it is written.
+  for (int i = 1; i < argc; i++)
+    output_note_input(argv[i]);
+  output_declare(nullptr);
   std::vector<Slice> slices;
   for (int i = 1; i < argc; i++) {
     const int fd = open(argv[i], O_RDONLY);

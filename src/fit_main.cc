@@ -225,16 +225,23 @@ static void fit(const FIT_OPTIONS* opt) {
     fit_write_summary(stderr, opt, &data, &model);
 }
 
+// Called by operator new when memory runs out: one line and status 1, as in pravlin and
+// pravlin-analyze, never an abort and a core dump. A handler rather than only a catch of
+// std::bad_alloc: with the address space nearly full the runtime cannot even allocate the
+// exception, and aborts. fail() removes any temporary file.
+static void out_of_memory() {
+  fail(" *** ERROR: out of memory in pravlin-fit\n");
+}
+
 int main(int argc, char** argv) {
+  std::set_new_handler(out_of_memory);
   FIT_OPTIONS opt;
   parse_command_line(argc, argv, &opt);
   if (opt.form == FORM_MATRIX && opt.test_flag)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
-  // A table too large for the memory left ends in one line, as in pravlin and
-  // pravlin-analyze, not in an abort and a core dump; fail() removes any temporary file.
   try {
     fit(&opt);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::bad_alloc&) {  // an array size beyond any memory: new[] throws at once
     fail(" *** ERROR: out of memory in pravlin-fit\n");
   } catch (const std::length_error&) {  // a size no vector can hold
     fail(" *** ERROR: out of memory in pravlin-fit\n");

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "output_file.h"
+
 // Bigger drawings take dot minutes and show nothing but a grey blur.
 static const int DOT_MAX_STATES = 200;
 static const std::size_t DOT_MAX_TRANSITIONS = 1000;
@@ -113,9 +115,7 @@ static void write_classes(FILE* f, const SPARSE_CHAIN* c, const CHAIN_CLASSES* c
 
 int write_dot(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
               int precision) {
-  FILE* f = std::fopen(file, "w");
-  if (f == nullptr)
-    fail(" *** ERROR: Unable to open file (%s) for writing\n", file);
+  FILE* f = output_open(file);
   const int whole = c->n <= DOT_MAX_STATES && c->to.size() <= DOT_MAX_TRANSITIONS;
   const int classes = cl->nbr_classes <= DOT_MAX_STATES;
   std::fprintf(f, "digraph chain {\n  label=\"%s\";\n  labelloc=t;\n  node [shape=circle];\n",
@@ -129,8 +129,7 @@ int write_dot(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
     write_classes(f, c, cl);
   }
   std::fprintf(f, "}\n");
-  if (std::ferror(f) || std::fclose(f) != 0)
-    fail(" *** ERROR: Unable to write file (%s)\n", file);
+  output_finish();
   return whole ? 2 : classes ? 1 : 0;
 }
 

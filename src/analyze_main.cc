@@ -11,6 +11,7 @@
 #include "analyze.h"
 #include "analyze_more.h"
 #include "options.h"
+#include "output_file.h"
 
 static const char USAGE[] =
     "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D] [--target S[,S...]]\n"
@@ -103,6 +104,12 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   // Static, as in pravlin's driver: the tables and the document tree are kept until the process
   // ends and must stay reachable after main returns, or leak checkers would report them.
   static PRAVLIN pv;
+  // Checked before anything is printed: the drawing or standard output onto the
+  // configuration, however its name is spelt, is refused.
+  output_note_input(file);
+  output_declare(nullptr);
+  if (opt->dot_file != nullptr)
+    output_declare(opt->dot_file);
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
   hint_xml_declaration(file);

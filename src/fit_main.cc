@@ -1,7 +1,6 @@
 // fit_main.cc - pravlin-fit's driver: command line, reading, estimating, then the
 // configuration (standard output or -o FILE) and the fit summary.
 // Part of pravlin; see README.md.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,10 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "fit.h"
 #include "options.h"
+#include "output_file.h"
 #include "pravlin.h"
 
 static const char USAGE[] =
@@ -183,114 +185,66 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   }
 }
 
-// The outputs of -o and --summary while they are written: each goes to a temporary file beside
-// its path, renamed over it once both are complete, so that a failed run leaves both paths as
-// they were.
-struct fit_outputs {
-  const char* path[2] = {nullptr, nullptr};
-  std::string temp[2];  // empty once renamed, or before it is made
-  FILE* file[2] = {nullptr, nullptr};
-};
-
-// Removes every temporary file not yet renamed; before a failure's message.
-static void abandon(fit_outputs* out) {
-  for (int k = 0; k < 2; k++) {
-    if (out->file[k] != nullptr)
-      std::fclose(out->file[k]);
-    out->file[k] = nullptr;
-    if (!out->temp[k].empty())
-      std::remove(out->temp[k].c_str());
-    out->temp[k].clear();
+// Reads, estimates and writes; every output is checked against the input and the other
+// output before the input is read, and written only once the fit is complete.
+static void fit(const FIT_OPTIONS* opt) {
+  const bool from_stdin = opt->input == nullptr || std::strcmp(opt->input, "-") == 0;
+  output_note_input(from_stdin ? nullptr : opt->input);
+  output_declare(opt->output);
+  if (opt->summary != nullptr)
+    output_declare(opt->summary);
+  if (from_stdin && isatty(STDIN_FILENO)) {
+    std::fputs(
+        " *** NOTE: reading the data from standard input; end it with Ctrl-D at the start "
+        "of a line\n",
+        stderr);
   }
-}
-
-static FILE* open_beside(fit_outputs* out, int k, const char* path) {
-  out->path[k] = path;
-  struct stat st;
-  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-    // A pipe or a device (/dev/null, /dev/stdout) is written in place: a rename would replace it.
-    out->file[k] = std::fopen(path, "w");
-    if (out->file[k] == nullptr) {
-      abandon(out);
-      fail(" *** ERROR: Unable to open file (%s) for writing\n", path);
-    }
-    return out->file[k];
-  }
-  out->temp[k] = std::string(path) + ".XXXXXX";
-  const int fd = mkstemp(out->temp[k].data());
-  if (fd < 0) {
-    out->temp[k].clear();
-    abandon(out);
-    fail(" *** ERROR: Unable to open file (%s) for writing\n", path);
-  }
-  // mkstemp makes the file private; give it the mode a new file would get.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  out->file[k] = fdopen(fd, "w");
-  if (out->file[k] == nullptr) {
-    close(fd);
-    abandon(out);
-    fail(" *** ERROR: Unable to open file (%s) for writing\n", path);
-  }
-  return out->file[k];
-}
-
-// Closes both outputs, and renames them only when both were written whole.
-static void finish_outputs(fit_outputs* out) {
-  for (int k = 0; k < 2; k++) {
-    FILE* f = out->file[k];
-    if (f == nullptr)
-      continue;
-    out->file[k] = nullptr;
-    const bool bad = std::fflush(f) != 0 || std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || bad) {
-      abandon(out);
-      fail(" *** ERROR: Unable to write file (%s)\n", out->path[k]);
-    }
-  }
-  for (int k = 0; k < 2; k++) {
-    if (out->temp[k].empty())
-      continue;
-    if (std::rename(out->temp[k].c_str(), out->path[k]) != 0) {
-      abandon(out);
-      fail(" *** ERROR: Unable to write file (%s)\n", out->path[k]);
-    }
-    out->temp[k].clear();
-  }
-}
-
-int main(int argc, char** argv) {
-  FIT_OPTIONS opt;
-  parse_command_line(argc, argv, &opt);
-  if (opt.form == FORM_MATRIX && opt.test_flag)
-    fail(" *** ERROR: --test needs sequences, not a matrix\n");
   FIT_DATA data;
-  fit_read(&opt, &data);
-  if (data.matrix_flag && opt.test_flag)
+  fit_read(opt, &data);
+  if (data.matrix_flag && opt->test_flag)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
-  if (data.probability_flag && opt.estimator != ESTIMATOR_MLE) {
+  if (data.probability_flag && opt->estimator != ESTIMATOR_MLE) {
     fail(" *** ERROR: %s: --laplace and --prior need counts, not probabilities\n",
          data.name.c_str());
   }
   FIT_MODEL model;
-  fit_estimate(&opt, &data, &model);
-  if (opt.test_flag) {
+  fit_estimate(opt, &data, &model);
+  if (opt->test_flag) {
     fit_markov_test(&data, &model.markov);
-    fit_homogeneity_test(&data, opt.blocks, &model.homogeneity);
+    fit_homogeneity_test(&data, opt->blocks, &model.homogeneity);
   }
 
-  fit_outputs out;
-  FILE* config = opt.output != nullptr ? open_beside(&out, 0, opt.output) : stdout;
-  if (opt.summary != nullptr)
-    fit_write_summary_csv(open_beside(&out, 1, opt.summary), &opt, &data, &model);
-  fit_write_config(config, &opt, &data, &model);
-  if (opt.output == nullptr && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    abandon(&out);
+  FILE* config = output_open(opt->output);
+  if (opt->summary != nullptr)
+    fit_write_summary_csv(output_open(opt->summary), opt, &data, &model);
+  fit_write_config(config, opt, &data, &model);
+  if (opt->output == nullptr && (std::fflush(stdout) != 0 || std::ferror(stdout)))
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+  output_finish();
+  if (opt->summary == nullptr && !opt->quiet)
+    fit_write_summary(stderr, opt, &data, &model);
+}
+
+// Called by operator new when memory runs out: one line and status 1, as in pravlin and
+// pravlin-analyze, never an abort and a core dump. A handler rather than only a catch of
+// std::bad_alloc: with the address space nearly full the runtime cannot even allocate the
+// exception, and aborts. fail() removes any temporary file.
+static void out_of_memory() {
+  fail(" *** ERROR: out of memory in pravlin-fit\n");
+}
+
+int main(int argc, char** argv) {
+  std::set_new_handler(out_of_memory);
+  FIT_OPTIONS opt;
+  parse_command_line(argc, argv, &opt);
+  if (opt.form == FORM_MATRIX && opt.test_flag)
+    fail(" *** ERROR: --test needs sequences, not a matrix\n");
+  try {
+    fit(&opt);
+  } catch (const std::bad_alloc&) {  // an array size beyond any memory: new[] throws at once
+    fail(" *** ERROR: out of memory in pravlin-fit\n");
+  } catch (const std::length_error&) {  // a size no vector can hold
+    fail(" *** ERROR: out of memory in pravlin-fit\n");
   }
-  finish_outputs(&out);
-  if (opt.summary == nullptr && !opt.quiet)
-    fit_write_summary(stderr, &opt, &data, &model);
   return 0;
 }

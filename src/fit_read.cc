@@ -313,7 +313,9 @@ static void refill(FIT_INPUT* in) {
   }
   in->base += in->end;
   in->pos = 0;
-  in->end = std::fread(in->own.data(), 1, in->own.size(), in->f);
+  // Not past an end already met: a terminal gives one end for each Ctrl-D, and would
+  // otherwise need a second.
+  in->end = std::feof(in->f) ? 0 : std::fread(in->own.data(), 1, in->own.size(), in->f);
   in->buf = in->own.data();
   if (in->end == 0) {
     if (std::ferror(in->f))

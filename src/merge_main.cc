@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "options.h"
+#include "output_file.h"
 #include "pravlin.h"
 
 static const char USAGE[] =
@@ -403,6 +404,13 @@ int main(int argc, char** argv) {
   }
   if (x.config != nullptr)
     read_config(&x);
+  // Standard output appended onto a slice (">>"), or onto the configuration, would be read back
+  // or lost as it is written.
+  for (int i = first_arg; i < argc; i++)
+    output_note_input(argv[i]);
+  if (x.config != nullptr)
+    output_note_input(x.config);
+  output_declare(nullptr);
   std::vector<Slice> slices;
   for (int i = first_arg; i < argc; i++)
     slices.push_back(open_slice(argv[i]));

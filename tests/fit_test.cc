@@ -4,7 +4,9 @@
 // Part of pravlin; see README.md.
 #include "fit.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
@@ -150,6 +152,60 @@ TEST(FitEstimate, EveryRowTotalsExactlyOneAddedInColumnOrder) {
   }
 }
 
+TEST(FitEstimate, ExtremePriorsAndLevelsGiveIntervalsWithinZeroAndOne) {
+  // a -> b 3, b -> a 2. These once spun for minutes in Boost's inverse, or threw from it.
+  struct Case {
+    double alpha;
+    double level;
+    std::vector<std::string> states;
+  } cases[] = {
+      {1e20, 0.95, {}},
+      {1e30, 0.95, {}},
+      {1e300, 0.95, {}},
+      {1e-300, 0.95, {}},
+      {0.5, 0.9999999999, {"a", "b", "z"}},
+      {1, 1e-12, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "--prior " << c.alpha << " --confidence " << c.level);
+    FIT_OPTIONS opt = default_options();
+    opt.estimator = ESTIMATOR_PRIOR;
+    opt.alpha = c.alpha;
+    opt.confidence = c.level;
+    opt.states = c.states;
+    Fitted f;
+    fit(opt, "a b a b a b\n", &f);
+    for (const FIT_ROW& row : f.model.rows) {
+      std::vector<std::pair<double, double>> intervals{{row.rest_lower, row.rest_upper}};
+      for (const FIT_CELL& cell : row.cells)
+        intervals.emplace_back(cell.lower, cell.upper);
+      for (const auto& [lower, upper] : intervals) {
+        EXPECT_TRUE(lower >= 0 && lower <= upper && upper <= 1) << lower << " " << upper;
+      }
+    }
+  }
+  // Where both shapes are huge: Beta(1e20 + 3, 1e20) is normal, 1.96 sd to either side.
+  FIT_OPTIONS opt = default_options();
+  opt.estimator = ESTIMATOR_PRIOR;
+  opt.alpha = 1e20;
+  Fitted huge;
+  fit(opt, "a b a b a b\n", &huge);
+  const FIT_CELL* ab = huge.cell("a", "b");
+  ASSERT_NE(ab, nullptr);
+  const double sd = std::sqrt(0.25 / 2e20);
+  EXPECT_NEAR(ab->upper - ab->lower, 2 * 1.959963984540054 * sd, 1e-5 * sd);
+  EXPECT_NEAR((ab->upper + ab->lower) / 2, 0.5, 1e-5 * sd);
+  // Where Boost's inverse fails (shape 0.5, tail 5e-11): near 0, I_x(1/2, 3) is
+  // 2 sqrt(x) / B(1/2, 3), and B(1/2, 3) = 16/15.
+  opt.alpha = 0.5;
+  opt.confidence = 0.9999999999;
+  opt.states = {"a", "b", "z"};
+  Fitted tail;
+  fit(opt, "a b a b a b\n", &tail);
+  const double x = 0.5e-10 / 2 * 16 / 15;
+  EXPECT_NEAR(tail.model.rows[tail.state("b")].rest_lower, x * x, 1e-6 * x * x);
+}
+
 // ---- input forms -----------------------------------------------------------------------------
 
 TEST(FitRead, EveryFormGivesTheSameCounts) {
@@ -197,6 +253,29 @@ TEST(FitRead, ProbabilityMatrixRowsAreTakenAsGiven) {
   EXPECT_EQ(f.p("a", "b"), 0.75);
   EXPECT_EQ(f.p("b", "a"), 1.0);
   EXPECT_EQ(f.model.has_counts, 0);
+}
+
+// A terminal gives an end of input for each Ctrl-D, and more input after it: one ends the data.
+TEST(FitReadDeathTest, OneEndOfInputOnATerminalEndsTheData) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  const char typed[] = "a b a\n\004c d\n\004\004\004";  // ends to spare if read past
+  ASSERT_EQ(write(master, typed, sizeof typed - 1), static_cast<ssize_t>(sizeof typed - 1));
+  EXPECT_EXIT(
+      {
+        dup2(slave, STDIN_FILENO);
+        const FIT_OPTIONS opt = default_options();
+        FIT_DATA data;
+        fit_read(&opt, &data);
+        std::exit(static_cast<int>(data.nbr_transitions));
+      },
+      testing::ExitedWithCode(2), testing::Eq(""));
+  close(slave);
+  close(master);
 }
 
 TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {

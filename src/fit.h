@@ -198,6 +198,10 @@ typedef struct fit_model FIT_MODEL;
 void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data);
 /// fit_read on text in memory, for tests; name stands for the file in messages.
 void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* name, FIT_DATA* data);
+/// fit_read on one open stream read a buffer of the given size (4 bytes at least) at a time,
+/// for tests and the fuzzer: fields then span buffers as they do in large files.
+void fit_read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
+                     FIT_DATA* data);
 /// The form's name as the options and the summary spell it.
 const char* fit_form_name(FIT_FORM form);
 /// One observation (state >= 0) or missing cell (state < 0) of a sequence.

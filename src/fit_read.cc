@@ -122,7 +122,9 @@ std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key) {
 
 static std::uint64_t head_of(std::string_view text) {
   std::uint64_t h = 0;
-  std::memcpy(&h, text.data(), std::min<std::size_t>(text.size(), 8));
+  // An empty field's text has no bytes, and may have no address either.
+  if (!text.empty())
+    std::memcpy(&h, text.data(), std::min<std::size_t>(text.size(), 8));
   return h;
 }
 
@@ -1345,24 +1347,38 @@ static void check_observed(const FIT_DATA* data) {
   }
 }
 
+// One input from an open stream, a buffer of the given size at a time.
+static void read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
+                        FIT_DATA* data, bool first) {
+  FIT_INPUT in{};
+  in.name = name;
+  in.f = f;
+  in.own.resize(buffer);
+  in.buf = in.own.data();
+  read_input(opt, &in, data, first);
+}
+
 void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
   std::vector<const char*> inputs = opt->inputs;
   if (inputs.empty())
     inputs.push_back(opt->input);
   for (std::size_t i = 0; i < inputs.size(); i++) {
     const char* path = inputs[i];
-    FIT_INPUT in{};
     const bool from_stdin = path == nullptr || std::strcmp(path, "-") == 0;
-    in.name = from_stdin ? "(standard input)" : path;
-    in.f = from_stdin ? stdin : std::fopen(path, "rb");
-    if (in.f == nullptr)
+    FILE* f = from_stdin ? stdin : std::fopen(path, "rb");
+    if (f == nullptr)
       fail(" *** ERROR: Unable to open file (%s)\n", path);
-    in.own.resize(BUFFER_SIZE);
-    in.buf = in.own.data();
-    read_input(opt, &in, data, i == 0);
+    read_stream(opt, f, from_stdin ? "(standard input)" : path, BUFFER_SIZE, data, i == 0);
     if (!from_stdin)
-      std::fclose(in.f);
+      std::fclose(f);
   }
+  check_observed(data);
+}
+
+void fit_read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
+                     FIT_DATA* data) {
+  // A byte-order mark is looked for in the first buffer.
+  read_stream(opt, f, name, std::max<std::size_t>(buffer, 4), data, true);
   check_observed(data);
 }
 

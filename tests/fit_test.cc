@@ -305,17 +305,25 @@ TEST(FitRead, EveryFormGivesTheSameCounts) {
        "\xEF\xBB\xBF"
        "dry dry wet dry\nwet wet dry\n"},
   };
+  // Read from memory (0), from a file (1), and from streams of buffers of 4 to 9 bytes, which
+  // fields, quotes, line breaks and the byte-order mark span.
   for (const Case& c : cases) {
     for (const bool cut : {false, true}) {
-      for (const bool file : {false, true}) {
-        SCOPED_TRACE(std::string(c.name) + (cut ? ", no final line break" : "") +
-                     (file ? ", from a file" : ""));
+      for (int how = 0; how <= 9; how = how == 1 ? 4 : how + 1) {
+        SCOPED_TRACE(std::string(c.name) + (cut ? ", no final line break" : "") + ", read " +
+                     std::to_string(how));
         const std::string text = cut ? without_final_line_break(c.text) : c.text;
+        const FIT_OPTIONS opt = default_options();
         Fitted f;
-        if (file)
-          fit_files(default_options(), {text}, &f);
-        else
-          fit(default_options(), text, &f);
+        if (how == 0) {
+          fit(opt, text, &f);
+        } else if (how == 1) {
+          fit_files(opt, {text}, &f);
+        } else {
+          FilePtr in = open_text(text);
+          fit_read_stream(&opt, in.get(), "data.txt", static_cast<std::size_t>(how), &f.data);
+          fit_estimate(&opt, &f.data, &f.model);
+        }
         EXPECT_EQ(f.data.form, c.form);
         const std::string wet = std::string(c.name) == "quoted" ? "w\"et" : "wet";
         ASSERT_EQ(f.data.labels.names.size(), 2u);
@@ -490,6 +498,9 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
       {"a,b\n1,2\n3", " *** ERROR: data.txt:3: 1 field, where the first line has 2\n"},
       {"a,b\n1,2\n3,-1\n", " *** ERROR: data.txt:3:3: not a count or a probability (-1)\n"},
       {"a,b\n1,2\n3,x", " *** ERROR: data.txt:3:3: not a count or a probability (x)\n"},
+      // Found by fit_fuzz: an empty row label.
+      {"\"\",dry,wet\nwet,4,1\n,1yZr:1",
+       " *** ERROR: data.txt:3:1: the row label () is not in the header\n"},
       {"a,b\n1,2\n0,0\n",
        " *** ERROR: data.txt: the row of (b) is all zeros: give --empty "
        "absorbing or --empty uniform\n"},

@@ -44,25 +44,28 @@ static std::size_t physical_memory() {
   return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
 }
 
-// The numbering of the states: first appearance, or with --sort numbers by value when every
-// label is one, else labels by their bytes (UTF-8 sorts so by code point).
+// The numbering of the states: the labels of --states first, in their order; then the others,
+// by value when every one is a number (so that ratings 1 to 5 are states 1 to 5), else with
+// --sort by their bytes (UTF-8 sorts so by code point), else in order of first appearance.
 static void number_states(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model) {
   const std::vector<std::string>& names = data->labels.names;
   const std::size_t k = names.size();
+  const std::size_t given = std::min(data->given_states, k);
   model->order.resize(k);
   for (std::size_t i = 0; i < k; i++)
     model->order[i] = static_cast<std::uint32_t>(i);
-  if (!opt->sort_flag)
-    return;
   std::vector<double> value(k, 0.0);
   bool numeric = true;
-  for (std::size_t i = 0; i < k && numeric; i++)
+  for (std::size_t i = given; i < k && numeric; i++)
     numeric = fit_is_number(names[i], &value[i]) != 0;
-  std::stable_sort(model->order.begin(), model->order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    if (numeric && value[a] != value[b])
-      return value[a] < value[b];
-    return !numeric && names[a] < names[b];
-  });
+  if (!numeric && !opt->sort_flag)
+    return;
+  std::stable_sort(model->order.begin() + static_cast<std::ptrdiff_t>(given), model->order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) {
+                     if (numeric)
+                       return value[a] < value[b];
+                     return names[a] < names[b];
+                   });
 }
 
 // The row's total as pravlin adds it: every column in order, from 0.0.
@@ -218,6 +221,12 @@ static void interval(const FIT_OPTIONS* opt, double z, std::uint64_t count, std:
 }
 
 static void refuse_unrunnable(const FIT_DATA* data, const FIT_MODEL* model, std::size_t k) {
+  if (k == 1 && data->values_flag) {
+    fail(
+        " *** ERROR: %s: the report prints values (print_flag val), all %s, not states: put "
+        "<print_flag>name</print_flag> in its configuration and run it again\n",
+        data->name.c_str(), data->labels.names[0].c_str());
+  }
   if (k < 2) {
     fail(
         " *** ERROR: %s: one state only (%s): pravlin needs at least 2; add others with "
@@ -231,9 +240,10 @@ static void refuse_unrunnable(const FIT_DATA* data, const FIT_MODEL* model, std:
       static_cast<double>(model->nbr_chains + 1) * static_cast<double>(model->nbr_years + 1) * 4.0;
   if (k > 2147483646 || bytes > static_cast<double>(physical_memory())) {
     fail(
-        " *** ERROR: %s: %zu states, %ld chains of %ld years: pravlin would need %.0f MB, "
+        " *** ERROR: %s: %zu states, %ld chain%s of %ld years: pravlin would need %.0f MB, "
         "more than this machine's memory\n",
-        data->name.c_str(), k, model->nbr_chains, model->nbr_years, bytes / 1e6);
+        data->name.c_str(), k, model->nbr_chains, model->nbr_chains == 1 ? "" : "s",
+        model->nbr_years, bytes / 1e6);
   }
 }
 
@@ -246,6 +256,16 @@ static void check_labels(const FIT_DATA* data) {
   const char* c = data->name.c_str();
   bool warned = false;
   for (const std::string& label : data->labels.names) {
+    // The reader lets through no other character that XML refuses.
+    const std::size_t bad = fit_not_xml(label);
+    if (bad != std::string::npos) {
+      // A control character, or U+FFFE or U+FFFF: three bytes, read as UTF-8 is.
+      const auto* u = reinterpret_cast<const unsigned char*>(label.data() + bad);
+      const unsigned code =
+          u[0] < 0x80 ? u[0] : (u[0] & 0x0Fu) << 12 | (u[1] & 0x3Fu) << 6 | (u[2] & 0x3Fu);
+      fail(" *** ERROR: %s: the label (%s) holds U+%04X, which XML does not allow\n", c,
+           label.c_str(), code);
+    }
     if (label.find('<') != std::string::npos) {
       fail(" *** ERROR: %s: the label (%s) holds \"<\", which pravlin would read as markup\n", c,
            label.c_str());
@@ -294,21 +314,45 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
   }
   refuse_unrunnable(data, model, k);
   check_labels(data);
+  if (data->values_flag) {
+    warn(
+        " *** WARNING: %s: the report prints values (print_flag val), not states: states that "
+        "share a value are fitted as one; put <print_flag>name</print_flag> in its "
+        "configuration to print names\n",
+        data->name.c_str());
+  }
 
   model->rows.assign(k, FIT_ROW{});
   model->has_counts = data->probability_flag ? 0 : 1;
   if (data->probability_flag) {
-    for (std::size_t i = 0; i < k; i++) {
+    // Each row is divided by its total, added in label order. Weights whose total overflows
+    // to infinity are first divided by the row's largest.
+    const std::vector<std::uint32_t>& columns = data->matrix_columns;
+    const std::size_t n = columns.size();
+    std::vector<std::size_t> by_label(n);
+    for (std::size_t c = 0; c < n; c++)
+      by_label[c] = c;
+    std::sort(by_label.begin(), by_label.end(),
+              [&](std::size_t a, std::size_t b) { return columns[a] < columns[b]; });
+    for (std::size_t r = 0; r < data->matrix_rows.size(); r++) {
+      const double* given = &data->matrix[r * n];
+      double scale = 1.0;
       double total = 0;
-      for (std::size_t j = 0; j < k; j++)
-        total += data->matrix[i * k + j];
-      FIT_ROW& row = model->rows[pos[i]];
+      for (const std::size_t c : by_label)
+        total += given[c];
+      if (std::isinf(total)) {
+        scale = *std::max_element(given, given + n);
+        total = 0;
+        for (const std::size_t c : by_label)
+          total += given[c] / scale;
+      }
+      FIT_ROW& row = model->rows[pos[data->matrix_rows[r]]];
       row.kind = ROW_GIVEN;
-      for (std::size_t j = 0; j < k && total > 0; j++) {
-        const double v = data->matrix[i * k + j];
+      for (std::size_t c = 0; c < n && total > 0; c++) {
+        const double v = given[c] / scale;
         if (v > 0) {
           const double nan = std::numeric_limits<double>::quiet_NaN();
-          row.cells.push_back(FIT_CELL{pos[j], 0, v / total, nan, nan});
+          row.cells.push_back(FIT_CELL{pos[columns[c]], 0, v / total, nan, nan});
         }
       }
     }
@@ -369,6 +413,10 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
         c.probability = static_cast<double>(c.count) / static_cast<double>(row.total);
         interval(opt, z, c.count, row.total, k, &c.lower, &c.upper);
       }
+      // The states never reached from here keep probability 0, but a count of 0 in n_i has an
+      // interval too: how small "never seen" is.
+      if (row.total > 0)
+        interval(opt, z, 0, row.total, k, &row.rest_lower, &row.rest_upper);
     } else if (opt->empty == EMPTY_UNIFORM) {
       row.kind = ROW_UNIFORM;
       row.rest = 1.0 / static_cast<double>(k);
@@ -519,19 +567,25 @@ static void put_to(FILE* out, std::size_t to, double p) {
 void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                       const FIT_MODEL* model) {
   const std::size_t k = model->rows.size();
-  // pravlin's reader refuses a whole file over a comment longer than its 2048-byte buffer.
-  const bool quotable = data->name.find("--") == std::string::npos && data->name.size() <= 1024;
+  // pravlin's reader refuses a whole file over a comment longer than its 2048-byte buffer, and
+  // XML tools a comment holding "--" or bytes that are not XML's characters in UTF-8.
+  const bool quotable = data->name.find("--") == std::string::npos && data->name.size() <= 1024 &&
+                        fit_not_xml(data->name) == std::string::npos;
   std::fprintf(out, "<pravlin>\n");
-  std::fprintf(out, "  <!-- pravlin-fit %s: %s from %s (%s), %lu sequences, %lu transitions -->\n",
-               FIT_VERSION, estimator_name(opt), quotable ? data->name.c_str() : "the input",
-               fit_form_name(data->form), static_cast<unsigned long>(data->nbr_sequences),
-               static_cast<unsigned long>(data->nbr_transitions));
+  std::fprintf(
+      out, "  <!-- pravlin-fit %s: %s from %s (%s), %lu sequence%s, %lu transition%s -->\n",
+      FIT_VERSION, estimator_name(opt), quotable ? data->name.c_str() : "the input",
+      fit_form_name(data->form), static_cast<unsigned long>(data->nbr_sequences),
+      data->nbr_sequences == 1 ? "" : "s", static_cast<unsigned long>(data->nbr_transitions),
+      data->nbr_transitions == 1 ? "" : "s");
   std::fprintf(out, "  <nbr_states>%zu</nbr_states>\n", k);
   if (data->init_year_flag)
     std::fprintf(out, "  <init_year>%ld</init_year>\n", data->init_year);
   std::fprintf(out, "  <nbr_years>%ld</nbr_years>\n", model->nbr_years);
   std::fprintf(out, "  <nbr_chains>%ld</nbr_chains>\n", model->nbr_chains);
   std::fprintf(out, "  <print_flag>name</print_flag>\n");
+  // The header names every state with its number: pravlin-plot draws the states in that order.
+  std::fprintf(out, "  <print_header>yes</print_header>\n");
   for (std::size_t s = 0; s < k; s++) {
     const std::string& label = data->labels.names[model->order[s]];
     std::fprintf(out, "  <state>\n    <ser>%zu</ser>\n    <name>", s + 1);
@@ -626,7 +680,8 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
     if (row.kind == ROW_GIVEN)
       std::fprintf(out, "%s: given\n", from);
     else if (row.total > 0)
-      std::fprintf(out, "%s: %lu transitions\n", from, static_cast<unsigned long>(row.total));
+      std::fprintf(out, "%s: %lu transition%s\n", from, static_cast<unsigned long>(row.total),
+                   row.total == 1 ? "" : "s");
     else
       std::fprintf(out, "%s: no transitions, made %s\n", from, empty_choice(opt));
     for (const FIT_CELL& c : row.cells) {
@@ -634,7 +689,7 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                    static_cast<unsigned long>(c.count), c.probability);
       put_interval(out, c.lower, c.upper);
     }
-    if (row.rest > 0 && row.cells.size() < k) {
+    if ((row.rest > 0 || row.kind == ROW_OBSERVED) && row.cells.size() < k) {
       std::fprintf(out, "  -> each other state  0  %.6g", row.rest);
       put_interval(out, row.rest_lower, row.rest_upper);
     }

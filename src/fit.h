@@ -31,10 +31,11 @@ constexpr std::size_t FIT_MAX_TEST_STATES = std::size_t{1} << 21;
 
 struct fit_options {
   const char* input;                // file name; null or "-" for standard input
-  FIT_FORM form;                    // FORM_AUTO: detect
+  std::vector<const char*> inputs;  // every input in order, input first; empty: input alone
+  FIT_FORM form;                    // FORM_AUTO: detect (FORM_LONG when columns are named)
   std::string columns;              // long form: "ID,T,STATE" column names; empty: id, t, state
-  int sort_flag;                    // number the states in sorted order, not first appearance
-  std::vector<std::string> states;  // --states: numbered first, whether seen or not
+  int sort_flag;                    // sort labels that are not all numbers by their bytes
+  std::vector<std::string> states;  // --states: numbered first, in their order, seen or not
   FIT_ESTIMATOR estimator;
   double alpha;  // A of --laplace or --prior
   FIT_EMPTY empty;
@@ -123,19 +124,24 @@ struct fit_data {
   std::uint64_t nbr_transitions = 0;
   std::uint64_t nbr_breaks = 0;  // missing cells
   std::uint64_t longest = 0;     // positions of the longest sequence
-  int init_year_flag = 0;        // a report gave the label of step 0
+  std::size_t given_states = 0;  // labels of --states, numbered first
+  int init_year_seen = 0;        // a report's first step label has been read
+  int init_year_flag = 0;        // ... and is a year pravlin can start from
   long init_year = 0;
+  int values_flag = 0;  // a report's cells are all values (print_flag val), not states
   // With --test:
   int test_flag = 0;
   COUNT_MAP triples;           // (i << 42 | j << 21 | l) -> count
   COUNT_MAP timed;             // (bin << 42 | i << 21 | j) -> count
   unsigned bin_shift = 0;      // a bin spans 2^bin_shift steps of time
   std::uint64_t max_bins = 0;  // bins allowed before they double
-  // A matrix: its cells as read (counts, or probabilities when one is not whole).
+  // A matrix: its rows as read (counts, or probabilities when one cell is not whole), each over
+  // the header's columns: memory in proportion to the input, not to the square of the labels.
   int matrix_flag = 0;
   int probability_flag = 0;
-  std::vector<double> matrix;  // k x k, row-major, in label order
-  std::vector<int> row_given;  // per row: the matrix held it
+  std::vector<double> matrix;                 // rows x columns, row-major
+  std::vector<std::uint32_t> matrix_rows;     // each row's state (label index)
+  std::vector<std::uint32_t> matrix_columns;  // each column's state
 };
 typedef struct fit_data FIT_DATA;
 
@@ -192,12 +198,20 @@ typedef struct fit_model FIT_MODEL;
 void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data);
 /// fit_read on text in memory, for tests; name stands for the file in messages.
 void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* name, FIT_DATA* data);
+/// fit_read on one open stream read a buffer of the given size (4 bytes at least) at a time,
+/// for tests and the fuzzer: fields then span buffers as they do in large files.
+void fit_read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
+                     FIT_DATA* data);
 /// The form's name as the options and the summary spell it.
 const char* fit_form_name(FIT_FORM form);
 /// One observation (state >= 0) or missing cell (state < 0) of a sequence.
 void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state);
 /// Text that reads wholly as a finite number, as strtod reads it.
 int fit_is_number(std::string_view text, double* value);
+/// Offset of the first byte of text that is not UTF-8, or that starts a character XML 1.0 does
+/// not allow (a control character other than tab, line feed and carriage return, U+FFFE,
+/// U+FFFF); npos when there is none.
+std::size_t fit_not_xml(std::string_view text);
 
 // fit_pairs.cc
 

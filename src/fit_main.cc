@@ -18,7 +18,7 @@
 #include "pravlin.h"
 
 static const char USAGE[] =
-    "Usage: pravlin-fit [OPTIONS] [DATA]\n"
+    "Usage: pravlin-fit [OPTIONS] [DATA...]\n"
     "       pravlin-fit --help | -h | --version\n"
     "\n"
     "Estimates a discrete-time Markov chain from observed data (DATA, or standard input) and\n"
@@ -26,18 +26,23 @@ static const char USAGE[] =
     "\n"
     "Input forms (detected, or named with --input):\n"
     "  sequences  one sequence a line, labels separated by commas or white space\n"
-    "  long       a header naming the columns id, t and state; a row per observation\n"
-    "  report     pravlin's own report: each column of its table is one chain\n"
+    "  long       a header naming the columns id, t and state; a row per observation;\n"
+    "             t a number, or an ISO 8601 date or time written as the first row's\n"
+    "  report     pravlin's own report, or slices of it: each column of a table is one chain\n"
     "  matrix     a header row of labels, then a row of counts or probabilities per state\n"
+    "Several inputs are read as one: sequences or reports, all of one form.\n"
     "Empty cells, NA and nan break a sequence: no transition is counted across them.\n"
+    "States are numbered: --states first, in their order; then the rest, by value when every\n"
+    "label is a number, else in order of first appearance (by their bytes with --sort).\n"
     "\n"
     "  -o, --output FILE   write the configuration to FILE (replaced only on success)\n"
     "  --summary FILE      write the fit summary to FILE as CSV instead of standard error\n"
     "  -q, --quiet         no summary on standard error\n"
     "  --input FORM        sequences, long, report or matrix\n"
-    "  --columns I,T,S     the long form's id, time and state columns (default id,t,state)\n"
-    "  --sort              number the states in sorted order, not in order of appearance\n"
-    "  --states A,B,...    states numbered first, including states never seen\n"
+    "  --columns I,T,S     the long form's id, time and state columns (default id,t,state);\n"
+    "                      the input is then read in the long form\n"
+    "  --sort              number labels that are not all numbers by their bytes\n"
+    "  --states A,B,...    states numbered first, in this order, including states never seen\n"
     "  --laplace A         Laplace smoothing: (n_ij + A) / (n_i + kA)\n"
     "  --prior A           posterior mean under a symmetric Dirichlet(A) prior\n"
     "  --empty absorbing|uniform\n"
@@ -109,9 +114,9 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
       return argv[++i];
     };
     if (files_only || a[0] != '-' || a[1] == '\0') {
-      if (opt->input != nullptr)
-        fail(" *** ERROR: more than one input file (%s)\n", a);
-      opt->input = a;
+      if (opt->input == nullptr)
+        opt->input = a;
+      opt->inputs.push_back(a);
     } else if (is("--")) {
       files_only = true;
     } else if (is("--help") || is("-h")) {
@@ -185,11 +190,15 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   }
 }
 
-// Reads, estimates and writes; every output is checked against the input and the other
+// Reads, estimates and writes; every output is checked against the inputs and the other
 // output before the input is read, and written only once the fit is complete.
 static void fit(const FIT_OPTIONS* opt) {
   const bool from_stdin = opt->input == nullptr || std::strcmp(opt->input, "-") == 0;
   output_note_input(from_stdin ? nullptr : opt->input);
+  for (const char* input : opt->inputs) {
+    if (std::strcmp(input, "-") != 0)
+      output_note_input(input);
+  }
   output_declare(opt->output);
   if (opt->summary != nullptr)
     output_declare(opt->summary);

@@ -122,7 +122,9 @@ std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key) {
 
 static std::uint64_t head_of(std::string_view text) {
   std::uint64_t h = 0;
-  std::memcpy(&h, text.data(), std::min<std::size_t>(text.size(), 8));
+  // An empty field's text has no bytes, and may have no address either.
+  if (!text.empty())
+    std::memcpy(&h, text.data(), std::min<std::size_t>(text.size(), 8));
   return h;
 }
 
@@ -401,6 +403,20 @@ static std::size_t bad_utf8(std::string_view text) {
   return std::string::npos;
 }
 
+std::size_t fit_not_xml(std::string_view text) {
+  const std::size_t bad = bad_utf8(text);
+  const std::size_t n = bad == std::string::npos ? text.size() : bad;
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t i = 0; i < n; i++) {
+    if (s[i] < 0x20 && s[i] != '\t' && s[i] != '\n' && s[i] != '\r')
+      return i;
+    // U+FFFE and U+FFFF, EF BF BE and EF BF BF; the bytes before n are whole characters.
+    if (s[i] == 0xEF && s[i + 1] == 0xBF && (s[i + 2] == 0xBE || s[i + 2] == 0xBF))
+      return i;
+  }
+  return bad;
+}
+
 static void check_label(const FIT_INPUT* in, std::string_view text, unsigned long line,
                         unsigned long column) {
   const std::size_t bad = bad_utf8(text);
@@ -431,23 +447,46 @@ static void read_unquoted(FIT_INPUT* in, FIT_TOKEN* tok) {
   std::size_t start = in->pos;
   bool spanning = false;
   bool high = false;
+  // Blanks in a field (between commas) belong to it until its end, where they are dropped. A
+  // run of them that carries the field past the longest label is not kept: the label is whole,
+  // and anything but blanks after it makes it too long.
+  bool blanks_only = false;
   std::size_t p = in->pos;
   for (;;) {
-    while (p < in->end && !stop[static_cast<unsigned char>(in->buf[p])])
-      p++;
+    if (blanks_only) {
+      while (p < in->end && (in->buf[p] == ' ' || in->buf[p] == '\t'))
+        p++;
+      if (p < in->end && in->buf[p] != ',' && in->buf[p] != '\n' && in->buf[p] != '\r')
+        refuse_long_label(in, tok->column);
+    } else {
+      while (p < in->end && !stop[static_cast<unsigned char>(in->buf[p])])
+        p++;
+    }
     if (p == in->end) {
       if (!spanning)
         in->carry.clear();
-      in->carry.append(in->buf + start, p - start);
       spanning = true;
-      if (in->carry.size() > FIT_MAX_LABEL)
-        refuse_long_label(in, tok->column);
+      if (!blanks_only) {
+        in->carry.append(in->buf + start, p - start);
+        if (in->carry.size() > FIT_MAX_LABEL) {
+          const std::size_t kept = in->carry.find_last_not_of(" \t") + 1;  // 0 when all blank
+          if (kept > FIT_MAX_LABEL)
+            refuse_long_label(in, tok->column);
+          in->carry.resize(kept);
+          blanks_only = true;
+        }
+      }
       in->pos = p;
-      if (peek(in) < 0)
-        break;
+      // A refill moves the bytes: start and p count from the new buffer's start, also at the
+      // end of the input, where nothing more is appended below.
+      const int more = peek(in);
       start = p = in->pos;
+      if (more < 0)
+        break;
       continue;
     }
+    if (blanks_only)
+      break;
     const auto c = static_cast<unsigned char>(in->buf[p]);
     if (c >= 0x80) {
       high = true;
@@ -464,7 +503,8 @@ static void read_unquoted(FIT_INPUT* in, FIT_TOKEN* tok) {
   }
   std::string_view text;
   if (spanning) {
-    in->carry.append(in->buf + start, p - start);
+    if (!blanks_only)
+      in->carry.append(in->buf + start, p - start);
     text = in->carry;
   } else {
     text = std::string_view(in->buf + start, p - start);
@@ -624,12 +664,12 @@ static bool is_missing(const FIT_TOKEN& tok) {
                        (t[1] == 'a' || t[1] == 'A') && (t[2] == 'n' || t[2] == 'N'));
 }
 
-static long state_of(FIT_DATA* data, const FIT_TOKEN& tok) {
+static long state_of(const FIT_INPUT* in, FIT_DATA* data, const FIT_TOKEN& tok) {
   if (is_missing(tok))
     return -1;
   const std::uint32_t s = label_intern(&data->labels, tok.text);
   if (data->test_flag && s >= FIT_MAX_TEST_STATES) {
-    fail(" *** ERROR: %s:%lu:%lu: more than %zu states for --test\n", data->name.c_str(), tok.line,
+    fail(" *** ERROR: %s:%lu:%lu: more than %zu states for --test\n", in->name, tok.line,
          tok.column, FIT_MAX_TEST_STATES);
   }
   return s;
@@ -649,13 +689,21 @@ static void read_sequences(FIT_INPUT* in, FIT_DATA* data) {
       end_sequence(data, &seq);
       continue;
     }
-    fit_observe(data, &seq, state_of(data, tok));
+    fit_observe(data, &seq, state_of(in, data, tok));
   }
   end_sequence(data, &seq);
 }
 
+// One field of a line, as read_line keeps it.
+struct fit_field {
+  std::string text;
+  int quoted;
+  unsigned long column;
+};
+typedef struct fit_field FIT_FIELD;
+
 // The fields of one line; false at the end of the input.
-static bool read_line(FIT_INPUT* in, std::vector<std::string>* fields, unsigned long* line) {
+static bool read_line(FIT_INPUT* in, std::vector<FIT_FIELD>* fields, unsigned long* line) {
   fields->clear();
   FIT_TOKEN tok{};
   *line = in->line;
@@ -669,64 +717,156 @@ static bool read_line(FIT_INPUT* in, std::vector<std::string>* fields, unsigned 
       *line = in->line;
       continue;
     }
-    fields->emplace_back(tok.text);
+    fields->push_back(FIT_FIELD{std::string(tok.text), tok.quoted, tok.column});
   }
+}
+
+static FIT_TOKEN token_of(const FIT_FIELD& field, unsigned long line) {
+  FIT_TOKEN tok{};
+  tok.text = field.text;
+  tok.quoted = field.quoted;
+  tok.line = line;
+  tok.column = field.column;
+  return tok;
 }
 
 static void refuse_ragged(const FIT_INPUT* in, unsigned long line, std::size_t got,
                           std::size_t want) {
-  fail(" *** ERROR: %s:%lu: %zu fields, where the first line has %zu\n", in->name, line, got, want);
+  fail(" *** ERROR: %s:%lu: %zu field%s, where the first line has %zu\n", in->name, line, got,
+       got == 1 ? "" : "s", want);
 }
 
-static void read_report(FIT_INPUT* in, FIT_DATA* data) {
-  std::vector<std::string> fields;
-  unsigned long line = 0;
-  // The header block, when the report has one, ends at the chain table's title line.
-  for (;;) {
-    if (!read_line(in, &fields, &line))
-      fail(" *** ERROR: %s: a report without its \"time\" line\n", in->name);
-    // The title numbers the chains; the header's own "time" line holds the date instead.
-    bool title = fields[0] == "time" && fields.size() > 1;
-    for (std::size_t i = 1; i < fields.size() && title; i++)
-      title = fields[i] == std::to_string(i);
-    if (title)
-      break;
+// Whether the fields after "time" number chains one after another, as a table's title line
+// does: "time , 1 , 2" for a whole run, "time , 3 , 4" for the slice --chains 3-4. The header's
+// own "time" line holds the date instead.
+static bool numbers_chains(const std::vector<std::string>& fields) {
+  unsigned long first = 0;
+  for (std::size_t i = 0; i < fields.size(); i++) {
+    const std::string& f = fields[i];
+    if (f.empty() || f.size() > 10 || f[0] == '0' ||
+        f.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    const unsigned long n = std::stoul(f);
+    if (i == 0)
+      first = n;
+    else if (n != first + i)
+      return false;
   }
-  const std::size_t chains = fields.size() - 1;
-  std::vector<FIT_SEQUENCE> seqs(chains);
-  FIT_TOKEN tok{};
+  return !fields.empty();
+}
+
+// A cell as pravlin prints a value (print_flag val, "%f"): digits, a point and six digits.
+static bool looks_like_value(std::string_view t) {
+  if (!t.empty() && t[0] == '-')
+    t.remove_prefix(1);
+  const std::size_t point = t.find('.');
+  if (point == 0 || point == std::string_view::npos || t.size() - point != 7)
+    return false;
+  for (std::size_t i = 0; i < t.size(); i++) {
+    if (i != point && (t[i] < '0' || t[i] > '9'))
+      return false;
+  }
+  return true;
+}
+
+// The first step label of a report becomes the configuration's init_year when pravlin can start
+// from it: a whole number in the range of its int.
+static void take_init_year(const FIT_INPUT* in, FIT_DATA* data, const FIT_TOKEN& tok) {
+  if (data->init_year_seen)
+    return;
+  data->init_year_seen = 1;
+  double year = 0;
+  if (!fit_is_number(tok.text, &year))
+    return;
+  if (year == std::floor(year) && year >= -2147483648.0 && year <= 2147483647.0) {
+    data->init_year_flag = 1;
+    data->init_year = static_cast<long>(year);
+    return;
+  }
+  warn(
+      " *** WARNING: %s:%lu:%lu: the step label (%.*s) is not a year pravlin can start from (a "
+      "whole number from -2147483648 to 2147483647): the configuration gives no init_year\n",
+      in->name, tok.line, tok.column, static_cast<int>(tok.text.size()), tok.text.data());
+}
+
+static void end_sequences(FIT_DATA* data, std::vector<FIT_SEQUENCE>* seqs) {
+  for (FIT_SEQUENCE& s : *seqs)
+    end_sequence(data, &s);
+  seqs->clear();
+}
+
+// Each column of a chain table is one sequence. A header block, when there is one, is skipped
+// up to the table's title line; the slices of a run written one after another (cat) bring a
+// title line each, and the first a header, and each title starts new sequences.
+static void read_report(FIT_INPUT* in, FIT_DATA* data) {
+  enum { LINE_SKIP, LINE_TITLE, LINE_ROW } kind = LINE_SKIP;
+  std::vector<FIT_SEQUENCE> seqs;
+  std::vector<std::string> title;  // the fields after "time" on the line being read
+  bool table = false;              // the lines are rows of a table
+  bool titled = false;             // a table has begun
+  bool values = true;              // every cell read is a value as print_flag val prints it
+  std::uint64_t cells = 0;
   std::size_t cell = 0;  // fields read on this line: the step label, then the cells
+  FIT_TOKEN tok{};
   for (;;) {
-    const int kind = next_token(in, &tok);
-    if (kind == TOKEN_END_OF_INPUT)
+    const int token = next_token(in, &tok);
+    if (token == TOKEN_END_OF_INPUT)
       break;
-    if (kind == TOKEN_END_OF_LINE) {
-      if (cell != 0 && cell != chains + 1)
-        refuse_ragged(in, in->line - (in->state == 3 ? 0 : 1), cell, chains + 1);
+    if (token == TOKEN_END_OF_LINE) {
+      const unsigned long line = in->line - (in->state == 3 ? 0 : 1);
+      if (kind == LINE_TITLE && numbers_chains(title)) {
+        end_sequences(data, &seqs);
+        seqs.resize(title.size());
+        table = titled = true;
+      } else if (kind == LINE_TITLE && table) {
+        fail(" *** ERROR: %s:%lu: a \"time\" line that does not number the chains\n", in->name,
+             line);
+      } else if (kind == LINE_ROW && cell != seqs.size() + 1) {
+        refuse_ragged(in, line, cell, seqs.size() + 1);
+      }
+      kind = LINE_SKIP;
       cell = 0;
       continue;
     }
     if (cell == 0) {
-      double year = 0;
-      if (!data->init_year_flag && fit_is_number(tok.text, &year)) {
-        data->init_year_flag = 1;
-        data->init_year = static_cast<long>(year);
+      if (tok.text == "time") {
+        kind = LINE_TITLE;
+        title.clear();
+      } else if (tok.text == "PRAVLIN VERSION") {
+        end_sequences(data, &seqs);
+        table = false;
+        kind = LINE_SKIP;
+      } else if (table) {
+        kind = LINE_ROW;
+        take_init_year(in, data, tok);
       }
-    } else if (cell <= chains) {
-      fit_observe(data, &seqs[cell - 1], state_of(data, tok));
-    } else {
-      refuse_ragged(in, tok.line, cell + 1, chains + 1);
+    } else if (kind == LINE_TITLE) {
+      title.emplace_back(tok.text);
+    } else if (kind == LINE_ROW) {
+      if (cell > seqs.size())
+        refuse_ragged(in, tok.line, cell + 1, seqs.size() + 1);
+      const long state = state_of(in, data, tok);
+      if (state >= 0) {
+        cells++;
+        values = values && !tok.quoted && looks_like_value(tok.text);
+      }
+      fit_observe(data, &seqs[cell - 1], state);
     }
     cell++;
   }
-  for (FIT_SEQUENCE& s : seqs)
-    end_sequence(data, &s);
+  if (!titled)
+    fail(" *** ERROR: %s: a report without its \"time\" line\n", in->name);
+  end_sequences(data, &seqs);
+  if (values && cells > 0)
+    data->values_flag = 1;
 }
+
+constexpr std::uint32_t NO_STATE = 0xFFFFFFFFu;
 
 struct long_row {
   std::uint32_t id;
-  std::uint32_t t;
-  long state;
+  std::uint32_t state;  // label index; NO_STATE for a missing cell
+  double t;             // the time as a number, or the rank of its text
   unsigned long line;
 };
 
@@ -739,16 +879,103 @@ static std::string lower(std::string_view s) {
   return r;
 }
 
-static long find_column(const std::vector<std::string>& header, std::string_view name) {
+static long find_column(const std::vector<FIT_FIELD>& header, std::string_view name) {
   for (std::size_t i = 0; i < header.size(); i++) {
-    if (lower(header[i]) == lower(name))
+    if (lower(header[i].text) == lower(name))
       return static_cast<long>(i);
   }
   return -1;
 }
 
+static bool eat(std::string_view* v, std::string_view prefix) {
+  if (v->substr(0, prefix.size()) != prefix)
+    return false;
+  v->remove_prefix(prefix.size());
+  return true;
+}
+
+// hh:mm, hh:mm:ss or hh:mm:ss.f..., then perhaps Z; digits are 9 here.
+static bool clock_shape(std::string_view* v) {
+  if (!eat(v, "99:99"))
+    return false;
+  if (eat(v, ":99") && eat(v, ".")) {
+    if (!eat(v, "9"))
+      return false;
+    while (eat(v, "9")) {
+    }
+  }
+  eat(v, "Z");
+  return true;
+}
+
+// The form of an ISO 8601 date or time, each digit written as 9 ("9999-99-99T99:99"), or empty
+// when t is none: YYYY-MM, YYYY-MM-DD, a date with a time of day after T or a blank, or a time of
+// day alone. Times of one such form, its fields zero-padded, sort as text in time order.
+static std::string iso_shape(std::string_view t) {
+  std::string shape(t);
+  for (char& c : shape) {
+    if (c >= '0' && c <= '9')
+      c = '9';
+  }
+  std::string_view v = shape;
+  if (eat(&v, "9999-99")) {
+    if (eat(&v, "-99") && (eat(&v, "T") || eat(&v, " ")) && !clock_shape(&v))
+      return std::string();
+  } else if (!clock_shape(&v)) {
+    return std::string();
+  }
+  return v.empty() ? shape : std::string();
+}
+
+// How the times of a long table are ordered: as the first row's is.
+struct long_times {
+  enum { UNKNOWN, NUMBER, TEXT } kind = UNKNOWN;
+  std::string first;  // the first row's time
+  std::string shape;  // its iso_shape, for TEXT
+  LABEL_TABLE texts;  // TEXT: the times met, ranked once every row is read
+};
+
+// A row's time: a number, or an ISO 8601 date or time written as the first row's is (its index
+// in texts for now). Anything else, an empty time or NA among them, is refused: ordered as text
+// with the rest, numbers would put 10 before 2 and invent transitions.
+static double time_of(const FIT_INPUT* in, const FIT_FIELD& field, unsigned long line,
+                      long_times* times) {
+  const char* t = field.text.c_str();
+  double v = 0;
+  const bool number = fit_is_number(field.text, &v) != 0;
+  if (times->kind == long_times::UNKNOWN) {
+    times->first = field.text;
+    if (number) {
+      times->kind = long_times::NUMBER;
+    } else {
+      times->shape = iso_shape(field.text);
+      if (times->shape.empty()) {
+        fail(
+            " *** ERROR: %s:%lu:%lu: the time (%s) is neither a number nor an ISO 8601 date or "
+            "time\n",
+            in->name, line, field.column, t);
+      }
+      times->kind = long_times::TEXT;
+    }
+  }
+  if (times->kind == long_times::NUMBER) {
+    if (!number) {
+      fail(" *** ERROR: %s:%lu:%lu: the time (%s) is not a number like the first row's (%s)\n",
+           in->name, line, field.column, t, times->first.c_str());
+    }
+    return v;
+  }
+  if (iso_shape(field.text) != times->shape) {
+    fail(
+        " *** ERROR: %s:%lu:%lu: the time (%s) is not a date or time of the first row's form "
+        "(%s)\n",
+        in->name, line, field.column, t, times->first.c_str());
+  }
+  return label_intern(&times->texts, field.text);
+}
+
 static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
-  std::vector<std::string> header;
+  std::vector<FIT_FIELD> header;
   unsigned long line = 0;
   if (!read_line(in, &header, &line))
     fail(" *** ERROR: %s: no observations\n", in->name);
@@ -781,43 +1008,34 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
 
   // Rows may come in any order: they are kept (small, fixed-size records) and sorted by id, in
   // order of first appearance, then by t.
-  LABEL_TABLE ids, times;
+  LABEL_TABLE ids;
+  long_times times;
   std::vector<long_row> rows;
-  std::vector<std::string> fields;
+  std::vector<FIT_FIELD> fields;
   while (read_line(in, &fields, &line)) {
     if (fields.size() != header.size())
       refuse_ragged(in, line, fields.size(), header.size());
     long_row r{};
-    r.id = col[0] < 0 ? 0 : label_intern(&ids, fields[static_cast<std::size_t>(col[0])]);
-    r.t = col[1] < 0 ? static_cast<std::uint32_t>(rows.size())
-                     : label_intern(&times, fields[static_cast<std::size_t>(col[1])]);
-    FIT_TOKEN tok{};
-    tok.text = fields[static_cast<std::size_t>(col[2])];
-    tok.line = line;
-    tok.column = 1;
-    r.state = state_of(data, tok);
+    r.id = col[0] < 0 ? 0 : label_intern(&ids, fields[static_cast<std::size_t>(col[0])].text);
+    r.t = col[1] < 0 ? static_cast<double>(rows.size())
+                     : time_of(in, fields[static_cast<std::size_t>(col[1])], line, &times);
+    const long state = state_of(in, data, token_of(fields[static_cast<std::size_t>(col[2])], line));
+    r.state = state < 0 ? NO_STATE : static_cast<std::uint32_t>(state);
     r.line = line;
     rows.push_back(r);
   }
-  // Times are ordered as numbers when every one is a number, else as text (ISO dates sort so).
-  std::vector<std::uint32_t> rank;
-  if (col[1] >= 0) {
-    const std::size_t n = times.names.size();
-    std::vector<double> value(n, 0.0);
-    bool numeric = true;
-    for (std::size_t i = 0; i < n && numeric; i++)
-      numeric = fit_is_number(times.names[i], &value[i]) != 0;
-    std::vector<std::uint32_t> idx(n);
-    for (std::size_t i = 0; i < n; i++)
+  if (times.kind == long_times::TEXT) {
+    const std::vector<std::string>& texts = times.texts.names;
+    std::vector<std::uint32_t> idx(texts.size());
+    for (std::size_t i = 0; i < idx.size(); i++)
       idx[i] = static_cast<std::uint32_t>(i);
-    std::sort(idx.begin(), idx.end(), [&](std::uint32_t a, std::uint32_t b) {
-      return numeric ? value[a] < value[b] : times.names[a] < times.names[b];
-    });
-    rank.assign(n, 0);
-    for (std::size_t i = 0; i < n; i++)
-      rank[idx[i]] = static_cast<std::uint32_t>(i);
+    std::sort(idx.begin(), idx.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
+    std::vector<double> rank(idx.size());
+    for (std::size_t i = 0; i < idx.size(); i++)
+      rank[idx[i]] = static_cast<double>(i);
     for (long_row& r : rows)
-      r.t = rank[r.t];
+      r.t = rank[static_cast<std::size_t>(r.t)];
   }
   std::stable_sort(rows.begin(), rows.end(), [](const long_row& a, const long_row& b) {
     return a.id != b.id ? a.id < b.id : a.t < b.t;
@@ -831,40 +1049,38 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
            in->name, std::max(rows[k].line, rows[k - 1].line),
            std::min(rows[k].line, rows[k - 1].line));
     }
-    fit_observe(data, &seq, rows[k].state);
+    fit_observe(data, &seq, rows[k].state == NO_STATE ? -1 : static_cast<long>(rows[k].state));
   }
   end_sequence(data, &seq);
 }
 
 static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
   data->matrix_flag = 1;
-  std::vector<std::string> header;
+  std::vector<FIT_FIELD> header;
   unsigned long line = 0;
   if (!read_line(in, &header, &line))
     fail(" *** ERROR: %s: no observations\n", in->name);
   // A header whose first cell is empty (as R and pandas write it) has a label on every row.
-  const bool labelled = header[0].empty();
+  const bool labelled = header[0].text.empty();
   const std::size_t first_col = labelled ? 1 : 0;
-  std::vector<std::uint32_t> col_state;
   std::vector<char> in_header;
   for (std::size_t c = first_col; c < header.size(); c++) {
-    if (header[c].empty())
+    if (header[c].text.empty())
       fail(" *** ERROR: %s:%lu: an empty label in the header\n", in->name, line);
-    const std::uint32_t s = label_intern(&data->labels, header[c]);
+    const std::uint32_t s = label_intern(&data->labels, header[c].text);
     if (s >= in_header.size())
       in_header.resize(s + 1, 0);
     if (in_header[s]) {
       fail(" *** ERROR: %s:%lu: the label (%s) twice in the header\n", in->name, line,
-           header[c].c_str());
+           header[c].text.c_str());
     }
     in_header[s] = 1;
-    col_state.push_back(s);
+    data->matrix_columns.push_back(s);
   }
-  std::vector<std::uint32_t> row_state;
-  std::vector<std::vector<double>> cells;
-  std::vector<unsigned long> row_line;
+  // Every label is known now: a row's label must be in the header.
+  const std::vector<std::uint32_t>& columns = data->matrix_columns;
+  std::vector<char> given(data->labels.names.size(), 0);
   FIT_TOKEN tok{};
-  std::vector<double> row;
   long row_label = -1;
   std::size_t field = 0;
   for (;;) {
@@ -881,15 +1097,16 @@ static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
       if (labelled) {
         s = static_cast<std::uint32_t>(row_label);
       } else {
-        if (cells.size() >= col_state.size()) {
+        if (data->matrix_rows.size() >= columns.size())
           fail(" *** ERROR: %s:%lu: more rows than the header has labels\n", in->name, l);
-        }
-        s = col_state[cells.size()];
+        s = columns[data->matrix_rows.size()];
       }
-      row_state.push_back(s);
-      cells.push_back(row);
-      row_line.push_back(l);
-      row.clear();
+      if (given[s]) {
+        fail(" *** ERROR: %s:%lu: a second row for (%s)\n", in->name, l,
+             data->labels.names[s].c_str());
+      }
+      given[s] = 1;
+      data->matrix_rows.push_back(s);
       field = 0;
       continue;
     }
@@ -905,43 +1122,35 @@ static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
         fail(" *** ERROR: %s:%lu:%lu: not a count or a probability (%.*s)\n", in->name, tok.line,
              tok.column, static_cast<int>(tok.text.size()), tok.text.data());
       }
-      row.push_back(v);
+      data->matrix.push_back(v);
     } else {
       refuse_ragged(in, tok.line, field + 1, header.size());
     }
     field++;
   }
-  if (cells.empty())
+  if (data->matrix_rows.empty())
     fail(" *** ERROR: %s: a matrix without rows\n", in->name);
-  const std::size_t k = data->labels.names.size();
-  data->matrix.assign(k * k, 0.0);
-  data->row_given.assign(k, 0);
   bool whole = true;
-  for (std::size_t r = 0; r < cells.size(); r++) {
-    const std::uint32_t s = row_state[r];
-    if (data->row_given[s])
-      fail(" *** ERROR: %s:%lu: a second row for (%s)\n", in->name, row_line[r],
-           data->labels.names[s].c_str());
-    data->row_given[s] = 1;
-    for (std::size_t c = 0; c < col_state.size(); c++) {
-      const double v = cells[r][c];
-      data->matrix[s * k + col_state[c]] = v;
-      whole = whole && v == std::floor(v) && v < 9007199254740992.0;
-    }
-  }
+  for (const double v : data->matrix)
+    whole = whole && v == std::floor(v) && v < 9007199254740992.0;
   data->probability_flag = whole ? 0 : 1;
   if (whole) {
-    for (std::size_t i = 0; i < k; i++) {
-      for (std::size_t j = 0; j < k; j++) {
-        const auto n = static_cast<std::uint64_t>(data->matrix[i * k + j]);
-        if (n > 0) {
-          count_map_add(&data->pairs, static_cast<std::uint64_t>(i) << 32 | j, n);
-          data->nbr_transitions += n;
+    const std::size_t k = columns.size();
+    for (std::size_t r = 0; r < data->matrix_rows.size(); r++) {
+      for (std::size_t c = 0; c < k; c++) {
+        const auto n = static_cast<std::uint64_t>(data->matrix[r * k + c]);
+        if (n == 0)
+          continue;
+        // Counts below 2^53 each, but a row of thousands of them overflows 64 bits.
+        if (__builtin_add_overflow(data->nbr_transitions, n, &data->nbr_transitions)) {
+          fail(" *** ERROR: %s: the counts total more than 18446744073709551615\n", in->name);
         }
+        count_map_add(&data->pairs,
+                      static_cast<std::uint64_t>(data->matrix_rows[r]) << 32 | columns[c], n);
       }
     }
   }
-  data->first.assign(k, 0);
+  data->first.assign(data->labels.names.size(), 0);
 }
 
 // ---- detection -----------------------------------------------------------------------------
@@ -976,12 +1185,41 @@ static std::vector<std::string> split_line(std::string_view line) {
   return out;
 }
 
-static FIT_FORM detect(std::string_view head) {
+// Detection reads ahead until the first two lines are whole, up to this many bytes.
+constexpr std::size_t DETECT_LIMIT = std::size_t{64} << 20;
+
+// Widens the buffer until it holds the first two lines from pos, the whole input, or
+// DETECT_LIMIT bytes: a header longer than one buffer is still seen whole. Not past an end
+// already met, as in refill: one Ctrl-D on a terminal ends the data.
+static void read_ahead(FIT_INPUT* in) {
+  for (;;) {
+    const std::string_view held(in->buf + in->pos, in->end - in->pos);
+    const std::size_t nl = held.find('\n');
+    if (in->eof || in->f == nullptr || std::feof(in->f) || in->own.size() >= DETECT_LIMIT ||
+        (nl != std::string_view::npos && held.find('\n', nl + 1) != std::string_view::npos))
+      return;
+    in->own.resize(std::min(2 * in->own.size(), DETECT_LIMIT));
+    in->buf = in->own.data();
+    const std::size_t got =
+        std::fread(in->own.data() + in->end, 1, in->own.size() - in->end, in->f);
+    if (got == 0) {
+      if (std::ferror(in->f))
+        fail(" *** ERROR: %s: read error\n", in->name);
+      in->eof = 1;
+    }
+    in->end += got;
+  }
+}
+
+// The form of an input from its first two lines, held in head (all of the input when whole is
+// set). FORM_AUTO when the first line is longer than the window and holds commas: it may be a
+// matrix's header or a sequence, which only the line after it could tell.
+static FIT_FORM detect(std::string_view head, bool whole) {
   if (head.substr(0, 15) == "PRAVLIN VERSION" || head.substr(0, 6) == "time ,")
     return FORM_REPORT;
   const std::size_t nl = head.find('\n');
-  if (nl == std::string_view::npos)
-    return FORM_SEQUENCES;
+  if (nl == std::string_view::npos && !whole)
+    return head.find(',') == std::string_view::npos ? FORM_SEQUENCES : FORM_AUTO;
   const std::vector<std::string> first = split_line(head.substr(0, nl));
   if (first.size() >= 2) {
     for (const std::string& f : first) {
@@ -989,12 +1227,17 @@ static FIT_FORM detect(std::string_view head) {
         return FORM_LONG;
     }
   }
+  if (nl == std::string_view::npos || first.size() < 2)
+    return FORM_SEQUENCES;
+  // The second line may end the input without a line break, or go on past the window; then its
+  // last field is left out and the fields before it must be numbers.
   const std::string_view rest = head.substr(nl + 1);
   const std::size_t nl2 = rest.find('\n');
-  if (nl2 == std::string_view::npos || first.size() < 2)
-    return FORM_SEQUENCES;
-  const std::vector<std::string> second = split_line(rest.substr(0, nl2));
-  if (second.size() != first.size())
+  const bool cut = nl2 == std::string_view::npos && !whole;
+  std::vector<std::string> second = split_line(rest.substr(0, nl2));
+  if (cut)
+    second.pop_back();
+  if (second.empty() || (cut ? second.size() > first.size() : second.size() != first.size()))
     return FORM_SEQUENCES;
   double v = 0;
   bool numbers = true;
@@ -1024,13 +1267,35 @@ static void check_state_option(std::string_view label) {
   }
 }
 
-static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
-  data->name = in->name;
-  data->test_flag = opt->test_flag;
-  data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
-  for (const std::string& s : opt->states) {
-    check_state_option(s);
-    label_intern(&data->labels, s);
+// The form named by the options: --columns names the long form's columns.
+static FIT_FORM named_form(const FIT_OPTIONS* opt) {
+  if (opt->columns.empty())
+    return opt->form;
+  if (opt->form != FORM_AUTO && opt->form != FORM_LONG) {
+    fail(" *** ERROR: --columns names the columns of the long form, not of --input %s\n",
+         fit_form_name(opt->form));
+  }
+  return FORM_LONG;
+}
+
+// Reads one input into data; the first sets the form, which later inputs must share.
+static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bool first) {
+  if (first) {
+    data->name = in->name;
+    data->test_flag = opt->test_flag;
+    data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
+    for (const std::string& s : opt->states) {
+      check_state_option(s);
+      label_intern(&data->labels, s);
+    }
+    data->given_states = data->labels.names.size();
+  } else {
+    if (data->form == FORM_LONG || data->form == FORM_MATRIX) {
+      fail(" *** ERROR: %s: a second input, but a %s is read from one input alone\n", in->name,
+           data->form == FORM_LONG ? "long table" : "matrix");
+    }
+    data->name += ", ";
+    data->name += in->name;
   }
   in->pos = 0;
   in->line = 1;
@@ -1044,10 +1309,23 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   }
   if (in->pos == in->end)
     fail(" *** ERROR: %s: no observations\n", in->name);
-  data->form = opt->form != FORM_AUTO
-                   ? opt->form
-                   : detect(std::string_view(in->buf + in->pos, in->end - in->pos));
-  switch (data->form) {
+  FIT_FORM form = named_form(opt);
+  if (form == FORM_AUTO) {
+    read_ahead(in);
+    form = detect(std::string_view(in->buf + in->pos, in->end - in->pos), in->eof != 0);
+    if (form == FORM_AUTO) {
+      fail(
+          " *** ERROR: %s:1: a first line of more than %zu MiB holding commas: name its form "
+          "with --input\n",
+          in->name, DETECT_LIMIT >> 20);
+    }
+  }
+  if (!first && form != data->form) {
+    fail(" *** ERROR: %s: %s after %s: the inputs must be of one form\n", in->name,
+         fit_form_name(form), fit_form_name(data->form));
+  }
+  data->form = form;
+  switch (form) {
     case FORM_REPORT:
       read_report(in, data);
       break;
@@ -1063,24 +1341,48 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   }
   fit_pairs_flush(data);
   data->first.resize(data->labels.names.size(), 0);
-  if (data->labels.names.size() == opt->states.size() && !data->matrix_flag &&
+}
+
+static void check_observed(const FIT_DATA* data) {
+  if (data->labels.names.size() == data->given_states && !data->matrix_flag &&
       data->nbr_sequences == 0) {
-    fail(" *** ERROR: %s: no observations\n", in->name);
+    fail(" *** ERROR: %s: no observations\n", data->name.c_str());
   }
 }
 
-void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
+// One input from an open stream, a buffer of the given size at a time.
+static void read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
+                        FIT_DATA* data, bool first) {
   FIT_INPUT in{};
-  const bool from_stdin = opt->input == nullptr || std::strcmp(opt->input, "-") == 0;
-  in.name = from_stdin ? "(standard input)" : opt->input;
-  in.f = from_stdin ? stdin : std::fopen(opt->input, "rb");
-  if (in.f == nullptr)
-    fail(" *** ERROR: Unable to open file (%s)\n", opt->input);
-  in.own.resize(BUFFER_SIZE);
+  in.name = name;
+  in.f = f;
+  in.own.resize(buffer);
   in.buf = in.own.data();
-  read_input(opt, &in, data);
-  if (!from_stdin)
-    std::fclose(in.f);
+  read_input(opt, &in, data, first);
+}
+
+void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
+  std::vector<const char*> inputs = opt->inputs;
+  if (inputs.empty())
+    inputs.push_back(opt->input);
+  for (std::size_t i = 0; i < inputs.size(); i++) {
+    const char* path = inputs[i];
+    const bool from_stdin = path == nullptr || std::strcmp(path, "-") == 0;
+    FILE* f = from_stdin ? stdin : std::fopen(path, "rb");
+    if (f == nullptr)
+      fail(" *** ERROR: Unable to open file (%s)\n", path);
+    read_stream(opt, f, from_stdin ? "(standard input)" : path, BUFFER_SIZE, data, i == 0);
+    if (!from_stdin)
+      std::fclose(f);
+  }
+  check_observed(data);
+}
+
+void fit_read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
+                     FIT_DATA* data) {
+  // A byte-order mark is looked for in the first buffer.
+  read_stream(opt, f, name, std::max<std::size_t>(buffer, 4), data, true);
+  check_observed(data);
 }
 
 void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* name,
@@ -1090,5 +1392,6 @@ void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* na
   in.buf = text.data();
   in.end = text.size();
   in.eof = 1;
-  read_input(opt, &in, data);
+  read_input(opt, &in, data, true);
+  check_observed(data);
 }

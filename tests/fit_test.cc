@@ -5,6 +5,7 @@
 #include "fit.h"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -206,7 +207,135 @@ TEST(FitEstimate, ExtremePriorsAndLevelsGiveIntervalsWithinZeroAndOne) {
   EXPECT_NEAR(tail.model.rows[tail.state("b")].rest_lower, x * x, 1e-6 * x * x);
 }
 
+TEST(FitEstimate, StatesNumberedByStatesOptionThenByValueOrAppearance) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> states;
+    int sort;
+    std::vector<std::string> order;
+  } cases[] = {
+      {"numbers by value", "3 1 10 2 3\n", {}, 0, {"1", "2", "3", "10"}},
+      {"equal values in order of appearance", "2 1.0 1 2\n", {}, 0, {"1.0", "1", "2"}},
+      {"words in order of appearance", "b a c b\n", {}, 0, {"b", "a", "c"}},
+      {"words by their bytes with --sort", "b a c b\n", {}, 1, {"a", "b", "c"}},
+      {"--states first, in their order", "3 1 2 3\n", {"2", "z"}, 1, {"2", "z", "1", "3"}},
+      {"--states before words", "x 1 x\n", {"z"}, 0, {"z", "x", "1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FIT_OPTIONS opt = default_options();
+    opt.states = c.states;
+    opt.sort_flag = c.sort;
+    Fitted f;
+    fit(opt, c.text, &f);
+    std::vector<std::string> order;
+    for (const std::uint32_t label : f.model.order)
+      order.push_back(f.data.labels.names[label]);
+    EXPECT_EQ(order, c.order);
+  }
+}
+
+// The summary as text.
+static std::string summary_of(const FIT_OPTIONS& opt, const Fitted& f) {
+  FilePtr out = open_sink();
+  fit_write_summary(out.get(), &opt, &f.data, &f.model);
+  return read_all(out.get());
+}
+
+TEST(FitEstimate, UnobservedTransitionsOfAnObservedRowGetTheirUpperBound) {
+  // a -> b twice: a -> a and a -> c are never seen, in 2. Wilson's upper bound for 0 in n is
+  // z^2 / (n + z^2).
+  const FIT_OPTIONS opt = default_options();
+  Fitted f;
+  fit(opt, "a b a b c\n", &f);
+  const double z = 1.959963984540054;
+  const FIT_ROW& a = f.model.rows[f.state("a")];
+  EXPECT_EQ(a.rest, 0.0);
+  EXPECT_EQ(a.rest_lower, 0.0);
+  EXPECT_NEAR(a.rest_upper, z * z / (2 + z * z), 1e-12);
+  const std::string summary = summary_of(opt, f);
+  EXPECT_NE(summary.find("a: 2 transitions\n  -> b  2  1  [0.34238, 1]\n"
+                         "  -> each other state  0  0  [0, 0.65762]\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("b: 2 transitions\n  -> a  1  0.5  [0.0945312, 0.905469]\n"
+                         "  -> c  1  0.5  [0.0945312, 0.905469]\n"
+                         "  -> each other state  0  0  [0, 0.65762]\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_EQ(summary.find("c: 1 transition"), std::string::npos);
+}
+
+// ---- the configuration -----------------------------------------------------------------------
+
+TEST(FitConfig, CommentCountsRightAndQuotesOnlyTextXmlAllows) {
+  struct Case {
+    const char* name;  // the input's name
+    const char* text;
+    const char* comment;    // what the comment says after "pravlin-fit 1.0: "
+    const char* init_year;  // its element, or empty
+  } cases[] = {
+      {"one.txt", "a b\n", "maximum likelihood from one.txt (sequences), 1 sequence, 1 transition",
+       ""},
+      {"two.txt", "a b a\nb a\n",
+       "maximum likelihood from two.txt (sequences), 2 sequences, 3 transitions", ""},
+      {"caf\xE9.txt", "a b\n",
+       "maximum likelihood from the input (sequences), 1 sequence, 1 transition", ""},
+      {"a--b.txt", "a b\n",
+       "maximum likelihood from the input (sequences), 1 sequence, 1 transition", ""},
+      {"r.csv", "time , 1 \n -7 , \"a\" \n -6 , \"b\" \n",
+       "maximum likelihood from r.csv (report), 1 sequence, 1 transition",
+       "<init_year>-7</init_year>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FIT_OPTIONS opt = default_options();
+    Fitted f;
+    fit_read_text(&opt, c.text, c.name, &f.data);
+    fit_estimate(&opt, &f.data, &f.model);
+    FilePtr out = open_sink();
+    fit_write_config(out.get(), &opt, &f.data, &f.model);
+    const std::string config = read_all(out.get());
+    EXPECT_NE(config.find(std::string("<!-- pravlin-fit 1.0: ") + c.comment + " -->"),
+              std::string::npos)
+        << config;
+    EXPECT_EQ(config.find("<init_year>") != std::string::npos, c.init_year[0] != '\0');
+    EXPECT_NE(config.find(c.init_year), std::string::npos);
+    // The report then names each state with its number, for pravlin-plot's axis.
+    EXPECT_NE(config.find("<print_header>yes</print_header>"), std::string::npos);
+  }
+}
+
 // ---- input forms -----------------------------------------------------------------------------
+
+// Each text written to a file of its own and read as the program reads its inputs, a buffer at
+// a time, into f->data; then estimated unless only_read.
+static void fit_files(FIT_OPTIONS opt, const std::vector<std::string>& texts, Fitted* f,
+                      bool only_read = false) {
+  std::vector<std::string> paths;
+  for (std::size_t i = 0; i < texts.size(); i++) {
+    paths.push_back(testing::TempDir() + "fit_input_" + std::to_string(i) + ".csv");
+    std::ofstream(paths.back(), std::ios::binary) << texts[i];
+  }
+  for (const std::string& p : paths)
+    opt.inputs.push_back(p.c_str());
+  opt.input = opt.inputs[0];
+  fit_read(&opt, &f->data);
+  if (!only_read)
+    fit_estimate(&opt, &f->data, &f->model);
+  for (const std::string& p : paths)
+    std::remove(p.c_str());
+}
+
+// The text without its last line break: every reader must take the last line as whole.
+static std::string without_final_line_break(std::string text) {
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+    text.resize(text.size() - 2);
+  else if (!text.empty() && text.back() == '\n')
+    text.pop_back();
+  return text;
+}
 
 TEST(FitRead, EveryFormGivesTheSameCounts) {
   // One chain, dry dry wet dry and wet wet dry, in every form.
@@ -216,43 +345,187 @@ TEST(FitRead, EveryFormGivesTheSameCounts) {
     std::string text;
   } cases[] = {
       {"sequences", FORM_SEQUENCES, "dry dry wet dry\nwet,wet, dry\n"},
-      {"quoted", FORM_SEQUENCES, "\"dry\" dry \"w\"\"et\" dry\n\"w\"\"et\" \"w\"\"et\" dry\n"},
+      {"quoted", FORM_SEQUENCES, "\"dry\" dry \"w\"\"et\" dry\n\"w\"\"et\" \"w\"\"et\" \"dry\"\n"},
       {"long", FORM_LONG,
        "ID,T,State\n1,3,wet\n2,1,wet\n1,1,dry\n2,2,wet\n1,2,dry\n2,3,dry\n"
        "1,4,dry\n"},
       {"report", FORM_REPORT,
        "PRAVLIN VERSION , 1.0\nnbr_states , 2\ntime , 1 , 2 \n 1990 , \"dry\" , \"wet\" \n"
        " 1991 , \"dry\" , \"wet\" \n 1992 , \"wet\" , \"dry\" \n 1993 , \"dry\" , NA \n"},
+      {"slice", FORM_REPORT,
+       "time , 7 , 8 \n 0 , \"dry\" , \"wet\" \n 1 , \"dry\" , \"wet\" \n 2 , \"wet\" , \"dry\" \n"
+       " 3 , \"dry\" , \n"},
       {"labelled matrix", FORM_MATRIX, "\"\",dry,wet\nwet,2,1\ndry,1,1\n"},
       {"matrix", FORM_MATRIX, "dry,wet\r\n1,1\r\n2,1\r\n"},
       {"byte-order mark", FORM_SEQUENCES,
        "\xEF\xBB\xBF"
        "dry dry wet dry\nwet wet dry\n"},
   };
+  // Read from memory (0), from a file (1), and from streams of buffers of 4 to 9 bytes, which
+  // fields, quotes, line breaks and the byte-order mark span.
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Fitted f;
-    fit(default_options(), c.text, &f);
-    EXPECT_EQ(f.data.form, c.form);
-    const std::string wet = std::string(c.name) == "quoted" ? "w\"et" : "wet";
-    ASSERT_EQ(f.data.labels.names.size(), 2u);
-    EXPECT_EQ(f.data.nbr_transitions, 5u);
-    EXPECT_EQ(f.p("dry", "dry"), 0.5);
-    EXPECT_EQ(f.p(wet, "dry"), 2.0 / 3);
-    if (c.form != FORM_MATRIX) {
-      EXPECT_EQ(f.data.nbr_sequences, 2u);
-      EXPECT_EQ(f.model.first[f.state("dry")], 1u);
+    for (const bool cut : {false, true}) {
+      for (int how = 0; how <= 9; how = how == 1 ? 4 : how + 1) {
+        SCOPED_TRACE(std::string(c.name) + (cut ? ", no final line break" : "") + ", read " +
+                     std::to_string(how));
+        const std::string text = cut ? without_final_line_break(c.text) : c.text;
+        const FIT_OPTIONS opt = default_options();
+        Fitted f;
+        if (how == 0) {
+          fit(opt, text, &f);
+        } else if (how == 1) {
+          fit_files(opt, {text}, &f);
+        } else {
+          FilePtr in = open_text(text);
+          fit_read_stream(&opt, in.get(), "data.txt", static_cast<std::size_t>(how), &f.data);
+          fit_estimate(&opt, &f.data, &f.model);
+        }
+        EXPECT_EQ(f.data.form, c.form);
+        const std::string wet = std::string(c.name) == "quoted" ? "w\"et" : "wet";
+        ASSERT_EQ(f.data.labels.names.size(), 2u);
+        EXPECT_EQ(f.data.nbr_transitions, 5u);
+        EXPECT_EQ(f.p("dry", "dry"), 0.5);
+        EXPECT_EQ(f.p(wet, "dry"), 2.0 / 3);
+        if (c.form != FORM_MATRIX) {
+          EXPECT_EQ(f.data.nbr_sequences, 2u);
+          EXPECT_EQ(f.model.first[f.state("dry")], 1u);
+        }
+      }
     }
   }
 }
 
-TEST(FitRead, ProbabilityMatrixRowsAreTakenAsGiven) {
-  Fitted f;
-  fit(default_options(), ",a,b\na,0.25,0.75\nb,1,0\n", &f);
-  EXPECT_TRUE(f.data.probability_flag);
-  EXPECT_EQ(f.p("a", "b"), 0.75);
-  EXPECT_EQ(f.p("b", "a"), 1.0);
-  EXPECT_EQ(f.model.has_counts, 0);
+TEST(FitRead, InputsLongerThanABufferAreReadWhole) {
+  // A buffer holds 1 MiB: the last label and the blanks after it span two, without a line
+  // break at the end; and a matrix's header longer than a buffer is still seen as one.
+  const std::string blanks(std::size_t{1} << 20, ' ');
+  std::string sequence, long_table = "id,t,state\n", header;
+  for (int i = 0; i < 200000; i++) {
+    sequence += i % 2 ? "b " : "a ";
+    long_table += "1," + std::to_string(i) + (i % 2 ? ",b\n" : ",a\n");
+  }
+  for (int i = 0; i < 70000; i++)
+    header += (i ? ",label" : "label") + std::to_string(1000000 + i);
+  std::string row_of_zeros;
+  for (int i = 1; i < 70000; i++)
+    row_of_zeros += ",0";
+  struct Case {
+    const char* name;
+    std::string text;
+    FIT_FORM form;
+    std::uint64_t transitions;
+  } cases[] = {
+      {"sequence", sequence + "c" + blanks, FORM_SEQUENCES, 200000},
+      {"long table", long_table + "1,200000,c" + blanks, FORM_LONG, 200000},
+      {"matrix", header + "\n1" + row_of_zeros, FORM_MATRIX, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fitted f;
+    fit_files(default_options(), {c.text}, &f, true);
+    EXPECT_EQ(f.data.form, c.form);
+    EXPECT_EQ(f.data.nbr_transitions, c.transitions);
+    // A matrix is kept as its rows were read, not as a table of every label against every label.
+    if (c.form == FORM_MATRIX)
+      EXPECT_EQ(f.data.matrix.size(), 70000u);
+    else
+      EXPECT_EQ(f.data.labels.names.back(), "c");
+  }
+}
+
+TEST(FitReadLong, TimesOrderAsNumbersOrAsIsoDatesOfOneForm) {
+  // Each table holds one sequence, which must come out in this order.
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> order;
+  } cases[] = {
+      {"numbers", "id,t,state\n1,10,c\n1,2,b\n1,1,a\n1,1e3,d", {"a", "b", "c", "d"}},
+      {"decimals", "t,state\n1.5,c\n-1,a\n0.5,b\n", {"a", "b", "c"}},
+      {"dates", "id,t,state\n1,2024-01-10,c\n1,2024-01-02,a\n1,2024-01-05,b\n", {"a", "b", "c"}},
+      {"date and time",
+       "id,t,state\nx,2024-01-02T10:00:00Z,b\nx,2024-01-02T09:30:00Z,a\n",
+       {"a", "b"}},
+      {"time of day", "id,time,state\n1,09:30,b\n1,09:05,a\n1,10:00,c\n", {"a", "b", "c"}},
+      {"file order", "state,note\nb,x\na,y\nc,z\n", {"b", "a", "c"}},
+      {"quoted NA is a label", "id,t,state\n1,1,a\n1,2,\"NA\"\n1,3,a\n", {"a", "NA", "a"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fitted f;
+    fit(default_options(), c.text, &f);
+    EXPECT_EQ(f.data.form, FORM_LONG);
+    EXPECT_EQ(f.data.nbr_sequences, 1u);
+    EXPECT_EQ(f.data.nbr_transitions, c.order.size() - 1);
+    for (std::size_t i = 0; i + 1 < c.order.size(); i++) {
+      SCOPED_TRACE(c.order[i] + " -> " + c.order[i + 1]);
+      ASSERT_NE(f.cell(c.order[i], c.order[i + 1]), nullptr);
+    }
+  }
+  // Naming the columns means the long form, although this one looks like a matrix.
+  FIT_OPTIONS opt = default_options();
+  opt.columns = "person,visit,rating";
+  Fitted named;
+  fit(opt, "person,visit,rating\n1,2,4\n1,1,3\n", &named);
+  EXPECT_EQ(named.data.form, FORM_LONG);
+  EXPECT_NE(named.cell("3", "4"), nullptr);
+}
+
+TEST(FitReadMatrix, ProbabilityRowsAreTakenAsGivenWhateverTheirTotal) {
+  struct Case {
+    const char* name;
+    std::string text;
+    double ab, ba;
+  } cases[] = {
+      {"probabilities", ",a,b\na,0.25,0.75\nb,1,0\n", 0.75, 1.0},
+      // Weights whose total overflows to infinity are divided by their largest first.
+      {"weights beyond the range of a total", ",a,b\na,1e308,1.7e308\nb,0.5,0", 1.7 / 2.7, 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fitted f;
+    fit(default_options(), c.text, &f);
+    EXPECT_TRUE(f.data.probability_flag);
+    EXPECT_NEAR(f.p("a", "b"), c.ab, 1e-15);
+    EXPECT_EQ(f.p("b", "a"), c.ba);
+    EXPECT_EQ(f.p("a", "a") + f.p("a", "b"), 1.0);
+    EXPECT_EQ(f.model.has_counts, 0);
+  }
+}
+
+TEST(FitReadReport, EachColumnOfEachTableIsOneChain) {
+  const std::string table12 = "time , 1 , 2 \n 1990 , \"a\" , \"b\" \n 1991 , \"b\" , \"a\" \n";
+  const std::string table34 = "time , 3 , 4 \n 1990 , \"a\" , \"a\" \n 1991 , \"b\" , \"a\" \n";
+  const std::string header = "PRAVLIN VERSION , 1.0\ntime , Tue Dec  8 00:51:18 2026\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> inputs;
+    std::uint64_t sequences;
+    int year_flag;  // the configuration gives init_year 1990
+    int values_flag;
+  } cases[] = {
+      {"a slice", {table34}, 2, 1, 0},
+      {"slices one after another", {header + table12 + table34}, 4, 1, 0},
+      {"slices as inputs", {header + table12, table34}, 4, 1, 0},
+      {"whole reports one after another", {header + table12 + header + table12}, 4, 1, 0},
+      {"a step label beyond an int", {"time , 1 \n 1e300 , \"a\" \n 1e300 , \"b\" "}, 1, 0, 0},
+      {"values",
+       {"time , 1 , 2 \n 0 , 1.000000 , -2.500000 \n 1 , -2.500000 , 1.000000 "},
+       2,
+       1,
+       1},
+      {"state numbers", {"time , 1 \n 0 , 1 \n 1 , 2 \n"}, 1, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fitted f;
+    fit_files(default_options(), c.inputs, &f);
+    EXPECT_EQ(f.data.form, FORM_REPORT);
+    EXPECT_EQ(f.data.nbr_sequences, c.sequences);
+    EXPECT_EQ(f.data.nbr_transitions, c.sequences);
+    EXPECT_EQ(f.data.init_year_flag, c.year_flag);
+    EXPECT_EQ(f.data.values_flag, c.values_flag);
+  }
 }
 
 // A terminal gives an end of input for each Ctrl-D, and more input after it: one ends the data.
@@ -280,10 +553,19 @@ TEST(FitReadDeathTest, OneEndOfInputOnATerminalEndsTheData) {
 
 TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
   const std::string big_label(FIT_MAX_LABEL + 10, 'x');
+  // One row of 2050 counts near 2^53, beyond what 64 bits can total.
+  std::string huge_counts;
+  for (int i = 0; i < 2050; i++)
+    huge_counts += (i ? ",s" : "s") + std::to_string(i);
+  huge_counts += "\n9007199254740990";
+  for (int i = 1; i < 2050; i++)
+    huge_counts += ",9007199254740990";
   struct Case {
     std::string text;
     const char* message;
     std::vector<std::string> states = {};
+    std::string columns = {};
+    FIT_FORM form = FORM_AUTO;
   } cases[] = {
       {"", " *** ERROR: data.txt: no observations\n"},
       {"\n\n  \n", " *** ERROR: data.txt: no observations\n"},
@@ -291,30 +573,65 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
       {"a a a\n",
        " *** ERROR: data.txt: one state only (a): pravlin needs at least 2; add others "
        "with --states\n"},
-      {"a,b\n1,2\n3\n", " *** ERROR: data.txt:3: 1 fields, where the first line has 2\n"},
+      {"a,b\n1,2\n3\n", " *** ERROR: data.txt:3: 1 field, where the first line has 2\n"},
+      {"a,b\n1,2\n3", " *** ERROR: data.txt:3: 1 field, where the first line has 2\n"},
       {"a,b\n1,2\n3,-1\n", " *** ERROR: data.txt:3:3: not a count or a probability (-1)\n"},
-      {"a,b\n1,2\n3,x\n", " *** ERROR: data.txt:3:3: not a count or a probability (x)\n"},
+      {"a,b\n1,2\n3,x", " *** ERROR: data.txt:3:3: not a count or a probability (x)\n"},
+      // Found by fit_fuzz: an empty row label.
+      {"\"\",dry,wet\nwet,4,1\n,1yZr:1",
+       " *** ERROR: data.txt:3:1: the row label () is not in the header\n"},
       {"a,b\n1,2\n0,0\n",
        " *** ERROR: data.txt: the row of (b) is all zeros: give --empty "
        "absorbing or --empty uniform\n"},
-      {"a b\nc d\xFF\n", " *** ERROR: data.txt:2:4: byte 0xff is not UTF-8\n"},
+      {huge_counts, " *** ERROR: data.txt: the counts total more than 18446744073709551615\n"},
+      {"a b\nc d\xFF", " *** ERROR: data.txt:2:4: byte 0xff is not UTF-8\n"},
       {"a b\nc \xC3\x28\n", " *** ERROR: data.txt:2:3: byte 0xc3 is not UTF-8\n"},
       {std::string("a b\nc d\0e\n", 10), " *** ERROR: data.txt:2:4: NUL byte\n"},
-      {"a b\n\"c d\n", " *** ERROR: data.txt:2:1: quoted field not closed on its line\n"},
+      {"a b\n\"c d", " *** ERROR: data.txt:2:1: quoted field not closed on its line\n"},
       {"a,b\n\"c\"d,e\n", " *** ERROR: data.txt:2:4: text after a closing quote\n"},
       {"a b " + big_label + "\n", " *** ERROR: data.txt:1:5: a label longer than 65536 bytes\n"},
-      {"id,state\n1,a\n1\n", " *** ERROR: data.txt:3: 1 fields, where the first line has 2\n"},
+      // The long form's rows and times.
+      {"id,state\n1,a\n1", " *** ERROR: data.txt:3: 1 field, where the first line has 2\n"},
       {"id,t,state\n1,1,a\n1,1,b\n",
        " *** ERROR: data.txt:3: a second row for the same id and "
        "t (line 2 has the first)\n"},
+      {"id,t,state\n1,1,a\n1,1.0,b",
+       " *** ERROR: data.txt:3: a second row for the same id and "
+       "t (line 2 has the first)\n"},
+      {"id,t,state\n1,1,a\n1,,b\n1,10,a\n",
+       " *** ERROR: data.txt:3:3: the time () is not a number like the first row's (1)\n"},
+      {"id,t,state\n1,1,a\n1,NA,b\n1,10,a\n",
+       " *** ERROR: data.txt:3:3: the time (NA) is not a number like the first row's (1)\n"},
+      {"id,t,state\n1,2024-01-02,a\n1,2024-1-3,b\n",
+       " *** ERROR: data.txt:3:3: the time (2024-1-3) is not a date or time of the first row's "
+       "form (2024-01-02)\n"},
+      {"id,t,state\n1,soon,a\n",
+       " *** ERROR: data.txt:2:3: the time (soon) is neither a number nor an ISO 8601 date or "
+       "time\n"},
+      {"person,visit\n1,2\n",
+       " *** ERROR: --columns names the columns of the long form, not of "
+       "--input matrix\n",
+       {},
+       "person,visit,rating",
+       FORM_MATRIX},
+      // Reports.
       {"time , 1 , 2 \n 0 , 1 , 2 \n 1 , 1 \n",
        " *** ERROR: data.txt:3: 2 fields, where the first line has 3\n"},
-      // Labels that pravlin's reader would read as other names.
+      {"time , 1 \n 0 , \"a\" \ntime , x \n 1 , \"b\" \n",
+       " *** ERROR: data.txt:3: a \"time\" line that does not number the chains\n"},
+      {"PRAVLIN VERSION , 1.0\ntime , Tue Dec  8 00:51:18 2026\n",
+       " *** ERROR: data.txt: a report without its \"time\" line\n"},
+      {"time , 1 , 2 \n 0 , 0.000000 , 0.000000 \n 1 , 0.000000 , 0.000000 ",
+       " *** ERROR: data.txt: the report prints values (print_flag val), all 0.000000, not "
+       "states: put <print_flag>name</print_flag> in its configuration and run it again\n"},
+      // Labels that pravlin's reader would read as other names, or XML tools refuse.
       {"a \"b<c\" a\n",
        " *** ERROR: data.txt: the label (b<c) holds \"<\", which pravlin would read as markup\n"},
       {"a,\"b \",a\n",
        " *** ERROR: data.txt: the label (b ) begins or ends with white space, which pravlin would "
        "drop\n"},
+      {"a b\xEF\xBF\xBE a",
+       " *** ERROR: data.txt: the label (b\xEF\xBF\xBE) holds U+FFFE, which XML does not allow\n"},
       {"a b a\n", " *** ERROR: --states: a label holds control character 0x0a\n", {"c\nd"}},
       {"a b a\n", " *** ERROR: --states: a label holds byte 0xe9, which is not UTF-8\n", {"\xE9"}},
       {"a b a\n",
@@ -326,6 +643,8 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
     SCOPED_TRACE(c.message);
     FIT_OPTIONS opt = default_options();
     opt.states = c.states;
+    opt.columns = c.columns;
+    opt.form = c.form;
     EXPECT_EXIT(
         {
           Fitted f;
@@ -333,6 +652,14 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
         },
         testing::ExitedWithCode(1), testing::Eq(c.message));
   }
+  // A long table or a matrix is one input: a second is refused.
+  EXPECT_EXIT(
+      {
+        Fitted f;
+        fit_files(default_options(), {"id,t,state\n1,1,a\n1,2,b\n", "a b\n"}, &f);
+      },
+      testing::ExitedWithCode(1),
+      testing::EndsWith(": a second input, but a long table is read from one input alone\n"));
 }
 
 // ---- pair counts ---------------------------------------------------------------------------

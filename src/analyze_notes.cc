@@ -3,6 +3,8 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -360,12 +362,22 @@ void print_read_notes(FILE* out, const std::vector<READ_NOTE>& notes) {
 }
 
 void hint_xml_declaration(const char* file) {
+  // Only a regular file is looked at: a pipe read here would lose its text to the reading that
+  // follows, and a device such as /dev/zero never ends. A file whose first markup lies beyond
+  // the first MiB gets no hint.
+  constexpr long kMostBeforeMarkup = 1L << 20;
   FILE* f = std::fopen(file, "r");
   if (f == nullptr)
     return;
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fclose(f);
+    return;
+  }
   char head[6] = {0};
   int ch;
-  while ((ch = std::fgetc(f)) != EOF && ch != '<') {
+  long seen = 0;
+  while ((ch = std::fgetc(f)) != EOF && ch != '<' && ++seen < kMostBeforeMarkup) {
   }
   const std::size_t got = ch == '<' ? std::fread(head, 1, 5, f) : 0;
   std::fclose(f);

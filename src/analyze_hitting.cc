@@ -15,34 +15,6 @@
 // The relative residual above which hitting's numbers are said to be untrustworthy.
 static const double HITTING_RESIDUAL_GOAL = 1e-10;
 
-int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets) {
-  targets->clear();
-  const std::string all = text;
-  std::size_t start = 0;
-  while (start <= all.size()) {
-    std::size_t end = all.find(',', start);
-    if (end == std::string::npos)
-      end = all.size();
-    const std::string item = all.substr(start, end - start);
-    start = end + 1;
-    int state = 0;
-    const bool number = !item.empty() && item.find_first_not_of("0123456789") == std::string::npos;
-    if (number && item.size() <= 10) {
-      const long v = std::strtol(item.c_str(), nullptr, 10);
-      if (v >= 1 && v <= pv->nbr_states)
-        state = static_cast<int>(v);
-    }
-    for (int s = 1; state == 0 && s <= pv->nbr_states; s++) {
-      if (pv->state_name[s] != nullptr && item == pv->state_name[s])
-        state = s;
-    }
-    if (state == 0)
-      fail(" *** ERROR: --target: no state numbered or named (%s)\n", item.c_str());
-    targets->push_back(state);
-  }
-  return static_cast<int>(targets->size());
-}
-
 // The states that reach a marked state, by breadth-first search over the reversed transitions,
 // passing only through states that may be left (leave[u] != 0). marked[] grows in place.
 static void reached_backwards(const SPARSE_CHAIN* c, const std::vector<std::size_t>& in_start,
@@ -319,14 +291,6 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
     for (std::size_t e = c->row_start[j]; e < c->row_start[j + 1]; e++)
       m += c->p[e] * h->steps[c->to[e]];
     h->return_time = m;
-  }
-}
-
-static void print_state(FILE* out, const PRAVLIN* pv, int s) {
-  if (pv->state_name[s] != nullptr) {
-    std::fprintf(out, "%d %s", s, pv->state_name[s]);
-  } else {
-    std::fprintf(out, "%d", s);
   }
 }
 

@@ -185,7 +185,7 @@ static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json*
                           {"residual", ab.how.sparse ? number(ab.how.residual) : json(nullptr)}};
 }
 
-static void add_hitting(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+static void add_hitting(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                         const std::vector<int>& targets, const std::vector<double>& pi, json* doc) {
   if (targets.empty()) {
     (*doc)["hitting"] = nullptr;
@@ -193,11 +193,15 @@ static void add_hitting(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
   }
   HITTING h;
   solve_hitting(c, targets, &h, cl->nbr_closed == 1 ? pi.data() : nullptr);
-  json steps = json::array();
+  json steps = json::array(), names = json::array();
   for (int s = 1; s <= c->n; s++)
     steps.push_back(number(h.steps[s]));
+  // The names beside the numbers: a script sees which states the designators picked.
+  for (int s : targets)
+    names.push_back(pv->state_name[s] != nullptr ? json(pv->state_name[s]) : json(nullptr));
   (*doc)["hitting"] = {
       {"targets", targets},
+      {"target_names", names},
       {"probability", by_state(h.probability.data(), c->n)},
       {"steps", steps},
       {"probability_residual", number(h.probability_residual)},
@@ -229,7 +233,7 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_long_run(pv, c, &cl, pi, &doc, &ab);
   add_solver(pv, c, &cl, pi, &doc);
   add_absorption(c, &cl, &doc, &ab);
-  add_hitting(c, &cl, targets, pi, &doc);
+  add_hitting(pv, c, &cl, targets, pi, &doc);
   if (opt->steps >= 0) {
     std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
     x[0] = 0.0;

@@ -77,10 +77,6 @@ void print_dot_line(FILE* out, const char* file, int drawn, const SPARSE_CHAIN* 
 
 // analyze_hitting.cc
 
-/// The states that --target names, by number (1..n) or by name, separated by commas. Returns
-/// their count. Does not return when one names no state.
-int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets);
-
 /// Hitting a set of states from every state, through sparse solves.
 struct hitting {
   std::vector<double> probability;  // [n + 1] of ever reaching the target; 1 on it

@@ -351,12 +351,13 @@ void print_read_notes(FILE* out, const std::vector<READ_NOTE>& notes) {
     return;
   std::fprintf(out, "notes on how the file was read: %zu\n", notes.size());
   for (const READ_NOTE& n : notes) {
-    std::fprintf(out, "  <%s>", n.element.c_str());
+    // The element's name and text, and the message quoting them, are the file's bytes.
+    std::fprintf(out, "  <%s>", shown(n.element.c_str()).c_str());
     if (!n.where.empty())
       std::fprintf(out, " in %s", n.where.c_str());
     if (n.kind != "total_far_from_one" && n.kind != "name_abbreviated")
-      std::fprintf(out, ", text \"%s\"", n.text.c_str());
-    std::fprintf(out, ": %s\n", n.message.c_str());
+      std::fprintf(out, ", text \"%s\"", shown(n.text.c_str()).c_str());
+    std::fprintf(out, ": %s\n", shown(n.message.c_str()).c_str());
   }
   std::fprintf(out, "\n");
 }

@@ -10,14 +10,6 @@
 #include <string>
 #include <vector>
 
-static void print_state(FILE* out, const PRAVLIN* pv, int s) {
-  if (pv->state_name[s] != nullptr) {
-    std::fprintf(out, "%d %s", s, pv->state_name[s]);
-  } else {
-    std::fprintf(out, "%d", s);
-  }
-}
-
 // One "  <state> <number>" line per state of states[0..count-1].
 static void print_vector(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
                          const double* x, int precision) {
@@ -54,7 +46,7 @@ static const char* yes_no(int flag) {
 
 static void print_structure(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                             const CHAIN_CLASSES* cl) {
-  std::fprintf(out, "configuration: %s\n", pv->xmlfilename != nullptr ? pv->xmlfilename : "");
+  std::fprintf(out, "configuration: %s\n", shown(pv->xmlfilename).c_str());
   std::fprintf(out, "states: %d\n", c->n);
   std::fprintf(out, "transitions: %zu with positive probability\n", c->to.size());
   std::fprintf(out, "classes: %d, closed %d, transient %d\n", cl->nbr_classes, cl->nbr_closed,
@@ -274,7 +266,7 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
     put_int(&line, ab.state[i]);
     if (pv->state_name[ab.state[i]] != nullptr) {
       line += ' ';
-      line += pv->state_name[ab.state[i]];
+      append_shown(&line, pv->state_name[ab.state[i]]);
     }
     line += ": steps ";
     put_fixed(&line, ab.steps[i], precision);

@@ -321,17 +321,6 @@ TEST(AnalyzeReport, FixedNumbersAreWhatPrintfWrites) {
   }
 }
 
-TEST(AnalyzeHittingDeathTest, TargetNamesNoState) {
-  TestModel m(2, 1, 2);
-  char a[] = "a";
-  m.pv.state_name[1] = a;
-  std::vector<int> targets;
-  EXPECT_EQ(parse_targets(&m.pv, "2,a", &targets), 2);
-  EXPECT_EQ(targets, (std::vector<int>{2, 1}));
-  EXPECT_EXIT(parse_targets(&m.pv, "a,3", &targets), testing::ExitedWithCode(1),
-              testing::Eq(" *** ERROR: --target: no state numbered or named (3)\n"));
-}
-
 // ---------------------------------------------------------------- JSON
 
 TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {

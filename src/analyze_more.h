@@ -77,7 +77,8 @@ void print_dot_line(FILE* out, const char* file, int drawn, const SPARSE_CHAIN* 
 
 // analyze_hitting.cc
 
-/// Hitting a set of states from every state, through sparse solves.
+/// Hitting a set of states from every state: by elimination up to DENSE_MAX_STATES states (and
+/// within a narrow band beyond), else through sparse solves.
 struct hitting {
   std::vector<double> probability;  // [n + 1] of ever reaching the target; 1 on it
   std::vector<double> steps;        // [n + 1] expected steps to reach it; HUGE_VAL where infinite
@@ -85,8 +86,9 @@ struct hitting {
   double probability_residual;      // largest |(I - Q) x - b| of each solve, relative to
                                     // 2 max|x| + max|b|
   double steps_residual;
-  int trusted;  // 0 when a residual misses the goal or a number is impossible (steps below 1,
-                // a probability outside 0..1): an ill-conditioned system, such as a slow line
+  int trusted;  // 0 when a residual misses the goal or a number is impossible beyond rounding
+                // (steps below 1, a probability outside 0..1, by more than 1e-12): an
+                // ill-conditioned system, such as a slow line
   double return_time;  // for a single target that every state reaches for certain, its mean
                        // return time (and steps[] are mean first passage times); else -1
 };

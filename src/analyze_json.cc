@@ -121,10 +121,21 @@ static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_C
 static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                        const std::vector<double>& pi, json* doc) {
   json s = {{"can_converge", squaring_can_converge(cl) != 0}, {"run", pv->calc_flag != 0}};
-  // The analysis has its own solvers: a chain too big for pravlin's is still analysed.
-  if (pv->calc_flag && !squaring_fits(c)) {
+  // The analysis has its own solvers: a chain too big for pravlin's is still analysed, and one
+  // on which the squaring would take longer than everything else is described instead.
+  const SQUARING_COST cost = estimate_squaring(pv, c, cl);
+  if (pv->calc_flag && !cost.worth) {
     s["run"] = false;
-    s["too_big"] = true;
+    if (!cost.fits) {
+      s["too_big"] = true;
+    } else {
+      s["too_costly"] = true;
+    }
+    s["cost"] = {{"multiply_adds_per_squaring", cost.work},
+                 {"seconds_per_squaring", cost.work / SQUARING_RATE},
+                 {"squarings", cost.squarings},
+                 {"max_iteration", cost.max_iteration},
+                 {"bytes", cost.bytes}};
   } else if (pv->calc_flag) {
     std::vector<double> b;
     double error = 0.0;

@@ -161,7 +161,7 @@ struct state_lookup {
   const PRAVLIN* pv;
   std::unordered_map<std::string_view, std::pair<int, int>> named;  // the first two states with
                                                                     // each name (0: only one)
-  int any_name;                                                     // 1 when some state has a name
+  int numeric_names;  // 1 when some state's name is a number, or begins as one ("6.0", "-1")
 };
 typedef struct state_lookup STATE_LOOKUP;
 
@@ -170,10 +170,10 @@ void state_lookup_init(STATE_LOOKUP* lookup, const PRAVLIN* pv);
 /// The state (1..nbr_states) that designator names, by the one rule of every option and file
 /// that names states: "#N" is the state numbered N; any other text is the name of a state,
 /// matched byte for byte. A bare number that is no state's name stands for the state so
-/// numbered only in a chain none of whose states has a name; in a named chain it is refused,
-/// with a line that says to write #N. A name that several states have is refused too. Does not
-/// return on a refusal: one line on standard error, beginning with where ("--target",
-/// "groups.txt:3").
+/// numbered only in a chain where no name is a number (nor begins as one); among numeric names
+/// it is refused, with a line that says to write #N. A name that several states have is
+/// refused too. Does not return on a refusal: one line on standard error, beginning with where
+/// ("--target", "groups.txt:3").
 int lookup_state(const STATE_LOOKUP* lookup, const char* designator, const char* where);
 /// lookup_state for one designator.
 int resolve_state(const PRAVLIN* pv, const char* designator, const char* where);

@@ -37,8 +37,8 @@ static const char USAGE[] =
     "  --json             print everything as one JSON document instead of text\n"
     "\n"
     "A state S is given by its name, or as #N for the state numbered N: --target '#6' is\n"
-    "state 6, --target 6 the state named \"6\". A bare number is a state number only when no\n"
-    "state has a name.\n"
+    "state 6, --target 6 the state named \"6\". A bare number that is no name is a state\n"
+    "number, unless some name is a number: then write #N.\n"
     "\n"
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";

@@ -94,14 +94,22 @@ void print_state(FILE* out, const PRAVLIN* pv, int s) {
   }
 }
 
+// A name that reads as a number, or begins as one ("6", "06", "6.0", "-1", ".5"): a label a
+// bare number may have been meant for.
+static bool numeric(const char* name) {
+  auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+  return digit(name[0]) || ((name[0] == '+' || name[0] == '-' || name[0] == '.') && digit(name[1]));
+}
+
 void state_lookup_init(STATE_LOOKUP* lookup, const PRAVLIN* pv) {
   lookup->pv = pv;
   lookup->named.clear();
-  lookup->any_name = 0;
+  lookup->numeric_names = 0;
   for (int s = 1; s <= pv->nbr_states; s++) {
     if (pv->state_name[s] == nullptr)
       continue;
-    lookup->any_name = 1;
+    if (numeric(pv->state_name[s]))
+      lookup->numeric_names = 1;
     auto [it, inserted] = lookup->named.try_emplace(pv->state_name[s], s, 0);
     if (!inserted && it->second.second == 0)
       it->second.second = s;
@@ -138,12 +146,12 @@ int lookup_state(const STATE_LOOKUP* lookup, const char* designator, const char*
     }
     if (it != lookup->named.end())
       return it->second.first;
-    // A number that names no state is a state number only where no state has a name: in a
-    // named chain it may be a name mistyped, or a label that a state number would silently
+    // A number that names no state is a state number only where no name is a number: among
+    // numeric labels it may be one mistyped, or missing, that a state number would silently
     // stand in for.
-    if (number < 0 || (lookup->any_name && (number < 1 || number > pv->nbr_states)))
+    if (number < 0 || (lookup->numeric_names && (number < 1 || number > pv->nbr_states)))
       fail(" *** ERROR: %s: no state is named (%s)\n", where, text.c_str());
-    if (lookup->any_name) {
+    if (lookup->numeric_names) {
       fail(" *** ERROR: %s: no state is named (%s); write #%s for the state numbered %s\n", where,
            text.c_str(), text.c_str(), text.c_str());
     }

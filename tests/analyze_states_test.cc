@@ -28,6 +28,7 @@ struct NamedModel {
 TEST(NamingStates, HashNumbersAStateAndABareWordNamesOne) {
   // pravlin-fit numbers states as they first appear: state 1 may well be named "3".
   NamedModel named(4, {"3", "1", "six", "#2"});
+  NamedModel words(3, {"dry", "wet", nullptr});  // no name a number could be meant for
   NamedModel unnamed(4, {});
   struct Case {
     const NamedModel* model;
@@ -38,7 +39,8 @@ TEST(NamingStates, HashNumbersAStateAndABareWordNamesOne) {
       {&named, "3", {1}},          {&named, "#3", {3}},        {&named, "1,six", {2, 3}},
       {&named, "#1,3,#4", {1, 4}},  // the same state twice counts once, in the first place
       {&named, "six,six", {3}},    {&named, "#004", {4}},      {&named, "#2", {2}},
-      {&unnamed, "3", {3}},        {&unnamed, "#3,2", {3, 2}},
+      {&unnamed, "3", {3}},        {&unnamed, "#3,2", {3, 2}}, {&words, "2,dry", {2, 1}},
+      {&words, "3,#3", {3}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.list);
@@ -52,6 +54,8 @@ TEST(NamingStates, HashNumbersAStateAndABareWordNamesOne) {
 
 TEST(NamingStatesDeathTest, WhatCouldBeMisreadIsRefusedWithOneLine) {
   NamedModel named(4, {"3", "wet", "wet", nullptr});
+  NamedModel decimals(2, {"6.0", "b"});  // names that begin as numbers: 1 may mean "1.0"
+  NamedModel negative(2, {"a", "-1"});
   NamedModel unnamed(3, {});
   struct Case {
     const NamedModel* model;
@@ -78,6 +82,12 @@ TEST(NamingStatesDeathTest, WhatCouldBeMisreadIsRefusedWithOneLine) {
        " *** ERROR: --target: an empty item in (3,): give states by name, or as #N "
        "by number, separated by commas\n"},
       {&named, "\x1b[2J", " *** ERROR: --target: no state is named (\\x1b[2J)\n"},
+      {&decimals, "1",
+       " *** ERROR: --target: no state is named (1); write #1 for the state "
+       "numbered 1\n"},
+      {&negative, "2",
+       " *** ERROR: --target: no state is named (2); write #2 for the state "
+       "numbered 2\n"},
       {&unnamed, "4", " *** ERROR: --target: no state is numbered (4): the states are #1 to #3\n"},
       {&unnamed, "a", " *** ERROR: --target: no state is named (a)\n"},
   };

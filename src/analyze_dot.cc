@@ -3,6 +3,7 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
+#include <cstring>
 #include <string>
 
 #include "output_file.h"
@@ -12,21 +13,21 @@ static const int DOT_MAX_STATES = 200;
 static const std::size_t DOT_MAX_TRANSITIONS = 1000;
 
 // Text for a double-quoted DOT string: quotes and backslashes escaped, line breaks kept as
-// Graphviz's own, other control bytes and bytes that are not UTF-8 shown as '?' (dot reads
-// UTF-8 and refuses what is not).
+// Graphviz's own, control characters shown as '?', and bytes that are not well-formed UTF-8
+// (overlong forms and surrogates among them) as U+FFFD: dot reads UTF-8, and Pango warns of
+// the rest.
 static std::string dot_text(const char* s) {
   std::string out;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
   while (*p != 0) {
     const unsigned char ch = *p;
-    int len = ch < 0x80 ? 1 : (ch >> 5) == 6 ? 2 : (ch >> 4) == 14 ? 3 : (ch >> 3) == 30 ? 4 : 0;
-    for (int i = 1; i < len; i++) {
-      if ((p[i] & 0xC0) != 0x80)
-        len = 0;
-    }
+    const int len = utf8_length(p);
     if (len == 0) {
-      out += '?';
+      out += "\xEF\xBF\xBD";
       p++;
+    } else if (len == 2 && ch == 0xC2 && p[1] < 0xA0) {  // U+0080..U+009F, controls
+      out += '?';
+      p += 2;
     } else if (len > 1) {
       out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(len));
       p += len;
@@ -118,10 +119,14 @@ int write_dot(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
   FILE* f = output_open(file);
   const int whole = c->n <= DOT_MAX_STATES && c->to.size() <= DOT_MAX_TRANSITIONS;
   const int classes = cl->nbr_classes <= DOT_MAX_STATES;
-  std::fprintf(f, "digraph chain {\n  label=\"%s\";\n  labelloc=t;\n  node [shape=circle];\n",
-               whole     ? "pravlin chain"
-               : classes ? "pravlin chain: classes only, too many states or transitions to draw"
-                         : "pravlin chain: too many classes to draw");
+  // Titled after the configuration's file, without its directory.
+  const char* name = pv->xmlfilename != nullptr ? pv->xmlfilename : "";
+  const char* slash = std::strrchr(name, '/');
+  std::fprintf(f, "digraph chain {\n  label=\"%s%s\";\n  labelloc=t;\n  node [shape=circle];\n",
+               dot_text(slash != nullptr && slash[1] != '\0' ? slash + 1 : name).c_str(),
+               whole     ? ""
+               : classes ? ": classes only, too many states or transitions to draw"
+                         : ": too many classes to draw");
   if (whole) {
     write_states(f, pv, c, cl, precision);
   } else if (classes) {
@@ -135,7 +140,7 @@ int write_dot(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
 
 void print_dot_line(FILE* out, const char* file, int drawn, const SPARSE_CHAIN* c,
                     const CHAIN_CLASSES* cl) {
-  std::fprintf(out, "\ndrawing: %s, ", file);
+  std::fprintf(out, "\ndrawing: %s, ", shown(file).c_str());
   if (drawn == 2) {
     std::fprintf(out, "every state and transition\n");
   } else if (drawn == 1) {

@@ -14,34 +14,9 @@
 
 // The relative residual above which hitting's numbers are said to be untrustworthy.
 static const double HITTING_RESIDUAL_GOAL = 1e-10;
-
-int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets) {
-  targets->clear();
-  const std::string all = text;
-  std::size_t start = 0;
-  while (start <= all.size()) {
-    std::size_t end = all.find(',', start);
-    if (end == std::string::npos)
-      end = all.size();
-    const std::string item = all.substr(start, end - start);
-    start = end + 1;
-    int state = 0;
-    const bool number = !item.empty() && item.find_first_not_of("0123456789") == std::string::npos;
-    if (number && item.size() <= 10) {
-      const long v = std::strtol(item.c_str(), nullptr, 10);
-      if (v >= 1 && v <= pv->nbr_states)
-        state = static_cast<int>(v);
-    }
-    for (int s = 1; state == 0 && s <= pv->nbr_states; s++) {
-      if (pv->state_name[s] != nullptr && item == pv->state_name[s])
-        state = s;
-    }
-    if (state == 0)
-      fail(" *** ERROR: --target: no state numbered or named (%s)\n", item.c_str());
-    targets->push_back(state);
-  }
-  return static_cast<int>(targets->size());
-}
+// How far rounding may take an answer past what is possible before it counts as impossible:
+// a step count of 1 - 1e-16 is a count of 1, not a sign of an ill-conditioned system.
+static const double HITTING_ROUNDING = 1e-12;
 
 // The states that reach a marked state, by breadth-first search over the reversed transitions,
 // passing only through states that may be left (leave[u] != 0). marked[] grows in place.
@@ -102,11 +77,11 @@ static double among_residual(const SPARSE_MATRIX& a, const Eigen::VectorXd& x,
 }
 
 // (I - Q) x = b over the states with index[s] > 0 (numbered 1..m) by elimination within the
-// band, when every transition among them stays within a band cheap enough (a line): exact,
-// where the sparse solvers lose digits on a slow chain. 0 when it is not cheap, or its memory
-// cannot be had.
+// band, as the absorption systems are solved, when the band's work m band^2 is at most
+// most_work: exact to rounding, where the sparse solvers lose digits on a slow chain. 0 when
+// it is not cheap enough, or its memory cannot be had.
 static int banded_among(const SPARSE_CHAIN* c, const std::vector<int>& index, int m,
-                        const std::vector<double>& b, std::vector<double>* x) {
+                        const std::vector<double>& b, std::vector<double>* x, double most_work) {
   int band = 0;
   for (int u = 1; u <= c->n; u++) {
     for (std::size_t e = c->row_start[u]; index[u] > 0 && e < c->row_start[u + 1]; e++) {
@@ -114,7 +89,7 @@ static int banded_among(const SPARSE_CHAIN* c, const std::vector<int>& index, in
         band = std::max(band, std::abs(index[c->to[e]] - index[u]));
     }
   }
-  if (static_cast<double>(m) * band * band > BANDED_MAX_WORK)
+  if (static_cast<double>(m) * band * band > most_work)
     return 0;
   const std::size_t w = 2 * static_cast<std::size_t>(band) + 1;
   std::vector<double> a, s, y;
@@ -185,7 +160,7 @@ static double passage_times(const SPARSE_CHAIN* c, int j, const std::vector<int>
     if (index[s] > 0)
       x(index[s] - 1) = (y(j - 1, 0) - y(s - 1, 0)) / pi[j];
   }
-  if (!(x.minCoeff() >= 1.0))
+  if (!(x.minCoeff() >= 1.0 - HITTING_ROUNDING))
     return HUGE_VAL;
   const double residual = among_residual(a, x, ones);
   if (!(residual <= HITTING_RESIDUAL_GOAL))
@@ -207,9 +182,10 @@ static double solve_among(const SPARSE_CHAIN* c, const std::vector<int>& index, 
     return 0.0;
   const SPARSE_MATRIX a = among_matrix(c, index, m);
   const Eigen::MatrixXd rhs = Eigen::Map<const Eigen::VectorXd>(b.data(), m);
-  // Beyond the dense size, a narrow band is eliminated exactly, as the stationary distribution
-  // of such a class is.
-  if (m > DENSE_MAX_STATES && banded_among(c, index, m, b, x)) {
+  // Up to the dense size every system is eliminated, exactly as the absorption systems are;
+  // beyond it a narrow band still is, as the stationary distribution of such a class is.
+  const double most_work = m <= DENSE_MAX_STATES ? HUGE_VAL : BANDED_MAX_WORK;
+  if (banded_among(c, index, m, b, x, most_work)) {
     return among_residual(a, Eigen::Map<const Eigen::VectorXd>(x->data(), m), rhs.col(0));
   }
   if (passage_target != 0) {
@@ -306,8 +282,8 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
   h->trusted = h->probability_residual <= HITTING_RESIDUAL_GOAL &&
                h->steps_residual <= HITTING_RESIDUAL_GOAL;
   for (int s = 1; s <= c->n; s++) {
-    if (!(h->probability[s] >= 0.0 && h->probability[s] <= 1.0) ||
-        (!target[s] && !(h->steps[s] >= 1.0)))
+    if (!(h->probability[s] >= -HITTING_ROUNDING && h->probability[s] <= 1.0 + HITTING_ROUNDING) ||
+        (!target[s] && !(h->steps[s] >= 1.0 - HITTING_ROUNDING)))
       h->trusted = 0;
   }
   // A single target every state reaches for certain: the steps are mean first passage times,
@@ -319,14 +295,6 @@ void solve_hitting(const SPARSE_CHAIN* c, const std::vector<int>& targets, HITTI
     for (std::size_t e = c->row_start[j]; e < c->row_start[j + 1]; e++)
       m += c->p[e] * h->steps[c->to[e]];
     h->return_time = m;
-  }
-}
-
-static void print_state(FILE* out, const PRAVLIN* pv, int s) {
-  if (pv->state_name[s] != nullptr) {
-    std::fprintf(out, "%d %s", s, pv->state_name[s]);
-  } else {
-    std::fprintf(out, "%d", s);
   }
 }
 
@@ -345,7 +313,8 @@ void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     print_state(out, pv, s);
     std::fprintf(out, ": probability %.*f, steps ", precision, h->probability[s]);
     if (std::isinf(h->steps[s])) {
-      std::fprintf(out, "infinite (it may never be reached)\n");
+      std::fprintf(out, h->probability[s] == 0.0 ? "infinite (it is never reached)\n"
+                                                 : "infinite (it may never be reached)\n");
     } else {
       std::fprintf(out, "%.*f\n", precision, h->steps[s]);
     }

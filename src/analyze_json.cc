@@ -121,10 +121,21 @@ static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_C
 static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                        const std::vector<double>& pi, json* doc) {
   json s = {{"can_converge", squaring_can_converge(cl) != 0}, {"run", pv->calc_flag != 0}};
-  // The analysis has its own solvers: a chain too big for pravlin's is still analysed.
-  if (pv->calc_flag && !squaring_fits(c)) {
+  // The analysis has its own solvers: a chain too big for pravlin's is still analysed, and one
+  // on which the squaring would take longer than everything else is described instead.
+  const SQUARING_COST cost = estimate_squaring(pv, c, cl);
+  if (pv->calc_flag && !cost.worth) {
     s["run"] = false;
-    s["too_big"] = true;
+    if (!cost.fits) {
+      s["too_big"] = true;
+    } else {
+      s["too_costly"] = true;
+    }
+    s["cost"] = {{"multiply_adds_per_squaring", cost.work},
+                 {"seconds_per_squaring", cost.work / SQUARING_RATE},
+                 {"squarings", cost.squarings},
+                 {"max_iteration", cost.max_iteration},
+                 {"bytes", cost.bytes}};
   } else if (pv->calc_flag) {
     std::vector<double> b;
     double error = 0.0;
@@ -185,7 +196,7 @@ static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json*
                           {"residual", ab.how.sparse ? number(ab.how.residual) : json(nullptr)}};
 }
 
-static void add_hitting(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+static void add_hitting(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                         const std::vector<int>& targets, const std::vector<double>& pi, json* doc) {
   if (targets.empty()) {
     (*doc)["hitting"] = nullptr;
@@ -193,11 +204,15 @@ static void add_hitting(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
   }
   HITTING h;
   solve_hitting(c, targets, &h, cl->nbr_closed == 1 ? pi.data() : nullptr);
-  json steps = json::array();
+  json steps = json::array(), names = json::array();
   for (int s = 1; s <= c->n; s++)
     steps.push_back(number(h.steps[s]));
+  // The names beside the numbers: a script sees which states the designators picked.
+  for (int s : targets)
+    names.push_back(pv->state_name[s] != nullptr ? json(pv->state_name[s]) : json(nullptr));
   (*doc)["hitting"] = {
       {"targets", targets},
+      {"target_names", names},
       {"probability", by_state(h.probability.data(), c->n)},
       {"steps", steps},
       {"probability_residual", number(h.probability_residual)},
@@ -229,7 +244,7 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_long_run(pv, c, &cl, pi, &doc, &ab);
   add_solver(pv, c, &cl, pi, &doc);
   add_absorption(c, &cl, &doc, &ab);
-  add_hitting(c, &cl, targets, pi, &doc);
+  add_hitting(pv, c, &cl, targets, pi, &doc);
   if (opt->steps >= 0) {
     std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
     x[0] = 0.0;

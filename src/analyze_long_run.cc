@@ -3,14 +3,6 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
-static void print_state(FILE* out, const PRAVLIN* pv, int s) {
-  if (pv->state_name[s] != nullptr) {
-    std::fprintf(out, "%d %s", s, pv->state_name[s]);
-  } else {
-    std::fprintf(out, "%d", s);
-  }
-}
-
 void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                     const double* pi, LONG_RUN* lr, ABSORPTION* ab) {
   const std::size_t n = static_cast<std::size_t>(c->n);

@@ -32,10 +32,14 @@ static const char USAGE[] =
     "                     probabilities\n"
     "  --precision D      print numbers with D digits after the point (default 6)\n"
     "  --target S[,S...]  also print, from every state, the probability of ever reaching the\n"
-    "                     states S (numbers or names) and the expected steps to do so; for one\n"
-    "                     state that every state reaches, mean first passage and return times\n"
+    "                     states S and the expected steps to do so; for one state that every\n"
+    "                     state reaches, mean first passage and return times\n"
     "  --dot FILE         also write the chain to FILE as a Graphviz drawing (dot -Tsvg)\n"
     "  --json             print everything as one JSON document instead of text\n"
+    "\n"
+    "A state S is given by its name, or as #N for the state numbered N: --target '#6' is\n"
+    "state 6, --target 6 the state named \"6\". A bare number that is no name is a state\n"
+    "number, unless some name is a number: then write #N.\n"
     "\n"
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
@@ -84,7 +88,7 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
     } else if (std::strcmp(a, "--target") == 0) {
       opt->target = i + 1 < argc ? argv[++i] : "";
       if (*opt->target == '\0')
-        fail(" *** ERROR: --target needs states, by number or name, separated by commas\n");
+        fail(" *** ERROR: --target needs states, by name or as #N, separated by commas\n");
     } else if (a[0] == '-' && a[1] != '\0') {
       fail(" *** ERROR: unknown option (%s); see pravlin-analyze --help\n", a);
     } else if (file != nullptr) {
@@ -122,7 +126,7 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   error_check_transitions(&pv, &transitions);
   std::vector<int> targets;
   if (opt->target != nullptr)
-    parse_targets(&pv, opt->target, &targets);
+    resolve_states(&pv, opt->target, "--target", &targets);
   if (!opt->json)
     print_read_notes(stdout, notes);
   SPARSE_CHAIN chain;

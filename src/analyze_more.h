@@ -77,11 +77,8 @@ void print_dot_line(FILE* out, const char* file, int drawn, const SPARSE_CHAIN* 
 
 // analyze_hitting.cc
 
-/// The states that --target names, by number (1..n) or by name, separated by commas. Returns
-/// their count. Does not return when one names no state.
-int parse_targets(const PRAVLIN* pv, const char* text, std::vector<int>* targets);
-
-/// Hitting a set of states from every state, through sparse solves.
+/// Hitting a set of states from every state: by elimination up to DENSE_MAX_STATES states (and
+/// within a narrow band beyond), else through sparse solves.
 struct hitting {
   std::vector<double> probability;  // [n + 1] of ever reaching the target; 1 on it
   std::vector<double> steps;        // [n + 1] expected steps to reach it; HUGE_VAL where infinite
@@ -89,8 +86,9 @@ struct hitting {
   double probability_residual;      // largest |(I - Q) x - b| of each solve, relative to
                                     // 2 max|x| + max|b|
   double steps_residual;
-  int trusted;  // 0 when a residual misses the goal or a number is impossible (steps below 1,
-                // a probability outside 0..1): an ill-conditioned system, such as a slow line
+  int trusted;  // 0 when a residual misses the goal or a number is impossible beyond rounding
+                // (steps below 1, a probability outside 0..1, by more than 1e-12): an
+                // ill-conditioned system, such as a slow line
   double return_time;  // for a single target that every state reaches for certain, its mean
                        // return time (and steps[] are mean first passage times); else -1
 };
@@ -112,6 +110,33 @@ void put_fixed(std::string* line, double v, int precision);
 
 /// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
 int squaring_fits(const SPARSE_CHAIN* c);
+
+/// The most multiply-adds that the squarings a run of the solver cannot avoid may take for the
+/// analysis to run it: a few tenths of a second, about what reading and solving a chain of a
+/// thousand states takes. The rest of the analysis solves densely only parts of the chain (GTH
+/// on a class takes a third of a squaring of that class), so beyond this the solver costs more
+/// than everything else together, and it is described instead of run.
+const double SQUARING_MAX_WORK = 1e9;
+/// The multiply-adds a second on which the time a squaring would take is estimated: two cores
+/// of a current machine.
+const double SQUARING_RATE = 5e9;
+
+/// What pravlin's squaring solver would cost on a chain.
+struct squaring_cost {
+  double bytes;   // its three dense matrices of (n + 1)^2 doubles
+  double work;    // multiply-adds of one squaring: n^3
+  int squarings;  // the fewest it does: 1 when it can converge; all max_iteration when not
+  int max_iteration;
+  int fits;   // 1 when its matrices fit in memory (squaring_fits)
+  int worth;  // 1 when it fits and squarings * work is at most SQUARING_MAX_WORK: it is run
+};
+typedef struct squaring_cost SQUARING_COST;
+
+/// The cost of the squaring solver on the chain c with classes cl, as pv's settings run it.
+SQUARING_COST estimate_squaring(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl);
+/// The "  its cost: ..." line of a solver that was not run: work and estimated time of each
+/// squaring, how many it would do, memory.
+void print_squaring_cost(FILE* out, const SQUARING_COST* cost);
 /// Runs calc_steady_state as pravlin does, on the same normalised matrix: its vector into
 /// b[1..n], its final error into *error; returns its iteration count.
 int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error);

@@ -3,6 +3,8 @@
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -349,23 +351,34 @@ void print_read_notes(FILE* out, const std::vector<READ_NOTE>& notes) {
     return;
   std::fprintf(out, "notes on how the file was read: %zu\n", notes.size());
   for (const READ_NOTE& n : notes) {
-    std::fprintf(out, "  <%s>", n.element.c_str());
+    // The element's name and text, and the message quoting them, are the file's bytes.
+    std::fprintf(out, "  <%s>", shown(n.element.c_str()).c_str());
     if (!n.where.empty())
       std::fprintf(out, " in %s", n.where.c_str());
     if (n.kind != "total_far_from_one" && n.kind != "name_abbreviated")
-      std::fprintf(out, ", text \"%s\"", n.text.c_str());
-    std::fprintf(out, ": %s\n", n.message.c_str());
+      std::fprintf(out, ", text \"%s\"", shown(n.text.c_str()).c_str());
+    std::fprintf(out, ": %s\n", shown(n.message.c_str()).c_str());
   }
   std::fprintf(out, "\n");
 }
 
 void hint_xml_declaration(const char* file) {
+  // Only a regular file is looked at: a pipe read here would lose its text to the reading that
+  // follows, and a device such as /dev/zero never ends. A file whose first markup lies beyond
+  // the first MiB gets no hint.
+  constexpr long kMostBeforeMarkup = 1L << 20;
   FILE* f = std::fopen(file, "r");
   if (f == nullptr)
     return;
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fclose(f);
+    return;
+  }
   char head[6] = {0};
   int ch;
-  while ((ch = std::fgetc(f)) != EOF && ch != '<') {
+  long seen = 0;
+  while ((ch = std::fgetc(f)) != EOF && ch != '<' && ++seen < kMostBeforeMarkup) {
   }
   const std::size_t got = ch == '<' ? std::fread(head, 1, 5, f) : 0;
   std::fclose(f);

@@ -10,14 +10,6 @@
 #include <string>
 #include <vector>
 
-static void print_state(FILE* out, const PRAVLIN* pv, int s) {
-  if (pv->state_name[s] != nullptr) {
-    std::fprintf(out, "%d %s", s, pv->state_name[s]);
-  } else {
-    std::fprintf(out, "%d", s);
-  }
-}
-
 // One "  <state> <number>" line per state of states[0..count-1].
 static void print_vector(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
                          const double* x, int precision) {
@@ -54,7 +46,7 @@ static const char* yes_no(int flag) {
 
 static void print_structure(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                             const CHAIN_CLASSES* cl) {
-  std::fprintf(out, "configuration: %s\n", pv->xmlfilename != nullptr ? pv->xmlfilename : "");
+  std::fprintf(out, "configuration: %s\n", shown(pv->xmlfilename).c_str());
   std::fprintf(out, "states: %d\n", c->n);
   std::fprintf(out, "transitions: %zu with positive probability\n", c->to.size());
   std::fprintf(out, "classes: %d, closed %d, transient %d\n", cl->nbr_classes, cl->nbr_closed,
@@ -131,6 +123,57 @@ int squaring_fits(const SPARSE_CHAIN* c) {
   const std::size_t w = static_cast<std::size_t>(c->n) + 1;
   // The copy, the solver's working power and its product's temporary.
   return w <= SIZE_MAX / 3 / w && dense_fits(3 * w * w);
+}
+
+SQUARING_COST estimate_squaring(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl) {
+  SQUARING_COST cost;
+  const double n = c->n;
+  cost.bytes = 3.0 * (n + 1.0) * (n + 1.0) * sizeof(double);
+  cost.work = n * n * n;
+  // calc_steady_state's own default for a limit below 1.
+  cost.max_iteration = pv->max_iteration >= 1 ? pv->max_iteration : 100;
+  // Rows that can never agree run every squaring the limit allows.
+  cost.squarings = squaring_can_converge(cl) ? 1 : cost.max_iteration;
+  cost.fits = squaring_fits(c);
+  cost.worth = cost.fits && cost.squarings * cost.work <= SQUARING_MAX_WORK;
+  return cost;
+}
+
+// A positive amount with two significant digits, or as a whole number from 100 on.
+static void print_amount(FILE* out, double v, const char* unit) {
+  std::fprintf(out, v < 99.5 ? "%.2g %s" : "%.0f %s", v, unit);
+}
+
+static void print_duration(FILE* out, double seconds) {
+  if (seconds < 120) {
+    print_amount(out, seconds, "s");
+  } else if (seconds < 7200) {
+    print_amount(out, seconds / 60, "min");
+  } else if (seconds < 172800) {
+    print_amount(out, seconds / 3600, "h");
+  } else {
+    print_amount(out, seconds / 86400, "days");
+  }
+}
+
+void print_squaring_cost(FILE* out, const SQUARING_COST* cost) {
+  std::fprintf(out, "  its cost: %.1e multiply-adds a squaring (about ", cost->work);
+  print_duration(out, cost->work / SQUARING_RATE);
+  if (cost->squarings > 1) {
+    std::fprintf(out, "), all %d of max_iteration as it cannot converge (about ", cost->squarings);
+    print_duration(out, cost->squarings * cost->work / SQUARING_RATE);
+    std::fprintf(out, "), and ");
+  } else {
+    std::fprintf(out, "), up to %d squarings (max_iteration), and ", cost->max_iteration);
+  }
+  if (cost->bytes < 1e9) {
+    print_amount(out, cost->bytes / 1e6, "MB");
+  } else if (cost->bytes < 1e12) {
+    print_amount(out, cost->bytes / 1e9, "GB");
+  } else {
+    print_amount(out, cost->bytes / 1e12, "TB");
+  }
+  std::fprintf(out, " for its three dense matrices\n");
 }
 
 // Runs calc_steady_state as pravlin does, on the same normalised matrix, and returns its
@@ -215,12 +258,23 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     std::fprintf(out, "  not run: the configuration does not ask for the steady state\n");
     return;
   }
-  // The analysis has its own solvers: a chain too big for pravlin's is still analysed.
-  if (!squaring_fits(c)) {
+  // The analysis has its own solvers: a chain too big for pravlin's is still analysed, and one
+  // on which the squaring would take longer than everything else is described instead.
+  const SQUARING_COST cost = estimate_squaring(pv, c, cl);
+  if (!cost.fits) {
     std::fprintf(out,
                  "  not run: %d states are too many for its dense matrices in memory (pravlin "
                  "stops there; the answers above do not need them)\n",
                  c->n);
+    print_squaring_cost(out, &cost);
+    return;
+  }
+  if (!cost.worth) {
+    std::fprintf(out,
+                 "  not run: on %d states it would take longer than all the rest of the "
+                 "analysis, which does not need it (pravlin runs it)\n",
+                 c->n);
+    print_squaring_cost(out, &cost);
     return;
   }
   std::fflush(out);
@@ -274,7 +328,7 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
     put_int(&line, ab.state[i]);
     if (pv->state_name[ab.state[i]] != nullptr) {
       line += ' ';
-      line += pv->state_name[ab.state[i]];
+      append_shown(&line, pv->state_name[ab.state[i]]);
     }
     line += ": steps ";
     put_fixed(&line, ab.steps[i], precision);

@@ -216,8 +216,7 @@ static FILE* open_report_file(const char* name, FileIdentity config, bool* is_co
 // solver's matrices are then refused in their turn where they no longer fit beside it. A stream
 // of unknown size (a pipe, a terminal, a device such as /dev/zero) may never end: it is read
 // only as far as a file whose tree would still fit, and refused as that file would be beyond.
-// Returns the bytes the reader may take.
-static std::size_t count_tree_estimate(FILE* in) {
+std::size_t count_tree_estimate(FILE* in) {
   constexpr std::size_t kTreeBytesPerFileByte = 12;
   struct stat st;
   if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode))

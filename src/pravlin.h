@@ -111,6 +111,14 @@ void open_configuration(PRAVLIN* pv);
 
 // config.cc
 
+/// Counts the memory of the document tree that reading in will build, before it is read, with
+/// the tables (count_kept_memory), and returns the bytes the reader may take from in, for
+/// readfile_XMLENTITY_bounded: a regular file is counted whole (about 12 bytes of tree a byte)
+/// and refused at once with alloc_XMLENTITY's message when it cannot fit, then read whole; a
+/// stream of unknown size (a pipe, a terminal, /dev/zero), which may never end, is read only as
+/// far as the room left. Every program that reads a configuration bounds its read so.
+std::size_t count_tree_estimate(FILE* in);
+
 /// Reads the configuration from pv->in (and closes it) into the record: settings, defaults,
 /// report stream, every array, the states and the transition matrix. Does not return on error.
 void read_xml_file(PRAVLIN* pv);

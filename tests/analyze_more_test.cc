@@ -306,6 +306,137 @@ TEST(AnalyzeHitting, LargeChainsGivePassageTimesOfTheClosedFormAndReturnTimesOfO
   }
 }
 
+// A chain of n states, from each the given moves (to, probability).
+static SPARSE_CHAIN chain_of_rows(int n,
+                                  const std::vector<std::vector<std::pair<int, double>>>& rows) {
+  std::vector<TRANSITION_ENTRY> list;
+  for (int i = 1; i <= n; i++) {
+    for (const auto& [to, p] : rows[static_cast<std::size_t>(i) - 1])
+      list.push_back(TRANSITION_ENTRY{i, to, p});
+  }
+  sort_transitions(&list);
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, n, list);
+  return c;
+}
+
+TEST(SmallExactHitting, CyclesGiveWholeStepsThatAreTrusted) {
+  // Around a cycle of n states, state s reaches 1 in exactly n + 1 - s steps.
+  for (int n : {2, 3, 7, 50}) {
+    SCOPED_TRACE(n);
+    std::vector<std::vector<std::pair<int, double>>> rows;
+    for (int i = 1; i <= n; i++)
+      rows.push_back({{i % n + 1, 1.0}});
+    HITTING h = hitting_of(chain_of_rows(n, rows), {1});
+    EXPECT_TRUE(h.trusted);
+    EXPECT_EQ(h.steps_residual, 0.0);
+    for (int s = 2; s <= n; s++)
+      EXPECT_EQ(h.steps[s], n + 1 - s) << "from " << s;
+    EXPECT_EQ(h.return_time, n);
+  }
+}
+
+TEST(SmallExactHitting, LinesGiveTheBitsOfTheAbsorptionSection) {
+  // A line into its last state, absorbing: the steps and the chance to reach it are what the
+  // absorption section prints, bit for bit. Moves up with p, else down (or stays at 1); with a
+  // ruin at 1 the target may be missed.
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> up(0.05, 0.95);
+  for (int n : {3, 7, 40}) {
+    for (int kind = 0; kind < 3; kind++) {  // sure steps, random steps, gambler's ruin
+      SCOPED_TRACE(testing::Message() << n << " states, kind " << kind);
+      std::vector<std::vector<std::pair<int, double>>> rows;
+      for (int i = 1; i < n; i++) {
+        const double p = kind == 0 ? 1.0 : up(rng);
+        if (kind == 2 && i == 1) {
+          rows.push_back({{1, 1.0}});
+        } else if (p == 1.0) {
+          rows.push_back({{i + 1, 1.0}});
+        } else {
+          rows.push_back({{i == 1 ? 1 : i - 1, 1.0 - p}, {i + 1, p}});
+        }
+      }
+      rows.push_back({{n, 1.0}});
+      SPARSE_CHAIN c = chain_of_rows(n, rows);
+      CHAIN_CLASSES cl;
+      find_classes(&c, &cl);
+      ABSORPTION ab;
+      solve_absorption(&c, &cl, &ab);
+      HITTING h = hitting_of(c, {n});
+      EXPECT_TRUE(h.trusted);
+      const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
+      for (int i = 1; i <= ab.nbr_transient; i++) {
+        const int s = ab.state[i];
+        if (kind == 2) {
+          EXPECT_EQ(h.probability[s], ab.probability[i * nb + nb - 1]) << "from " << s;
+        } else {
+          EXPECT_EQ(h.steps[s], ab.steps[i]) << "from " << s;
+        }
+      }
+      if (kind == 0) {
+        EXPECT_EQ(h.steps[1], n - 1);
+      }
+    }
+  }
+}
+
+TEST(SmallExactHitting, StatesThatCannotReachTheTargetAreSaidNeverToReachIt) {
+  // 1 may fall into 3, which never leaves; 3 never reaches 2.
+  SPARSE_CHAIN c = chain_of({{0.5, 0.25, 0.25}, {0, 1, 0}, {0, 0, 1}});
+  std::vector<int> targets = {2};
+  HITTING h = hitting_of(c, targets);
+  TestModel m(3, 1, 2);
+  FilePtr out = open_sink();
+  print_hitting(out.get(), &m.pv, &c, targets, &h, 2);
+  const std::string text = read_all(out.get());
+  EXPECT_NE(text.find("  1: probability 0.50, steps infinite (it may never be reached)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  3: probability 0.00, steps infinite (it is never reached)\n"),
+            std::string::npos)
+      << text;
+}
+
+// ---------------------------------------------------------------- squaring solver
+
+TEST(SquaringSolver, RunsOnlyWhereTheSquaringsItCannotAvoidAreCheap) {
+  // Around a cycle, with or without a pause at each state: aperiodic chains may stop after one
+  // squaring, periodic ones run all of max_iteration.
+  struct Case {
+    int n;
+    bool pause;
+    int max_iteration;
+    int squarings;
+    bool run;
+  };
+  const Case cases[] = {
+      {3, false, 20, 20, true},     {1000, true, 100, 1, true},    {1001, true, 100, 1, false},
+      {215, false, 100, 100, true}, {216, false, 100, 100, false}, {464, false, 10, 10, true},
+      {465, false, 10, 10, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.n << (k.pause ? " pausing" : " cycling"));
+    std::vector<std::vector<std::pair<int, double>>> rows;
+    for (int i = 1; i <= k.n; i++) {
+      if (k.pause) {
+        rows.push_back({{i, 0.5}, {i % k.n + 1, 0.5}});
+      } else {
+        rows.push_back({{i % k.n + 1, 1.0}});
+      }
+    }
+    SPARSE_CHAIN c = chain_of_rows(k.n, rows);
+    CHAIN_CLASSES cl;
+    find_classes(&c, &cl);
+    TestModel m(2, 1, 2);
+    m.pv.max_iteration = k.max_iteration;
+    const SQUARING_COST cost = estimate_squaring(&m.pv, &c, &cl);
+    EXPECT_EQ(cost.squarings, k.squarings);
+    EXPECT_EQ(cost.worth, k.run);
+    EXPECT_EQ(cost.work, 1.0 * k.n * k.n * k.n);
+    EXPECT_EQ(cost.bytes, 24.0 * (k.n + 1) * (k.n + 1));
+  }
+}
+
 TEST(AnalyzeReport, FixedNumbersAreWhatPrintfWrites) {
   const double values[] = {0.0,      -0.0,          0.5,  0.125,    2.5,       1e-300,
                            1.0 / 3,  123456.654321, 1e22, -7.25e15, DBL_MAX,   -DBL_MAX,
@@ -319,17 +450,6 @@ TEST(AnalyzeReport, FixedNumbersAreWhatPrintfWrites) {
       EXPECT_EQ(got, want) << "precision " << precision;
     }
   }
-}
-
-TEST(AnalyzeHittingDeathTest, TargetNamesNoState) {
-  TestModel m(2, 1, 2);
-  char a[] = "a";
-  m.pv.state_name[1] = a;
-  std::vector<int> targets;
-  EXPECT_EQ(parse_targets(&m.pv, "2,a", &targets), 2);
-  EXPECT_EQ(targets, (std::vector<int>{2, 1}));
-  EXPECT_EXIT(parse_targets(&m.pv, "a,3", &targets), testing::ExitedWithCode(1),
-              testing::Eq(" *** ERROR: --target: no state numbered or named (3)\n"));
 }
 
 // ---------------------------------------------------------------- JSON

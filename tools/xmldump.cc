@@ -2,6 +2,7 @@
 // Part of pravlin; see README.md.
 #include <cstdio>
 
+#include "pravlin.h"
 #include "xml.h"
 
 int main(int argc, char** argv) {
@@ -14,8 +15,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "xmldump: cannot open %s\n", argv[1]);
     return 1;
   }
+  // Bounded as pravlin bounds its reading: a stream that never ends (/dev/zero) is refused with
+  // the reader's out-of-memory message once a file that long could not be held.
   int code = 0;
-  XMLENTITY* doc = readfile_XMLENTITY(in, &code);
+  XMLENTITY* doc = readfile_XMLENTITY_bounded(in, &code, count_tree_estimate(in));
   std::fclose(in);
   for (const XMLENTITY* x = doc; x != nullptr; x = x->next)
     xmlfprint(stdout, x, 0);

@@ -17,7 +17,6 @@
 
 #include "hooks.h"
 #include "sparse_read.h"
-#include "stream.h"
 
 int xml_atoi(const char* s) {
   if (s == nullptr)
@@ -315,11 +314,7 @@ static void allocate_tables(PRAVLIN* pv, Keep keep) {
     alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
                " *** ERROR: out of memory 2 in read_xml_file()\n");
   }
-  // A large table, or one that cannot be had, is left null: it is drawn as it is written, in
-  // memory for one step of every chain, and the table's message ends the run only when even
-  // that is refused (simulate_without_table).
-  if (keep_chains_table(pv))
-    pv->pravlin = try_alloc_chain_rows(pv->nbr_chains, pv->nbr_years);
+  // The chains table is the run's to grant (keep_chains_table).
 }
 
 static void read_state(PRAVLIN* pv, const XMLENTITY* state) {

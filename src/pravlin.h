@@ -72,6 +72,10 @@ void run_pravlin(PRAVLIN* pv);
 /// drawn as they are written; the steady state and the header only when first is 1. With
 /// first = 0, the whole run: run_pravlin itself.
 void run_pravlin_chains(PRAVLIN* pv, int first, int last);
+/// Keep or stream, for a whole run: true, with the chains table granted in pv->pravlin, while
+/// the table is small enough for keeping it to be the faster way and its memory can be had;
+/// false when each step is to be drawn as it is written instead. A table already there is kept.
+bool keep_chains_table(PRAVLIN* pv);
 
 // pravlin.cc
 
@@ -179,9 +183,9 @@ int calc_state(const double* probability_table, int n);
 /// failure.
 void create_pravlin(int n, PRAVLIN* pv);
 
-/// Simulates every chain: the same table, the same generator state afterwards and the same
-/// failure message as create_pravlin(1..nbr_chains) in order, many times faster. Does not
-/// return on failure.
+/// Simulates every chain into the chains table, which must be there: the same table, the same
+/// generator state afterwards and the same failure message as create_pravlin(1..nbr_chains) in
+/// order, many times faster. Does not return on failure.
 void create_all_pravlin(PRAVLIN* pv);
 
 // steady_state.cc
@@ -204,7 +208,7 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
 /// by columns and, with calc_flag, the solver's results. Null out: standard output; null pv:
 /// nothing.
 void printheader(FILE* out, const PRAVLIN* pv);
-/// Writes the chain table: a title line (then a flush), and one line per step. Null out:
+/// Writes the kept chains table: a title line (then a flush), and one line per step. Null out:
 /// standard output; null pv: nothing.
 void printpravlin(FILE* out, const PRAVLIN* pv);
 /// Ends the report: closes a report file the run opened, or flushes standard output when the

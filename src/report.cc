@@ -1,6 +1,8 @@
 // report.cc - the comma-separated report: header block and chain table (printheader,
 // printpravlin), and the check that it was all written (finish_report).
 // Part of pravlin; see README.md.
+#include "report.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -12,8 +14,6 @@
 #include <string_view>
 
 #include "fast.h"
-#include "pravlin.h"
-#include "stream.h"
 
 // Wide enough for the 309 integer digits of the largest double, its sign and six decimals.
 constexpr std::size_t kNumberMax = 400;
@@ -318,10 +318,6 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
     return;
   if (out == nullptr)
     out = stdout;
-  if (pv->pravlin == nullptr) {
-    stream_pravlin(out, pv, 1, pv->nbr_chains);  // a table too large to keep
-    return;
-  }
   TableWriter t;
   start_table(&t, out, pv);
   put_table_title(&t, 1, pv->nbr_chains);

@@ -5,7 +5,6 @@
 
 #include "hooks.h"
 #include "sparse_read.h"
-#include "stream.h"
 
 // The generator's state: x = 1 when the process starts, never seeded, so every run of a
 // configuration draws the same chains. Written only by pravlin_rand, pravlin_rand_skip and
@@ -145,11 +144,6 @@ void create_pravlin(int n, PRAVLIN* pv) {
 void create_all_pravlin(PRAVLIN* pv) {
   if (pv == nullptr)
     fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
-  if (pv->pravlin == nullptr) {
-    // A table too large to keep is drawn as it is written (stream.cc).
-    simulate_without_table(pv, 1, pv->nbr_chains);
-    return;
-  }
   if (create_all_pravlin_fast(pv))
     return;
   for (int c = 1; c <= pv->nbr_chains; c++)

@@ -12,39 +12,11 @@
 #include "simulate.h"
 #include "sparse_read.h"
 
-// Tables up to this size are kept: drawn on every core, then written. Around 1 MiB both ways
-// take the same time; beyond it the stream is faster, since it fills no table page by page
-// (W1, 40 MB of table: 0.29 s against 0.38 s, in a tenth of the memory).
-static constexpr std::uint64_t KEEP_TABLE_BYTES = std::uint64_t{1} << 20;
-
 static const char OOM3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
-
-struct FreeBlock {
-  void operator()(int* p) const {
-    std::free(p);
-  }
-};
-
-// The states of one step of every chain of a run, reserved by simulate_without_table and used
-// by stream_pravlin. Written only by those two.
-static std::unique_ptr<int[], FreeBlock> step_states;
-static std::size_t step_states_count = 0;
 
 static std::uint64_t draws_of_run(const PRAVLIN* pv) {
   return (static_cast<std::uint64_t>(pv->nbr_years) + 1) *
          static_cast<std::uint64_t>(pv->nbr_chains);
-}
-
-bool keep_chains_table(const PRAVLIN* pv) {
-  return (static_cast<std::uint64_t>(pv->nbr_chains) + 1) *
-             (static_cast<std::uint64_t>(pv->nbr_years) + 1) * sizeof(int) <=
-         KEEP_TABLE_BYTES;
-}
-
-static void reserve_step_states(std::size_t count) {
-  step_states.reset();
-  step_states.reset(static_cast<int*>(alloc_table(count, sizeof(int), OOM3)));
-  step_states_count = count;
 }
 
 // A row that no draw can miss: every entry a probability, one of them positive, and a total
@@ -81,8 +53,10 @@ static bool transitions_never_miss(const PRAVLIN* pv, int s) {
   return positive && total >= 32766 / 32767.0;
 }
 
-void simulate_without_table(PRAVLIN* pv, int first, int last) {
-  reserve_step_states(static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1);
+StepStates simulate_without_table(PRAVLIN* pv, int first, int last) {
+  // Counted with the record's tables, since it lives as long as the run's writing.
+  StepStates step(static_cast<int*>(alloc_table(
+      static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1, sizeof(int), OOM3)));
   const int n = pv->nbr_states;
   bool never_misses =
       n >= 1 && pv->initial_probability != nullptr && row_never_misses(pv->initial_probability, n);
@@ -90,7 +64,7 @@ void simulate_without_table(PRAVLIN* pv, int first, int last) {
     never_misses = transitions_never_miss(pv, s);
   if (never_misses) {
     pravlin_rand_skip(draws_of_run(pv));
-    return;
+    return step;
   }
   // Rows validation did not vouch for: the chains are drawn once here, chain by chain and
   // without keeping them, so that a draw that finds no state ends the run before anything is
@@ -100,6 +74,7 @@ void simulate_without_table(PRAVLIN* pv, int first, int last) {
     for (int t = 1; t <= pv->nbr_years; t++)
       ser = calc_transition(pv, ser);
   }
+  return step;
 }
 
 void fail_stream_draw() {
@@ -126,16 +101,12 @@ static void show_progress(Progress* p, long long done, long long total, int chai
   p->shown = true;
 }
 
-void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
+void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last, int* states) {
   if (pv == nullptr)
     return;
   if (out == nullptr)
     out = stdout;
   const std::size_t count = static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1;
-  if (step_states == nullptr || step_states_count < count)
-    reserve_step_states(count);
-  std::unique_ptr<int[], FreeBlock> states = std::move(step_states);
-  step_states_count = 0;
   std::unique_ptr<TableWriter, decltype(&close_table_writer)> writer(open_table_writer(out, pv),
                                                                      close_table_writer);
   if (writer == nullptr)
@@ -165,12 +136,12 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last) {
     if (progress.terminal)
       show_progress(&progress, steps, static_cast<long long>(per_chain), last - first + 1);
   };
-  if (!stream_table_fast(writer.get(), pv, rows.get(), x, states.get(), count, steps_written)) {
+  if (!stream_table_fast(writer.get(), pv, rows.get(), x, states, count, steps_written)) {
     std::size_t unchecked = 0;  // cells written since the clock was last read
     for (long long t = 0; t <= pv->nbr_years; t++) {
-      if (!draw_step(pv, rows.get(), x, states.get(), count))
+      if (!draw_step(pv, rows.get(), x, states, count))
         fail_stream_draw();
-      put_table_line(writer.get(), pv->init_year + t, states.get(), count);
+      put_table_line(writer.get(), pv->init_year + t, states, count);
       // A full disk ends the run at once, not after years of writing into nothing.
       if (std::ferror(out))
         fail_unwritten_report(pv);

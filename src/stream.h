@@ -7,9 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 
 #include "pravlin.h"
+#include "report.h"
 
 // simulate.cc
 
@@ -29,48 +32,27 @@ void free_draw_rows(DrawRows* d);
 bool draw_step(const PRAVLIN* pv, const DrawRows* d, std::uint32_t x, int* state,
                std::size_t count);
 
-// report.cc
-
-/// The chain table's writer: every state's cell formatted once, lines gathered in blocks.
-struct TableWriter;
-/// A writer for pv's table onto out, or null when its memory is refused.
-TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv);
-/// Writes what is gathered and releases the writer.
-void close_table_writer(TableWriter* t);
-/// The title line of chains first_chain..last_chain, then a flush of the stream.
-void put_table_title(TableWriter* t, int first_chain, int last_chain);
-/// One line: the step label, then the cells of states[0..count).
-void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count);
-/// The bytes format_table_line needs for a line of count cells, or 0 when the cells are not
-/// kept as texts (the lines are then written only by put_table_line).
-std::size_t table_line_room(const TableWriter* t, std::size_t count);
-/// The line put_table_line writes, into to, which has table_line_room(t, count) bytes; returns
-/// its length. Writes nothing to t, so several threads may format lines at once.
-std::size_t format_table_line(const TableWriter* t, char* to, std::size_t room, long long label,
-                              const int* states, std::size_t count);
-/// Puts text made by format_table_line, in order after what came before.
-void put_table_text(TableWriter* t, const char* text, std::size_t length);
-/// Hands what is gathered to the stream; false when the stream has failed.
-bool flush_table_writer(TableWriter* t);
-/// Ends the run with the report's write failure, naming its file or standard output.
-[[noreturn]] void fail_unwritten_report(const PRAVLIN* pv);
-
 // stream.cc
 
-/// Whether pv's chains table is kept whole, drawn first and then written: true while it is
-/// small enough to be the faster way. Otherwise each step is drawn as it is written.
-bool keep_chains_table(const PRAVLIN* pv);
+/// One step of every chain of a streamed run, counted with the record's tables.
+struct StepStatesFree {
+  void operator()(int* p) const {
+    std::free(p);
+  }
+};
+using StepStates = std::unique_ptr<int[], StepStatesFree>;
+
 /// The simulation of a run whose table is drawn as it is written, for chains first..last:
-/// draws nothing yet, but reserves one state per chain (failing with the chains table's
-/// out-of-memory message when even that cannot be had), fails as the chain-by-chain
-/// simulation would, and leaves the generator where it leaves it.
-void simulate_without_table(PRAVLIN* pv, int first, int last);
+/// draws nothing yet, but returns one state per chain for stream_pravlin (failing with the
+/// chains table's out-of-memory message when even that cannot be had), fails as the
+/// chain-by-chain simulation would, and leaves the generator where it leaves it.
+StepStates simulate_without_table(PRAVLIN* pv, int first, int last);
 /// Writes the chain table of chains first..last (1..nbr_chains for the whole run), drawing
 /// each step as it is written: the same bytes as the kept table of the same run. Comes after
-/// simulate_without_table for the same chains, whose generator values it draws again and whose
-/// memory it uses. Null out: standard output.
-/// Does not return on failure (a failed write ends the run at once).
-void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last);
+/// simulate_without_table for the whole run, whose generator values it draws again; states
+/// has a slot for each of the chains (simulate_without_table's for the same chains). Null
+/// out: standard output. Does not return on failure (a failed write ends the run at once).
+void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last, int* states);
 
 // stream_fast.cc
 

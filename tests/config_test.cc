@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "stream.h"
 #include "test_util.h"
 
 // ---------------------------------------------------------------- xml_atoi, xml_atof
@@ -110,6 +111,7 @@ class ConfigTest : public testing::Test {
     pv->in = std::fopen(xmlfile_.c_str(), "r");
     ASSERT_NE(pv->in, nullptr);
     read_xml_file(pv);
+    keep_chains_table(pv);
     read_.push_back(*pv);
   }
 
@@ -750,7 +752,7 @@ TEST_F(ConfigDeathTest, OutOfMemory3ForTheChainRows) {
         read_text(&pv,
                   doc(std::string(kTwo) +
                       "<nbr_chains>99999999999</nbr_chains><nbr_years>2147483647</nbr_years>"));
-        create_all_pravlin(&pv);
+        simulate_without_table(&pv, 1, pv.nbr_chains);
         std::exit(0);
       },
       testing::ExitedWithCode(1), testing::Eq(kOom3));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "stream.h"
 #include "test_util.h"
 
 // A two-state chain under the given settings.
@@ -58,7 +59,7 @@ TEST_F(TableLimitDeathTest, EachTableGroupEndsInItsOwnMessage) {
         PRAVLIN pv;
         read_text(&pv, chain("<nbr_states>2</nbr_states><nbr_chains>20000</nbr_chains>"
                              "<nbr_years>100</nbr_years>"));
-        create_all_pravlin(&pv);
+        simulate_without_table(&pv, 1, pv.nbr_chains);
         std::exit(0);
       },
       testing::ExitedWithCode(1), testing::Eq(kOom3));

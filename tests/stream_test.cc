@@ -38,9 +38,9 @@ static std::string cut_chains(const std::string& table, int first, int last) {
   return cut;
 }
 
-static std::string streamed(const PRAVLIN* pv, int first, int last) {
+static std::string streamed(const PRAVLIN* pv, int first, int last, int* states) {
   FilePtr out = open_sink();
-  stream_pravlin(out.get(), pv, first, last);
+  stream_pravlin(out.get(), pv, first, last, states);
   return read_all(out.get());
 }
 
@@ -105,12 +105,12 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
         break;
       SCOPED_TRACE(testing::Message() << "chains " << r[0] << "-" << r[1]);
       pravlin_rand_reset();
-      simulate_without_table(&m.pv, 1, m.pv.nbr_chains);
+      StepStates step = simulate_without_table(&m.pv, 1, m.pv.nbr_chains);
       EXPECT_EQ(pravlin_rand_state(), after_table)
           << "the generator ends where the table's run does";
       if (s.scratch_limit != 0)
         set_scratch_limit(s.scratch_limit);
-      const std::string slice = streamed(&m.pv, r[0], r[1]);
+      const std::string slice = streamed(&m.pv, r[0], r[1], step.get());
       set_scratch_limit(SIZE_MAX);
       ASSERT_EQ(slice, cut_chains(whole, r[0], r[1]));
     }
@@ -139,8 +139,8 @@ TEST(StreamPravlinDeathTest, AFailedWriteEndsTheRunAtOnce) {
   EXPECT_EXIT(
       {
         m.pv.out = std::fopen("/dev/full", "w");
-        simulate_without_table(&m.pv, 1, m.pv.nbr_chains);
-        stream_pravlin(m.pv.out, &m.pv, 1, 1000);
+        StepStates step = simulate_without_table(&m.pv, 1, m.pv.nbr_chains);
+        stream_pravlin(m.pv.out, &m.pv, 1, 1000, step.get());
         std::exit(0);
       },
       testing::ExitedWithCode(1), testing::Eq(" *** ERROR: Unable to write file (report.csv)\n"));

@@ -1,0 +1,36 @@
+// report.h - the chain table's writer, which the kept table and the stream share, and the
+// report's write check.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_REPORT_H
+#define PRAVLIN_REPORT_H
+
+#include <cstddef>
+#include <cstdio>
+
+#include "pravlin.h"
+
+/// The chain table's writer: every state's cell formatted once, lines gathered in blocks.
+struct TableWriter;
+/// A writer for pv's table onto out, or null when its memory is refused.
+TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv);
+/// Writes what is gathered and releases the writer.
+void close_table_writer(TableWriter* t);
+/// The title line of chains first_chain..last_chain, then a flush of the stream.
+void put_table_title(TableWriter* t, int first_chain, int last_chain);
+/// One line: the step label, then the cells of states[0..count).
+void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count);
+/// The bytes format_table_line needs for a line of count cells, or 0 when the cells are not
+/// kept as texts (the lines are then written only by put_table_line).
+std::size_t table_line_room(const TableWriter* t, std::size_t count);
+/// The line put_table_line writes, into to, which has table_line_room(t, count) bytes; returns
+/// its length. Writes nothing to t, so several threads may format lines at once.
+std::size_t format_table_line(const TableWriter* t, char* to, std::size_t room, long long label,
+                              const int* states, std::size_t count);
+/// Puts text made by format_table_line, in order after what came before.
+void put_table_text(TableWriter* t, const char* text, std::size_t length);
+/// Hands what is gathered to the stream; false when the stream has failed.
+bool flush_table_writer(TableWriter* t);
+/// Ends the run with the report's write failure, naming its file or standard output.
+[[noreturn]] void fail_unwritten_report(const PRAVLIN* pv);
+
+#endif

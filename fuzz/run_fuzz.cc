@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "hooks.h"
+#include "config.h"
 #include "pravlin.h"
+#include "simulate.h"
+#include "tables.h"
 
 // A run may ask for gigabytes or hours with a few bytes. Tables past this many bytes end in
 // the mapping's out-of-memory messages, so the fuzzer reaches those paths too, and a run whose

@@ -13,6 +13,8 @@
 #include <exception>
 #include <numeric>
 
+#include "fast.h"
+
 void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION_ENTRY>& list) {
   const std::size_t rows = static_cast<std::size_t>(n) + 2;
   c->n = n;
@@ -183,13 +185,7 @@ int squaring_can_converge(const CHAIN_CLASSES* cl) {
 }
 
 int dense_fits(std::size_t count) {
-  long pages = sysconf(_SC_PHYS_PAGES);
-  long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0)
-    return 1;
-  const std::size_t memory =
-      static_cast<std::size_t>(pages) / sizeof(double) * static_cast<std::size_t>(page_size);
-  return count <= memory;
+  return count <= physical_memory() / sizeof(double);
 }
 
 // rows x cols doubles, zero-filled; 0 when they cannot be had. A block bigger than memory is

@@ -3,6 +3,7 @@
 // Part of pravlin; see README.md.
 #include "analyze.h"
 #include "analyze_more.h"
+#include "report.h"
 
 #include <charconv>
 #include <cmath>

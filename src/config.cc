@@ -1,7 +1,7 @@
 // config.cc - the configuration document mapped onto the model record (read_xml_file):
 // settings, defaults, the report stream, every table, the states and the transition matrix.
 // Part of pravlin; see README.md.
-#include "pravlin.h"
+#include "config.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,8 +15,8 @@
 #include <new>
 #include <string>
 
-#include "hooks.h"
 #include "sparse_read.h"
+#include "tables.h"
 
 int xml_atoi(const char* s) {
   if (s == nullptr)

@@ -3,6 +3,7 @@
 #include "fast.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -10,7 +11,18 @@
 #include <thread>
 #include <vector>
 
-#include "hooks.h"
+std::size_t physical_memory() {
+  static const std::size_t bytes = [] {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0)
+      return SIZE_MAX;
+    if (static_cast<std::size_t>(pages) > SIZE_MAX / static_cast<std::size_t>(page_size))
+      return SIZE_MAX;
+    return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
+  }();
+  return bytes;
+}
 
 unsigned core_count() {
   static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());

@@ -9,6 +9,9 @@
 #include <functional>
 #include <memory>
 
+/// The machine's physical memory in bytes, SIZE_MAX when the system does not say; asked once.
+std::size_t physical_memory();
+
 /// The machine's cores, at least 1; asked once, since the C library reads them from /sys at
 /// every call.
 unsigned core_count();
@@ -24,6 +27,10 @@ void run_parts(unsigned parts, const std::function<void(unsigned part)>& work);
 /// stage takes the plain path, which needs nothing beyond the record: the same bytes come out,
 /// only later. scratch<T>(count) is count uninitialised Ts, or null when they cannot be had.
 void* scratch_bytes(std::size_t count, std::size_t size);
+/// Makes bytes the most that one request of a fast path's extra memory may have (SIZE_MAX, the
+/// default: no limit but the machine's). 0 refuses them all, so every stage takes its plain
+/// path. For tests.
+void set_scratch_limit(std::size_t bytes);
 
 struct ScratchFree {
   void operator()(void* p) const {

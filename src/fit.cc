@@ -2,8 +2,6 @@
 // Part of pravlin; see README.md.
 #include "fit.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <boost/math/distributions/beta.hpp>
 #include <boost/math/distributions/chi_squared.hpp>
@@ -34,14 +32,6 @@ std::string fit_number(double x) {
   char buf[64];
   const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, x);
   return std::string(buf, r.ptr);
-}
-
-static std::size_t physical_memory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0)
-    return SIZE_MAX;
-  return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page_size);
 }
 
 // The numbering of the states: the labels of --states first, in their order; then the others,

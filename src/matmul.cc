@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fast.h"
-#include "steady_state.h"
+#include "matmul.h"
 
 // The product is computed in blocks, on all cores, vectorised, and still gives every entry the
 // exact bits of the plain sum: t[j][k] receives a[j][i] * b[i][k] for i = 1, 2, ... in that

@@ -1,4 +1,4 @@
-// pravlin.h - the chain model record and every operation of the chain calculator.
+// pravlin.h - the chain model record and the stages of a run, as the programs call them.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_PRAVLIN_H
 #define PRAVLIN_PRAVLIN_H
@@ -83,32 +83,6 @@ bool keep_chains_table(PRAVLIN* pv);
 /// ends the process with status 1 and no message.
 PRAVLIN* init_pravlin(PRAVLIN* pv);
 
-/// Zero-filled block of count elements of size bytes, for a table of the record that lives
-/// until the process ends. Fails with msg when count is past INT_MAX (the table could not be
-/// walked with an int index), the size overflows, the allocation fails, or the tables allocated
-/// so far would add up to more than the machine's physical memory (a huge zero-filled block may
-/// be granted and the process killed later when it is touched).
-void* alloc_table(std::size_t count, std::size_t size, const char* msg);
-
-/// Points rows[0..nrows] into one zero-filled block of (nrows + 1) rows of ncols + 1
-/// elements (counts, without their slot 0). Fails with msg as alloc_table does, and when
-/// nrows or ncols is INT_MAX.
-void alloc_rows(double** rows, int nrows, int ncols, const char* msg);
-void alloc_rows(int** rows, int nrows, int ncols, const char* msg);
-/// The chains table: nrows + 1 row pointers and their rows, as alloc_rows grants them, or null
-/// (having granted nothing) where alloc_rows would fail.
-int** try_alloc_chain_rows(int nrows, int ncols);
-
-/// Counts bytes that live until the process ends without being a table (the document tree)
-/// against the same limit as the tables, so that later tables see them; fails with msg when
-/// they do not fit beside what is counted already.
-void count_kept_memory(std::size_t bytes, const char* msg);
-/// The bytes count_kept_memory would still accept.
-std::size_t kept_memory_room();
-/// Fails with msg unless bytes of working memory, held only while one stage runs and released
-/// before it ends (the solver's matrices), fit beside everything counted so far. Counts nothing.
-void check_working_memory(std::size_t bytes, const char* msg);
-
 /// Opens pv->xmlfilename for reading into pv->in. A file that cannot be opened, or a directory,
 /// ends the run with " *** ERROR: Unable to open file (%s)\n".
 void open_configuration(PRAVLIN* pv);
@@ -150,24 +124,11 @@ void read_configuration_no_matrix(PRAVLIN* pv);
 /// same messages up to that point): no report file, no table, no state.
 void read_configuration_settings(PRAVLIN* pv);
 
-/// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
-/// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.
-int xml_atoi(const char* s);
-/// atof as the C library does it; null reads as 0.0.
-double xml_atof(const char* s);
-
 // validate.cc
 
 /// Warns about unnamed states, refuses zero totals, and rescales the initial probabilities and
 /// each transition row to total 1. Does not return on error.
 void error_check_pravlin(PRAVLIN* pv);
-/// The first half of error_check_pravlin: the missing-name warnings, then the check and the
-/// rescaling of the initial probabilities. Does not return on error.
-void error_check_states(PRAVLIN* pv);
-/// The check of the transition row of state i, whose entries total prob_sum: refuses a zero
-/// total, warns about one that is not exactly 1 and then returns 1 (the row must be divided by
-/// prob_sum); returns 0 when the row stays as it is. Does not return on error.
-int error_check_row_total(int i, double prob_sum);
 
 // simulate.cc
 
@@ -214,13 +175,5 @@ void printpravlin(FILE* out, const PRAVLIN* pv);
 /// Ends the report: closes a report file the run opened, or flushes standard output when the
 /// report went there, and fails when any write, the flush or the close failed.
 void finish_report(PRAVLIN* pv);
-/// Flushes standard output and fails with " *** ERROR: Unable to write file (stdout)\n" when
-/// anything written to it was lost (a full disk, a closed stream).
-void check_stdout();
-
-/// Appends v as "%lld" writes it.
-void format_long(std::string& to, long long v);
-/// Appends v as "%f" writes it (six decimals, the same rounding, "-0.000000", "nan", "inf").
-void format_fixed6(std::string& to, double v);
 
 #endif

@@ -1,11 +1,12 @@
-// report.h - the chain table's writer, which the kept table and the stream share, and the
-// report's write check.
+// report.h - the chain table's writer, which the kept table and the stream share, the
+// report's write check and its number formats.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_REPORT_H
 #define PRAVLIN_REPORT_H
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "pravlin.h"
 
@@ -32,5 +33,14 @@ void put_table_text(TableWriter* t, const char* text, std::size_t length);
 bool flush_table_writer(TableWriter* t);
 /// Ends the run with the report's write failure, naming its file or standard output.
 [[noreturn]] void fail_unwritten_report(const PRAVLIN* pv);
+
+/// Flushes standard output and fails with " *** ERROR: Unable to write file (stdout)\n" when
+/// anything written to it was lost (a full disk, a closed stream).
+void check_stdout();
+
+/// Appends v as "%lld" writes it.
+void format_long(std::string& to, long long v);
+/// Appends v as "%f" writes it (six decimals, the same rounding, "-0.000000", "nan", "inf").
+void format_fixed6(std::string& to, double v);
 
 #endif

@@ -8,6 +8,7 @@
 #include "pravlin.h"
 #include "sparse_read.h"
 #include "stream.h"
+#include "tables.h"
 
 // Tables up to this size are kept: drawn on every core, then written. Around 1 MiB both ways
 // take the same time; beyond it the stream is faster, since it fills no table page by page

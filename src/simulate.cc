@@ -3,7 +3,7 @@
 // Part of pravlin; see README.md.
 #include "simulate.h"
 
-#include "hooks.h"
+#include "simulate_fast.h"
 #include "sparse_read.h"
 
 // The generator's state: x = 1 when the process starts, never seeded, so every run of a

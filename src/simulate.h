@@ -1,5 +1,5 @@
-// simulate.h - the generator and a single draw, shared by the simulation (simulate.cc) and its
-// fast path (simulate_fast.cc).
+// simulate.h - the generator and a single draw, which the simulation's fast path and the stream
+// share.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_SIMULATE_H
 #define PRAVLIN_SIMULATE_H
@@ -24,6 +24,9 @@ inline int rand_value(std::uint32_t x) {
 /// RAND_STEP taken k times, composed by repeated squaring.
 RandJump rand_jump(std::uint64_t k);
 
+/// Puts the generator back to its state when the process starts. For tests.
+void pravlin_rand_reset();
+
 /// The generator's state now, and moving it on by k values at once.
 std::uint32_t pravlin_rand_state();
 void pravlin_rand_skip(std::uint64_t k);
@@ -44,10 +47,5 @@ int draw_transition(const PRAVLIN* pv, int s, int r, double* total);
 /// calc_state on the transitions out of state s, dense or sparse, with the same draw, the same
 /// generator value and the same failure. Does not return on failure.
 int calc_transition(const PRAVLIN* pv, int s);
-
-/// Every chain at once, the fast way: the same table, generator state and failure as
-/// create_pravlin(1), ..., create_pravlin(nbr_chains). Returns false, having drawn nothing,
-/// when a row is not all probabilities or its extra memory cannot be had.
-bool create_all_pravlin_fast(PRAVLIN* pv);
 
 #endif

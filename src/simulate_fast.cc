@@ -11,6 +11,8 @@
 // the scan to do; guide and sums stay in the fastest caches. Chain c starts at generator value
 // (c - 1) * (T + 1) of the run, which the generator reaches by jump-ahead, so chains are drawn
 // on several cores.
+#include "simulate_fast.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -19,7 +21,6 @@
 #include "fast.h"
 #include "simulate.h"
 #include "sparse_read.h"
-#include "stream.h"
 
 namespace {
 

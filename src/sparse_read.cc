@@ -9,6 +9,9 @@
 #include <cstring>
 #include <new>
 
+#include "config.h"
+#include "validate.h"
+
 // The configuration's own name rules: "from", "to" and "state" exactly, and "probability" by
 // its first 8 characters (names are lower-cased by then).
 static bool named(const XMLENTITY* x, const char* keyword, std::size_t n) {

@@ -1,14 +1,15 @@
 // steady_state.cc - the matrix product and the steady state by repeated squaring
 // (multiply_array_by_array, calc_steady_state).
 // Part of pravlin; see README.md.
-#include "steady_state.h"
+#include "pravlin.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
 #include "fast.h"
-#include "pravlin.h"
+#include "matmul.h"
+#include "tables.h"
 
 // Below this many multiply-adds the kernel's blocks and threads cost more than they save.
 constexpr std::size_t kKernelMinWork = std::size_t{1} << 15;

@@ -9,8 +9,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "report.h"
 #include "simulate.h"
+#include "simulate_fast.h"
 #include "sparse_read.h"
+#include "stream_fast.h"
+#include "tables.h"
 
 static const char OOM3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
 
@@ -75,11 +79,6 @@ StepStates simulate_without_table(PRAVLIN* pv, int first, int last) {
       ser = calc_transition(pv, ser);
   }
   return step;
-}
-
-void fail_stream_draw() {
-  // simulate_without_table has drawn these values already and found a state for each.
-  fail(" *** ERROR: Did not find new state in stream_pravlin()\n");
 }
 
 // Progress on standard error, for a user watching a terminal: what was asked for, and how far

@@ -8,6 +8,8 @@
 // lands where the plain loop puts it. While one block is drawn, the block before it is
 // formatted and the one before that written, in order, as one more task: two tiles and two sets
 // of line slots, reused. The threads start once for the whole table.
+#include "stream_fast.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -15,9 +17,7 @@
 #include <mutex>
 
 #include "fast.h"
-#include "hooks.h"
 #include "simulate.h"
-#include "stream.h"
 
 // Below this many draws (about 0.1 s on one core) the threads cost more than they save on a
 // busy machine, where a thread may wait for its turn at every block: W1 (10^7 draws) takes as
@@ -186,4 +186,9 @@ bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const DrawRows* rows, 
   if (b.draw_failed)
     fail_stream_draw();
   return true;
+}
+
+void fail_stream_draw() {
+  // simulate_without_table has drawn these values already and found a state for each.
+  fail(" *** ERROR: Did not find new state in stream_pravlin()\n");
 }

@@ -1,6 +1,6 @@
 // validate.cc - checks on the model as a whole, and normalisation (error_check_pravlin).
 // Part of pravlin; see README.md.
-#include "pravlin.h"
+#include "validate.h"
 
 void error_check_states(PRAVLIN* pv) {
   const int n = pv->nbr_states;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tables.h"
 #include "test_util.h"
 
 // Reads text as pravlin-analyze reads it, into pv and list, and returns its notes.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "analyze_sparse.h"
+#include "tables.h"
 #include "test_util.h"
 
 static CHAIN_CLASSES classes_of(const SPARSE_CHAIN& c) {

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "config.h"
 #include "stream.h"
+#include "tables.h"
 #include "test_util.h"
 
 // ---------------------------------------------------------------- xml_atoi, xml_atof

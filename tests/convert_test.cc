@@ -11,7 +11,9 @@
 #include <random>
 #include <string>
 
+#include "config.h"
 #include "pravlin.h"
+#include "report.h"
 
 static std::string printf_f(double v) {
   char buf[512];

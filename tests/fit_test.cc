@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "fast.h"
+#include "simulate.h"
+#include "tables.h"
 #include "test_util.h"
 
 static FIT_OPTIONS default_options() {

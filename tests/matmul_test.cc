@@ -5,8 +5,8 @@
 
 #include <random>
 
+#include "matmul.h"
 #include "pravlin.h"
-#include "steady_state.h"
 #include "test_util.h"
 
 TEST(Matmul, MatchesTheLiteralSumBitForBit) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "stream.h"
+#include "tables.h"
 #include "test_util.h"
 
 // A two-state chain under the given settings.

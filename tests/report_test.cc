@@ -12,6 +12,7 @@
 #include <regex>
 #include <string>
 
+#include "fast.h"
 #include "test_util.h"
 
 static std::string mask_time(const std::string& text) {

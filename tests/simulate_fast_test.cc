@@ -7,8 +7,10 @@
 #include <random>
 #include <vector>
 
+#include "fast.h"
 #include "pravlin.h"
 #include "simulate.h"
+#include "simulate_fast.h"
 #include "test_util.h"
 
 // The chains as create_pravlin makes them one by one, and the generator value after them.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "simulate.h"
 #include "test_util.h"
 
 // Puts the generator just before the first occurrence of value, so the next draw is

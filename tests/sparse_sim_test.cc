@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "hooks.h"
+#include "config.h"
+#include "simulate.h"
 #include "sparse_read.h"
 #include "test_util.h"
 

@@ -1,7 +1,8 @@
 // steady_state_test.cc - the matrix product and the squaring solver.
 // Part of pravlin; see README.md.
-#include "hooks.h"
+#include "fast.h"
 #include "pravlin.h"
+#include "tables.h"
 
 #include <gtest/gtest.h>
 

@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "hooks.h"
+#include "fast.h"
 #include "pravlin.h"
 #include "simulate.h"
 #include "stream.h"
+#include "stream_fast.h"
+#include "tables.h"
 #include "test_util.h"
 
 // Chains first..last cut from a whole report's table: each line's text up to its first comma,

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "analyze.h"
-#include "hooks.h"
 #include "pravlin.h"
 
 /// Sanitized builds run some ten times slower: tests of large chains shrink them there.

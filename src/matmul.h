@@ -1,8 +1,8 @@
-// steady_state.h - the product's kernel (matmul.cc), which the solver (steady_state.cc) calls
-// for every product too large for the plain loop.
+// matmul.h - the product's kernel, which the solver (steady_state.cc) calls for every product
+// too large for the plain loop.
 // Part of pravlin; see README.md.
-#ifndef PRAVLIN_STEADY_STATE_H
-#define PRAVLIN_STEADY_STATE_H
+#ifndef PRAVLIN_MATMUL_H
+#define PRAVLIN_MATMUL_H
 
 #include <cstddef>
 

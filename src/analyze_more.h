@@ -105,9 +105,6 @@ void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
 
 // analyze_report.cc, shared with the JSON writer
 
-/// Appends v to line as "%.*f" prints it (precision 0..40), in a fraction of printf's time.
-void put_fixed(std::string* line, double v, int precision);
-
 /// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
 int squaring_fits(const SPARSE_CHAIN* c);
 

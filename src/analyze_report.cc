@@ -21,20 +21,6 @@ static void print_vector(FILE* out, const PRAVLIN* pv, const int* states, std::s
   }
 }
 
-// std::to_chars in fixed notation gives printf's text, and takes a fraction of its time on a
-// table of ten million numbers; at the default six digits, the report's own conversion, exact
-// integer arithmetic for moderate numbers, takes a fraction of that.
-void put_fixed(std::string* line, double v, int precision) {
-  if (precision == 6) {
-    format_fixed6(*line, v);
-    return;
-  }
-  char text[400];  // the longest double in fixed notation (309 digits), a sign and 40 decimals
-  const std::to_chars_result r =
-      std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, precision);
-  line->append(text, r.ptr);
-}
-
 static void put_int(std::string* line, int v) {
   char text[16];
   const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
@@ -332,10 +318,10 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
       append_shown(&line, pv->state_name[ab.state[i]]);
     }
     line += ": steps ";
-    put_fixed(&line, ab.steps[i], precision);
+    format_fixed(line, ab.steps[i], precision);
     for (std::size_t j = 1; j < nb; j++) {
       line += label[j];
-      put_fixed(&line, ab.probability[i * nb + j], precision);
+      format_fixed(line, ab.probability[i * nb + j], precision);
     }
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), out);

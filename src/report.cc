@@ -15,7 +15,7 @@
 
 #include "fast.h"
 
-// Wide enough for the 309 integer digits of the largest double, its sign and six decimals.
+// Wide enough for the 309 integer digits of the largest double, its sign and 40 decimals.
 constexpr std::size_t kNumberMax = 400;
 
 void format_long(std::string& to, long long v) {
@@ -77,9 +77,17 @@ static char* fixed6_chars(char* p, double v) {
   return std::to_chars(p, p + kNumberMax, v, std::chars_format::fixed, 6).ptr;
 }
 
-void format_fixed6(std::string& to, double v) {
+// Past six decimals the conversion is std::to_chars's alone: it gives printf's text in a
+// fraction of printf's time.
+void format_fixed(std::string& to, double v, int precision) {
   char digits[kNumberMax];
-  to.append(digits, fixed6_chars(digits, v));
+  if (precision == 6) {
+    to.append(digits, fixed6_chars(digits, v));
+    return;
+  }
+  to.append(
+      digits,
+      std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed, precision).ptr);
 }
 
 // ---- The writer ------------------------------------------------------------------------------
@@ -128,7 +136,7 @@ static void put_long(Writer* w, long long v) {
                                    std::to_chars(digits, digits + sizeof digits, v).ptr - digits)));
 }
 
-static void put_fixed6(Writer* w, double v) {
+static void put_fixed(Writer* w, double v) {
   char digits[kNumberMax];
   put(w, std::string_view(digits, static_cast<std::size_t>(fixed6_chars(digits, v) - digits)));
 }
@@ -157,7 +165,7 @@ static void put_cell(Writer* w, const PRAVLIN* pv, int s) {
   switch (pv->print_flag) {
     case 0:
       put(w, ", ");
-      put_fixed6(w, pv->val[s]);
+      put_fixed(w, pv->val[s]);
       put(w, " ");
       break;
     case 1:
@@ -396,9 +404,9 @@ void printheader(FILE* out, const PRAVLIN* pv) {
     put(&w, " , ");
     put_name(&w, pv->state_name[i]);
     put(&w, " , ");
-    put_fixed6(&w, pv->val[i]);
+    put_fixed(&w, pv->val[i]);
     put(&w, " , ");
-    put_fixed6(&w, pv->initial_probability[i]);
+    put_fixed(&w, pv->initial_probability[i]);
     put(&w, "\n");
   }
   // The matrix is written by columns: line i holds the probabilities of moving into state i.
@@ -406,7 +414,7 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   for (int i = 1; i <= n; i++) {
     for (int j = 1; j <= n; j++) {
       put(&w, " ");
-      put_fixed6(&w, pv->transition_probability[j][i]);
+      put_fixed(&w, pv->transition_probability[j][i]);
       put(&w, j < n ? " ," : "\n");
     }
   }
@@ -416,14 +424,14 @@ void printheader(FILE* out, const PRAVLIN* pv) {
     put(&w, " , actual_iteration, ");
     put_long(&w, pv->actual_iteration);
     put(&w, "\nmax_error , ");
-    put_fixed6(&w, pv->max_error);
+    put_fixed(&w, pv->max_error);
     put(&w, " , actual_error, ");
-    put_fixed6(&w, pv->actual_error);
+    put_fixed(&w, pv->actual_error);
     put(&w, "\nstate ,  steady_state_probability\n");
     for (int i = 1; i <= n; i++) {
       put_long(&w, i);
       put(&w, " , ");
-      put_fixed6(&w, pv->steady_state_probability[i]);
+      put_fixed(&w, pv->steady_state_probability[i]);
       put(&w, "\n");
     }
   }

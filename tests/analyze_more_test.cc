@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "report.h"
 #include "tables.h"
 #include "test_util.h"
 
@@ -447,7 +448,7 @@ TEST(AnalyzeReport, FixedNumbersAreWhatPrintfWrites) {
       char want[512];
       std::snprintf(want, sizeof want, "%.*f", precision, v);
       std::string got;
-      put_fixed(&got, v, precision);
+      format_fixed(got, v, precision);
       EXPECT_EQ(got, want) << "precision " << precision;
     }
   }

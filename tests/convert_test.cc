@@ -23,7 +23,7 @@ static std::string printf_f(double v) {
 
 static std::string fast_f(double v) {
   std::string s;
-  format_fixed6(s, v);
+  format_fixed(s, v);
   return s;
 }
 

@@ -12,6 +12,7 @@
 #include "analyze_more.h"
 #include "options.h"
 #include "output_file.h"
+#include "version.h"
 
 static const char USAGE[] =
     "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D] [--target S[,S...]]\n"

@@ -12,6 +12,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "version.h"
+
 // Boost.Math's default policy throws on an answer it cannot find, and the fit has no use for
 // an exception: every call returns its best value instead (or NaN on a domain error), and the
 // beta quantiles below check what they get. Iterations are bounded as Boost's defaults bound
@@ -564,7 +566,7 @@ void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   std::fprintf(out, "<pravlin>\n");
   std::fprintf(
       out, "  <!-- pravlin-fit %s: %s from %s (%s), %lu sequence%s, %lu transition%s -->\n",
-      FIT_VERSION, estimator_name(opt), quotable ? data->name.c_str() : "the input",
+      PRAVLIN_VERSION, estimator_name(opt), quotable ? data->name.c_str() : "the input",
       fit_form_name(data->form), static_cast<unsigned long>(data->nbr_sequences),
       data->nbr_sequences == 1 ? "" : "s", static_cast<unsigned long>(data->nbr_transitions),
       data->nbr_transitions == 1 ? "" : "s");

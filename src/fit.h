@@ -13,8 +13,6 @@
 #include "fail.h"
 #include "fast.h"
 
-#define FIT_VERSION "1.0"
-
 /// The forms of input. ORDER FITFORM: fit_form_name must list them in this order.
 enum FIT_FORM { FORM_AUTO, FORM_SEQUENCES, FORM_LONG, FORM_REPORT, FORM_MATRIX };
 /// The estimators of a row's probabilities.

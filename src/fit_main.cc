@@ -16,6 +16,7 @@
 #include "options.h"
 #include "output_file.h"
 #include "pravlin.h"
+#include "version.h"
 
 static const char USAGE[] =
     "Usage: pravlin-fit [OPTIONS] [DATA...]\n"
@@ -55,7 +56,7 @@ static const char USAGE[] =
     "\n"
     "The exit status is 0 after a complete fit and 1 after any error. See pravlin-fit(1).\n";
 
-static const char VERSION[] = "pravlin-fit " FIT_VERSION "\n" PRAVLIN_LICENCE;
+static const char VERSION[] = "pravlin-fit " PRAVLIN_VERSION "\n" PRAVLIN_LICENCE;
 
 static void put_and_exit(const char* text) {
   std::fputs(text, stdout);

@@ -10,6 +10,7 @@
 
 #include "pravlin.h"
 #include "report.h"
+#include "version.h"
 
 // A closed standard output or error would hand its descriptor to the next file opened, and the
 // report file would then receive the progress marks, or messages. Each closed one is held by

@@ -16,9 +16,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fail.h"
 #include "options.h"
 #include "output_file.h"
 #include "pravlin.h"
+#include "version.h"
 
 static const char USAGE[] =
     "Usage: pravlin-merge [--chains N] [--config CONFIG.xml] SLICE...\n"

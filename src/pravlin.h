@@ -11,13 +11,6 @@
 #include "fail.h"
 #include "xml.h"
 
-/// The version printed in the report header and by --version.
-#define PRAVLIN_VERSION "1.0"
-/// The lines after the name and version in every pravlin program's answer to --version.
-#define PRAVLIN_LICENCE                      \
-  "Copyright (c) 2026 the pravlin authors\n" \
-  "MIT licence: free to use, change and share, with no warranty; see LICENSE.\n"
-
 /// The transitions of a run that keeps no dense matrix, as sparse rows (sparse_read.h).
 struct sparse_rows;
 

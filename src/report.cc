@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "fast.h"
+#include "version.h"
 
 // Wide enough for the 309 integer digits of the largest double, its sign and 40 decimals.
 constexpr std::size_t kNumberMax = 400;

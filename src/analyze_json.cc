@@ -262,7 +262,9 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   }
   // Names are bytes as the file gave them: any that are not UTF-8 become U+FFFD. The text goes
   // out as the library's serializer writes it (json::dump's own, with dump's settings): held
-  // whole as a string, ten million absorption numbers took 300 MB more.
+  // whole as a string, ten million absorption numbers took 300 MB more. The library's public
+  // operator<< streams too, but its serializer is strict: it throws on the first name that is
+  // not UTF-8, where dump's replaces, so the serializer is asked for by its own name.
   nlohmann::detail::serializer<json> text(std::make_shared<FileOutput>(out), ' ',
                                           json::error_handler_t::replace);
   text.dump(doc, true, false, 2);

@@ -30,15 +30,18 @@ constexpr int XML_MAXLEN = 2048;
 /// not descended into (code XML_TOO_LONG), so no input can exhaust the stack.
 constexpr int XML_MAX_DEPTH = 256;
 
-/// One node of a parsed document. A node owns its two strings and everything reachable through
-/// child, Nmtoken and next, so the first node of a list owns the whole list.
+/// One node of a parsed document. Freeing the first node of a list frees the whole list, and
+/// everything reachable through child, Nmtoken and next. A node made by alloc_XMLENTITY or
+/// xmlParseTag owns its two strings; the nodes of a read share their document's memory
+/// (xml_memory.h), where equal names and short texts may be one string (readfile_XMLENTITY),
+/// and all of it goes when the document's first node is freed.
 ///
 /// type is declared beside errflag rather than after s: the two ints then share one 8-byte slot
 /// instead of each carrying 4 bytes of padding, and a large configuration is millions of nodes
 /// (48 bytes instead of 56 is 90 MiB less for 12 million).
 struct XMLEntity {
-  char* name;          // element or attribute name, or the fixed label of another kind; owned
-  char* s;             // text, attribute value or body; owned; may be null
+  char* name;          // element or attribute name, or the fixed label of another kind
+  char* s;             // text, attribute value or body; may be null
   XMLEntity* child;    // first construct inside an element
   XMLEntity* Nmtoken;  // first attribute of an element
   XMLEntity* next;     // next node on the same list

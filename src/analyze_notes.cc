@@ -62,12 +62,8 @@ static std::string number_text(double v) {
   return std::string(buf, r.ptr);
 }
 
-static const char* text_of(const XMLENTITY* x) {
-  return x->s != nullptr ? x->s : "";
-}
-
 static const char* text_of_or_empty(const XMLENTITY* x) {
-  return x != nullptr ? text_of(x) : "";
+  return x != nullptr ? config_text(x) : "";
 }
 
 static std::string marked(const char* t) {
@@ -76,30 +72,20 @@ static std::string marked(const char* t) {
              : "";
 }
 
-// The name rules of the configuration: exact, or the first n characters.
-static bool exactly(const XMLENTITY* x, const char* keyword) {
-  return x->name != nullptr && std::strcmp(x->name, keyword) == 0;
-}
-
-static bool begins(const XMLENTITY* x, const char* keyword, std::size_t n) {
-  return x->name != nullptr && std::strncmp(x->name, keyword, n) == 0;
-}
-
-// A name matched on its first n characters that is not the keyword itself.
-static bool abbreviated(note_walk* w, const XMLENTITY* x, const char* keyword, std::size_t n) {
-  if (!begins(x, keyword, n))
-    return false;
-  if (!exactly(x, keyword)) {
+// The element of place that x names, with a note when the name only begins as the keyword does.
+static ConfigName element(note_walk* w, const XMLENTITY* x, ConfigPlace place) {
+  const ConfigName e = config_name(x, place);
+  if (e != CFG_UNKNOWN && std::strcmp(x->name, config_keyword(e)) != 0) {
     add(w, "name_abbreviated", x,
-        std::string("read as <") + keyword + ">: only the first " + std::to_string(n) +
-            " characters of a name count");
+        std::string("read as <") + config_keyword(e) + ">: only the first " +
+            std::to_string(config_matched_characters(e)) + " characters of a name count");
   }
-  return true;
+  return e;
 }
 
 // An integer as atoi reads it: sign, digits, the rest ignored; pravlin saturates at the limits.
 static void check_integer(note_walk* w, const XMLENTITY* x, const char* keyword_note) {
-  const char* t = text_of(x);
+  const char* t = config_text(x);
   const char* p = t;
   while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
     p++;
@@ -126,7 +112,7 @@ static void check_integer(note_walk* w, const XMLENTITY* x, const char* keyword_
 }
 
 static double check_real(note_walk* w, const XMLENTITY* x) {
-  const char* t = text_of(x);
+  const char* t = config_text(x);
   char* end = nullptr;
   const double v = std::strtod(t, &end);
   if (end == t) {
@@ -141,7 +127,7 @@ static double check_real(note_walk* w, const XMLENTITY* x) {
 
 static void check_keyword(note_walk* w, const XMLENTITY* x, const char* const* words,
                           const char* list) {
-  const char* t = text_of(x);
+  const char* t = config_text(x);
   for (const char* const* k = words; *k != nullptr; k++) {
     if (std::strcmp(t, *k) == 0)
       return;
@@ -178,16 +164,20 @@ struct last_settings {
 static void walk_steadystate(note_walk* w, const XMLENTITY* ss, last_settings* last) {
   place(w, "steadystate");
   for (const XMLENTITY* x = ss->child; x != nullptr; x = x->next) {
-    if (exactly(x, "calc")) {
-      check_keyword(w, x, YES_NO, YES_NO_LIST);
-    } else if (abbreviated(w, x, "max_iteration", 8)) {
-      check_integer(w, x, nullptr);
-      last->max_iteration = x;
-    } else if (abbreviated(w, x, "max_error", 8)) {
-      check_real(w, x);
-      last->max_error = x;
-    } else {
-      check_markup(w, x, "steadystate");
+    switch (element(w, x, IN_STEADYSTATE)) {
+      case CFG_CALC:
+        check_keyword(w, x, YES_NO, YES_NO_LIST);
+        break;
+      case CFG_MAX_ITERATION:
+        check_integer(w, x, nullptr);
+        last->max_iteration = x;
+        break;
+      case CFG_MAX_ERROR:
+        check_real(w, x);
+        last->max_error = x;
+        break;
+      default:
+        check_markup(w, x, "steadystate");
     }
   }
   place(w, "");
@@ -196,22 +186,27 @@ static void walk_steadystate(note_walk* w, const XMLENTITY* ss, last_settings* l
 static void walk_state(note_walk* w, const XMLENTITY* state) {
   int ser = 0;
   for (const XMLENTITY* x = state->child; x != nullptr; x = x->next) {
-    if (exactly(x, "ser"))
-      ser = xml_atoi(text_of(x));
+    if (config_name(x, IN_STATE) == CFG_SER)
+      ser = xml_atoi(config_text(x));
   }
   place(w, "state", 1, ser);
   for (const XMLENTITY* x = state->child; x != nullptr; x = x->next) {
-    if (exactly(x, "ser")) {
-      check_integer(w, x, nullptr);
-    } else if (exactly(x, "name")) {
-      if (std::strchr(text_of(x), '<') != nullptr) {
-        add(w, "markup_in_text", x,
-            "the name keeps a \"<\" where a comment or other markup was inside the element");
-      }
-    } else if (abbreviated(w, x, "initial_probability", 8) || abbreviated(w, x, "value", 3)) {
-      check_real(w, x);
-    } else {
-      check_markup(w, x, "state");
+    switch (element(w, x, IN_STATE)) {
+      case CFG_SER:
+        check_integer(w, x, nullptr);
+        break;
+      case CFG_NAME:
+        if (std::strchr(config_text(x), '<') != nullptr) {
+          add(w, "markup_in_text", x,
+              "the name keeps a \"<\" where a comment or other markup was inside the element");
+        }
+        break;
+      case CFG_INITIAL_PROBABILITY:
+      case CFG_VALUE:
+        check_real(w, x);
+        break;
+      default:
+        check_markup(w, x, "state");
     }
   }
   place(w, "");
@@ -220,17 +215,20 @@ static void walk_state(note_walk* w, const XMLENTITY* state) {
 static void walk_to(note_walk* w, const XMLENTITY* to, int from) {
   int ser_to = 0;
   for (const XMLENTITY* y = to->child; y != nullptr; y = y->next) {
-    if (exactly(y, "state"))
-      ser_to = xml_atoi(text_of(y));
+    if (config_name(y, IN_TO) == CFG_TO_STATE)
+      ser_to = xml_atoi(config_text(y));
   }
   place(w, "transition from", 2, from, ser_to);
   for (const XMLENTITY* y = to->child; y != nullptr; y = y->next) {
-    if (exactly(y, "state")) {
-      check_integer(w, y, nullptr);
-    } else if (abbreviated(w, y, "probability", 8)) {
-      check_real(w, y);
-    } else {
-      check_markup(w, y, "to");
+    switch (element(w, y, IN_TO)) {
+      case CFG_TO_STATE:
+        check_integer(w, y, nullptr);
+        break;
+      case CFG_PROBABILITY:
+        check_real(w, y);
+        break;
+      default:
+        check_markup(w, y, "to");
     }
   }
 }
@@ -238,17 +236,20 @@ static void walk_to(note_walk* w, const XMLENTITY* to, int from) {
 static void walk_transition(note_walk* w, const XMLENTITY* transition) {
   int from = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (exactly(x, "from"))
-      from = xml_atoi(text_of(x));
+    if (config_name(x, IN_TRANSITION) == CFG_FROM)
+      from = xml_atoi(config_text(x));
   }
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
     place(w, "transition from", 1, from);
-    if (exactly(x, "from")) {
-      check_integer(w, x, nullptr);
-    } else if (exactly(x, "to")) {
-      walk_to(w, x, from);
-    } else {
-      check_markup(w, x, "transition");
+    switch (element(w, x, IN_TRANSITION)) {
+      case CFG_FROM:
+        check_integer(w, x, nullptr);
+        break;
+      case CFG_TO:
+        walk_to(w, x, from);
+        break;
+      default:
+        check_markup(w, x, "transition");
     }
   }
   place(w, "");
@@ -259,31 +260,45 @@ static void walk_root(note_walk* w, const XMLENTITY* root, last_settings* last) 
   for (const XMLENTITY* x = root->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
       continue;
-    if (abbreviated(w, x, "nbr_states", 8) || abbreviated(w, x, "init_year", 8)) {
-      check_integer(w, x, nullptr);
-    } else if (abbreviated(w, x, "nbr_years", 8)) {
-      check_integer(w, x, nullptr);
-      last->nbr_years = x;
-    } else if (abbreviated(w, x, "nbr_chains", 8)) {
-      check_integer(w, x, nullptr);
-      last->nbr_chains = x;
-    } else if (abbreviated(w, x, "print_flag", 8)) {
-      check_keyword(w, x, PRINT_FLAGS, PRINT_FLAG_LIST);
-    } else if (abbreviated(w, x, "print_header", 8)) {
-      check_keyword(w, x, YES_NO, YES_NO_LIST);
-    } else if (exactly(x, "debug")) {
-      check_integer(w, x, " (debug takes a number: 1 on, 0 off)");
-    } else if (exactly(x, "filename")) {
-      if (std::strchr(text_of(x), '<') != nullptr) {
-        add(w, "markup_in_text", x,
-            "the file name keeps a \"<\" where a comment or other markup was inside the element");
-      }
-    } else if (abbreviated(w, x, "steadystate", 8)) {
-      walk_steadystate(w, x, last);
-    } else if (exactly(x, "state")) {
-      walk_state(w, x);
-    } else if (exactly(x, "transition")) {
-      walk_transition(w, x);
+    switch (element(w, x, IN_ROOT)) {
+      case CFG_NBR_STATES:
+      case CFG_INIT_YEAR:
+        check_integer(w, x, nullptr);
+        break;
+      case CFG_NBR_YEARS:
+        check_integer(w, x, nullptr);
+        last->nbr_years = x;
+        break;
+      case CFG_NBR_CHAINS:
+        check_integer(w, x, nullptr);
+        last->nbr_chains = x;
+        break;
+      case CFG_PRINT_FLAG:
+        check_keyword(w, x, PRINT_FLAGS, PRINT_FLAG_LIST);
+        break;
+      case CFG_PRINT_HEADER:
+        check_keyword(w, x, YES_NO, YES_NO_LIST);
+        break;
+      case CFG_DEBUG:
+        check_integer(w, x, " (debug takes a number: 1 on, 0 off)");
+        break;
+      case CFG_FILENAME:
+        if (std::strchr(config_text(x), '<') != nullptr) {
+          add(w, "markup_in_text", x,
+              "the file name keeps a \"<\" where a comment or other markup was inside the element");
+        }
+        break;
+      case CFG_STEADYSTATE:
+        walk_steadystate(w, x, last);
+        break;
+      case CFG_STATE:
+        walk_state(w, x);
+        break;
+      case CFG_TRANSITION:
+        walk_transition(w, x);
+        break;
+      default:
+        break;
     }
   }
 }

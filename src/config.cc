@@ -57,36 +57,85 @@ double xml_atof(const char* s) {
   return std::strtod(s, nullptr);
 }
 
-// The three ways a keyword matches a (lower-cased) element name.
-static bool is_named(const XMLENTITY* x, const char* keyword) {
-  return x->name != nullptr && std::strcmp(x->name, keyword) == 0;
+// The elements' keywords, and how many of their first characters a name must match (0: the
+// whole name). ORDER CONFIGNAME
+struct ConfigElement {
+  ConfigPlace place;
+  const char* keyword;
+  int matched;
+};
+static constexpr ConfigElement CONFIG_ELEMENTS[] = {
+    {IN_DOCUMENT, "pravlin", 0},
+    {IN_ROOT, "nbr_states", 8},
+    {IN_ROOT, "init_year", 8},
+    {IN_ROOT, "nbr_years", 8},
+    {IN_ROOT, "nbr_chains", 8},
+    {IN_ROOT, "print_flag", 8},
+    {IN_ROOT, "print_header", 8},
+    {IN_ROOT, "debug", 0},
+    {IN_ROOT, "filename", 0},
+    {IN_ROOT, "steadystate", 8},
+    {IN_ROOT, "state", 0},
+    {IN_ROOT, "transition", 0},
+    {IN_STEADYSTATE, "calc", 0},
+    {IN_STEADYSTATE, "max_iteration", 8},
+    {IN_STEADYSTATE, "max_error", 8},
+    {IN_STATE, "ser", 0},
+    {IN_STATE, "name", 0},
+    {IN_STATE, "initial_probability", 8},
+    {IN_STATE, "value", 3},
+    {IN_TRANSITION, "from", 0},
+    {IN_TRANSITION, "to", 0},
+    {IN_TO, "state", 0},
+    {IN_TO, "probability", 8},
+};
+static_assert(sizeof CONFIG_ELEMENTS / sizeof CONFIG_ELEMENTS[0] == CFG_UNKNOWN,
+              "one entry per ConfigName");
+
+// A place's elements stand together in the table: its first, found once. A large configuration
+// asks for millions of names.
+static constexpr int first_of(ConfigPlace place) {
+  int e = 0;
+  while (e < CFG_UNKNOWN && CONFIG_ELEMENTS[e].place != place)
+    e++;
+  return e;
+}
+static constexpr int PLACE_FIRST[] = {first_of(IN_DOCUMENT),    first_of(IN_ROOT),
+                                      first_of(IN_STEADYSTATE), first_of(IN_STATE),
+                                      first_of(IN_TRANSITION),  first_of(IN_TO)};
+
+ConfigName config_name(const XMLENTITY* x, ConfigPlace place) {
+  if (x->name == nullptr)
+    return CFG_UNKNOWN;
+  for (int e = PLACE_FIRST[place]; e < CFG_UNKNOWN && CONFIG_ELEMENTS[e].place == place; e++) {
+    const ConfigElement& k = CONFIG_ELEMENTS[e];
+    // A name shorter than the characters compared never matches.
+    if (k.matched == 0 ? std::strcmp(x->name, k.keyword) == 0
+                       : std::strncmp(x->name, k.keyword, static_cast<std::size_t>(k.matched)) == 0)
+      return static_cast<ConfigName>(e);
+  }
+  return CFG_UNKNOWN;
 }
 
-// The name's first n characters are the keyword's; a shorter name never matches.
-static bool begins_as(const XMLENTITY* x, const char* keyword, std::size_t n) {
-  return x->name != nullptr && std::strncmp(x->name, keyword, n) == 0;
+const char* config_keyword(ConfigName e) {
+  return CONFIG_ELEMENTS[e].keyword;
 }
 
-static bool first8(const XMLENTITY* x, const char* keyword) {
-  return begins_as(x, keyword, 8);
+int config_matched_characters(ConfigName e) {
+  return CONFIG_ELEMENTS[e].matched;
 }
 
-static bool first3(const XMLENTITY* x, const char* keyword) {
-  return begins_as(x, keyword, 3);
+const char* config_text(const XMLENTITY* x) {
+  return x->s != nullptr ? x->s : "";
 }
 
 static void unknown_tag(const XMLENTITY* x) {
   warn(" *** WARNING: Unknown tag (%s) ignored\n", x->name != nullptr ? x->name : "(null)");
 }
 
-// An empty-element tag has no text: it reads as empty text.
-static const char* text_of(const XMLENTITY* x) {
-  return x->s != nullptr ? x->s : "";
-}
-
 // Keyword values; any other text leaves the field as it was.
 static void read_yes_no(const XMLENTITY* x, int* field) {
-  const char* t = text_of(x);
+  const char* t = config_text(x);
   if (std::strcmp(t, "YES") == 0 || std::strcmp(t, "yes") == 0 || std::strcmp(t, "1") == 0) {
     *field = 1;
   } else if (std::strcmp(t, "NO") == 0 || std::strcmp(t, "no") == 0 || std::strcmp(t, "0") == 0) {
@@ -95,7 +144,7 @@ static void read_yes_no(const XMLENTITY* x, int* field) {
 }
 
 static void read_print_flag(const XMLENTITY* x, int* field) {
-  const char* t = text_of(x);
+  const char* t = config_text(x);
   if (std::strcmp(t, "VAL") == 0 || std::strcmp(t, "val") == 0) {
     *field = 0;
   } else if (std::strcmp(t, "SER") == 0 || std::strcmp(t, "ser") == 0) {
@@ -112,14 +161,18 @@ static bool legal_probability(double p) {
 
 static void read_steadystate(PRAVLIN* pv, const XMLENTITY* steadystate) {
   for (const XMLENTITY* x = steadystate->child; x != nullptr; x = x->next) {
-    if (is_named(x, "calc")) {
-      read_yes_no(x, &pv->calc_flag);
-    } else if (first8(x, "max_iteration")) {
-      pv->max_iteration = xml_atoi(text_of(x));
-    } else if (first8(x, "max_error")) {
-      pv->max_error = xml_atof(text_of(x));
-    } else {
-      unknown_tag(x);
+    switch (config_name(x, IN_STEADYSTATE)) {
+      case CFG_CALC:
+        read_yes_no(x, &pv->calc_flag);
+        break;
+      case CFG_MAX_ITERATION:
+        pv->max_iteration = xml_atoi(config_text(x));
+        break;
+      case CFG_MAX_ERROR:
+        pv->max_error = xml_atof(config_text(x));
+        break;
+      default:
+        unknown_tag(x);
     }
   }
 }
@@ -128,29 +181,40 @@ static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
   for (const XMLENTITY* x = root->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
       continue;
-    if (first8(x, "nbr_states")) {
-      pv->nbr_states = xml_atoi(text_of(x));
-    } else if (first8(x, "init_year")) {
-      pv->init_year = xml_atoi(text_of(x));
-    } else if (first8(x, "nbr_years")) {
-      pv->nbr_years = xml_atoi(text_of(x));
-    } else if (first8(x, "nbr_chains")) {
-      pv->nbr_chains = xml_atoi(text_of(x));
-    } else if (first8(x, "print_flag")) {
-      read_print_flag(x, &pv->print_flag);
-    } else if (first8(x, "print_header")) {
-      read_yes_no(x, &pv->print_header);
-    } else if (is_named(x, "debug")) {
-      pv->debug = xml_atoi(text_of(x));
-    } else if (is_named(x, "filename")) {
-      // Kept by reference; an empty-element tag forgets an earlier name.
-      pv->outfilename = x->s;
-    } else if (first8(x, "steadystate")) {
-      read_steadystate(pv, x);
-    } else if (is_named(x, "state") || is_named(x, "transition")) {
-      // read in the second pass, once every setting is known
-    } else {
-      unknown_tag(x);
+    switch (config_name(x, IN_ROOT)) {
+      case CFG_NBR_STATES:
+        pv->nbr_states = xml_atoi(config_text(x));
+        break;
+      case CFG_INIT_YEAR:
+        pv->init_year = xml_atoi(config_text(x));
+        break;
+      case CFG_NBR_YEARS:
+        pv->nbr_years = xml_atoi(config_text(x));
+        break;
+      case CFG_NBR_CHAINS:
+        pv->nbr_chains = xml_atoi(config_text(x));
+        break;
+      case CFG_PRINT_FLAG:
+        read_print_flag(x, &pv->print_flag);
+        break;
+      case CFG_PRINT_HEADER:
+        read_yes_no(x, &pv->print_header);
+        break;
+      case CFG_DEBUG:
+        pv->debug = xml_atoi(config_text(x));
+        break;
+      case CFG_FILENAME:
+        // Kept by reference; an empty-element tag forgets an earlier name.
+        pv->outfilename = x->s;
+        break;
+      case CFG_STEADYSTATE:
+        read_steadystate(pv, x);
+        break;
+      case CFG_STATE:
+      case CFG_TRANSITION:
+        break;  // read in the second pass, once every setting is known
+      default:
+        unknown_tag(x);
     }
   }
 }
@@ -323,16 +387,21 @@ static void read_state(PRAVLIN* pv, const XMLENTITY* state) {
   double initial_probability = 0.0;
   double val = 0.0;
   for (const XMLENTITY* x = state->child; x != nullptr; x = x->next) {
-    if (is_named(x, "ser")) {
-      ser = xml_atoi(text_of(x));
-    } else if (is_named(x, "name")) {
-      name = x->s;
-    } else if (first8(x, "initial_probability")) {
-      initial_probability = xml_atof(text_of(x));
-    } else if (first3(x, "value")) {
-      val = xml_atof(text_of(x));
-    } else {
-      unknown_tag(x);
+    switch (config_name(x, IN_STATE)) {
+      case CFG_SER:
+        ser = xml_atoi(config_text(x));
+        break;
+      case CFG_NAME:
+        name = x->s;
+        break;
+      case CFG_INITIAL_PROBABILITY:
+        initial_probability = xml_atof(config_text(x));
+        break;
+      case CFG_VALUE:
+        val = xml_atof(config_text(x));
+        break;
+      default:
+        unknown_tag(x);
     }
   }
   const char* shown = name != nullptr ? name : "(null)";
@@ -354,12 +423,15 @@ static void read_to(PRAVLIN* pv, int dense, int ser, const XMLENTITY* to) {
   int ser_to = 0;
   double probability = 0.0;
   for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
-    if (is_named(x, "state")) {
-      ser_to = xml_atoi(text_of(x));
-    } else if (first8(x, "probability")) {
-      probability = xml_atof(text_of(x));
-    } else {
-      unknown_tag(x);
+    switch (config_name(x, IN_TO)) {
+      case CFG_TO_STATE:
+        ser_to = xml_atoi(config_text(x));
+        break;
+      case CFG_PROBABILITY:
+        probability = xml_atof(config_text(x));
+        break;
+      default:
+        unknown_tag(x);
     }
   }
   if (ser_to < 1 || ser_to > pv->nbr_states) {
@@ -378,9 +450,10 @@ static void read_transition(PRAVLIN* pv, int dense, const XMLENTITY* transition)
   // The source may stand before, between or after the destinations, so it is found first.
   int ser = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (is_named(x, "from")) {
-      ser = xml_atoi(text_of(x));
-    } else if (!is_named(x, "to")) {
+    const ConfigName e = config_name(x, IN_TRANSITION);
+    if (e == CFG_FROM) {
+      ser = xml_atoi(config_text(x));
+    } else if (e != CFG_TO) {
       unknown_tag(x);
     }
   }
@@ -388,7 +461,7 @@ static void read_transition(PRAVLIN* pv, int dense, const XMLENTITY* transition)
     fail(" *** ERROR: TRANSITION FROM (%d) is < 1 or > NBR_STATES (%d)\n", ser, pv->nbr_states);
   }
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (is_named(x, "to"))
+    if (config_name(x, IN_TRANSITION) == CFG_TO)
       read_to(pv, dense, ser, x);
   }
 }
@@ -415,7 +488,7 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
     fail(" *** ERROR: (%d) Error encountered in reading XML file\n", errflag);
   }
   name2lower_XMLENTITY(tree, 1);
-  if (!is_named(tree, "pravlin")) {
+  if (config_name(tree, IN_DOCUMENT) != CFG_PRAVLIN) {
     fail(" *** ERROR:  (%s) Not a pravlin XML file\n",
          tree->name != nullptr ? tree->name : "(null)");
   }
@@ -441,9 +514,10 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
       continue;
-    if (is_named(x, "state")) {
+    const ConfigName e = config_name(x, IN_ROOT);
+    if (e == CFG_STATE) {
       read_state(pv, x);
-    } else if (is_named(x, "transition")) {
+    } else if (e == CFG_TRANSITION) {
       read_transition(pv, dense, x);
     }
   }

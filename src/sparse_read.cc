@@ -12,37 +12,24 @@
 #include "config.h"
 #include "validate.h"
 
-// The configuration's own name rules: "from", "to" and "state" exactly, and "probability" by
-// its first 8 characters (names are lower-cased by then).
-static bool named(const XMLENTITY* x, const char* keyword, std::size_t n) {
-  return x->name != nullptr && std::strncmp(x->name, keyword, n) == 0;
-}
-
-static bool exactly(const XMLENTITY* x, const char* keyword) {
-  return named(x, keyword, std::strlen(keyword) + 1);
-}
-
-static const char* text_of(const XMLENTITY* x) {
-  return x->s != nullptr ? x->s : "";
-}
-
 // The reader has checked every transition already; this only collects them, in document order.
 static void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
   int ser = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (exactly(x, "from"))
-      ser = xml_atoi(text_of(x));
+    if (config_name(x, IN_TRANSITION) == CFG_FROM)
+      ser = xml_atoi(config_text(x));
   }
   for (const XMLENTITY* to = transition->child; to != nullptr; to = to->next) {
-    if (!exactly(to, "to"))
+    if (config_name(to, IN_TRANSITION) != CFG_TO)
       continue;
     int ser_to = 0;
     double probability = 0.0;
     for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
-      if (exactly(x, "state")) {
-        ser_to = xml_atoi(text_of(x));
-      } else if (named(x, "probability", 8)) {
-        probability = xml_atof(text_of(x));
+      const ConfigName e = config_name(x, IN_TO);
+      if (e == CFG_TO_STATE) {
+        ser_to = xml_atoi(config_text(x));
+      } else if (e == CFG_PROBABILITY) {
+        probability = xml_atof(config_text(x));
       }
     }
     list->push_back(TRANSITION_ENTRY{ser, ser_to, probability});
@@ -52,7 +39,7 @@ static void collect_transition(const XMLENTITY* transition, std::vector<TRANSITI
 void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
   try {
     for (const XMLENTITY* x = pv->xml->child; x != nullptr; x = x->next) {
-      if (x->type == XML_ELEMENT && exactly(x, "transition"))
+      if (x->type == XML_ELEMENT && config_name(x, IN_ROOT) == CFG_TRANSITION)
         collect_transition(x, transitions);
     }
   } catch (const std::bad_alloc&) {

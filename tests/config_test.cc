@@ -771,3 +771,37 @@ TEST_F(ConfigDeathTest, OutOfMemoryLeavesTheReportFileEmpty) {
       testing::ExitedWithCode(1), testing::Eq(kOom2));
   EXPECT_TRUE(exists("report.csv"));
 }
+
+TEST(ConfigName, EachPlaceMatchesItsOwnNamesByTheirRule) {
+  const struct {
+    const char* name;
+    ConfigPlace place;
+    ConfigName expected;
+  } cases[] = {
+      {"nbr_states", IN_ROOT, CFG_NBR_STATES},
+      {"nbr_stat", IN_ROOT, CFG_NBR_STATES},  // the first 8 characters
+      {"nbr_sta", IN_ROOT, CFG_UNKNOWN},      // a shorter name never matches
+      {"nbr_statesxyz", IN_ROOT, CFG_NBR_STATES},
+      {"print_header", IN_ROOT, CFG_PRINT_HEADER},
+      {"debugging", IN_ROOT, CFG_UNKNOWN},  // whole names only
+      {"state", IN_ROOT, CFG_STATE},
+      {"state", IN_TO, CFG_TO_STATE},
+      {"state", IN_STATE, CFG_UNKNOWN},
+      {"valxyz", IN_STATE, CFG_VALUE},  // the first 3 characters
+      {"initial_", IN_STATE, CFG_INITIAL_PROBABILITY},
+      {"probabil", IN_TO, CFG_PROBABILITY},
+      {"to", IN_TRANSITION, CFG_TO},
+      {"calc", IN_STEADYSTATE, CFG_CALC},
+      {"max_iterations", IN_STEADYSTATE, CFG_MAX_ITERATION},
+      {"pravlin", IN_DOCUMENT, CFG_PRAVLIN},
+      {"pravlin", IN_ROOT, CFG_UNKNOWN},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    XMLENTITY x{};
+    x.name = const_cast<char*>(c.name);
+    EXPECT_EQ(config_name(&x, c.place), c.expected);
+  }
+  XMLENTITY unnamed{};
+  EXPECT_EQ(config_name(&unnamed, IN_ROOT), CFG_UNKNOWN);
+}

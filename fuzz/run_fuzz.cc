@@ -46,7 +46,7 @@ static double work(const PRAVLIN* pv) {
 // matrix, so that both readers and both draws are fuzzed.
 static void run(PRAVLIN* pv, std::size_t size, char** report, std::size_t* report_size) {
   set_sparse_rows_from(size % 2 == 1 ? 2 : 0);
-  read_configuration_for_run(pv, 0);
+  read_configuration(pv, READ_FOR_RUN, 0);
   if (work(pv) > kWork)
     return;
   pv->out = open_memstream(report, report_size);

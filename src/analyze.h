@@ -212,7 +212,7 @@ typedef struct analyze_options ANALYZE_OPTIONS;
 /// Writes the whole analysis of a checked model to out, section by section, flushing each so
 /// that what was computed stays visible when a later dense solve is refused, and last the
 /// hitting section for targets, when there are any. pv must have been read by
-/// read_configuration_sparse and checked by error_check_transitions. Does not return on
+/// read_configuration (READ_LIST) and checked by error_check_transitions. Does not return on
 /// failure.
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
                     const std::vector<int>& targets);

@@ -10,6 +10,7 @@
 
 #include "analyze.h"
 #include "analyze_more.h"
+#include "config.h"
 #include "options.h"
 #include "output_file.h"
 #include "version.h"
@@ -121,7 +122,7 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   open_configuration(&pv);
 
   std::vector<TRANSITION_ENTRY> transitions;
-  read_configuration_sparse(&pv, &transitions);
+  read_configuration(&pv, READ_LIST, 0, &transitions);
   std::vector<READ_NOTE> notes;
   collect_read_notes(&pv, transitions, &notes);
   error_check_transitions(&pv, &transitions);

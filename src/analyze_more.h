@@ -23,9 +23,9 @@ struct read_note {
 };
 typedef struct read_note READ_NOTE;
 
-/// The notes on a configuration read by read_configuration_sparse, before error_check_transitions
-/// has rescaled anything: pv->xml, pv->initial_probability and the transitions as read. Prints
-/// nothing; pravlin's own messages are left as they are.
+/// The notes on a configuration read with READ_LIST (read_configuration), before
+/// error_check_transitions has rescaled anything: pv->xml, pv->initial_probability and the
+/// transitions as read. Prints nothing; pravlin's own messages are left as they are.
 void collect_read_notes(const PRAVLIN* pv, const std::vector<TRANSITION_ENTRY>& transitions,
                         std::vector<READ_NOTE>* notes);
 

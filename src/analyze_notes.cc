@@ -2,7 +2,7 @@
 // rules made the file read differ from what it seems to say (collect_read_notes).
 // Part of pravlin; see README.md.
 #include "analyze_more.h"
-#include "config.h"
+#include "config_schema.h"
 
 #include <sys/stat.h>
 

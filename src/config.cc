@@ -15,119 +15,9 @@
 #include <new>
 #include <string>
 
+#include "config_schema.h"
 #include "sparse_read.h"
 #include "tables.h"
-
-int xml_atoi(const char* s) {
-  if (s == nullptr)
-    return 0;
-  // The white space that atoi skips in the C locale.
-  while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
-    s++;
-  bool negative = false;
-  if (*s == '+' || *s == '-')
-    negative = *s++ == '-';
-  // Saturates at the limits of int: 99999999999 reads as 2147483647, not as its low bits.
-  std::int64_t v = 0;
-  for (; *s >= '0' && *s <= '9'; s++) {
-    v = v * 10 + (*s - '0');
-    if (v > static_cast<std::int64_t>(INT_MAX) + 1)
-      v = static_cast<std::int64_t>(INT_MAX) + 1;
-  }
-  if (negative)
-    return static_cast<int>(-v);
-  return v > INT_MAX ? INT_MAX : static_cast<int>(v);
-}
-
-double xml_atof(const char* s) {
-  if (s == nullptr)
-    return 0.0;
-  // from_chars reads the plain decimal forms several times faster than strtod and rounds them
-  // the same way; strtod keeps what from_chars leaves out or refuses: leading white space, a
-  // leading '+', hexadecimal, inf and nan, and values out of range (inf, or the C library's
-  // underflow result).
-  const char* p = s + (*s == '-');
-  bool plain = (*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9');
-  if (plain && !(p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))) {
-    double v = 0.0;
-    auto r = std::from_chars(s, s + std::strlen(s), v);
-    if (r.ec == std::errc())
-      return v;
-  }
-  return std::strtod(s, nullptr);
-}
-
-// The elements' keywords, and how many of their first characters a name must match (0: the
-// whole name). ORDER CONFIGNAME
-struct ConfigElement {
-  ConfigPlace place;
-  const char* keyword;
-  int matched;
-};
-static constexpr ConfigElement CONFIG_ELEMENTS[] = {
-    {IN_DOCUMENT, "pravlin", 0},
-    {IN_ROOT, "nbr_states", 8},
-    {IN_ROOT, "init_year", 8},
-    {IN_ROOT, "nbr_years", 8},
-    {IN_ROOT, "nbr_chains", 8},
-    {IN_ROOT, "print_flag", 8},
-    {IN_ROOT, "print_header", 8},
-    {IN_ROOT, "debug", 0},
-    {IN_ROOT, "filename", 0},
-    {IN_ROOT, "steadystate", 8},
-    {IN_ROOT, "state", 0},
-    {IN_ROOT, "transition", 0},
-    {IN_STEADYSTATE, "calc", 0},
-    {IN_STEADYSTATE, "max_iteration", 8},
-    {IN_STEADYSTATE, "max_error", 8},
-    {IN_STATE, "ser", 0},
-    {IN_STATE, "name", 0},
-    {IN_STATE, "initial_probability", 8},
-    {IN_STATE, "value", 3},
-    {IN_TRANSITION, "from", 0},
-    {IN_TRANSITION, "to", 0},
-    {IN_TO, "state", 0},
-    {IN_TO, "probability", 8},
-};
-static_assert(sizeof CONFIG_ELEMENTS / sizeof CONFIG_ELEMENTS[0] == CFG_UNKNOWN,
-              "one entry per ConfigName");
-
-// A place's elements stand together in the table: its first, found once. A large configuration
-// asks for millions of names.
-static constexpr int first_of(ConfigPlace place) {
-  int e = 0;
-  while (e < CFG_UNKNOWN && CONFIG_ELEMENTS[e].place != place)
-    e++;
-  return e;
-}
-static constexpr int PLACE_FIRST[] = {first_of(IN_DOCUMENT),    first_of(IN_ROOT),
-                                      first_of(IN_STEADYSTATE), first_of(IN_STATE),
-                                      first_of(IN_TRANSITION),  first_of(IN_TO)};
-
-ConfigName config_name(const XMLENTITY* x, ConfigPlace place) {
-  if (x->name == nullptr)
-    return CFG_UNKNOWN;
-  for (int e = PLACE_FIRST[place]; e < CFG_UNKNOWN && CONFIG_ELEMENTS[e].place == place; e++) {
-    const ConfigElement& k = CONFIG_ELEMENTS[e];
-    // A name shorter than the characters compared never matches.
-    if (k.matched == 0 ? std::strcmp(x->name, k.keyword) == 0
-                       : std::strncmp(x->name, k.keyword, static_cast<std::size_t>(k.matched)) == 0)
-      return static_cast<ConfigName>(e);
-  }
-  return CFG_UNKNOWN;
-}
-
-const char* config_keyword(ConfigName e) {
-  return CONFIG_ELEMENTS[e].keyword;
-}
-
-int config_matched_characters(ConfigName e) {
-  return CONFIG_ELEMENTS[e].matched;
-}
-
-const char* config_text(const XMLENTITY* x) {
-  return x->s != nullptr ? x->s : "";
-}
 
 static void unknown_tag(const XMLENTITY* x) {
   warn(" *** WARNING: Unknown tag (%s) ignored\n", x->name != nullptr ? x->name : "(null)");
@@ -342,10 +232,11 @@ static void open_report(PRAVLIN* pv, FileIdentity config) {
   }
 }
 
-// What the mapping keeps of the transitions: the dense matrix; nothing, leaving them in the tree
-// for a reader that keeps them its own way (without a chains table either); or, for a run that
-// needs no dense matrix, sparse rows. A reader of the settings alone keeps no table at all.
-enum Keep { KEEP_MATRIX, KEEP_NOTHING, KEEP_SPARSE_ROWS, KEEP_SETTINGS };
+// What the document's reading keeps of the transitions: the dense matrix; nothing, leaving them
+// in the tree for a reader that keeps them its own way (without a chains table either); or, for
+// a run that needs no dense matrix, sparse rows. A reader of the settings alone keeps no table
+// at all.
+enum Keep { KEEP_DENSE, KEEP_NOTHING, KEEP_SPARSE_ROWS, KEEP_SETTINGS };
 
 // The fewest states whose run keeps sparse rows when it needs no dense matrix: beyond the
 // largest model the draws guide (2047 states), where a row is scanned whole either way. Written
@@ -374,7 +265,7 @@ static void allocate_tables(PRAVLIN* pv, Keep keep) {
         alloc_table(static_cast<std::size_t>(pv->nbr_chains) + 1, sizeof(int*), kOom1));
     return;
   }
-  if (keep == KEEP_MATRIX) {
+  if (keep == KEEP_DENSE) {
     alloc_rows(pv->transition_probability, pv->nbr_states, pv->nbr_states,
                " *** ERROR: out of memory 2 in read_xml_file()\n");
   }
@@ -467,7 +358,7 @@ static void read_transition(PRAVLIN* pv, int dense, const XMLENTITY* transition)
 }
 
 void read_xml_file(PRAVLIN* pv) {
-  read_configuration(pv, 1);
+  read_configuration(pv, READ_MATRIX, 1);
 }
 
 // Returns what it kept: with KEEP_SPARSE_ROWS, the matrix when the run needs it after all.
@@ -505,11 +396,11 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
   // guided draws, which are several times faster than a scan of the sparse rows.
   if (keep == KEEP_SPARSE_ROWS &&
       (pv->calc_flag || pv->print_header || pv->nbr_states < sparse_rows_from))
-    keep = KEEP_MATRIX;
+    keep = KEEP_DENSE;
   if (open_report_file)
     open_report(pv, config);
   allocate_tables(pv, keep);
-  const int dense = keep == KEEP_MATRIX;
+  const int dense = keep == KEEP_DENSE;
 
   for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
@@ -524,21 +415,8 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
   return keep;
 }
 
-void read_configuration(PRAVLIN* pv, int open_report_file) {
-  read_document(pv, open_report_file, KEEP_MATRIX);
-}
-
-void read_configuration_no_matrix(PRAVLIN* pv) {
-  read_document(pv, 0, KEEP_NOTHING);
-}
-
-void read_configuration_settings(PRAVLIN* pv) {
-  read_document(pv, 0, KEEP_SETTINGS);
-}
-
-void read_configuration_for_run(PRAVLIN* pv, int open_report_file) {
-  if (read_document(pv, open_report_file, KEEP_SPARSE_ROWS) != KEEP_SPARSE_ROWS)
-    return;
+// The sparse rows of a run that needs no dense matrix.
+static void keep_sparse_rows(PRAVLIN* pv) {
   static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
   // Kept until the process ends, as the matrix would be, and counted with the tables. The
   // index of the rows is had here, so that validation allocates nothing.
@@ -554,5 +432,26 @@ void read_configuration_for_run(PRAVLIN* pv, int open_report_file) {
     rows->row_start.assign(index, 0);
   } catch (const std::bad_alloc&) {
     fail("%s", kOom2);
+  }
+}
+
+void read_configuration(PRAVLIN* pv, ConfigRead what, int open_report_file,
+                        std::vector<TRANSITION_ENTRY>* list) {
+  switch (what) {
+    case READ_MATRIX:
+      read_document(pv, open_report_file, KEEP_DENSE);
+      break;
+    case READ_FOR_RUN:
+      if (read_document(pv, open_report_file, KEEP_SPARSE_ROWS) == KEEP_SPARSE_ROWS)
+        keep_sparse_rows(pv);
+      break;
+    case READ_LIST:
+      list->clear();
+      read_document(pv, open_report_file, KEEP_NOTHING);
+      collect_transitions(pv, list);
+      break;
+    case READ_SETTINGS:
+      read_document(pv, open_report_file, KEEP_SETTINGS);
+      break;
   }
 }

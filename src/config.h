@@ -1,62 +1,59 @@
-// config.h - what the configuration mapping (config.cc) lends the other readers of a
-// configuration (the sparse reader, pravlin-analyze's notes): the elements' names and the rules
-// that match them, the number conversions, and the size from which a run keeps sparse rows.
+// config.h - the configuration mapping's one entry point, for every reader of a configuration:
+// the settings, the states, and the transitions in the form the caller asks for.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_CONFIG_H
 #define PRAVLIN_CONFIG_H
 
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "pravlin.h"
+#include "sparse_read.h"
 
-/// Where an element stands: the containers of a configuration.
-enum ConfigPlace { IN_DOCUMENT, IN_ROOT, IN_STEADYSTATE, IN_STATE, IN_TRANSITION, IN_TO };
-
-/// The configuration's elements, each in its container, in the order in which the first match
-/// decides. ORDER CONFIGNAME: config.cc's CONFIG_ELEMENTS lists their names in this order.
-enum ConfigName {
-  CFG_PRAVLIN,  // the root, in the document
-  CFG_NBR_STATES,
-  CFG_INIT_YEAR,
-  CFG_NBR_YEARS,
-  CFG_NBR_CHAINS,
-  CFG_PRINT_FLAG,
-  CFG_PRINT_HEADER,
-  CFG_DEBUG,
-  CFG_FILENAME,
-  CFG_STEADYSTATE,
-  CFG_STATE,
-  CFG_TRANSITION,  // the root's children
-  CFG_CALC,
-  CFG_MAX_ITERATION,
-  CFG_MAX_ERROR,  // in <steadystate>
-  CFG_SER,
-  CFG_NAME,
-  CFG_INITIAL_PROBABILITY,
-  CFG_VALUE,  // in <state>
-  CFG_FROM,
-  CFG_TO,  // in <transition>
-  CFG_TO_STATE,
-  CFG_PROBABILITY,  // in <to>
-  CFG_UNKNOWN,      // none of them
+/// What a reader of a configuration keeps of its transitions.
+enum ConfigRead {
+  READ_MATRIX,    // the dense matrix, as read_xml_file keeps it
+  READ_FOR_RUN,   // what a run of pravlin draws from: the matrix, or sparse rows (below)
+  READ_LIST,      // a list in document order, and no matrix (pravlin-analyze)
+  READ_SETTINGS,  // the settings alone, with their defaults: no table, no state (pravlin-merge)
 };
 
-/// The element of place that x's name (lower-cased already) stands for: the first of the
-/// place's elements whose rule it meets, whole name or its first characters, or CFG_UNKNOWN.
-ConfigName config_name(const XMLENTITY* x, ConfigPlace place);
-/// The element's keyword ("nbr_states"), and how many of its first characters a name must
-/// match: 0 when the whole name must be the keyword.
-const char* config_keyword(ConfigName e);
-int config_matched_characters(ConfigName e);
-/// The element's text; an empty-element tag reads as empty text.
-const char* config_text(const XMLENTITY* x);
+/// Reads the configuration from pv->in (and closes it) into the record: the settings, the
+/// defaults, the report stream (only when open_report_file is not 0: a program that writes no
+/// report, or the fuzz target, leaves no file behind), the per-state arrays, the states, and the
+/// transitions as what says. The chains table is the run's to grant (keep_chains_table).
+/// - READ_MATRIX: the matrix in transition_probability.
+/// - READ_FOR_RUN: when the run needs no dense matrix (calc_flag and print_header both 0:
+///   neither the solver nor the header reads it) and the model has 2048 states or more, the
+///   transitions are kept as sparse rows in pv->sparse_transitions instead, validated then by
+///   error_check_sparse_rows; otherwise the matrix.
+/// - READ_SETTINGS: the settings and their defaults alone, with the same messages up to there.
+/// - READ_LIST: the transitions appended to list (emptied first) in document order, later ones
+///   for a pair not yet overriding earlier ones; the rows of transition_probability and the
+///   chains' row table's rows stay null.
+/// Every way gives the same messages and statuses, but only the matrix's size can be refused.
+/// Does not return on error.
+void read_configuration(PRAVLIN* pv, ConfigRead what, int open_report_file,
+                        std::vector<TRANSITION_ENTRY>* list = nullptr);
 
-/// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
-/// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.
-int xml_atoi(const char* s);
-/// atof as the C library does it; null reads as 0.0.
-double xml_atof(const char* s);
+/// Counts the memory of the document tree that reading in will build, before it is read, with
+/// the tables (count_kept_memory), and returns the bytes the reader may take from in, for
+/// readfile_XMLENTITY_bounded: a regular file is counted whole (about 12 bytes of tree a byte)
+/// and refused at once with alloc_XMLENTITY's message when it cannot fit, then read whole; a
+/// stream of unknown size (a pipe, a terminal, /dev/zero), which may never end, is read only as
+/// far as the room left. Every program that reads a configuration bounds its read so.
+std::size_t count_tree_estimate(FILE* in);
+
+/// The name of the file the report is written to: outfilename, or a slice's own name for it.
+const char* report_file_name(const PRAVLIN* pv);
+/// A slice's name for the report file name: the range "A-B" before its extension, as in
+/// credit.1-4.csv, or after the name when it has none (report.1-4).
+std::string slice_file_name(const char* name, int first, int last);
 
 /// Makes states the fewest with which a run that needs no dense matrix keeps sparse rows
-/// (read_configuration_for_run); 0 restores the default, 2048: lets tests reach the sparse
+/// (read_configuration, READ_FOR_RUN); 0 restores the default, 2048: lets tests reach the sparse
 /// rows with small models.
 void set_sparse_rows_from(int states);
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config.h"
 #include "pravlin.h"
 #include "report.h"
 #include "version.h"
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
   pv.first_chain = range.first;
   pv.last_chain = range.last;
 
-  read_configuration_for_run(&pv);
+  read_configuration(&pv, READ_FOR_RUN, 1);
   if (range.first == 0) {
     run_pravlin(&pv);
   } else {

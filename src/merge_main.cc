@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config.h"
+#include "config_schema.h"
 #include "fail.h"
 #include "options.h"
 #include "output_file.h"
@@ -338,7 +340,7 @@ static void read_config(Expected* x) {
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(x->config);
   open_configuration(&pv);
-  read_configuration_settings(&pv);
+  read_configuration(&pv, READ_SETTINGS, 0);
   x->config_chains = pv.nbr_chains;
   x->config_lines = static_cast<long long>(pv.nbr_years) + 1;
   x->config_header = pv.print_header != 0;

@@ -82,40 +82,10 @@ void open_configuration(PRAVLIN* pv);
 
 // config.cc
 
-/// Counts the memory of the document tree that reading in will build, before it is read, with
-/// the tables (count_kept_memory), and returns the bytes the reader may take from in, for
-/// readfile_XMLENTITY_bounded: a regular file is counted whole (about 12 bytes of tree a byte)
-/// and refused at once with alloc_XMLENTITY's message when it cannot fit, then read whole; a
-/// stream of unknown size (a pipe, a terminal, /dev/zero), which may never end, is read only as
-/// far as the room left. Every program that reads a configuration bounds its read so.
-std::size_t count_tree_estimate(FILE* in);
-
 /// Reads the configuration from pv->in (and closes it) into the record: settings, defaults,
-/// report stream, every array, the states and the transition matrix. Does not return on error.
+/// report stream, the per-state arrays, the states and the transition matrix; other ways of
+/// reading it are read_configuration's (config.h). Does not return on error.
 void read_xml_file(PRAVLIN* pv);
-/// The name of the file the report is written to: outfilename, or a slice's own name for it.
-const char* report_file_name(const PRAVLIN* pv);
-/// A slice's name for the report file name: the range "A-B" before its extension, as in
-/// credit.1-4.csv, or after the name when it has none (report.1-4).
-std::string slice_file_name(const char* name, int first, int last);
-/// read_xml_file, with the report file opened only when open_report_file is not 0: a program
-/// that reads a configuration without writing its report leaves no file behind.
-void read_configuration(PRAVLIN* pv, int open_report_file);
-/// read_xml_file for a run of pravlin: when the run needs no dense matrix (calc_flag and
-/// print_header both 0: neither the solver nor the header reads it) and the model has 2048
-/// states or more, the transitions are kept as sparse rows in pv->sparse_transitions instead,
-/// with the same messages and statuses, and no size of the matrix is refused. Validation is
-/// then error_check_sparse_rows. open_report_file as read_configuration has it: 0 for a caller
-/// that must write no file (the fuzz target).
-void read_configuration_for_run(PRAVLIN* pv, int open_report_file = 1);
-/// read_configuration without a report file, a chains table or a dense matrix: every state and
-/// transition is read and checked with the same messages and statuses, but the transitions are
-/// left in the document tree (pv->xml) for a caller that keeps them its own way, and no size of
-/// the matrix is refused. The rows of transition_probability and of the chains table stay null.
-void read_configuration_no_matrix(PRAVLIN* pv);
-/// The settings of the configuration alone, with their defaults, as pravlin reads them (the
-/// same messages up to that point): no report file, no table, no state.
-void read_configuration_settings(PRAVLIN* pv);
 
 // validate.cc
 

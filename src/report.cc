@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "config.h"
 #include "fast.h"
 #include "version.h"
 

@@ -27,12 +27,6 @@ struct sparse_rows {
 };
 typedef struct sparse_rows SPARSE_ROWS;
 
-/// read_configuration without a report file, a chains table or a dense matrix: the transitions
-/// are appended to the list in document order, later ones for a pair not yet overriding
-/// earlier ones. Same messages and statuses as read_xml_file, except that no size of the
-/// matrix is refused. The rows of transition_probability and of the chains table stay null.
-void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
-
 /// Appends the transitions of the document in pv->xml, which the mapping has read and checked
 /// already, to the list in document order. Fails with the transition rows' out-of-memory
 /// message when the list cannot be had.
@@ -43,8 +37,8 @@ void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* trans
 /// it, has each row sorted alone, to the same order, in time in proportion to its length.
 void sort_transitions(std::vector<TRANSITION_ENTRY>* transitions);
 
-/// error_check_pravlin for a model read by read_configuration_sparse, with the same messages in
-/// the same order and bit-identical normalised probabilities. On return the list is sorted by
+/// error_check_pravlin for a model read with READ_LIST (read_configuration), with the same messages
+/// in the same order and bit-identical normalised probabilities. On return the list is sorted by
 /// (from, to) and holds one entry per pair (the last one the configuration gave), only
 /// positive ones, each row rescaled to total 1. An entry that the rescaling rounds to 0 is
 /// dropped too: pravlin never draws it. Does not return on error.

@@ -39,9 +39,9 @@ void check_working_memory(std::size_t bytes, const char* msg);
 void set_table_memory_limit(std::size_t bytes);
 
 /// Releases every table of pv that alloc_table and alloc_rows granted, and its sparse rows
-/// (read_configuration_for_run), and forgets all bytes granted or counted so far: every granted
-/// table must belong to pv. Lets one process read configuration after configuration (the fuzz
-/// target). The document tree in pv->xml is left to the caller.
+/// (read_configuration, READ_FOR_RUN), and forgets all bytes granted or counted so far: every
+/// granted table must belong to pv. Lets one process read configuration after configuration (the
+/// fuzz target). The document tree in pv->xml is left to the caller.
 void free_tables(PRAVLIN* pv);
 
 #endif

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "config.h"
 #include "report.h"
 #include "tables.h"
 #include "test_util.h"
@@ -21,7 +22,7 @@ static std::vector<READ_NOTE> read_noting(const std::string& text, PRAVLIN* pv,
   init_pravlin(pv);
   pv->in = open_text(text).release();
   std::vector<READ_NOTE> notes;
-  read_configuration_sparse(pv, list);
+  read_configuration(pv, READ_LIST, 0, list);
   collect_read_notes(pv, *list, &notes);
   return notes;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "analyze_sparse.h"
+#include "config.h"
 #include "tables.h"
 #include "test_util.h"
 
@@ -547,7 +548,7 @@ TEST(SparseReading, ChecksAndNormalisesExactlyAsPravlinDoes) {
   init_pravlin(&dense);
   dense.in = open_text(kRowsToNormalise).release();
   testing::internal::CaptureStderr();
-  read_configuration(&dense, 0);
+  read_configuration(&dense, READ_MATRIX, 0);
   error_check_pravlin(&dense);
   const std::string dense_err = testing::internal::GetCapturedStderr();
 
@@ -555,7 +556,7 @@ TEST(SparseReading, ChecksAndNormalisesExactlyAsPravlinDoes) {
   sparse.in = open_text(kRowsToNormalise).release();
   std::vector<TRANSITION_ENTRY> list;
   testing::internal::CaptureStderr();
-  read_configuration_sparse(&sparse, &list);
+  read_configuration(&sparse, READ_LIST, 0, &list);
   error_check_transitions(&sparse, &list);
   const std::string sparse_err = testing::internal::GetCapturedStderr();
 
@@ -593,7 +594,7 @@ TEST(SparseReadingDeathTest, RowWhoseLastEntryForAPairIsZeroTotalsZero) {
   init_pravlin(&pv);
   pv.in = open_text(text).release();
   std::vector<TRANSITION_ENTRY> list;
-  read_configuration_sparse(&pv, &list);
+  read_configuration(&pv, READ_LIST, 0, &list);
   EXPECT_EXIT(error_check_transitions(&pv, &list), testing::ExitedWithCode(1),
               testing::Eq(" *** ERROR: zero total transition_probability for state (2)\n"));
   release(&pv);
@@ -616,7 +617,7 @@ TEST(SparseReading, EntryThatRescalingRoundsToZeroIsNoTransition) {
   pv.in = open_text(text).release();
   std::vector<TRANSITION_ENTRY> list;
   testing::internal::CaptureStderr();
-  read_configuration_sparse(&pv, &list);
+  read_configuration(&pv, READ_LIST, 0, &list);
   error_check_transitions(&pv, &list);
   testing::internal::GetCapturedStderr();
   ASSERT_EQ(list.size(), 4u);
@@ -639,7 +640,7 @@ TEST(SparseReading, MatrixTooBigForPravlinIsStillRead) {
   init_pravlin(&pv);
   pv.in = open_text(text).release();
   std::vector<TRANSITION_ENTRY> list;
-  read_configuration_sparse(&pv, &list);
+  read_configuration(&pv, READ_LIST, 0, &list);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].from, 2999999);
   EXPECT_EQ(list[0].to, 7);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config.h"
+#include "config_schema.h"
 #include "stream.h"
 #include "tables.h"
 #include "test_util.h"
@@ -718,7 +719,7 @@ TEST_F(ConfigDeathTest, EndlessStreamIsReadOnlyAsFarAsAFileWhoseTreeWouldFit) {
         PRAVLIN pv;
         init_pravlin(&pv);
         pv.in = std::fopen("/dev/zero", "r");
-        read_configuration(&pv, 0);
+        read_configuration(&pv, READ_MATRIX, 0);
         std::exit(0);
       },
       testing::ExitedWithCode(1), testing::Eq(" *** ERROR: Out of memory in alloc_XMLENTITY()\n"));

@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "config.h"
+#include "config_schema.h"
 #include "pravlin.h"
 #include "report.h"
 

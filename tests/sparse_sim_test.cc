@@ -107,10 +107,10 @@ static RunOutput run_child(const std::string& text, bool dense, int first, int l
     pv.xmlfilename = const_cast<char*>("model.xml");
     pv.in = open_text(text).release();
     if (dense) {
-      read_configuration(&pv, 1);
+      read_configuration(&pv, READ_MATRIX, 1);
     } else {
       set_sparse_rows_from(1);
-      read_configuration_for_run(&pv);
+      read_configuration(&pv, READ_FOR_RUN, 1);
       if (pv.sparse_transitions == nullptr)
         _exit(99);
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "analyze.h"
+#include "config.h"
 #include "pravlin.h"
 
 /// Sanitized builds run some ten times slower: tests of large chains shrink them there.
@@ -77,7 +78,7 @@ inline constexpr char kOom3[] = " *** ERROR: out of memory 3 in read_xml_file()\
 inline void read_text(PRAVLIN* pv, const std::string& text) {
   init_pravlin(pv);
   pv->in = open_text(text).release();  // read_configuration closes it
-  read_configuration(pv, 0);
+  read_configuration(pv, READ_MATRIX, 0);
   keep_chains_table(pv);
 }
 

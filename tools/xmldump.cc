@@ -2,6 +2,7 @@
 // Part of pravlin; see README.md.
 #include <cstdio>
 
+#include "config.h"
 #include "pravlin.h"
 #include "xml.h"
 

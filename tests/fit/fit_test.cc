@@ -745,7 +745,7 @@ static double markovchain_statistic(const std::vector<std::string>& s, const Fit
 }
 
 TEST(FitPeer, AgreesWithMarkovchainFixture) {
-  std::ifstream in(FIT_SOURCE_DIR "/tests/fit_markovchain.txt");
+  std::ifstream in(FIT_SOURCE_DIR "/tests/fit/fit_markovchain.txt");
   ASSERT_TRUE(in.good());
   std::string line, word;
   std::vector<std::string> seq;

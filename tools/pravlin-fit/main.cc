@@ -15,7 +15,6 @@
 #include "fit.h"
 #include "options.h"
 #include "output_file.h"
-#include "pravlin.h"
 #include "version.h"
 
 static const char USAGE[] =

@@ -17,7 +17,7 @@ shift
   cat <<'EOF'
 # pravlin-completion.bash - bash completion of the options and files of pravlin,
 # pravlin-analyze, pravlin-fit and pravlin-merge. Part of pravlin; see README.md.
-# Made by tools/make-completion.sh from the programs' --help when they are built.
+# Made by scripts/make-completion.sh from the programs' --help when they are built.
 # Installed as bash-completion/completions/pravlin, and the same under the other names,
 # where bash-completion loads it when one of them is first completed.
 EOF

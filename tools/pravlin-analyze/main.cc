@@ -1,4 +1,4 @@
-// analyze_main.cc - pravlin-analyze's driver: command line, reading and checking the
+// main.cc - pravlin-analyze's driver: command line, reading and checking the
 // configuration as pravlin does, then the analysis on standard output.
 // Part of pravlin; see README.md.
 

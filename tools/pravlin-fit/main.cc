@@ -1,4 +1,4 @@
-// fit_main.cc - pravlin-fit's driver: command line, reading, estimating, then the
+// main.cc - pravlin-fit's driver: command line, reading, estimating, then the
 // configuration (standard output or -o FILE) and the fit summary.
 // Part of pravlin; see README.md.
 #include <unistd.h>

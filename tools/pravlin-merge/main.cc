@@ -1,4 +1,4 @@
-// merge_main.cc - pravlin-merge: the reports of slices of one run (pravlin --chains A-B), given
+// main.cc - pravlin-merge: the reports of slices of one run (pravlin --chains A-B), given
 // in chain order, joined into the whole run's report, byte for byte, one line at a time.
 // Part of pravlin; see README.md.
 #include <fcntl.h>

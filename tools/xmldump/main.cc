@@ -1,4 +1,4 @@
-// xmldump.cc - shows what the reader made of a file: each top-level node, then the result code.
+// main.cc - xmldump: what the reader made of a file, each top-level node, then the result code.
 // Part of pravlin; see README.md.
 #include <cstdio>
 

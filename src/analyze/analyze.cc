@@ -13,6 +13,8 @@
 #include <exception>
 #include <numeric>
 
+#include "analyze_sparse.h"
+#include "analyze_states.h"
 #include "fast.h"
 
 void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION_ENTRY>& list) {

@@ -7,9 +7,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "sparse_read.h"
@@ -107,16 +104,6 @@ SOLVE_RESULT class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, in
 
 // analyze_sparse.cc
 
-/// ||pi P - pi||_1 over closed class k.
-double stationary_residual(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi);
-/// class_stationary by the sparse solver alone, whatever the class's size: the first state's
-/// weight fixed at 1, the others from the remaining equations of pi (I - P) = 0, then all
-/// normalised. BiCGSTAB with a diagonal preconditioner first, then a sparse LU with a
-/// fill-reducing ordering when the first misses goal. Does not fail: the residual says how well
-/// it did.
-SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
-                                     double* pi, double goal);
-
 /// Where the transient states end, from the fundamental matrix's systems (I - Q) x = b, solved
 /// by elimination without forming an inverse and without subtraction.
 struct absorption {
@@ -141,9 +128,6 @@ void absorption_sets(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION*
 /// the sparse solve cannot bring the residual under goal.
 void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab,
                       double goal = ANALYZE_RESIDUAL_GOAL);
-/// The absorption systems by the sparse solver alone, whatever their size, as
-/// sparse_class_stationary does. Does not fail: ab->how says how well it did.
-void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab, double goal);
 
 /// Replaces x[1..n] by x P, steps times. Once the distribution repeats exactly (a fixed point,
 /// or a cycle of a periodic chain), the steps left are cut to their remainder modulo the
@@ -153,68 +137,5 @@ void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps
 
 /// 1 when a dense block of count doubles fits in the machine's physical memory.
 int dense_fits(std::size_t count);
-
-// analyze_states.cc
-
-/// The chain's state names, for resolving many designators with one pass over the states.
-struct state_lookup {
-  const PRAVLIN* pv;
-  std::unordered_map<std::string_view, std::pair<int, int>> named;  // the first two states with
-                                                                    // each name (0: only one)
-  int numeric_names;  // 1 when some state's name is a number, or begins as one ("6.0", "-1")
-};
-typedef struct state_lookup STATE_LOOKUP;
-
-/// Indexes pv's state names into lookup; pv and its names must outlive it.
-void state_lookup_init(STATE_LOOKUP* lookup, const PRAVLIN* pv);
-/// The state (1..nbr_states) that designator names, by the one rule of every option and file
-/// that names states: "#N" is the state numbered N; any other text is the name of a state,
-/// matched byte for byte. A bare number that is no state's name stands for the state so
-/// numbered only in a chain where no name is a number (nor begins as one); among numeric names
-/// it is refused, with a line that says to write #N. A name that several states have is
-/// refused too. Does not return on a refusal: one line on standard error, beginning with where
-/// ("--target", "groups.txt:3").
-int lookup_state(const STATE_LOOKUP* lookup, const char* designator, const char* where);
-/// lookup_state for one designator.
-int resolve_state(const PRAVLIN* pv, const char* designator, const char* where);
-/// lookup_state for each item of a comma-separated list, into states in the order given, each
-/// state once however often it is named; an empty item is refused. Returns the count.
-int resolve_states(const PRAVLIN* pv, const char* list, const char* where,
-                   std::vector<int>* states);
-
-/// The length of the well-formed UTF-8 sequence at p (1 to 4), or 0 when none starts there: an
-/// overlong form, a surrogate, a code point beyond U+10FFFF, a stray or missing continuation.
-int utf8_length(const unsigned char* p);
-/// Appends text as the text output shows it: a control character (below 0x20, 0x7F, and the
-/// C1 controls U+0080..U+009F) and every byte that is not part of well-formed UTF-8 as \xHH
-/// for each of its bytes, a backslash doubled, everything else as it is. A name then cannot act
-/// on a terminal, and the output is UTF-8.
-void append_shown(std::string* out, const char* text);
-/// append_shown into a new string; null as "".
-std::string shown(const char* text);
-/// text as append_shown shows it, on out.
-void print_shown(FILE* out, const char* text);
-/// "number name" as append_shown shows the name, or the number alone for an unnamed state.
-void print_state(FILE* out, const PRAVLIN* pv, int s);
-
-// analyze_report.cc
-
-/// How numbers are printed: "%.*f" with this many digits.
-struct analyze_options {
-  int precision;         // digits after the point, 6 by default
-  long steps;            // --steps N; -1 when not asked for
-  const char* dot_file;  // --dot FILE; null when not asked for
-  int json;              // --json: the analysis as one JSON document instead of text
-  const char* target;    // --target S[,S...]; null when not asked for
-};
-typedef struct analyze_options ANALYZE_OPTIONS;
-
-/// Writes the whole analysis of a checked model to out, section by section, flushing each so
-/// that what was computed stays visible when a later dense solve is refused, and last the
-/// hitting section for targets, when there are any. pv must have been read by
-/// read_configuration (READ_LIST) and checked by error_check_transitions. Does not return on
-/// failure.
-void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
-                    const std::vector<int>& targets);
 
 #endif

@@ -1,11 +1,12 @@
 // analyze_dot.cc - the chain as a Graphviz drawing: states by name, transitions by probability,
 // each communicating class a cluster (write_dot).
 // Part of pravlin; see README.md.
-#include "analyze_more.h"
+#include "analyze_dot.h"
 
 #include <cstring>
 #include <string>
 
+#include "analyze_states.h"
 #include "output_file.h"
 
 // Bigger drawings take dot minutes and show nothing but a grey blur.

@@ -2,7 +2,7 @@
 // and the expected steps to do so, from every state, and mean first passage times
 // (solve_hitting).
 // Part of pravlin; see README.md.
-#include "analyze_more.h"
+#include "analyze_hitting.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "analyze_sparse.h"
+#include "analyze_states.h"
 
 // The relative residual above which hitting's numbers are said to be untrustworthy.
 static const double HITTING_RESIDUAL_GOAL = 1e-10;

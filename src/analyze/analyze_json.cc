@@ -1,7 +1,7 @@
 // analyze_json.cc - the whole analysis as one JSON document, for scripts
 // (print_analysis_json). The layout is documented in pravlin-analyze(1), section JSON.
 // Part of pravlin; see README.md.
-#include "analyze_more.h"
+#include "analyze_json.h"
 
 #include <cmath>
 #include <cstdio>
@@ -9,6 +9,12 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+
+#include "analyze_dot.h"
+#include "analyze_hitting.h"
+#include "analyze_long_run.h"
+#include "analyze_notes.h"
+#include "analyze_report.h"
 
 // Keys stay in the order written, the order of the text output.
 using json = nlohmann::ordered_json;

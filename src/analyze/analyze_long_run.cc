@@ -1,7 +1,9 @@
 // analyze_long_run.cc - mean recurrence times, and where a chain with several closed classes
 // spends its time in the long run from its initial probabilities (solve_long_run).
 // Part of pravlin; see README.md.
-#include "analyze_more.h"
+#include "analyze_long_run.h"
+
+#include "analyze_states.h"
 
 void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                     const double* pi, LONG_RUN* lr, ABSORPTION* ab) {

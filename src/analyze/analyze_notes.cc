@@ -1,7 +1,8 @@
 // analyze_notes.cc - notes on how a configuration was read: every place where pravlin's lenient
 // rules made the file read differ from what it seems to say (collect_read_notes).
 // Part of pravlin; see README.md.
-#include "analyze_more.h"
+#include "analyze_notes.h"
+#include "analyze_states.h"
 #include "config_schema.h"
 
 #include <sys/stat.h>

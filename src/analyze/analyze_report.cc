@@ -1,8 +1,11 @@
 // analyze_report.cc - the text pravlin-analyze prints: structure, stationary distributions, the
 // squaring solver's verdict, absorption and n-step distributions (print_analysis).
 // Part of pravlin; see README.md.
+#include "analyze_report.h"
 #include "analyze.h"
-#include "analyze_more.h"
+#include "analyze_hitting.h"
+#include "analyze_long_run.h"
+#include "analyze_states.h"
 #include "report.h"
 
 #include <charconv>

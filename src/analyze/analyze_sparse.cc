@@ -10,6 +10,7 @@
 #include <exception>
 #include <vector>
 
+#include "analyze_fill.h"
 #include "fast.h"
 
 typedef Eigen::Triplet<double> ENTRY;

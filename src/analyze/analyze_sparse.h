@@ -33,11 +33,17 @@ SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Ei
 SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                                int steps_column, double goal);
 
-/// 1 when the Cholesky factor of the pattern of a + a^T under an approximate minimum degree
-/// order has at most most_entries entries and at most most_work work (the sum of the squares
-/// of its column counts): an estimate, whatever the order of a's rows, of what a sparse LU of
-/// the square matrix a would cost. Time and memory in proportion to a's entries plus the
-/// limits: the counting stops as soon as either passes its limit.
-int lu_fits(const SPARSE_MATRIX& a, double most_entries, double most_work);
+/// ||pi P - pi||_1 over closed class k.
+double stationary_residual(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi);
+/// class_stationary by the sparse solver alone, whatever the class's size: the first state's
+/// weight fixed at 1, the others from the remaining equations of pi (I - P) = 0, then all
+/// normalised. BiCGSTAB with a diagonal preconditioner first, then a sparse LU with a
+/// fill-reducing ordering when the first misses goal. Does not fail: the residual says how well
+/// it did.
+SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k,
+                                     double* pi, double goal);
+/// The absorption systems by the sparse solver alone, whatever their size, as
+/// sparse_class_stationary does. Does not fail: ab->how says how well it did.
+void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab, double goal);
 
 #endif

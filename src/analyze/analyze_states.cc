@@ -1,11 +1,11 @@
 // analyze_states.cc - states by name: the one rule every option that names states reads them by
 // (resolve_state), and names shown so that they cannot act on a terminal (append_shown).
 // Part of pravlin; see README.md.
+#include "analyze_states.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include "analyze.h"
 
 int utf8_length(const unsigned char* p) {
   const unsigned char c = p[0];

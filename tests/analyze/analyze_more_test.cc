@@ -1,7 +1,11 @@
 // analyze_more_test.cc - pravlin-analyze's notes on how a file was read, the long run from the
 // initial probabilities, hitting times against closed forms, the drawing and the JSON.
 // Part of pravlin; see README.md.
-#include "analyze_more.h"
+#include "analyze_hitting.h"
+#include "analyze_json.h"
+#include "analyze_long_run.h"
+#include "analyze_notes.h"
+#include "analyze_report.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_states.h"
 #include "test_util.h"
 
 // A chain of n states named as given (null: unnamed).

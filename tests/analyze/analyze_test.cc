@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "analyze_fill.h"
 #include "analyze_sparse.h"
 #include "config.h"
 #include "tables.h"

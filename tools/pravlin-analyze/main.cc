@@ -9,7 +9,11 @@
 #include <stdexcept>
 
 #include "analyze.h"
-#include "analyze_more.h"
+#include "analyze_dot.h"
+#include "analyze_json.h"
+#include "analyze_notes.h"
+#include "analyze_report.h"
+#include "analyze_states.h"
 #include "config.h"
 #include "options.h"
 #include "output_file.h"

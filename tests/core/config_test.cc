@@ -330,40 +330,35 @@ TEST_F(ConfigTest, KeywordValues) {
 }
 
 TEST_F(ConfigTest, DefaultsReplaceSmallValuesOnly) {
-  {
+  const struct {
+    const char* settings;
+    int nbr_years, nbr_chains, max_iteration;
+    double max_error;
+  } cases[] = {
+      {"<nbr_years>1</nbr_years><nbr_chains>0</nbr_chains>"
+       "<steadystate><max_iteration>0</max_iteration><max_error>0</max_error></steadystate>",
+       50, 10, 100, 1e-6},
+      {"<nbr_years>-4</nbr_years><nbr_chains>-1</nbr_chains>"
+       "<steadystate><max_iteration>-5</max_iteration><max_error>-0.5</max_error></steadystate>"
+       "<init_year>-12</init_year>",
+       50, 10, 100, 1e-6},
+      {"<nbr_years>2</nbr_years><nbr_chains>1</nbr_chains>"
+       "<steadystate><max_iteration>1</max_iteration><max_error>1e-300</max_error></steadystate>",
+       2, 1, 1, 1e-300},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings);
     PRAVLIN pv;
-    read(&pv, doc(std::string(kTwo) +
-                  "<nbr_years>1</nbr_years><nbr_chains>0</nbr_chains>"
-                  "<steadystate><max_iteration>0</max_iteration><max_error>0</max_error>"
-                  "</steadystate>"));
-    EXPECT_EQ(pv.nbr_years, 50);
-    EXPECT_EQ(pv.nbr_chains, 10);
-    EXPECT_EQ(pv.max_iteration, 100);
-    EXPECT_EQ(pv.max_error, 1e-6);
+    read(&pv, doc(std::string(kTwo) + c.settings));
+    EXPECT_EQ(pv.nbr_years, c.nbr_years);
+    EXPECT_EQ(pv.nbr_chains, c.nbr_chains);
+    EXPECT_EQ(pv.max_iteration, c.max_iteration);
+    EXPECT_EQ(pv.max_error, c.max_error);
   }
-  {
-    PRAVLIN pv;
-    read(&pv, doc(std::string(kTwo) +
-                  "<nbr_years>-4</nbr_years><nbr_chains>-1</nbr_chains>"
-                  "<steadystate><max_iteration>-5</max_iteration><max_error>-0.5</max_error>"
-                  "</steadystate><init_year>-12</init_year>"));
-    EXPECT_EQ(pv.nbr_years, 50);
-    EXPECT_EQ(pv.nbr_chains, 10);
-    EXPECT_EQ(pv.max_iteration, 100);
-    EXPECT_EQ(pv.max_error, 1e-6);
-    EXPECT_EQ(pv.init_year, -12);
-  }
-  {
-    PRAVLIN pv;
-    read(&pv, doc(std::string(kTwo) +
-                  "<nbr_years>2</nbr_years><nbr_chains>1</nbr_chains>"
-                  "<steadystate><max_iteration>1</max_iteration><max_error>1e-300</max_error>"
-                  "</steadystate>"));
-    EXPECT_EQ(pv.nbr_years, 2);
-    EXPECT_EQ(pv.nbr_chains, 1);
-    EXPECT_EQ(pv.max_iteration, 1);
-    EXPECT_EQ(pv.max_error, 1e-300);
-  }
+  // A negative year is a label, not a small value: it stays.
+  PRAVLIN pv;
+  read(&pv, doc(std::string(kTwo) + "<init_year>-12</init_year>"));
+  EXPECT_EQ(pv.init_year, -12);
 }
 
 TEST_F(ConfigTest, MaxErrorThatIsNotAboveZeroTakesTheDefault) {

@@ -2,7 +2,9 @@
 // squaring solver's verdict, absorption and n-step distributions (print_analysis).
 // Part of pravlin; see README.md.
 #include "analyze.h"
+#include "analyze_entropy.h"
 #include "analyze_more.h"
+#include "analyze_requests.h"
 
 #include <charconv>
 #include <cmath>
@@ -341,9 +343,11 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
   }
 }
 
+// x: the distribution printed, for the rewards.
 static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, long steps,
-                        int precision) {
-  std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
+                        int precision, std::vector<double>* xp) {
+  std::vector<double>& x = *xp;
+  x.assign(pv->initial_probability, pv->initial_probability + c->n + 1);
   x[0] = 0.0;
   step_distribution(c, &x, steps);
   std::fprintf(out, "\ndistribution after %ld step%s:\n", steps, steps == 1 ? "" : "s");
@@ -354,7 +358,7 @@ static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, lon
 }
 
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
-                    const std::vector<int>& targets) {
+                    const std::vector<int>& targets, const struct analysis_requests* requests) {
   CHAIN_CLASSES cl;
   find_classes(c, &cl);
   print_structure(out, pv, c, &cl);
@@ -364,10 +368,14 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   // Solved at most once: the long run and the absorption section both want it.
   ABSORPTION ab;
   print_long_run(out, pv, c, &cl, pi.data(), opt->precision, &ab);
+  std::vector<CLASS_ENTROPY> entropy;
+  solve_entropy(c, &cl, pi.data(), &entropy);
+  print_entropy(out, pv, &cl, entropy, opt->precision);
   print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
   print_absorption(out, pv, c, &cl, opt->precision, &ab);
+  std::vector<double> after;
   if (opt->steps >= 0)
-    print_steps(out, pv, c, opt->steps, opt->precision);
+    print_steps(out, pv, c, opt->steps, opt->precision, &after);
   std::fflush(out);
   if (!targets.empty()) {
     // The passage times of a single target may come through the stationary distribution,
@@ -375,5 +383,8 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
     HITTING h;
     solve_hitting(c, targets, &h, cl.nbr_closed == 1 ? pi.data() : nullptr);
     print_hitting(out, pv, c, targets, &h, opt->precision);
+    std::fflush(out);
   }
+  print_requested(out, pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &after : nullptr,
+                  requests);
 }

@@ -40,4 +40,8 @@ SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, 
 /// limits: the counting stops as soon as either passes its limit.
 int lu_fits(const SPARSE_MATRIX& a, double most_entries, double most_work);
 
+/// I - Q over the states with index[s] > 0 (numbered 1..m), Q the transitions among them; the
+/// diagonal is each state's outflow to other states, never 1 - P[s][s] (analyze_hitting.cc).
+SPARSE_MATRIX among_matrix(const SPARSE_CHAIN* c, const std::vector<int>& index, int m);
+
 #endif

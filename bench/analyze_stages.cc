@@ -1,0 +1,77 @@
+// analyze_stages.cc - times pravlin-analyze's analyses on one configuration, each beyond the
+// reading that they share: the classes and stationary distributions, the entropy rate and
+// reversibility, and with --lump the lumping.
+//
+//   analyze_stages CONFIG.xml [--lump value|coarsest|FILE] [--lump-tolerance EPS]
+//
+// Prints one line "<stage>: <seconds> s" per stage, and what it found.
+// Part of pravlin; see README.md.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "analyze.h"
+#include "analyze_entropy.h"
+#include "analyze_lump.h"
+
+static double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: analyze_stages CONFIG.xml [--lump HOW] [--lump-tolerance EPS]\n");
+    return 1;
+  }
+  const char* lump = nullptr;
+  double tolerance = LUMP_TOLERANCE;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--lump") == 0)
+      lump = argv[i + 1];
+    if (std::strcmp(argv[i], "--lump-tolerance") == 0)
+      tolerance = std::strtod(argv[i + 1], nullptr);
+  }
+  static PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.xmlfilename = argv[1];
+  auto start = std::chrono::steady_clock::now();
+  open_configuration(&pv);
+  std::vector<TRANSITION_ENTRY> transitions;
+  read_configuration_sparse(&pv, &transitions);
+  error_check_transitions(&pv, &transitions);
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, pv.nbr_states, transitions);
+  transitions = std::vector<TRANSITION_ENTRY>();
+  std::printf("read: %.3f s, %d states\n", seconds_since(start), c.n);
+
+  start = std::chrono::steady_clock::now();
+  CHAIN_CLASSES cl;
+  find_classes(&c, &cl);
+  std::vector<double> pi(static_cast<std::size_t>(c.n) + 1, 0.0);
+  for (int k = 1; k <= cl.nbr_classes; k++) {
+    if (cl.closed[k])
+      class_stationary(&c, &cl, k, pi.data());
+  }
+  std::printf("classes and stationary distributions: %.3f s\n", seconds_since(start));
+
+  start = std::chrono::steady_clock::now();
+  std::vector<CLASS_ENTROPY> e;
+  solve_entropy(&c, &cl, pi.data(), &e);
+  std::printf("entropy rate and reversibility: %.3f s, class %d: %.17g nats, violation %.1e\n",
+              seconds_since(start), e[0].klass, e[0].nats, e[0].violation);
+
+  if (lump != nullptr) {
+    start = std::chrono::steady_clock::now();
+    LUMP_PARTITION part;
+    read_lump_partition(&pv, lump, &part);
+    if (part.by == LUMP_COARSEST)
+      refine_lumpable(&c, tolerance, &part);
+    LUMPED_CHAIN l;
+    lump_chain(&pv, &c, &part, tolerance, &l);
+    std::printf("lump %s: %.3f s, %d blocks, largest violation %.1e\n", lump, seconds_since(start),
+                part.nbr_blocks, l.violation);
+  }
+  return 0;
+}

@@ -394,15 +394,27 @@ static std::string block_name(const PRAVLIN* pv, const LUMPED_CHAIN* l, int b) {
   return lowest != nullptr && std::strchr(lowest, '<') == nullptr ? lowest : "";
 }
 
-// Whether two open files are one: the configuration and the lump file must survive -o.
-static bool same_file(const struct stat& a, const char* path) {
+// Whether the file of st is the regular file at path, under whatever name.
+static bool same_file(const struct stat& st, const char* path) {
   struct stat b;
-  return path != nullptr && stat(path, &b) == 0 && S_ISREG(b.st_mode) && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+  return path != nullptr && S_ISREG(st.st_mode) && stat(path, &b) == 0 && S_ISREG(b.st_mode) &&
+         st.st_dev == b.st_dev && st.st_ino == b.st_ino;
+}
+
+// Whether the file of st is the configuration or the lump file.
+static bool is_input(const struct stat& st, const PRAVLIN* pv, const char* lump_file) {
+  return same_file(st, pv->xmlfilename) || same_file(st, lump_file);
+}
+
+void check_lump_output(const char* file, const PRAVLIN* pv, const LUMP_PARTITION* part) {
+  struct stat st;
+  if (stat(file, &st) == 0 && is_input(st, pv, part->file))
+    fail(" *** ERROR: -o %s is an input of this analysis: nothing written\n", file);
 }
 
 void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPED_CHAIN* l) {
-  // Opened without truncating, so that an input met under another name is left whole.
+  // Opened without truncating, and checked again: an input met under another name, or put in
+  // place since the check before the analysis, is left whole.
   const int fd = open(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
@@ -410,7 +422,7 @@ void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPE
       close(fd);
     fail(" *** ERROR: Unable to open file (%s) for writing\n", file);
   }
-  if (S_ISREG(st.st_mode) && (same_file(st, pv->xmlfilename) || same_file(st, l->part.file))) {
+  if (is_input(st, pv, l->part.file)) {
     close(fd);
     fail(" *** ERROR: -o %s is an input of this analysis: nothing written\n", file);
   }
@@ -480,7 +492,7 @@ void print_lump(FILE* out, const PRAVLIN* pv, const LUMPED_CHAIN* l, const char*
     const std::size_t size = l->first[b + 1] - l->first[b];
     std::fprintf(out, "  block %d", b);
     if (l->part.by == LUMP_FILE) {
-      std::fprintf(out, " %s", l->part.name[b].c_str());
+      std::fprintf(out, " (%s)", l->part.name[b].c_str());
     } else {
       std::fprintf(out, " (value %.*f)", precision, l->value[b]);
     }

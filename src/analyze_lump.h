@@ -60,6 +60,10 @@ typedef struct lumped_chain LUMPED_CHAIN;
 void lump_chain(const PRAVLIN* pv, const SPARSE_CHAIN* c, const LUMP_PARTITION* part,
                 double tolerance, LUMPED_CHAIN* l);
 
+/// Does not return when file is the configuration or the lump file (under any name): -o never
+/// overwrites an input. Checked before the analysis, and again as the file is opened.
+void check_lump_output(const char* file, const PRAVLIN* pv, const LUMP_PARTITION* part);
+
 /// Writes the lumped chain to file as a pravlin configuration, with the original's settings
 /// (but no report file). Never overwrites the configuration or the lump file: does not return
 /// then, nor when the file cannot be written.

@@ -2,9 +2,11 @@
 // reading that they share: the classes and stationary distributions, the entropy rate and
 // reversibility, and with --lump the lumping.
 //
-//   analyze_stages CONFIG.xml [--lump value|coarsest|FILE] [--lump-tolerance EPS]
+//   analyze_stages CONFIG.xml [--lump value|coarsest|FILE] [--lump-tolerance EPS] [--copies S]
 //
-// Prints one line "<stage>: <seconds> s" per stage, and what it found.
+// Prints one line "<stage>: <seconds> s" per stage, and what it found. With --copies S, for a
+// chain of bench/make_chain.py C with S small states, also whether the blocks found are the
+// copies of each small state.
 // Part of pravlin; see README.md.
 #include <chrono>
 #include <cstdio>
@@ -27,11 +29,14 @@ int main(int argc, char** argv) {
   }
   const char* lump = nullptr;
   double tolerance = LUMP_TOLERANCE;
+  int copies = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--lump") == 0)
       lump = argv[i + 1];
     if (std::strcmp(argv[i], "--lump-tolerance") == 0)
       tolerance = std::strtod(argv[i + 1], nullptr);
+    if (std::strcmp(argv[i], "--copies") == 0)
+      copies = std::atoi(argv[i + 1]);
   }
   static PRAVLIN pv;
   init_pravlin(&pv);
@@ -72,6 +77,14 @@ int main(int argc, char** argv) {
     lump_chain(&pv, &c, &part, tolerance, &l);
     std::printf("lump %s: %.3f s, %d blocks, largest violation %.1e\n", lump, seconds_since(start),
                 part.nbr_blocks, l.violation);
+    if (copies > 0) {
+      // Copy c of small state a is state c S + a: block a + 1 by the order of lowest states.
+      bool same = part.nbr_blocks == copies;
+      for (int s = 1; same && s <= c.n; s++)
+        same = part.block_of[s] == (s - 1) % copies + 1;
+      std::printf("blocks are the copies of the %d small states: %s\n", copies,
+                  same ? "yes" : "no");
+    }
   }
   return 0;
 }

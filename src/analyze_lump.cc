@@ -249,7 +249,8 @@ void refine_lumpable(const SPARSE_CHAIN* c, double tolerance, LUMP_PARTITION* pa
   }
 
   std::vector<double> w(size, 0.0);
-  std::vector<int> touched, splitter;
+  std::vector<int> touched, grouped, splitter, blocks, count;
+  std::vector<std::size_t> at, fill_at;
   while (!r.queue.empty()) {
     const int sb = r.queue.back();
     r.queue.pop_back();
@@ -264,19 +265,38 @@ void refine_lumpable(const SPARSE_CHAIN* c, double tolerance, LUMP_PARTITION* pa
         w[i] += rc.in_p[e];
       }
     }
-    std::sort(touched.begin(), touched.end(), [&](int a, int b) {
-      if (r.block[a] != r.block[b])
-        return r.block[a] < r.block[b];
-      if (w[a] != w[b])
-        return w[a] > w[b];
-      return a < b;
-    });
-    for (std::size_t i = 0; i < touched.size();) {
-      std::size_t j = i + 1;
-      while (j < touched.size() && r.block[touched[j]] == r.block[touched[i]])
-        j++;
-      split_block(&r, r.block[touched[i]], touched.data() + i, j - i, w, tolerance);
-      i = j;
+    // The touched states grouped by block, by counting: blocks in the order first met.
+    count.resize(r.begin.size(), 0);
+    blocks.clear();
+    for (int i : touched) {
+      if (count[r.block[i]]++ == 0)
+        blocks.push_back(r.block[i]);
+    }
+    at.assign(blocks.size() + 1, 0);
+    for (std::size_t g = 0; g < blocks.size(); g++) {
+      at[g + 1] = at[g] + static_cast<std::size_t>(count[blocks[g]]);
+      count[blocks[g]] = static_cast<int>(g);
+    }
+    grouped.resize(touched.size());
+    fill_at.assign(at.begin(), at.end() - 1);
+    for (int i : touched)
+      grouped[fill_at[static_cast<std::size_t>(count[r.block[i]])]++] = i;
+    for (std::size_t g = 0; g < blocks.size(); g++) {
+      const int b = blocks[g];
+      count[b] = 0;
+      int* t = grouped.data() + at[g];
+      const std::size_t nt = at[g + 1] - at[g];
+      // Most blocks a splitter touches stay whole: one piece needs no sort.
+      double lo = w[t[0]], hi = w[t[0]];
+      for (std::size_t i = 1; i < nt; i++) {
+        lo = std::fmin(lo, w[t[i]]);
+        hi = std::fmax(hi, w[t[i]]);
+      }
+      const bool whole = static_cast<int>(nt) == r.end[b] - r.begin[b];
+      if (hi - lo <= tolerance && (whole || lo <= tolerance))
+        continue;
+      std::sort(t, t + nt, [&](int x, int y) { return w[x] != w[y] ? w[x] > w[y] : x < y; });
+      split_block(&r, b, t, nt, w, tolerance);
     }
     for (int i : touched)
       w[i] = 0.0;

@@ -1,5 +1,5 @@
 // analyze_among.cc - the reversed transitions, goal sets and systems over a set of states that
-// the committor, rewards and lumping share (solve_among_set), and state designators.
+// the committor, rewards and lumping share (solve_among_set).
 // Part of pravlin; see README.md.
 #include "analyze_among.h"
 
@@ -188,39 +188,4 @@ void print_among_residual(FILE* out, const SOLVE_RESULT* how) {
     std::fprintf(out, "  residual |(I - Q) x - b|_1 / |b|_1 %.1e (sparse solve: %s)\n",
                  how->residual, how->method);
   }
-}
-
-void print_state_label(FILE* out, const PRAVLIN* pv, int s) {
-  if (pv->state_name[s] != nullptr) {
-    std::fprintf(out, "%d %s", s, pv->state_name[s]);
-  } else {
-    std::fprintf(out, "%d", s);
-  }
-}
-
-void index_state_names(const PRAVLIN* pv, STATE_NAMES* names) {
-  names->by_name.clear();
-  names->by_name.reserve(static_cast<std::size_t>(pv->nbr_states));
-  for (int s = 1; s <= pv->nbr_states; s++) {
-    if (pv->state_name[s] != nullptr)
-      names->by_name.emplace(pv->state_name[s], s);  // keeps the first: the lowest number
-  }
-}
-
-int designated_state(const PRAVLIN* pv, const STATE_NAMES* names, const std::string& text,
-                     const char* what) {
-  if (text.size() > 1 && text[0] == '#') {
-    const std::string digits = text.substr(1);
-    if (digits.size() <= 10 && digits.find_first_not_of("0123456789") == std::string::npos) {
-      const long v = std::strtol(digits.c_str(), nullptr, 10);
-      if (v >= 1 && v <= pv->nbr_states)
-        return static_cast<int>(v);
-    }
-  } else {
-    const auto found = names->by_name.find(text);
-    if (found != names->by_name.end())
-      return found->second;
-  }
-  fail(" *** ERROR: %s: no state (%s): give a state's name, or #N for state number N\n", what,
-       text.c_str());
 }

@@ -1,13 +1,11 @@
 // analyze_among.h - what the committor, rewards and lumping share: the reversed transitions,
-// searches backwards over them, the states sure to reach a goal, systems (I - Q) X = B over a
-// set of states, state designators and how a state is shown.
+// searches backwards over them, the states sure to reach a goal, and systems (I - Q) X = B over
+// a set of states.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_ANALYZE_AMONG_H
 #define PRAVLIN_ANALYZE_AMONG_H
 
 #include <cstdio>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "analyze.h"
@@ -64,22 +62,5 @@ SOLVE_RESULT solve_among_set(const SPARSE_CHAIN* c, const std::vector<int>& inde
 
 /// "  residual ... (sparse solve: ...)" after a sparse solve; nothing after a dense one.
 void print_among_residual(FILE* out, const SOLVE_RESULT* how);
-
-/// A state as the text output shows it: "2 wet", or "2" when unnamed.
-void print_state_label(FILE* out, const PRAVLIN* pv, int s);
-
-/// The states by name, for designated_state; built once, in time linear in the states.
-struct state_names {
-  std::unordered_map<std::string, int> by_name;  // the lowest-numbered state of each name
-};
-typedef struct state_names STATE_NAMES;
-
-void index_state_names(const PRAVLIN* pv, STATE_NAMES* names);
-
-/// The state that text designates: "#N" is state number N (1..n); any other text is the state
-/// of that name (the lowest-numbered of several). what names the option or file for the
-/// message. Does not return when text designates no state.
-int designated_state(const PRAVLIN* pv, const STATE_NAMES* names, const std::string& text,
-                     const char* what);
 
 #endif

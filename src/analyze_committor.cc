@@ -10,19 +10,12 @@
 
 using json = nlohmann::ordered_json;
 
-// The states of one side, separated by commas.
-static void parse_set(const PRAVLIN* pv, const STATE_NAMES* names, const std::string& text,
-                      const char* side, std::vector<int>* set) {
+// The states of one side, separated by commas, as every option names states.
+static void parse_set(const PRAVLIN* pv, const std::string& text, const char* side,
+                      std::vector<int>* set) {
   if (text.empty())
     fail(" *** ERROR: --committor: set %s is empty\n", side);
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(',', start);
-    if (end == std::string::npos)
-      end = text.size();
-    set->push_back(designated_state(pv, names, text.substr(start, end - start), "--committor"));
-    start = end + 1;
-  }
+  resolve_states(pv, text.c_str(), "--committor", set);
 }
 
 void parse_committor(const PRAVLIN* pv, const char* text, COMMITTOR_SETS* sets) {
@@ -30,22 +23,18 @@ void parse_committor(const PRAVLIN* pv, const char* text, COMMITTOR_SETS* sets) 
   const std::size_t colon = all.find(':');
   if (colon == std::string::npos || all.find(':', colon + 1) != std::string::npos) {
     fail(
-        " *** ERROR: --committor needs two sets of states A:B, each by name or #number "
-        "separated by commas, not (%s)\n",
-        text);
+        " *** ERROR: --committor needs two sets of states A:B, each separated by commas, not "
+        "(%s)\n",
+        shown(text).c_str());
   }
-  STATE_NAMES names;
-  index_state_names(pv, &names);
-  sets->a.clear();
-  sets->b.clear();
-  parse_set(pv, &names, all.substr(0, colon), "A", &sets->a);
-  parse_set(pv, &names, all.substr(colon + 1), "B", &sets->b);
+  parse_set(pv, all.substr(0, colon), "A", &sets->a);
+  parse_set(pv, all.substr(colon + 1), "B", &sets->b);
   std::vector<char> in_a(static_cast<std::size_t>(pv->nbr_states) + 1, 0);
   for (int s : sets->a)
     in_a[s] = 1;
   for (int s : sets->b) {
     if (in_a[s])
-      fail(" *** ERROR: --committor: state %d is in both A and B\n", s);
+      fail(" *** ERROR: --committor: state #%d is in both A and B\n", s);
   }
 }
 
@@ -85,7 +74,7 @@ void solve_committor(const SPARSE_CHAIN* c, const COMMITTOR_SETS* sets, COMMITTO
 static void print_set(FILE* out, const PRAVLIN* pv, const std::vector<int>& set) {
   for (std::size_t i = 0; i < set.size(); i++) {
     std::fprintf(out, "%s", i > 0 ? ", " : "");
-    print_state_label(out, pv, set[i]);
+    print_state(out, pv, set[i]);
   }
 }
 
@@ -98,7 +87,7 @@ void print_committor(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fprintf(out, "\n");
   for (int s = 1; s <= c->n; s++) {
     std::fprintf(out, "  ");
-    print_state_label(out, pv, s);
+    print_state(out, pv, s);
     std::fprintf(out, " %.*f\n", precision, q->probability[s]);
   }
   print_among_residual(out, &q->how);

@@ -84,9 +84,9 @@ void print_entropy(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
                  x.reversible ? "reversible" : "not reversible", x.violation);
     if (x.from != 0) {
       std::fprintf(out, " (between ");
-      print_state_label(out, pv, x.from);
+      print_state(out, pv, x.from);
       std::fprintf(out, " and ");
-      print_state_label(out, pv, x.to);
+      print_state(out, pv, x.to);
       std::fprintf(out, ")");
     }
     std::fprintf(out, "\n");

@@ -4,10 +4,6 @@
 // Part of pravlin; see README.md.
 #include "analyze_lump.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -15,6 +11,7 @@
 
 #include "analyze_among.h"
 #include "analyze_json.h"
+#include "output_file.h"
 
 using json = nlohmann::ordered_json;
 
@@ -70,12 +67,13 @@ static bool is_blank(char ch) {
 
 // The file's lines "STATE BLOCK".
 static void partition_from_file(const PRAVLIN* pv, const char* file, LUMP_PARTITION* part) {
+  const std::string name = shown(file);
   FILE* in = std::fopen(file, "r");
   if (in == nullptr)
-    fail(" *** ERROR: Unable to open file (%s)\n", file);
+    fail(" *** ERROR: Unable to open file (%s)\n", name.c_str());
   const int n = pv->nbr_states;
-  STATE_NAMES names;
-  index_state_names(pv, &names);
+  STATE_LOOKUP names;
+  state_lookup_init(&names, pv);
   part->block_of.assign(static_cast<std::size_t>(n) + 1, 0);
   std::vector<std::string> label;  // of each block, by first appearance
   std::unordered_map<std::string, int> block_named;
@@ -103,17 +101,17 @@ static void partition_from_file(const PRAVLIN* pv, const char* file, LUMP_PARTIT
     while (state_end > start && (is_blank(line[state_end - 1]) || line[state_end - 1] == ','))
       state_end--;
     if (cut == start || state_end == start) {
-      fail(" *** ERROR: --lump %s: line %ld: needs a state and its block\n", file, number);
+      fail(" *** ERROR: %s:%ld: needs a state and its block\n", name.c_str(), number);
     }
     const std::string block = line.substr(cut, end - cut);
     if (block.find('<') != std::string::npos) {
-      fail(" *** ERROR: --lump %s: line %ld: a block's name cannot hold \"<\"\n", file, number);
+      fail(" *** ERROR: %s:%ld: a block's name cannot hold \"<\"\n", name.c_str(), number);
     }
-    where = "--lump " + std::string(file) + ": line " + std::to_string(number);
+    where = name + ":" + std::to_string(number);
     const int s =
-        designated_state(pv, &names, line.substr(start, state_end - start), where.c_str());
+        lookup_state(&names, line.substr(start, state_end - start).c_str(), where.c_str());
     if (part->block_of[s] != 0)
-      fail(" *** ERROR: --lump %s: line %ld: state %d is given a block twice\n", file, number, s);
+      fail(" *** ERROR: %s: state #%d is given a block twice\n", where.c_str(), s);
     auto found = block_named.emplace(block, static_cast<int>(label.size()) + 1);
     if (found.second)
       label.push_back(block);
@@ -122,10 +120,10 @@ static void partition_from_file(const PRAVLIN* pv, const char* file, LUMP_PARTIT
   const bool bad = std::ferror(in) != 0;
   std::fclose(in);
   if (bad)
-    fail(" *** ERROR: Unable to read file (%s)\n", file);
+    fail(" *** ERROR: Unable to read file (%s)\n", name.c_str());
   for (int s = 1; s <= n; s++) {
     if (part->block_of[s] == 0)
-      fail(" *** ERROR: --lump %s: state %d has no block\n", file, s);
+      fail(" *** ERROR: %s: state #%d has no block\n", name.c_str(), s);
   }
   std::vector<int> old_of_new;
   part->nbr_blocks = number_by_lowest(&part->block_of, n, &old_of_new);
@@ -134,9 +132,13 @@ static void partition_from_file(const PRAVLIN* pv, const char* file, LUMP_PARTIT
     part->name[b] = label[static_cast<std::size_t>(old_of_new[b]) - 1];
 }
 
+int lump_reads_file(const char* how) {
+  return std::strcmp(how, "value") != 0 && std::strcmp(how, "coarsest") != 0;
+}
+
 void read_lump_partition(const PRAVLIN* pv, const char* how, LUMP_PARTITION* part) {
   part->file = nullptr;
-  if (std::strcmp(how, "value") == 0 || std::strcmp(how, "coarsest") == 0) {
+  if (!lump_reads_file(how)) {
     part->by = how[0] == 'v' ? LUMP_VALUE : LUMP_COARSEST;
     partition_by_value(pv, part);
   } else {
@@ -414,45 +416,8 @@ static std::string block_name(const PRAVLIN* pv, const LUMPED_CHAIN* l, int b) {
   return lowest != nullptr && std::strchr(lowest, '<') == nullptr ? lowest : "";
 }
 
-// Whether the file of st is the regular file at path, under whatever name.
-static bool same_file(const struct stat& st, const char* path) {
-  struct stat b;
-  return path != nullptr && S_ISREG(st.st_mode) && stat(path, &b) == 0 && S_ISREG(b.st_mode) &&
-         st.st_dev == b.st_dev && st.st_ino == b.st_ino;
-}
-
-// Whether the file of st is the configuration or the lump file.
-static bool is_input(const struct stat& st, const PRAVLIN* pv, const char* lump_file) {
-  return same_file(st, pv->xmlfilename) || same_file(st, lump_file);
-}
-
-void check_lump_output(const char* file, const PRAVLIN* pv, const LUMP_PARTITION* part) {
-  struct stat st;
-  if (stat(file, &st) == 0 && is_input(st, pv, part->file))
-    fail(" *** ERROR: -o %s is an input of this analysis: nothing written\n", file);
-}
-
 void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPED_CHAIN* l) {
-  // Opened without truncating, and checked again: an input met under another name, or put in
-  // place since the check before the analysis, is left whole.
-  const int fd = open(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    if (fd >= 0)
-      close(fd);
-    fail(" *** ERROR: Unable to open file (%s) for writing\n", file);
-  }
-  if (is_input(st, pv, l->part.file)) {
-    close(fd);
-    fail(" *** ERROR: -o %s is an input of this analysis: nothing written\n", file);
-  }
-  FILE* out = nullptr;
-  if (!S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0)
-    out = fdopen(fd, "w");
-  if (out == nullptr) {
-    close(fd);
-    fail(" *** ERROR: Unable to open file (%s) for writing\n", file);
-  }
+  FILE* out = output_open(file);
   static const char* const PRINT_FLAG[] = {"val", "ser", "name"};
   const SPARSE_CHAIN& q = l->chain;
   std::fprintf(out, "<pravlin>\n");
@@ -486,9 +451,7 @@ void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPE
     std::fprintf(out, "</transition>\n");
   }
   std::fprintf(out, "</pravlin>\n");
-  const bool bad = std::fflush(out) != 0 || std::ferror(out) != 0;
-  if (std::fclose(out) != 0 || bad)
-    fail(" *** ERROR: Unable to write file (%s)\n", file);
+  output_finish();
 }
 
 void print_lump(FILE* out, const PRAVLIN* pv, const LUMPED_CHAIN* l, const char* output,
@@ -498,7 +461,7 @@ void print_lump(FILE* out, const PRAVLIN* pv, const LUMPED_CHAIN* l, const char*
   if (l->part.by == LUMP_VALUE) {
     std::fprintf(out, "by value");
   } else if (l->part.by == LUMP_FILE) {
-    std::fprintf(out, "by the blocks of %s", l->part.file);
+    std::fprintf(out, "by the blocks of %s", shown(l->part.file).c_str());
   } else {
     std::fprintf(out, "to the coarsest lumpable partition that refines the values");
   }
@@ -512,14 +475,14 @@ void print_lump(FILE* out, const PRAVLIN* pv, const LUMPED_CHAIN* l, const char*
     const std::size_t size = l->first[b + 1] - l->first[b];
     std::fprintf(out, "  block %d", b);
     if (l->part.by == LUMP_FILE) {
-      std::fprintf(out, " (%s)", l->part.name[b].c_str());
+      std::fprintf(out, " (%s)", shown(l->part.name[b].c_str()).c_str());
     } else {
       std::fprintf(out, " (value %.*f)", precision, l->value[b]);
     }
     std::fprintf(out, ", %zu state%s:", size, size == 1 ? "" : "s");
     for (std::size_t i = l->first[b]; i < l->first[b + 1]; i++) {
       std::fprintf(out, "%s", i > l->first[b] ? ", " : " ");
-      print_state_label(out, pv, l->member[i]);
+      print_state(out, pv, l->member[i]);
     }
     std::fprintf(out, "\n");
   }
@@ -535,7 +498,7 @@ void print_lump(FILE* out, const PRAVLIN* pv, const LUMPED_CHAIN* l, const char*
     std::fprintf(out, "; initial %.*f\n", precision, l->initial[a]);
   }
   if (output != nullptr)
-    std::fprintf(out, "  written to %s as a pravlin configuration\n", output);
+    std::fprintf(out, "  written to %s as a pravlin configuration\n", shown(output).c_str());
 }
 
 void add_lump_json(const LUMPED_CHAIN* l, const char* output, json* doc) {

@@ -28,10 +28,13 @@ struct lump_partition {
 };
 typedef struct lump_partition LUMP_PARTITION;
 
+/// 1 when --lump's how names a file of blocks: neither "value" nor "coarsest".
+int lump_reads_file(const char* how);
+
 /// The partition that --lump asks for before any refinement: "value" and "coarsest" the
 /// states of equal value together, else the file of lines "STATE BLOCK" (the state by name or
-/// #number, then the block's name after the last blank or comma; empty lines skipped), which
-/// must give every state one block. Does not return on a bad file.
+/// #N as every option names states, then the block's name after the last blank or comma; empty
+/// lines skipped), which must give every state one block. Does not return on a bad file.
 void read_lump_partition(const PRAVLIN* pv, const char* how, LUMP_PARTITION* part);
 
 /// The coarsest partition that refines part and is lumpable: within each block the
@@ -60,13 +63,10 @@ typedef struct lumped_chain LUMPED_CHAIN;
 void lump_chain(const PRAVLIN* pv, const SPARSE_CHAIN* c, const LUMP_PARTITION* part,
                 double tolerance, LUMPED_CHAIN* l);
 
-/// Does not return when file is the configuration or the lump file (under any name): -o never
-/// overwrites an input. Checked before the analysis, and again as the file is opened.
-void check_lump_output(const char* file, const PRAVLIN* pv, const LUMP_PARTITION* part);
-
 /// Writes the lumped chain to file as a pravlin configuration, with the original's settings
-/// (but no report file). Never overwrites the configuration or the lump file: does not return
-/// then, nor when the file cannot be written.
+/// (but no report file), through output_open: declare file with output_declare, after noting
+/// the configuration and the lump file with output_note_input, before anything is printed, and
+/// it never replaces either. Does not return when the file cannot be written.
 void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPED_CHAIN* l);
 
 /// The lumping section of the text output; output: the file written, or null.

@@ -160,12 +160,16 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   // Static, as in pravlin's driver: the tables and the document tree are kept until the process
   // ends and must stay reachable after main returns, or leak checkers would report them.
   static PRAVLIN pv;
-  // Checked before anything is printed: the drawing or standard output onto the
-  // configuration, however its name is spelt, is refused.
+  // Checked before anything is printed: the drawing, the lumped chain or standard output onto
+  // the configuration or the lump file, however its name is spelt, is refused.
   output_note_input(file);
+  if (opt->lump != nullptr && lump_reads_file(opt->lump))
+    output_note_input(opt->lump);
   output_declare(nullptr);
   if (opt->dot_file != nullptr)
     output_declare(opt->dot_file);
+  if (opt->output != nullptr)
+    output_declare(opt->output);
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
   hint_xml_declaration(file);

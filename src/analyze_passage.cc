@@ -50,7 +50,7 @@ void print_passage(FILE* out, const PRAVLIN* pv, const std::vector<int>& targets
   std::fprintf(out, "\nfirst passage to ");
   for (std::size_t i = 0; i < targets.size(); i++) {
     std::fprintf(out, "%s", i > 0 ? ", " : "");
-    print_state_label(out, pv, targets[i]);
+    print_state(out, pv, targets[i]);
   }
   std::fprintf(out, " from the initial probabilities: P(T = n), T the first step n >= 1 on it\n");
   const long steps = static_cast<long>(f->probability.size()) - 1;

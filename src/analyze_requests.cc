@@ -16,8 +16,6 @@ void read_requests(const PRAVLIN* pv, const ANALYZE_OPTIONS* opt, ANALYSIS_REQUE
   r->lump.by = LUMP_NONE;
   if (opt->lump != nullptr)
     read_lump_partition(pv, opt->lump, &r->lump);
-  if (opt->output != nullptr)
-    check_lump_output(opt->output, pv, &r->lump);
 }
 
 // The lumped chain of --lump, refined first for "coarsest".

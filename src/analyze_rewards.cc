@@ -120,7 +120,7 @@ void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CH
                  "entered), from each transient state:\n");
     for (std::size_t i = 0; i < r->transient.size(); i++) {
       std::fprintf(out, "    ");
-      print_state_label(out, pv, r->transient[i]);
+      print_state(out, pv, r->transient[i]);
       std::fprintf(out, " %.*f\n", precision, r->before_absorption[i]);
     }
     print_among_residual(out, &r->absorption_how);
@@ -130,12 +130,12 @@ void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CH
   std::fprintf(out, "  expected total value before reaching ");
   for (std::size_t i = 0; i < r->targets.size(); i++) {
     std::fprintf(out, "%s", i > 0 ? ", " : "");
-    print_state_label(out, pv, r->targets[i]);
+    print_state(out, pv, r->targets[i]);
   }
   std::fprintf(out, " (steps 0 until it is reached), from each state:\n");
   for (int s = 1; s <= c->n; s++) {
     std::fprintf(out, "    ");
-    print_state_label(out, pv, s);
+    print_state(out, pv, s);
     if (std::isnan(r->before_target[s])) {
       std::fprintf(out, " undefined (it may never be reached)\n");
     } else {

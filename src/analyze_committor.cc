@@ -93,15 +93,17 @@ void print_committor(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   print_among_residual(out, &q->how);
 }
 
-void add_committor_json(const SPARSE_CHAIN* c, const COMMITTOR_SETS* sets, const COMMITTOR* q,
-                        json* doc) {
+void add_committor_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const COMMITTOR_SETS* sets,
+                        const COMMITTOR* q, json* doc) {
   if (q == nullptr) {
     (*doc)["committor"] = nullptr;
     return;
   }
   (*doc)["committor"] = {
       {"a", sets->a},
+      {"a_names", json_state_names(pv, sets->a)},
       {"b", sets->b},
+      {"b_names", json_state_names(pv, sets->b)},
       {"probability", json_by_state(q->probability.data(), c->n)},
       {"method", q->how.method},
       {"residual", q->how.sparse ? json_number(q->how.residual) : json(nullptr)}};

@@ -40,7 +40,7 @@ void print_committor(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                      const COMMITTOR_SETS* sets, const COMMITTOR* q, int precision);
 
 /// Member "committor" of the JSON document; null when q is null.
-void add_committor_json(const SPARSE_CHAIN* c, const COMMITTOR_SETS* sets, const COMMITTOR* q,
-                        nlohmann::ordered_json* doc);
+void add_committor_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const COMMITTOR_SETS* sets,
+                        const COMMITTOR* q, nlohmann::ordered_json* doc);
 
 #endif

@@ -6,6 +6,9 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <vector>
+
+#include "pravlin.h"
 
 /// v, or null when it is not finite: JSON has no form for it.
 inline nlohmann::ordered_json json_number(double v) {
@@ -17,6 +20,17 @@ inline nlohmann::ordered_json json_by_state(const double* x, int n) {
   nlohmann::ordered_json a = nlohmann::ordered_json::array();
   for (int s = 1; s <= n; s++)
     a.push_back(json_number(x[s]));
+  return a;
+}
+
+/// The names of states, null for an unnamed one: beside their numbers, a script sees which
+/// states the designators picked.
+inline nlohmann::ordered_json json_state_names(const PRAVLIN* pv, const std::vector<int>& states) {
+  nlohmann::ordered_json a = nlohmann::ordered_json::array();
+  for (int s : states) {
+    a.push_back(pv->state_name[s] != nullptr ? nlohmann::ordered_json(pv->state_name[s])
+                                             : nlohmann::ordered_json(nullptr));
+  }
   return a;
 }
 

@@ -59,7 +59,8 @@ void print_passage(FILE* out, const PRAVLIN* pv, const std::vector<int>& targets
   std::fprintf(out, "  n > %ld: %.*f\n", steps, precision, f->beyond);
 }
 
-void add_passage_json(const std::vector<int>& targets, const FIRST_PASSAGE* f, json* doc) {
+void add_passage_json(const PRAVLIN* pv, const std::vector<int>& targets, const FIRST_PASSAGE* f,
+                      json* doc) {
   if (f == nullptr) {
     (*doc)["passage"] = nullptr;
     return;
@@ -67,6 +68,8 @@ void add_passage_json(const std::vector<int>& targets, const FIRST_PASSAGE* f, j
   json p = json::array();
   for (std::size_t step = 1; step < f->probability.size(); step++)
     p.push_back(json_number(f->probability[step]));
-  (*doc)["passage"] = {
-      {"targets", targets}, {"probability", p}, {"beyond", json_number(f->beyond)}};
+  (*doc)["passage"] = {{"targets", targets},
+                       {"target_names", json_state_names(pv, targets)},
+                       {"probability", p},
+                       {"beyond", json_number(f->beyond)}};
 }

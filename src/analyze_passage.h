@@ -30,7 +30,7 @@ void print_passage(FILE* out, const PRAVLIN* pv, const std::vector<int>& targets
                    const FIRST_PASSAGE* f, int precision);
 
 /// Member "passage" of the JSON document; null when f is null.
-void add_passage_json(const std::vector<int>& targets, const FIRST_PASSAGE* f,
+void add_passage_json(const PRAVLIN* pv, const std::vector<int>& targets, const FIRST_PASSAGE* f,
                       nlohmann::ordered_json* doc);
 
 #endif

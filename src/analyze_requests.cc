@@ -64,23 +64,23 @@ void add_requested_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CL
   if (rewards_wanted(pv)) {
     REWARDS w;
     solve_rewards(pv, c, cl, pi, after, opt->steps, targets, &w);
-    add_rewards_json(c, &w, doc);
+    add_rewards_json(pv, c, &w, doc);
   } else {
-    add_rewards_json(c, nullptr, doc);
+    add_rewards_json(pv, c, nullptr, doc);
   }
   if (opt->committor != nullptr) {
     COMMITTOR q;
     solve_committor(c, &r->committor, &q);
-    add_committor_json(c, &r->committor, &q, doc);
+    add_committor_json(pv, c, &r->committor, &q, doc);
   } else {
-    add_committor_json(c, nullptr, nullptr, doc);
+    add_committor_json(pv, c, nullptr, nullptr, doc);
   }
   if (opt->passage > 0) {
     FIRST_PASSAGE f;
     solve_passage(pv, c, targets, opt->passage, &f);
-    add_passage_json(targets, &f, doc);
+    add_passage_json(pv, targets, &f, doc);
   } else {
-    add_passage_json(targets, nullptr, doc);
+    add_passage_json(pv, targets, nullptr, doc);
   }
   if (r->lump.by != LUMP_NONE) {
     LUMPED_CHAIN l;

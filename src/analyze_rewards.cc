@@ -151,7 +151,7 @@ static void add_how(const SOLVE_RESULT& how, json* to) {
   (*to)["residual"] = how.sparse ? json_number(how.residual) : json(nullptr);
 }
 
-void add_rewards_json(const SPARSE_CHAIN* c, const REWARDS* r, json* doc) {
+void add_rewards_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const REWARDS* r, json* doc) {
   if (r == nullptr) {
     (*doc)["rewards"] = nullptr;
     return;
@@ -176,7 +176,9 @@ void add_rewards_json(const SPARSE_CHAIN* c, const REWARDS* r, json* doc) {
   }
   w["before_target"] = nullptr;
   if (!r->targets.empty()) {
-    json t = {{"targets", r->targets}, {"value", json_by_state(r->before_target.data(), c->n)}};
+    json t = {{"targets", r->targets},
+              {"target_names", json_state_names(pv, r->targets)},
+              {"value", json_by_state(r->before_target.data(), c->n)}};
     add_how(r->target_how, &t);
     w["before_target"] = t;
   }

@@ -43,6 +43,7 @@ void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CH
                    const REWARDS* r, int precision);
 
 /// Member "rewards" of the JSON document; null when r is null.
-void add_rewards_json(const SPARSE_CHAIN* c, const REWARDS* r, nlohmann::ordered_json* doc);
+void add_rewards_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const REWARDS* r,
+                      nlohmann::ordered_json* doc);
 
 #endif

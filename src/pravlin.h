@@ -117,11 +117,6 @@ void read_configuration(PRAVLIN* pv, int open_report_file);
 /// then error_check_sparse_rows. open_report_file as read_configuration has it: 0 for a caller
 /// that must write no file (the fuzz target).
 void read_configuration_for_run(PRAVLIN* pv, int open_report_file = 1);
-/// read_configuration without a report file, a chains table or a dense matrix: every state and
-/// transition is read and checked with the same messages and statuses, but the transitions are
-/// left in the document tree (pv->xml) for a caller that keeps them its own way, and no size of
-/// the matrix is refused. The rows of transition_probability and of the chains table stay null.
-void read_configuration_no_matrix(PRAVLIN* pv);
 
 /// atoi as the C library does it (leading white space, sign, digits, the rest ignored), but
 /// saturating at INT_MIN and INT_MAX instead of overflowing. Null reads as 0.

@@ -1,0 +1,667 @@
+// config_stream.cc - the configuration read as it is scanned (read_document_streamed): the
+// states and transitions that read plainly go straight into compact tables, everything else
+// the mapping reads into a small tree; a large file is read in two parts, one per core.
+// Part of pravlin; see README.md.
+//
+// The reader's grammar is xml_stream.h's, which is xml.cc's; what a handler decides here is
+// only what to keep. A state or transition element is kept as nodes while it is read, and
+// those nodes are dropped again when it turns out plain (no warning, no note): then its numbers
+// go into the part's tables. Nothing here writes a message: the mapping (config.cc) reads the
+// outcome with the same steps as a tree, in the same order.
+#include "config_stream.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <system_error>
+
+#include "fast.h"
+#include "hooks.h"
+#include "xml_stream.h"
+
+namespace {
+
+constexpr std::size_t kNone = std::string::npos;
+constexpr std::size_t kBlockSize = std::size_t{1} << 18;
+// Files at least this large are read in two parts. Written only by set_stream_split_from.
+constexpr std::size_t kSplitFrom = std::size_t{4} << 20;
+std::size_t split_from = kSplitFrom;
+// Whether regular files are read by the stream path. Written only by set_stream_reading.
+bool stream_reading = true;
+
+// Names are matched after lowering A to Z, as the mapping matches the lower-cased tree.
+inline char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool lower_equals(const char* name, std::size_t len, const char* keyword) {
+  std::size_t i = 0;
+  for (; i < len; i++) {
+    if (keyword[i] == '\0' || lower(name[i]) != keyword[i])
+      return false;
+  }
+  return keyword[i] == '\0';
+}
+
+// The name's first n characters are the keyword's; a shorter name never matches.
+bool lower_begins(const char* name, std::size_t len, const char* keyword, std::size_t n) {
+  if (len < n)
+    return false;
+  for (std::size_t i = 0; i < n; i++) {
+    if (lower(name[i]) != keyword[i])
+      return false;
+  }
+  return true;
+}
+
+// A text that xml_atoi reads whole and pravlin-analyze has no note on: a sign, then 1 to 9
+// digits (within int, whatever they are).
+bool clean_integer(const char* s, std::size_t len, int* value) {
+  std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
+  if (len <= i || len - i > 9)
+    return false;
+  int v = 0;
+  for (std::size_t k = i; k < len; k++) {
+    if (s[k] < '0' || s[k] > '9')
+      return false;
+    v = v * 10 + (s[k] - '0');
+  }
+  *value = s[0] == '-' ? -v : v;
+  return true;
+}
+
+// A text that strtod reads whole and for which xml_atof takes std::from_chars over the same
+// characters: then the value is xml_atof's, bit for bit.
+bool clean_real(const char* s, std::size_t len, double* value) {
+  if (len == 0)
+    return false;
+  const char* p = s + (s[0] == '-');
+  const char* end = s + len;
+  const bool plain = (p < end && *p >= '0' && *p <= '9') ||
+                     (p + 1 < end && *p == '.' && p[1] >= '0' && p[1] <= '9');
+  if (!plain)
+    return false;
+  auto r = std::from_chars(s, end, *value);
+  return r.ec == std::errc() && r.ptr == end;
+}
+
+const char* label_of(int type) {
+  switch (type) {
+    case XML_COMMENT:
+      return "COMMENT";
+    case XML_CDATA:
+      return "CDATA";
+    case XML_PI:
+      return "PROCESSING INSTRUCTION";
+    default:
+      return "UNKNOWN";
+  }
+}
+
+// What the mapping makes of an element, by where it stands and its name.
+enum Kind : unsigned char {
+  SKIP,          // nothing below is read
+  ROOT,          // the pravlin root
+  SETTING,       // a value among the root's children: kept, with its text
+  UNKNOWN,       // another element among the root's children: kept, by name
+  STEADY,        // steadystate: kept, with its children
+  STEADY_CHILD,  // a child of steadystate: kept, with its text
+  STATE,         // a state being read
+  TRANSITION,    // a transition being read
+  LEAF,          // a child of a state or transition other than to: kept, with its text
+  TO,            // a to inside a transition: kept, with its children
+  TO_LEAF,       // a child of a to: kept, with its text
+};
+
+class Handler {
+ public:
+  // after_split: the part begins inside the content of a pravlin root.
+  Handler(streamed_part* out, bool after_split) : out_(out) {
+    if (after_split) {
+      have_root_ = true;
+      kind_[1] = ROOT;
+    }
+  }
+
+  bool open(int depth, const char* name, std::size_t len, bool empty) {
+    (void)empty;
+    if (depth == 1) {
+      kind_[1] = SKIP;
+      if (!have_root_) {
+        have_root_ = true;
+        root_type_ = XML_ELEMENT;
+        root_name_.assign(name, len);
+        if (lower_equals(name, len, "pravlin"))
+          kind_[1] = ROOT;
+      }
+      return false;
+    }
+    Kind k = SKIP;
+    switch (kind_[depth - 1]) {
+      case ROOT:
+        k = root_child_kind(name, len);
+        if (k == STATE || k == TRANSITION) {
+          kept_at_ = out_->kept.size();
+          pool_at_ = out_->pool.size();
+          entries_at_ = out_->entries.size();
+        }
+        keep(depth, XML_ELEMENT, -1, name, len);
+        break;
+      case STEADY:
+        k = STEADY_CHILD;
+        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        break;
+      case STATE:
+        k = LEAF;
+        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        break;
+      case TRANSITION:
+        k = lower_equals(name, len, "to") ? TO : LEAF;
+        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        break;
+      case TO:
+        k = TO_LEAF;
+        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        break;
+      default:
+        break;
+    }
+    kind_[depth] = k;
+    return k != SKIP && k != UNKNOWN && k != TO;
+  }
+
+  void close(int depth, const char* text, std::size_t len, bool has_text, int code) {
+    switch (kind_[depth]) {
+      case ROOT:
+        root_code_ = code;
+        break;
+      case SETTING:
+        set_text(depth, text, len, has_text);
+        add_run(STREAMED_NODES);
+        break;
+      case STEADY:
+        set_text(depth, text, len, has_text);
+        add_run(STREAMED_NODES);
+        break;
+      case UNKNOWN:
+        add_run(STREAMED_NODES);
+        break;
+      case STEADY_CHILD:
+      case LEAF:
+      case TO_LEAF:
+        set_text(depth, text, len, has_text);
+        break;
+      case STATE:
+        finish_state();
+        break;
+      case TRANSITION:
+        finish_transition();
+        break;
+      default:
+        break;
+    }
+  }
+
+  void other(int depth, int type, const char* body, std::size_t len) {
+    if (depth == 1) {
+      if (!have_root_) {
+        have_root_ = true;
+        root_type_ = type;
+        root_name_ = label_of(type);
+      }
+      return;
+    }
+    const Kind parent = kind_[depth - 1];
+    if (parent == STEADY || parent == STATE || parent == TRANSITION || parent == TO) {
+      const char* label = label_of(type);
+      keep(depth, type, node_[depth - 1], label, std::strlen(label));
+      set_text(depth, body, len, true);
+    }
+  }
+
+  bool have_root() const {
+    return have_root_;
+  }
+  int root_type() const {
+    return root_type_;
+  }
+  const std::string& root_name() const {
+    return root_name_;
+  }
+  int root_code() const {
+    return root_code_;
+  }
+
+ private:
+  // The root's children in the order of the mapping's table: the first rule that matches.
+  static Kind root_child_kind(const char* name, std::size_t len) {
+    static const char* const first8[] = {"nbr_states", "init_year",  "nbr_years",
+                                         "nbr_chains", "print_flag", "print_header"};
+    for (const char* keyword : first8) {
+      if (lower_begins(name, len, keyword, 8))
+        return SETTING;
+    }
+    if (lower_equals(name, len, "debug") || lower_equals(name, len, "filename"))
+      return SETTING;
+    if (lower_begins(name, len, "steadystate", 8))
+      return STEADY;
+    if (lower_equals(name, len, "state"))
+      return STATE;
+    if (lower_equals(name, len, "transition"))
+      return TRANSITION;
+    return UNKNOWN;
+  }
+
+  void keep(int depth, int type, int parent, const char* name, std::size_t len) {
+    streamed_node n;
+    n.type = type;
+    n.parent = parent;
+    n.name = out_->pool.size();
+    n.name_len = len;
+    n.text = kNone;
+    n.text_len = 0;
+    out_->pool.append(name, len);
+    node_[depth] = static_cast<int>(out_->kept.size());
+    out_->kept.push_back(n);
+  }
+
+  void set_text(int depth, const char* text, std::size_t len, bool has_text) {
+    streamed_node& n = out_->kept[static_cast<std::size_t>(node_[depth])];
+    if (!has_text)
+      return;
+    n.text = out_->pool.size();
+    n.text_len = len;
+    out_->pool.append(text, len);
+  }
+
+  void add_run(StreamedKind kind) {
+    std::vector<streamed_run>& runs = out_->runs;
+    if (!runs.empty() && runs.back().kind == kind) {
+      runs.back().count++;
+    } else {
+      runs.push_back(streamed_run{kind, 1});
+    }
+  }
+
+  const char* name_of(const streamed_node& n) const {
+    return out_->pool.data() + n.name;
+  }
+  const char* text_of(const streamed_node& n) const {
+    return n.text == kNone ? "" : out_->pool.data() + n.text;
+  }
+  bool named(const streamed_node& n, const char* keyword) const {
+    return n.type == XML_ELEMENT && lower_equals(name_of(n), n.name_len, keyword);
+  }
+  bool integer(const streamed_node& n, int* v) const {
+    return n.text != kNone && clean_integer(text_of(n), n.text_len, v);
+  }
+  bool real(const streamed_node& n, double* v) const {
+    return n.text != kNone && clean_real(text_of(n), n.text_len, v);
+  }
+
+  // The state's nodes become a row of the part's states when it reads plainly.
+  void finish_state() {
+    const std::vector<streamed_node>& kept = out_->kept;
+    streamed_state st{0, -1, 0.0, 0.0};
+    const streamed_node* name = nullptr;
+    for (std::size_t i = kept_at_ + 1; i < kept.size(); i++) {
+      const streamed_node& n = kept[i];
+      if (named(n, "ser")) {
+        if (!integer(n, &st.ser))
+          return keep_element();
+      } else if (named(n, "name")) {
+        if (n.text != kNone && std::memchr(text_of(n), '<', n.text_len) != nullptr)
+          return keep_element();
+        name = n.text == kNone ? nullptr : &n;
+      } else if (named(n, "initial_probability")) {
+        if (!real(n, &st.initial_probability))
+          return keep_element();
+      } else if (named(n, "value")) {
+        if (!real(n, &st.val))
+          return keep_element();
+      } else {
+        return keep_element();
+      }
+    }
+    if (name != nullptr) {
+      st.name = static_cast<int>(out_->names.size());
+      out_->names.append(text_of(*name), name->text_len);
+      out_->names.push_back('\0');
+    }
+    drop_element();
+    out_->states.push_back(st);
+    add_run(STREAMED_STATES);
+  }
+
+  void finish_transition() {
+    const std::vector<streamed_node>& kept = out_->kept;
+    std::vector<TRANSITION_ENTRY>& entries = out_->entries;
+    int from = 0;
+    int to = -1;  // the to being read
+    for (std::size_t i = kept_at_ + 1; i < kept.size(); i++) {
+      const streamed_node& n = kept[i];
+      if (n.parent == static_cast<int>(kept_at_)) {
+        to = -1;
+        if (named(n, "from")) {
+          if (!integer(n, &from))
+            return keep_element();
+        } else if (named(n, "to")) {
+          to = static_cast<int>(i);
+          entries.push_back(TRANSITION_ENTRY{0, 0, 0.0});
+        } else {
+          return keep_element();
+        }
+      } else if (n.parent == to) {
+        TRANSITION_ENTRY& e = entries.back();
+        if (named(n, "state")) {
+          if (!integer(n, &e.to))
+            return keep_element();
+        } else if (named(n, "probability")) {
+          if (!real(n, &e.probability))
+            return keep_element();
+        } else {
+          return keep_element();
+        }
+      } else {
+        return keep_element();
+      }
+    }
+    for (std::size_t e = entries_at_; e < entries.size(); e++)
+      entries[e].from = from;
+    drop_element();
+    out_->transitions.push_back(
+        streamed_transition{from, static_cast<int>(entries.size() - entries_at_)});
+    add_run(STREAMED_TRANSITIONS);
+  }
+
+  // Not plain: the element stays as nodes, for the mapping's own steps and the notes.
+  void keep_element() {
+    out_->entries.resize(entries_at_);
+    add_run(STREAMED_NODES);
+  }
+
+  void drop_element() {
+    out_->kept.resize(kept_at_);
+    out_->pool.resize(pool_at_);
+  }
+
+  streamed_part* out_;
+  bool have_root_ = false;
+  int root_type_ = XML_ELEMENT;
+  std::string root_name_;
+  int root_code_ = 0;
+  Kind kind_[XML_MAX_DEPTH + 2] = {};
+  int node_[XML_MAX_DEPTH + 2] = {};
+  // Where the state or transition being read began in the part's tables.
+  std::size_t kept_at_ = 0, pool_at_ = 0, entries_at_ = 0;
+};
+
+char* copy_text(const char* s, std::size_t len) {
+  auto* copy = static_cast<char*>(std::malloc(len + 1));
+  if (copy == nullptr)
+    fail(" *** ERROR: Out of Memory in xmlcopystring()\n");
+  std::memcpy(copy, s, len);
+  copy[len] = '\0';
+  return copy;
+}
+
+XMLENTITY* make_node(int type, const char* name, std::size_t name_len, const char* s,
+                     std::size_t s_len, bool has_s) {
+  XMLENTITY* x = alloc_XMLENTITY();
+  x->type = type;
+  x->name = copy_text(name, name_len);
+  x->s = has_s ? copy_text(s, s_len) : nullptr;
+  return x;
+}
+
+// Makes the part's kept nodes, appending the root's children to the list ending at *last.
+void make_nodes(streamed_part* part, XMLENTITY* root, XMLENTITY** last) {
+  std::vector<XMLENTITY*> made(part->kept.size(), nullptr);
+  std::vector<XMLENTITY*> last_child(part->kept.size(), nullptr);
+  for (std::size_t i = 0; i < part->kept.size(); i++) {
+    const streamed_node& n = part->kept[i];
+    XMLENTITY* x = make_node(n.type, part->pool.data() + n.name, n.name_len,
+                             n.text == kNone ? nullptr : part->pool.data() + n.text, n.text_len,
+                             n.text != kNone);
+    made[i] = x;
+    if (n.parent < 0) {
+      (*last == nullptr ? root->child : (*last)->next) = x;
+      *last = x;
+      part->nodes.push_back(x);
+      continue;
+    }
+    const auto p = static_cast<std::size_t>(n.parent);
+    (last_child[p] == nullptr ? made[p]->child : last_child[p]->next) = x;
+    last_child[p] = x;
+  }
+  std::vector<streamed_node>().swap(part->kept);
+  std::string().swap(part->pool);
+  // The names the states keep live as long as the tree: in a node of their own, a declaration
+  // that no reader of the tree looks at.
+  if (!part->names.empty()) {
+    XMLENTITY* holder = make_node(XML_DECLARATION, "", 0, nullptr, 0, false);
+    holder->s = static_cast<char*>(std::malloc(part->names.size()));
+    if (holder->s == nullptr)
+      fail(" *** ERROR: Out of Memory in xmlcopystring()\n");
+    std::memcpy(holder->s, part->names.data(), part->names.size());
+    part->names_kept = holder->s;
+    std::string().swap(part->names);
+    (*last == nullptr ? root->child : (*last)->next) = holder;
+    *last = holder;
+  }
+}
+
+// Where the second part begins: a state or transition start tag at least halfway into the file,
+// and the root's name, from the first start tag of the file. A guess, checked by the first
+// part, which suspends there only when it meets that "<" in the content of a root of that name.
+bool find_split(int fd, off_t begin, off_t size, off_t* at, std::string* root) {
+  std::string head(4096, '\0');
+  ssize_t n = pread(fd, head.data(), head.size(), begin);
+  if (n <= 0)
+    return false;
+  head.resize(static_cast<std::size_t>(n));
+  std::size_t lt = head.find('<');
+  if (lt == std::string::npos || lt + 1 >= head.size())
+    return false;
+  std::size_t end = lt + 1;
+  while (end < head.size() && head[end] != '>' && head[end] != '/' && head[end] != ' ' &&
+         !(head[end] >= '\t' && head[end] <= '\r') && head[end] != '\0')
+    end++;
+  if (end == head.size() || !lower_equals(head.data() + lt + 1, end - lt - 1, "pravlin"))
+    return false;
+  root->assign(head, lt + 1, end - lt - 1);
+
+  const off_t from = std::max<off_t>(begin + static_cast<off_t>(end), begin + (size - begin) / 2);
+  std::string window(std::size_t{1} << 16, '\0');
+  for (off_t off = from; off < size; off += static_cast<off_t>(window.size()) - 16) {
+    n = pread(fd, window.data(), window.size(), off);
+    if (n <= 0)
+      return false;
+    const std::string_view w(window.data(), static_cast<std::size_t>(n));
+    for (const char* tag : {"<transition>", "<state>"}) {
+      const std::size_t k = w.find(tag);
+      if (k != std::string_view::npos) {
+        *at = off + static_cast<off_t>(k);
+        return true;
+      }
+    }
+    if (off - from > (off_t{1} << 20))
+      return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+void set_stream_reading(int on) {
+  stream_reading = on != 0;
+}
+
+void set_stream_split_from(std::size_t bytes) {
+  split_from = bytes == 0 ? kSplitFrom : bytes;
+}
+
+bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_document* doc) {
+  if (!stream_reading || xml_debug_on())
+    return false;
+  const int fd = fileno(in);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  const off_t begin = ftello(in);
+  if (begin < 0)
+    return false;
+  const off_t size = st.st_size;
+
+  off_t split_at = -1;
+  std::string root_name;
+  const bool split = core_count() >= 2 && size - begin >= static_cast<off_t>(split_from) &&
+                     find_split(fd, begin, size, &split_at, &root_name);
+  const unsigned parts = split ? 2 : 1;
+  Scratch<unsigned char> blocks = scratch<unsigned char>(parts * (kBlockSize + kXmlStreamSlack));
+  if (!blocks)
+    return false;
+  std::memset(blocks.get(), 0, parts * (kBlockSize + kXmlStreamSlack));
+
+  int code = 0;
+  int root_code = 0;
+  std::unique_ptr<Handler> first;
+  try {
+    doc->parts.clear();
+    doc->parts.resize(parts);
+    first = std::make_unique<Handler>(&doc->parts[0], false);
+    auto a = std::make_unique<XmlStream<Handler>>(first.get(), fd, begin, blocks.get(), kBlockSize);
+    std::unique_ptr<Handler> second;
+    std::unique_ptr<XmlStream<Handler>> b;
+    std::atomic<bool> second_failed{false};
+    if (split) {
+      a->suspend_at(split_at, root_name);
+      second = std::make_unique<Handler>(&doc->parts[1], true);
+      b = std::make_unique<XmlStream<Handler>>(
+          second.get(), fd, split_at, blocks.get() + kBlockSize + kXmlStreamSlack, kBlockSize);
+    }
+    run_parts(parts, [&](unsigned part) {
+      if (part == 0) {
+        a->read_document();
+        return;
+      }
+      try {
+        b->read_from_root(root_name.data(), root_name.size());
+      } catch (const std::exception&) {
+        second_failed = true;
+      }
+    });
+    if (split && a->suspended()) {
+      if (second_failed)
+        return false;
+      // The root's code is the last one written to it, in either part; the stream's, the last
+      // one written after the root, or the root's.
+      root_code = b->root_code() != 0 ? b->root_code() : a->root_code();
+      code = b->code() != 0 ? b->code() : root_code;
+    } else {
+      doc->parts.resize(1);
+      code = a->code();
+      root_code = first->root_code();
+    }
+  } catch (const std::exception&) {
+    doc->parts.clear();
+    return false;
+  }
+
+  *errflag = code;
+  *tree = nullptr;
+  if (!first->have_root()) {
+    doc->parts.clear();
+    return true;
+  }
+  const std::string& name = first->root_name();
+  XMLENTITY* root = make_node(first->root_type(), name.data(), name.size(), nullptr, 0, false);
+  root->errflag = root_code;
+  *tree = root;
+  if (code != 0) {
+    doc->parts.clear();
+    return true;
+  }
+  XMLENTITY* last = nullptr;
+  try {
+    for (streamed_part& part : doc->parts)
+      make_nodes(&part, root, &last);
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+  }
+  return true;
+}
+
+void read_streamed_items(PRAVLIN* pv, int dense, streamed_document* doc) {
+  for (streamed_part& part : doc->parts) {
+    std::size_t node = 0, state = 0, transition = 0, entry = 0;
+    for (const streamed_run& run : part.runs) {
+      for (std::size_t k = 0; k < run.count; k++) {
+        if (run.kind == STREAMED_NODES) {
+          const XMLENTITY* x = part.nodes[node++];
+          if (x->type != XML_ELEMENT)
+            continue;
+          if (std::strcmp(x->name, "state") == 0) {
+            read_state_element(pv, x);
+          } else if (std::strcmp(x->name, "transition") == 0) {
+            read_transition_element(pv, dense, x);
+          }
+        } else if (run.kind == STREAMED_STATES) {
+          const streamed_state& s = part.states[state++];
+          char* name = s.name < 0 ? nullptr : const_cast<char*>(part.names_kept) + s.name;
+          set_state(pv, s.ser, name, s.initial_probability, s.val);
+        } else {
+          const streamed_transition& t = part.transitions[transition++];
+          check_transition_source(pv, t.from);
+          for (int e = 0; e < t.count; e++, entry++) {
+            const TRANSITION_ENTRY& d = part.entries[entry];
+            set_transition(pv, dense, t.from, d.to, d.probability);
+          }
+        }
+      }
+    }
+  }
+}
+
+void collect_streamed_transitions(streamed_document* doc, std::vector<TRANSITION_ENTRY>* list) {
+  try {
+    for (streamed_part& part : doc->parts) {
+      std::size_t node = 0, transition = 0, entry = 0;
+      for (const streamed_run& run : part.runs) {
+        if (run.kind == STREAMED_STATES)
+          continue;
+        if (run.kind == STREAMED_NODES) {
+          for (std::size_t k = 0; k < run.count; k++) {
+            const XMLENTITY* x = part.nodes[node++];
+            if (x->type == XML_ELEMENT && std::strcmp(x->name, "transition") == 0)
+              collect_transition(x, list);
+          }
+          continue;
+        }
+        std::size_t count = 0;
+        for (std::size_t k = 0; k < run.count; k++)
+          count += static_cast<std::size_t>(part.transitions[transition++].count);
+        if (count == 0)
+          continue;
+        // A file whose transitions all read plainly hands its list over whole.
+        if (list->empty() && count == part.entries.size()) {
+          list->swap(part.entries);
+        } else {
+          list->insert(list->end(), part.entries.begin() + static_cast<std::ptrdiff_t>(entry),
+                       part.entries.begin() + static_cast<std::ptrdiff_t>(entry + count));
+        }
+        entry += count;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
+  }
+}

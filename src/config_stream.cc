@@ -114,24 +114,40 @@ enum Kind : unsigned char {
   UNKNOWN,       // another element among the root's children: kept, by name
   STEADY,        // steadystate: kept, with its children
   STEADY_CHILD,  // a child of steadystate: kept, with its text
-  STATE,         // a state being read
-  TRANSITION,    // a transition being read
-  LEAF,          // a child of a state or transition other than to: kept, with its text
-  TO,            // a to inside a transition: kept, with its children
-  TO_LEAF,       // a child of a to: kept, with its text
+  // A state or transition read plainly, with the children that keep it plain.
+  STATE,
+  SER,
+  NAME,
+  INITIAL_PROBABILITY,
+  VALUE,
+  TRANSITION,
+  FROM,
+  TO,
+  TO_STATE,
+  TO_PROBABILITY,
+  // A state or transition kept as nodes, when it is read again for them.
+  KEPT_CANDIDATE,
+  LEAF,     // a child of a state or transition other than to: kept, with its text
+  KEPT_TO,  // a to inside a transition: kept, with its children
+  TO_LEAF,  // a child of a to: kept, with its text
 };
+
+class Handler;
+using Stream = XmlStream<Handler>;
 
 class Handler {
  public:
-  // after_split: the part begins inside the content of a pravlin root.
-  Handler(streamed_part* out, bool after_split) : out_(out) {
-    if (after_split) {
+  // after_split: the part begins inside the content of a pravlin root. replay: the handler of
+  // a state or transition read again to keep its nodes.
+  Handler(streamed_part* out, bool after_split, int fd, bool replay = false)
+      : out_(out), fd_(fd), replay_(replay) {
+    if (after_split || replay) {
       have_root_ = true;
       kind_[1] = ROOT;
     }
   }
 
-  bool open(int depth, const char* name, std::size_t len, bool empty) {
+  bool open(int depth, const char* name, std::size_t len, bool empty, off_t at) {
     (void)empty;
     if (depth == 1) {
       kind_[1] = SKIP;
@@ -149,25 +165,49 @@ class Handler {
       case ROOT:
         k = root_child_kind(name, len);
         if (k == STATE || k == TRANSITION) {
-          kept_at_ = out_->kept.size();
-          pool_at_ = out_->pool.size();
-          entries_at_ = out_->entries.size();
+          if (replay_) {
+            k = KEPT_CANDIDATE;
+            keep(depth, XML_ELEMENT, -1, name, len);
+          } else {
+            begin_candidate(at);
+          }
+        } else {
+          keep(depth, XML_ELEMENT, -1, name, len);
         }
-        keep(depth, XML_ELEMENT, -1, name, len);
         break;
       case STEADY:
         k = STEADY_CHILD;
         keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
         break;
       case STATE:
-        k = LEAF;
-        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        k = state_child_kind(name, len);
+        if (k == SKIP)
+          plain_ = false;
         break;
       case TRANSITION:
-        k = lower_equals(name, len, "to") ? TO : LEAF;
-        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        if (lower_equals(name, len, "from")) {
+          k = FROM;
+        } else if (lower_equals(name, len, "to")) {
+          k = TO;
+          out_->entries.push_back(TRANSITION_ENTRY{0, 0, 0.0});
+        } else {
+          plain_ = false;
+        }
         break;
       case TO:
+        if (lower_equals(name, len, "state")) {
+          k = TO_STATE;
+        } else if (lower_equals(name, len, "probability")) {
+          k = TO_PROBABILITY;
+        } else {
+          plain_ = false;
+        }
+        break;
+      case KEPT_CANDIDATE:
+        k = lower_equals(name, len, "to") && candidate_is_transition_ ? KEPT_TO : LEAF;
+        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        break;
+      case KEPT_TO:
         k = TO_LEAF;
         keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
         break;
@@ -175,7 +215,8 @@ class Handler {
         break;
     }
     kind_[depth] = k;
-    return k != SKIP && k != UNKNOWN && k != TO;
+    return k != SKIP && k != UNKNOWN && k != TO && k != KEPT_TO && k != STATE && k != TRANSITION &&
+           k != KEPT_CANDIDATE;
   }
 
   void close(int depth, const char* text, std::size_t len, bool has_text, int code) {
@@ -184,14 +225,12 @@ class Handler {
         root_code_ = code;
         break;
       case SETTING:
-        set_text(depth, text, len, has_text);
-        add_run(STREAMED_NODES);
-        break;
       case STEADY:
         set_text(depth, text, len, has_text);
         add_run(STREAMED_NODES);
         break;
       case UNKNOWN:
+      case KEPT_CANDIDATE:
         add_run(STREAMED_NODES);
         break;
       case STEADY_CHILD:
@@ -199,11 +238,39 @@ class Handler {
       case TO_LEAF:
         set_text(depth, text, len, has_text);
         break;
+      case SER:
+        plain_ = plain_ && has_text && clean_integer(text, len, &state_.ser);
+        break;
+      case NAME:
+        if (!has_text) {
+          has_name_ = false;
+        } else if (std::memchr(text, '<', len) != nullptr) {
+          plain_ = false;
+        } else {
+          has_name_ = true;
+          name_.assign(text, len);
+        }
+        break;
+      case INITIAL_PROBABILITY:
+        plain_ = plain_ && has_text && clean_real(text, len, &state_.initial_probability);
+        break;
+      case VALUE:
+        plain_ = plain_ && has_text && clean_real(text, len, &state_.val);
+        break;
+      case FROM:
+        plain_ = plain_ && has_text && clean_integer(text, len, &from_);
+        break;
+      case TO_STATE:
+        plain_ = plain_ && has_text && clean_integer(text, len, &out_->entries.back().to);
+        break;
+      case TO_PROBABILITY:
+        plain_ = plain_ && has_text && clean_real(text, len, &out_->entries.back().probability);
+        break;
       case STATE:
-        finish_state();
+        finish_candidate(code, false);
         break;
       case TRANSITION:
-        finish_transition();
+        finish_candidate(code, true);
         break;
       default:
         break;
@@ -219,12 +286,47 @@ class Handler {
       }
       return;
     }
-    const Kind parent = kind_[depth - 1];
-    if (parent == STEADY || parent == STATE || parent == TRANSITION || parent == TO) {
-      const char* label = label_of(type);
-      keep(depth, type, node_[depth - 1], label, std::strlen(label));
-      set_text(depth, body, len, true);
+    switch (kind_[depth - 1]) {
+      case STATE:
+      case TRANSITION:
+      case TO:
+        plain_ = false;
+        break;
+      case STEADY:
+      case KEPT_CANDIDATE:
+      case KEPT_TO: {
+        const char* label = label_of(type);
+        keep(depth, type, node_[depth - 1], label, std::strlen(label));
+        set_text(depth, body, len, true);
+        break;
+      }
+      default:
+        break;
     }
+  }
+
+  // A destination written as "<to><state>N</state><probability>P</probability></to>", with any
+  // text between the elements, read at once from the block at p: the bytes it takes, or 0 for
+  // any other form (then the element is read construct by construct, as always). Taking it here
+  // changes nothing: the to holds two elements that read plainly, with the same numbers.
+  std::size_t shortcut(int depth, const unsigned char* p, const unsigned char* end) {
+    if (kind_[depth] != TRANSITION)
+      return 0;
+    const unsigned char* q = p;
+    int to = 0;
+    double probability = 0.0;
+    if (!take(&q, end, "<to>") || !skip_text(&q, end) ||
+        !leaf(&q, end, "<state>", "</state>",
+              [&to](const char* t, std::size_t n) { return clean_integer(t, n, &to); }) ||
+        !skip_text(&q, end) ||
+        !leaf(&q, end, "<probability>", "</probability>",
+              [&probability](const char* t, std::size_t n) {
+                return clean_real(t, n, &probability);
+              }) ||
+        !skip_text(&q, end) || !take(&q, end, "</to>"))
+      return 0;
+    out_->entries.push_back(TRANSITION_ENTRY{0, to, probability});
+    return static_cast<std::size_t>(q - p);
   }
 
   bool have_root() const {
@@ -241,10 +343,42 @@ class Handler {
   }
 
  private:
+  template <std::size_t N>
+  static bool take(const unsigned char** q, const unsigned char* end, const char (&s)[N]) {
+    if (static_cast<std::size_t>(end - *q) < N - 1 || std::memcmp(*q, s, N - 1) != 0)
+      return false;
+    *q += N - 1;
+    return true;
+  }
+
+  // Text up to the next "<", as the content of a to that is not read.
+  static bool skip_text(const unsigned char** q, const unsigned char* end) {
+    while (*q != end && **q != '<')
+      ++*q;
+    return *q != end;
+  }
+
+  template <std::size_t N, std::size_t M, class Read>
+  static bool leaf(const unsigned char** q, const unsigned char* end, const char (&open)[N],
+                   const char (&close)[M], Read read) {
+    if (!take(q, end, open))
+      return false;
+    const unsigned char* text = *q;
+    if (!skip_text(q, end))
+      return false;
+    if (!read(reinterpret_cast<const char*>(text), static_cast<std::size_t>(*q - text)))
+      return false;
+    return take(q, end, close);
+  }
+
   // The root's children in the order of the mapping's table: the first rule that matches.
   static Kind root_child_kind(const char* name, std::size_t len) {
     static const char* const first8[] = {"nbr_states", "init_year",  "nbr_years",
                                          "nbr_chains", "print_flag", "print_header"};
+    if (lower_equals(name, len, "transition"))
+      return TRANSITION;
+    if (lower_equals(name, len, "state"))
+      return STATE;
     for (const char* keyword : first8) {
       if (lower_begins(name, len, keyword, 8))
         return SETTING;
@@ -253,11 +387,66 @@ class Handler {
       return SETTING;
     if (lower_begins(name, len, "steadystate", 8))
       return STEADY;
-    if (lower_equals(name, len, "state"))
-      return STATE;
-    if (lower_equals(name, len, "transition"))
-      return TRANSITION;
     return UNKNOWN;
+  }
+
+  static Kind state_child_kind(const char* name, std::size_t len) {
+    if (lower_equals(name, len, "ser"))
+      return SER;
+    if (lower_equals(name, len, "name"))
+      return NAME;
+    if (lower_equals(name, len, "initial_probability"))
+      return INITIAL_PROBABILITY;
+    if (lower_equals(name, len, "value"))
+      return VALUE;
+    return SKIP;
+  }
+
+  void begin_candidate(off_t at) {
+    candidate_at_ = at;
+    plain_ = true;
+    state_ = streamed_state{0, -1, 0.0, 0.0};
+    has_name_ = false;
+    from_ = 0;
+    entries_at_ = out_->entries.size();
+  }
+
+  void finish_candidate(int code, bool transition) {
+    std::vector<TRANSITION_ENTRY>& entries = out_->entries;
+    if (!plain_) {
+      entries.resize(entries_at_);
+      // A document whose reading reports a code is refused as a whole: no node of it is read.
+      if (code == 0)
+        replay(transition);
+      return;
+    }
+    if (transition) {
+      for (std::size_t e = entries_at_; e < entries.size(); e++)
+        entries[e].from = from_;
+      out_->transitions.push_back(
+          streamed_transition{from_, static_cast<int>(entries.size() - entries_at_)});
+      add_run(STREAMED_TRANSITIONS);
+      return;
+    }
+    if (has_name_) {
+      state_.name = static_cast<int>(out_->names.size());
+      out_->names.append(name_);
+      out_->names.push_back('\0');
+    }
+    out_->states.push_back(state_);
+    add_run(STREAMED_STATES);
+  }
+
+  // Reads the state or transition again from its "<", keeping its nodes.
+  void replay(bool transition) {
+    if (!replayer_) {
+      replay_handler_ = std::make_unique<Handler>(out_, true, fd_, true);
+      replay_block_.assign(kBlockSize + kXmlStreamSlack, 0);
+      replayer_ =
+          std::make_unique<Stream>(replay_handler_.get(), fd_, 0, replay_block_.data(), kBlockSize);
+    }
+    replay_handler_->candidate_is_transition_ = transition;
+    replayer_->read_element_at(candidate_at_, 2);
   }
 
   void keep(int depth, int type, int parent, const char* name, std::size_t len) {
@@ -291,117 +480,29 @@ class Handler {
     }
   }
 
-  const char* name_of(const streamed_node& n) const {
-    return out_->pool.data() + n.name;
-  }
-  const char* text_of(const streamed_node& n) const {
-    return n.text == kNone ? "" : out_->pool.data() + n.text;
-  }
-  bool named(const streamed_node& n, const char* keyword) const {
-    return n.type == XML_ELEMENT && lower_equals(name_of(n), n.name_len, keyword);
-  }
-  bool integer(const streamed_node& n, int* v) const {
-    return n.text != kNone && clean_integer(text_of(n), n.text_len, v);
-  }
-  bool real(const streamed_node& n, double* v) const {
-    return n.text != kNone && clean_real(text_of(n), n.text_len, v);
-  }
-
-  // The state's nodes become a row of the part's states when it reads plainly.
-  void finish_state() {
-    const std::vector<streamed_node>& kept = out_->kept;
-    streamed_state st{0, -1, 0.0, 0.0};
-    const streamed_node* name = nullptr;
-    for (std::size_t i = kept_at_ + 1; i < kept.size(); i++) {
-      const streamed_node& n = kept[i];
-      if (named(n, "ser")) {
-        if (!integer(n, &st.ser))
-          return keep_element();
-      } else if (named(n, "name")) {
-        if (n.text != kNone && std::memchr(text_of(n), '<', n.text_len) != nullptr)
-          return keep_element();
-        name = n.text == kNone ? nullptr : &n;
-      } else if (named(n, "initial_probability")) {
-        if (!real(n, &st.initial_probability))
-          return keep_element();
-      } else if (named(n, "value")) {
-        if (!real(n, &st.val))
-          return keep_element();
-      } else {
-        return keep_element();
-      }
-    }
-    if (name != nullptr) {
-      st.name = static_cast<int>(out_->names.size());
-      out_->names.append(text_of(*name), name->text_len);
-      out_->names.push_back('\0');
-    }
-    drop_element();
-    out_->states.push_back(st);
-    add_run(STREAMED_STATES);
-  }
-
-  void finish_transition() {
-    const std::vector<streamed_node>& kept = out_->kept;
-    std::vector<TRANSITION_ENTRY>& entries = out_->entries;
-    int from = 0;
-    int to = -1;  // the to being read
-    for (std::size_t i = kept_at_ + 1; i < kept.size(); i++) {
-      const streamed_node& n = kept[i];
-      if (n.parent == static_cast<int>(kept_at_)) {
-        to = -1;
-        if (named(n, "from")) {
-          if (!integer(n, &from))
-            return keep_element();
-        } else if (named(n, "to")) {
-          to = static_cast<int>(i);
-          entries.push_back(TRANSITION_ENTRY{0, 0, 0.0});
-        } else {
-          return keep_element();
-        }
-      } else if (n.parent == to) {
-        TRANSITION_ENTRY& e = entries.back();
-        if (named(n, "state")) {
-          if (!integer(n, &e.to))
-            return keep_element();
-        } else if (named(n, "probability")) {
-          if (!real(n, &e.probability))
-            return keep_element();
-        } else {
-          return keep_element();
-        }
-      } else {
-        return keep_element();
-      }
-    }
-    for (std::size_t e = entries_at_; e < entries.size(); e++)
-      entries[e].from = from;
-    drop_element();
-    out_->transitions.push_back(
-        streamed_transition{from, static_cast<int>(entries.size() - entries_at_)});
-    add_run(STREAMED_TRANSITIONS);
-  }
-
-  // Not plain: the element stays as nodes, for the mapping's own steps and the notes.
-  void keep_element() {
-    out_->entries.resize(entries_at_);
-    add_run(STREAMED_NODES);
-  }
-
-  void drop_element() {
-    out_->kept.resize(kept_at_);
-    out_->pool.resize(pool_at_);
-  }
-
   streamed_part* out_;
+  int fd_;
+  bool replay_;
   bool have_root_ = false;
   int root_type_ = XML_ELEMENT;
   std::string root_name_;
   int root_code_ = 0;
   Kind kind_[XML_MAX_DEPTH + 2] = {};
   int node_[XML_MAX_DEPTH + 2] = {};
-  // Where the state or transition being read began in the part's tables.
-  std::size_t kept_at_ = 0, pool_at_ = 0, entries_at_ = 0;
+  // The state or transition being read: where it began, whether it is plain so far, and what
+  // it has read.
+  off_t candidate_at_ = 0;
+  bool plain_ = true;
+  bool candidate_is_transition_ = false;
+  streamed_state state_{};
+  bool has_name_ = false;
+  std::string name_;
+  int from_ = 0;
+  std::size_t entries_at_ = 0;
+  // What reads a state or transition again, made when first needed.
+  std::unique_ptr<Handler> replay_handler_;
+  std::vector<unsigned char> replay_block_;
+  std::unique_ptr<Stream> replayer_;
 };
 
 char* copy_text(const char* s, std::size_t len) {
@@ -537,14 +638,14 @@ bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_d
   try {
     doc->parts.clear();
     doc->parts.resize(parts);
-    first = std::make_unique<Handler>(&doc->parts[0], false);
-    auto a = std::make_unique<XmlStream<Handler>>(first.get(), fd, begin, blocks.get(), kBlockSize);
+    first = std::make_unique<Handler>(&doc->parts[0], false, fd);
+    auto a = std::make_unique<Stream>(first.get(), fd, begin, blocks.get(), kBlockSize);
     std::unique_ptr<Handler> second;
-    std::unique_ptr<XmlStream<Handler>> b;
+    std::unique_ptr<Stream> b;
     std::atomic<bool> second_failed{false};
     if (split) {
       a->suspend_at(split_at, root_name);
-      second = std::make_unique<Handler>(&doc->parts[1], true);
+      second = std::make_unique<Handler>(&doc->parts[1], true, fd);
       b = std::make_unique<XmlStream<Handler>>(
           second.get(), fd, split_at, blocks.get() + kBlockSize + kXmlStreamSlack, kBlockSize);
     }

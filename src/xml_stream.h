@@ -25,14 +25,20 @@ constexpr std::size_t kXmlStreamSlack = 16;
 /// stop after an overlong construct or nesting past XML_MAX_DEPTH, texts cut at a zero byte),
 /// from the file fd between an offset and its end, in blocks taken with pread. The handler H
 /// gets, for every construct that would yield a node:
-///   bool open(int depth, const char* name, std::size_t len, bool empty): an element's start
-///     tag, its name as the node would hold it (depth 1: top level); empty for an empty-element
-///     tag, which is closed at once. Returns whether the element's text is wanted.
+///   bool open(int depth, const char* name, std::size_t len, bool empty, off_t at): an
+///     element's start tag, its name as the node would hold it (depth 1: top level), at the
+///     offset of its "<"; empty for an empty-element tag, which is closed at once. Returns
+///     whether the element's text is wanted.
 ///   void close(int depth, const char* text, std::size_t len, bool has_text, int code): the
 ///     element is complete: its text as the node's s would hold it (has_text false: null; not
 ///     meaningful when the text was not wanted) and the code the reader writes with it.
 ///   void other(int depth, int type, const char* body, std::size_t len): a comment, CDATA
 ///     section, processing instruction or declaration (XmlType) with its s.
+///   std::size_t shortcut(int depth, const unsigned char* p, const unsigned char* end): in the
+///     content of an element at depth whose text is not wanted, at a "<" at p in the block
+///     (which ends at end): how many bytes the handler has read itself, as a whole construct
+///     that yields a node with code 0 and the same calls as reading it here would make; 0 to
+///     leave them to the reader.
 /// The handler may throw; the reading then stops where it is.
 template <class H>
 class XmlStream {
@@ -62,6 +68,18 @@ class XmlStream {
     read_content(1, &code, false);
     root_code_ = code;
     read_top_level();
+  }
+
+  /// Reads the one construct whose "<" stands at offset at, as at depth, and no further: an
+  /// element read again.
+  void read_element_at(off_t at, int depth) {
+    next_off_ = at + 1;
+    p_ = end_ = nullptr;
+    at_end_ = false;
+    stopped_ = false;
+    tag_at_ = at;
+    int err = 0;
+    read_construct(&err, depth);
   }
 
   /// The stream's code as readfile_XMLENTITY leaves it; after read_from_root, the code of the
@@ -139,6 +157,7 @@ class XmlStream {
         break;
       if (c != '<')
         continue;
+      tag_at_ = last_offset();
       int err = 0;
       const bool node = read_construct(&err, 1);
       if (split_state_ == kSuspended)
@@ -291,8 +310,10 @@ class XmlStream {
       return;
     }
     const std::string& text = texts_[depth];
-    const char* s = text.data();
-    std::size_t len = text.size();
+    close_text(depth, code, trim, text.data(), text.size());
+  }
+
+  void close_text(int depth, int code, bool trim, const char* s, std::size_t len) {
     if (const void* zero = std::memchr(s, '\0', len))
       len = static_cast<std::size_t>(static_cast<const char*>(zero) - s);
     if (trim) {
@@ -306,8 +327,21 @@ class XmlStream {
     h_->close(depth, s, len, true, code);
   }
 
+  // Whether the block holds name and ">" at at: the end tag of an element named name, closed
+  // at once.
+  bool end_tag_at(const unsigned char* at, const std::string& name) const {
+    const std::size_t len = name.size();
+    return static_cast<std::size_t>(end_ - at) > len && at[len] == '>' &&
+           std::memcmp(at, name.data(), len) == 0;
+  }
+
   void read_end_tag(int depth, int* errflag, bool want) {
     const std::string& name = names_[depth];
+    if (end_tag_at(p_, name)) {
+      p_ += name.size() + 1;
+      close(depth, *errflag, want, true);
+      return;
+    }
     for (const char ch : name) {
       const int c = next_char();
       if (c != static_cast<unsigned char>(ch)) {
@@ -328,6 +362,26 @@ class XmlStream {
   void read_content(int depth, int* errflag, bool want) {
     std::string& text = texts_[depth];
     text.clear();
+    // Most elements hold a short text and then their end tag, all in the block: the text is
+    // handed over from there.
+    if (depth > 1 && p_ != end_) {
+      const unsigned char* stop = p_;
+      const unsigned char* near = p_ + std::min<std::size_t>(32, end_ - p_);
+      while (stop != near && *stop != '<')
+        ++stop;
+      if (stop + 1 < end_ && *stop == '<' && stop[1] == '/' &&
+          end_tag_at(stop + 2, names_[depth])) {
+        const unsigned char* text_begin = p_;
+        p_ = stop + 3 + names_[depth].size();
+        if (want) {
+          close_text(depth, *errflag, true, reinterpret_cast<const char*>(text_begin),
+                     static_cast<std::size_t>(stop - text_begin));
+        } else {
+          h_->close(depth, nullptr, 0, true, *errflag);
+        }
+        return;
+      }
+    }
     for (;;) {
       if (p_ != end_) {
         const unsigned char* stop = p_;
@@ -342,6 +396,13 @@ class XmlStream {
         if (want)
           text.append(reinterpret_cast<const char*>(p_), static_cast<std::size_t>(stop - p_));
         p_ = stop;
+        if (!want && depth > 1 && p_ != end_) {
+          const std::size_t used = h_->shortcut(depth, p_, end_);
+          if (used != 0) {
+            p_ += used;
+            continue;
+          }
+        }
       }
       const int c = next_char();
       if (c == kEof) {
@@ -353,8 +414,9 @@ class XmlStream {
         text.push_back(static_cast<char>(c));
       if (c != '<')
         continue;
+      tag_at_ = last_offset();
       if (depth == 1 && split_state_ == kPending && split_at_ >= 0) {
-        const off_t at = last_offset();
+        const off_t at = tag_at_;
         if (at == split_at_ && top_nodes_ == 0 && names_[1] == split_root_) {
           split_state_ = kSuspended;
           root_code_ = *errflag;
@@ -394,16 +456,40 @@ class XmlStream {
     int len = 1;
     const std::size_t window =
         std::min(static_cast<std::size_t>(end_ - p_), static_cast<std::size_t>(XML_MAXLEN - 2));
-    const auto* gt =
-        window == 0 ? nullptr : static_cast<const unsigned char*>(std::memchr(p_, '>', window));
+    const unsigned char* gt = p_;
+    const unsigned char* near = p_ + std::min<std::size_t>(window, 32);
+    while (gt != near && *gt != '>')
+      ++gt;
+    if (gt == near) {
+      gt = gt == p_ + window ? nullptr
+                             : static_cast<const unsigned char*>(std::memchr(
+                                   gt, '>', window - static_cast<std::size_t>(gt - p_)));
+    }
     char last = buf[0];
     if (gt != nullptr) {
+      // The whole tag is in the block, from the character just read: its name is taken from
+      // there, as xmlParseTag takes it from the tag's text.
       const auto n = static_cast<std::size_t>(gt - p_);
-      std::memcpy(buf + 1, p_, n <= kShortTag ? kShortTag : n);
       if (n > 0)
         last = static_cast<char>(gt[-1]);
-      len += static_cast<int>(n);
+      const char* text = reinterpret_cast<const char*>(p_ - 1);
+      const char* text_end = reinterpret_cast<const char*>(last == '/' ? gt - 1 : gt);
       p_ = gt + 1;
+      if (depth > XML_MAX_DEPTH)
+        stopped_ = true;
+      if (stopped_) {
+        *errflag = XML_TOO_LONG;
+        return false;
+      }
+      const char* name = text;
+      while (name != text_end && is_space(static_cast<unsigned char>(*name)))
+        ++name;
+      const char* name_end = name;
+      while (name_end != text_end && *name_end != '\0' &&
+             !is_space(static_cast<unsigned char>(*name_end)))
+        ++name_end;
+      return open_element(errflag, depth, name, static_cast<std::size_t>(name_end - name),
+                          last == '/');
     }
     for (; gt == nullptr; ++len) {
       const int c = next_char();
@@ -432,13 +518,16 @@ class XmlStream {
     const char* name_end = name;
     while (*name_end != '\0' && !is_space(static_cast<unsigned char>(*name_end)))
       ++name_end;
-    const auto name_len = static_cast<std::size_t>(name_end - name);
-    const bool want = h_->open(depth, name, name_len, empty);
+    return open_element(errflag, depth, name, static_cast<std::size_t>(name_end - name), empty);
+  }
+
+  bool open_element(int* errflag, int depth, const char* name, std::size_t len, bool empty) {
+    const bool want = h_->open(depth, name, len, empty, tag_at_);
     if (empty) {
       h_->close(depth, nullptr, 0, false, *errflag);
       return true;
     }
-    names_[depth].assign(name, name_len);
+    names_[depth].assign(name, len);
     read_content(depth, errflag, want);
     return true;
   }
@@ -473,6 +562,7 @@ class XmlStream {
   int fd_;
   off_t next_off_;       // where the next block starts
   off_t block_off_ = 0;  // where the block in hand starts
+  off_t tag_at_ = 0;     // where the construct being read began
   unsigned char* block_;
   std::size_t block_size_;
   const unsigned char* p_ = nullptr;

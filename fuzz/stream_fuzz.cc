@@ -51,7 +51,7 @@ static Outcome read_once(ReadMode mode, bool stream, bool split) {
   // Standard error goes to err_fd while the configuration is read.
   std::fflush(stderr);
   const int saved = dup(2);
-  if (ftruncate(err_fd, 0) != 0 || dup2(err_fd, 2) < 0)
+  if (ftruncate(err_fd, 0) != 0 || lseek(err_fd, 0, SEEK_SET) != 0 || dup2(err_fd, 2) < 0)
     __builtin_trap();
   std::vector<TRANSITION_ENTRY> list;
   std::vector<READ_NOTE> notes;

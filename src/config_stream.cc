@@ -36,6 +36,8 @@ constexpr std::size_t kSplitFrom = std::size_t{4} << 20;
 std::size_t split_from = kSplitFrom;
 // Whether regular files are read by the stream path. Written only by set_stream_reading.
 bool stream_reading = true;
+// The parts the last document read by the stream path was read in (0: none was).
+unsigned parts_read = 0;
 
 // Names are matched after lowering A to Z, as the mapping matches the lower-cased tree.
 inline char lower(char c) {
@@ -78,9 +80,9 @@ bool clean_integer(const char* s, std::size_t len, int* value) {
   return true;
 }
 
-// A text that strtod reads whole and for which xml_atof takes std::from_chars over the same
-// characters: then the value is xml_atof's, bit for bit.
-bool clean_real(const char* s, std::size_t len, double* value) {
+}  // namespace
+
+bool stream_clean_real(const char* s, std::size_t len, double* value) {
   if (len == 0)
     return false;
   const char* p = s + (s[0] == '-');
@@ -91,6 +93,12 @@ bool clean_real(const char* s, std::size_t len, double* value) {
     return false;
   auto r = std::from_chars(s, end, *value);
   return r.ec == std::errc() && r.ptr == end;
+}
+
+namespace {
+
+bool clean_real(const char* s, std::size_t len, double* value) {
+  return stream_clean_real(s, len, value);
 }
 
 const char* label_of(int type) {
@@ -560,9 +568,10 @@ void make_nodes(streamed_part* part, XMLENTITY* root, XMLENTITY** last) {
   }
 }
 
-// Where the second part begins: a state or transition start tag at least halfway into the file,
-// and the root's name, from the first start tag of the file. A guess, checked by the first
-// part, which suspends there only when it meets that "<" in the content of a root of that name.
+// Where the second part begins: a transition start tag at least halfway into the file (or a
+// state's, written with its ser first, which a to's state is not), and the root's name, from
+// the first start tag of the file. A guess, checked by the first part, which suspends there
+// only when it meets that "<" in the content of a root of that name.
 bool find_split(int fd, off_t begin, off_t size, off_t* at, std::string* root) {
   std::string head(4096, '\0');
   ssize_t n = pread(fd, head.data(), head.size(), begin);
@@ -581,21 +590,20 @@ bool find_split(int fd, off_t begin, off_t size, off_t* at, std::string* root) {
   root->assign(head, lt + 1, end - lt - 1);
 
   const off_t from = std::max<off_t>(begin + static_cast<off_t>(end), begin + (size - begin) / 2);
+  constexpr off_t kSearch = off_t{8} << 20;
   std::string window(std::size_t{1} << 16, '\0');
-  for (off_t off = from; off < size; off += static_cast<off_t>(window.size()) - 16) {
-    n = pread(fd, window.data(), window.size(), off);
-    if (n <= 0)
-      return false;
-    const std::string_view w(window.data(), static_cast<std::size_t>(n));
-    for (const char* tag : {"<transition>", "<state>"}) {
-      const std::size_t k = w.find(tag);
+  for (const char* tag : {"<transition>", "<state><ser>"}) {
+    for (off_t off = from; off < size && off - from < kSearch;
+         off += static_cast<off_t>(window.size()) - 16) {
+      n = pread(fd, window.data(), window.size(), off);
+      if (n <= 0)
+        break;
+      const std::size_t k = std::string_view(window.data(), static_cast<std::size_t>(n)).find(tag);
       if (k != std::string_view::npos) {
         *at = off + static_cast<off_t>(k);
         return true;
       }
     }
-    if (off - from > (off_t{1} << 20))
-      return false;
   }
   return false;
 }
@@ -627,7 +635,12 @@ void set_stream_split_from(std::size_t bytes) {
   split_from = bytes == 0 ? kSplitFrom : bytes;
 }
 
+unsigned stream_parts_read() {
+  return parts_read;
+}
+
 bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_document* doc) {
+  parts_read = 0;
   if (!stream_reading || xml_debug_on())
     return false;
   const int fd = fileno(in);
@@ -697,6 +710,7 @@ bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_d
     return false;
   }
 
+  parts_read = static_cast<unsigned>(doc->parts.size());
   *errflag = code;
   *tree = nullptr;
   if (!first->have_root()) {

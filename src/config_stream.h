@@ -83,6 +83,11 @@ void read_streamed_items(PRAVLIN* pv, int dense, streamed_document* doc);
 /// when the list cannot be had.
 void collect_streamed_transitions(streamed_document* doc, std::vector<TRANSITION_ENTRY>* list);
 
+/// Whether s[0..len) is a number that strtod reads whole and xml_atof reads with
+/// std::from_chars, and then its value, bit for bit xml_atof's: the reals of a plain state or
+/// transition.
+bool stream_clean_real(const char* s, std::size_t len, double* value);
+
 // config.cc: the mapping's own steps, shared with the stream path.
 
 /// The checks on a state and its storing (the state element's steps 3 to 5).

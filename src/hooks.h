@@ -46,4 +46,8 @@ void set_stream_reading(int on);
 /// restores the default, 4 MiB): lets tests split small documents anywhere.
 void set_stream_split_from(std::size_t bytes);
 
+/// How many parts the stream path read the last configuration in: 1, 2 (the first part met the
+/// second's starting point), or 0 when it did not read it.
+unsigned stream_parts_read();
+
 #endif

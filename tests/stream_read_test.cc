@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "config_stream.h"
 #include "read_compare.h"
 #include "test_util.h"
 
@@ -26,6 +27,7 @@ struct Outcome {
   int status;
   std::string err;
   std::string record;
+  std::string parts;  // the parts the stream path read it in
 };
 
 std::string file_text(const std::string& path) {
@@ -53,11 +55,13 @@ class StreamRead : public testing::Test {
     const std::string config = dir_ + "/config.xml";
     const std::string err = dir_ + "/err";
     const std::string record = dir_ + "/record";
+    const std::string parts = dir_ + "/parts";
     {
       std::ofstream out(config, std::ios::binary);
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
     }
     std::remove(record.c_str());
+    std::remove(parts.c_str());
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -74,6 +78,7 @@ class StreamRead : public testing::Test {
       std::vector<TRANSITION_ENTRY> list;
       std::vector<READ_NOTE> notes;
       read_in_mode(&pv, mode, &list, &notes);
+      std::ofstream(parts) << stream_parts_read();
       std::ofstream out(record, std::ios::binary);
       out << describe_record(&pv, list, notes);
       out.close();
@@ -86,17 +91,20 @@ class StreamRead : public testing::Test {
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     o.err = file_text(err);
     o.record = file_text(record);
+    o.parts = file_text(parts);
     return o;
   }
 
-  // Expects the stream path, in one part or two, to read text as the tree path does.
-  void expect_same(const std::string& text, ReadMode mode, bool split) {
+  // Expects the stream path, in one part or two, to read text as the tree path does. Returns
+  // the parts it read a document that it read through in.
+  std::string expect_same(const std::string& text, ReadMode mode, bool split) {
     const Outcome tree = read_forked(text, mode, false, false);
     const Outcome stream = read_forked(text, mode, true, split);
-    ASSERT_NE(tree.status, 99);
+    EXPECT_NE(tree.status, 99);
     EXPECT_EQ(stream.status, tree.status);
     EXPECT_EQ(stream.err, tree.err);
     EXPECT_EQ(stream.record, tree.record);
+    return stream.parts;
   }
 
   std::string dir_;
@@ -421,7 +429,9 @@ TEST_F(StreamRead, DocumentsReadInTwoPartsReadAsInOne) {
   // Plain states and transitions with markup between them, whole and damaged: the two parts
   // join to what one part reads.
   std::mt19937_64 rng = rng_for(7);
-  for (int d = 0; d < (kSanitized ? 10 : 60); d++) {
+  const int documents = kSanitized ? 10 : 60;
+  int two_parts = 0;
+  for (int d = 0; d < documents; d++) {
     std::string text =
         "<pravlin><nbr_states>40</nbr_states><steadystate><calc>no</calc>"
         "</steadystate>\n";
@@ -438,8 +448,72 @@ TEST_F(StreamRead, DocumentsReadInTwoPartsReadAsInOne) {
     if (d % 2 == 1)
       text = mutated(rng, text);
     SCOPED_TRACE("document " + std::to_string(d) + ":\n" + text);
-    expect_same(text, static_cast<ReadMode>(d % 3), true);
+    two_parts += expect_same(text, static_cast<ReadMode>(d % 3), true) == "2";
     if (HasFailure())
       return;
+  }
+  // Most of them were read in two parts indeed: the first part met the second's start.
+  EXPECT_GT(two_parts, documents / 3);
+}
+
+TEST_F(StreamRead, TheReadersTraceReadsTheTree) {
+  // The trace is the tree reader's own: with it on, a regular file is read as a tree.
+  PRAVLIN pv;
+  XMLsetDEBUG();
+  testing::internal::CaptureStdout();
+  read_text(&pv, "<pravlin><nbr_states>2</nbr_states></pravlin>");
+  const std::string trace = testing::internal::GetCapturedStdout();
+  XMLclearDEBUG();
+  EXPECT_NE(trace.find("[Entering readfile_XMLENTITY"), std::string::npos);
+  EXPECT_EQ(pv.nbr_states, 2);
+  free_tables(&pv);
+  free_XMLENTITY(pv.xml);
+}
+
+TEST(StreamReal, AcceptedNumbersReadBitForBitAsXmlAtofReadsThem) {
+  // A real the stream path takes is one strtod reads whole, and its value is xml_atof's; the
+  // usual ways of writing a probability are all taken.
+  std::mt19937_64 rng(11);
+  const auto digits = [&rng](int most) {
+    std::string d;
+    for (int i = pick(rng, most + 1); i > 0; i--)
+      d += static_cast<char>('0' + pick(rng, 10));
+    return d;
+  };
+  for (int k = 0; k < 200000; k++) {
+    std::string text;
+    if (chance(rng, 20))
+      text += '-';
+    text += digits(chance(rng, 50) ? 2 : 20);
+    if (chance(rng, 70))
+      text += "." + digits(chance(rng, 50) ? 8 : 26);
+    if (chance(rng, 10))
+      text += std::string(chance(rng, 50) ? "e" : "E") + (chance(rng, 50) ? "-" : "") + digits(3);
+    if (chance(rng, 3))
+      text += "x";
+    SCOPED_TRACE(text);
+    double v = 0.0;
+    if (!stream_clean_real(text.data(), text.size(), &v))
+      continue;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    ASSERT_EQ(end, text.c_str() + text.size());
+    const double want = xml_atof(text.c_str());
+    ASSERT_EQ(std::memcmp(&v, &want, sizeof v), 0) << v << " vs " << want;
+  }
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int k = 0; k < 20000; k++) {
+    char texts[4][40];
+    const double p = u(rng);
+    std::snprintf(texts[0], sizeof texts[0], "%.17g", p);
+    std::snprintf(texts[1], sizeof texts[1], "%.6g", p);
+    std::snprintf(texts[2], sizeof texts[2], "%.8f", p);
+    std::snprintf(texts[3], sizeof texts[3], "%g", p / 1000);
+    for (const char* text : texts) {
+      double v = 0.0;
+      ASSERT_TRUE(stream_clean_real(text, std::strlen(text), &v)) << text;
+      const double want = xml_atof(text);
+      ASSERT_EQ(std::memcmp(&v, &want, sizeof v), 0) << text;
+    }
   }
 }

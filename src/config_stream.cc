@@ -4,9 +4,9 @@
 // Part of pravlin; see README.md.
 //
 // The reader's grammar is xml_stream.h's, which is xml.cc's; what a handler decides here is
-// only what to keep. A state or transition element is kept as nodes while it is read, and
-// those nodes are dropped again when it turns out plain (no warning, no note): then its numbers
-// go into the part's tables. Nothing here writes a message: the mapping (config.cc) reads the
+// only what to keep. A state or transition element is read into its numbers as it is scanned;
+// one that turns out not to read plainly (a warning or a note on it) is read again from its
+// offset, keeping its nodes. Nothing here writes a message: the mapping (config.cc) reads the
 // outcome with the same steps as a tree, in the same order.
 #include "config_stream.h"
 
@@ -67,8 +67,10 @@ bool lower_begins(const char* name, std::size_t len, const char* keyword, std::s
 // A text that xml_atoi reads whole and pravlin-analyze has no note on: a sign, then 1 to 9
 // digits (within int, whatever they are).
 bool clean_integer(const char* s, std::size_t len, int* value) {
-  std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
-  if (len <= i || len - i > 9)
+  if (len == 0)
+    return false;
+  const std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
+  if (len == i || len - i > 9)
     return false;
   int v = 0;
   for (std::size_t k = i; k < len; k++) {

@@ -37,4 +37,17 @@ void set_stream_cores_from(std::uint64_t draws);
 /// rows with small models.
 void set_sparse_rows_from(int states);
 
+/// With on 0, every configuration is read as a tree, as the reader's trace reads it; 1 (the
+/// default) reads regular files as they are scanned (config_stream.cc). For tests that compare
+/// the two.
+void set_stream_reading(int on);
+
+/// Makes bytes the smallest file that the stream path reads in two parts, one per core (0
+/// restores the default, 4 MiB): lets tests split small documents anywhere.
+void set_stream_split_from(std::size_t bytes);
+
+/// How many parts the stream path read the last configuration in: 1, 2 (the first part met the
+/// second's starting point), or 0 when it did not read it.
+unsigned stream_parts_read();
+
 #endif

@@ -137,11 +137,6 @@ void read_configuration(PRAVLIN* pv, int open_report_file);
 /// then error_check_sparse_rows. open_report_file as read_configuration has it: 0 for a caller
 /// that must write no file (the fuzz target).
 void read_configuration_for_run(PRAVLIN* pv, int open_report_file = 1);
-/// read_configuration without a report file, a chains table or a dense matrix: every state and
-/// transition is read and checked with the same messages and statuses, but the transitions are
-/// left in the document tree (pv->xml) for a caller that keeps them its own way, and no size of
-/// the matrix is refused. The rows of transition_probability and of the chains table stay null.
-void read_configuration_no_matrix(PRAVLIN* pv);
 /// The settings of the configuration alone, with their defaults, as pravlin reads them (the
 /// same messages up to that point): no report file, no table, no state.
 void read_configuration_settings(PRAVLIN* pv);

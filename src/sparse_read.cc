@@ -1,5 +1,5 @@
 // sparse_read.cc - a configuration's transitions as a sorted, checked list
-// (read_configuration_sparse, error_check_transitions), for pravlin-analyze, and as the sparse
+// (collect_transitions, error_check_transitions), for pravlin-analyze, and as the sparse
 // rows of a run that keeps no dense matrix (error_check_sparse_rows).
 // Part of pravlin; see README.md.
 #include "sparse_read.h"
@@ -23,8 +23,7 @@ static const char* text_of(const XMLENTITY* x) {
   return x->s != nullptr ? x->s : "";
 }
 
-// The reader has checked every transition already; this only collects them, in document order.
-static void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
+void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
   int ser = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
     if (exactly(x, "from"))
@@ -55,12 +54,6 @@ void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* trans
   } catch (const std::bad_alloc&) {
     fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
   }
-}
-
-void read_configuration_sparse(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
-  transitions->clear();
-  read_configuration_no_matrix(pv);
-  collect_transitions(pv, transitions);
 }
 
 static bool from_before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {

@@ -44,7 +44,7 @@ static void reached_backwards(const SPARSE_CHAIN* c, const std::vector<std::size
 // I - Q over the states with index[s] > 0 (numbered 1..m), Q the transitions among them. The
 // diagonal of I - Q is each state's outflow to other states, a sum of positive terms:
 // 1 - P[s][s] would lose every digit of a state that leaves with probability 1e-17.
-static SPARSE_MATRIX among_matrix(const SPARSE_CHAIN* c, const std::vector<int>& index, int m) {
+SPARSE_MATRIX among_matrix(const SPARSE_CHAIN* c, const std::vector<int>& index, int m) {
   std::vector<Eigen::Triplet<double>> entries;
   std::vector<double> diagonal(static_cast<std::size_t>(m), 0.0);
   for (int u = 1; u <= c->n; u++) {

@@ -11,10 +11,13 @@
 #include <string>
 
 #include "analyze_dot.h"
+#include "analyze_entropy.h"
 #include "analyze_hitting.h"
+#include "analyze_json_values.h"
 #include "analyze_long_run.h"
 #include "analyze_notes.h"
 #include "analyze_report.h"
+#include "analyze_requests.h"
 
 // Keys stay in the order written, the order of the text output.
 using json = nlohmann::ordered_json;
@@ -229,7 +232,8 @@ static void add_hitting(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CL
 
 void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                          const ANALYZE_OPTIONS* opt, const std::vector<READ_NOTE>& notes,
-                         const std::vector<int>& targets) {
+                         const std::vector<int>& targets,
+                         const struct analysis_requests* requests) {
   json doc = json::object();
   doc["configuration"] = pv->xmlfilename != nullptr ? pv->xmlfilename : "";
   json n = json::array();
@@ -248,17 +252,23 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_stationary(c, &cl, &pi, &doc);
   ABSORPTION ab;  // solved at most once, for the long run and the absorption
   add_long_run(pv, c, &cl, pi, &doc, &ab);
+  std::vector<CLASS_ENTROPY> entropy;
+  solve_entropy(c, &cl, pi.data(), &entropy);
+  add_entropy_json(entropy, &doc);
   add_solver(pv, c, &cl, pi, &doc);
   add_absorption(c, &cl, &doc, &ab);
   add_hitting(pv, c, &cl, targets, pi, &doc);
+  std::vector<double> x;  // after --steps, for the rewards too
   if (opt->steps >= 0) {
-    std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
+    x.assign(pv->initial_probability, pv->initial_probability + c->n + 1);
     x[0] = 0.0;
     step_distribution(c, &x, opt->steps);
     doc["steps"] = {{"count", opt->steps}, {"distribution", by_state(x.data(), c->n)}};
   } else {
     doc["steps"] = nullptr;
   }
+  add_requested_json(pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &x : nullptr, requests,
+                     &doc);
   if (opt->dot_file != nullptr) {
     static const char* const DRAWN[] = {"title", "classes", "chain"};
     const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);

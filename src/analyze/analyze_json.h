@@ -15,6 +15,6 @@
 /// return on failure.
 void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                          const ANALYZE_OPTIONS* opt, const std::vector<READ_NOTE>& notes,
-                         const std::vector<int>& targets);
+                         const std::vector<int>& targets, const struct analysis_requests* requests);
 
 #endif

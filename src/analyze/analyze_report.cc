@@ -2,17 +2,20 @@
 // squaring solver's verdict, absorption and n-step distributions (print_analysis).
 // Part of pravlin; see README.md.
 #include "analyze_report.h"
-#include "analyze.h"
-#include "analyze_hitting.h"
-#include "analyze_long_run.h"
-#include "analyze_states.h"
-#include "report.h"
 
 #include <charconv>
 #include <cmath>
 #include <exception>
 #include <string>
 #include <vector>
+
+#include "analyze.h"
+#include "analyze_entropy.h"
+#include "analyze_hitting.h"
+#include "analyze_long_run.h"
+#include "analyze_requests.h"
+#include "analyze_states.h"
+#include "report.h"
 
 // One "  <state> <number>" line per state of states[0..count-1].
 static void print_vector(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
@@ -331,9 +334,11 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
   }
 }
 
+// x: the distribution printed, for the rewards.
 static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, long steps,
-                        int precision) {
-  std::vector<double> x(pv->initial_probability, pv->initial_probability + c->n + 1);
+                        int precision, std::vector<double>* xp) {
+  std::vector<double>& x = *xp;
+  x.assign(pv->initial_probability, pv->initial_probability + c->n + 1);
   x[0] = 0.0;
   step_distribution(c, &x, steps);
   std::fprintf(out, "\ndistribution after %ld step%s:\n", steps, steps == 1 ? "" : "s");
@@ -344,7 +349,7 @@ static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, lon
 }
 
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
-                    const std::vector<int>& targets) {
+                    const std::vector<int>& targets, const struct analysis_requests* requests) {
   CHAIN_CLASSES cl;
   find_classes(c, &cl);
   print_structure(out, pv, c, &cl);
@@ -354,10 +359,14 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   // Solved at most once: the long run and the absorption section both want it.
   ABSORPTION ab;
   print_long_run(out, pv, c, &cl, pi.data(), opt->precision, &ab);
+  std::vector<CLASS_ENTROPY> entropy;
+  solve_entropy(c, &cl, pi.data(), &entropy);
+  print_entropy(out, pv, &cl, entropy, opt->precision);
   print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
   print_absorption(out, pv, c, &cl, opt->precision, &ab);
+  std::vector<double> after;
   if (opt->steps >= 0)
-    print_steps(out, pv, c, opt->steps, opt->precision);
+    print_steps(out, pv, c, opt->steps, opt->precision, &after);
   std::fflush(out);
   if (!targets.empty()) {
     // The passage times of a single target may come through the stationary distribution,
@@ -365,5 +374,8 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
     HITTING h;
     solve_hitting(c, targets, &h, cl.nbr_closed == 1 ? pi.data() : nullptr);
     print_hitting(out, pv, c, targets, &h, opt->precision);
+    std::fflush(out);
   }
+  print_requested(out, pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &after : nullptr,
+                  requests);
 }

@@ -10,21 +10,28 @@
 
 /// How numbers are printed: "%.*f" with this many digits.
 struct analyze_options {
-  int precision;         // digits after the point, 6 by default
-  long steps;            // --steps N; -1 when not asked for
-  const char* dot_file;  // --dot FILE; null when not asked for
-  int json;              // --json: the analysis as one JSON document instead of text
-  const char* target;    // --target S[,S...]; null when not asked for
+  int precision;          // digits after the point, 6 by default
+  long steps;             // --steps N; -1 when not asked for
+  const char* dot_file;   // --dot FILE; null when not asked for
+  int json;               // --json: the analysis as one JSON document instead of text
+  const char* target;     // --target S[,S...]; null when not asked for
+  const char* committor;  // --committor A:B; null when not asked for
+  long passage;           // --passage N; 0 when not asked for
+  const char* lump;       // --lump value|coarsest|FILE; null when not asked for
+  double lump_tolerance;  // --lump-tolerance EPS
+  const char* output;     // -o FILE, the lumped chain as a configuration; null when not asked for
 };
 typedef struct analyze_options ANALYZE_OPTIONS;
 
+struct analysis_requests;  // analyze_requests.h
+
 /// Writes the whole analysis of a checked model to out, section by section, flushing each so
-/// that what was computed stays visible when a later dense solve is refused, and last the
-/// hitting section for targets, when there are any. pv must have been read by
-/// read_configuration (READ_LIST) and checked by error_check_transitions. Does not return on
-/// failure.
+/// that what was computed stays visible when a later dense solve is refused, then the hitting
+/// section for targets, when there are any, and last the analyses that requests holds. pv must
+/// have been read by read_configuration (READ_LIST) and checked by error_check_transitions.
+/// Does not return on failure.
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
-                    const std::vector<int>& targets);
+                    const std::vector<int>& targets, const struct analysis_requests* requests);
 
 /// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
 int squaring_fits(const SPARSE_CHAIN* c);

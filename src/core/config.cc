@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "config_schema.h"
+#include "config_stream.h"
 #include "sparse_read.h"
 #include "tables.h"
 
@@ -272,7 +274,7 @@ static void allocate_tables(PRAVLIN* pv, Keep keep) {
   // The chains table is the run's to grant (keep_chains_table).
 }
 
-static void read_state(PRAVLIN* pv, const XMLENTITY* state) {
+void read_state_element(PRAVLIN* pv, const XMLENTITY* state) {
   int ser = 0;
   char* name = nullptr;
   double initial_probability = 0.0;
@@ -295,6 +297,10 @@ static void read_state(PRAVLIN* pv, const XMLENTITY* state) {
         unknown_tag(x);
     }
   }
+  set_state(pv, ser, name, initial_probability, val);
+}
+
+void set_state(PRAVLIN* pv, int ser, char* name, double initial_probability, double val) {
   const char* shown = name != nullptr ? name : "(null)";
   if (ser < 1 || ser > pv->nbr_states) {
     fail(" *** ERROR: For STATE (%s) SER (%d) is < 1 or > NBR_STATES (%d)\n", shown, ser,
@@ -325,6 +331,10 @@ static void read_to(PRAVLIN* pv, int dense, int ser, const XMLENTITY* to) {
         unknown_tag(x);
     }
   }
+  set_transition(pv, dense, ser, ser_to, probability);
+}
+
+void set_transition(PRAVLIN* pv, int dense, int ser, int ser_to, double probability) {
   if (ser_to < 1 || ser_to > pv->nbr_states) {
     fail(" *** ERROR: TRANSITION FROM (%d) TO (%d) is < 1 or > NBR_STATES (%d)\n", ser, ser_to,
          pv->nbr_states);
@@ -337,7 +347,13 @@ static void read_to(PRAVLIN* pv, int dense, int ser, const XMLENTITY* to) {
     pv->transition_probability[ser][ser_to] = probability;
 }
 
-static void read_transition(PRAVLIN* pv, int dense, const XMLENTITY* transition) {
+void check_transition_source(const PRAVLIN* pv, int ser) {
+  if (ser < 1 || ser > pv->nbr_states) {
+    fail(" *** ERROR: TRANSITION FROM (%d) is < 1 or > NBR_STATES (%d)\n", ser, pv->nbr_states);
+  }
+}
+
+void read_transition_element(PRAVLIN* pv, int dense, const XMLENTITY* transition) {
   // The source may stand before, between or after the destinations, so it is found first.
   int ser = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
@@ -348,9 +364,7 @@ static void read_transition(PRAVLIN* pv, int dense, const XMLENTITY* transition)
       unknown_tag(x);
     }
   }
-  if (ser < 1 || ser > pv->nbr_states) {
-    fail(" *** ERROR: TRANSITION FROM (%d) is < 1 or > NBR_STATES (%d)\n", ser, pv->nbr_states);
-  }
+  check_transition_source(pv, ser);
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
     if (config_name(x, IN_TRANSITION) == CFG_TO)
       read_to(pv, dense, ser, x);
@@ -362,13 +376,21 @@ void read_xml_file(PRAVLIN* pv) {
 }
 
 // Returns what it kept: with KEEP_SPARSE_ROWS, the matrix when the run needs it after all.
-static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
+// Without the matrix, the transitions go to list (when given) in document order.
+static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep,
+                          std::vector<TRANSITION_ENTRY>* list) {
   if (pv->in == nullptr)
     fail(" *** ERROR: NULL pointer for FILE pv->in in read_xml_file()\n");
   const FileIdentity config = identity_of(pv->in);
   const std::size_t most = count_tree_estimate(pv->in);
   int errflag = 0;
-  XMLENTITY* tree = readfile_XMLENTITY_bounded(pv->in, &errflag, most);
+  XMLENTITY* tree = nullptr;
+  // A regular file is read as it is scanned, without the tree of its states and transitions;
+  // the same steps below read either.
+  streamed_document streamed;
+  const bool stream = read_document_streamed(pv->in, &errflag, &tree, &streamed);
+  if (!stream)
+    tree = readfile_XMLENTITY_bounded(pv->in, &errflag, most);
   // The record holds the tree from the start, also when it is refused below: kept until the
   // process ends, it stays reachable for leak checkers, and a fuzz target can release it.
   pv->xml = tree;
@@ -402,21 +424,32 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep) {
   allocate_tables(pv, keep);
   const int dense = keep == KEEP_DENSE;
 
-  for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
-    if (x->type != XML_ELEMENT)
-      continue;
-    const ConfigName e = config_name(x, IN_ROOT);
-    if (e == CFG_STATE) {
-      read_state(pv, x);
-    } else if (e == CFG_TRANSITION) {
-      read_transition(pv, dense, x);
+  if (stream) {
+    read_streamed_items(pv, dense, &streamed);
+  } else {
+    for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
+      if (x->type != XML_ELEMENT)
+        continue;
+      const ConfigName e = config_name(x, IN_ROOT);
+      if (e == CFG_STATE) {
+        read_state_element(pv, x);
+      } else if (e == CFG_TRANSITION) {
+        read_transition_element(pv, dense, x);
+      }
+    }
+  }
+  if (list != nullptr && !dense) {
+    if (stream) {
+      collect_streamed_transitions(&streamed, list);
+    } else {
+      collect_transitions(pv, list);
     }
   }
   return keep;
 }
 
-// The sparse rows of a run that needs no dense matrix.
-static void keep_sparse_rows(PRAVLIN* pv) {
+// The sparse rows of a run that needs no dense matrix, from the transitions in list.
+static void keep_sparse_rows(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list) {
   static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
   // Kept until the process ends, as the matrix would be, and counted with the tables. The
   // index of the rows is had here, so that validation allocates nothing.
@@ -424,8 +457,10 @@ static void keep_sparse_rows(PRAVLIN* pv) {
   if (rows == nullptr)
     fail("%s", kOom2);
   pv->sparse_transitions = rows;
-  collect_transitions(pv, &rows->entries);
-  count_kept_memory(rows->entries.capacity() * sizeof(TRANSITION_ENTRY), kOom2);
+  rows->entries.swap(*list);
+  // Counted as a list grown one entry at a time holds it, however this one was had.
+  const std::size_t entries = rows->entries.size();
+  count_kept_memory((entries == 0 ? 0 : std::bit_ceil(entries)) * sizeof(TRANSITION_ENTRY), kOom2);
   const std::size_t index = static_cast<std::size_t>(pv->nbr_states) + 2;
   count_kept_memory(index * sizeof(std::size_t), kOom2);
   try {
@@ -439,19 +474,20 @@ void read_configuration(PRAVLIN* pv, ConfigRead what, int open_report_file,
                         std::vector<TRANSITION_ENTRY>* list) {
   switch (what) {
     case READ_MATRIX:
-      read_document(pv, open_report_file, KEEP_DENSE);
+      read_document(pv, open_report_file, KEEP_DENSE, nullptr);
       break;
-    case READ_FOR_RUN:
-      if (read_document(pv, open_report_file, KEEP_SPARSE_ROWS) == KEEP_SPARSE_ROWS)
-        keep_sparse_rows(pv);
+    case READ_FOR_RUN: {
+      std::vector<TRANSITION_ENTRY> rows;
+      if (read_document(pv, open_report_file, KEEP_SPARSE_ROWS, &rows) == KEEP_SPARSE_ROWS)
+        keep_sparse_rows(pv, &rows);
       break;
+    }
     case READ_LIST:
       list->clear();
-      read_document(pv, open_report_file, KEEP_NOTHING);
-      collect_transitions(pv, list);
+      read_document(pv, open_report_file, KEEP_NOTHING, list);
       break;
     case READ_SETTINGS:
-      read_document(pv, open_report_file, KEEP_SETTINGS);
+      read_document(pv, open_report_file, KEEP_SETTINGS, nullptr);
       break;
   }
 }

@@ -12,8 +12,7 @@
 #include "config_schema.h"
 #include "validate.h"
 
-// The reader has checked every transition already; this only collects them, in document order.
-static void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
+void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
   int ser = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
     if (config_name(x, IN_TRANSITION) == CFG_FROM)

@@ -32,6 +32,10 @@ typedef struct sparse_rows SPARSE_ROWS;
 /// message when the list cannot be had.
 void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions);
 
+/// Appends the transitions of one transition element, which the mapping has read and checked
+/// already, to the list in document order.
+void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list);
+
 /// Sorts the list by (from, to), stably: within a pair, document order stays, so the last entry
 /// is the one the matrix would hold. A list already in row order, as files most often give
 /// it, has each row sorted alone, to the same order, in time in proportion to its length.

@@ -28,6 +28,10 @@ void XMLclearDEBUG() {
   debug = 0;
 }
 
+bool xml_debug_on() {
+  return debug != 0;
+}
+
 __attribute__((format(printf, 1, 2))) static void xml_debug_line(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "analyze_requests.h"
 #include "config.h"
 #include "report.h"
 #include "tables.h"
@@ -485,9 +486,10 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
   error_check_transitions(&pv, &list);
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, 4, list);
-  ANALYZE_OPTIONS opt = {6, 3, nullptr, 1, nullptr};
+  ANALYZE_OPTIONS opt = {6, 3, nullptr, 1, nullptr, nullptr, 0, nullptr, 1e-9, nullptr};
   FilePtr out = open_sink();
-  print_analysis_json(out.get(), &pv, &c, &opt, notes, {3});
+  const ANALYSIS_REQUESTS requests{};
+  print_analysis_json(out.get(), &pv, &c, &opt, notes, {3}, &requests);
   testing::internal::GetCapturedStderr();
   const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(read_all(out.get()));
 
@@ -506,10 +508,16 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
       {"mean_recurrence_times", {T::array}},
       {"stationary_distribution", {T::array, T::null}},
       {"long_run", {T::object, T::null}},
+      {"entropy_rate", {T::array}},
+      {"reversibility", {T::array}},
       {"solver", {T::object}},
       {"absorption", {T::object, T::null}},
       {"hitting", {T::object, T::null}},
       {"steps", {T::object, T::null}},
+      {"rewards", {T::object, T::null}},
+      {"committor", {T::object, T::null}},
+      {"passage", {T::object, T::null}},
+      {"lump", {T::object, T::null}},
       {"drawing", {T::object, T::null}},
   };
   ASSERT_EQ(doc.size(), std::size(layout));

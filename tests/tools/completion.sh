@@ -46,7 +46,8 @@ pravlin --chains |
 pravlin w|weather.xml 
 pravlin |runs weather.xml 
 pravlin-analyze --st|--steps 
-pravlin-analyze --p|--precision 
+pravlin-analyze --pr|--precision 
+pravlin-analyze --lu|--lump --lump-tolerance 
 pravlin-analyze --v|--version 
 pravlin-analyze --steps |
 pravlin-analyze weather.xml --steps 3 |runs weather.xml 

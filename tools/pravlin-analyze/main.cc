@@ -12,7 +12,9 @@
 #include "analyze_dot.h"
 #include "analyze_json.h"
 #include "analyze_notes.h"
+#include "analyze_passage.h"
 #include "analyze_report.h"
+#include "analyze_requests.h"
 #include "analyze_states.h"
 #include "config.h"
 #include "options.h"
@@ -21,7 +23,8 @@
 
 static const char USAGE[] =
     "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D] [--target S[,S...]]\n"
-    "                       [--dot FILE] [--json]\n"
+    "                       [--passage N] [--committor A:B] [--lump value|coarsest|FILE]\n"
+    "                       [--lump-tolerance EPS] [-o FILE] [--dot FILE] [--json]\n"
     "       pravlin-analyze --help | -h | --version\n"
     "\n"
     "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
@@ -30,7 +33,8 @@ static const char USAGE[] =
     "each closed class; with several closed classes, the long run from the initial\n"
     "probabilities; whether pravlin's squaring solver can converge, and how far its answer is\n"
     "from the exact one; expected steps to absorption and absorption probabilities from the\n"
-    "transient states. Notes first list every place where the file was read leniently (a\n"
+    "transient states; the entropy rate and reversibility of each closed class; with values,\n"
+    "rewards. Notes first list every place where the file was read leniently (a\n"
     "number read only partly, a keyword not recognised, a name matched on its first 8\n"
     "characters, ...).\n"
     "\n"
@@ -40,6 +44,16 @@ static const char USAGE[] =
     "  --target S[,S...]  also print, from every state, the probability of ever reaching the\n"
     "                     states S and the expected steps to do so; for one state that every\n"
     "                     state reaches, mean first passage and return times\n"
+    "  --passage N        with --target, also print P(T = n) for n = 1..N, T the first step\n"
+    "                     on a target from the initial probabilities\n"
+    "  --committor A:B    also print, from every state, the probability of reaching the states\n"
+    "                     B before the states A, each separated by commas\n"
+    "  --lump value|coarsest|FILE\n"
+    "                     also check that the states of equal value, or the blocks of FILE\n"
+    "                     (lines: state block), lump into a Markov chain, or find the coarsest\n"
+    "                     partition that does and refines the values; print the lumped chain\n"
+    "  --lump-tolerance EPS  how far lumped probabilities may differ (default 1e-9)\n"
+    "  -o FILE            with --lump, also write the lumped chain to FILE as a configuration\n"
     "  --dot FILE         also write the chain to FILE as a Graphviz drawing (dot -Tsvg)\n"
     "  --json             print everything as one JSON document instead of text\n"
     "\n"
@@ -58,6 +72,12 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->dot_file = nullptr;
   opt->json = 0;
   opt->target = nullptr;
+  opt->committor = nullptr;
+  opt->passage = 0;
+  opt->lump = nullptr;
+  opt->lump_tolerance = LUMP_TOLERANCE;
+  opt->output = nullptr;
+  const char* tolerance = nullptr;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     bool help = std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
@@ -95,6 +115,33 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
       opt->target = i + 1 < argc ? argv[++i] : "";
       if (*opt->target == '\0')
         fail(" *** ERROR: --target needs states, by name or as #N, separated by commas\n");
+    } else if (std::strcmp(a, "--committor") == 0) {
+      opt->committor = i + 1 < argc ? argv[++i] : "";
+    } else if (std::strcmp(a, "--passage") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->passage = parse_count(v, 1, PASSAGE_MAX_STEPS);
+      if (opt->passage < 0) {
+        fail(" *** ERROR: --passage needs a number of steps from 1 to %ld, not (%s)\n",
+             PASSAGE_MAX_STEPS, v);
+      }
+    } else if (std::strcmp(a, "--lump") == 0) {
+      opt->lump = i + 1 < argc ? argv[++i] : "";
+      if (*opt->lump == '\0') {
+        fail(
+            " *** ERROR: --lump needs value, coarsest or the name of a file of states and "
+            "their blocks\n");
+      }
+    } else if (std::strcmp(a, "--lump-tolerance") == 0) {
+      tolerance = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      const double v = std::strtod(tolerance, &end);
+      if (*tolerance == '\0' || *end != '\0' || !(v >= 0.0 && v < 1.0))
+        fail(" *** ERROR: --lump-tolerance needs a number from 0 to 1, not (%s)\n", tolerance);
+      opt->lump_tolerance = v;
+    } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
+      opt->output = i + 1 < argc ? argv[++i] : "";
+      if (*opt->output == '\0')
+        fail(" *** ERROR: %s needs the name of the file to write\n", a);
     } else if (a[0] == '-' && a[1] != '\0') {
       fail(" *** ERROR: unknown option (%s); see pravlin-analyze --help\n", a);
     } else if (file != nullptr) {
@@ -105,6 +152,11 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   }
   if (file == nullptr)
     fail(" *** ERROR: input xml filename not specified\n");
+  if (opt->passage > 0 && opt->target == nullptr)
+    fail(" *** ERROR: --passage needs --target, the states whose first passage it gives\n");
+  if (opt->lump == nullptr && (opt->output != nullptr || tolerance != nullptr)) {
+    fail(" *** ERROR: %s needs --lump\n", opt->output != nullptr ? "-o" : "--lump-tolerance");
+  }
   return file;
 }
 
@@ -114,12 +166,16 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   // Static, as in pravlin's driver: the tables and the document tree are kept until the process
   // ends and must stay reachable after main returns, or leak checkers would report them.
   static PRAVLIN pv;
-  // Checked before anything is printed: the drawing or standard output onto the
-  // configuration, however its name is spelt, is refused.
+  // Checked before anything is printed: the drawing, the lumped chain or standard output onto
+  // the configuration or the lump file, however its name is spelt, is refused.
   output_note_input(file);
+  if (opt->lump != nullptr && lump_reads_file(opt->lump))
+    output_note_input(opt->lump);
   output_declare(nullptr);
   if (opt->dot_file != nullptr)
     output_declare(opt->dot_file);
+  if (opt->output != nullptr)
+    output_declare(opt->output);
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
   hint_xml_declaration(file);
@@ -133,16 +189,18 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   std::vector<int> targets;
   if (opt->target != nullptr)
     resolve_states(&pv, opt->target, "--target", &targets);
+  ANALYSIS_REQUESTS requests;
+  read_requests(&pv, opt, &requests);
   if (!opt->json)
     print_read_notes(stdout, notes);
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
   if (opt->json) {
-    print_analysis_json(stdout, &pv, &chain, opt, notes, targets);
+    print_analysis_json(stdout, &pv, &chain, opt, notes, targets, &requests);
     return;
   }
-  print_analysis(stdout, &pv, &chain, opt, targets);
+  print_analysis(stdout, &pv, &chain, opt, targets, &requests);
   if (opt->dot_file != nullptr) {
     CHAIN_CLASSES cl;
     find_classes(&chain, &cl);

@@ -19,8 +19,8 @@
 
 // A regular file, by device and inode; for a file not yet made, its directory's and its name.
 struct FileKey {
-  dev_t dev;
-  ino_t ino;
+  dev_t dev = 0;
+  ino_t ino = 0;
   std::string name;  // empty for a file that exists
 };
 
@@ -38,16 +38,16 @@ struct InputFile {
 
 struct OutputFile {
   std::string path;  // as given; "stdout" for standard output
-  bool is_stdout;
-  OutputHow how;
-  int through_fd;      // OUT_THROUGH: 1 or 2
-  std::string target;  // OUT_REPLACE: path with its symbolic links resolved
-  bool exists;         // OUT_REPLACE: target exists, and st holds it
-  struct stat st;
-  bool keyed;  // a regular file, compared with the others by key
+  bool is_stdout = false;
+  OutputHow how = OUT_STDOUT;
+  int through_fd = -1;  // OUT_THROUGH: 1 or 2
+  std::string target;   // OUT_REPLACE: path with its symbolic links resolved
+  bool exists = false;  // OUT_REPLACE: target exists, and st holds it
+  struct stat st {};
+  bool keyed = false;  // a regular file, compared with the others by key
   FileKey key;
-  FILE* file;
-  int slot;  // the temporary file's slot in temp_name, or -1
+  FILE* file = nullptr;
+  int slot = -1;  // the temporary file's slot in temp_name, or -1
 };
 
 // The files read and written by this process: written by output_note_input, output_declare

@@ -305,8 +305,9 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
          data->name.c_str());
   }
   refuse_unrunnable(data, model, k);
-  check_labels(data);
-  if (data->values_flag) {
+  if (!data->checked)
+    check_labels(data);
+  if (data->values_flag && !data->checked) {
     warn(
         " *** WARNING: %s: the report prints values (print_flag val), not states: states that "
         "share a value are fitted as one; put <print_flag>name</print_flag> in its "
@@ -457,17 +458,16 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
   }
 }
 
-static double chi_square_p(double statistic, long df) {
+double fit_chi_square_p(double statistic, long df) {
   if (df <= 0)
     return 1.0;
   const boost::math::chi_squared_distribution<double, FitPolicy> chi(static_cast<double>(df));
   return boost::math::cdf(boost::math::complement(chi, std::max(0.0, statistic)));
 }
 
-// G² of a three-way table of counts (a, b, c) -> n against "a and c independent given b": the
-// sum of n ln(n n_b / (n_ab n_bc)), with the degrees of freedom (rows - 1)(columns - 1) of each
-// b's table over the rows and columns seen. Keys hold a, b and c in 21 bits each, a highest.
-static void conditional_g2(const COUNT_MAP* cells, FIT_TEST* test) {
+// The sum of n ln(n n_b / (n_ab n_bc)), with the degrees of freedom (rows - 1)(columns - 1) of
+// each b's table over the rows and columns seen. Keys hold a, b and c in 21 bits each, a highest.
+void fit_conditional_g2(const COUNT_MAP* cells, FIT_TEST* test) {
   constexpr unsigned W = 21;
   constexpr std::uint64_t MASK = (std::uint64_t{1} << W) - 1;
   COUNT_MAP ab, bc, b_total;
@@ -511,12 +511,12 @@ static void conditional_g2(const COUNT_MAP* cells, FIT_TEST* test) {
   }
   test->statistic = 2.0 * g2;
   test->df = df;
-  test->p_value = chi_square_p(test->statistic, df);
+  test->p_value = fit_chi_square_p(test->statistic, df);
 }
 
 void fit_markov_test(const FIT_DATA* data, FIT_TEST* test) {
   // Past and future independent given the present: the triples (i, j, l) with j in the middle.
-  conditional_g2(&data->triples, test);
+  fit_conditional_g2(&data->triples, test);
 }
 
 void fit_homogeneity_test(const FIT_DATA* data, long blocks, FIT_TEST* test) {
@@ -535,7 +535,7 @@ void fit_homogeneity_test(const FIT_DATA* data, long blocks, FIT_TEST* test) {
     const std::uint64_t j = key & ((std::uint64_t{1} << 21) - 1);
     count_map_add(&cells, block << 42 | i << 21 | j, s.count);
   }
-  conditional_g2(&cells, test);
+  fit_conditional_g2(&cells, test);
 }
 
 // ---- the configuration ---------------------------------------------------------------------
@@ -655,7 +655,7 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   }
   if (model->years_raised)
     std::fprintf(out, "nbr_years: 2, the least pravlin keeps (the data's longest is shorter)\n");
-  if (opt->test_flag) {
+  if (opt->test_flag && !data->matrix_flag) {
     std::fprintf(out, "Markov property (order 1 against 2): G2 %.6f, df %ld, p-value %.6g\n",
                  model->markov.statistic, model->markov.df, model->markov.p_value);
     std::fprintf(out, "time-homogeneity (%ld blocks): G2 %.6f, df %ld, p-value %.6g\n", opt->blocks,
@@ -666,6 +666,13 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
     std::fprintf(out, "  %s  %lu  %.6g\n", names[model->order[s]].c_str(),
                  static_cast<unsigned long>(model->first[s]), model->initial[s]);
   }
+  fit_write_rows(out, opt, data, model);
+}
+
+void fit_write_rows(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                    const FIT_MODEL* model) {
+  const std::size_t k = model->rows.size();
+  const std::vector<std::string>& names = data->labels.names;
   for (std::size_t s = 0; s < k; s++) {
     const FIT_ROW& row = model->rows[s];
     const char* from = names[model->order[s]].c_str();
@@ -688,7 +695,7 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   }
 }
 
-static void csv_text(FILE* out, std::string_view text) {
+void fit_csv_text(FILE* out, std::string_view text) {
   std::fputc('"', out);
   for (char c : text) {
     if (c == '"')
@@ -702,12 +709,14 @@ static std::string csv_number(double x) {
   return std::isnan(x) ? std::string() : fit_number(x);
 }
 
-static void csv_cell(FILE* out, const std::string& from, const std::string& to, std::uint64_t count,
-                     std::uint64_t total, double p, double lower, double upper) {
-  std::fputs("transition,", out);
-  csv_text(out, from);
+static void csv_cell(FILE* out, const char* item, const std::string& from, const std::string& to,
+                     std::uint64_t count, std::uint64_t total, double p, double lower,
+                     double upper) {
+  std::fputs(item, out);
   std::fputc(',', out);
-  csv_text(out, to);
+  fit_csv_text(out, from);
+  std::fputc(',', out);
+  fit_csv_text(out, to);
   std::fprintf(out, ",%lu,%lu,%s,%s,%s,,\n", static_cast<unsigned long>(count),
                static_cast<unsigned long>(total), fit_number(p).c_str(), csv_number(lower).c_str(),
                csv_number(upper).c_str());
@@ -728,7 +737,7 @@ void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* da
     std::fprintf(out, "aic,,,,,%s,,,,\n", fit_number(model->aic).c_str());
     std::fprintf(out, "bic,,,,,%s,,,,\n", fit_number(model->bic).c_str());
   }
-  if (opt->test_flag) {
+  if (opt->test_flag && !data->matrix_flag) {
     std::fprintf(out, "markov_property,,,,,%s,,,%ld,%s\n",
                  fit_number(model->markov.statistic).c_str(), model->markov.df,
                  fit_number(model->markov.p_value).c_str());
@@ -738,27 +747,34 @@ void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* da
   }
   for (std::size_t s = 0; s < k; s++) {
     std::fputs("initial,", out);
-    csv_text(out, names[model->order[s]]);
+    fit_csv_text(out, names[model->order[s]]);
     std::fprintf(out, ",,%lu,%lu,%s,,,,\n", static_cast<unsigned long>(model->first[s]),
                  static_cast<unsigned long>(data->nbr_sequences),
                  fit_number(model->initial[s]).c_str());
   }
+  fit_write_rows_csv(out, data, model, "row", "transition");
+}
+
+void fit_write_rows_csv(FILE* out, const FIT_DATA* data, const FIT_MODEL* model,
+                        const char* row_item, const char* cell_item) {
+  const std::size_t k = model->rows.size();
+  const std::vector<std::string>& names = data->labels.names;
   static const char* const KIND[] = {"observed", "absorbing", "uniform", "given"};
   for (std::size_t s = 0; s < k; s++) {
     const FIT_ROW& row = model->rows[s];
     const std::string& from = names[model->order[s]];
-    std::fputs("row,", out);
-    csv_text(out, from);
+    std::fprintf(out, "%s,", row_item);
+    fit_csv_text(out, from);
     std::fprintf(out, ",,,%lu,%s,,,,\n", static_cast<unsigned long>(row.total), KIND[row.kind]);
     std::size_t next = 0;
     for (std::size_t j = 0; j < k; j++) {
       if (next < row.cells.size() && row.cells[next].to == j) {
         const FIT_CELL& c = row.cells[next++];
-        csv_cell(out, from, names[model->order[j]], c.count, row.total, c.probability, c.lower,
-                 c.upper);
+        csv_cell(out, cell_item, from, names[model->order[j]], c.count, row.total, c.probability,
+                 c.lower, c.upper);
       } else if (row.rest > 0) {
-        csv_cell(out, from, names[model->order[j]], 0, row.total, row.rest, row.rest_lower,
-                 row.rest_upper);
+        csv_cell(out, cell_item, from, names[model->order[j]], 0, row.total, row.rest,
+                 row.rest_lower, row.rest_upper);
       } else if (next == row.cells.size()) {
         break;
       }

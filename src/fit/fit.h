@@ -26,6 +26,11 @@ constexpr std::size_t FIT_MAX_LABEL = 65536;
 constexpr std::size_t FIT_DENSE_STATES = 2048;
 /// With --test, states are packed 21 bits each into the keys of the triple and block counts.
 constexpr std::size_t FIT_MAX_TEST_STATES = std::size_t{1} << 21;
+/// Kept sequences (--order, --select-order) mark a missing cell and a sequence's end so.
+constexpr std::uint32_t FIT_KEPT_BREAK = 0xFFFFFFFEu;
+constexpr std::uint32_t FIT_KEPT_END = 0xFFFFFFFFu;
+/// The seed of --draws when --seed is not given: the draws are reproducible either way.
+constexpr std::uint64_t FIT_DEFAULT_SEED = 1;
 
 struct fit_options {
   const char* input;                // file name; null or "-" for standard input
@@ -46,6 +51,15 @@ struct fit_options {
   const char* output;   // -o FILE; null: standard output
   const char* summary;  // --summary FILE (CSV); null: text on standard error
   int quiet;            // no summary on standard error
+  // Groups: a column of the long form, or each input file (--groups); several count matrices
+  // are groups whatever the options.
+  const char* group_column;  // --group COLUMN; null: none
+  int groups_flag;           // --groups: each input is a group
+  long order;                // --order K: the chain on K-tuples; 1 by default
+  long select_order;         // --select-order K: orders 0..K compared; -1: not asked
+  long draws;                // --draws N: posterior draws carried to the answers; 0: none
+  std::uint64_t seed;        // --seed S (FIT_DEFAULT_SEED when not given)
+  int threads;               // --threads N: threads of the draws (2 by default)
 };
 typedef struct fit_options FIT_OPTIONS;
 
@@ -98,10 +112,11 @@ long label_find(const LABEL_TABLE* t, std::string_view text);
 
 /// Where one sequence stands while it is read: its last two observations and its clock.
 struct fit_sequence {
-  long prev = -1;       // last observation's state, -1 after a break or at the start
-  long prev2 = -1;      // the one before it, -1 when not adjacent
-  std::uint64_t t = 0;  // positions read, observations and missing cells alike
-  int started = 0;      // an observation has been counted as the first state
+  long prev = -1;                   // last observation's state, -1 after a break or at the start
+  long prev2 = -1;                  // the one before it, -1 when not adjacent
+  std::uint64_t t = 0;              // positions read, observations and missing cells alike
+  int started = 0;                  // an observation has been counted as the first state
+  std::vector<std::uint32_t> kept;  // with keep_flag: its states, FIT_KEPT_BREAK for a gap
 };
 typedef struct fit_sequence FIT_SEQUENCE;
 
@@ -140,6 +155,18 @@ struct fit_data {
   std::vector<double> matrix;                 // rows x columns, row-major
   std::vector<std::uint32_t> matrix_rows;     // each row's state (label index)
   std::vector<std::uint32_t> matrix_columns;  // each column's state
+  // Groups (fit_groups.cc): the group being read, and the counts of each.
+  int group_flag = 0;
+  int several_inputs = 0;   // more than one input: each is named as a group meanwhile
+  LABEL_TABLE groups;       // group names, in order of first appearance
+  std::uint32_t group = 0;  // the group of the observations being read
+  COUNT_MAP group_pairs;    // (g << 42 | i << 21 | j) -> transitions
+  COUNT_MAP group_first;    // (g << 21 | i) -> sequences that begin there
+  std::vector<std::uint64_t> group_sequences;  // per group
+  // --order, --select-order: every sequence, one after another, each ended by FIT_KEPT_END.
+  int keep_flag = 0;
+  std::vector<std::uint32_t> kept;
+  int checked = 0;  // labels already checked and warned about (a group's or tuples' copy)
 };
 typedef struct fit_data FIT_DATA;
 
@@ -189,6 +216,59 @@ struct fit_model {
 };
 typedef struct fit_model FIT_MODEL;
 
+/// One group's own fit.
+struct fit_group {
+  std::string name;
+  FIT_DATA data;
+  FIT_MODEL model;
+};
+typedef struct fit_group FIT_GROUP;
+
+/// The order comparison of --select-order, one entry per order 0..K.
+struct fit_order_row {
+  double log_likelihood = 0;
+  double parameters = 0;  // m^r (m - 1)
+  double aic = 0, bic = 0;
+  FIT_TEST against_next;  // this order against the next; df 0 for the last
+};
+typedef struct fit_order_row FIT_ORDER_ROW;
+
+struct fit_order_choice {
+  std::uint64_t observations = 0;  // predicted: every one after the first K of a sequence
+  std::vector<FIT_ORDER_ROW> rows;
+  long bic_order = 0, aic_order = 0;
+};
+typedef struct fit_order_choice FIT_ORDER_CHOICE;
+
+/// What the answers came to over the posterior draws of --draws.
+struct fit_answer {
+  std::string item;      // stationary, recurrence_time, absorption, steps_to_absorption, ...
+  std::string from, to;  // labels; for absorption, to names the class by its first state
+  std::uint64_t draws;   // draws in which it is defined
+  double median, lower, upper;
+};
+typedef struct fit_answer FIT_ANSWER;
+
+struct fit_draws {
+  long draws = 0;
+  std::uint64_t seed = 0;
+  long classes_changed = 0;  // draws whose classes differ from the fitted chain's
+  std::vector<FIT_ANSWER> answers;
+};
+typedef struct fit_draws FIT_DRAWS;
+
+/// Everything the summary reports beyond the one chain.
+struct fit_extras {
+  std::vector<FIT_GROUP> groups;
+  int group_test_flag = 0;
+  FIT_TEST group_test;
+  int order_choice_flag = 0;
+  FIT_ORDER_CHOICE order_choice;
+  int draws_flag = 0;
+  FIT_DRAWS draws;
+};
+typedef struct fit_extras FIT_EXTRAS;
+
 // fit_read.cc
 
 /// Reads the whole input in one pass into data. Does not return on bad input: one message
@@ -225,6 +305,19 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
 /// The model checks of --test, from the triple and block counts.
 void fit_markov_test(const FIT_DATA* data, FIT_TEST* test);
 void fit_homogeneity_test(const FIT_DATA* data, long blocks, FIT_TEST* test);
+/// G² of a three-way table (a << 42 | b << 21 | c) -> n against "a and c independent given b",
+/// with the degrees of freedom over the rows and columns seen of each b's table.
+void fit_conditional_g2(const COUNT_MAP* cells, FIT_TEST* test);
+/// The upper tail of the chi-square distribution with df degrees of freedom; 1 when df <= 0.
+double fit_chi_square_p(double statistic, long df);
+/// The rows of a model as the text summary shows them, and as the CSV does under the items
+/// row_item and cell_item.
+void fit_write_rows(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                    const FIT_MODEL* model);
+void fit_write_rows_csv(FILE* out, const FIT_DATA* data, const FIT_MODEL* model,
+                        const char* row_item, const char* cell_item);
+/// Quotes text as a CSV field.
+void fit_csv_text(FILE* out, std::string_view text);
 /// Writes the configuration.
 void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                       const FIT_MODEL* model);
@@ -235,5 +328,33 @@ void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* da
                            const FIT_MODEL* model);
 /// The shortest text that reads back as x.
 std::string fit_number(double x);
+/// The summary's sections beyond the one chain: groups, orders, draws.
+void fit_write_extras(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                      const FIT_MODEL* model, const FIT_EXTRAS* extras);
+void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                          const FIT_MODEL* model, const FIT_EXTRAS* extras);
+
+// fit_groups.cc
+
+/// Each group's own fit, and with --test the G² test that every group follows one chain.
+/// Does not return when a group shares no state with the others.
+void fit_groups(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_EXTRAS* extras);
+
+// fit_order.cc
+
+/// The separator of the labels in a tuple's name.
+constexpr char FIT_TUPLE_SEPARATOR = '|';
+/// The data of the chain on K-tuples of states, from the kept sequences; K >= 2. Does not
+/// return when a label holds the separator, or when pravlin could not hold the tuples.
+void fit_tuples(const FIT_OPTIONS* opt, const FIT_DATA* data, long order, FIT_DATA* tuples);
+/// Orders 0..K compared on the same observations, from the kept sequences.
+void fit_select_order(const FIT_DATA* data, long max_order, FIT_ORDER_CHOICE* choice);
+
+// fit_draws.cc
+
+/// Draws opt->draws matrices from the posterior of model's rows and carries each to the
+/// answers: stationary probabilities, recurrence times, absorption.
+void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* model,
+              FIT_DRAWS* draws);
 
 #endif

@@ -236,19 +236,27 @@ void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
     data->nbr_breaks++;
     seq->prev = -1;
     seq->prev2 = -1;
+    if (data->keep_flag && !seq->kept.empty() && seq->kept.back() != FIT_KEPT_BREAK)
+      seq->kept.push_back(FIT_KEPT_BREAK);
     return;
   }
+  if (data->keep_flag)
+    seq->kept.push_back(static_cast<std::uint32_t>(state));
   if (static_cast<std::size_t>(state) >= data->first.size())
     data->first.resize(data->labels.names.size() + 1024, 0);
   if (!seq->started) {
     seq->started = 1;
     data->first[static_cast<std::size_t>(state)]++;
+    if (data->group_flag)
+      count_map_add(&data->group_first, std::uint64_t{data->group} << 21 | std::uint64_t(state), 1);
   }
   if (seq->prev >= 0) {
     const auto i = static_cast<std::uint64_t>(seq->prev);
     const auto j = static_cast<std::uint64_t>(state);
     fit_count_pair(data, i, j);
     data->nbr_transitions++;
+    if (data->group_flag)
+      count_map_add(&data->group_pairs, std::uint64_t{data->group} << 42 | i << 21 | j, 1);
     if (data->test_flag) {
       if (seq->prev2 >= 0) {
         count_map_add(&data->triples, static_cast<std::uint64_t>(seq->prev2) << 42 | i << 21 | j,
@@ -269,6 +277,17 @@ static void end_sequence(FIT_DATA* data, FIT_SEQUENCE* seq) {
   if (seq->started) {
     data->nbr_sequences++;
     data->longest = std::max(data->longest, seq->t);
+    if (data->group_flag) {
+      if (data->group_sequences.size() <= data->group)
+        data->group_sequences.resize(data->group + 1, 0);
+      data->group_sequences[data->group]++;
+    }
+  }
+  if (data->keep_flag && !seq->kept.empty()) {
+    if (seq->kept.back() == FIT_KEPT_BREAK)
+      seq->kept.pop_back();
+    data->kept.insert(data->kept.end(), seq->kept.begin(), seq->kept.end());
+    data->kept.push_back(FIT_KEPT_END);
   }
   *seq = FIT_SEQUENCE{};
 }
@@ -668,7 +687,7 @@ static long state_of(const FIT_INPUT* in, FIT_DATA* data, const FIT_TOKEN& tok) 
   if (is_missing(tok))
     return -1;
   const std::uint32_t s = label_intern(&data->labels, tok.text);
-  if (data->test_flag && s >= FIT_MAX_TEST_STATES) {
+  if ((data->test_flag || data->group_flag) && s >= FIT_MAX_TEST_STATES) {
     fail(" *** ERROR: %s:%lu:%lu: more than %zu states for --test\n", in->name, tok.line,
          tok.column, FIT_MAX_TEST_STATES);
   }
@@ -865,6 +884,7 @@ constexpr std::uint32_t NO_STATE = 0xFFFFFFFFu;
 
 struct long_row {
   std::uint32_t id;
+  std::uint32_t group;  // with --group
   std::uint32_t state;  // label index; NO_STATE for a missing cell
   double t;             // the time as a number, or the rank of its text
   unsigned long line;
@@ -993,6 +1013,14 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   long col[3];
   for (int k = 0; k < 3; k++)
     col[k] = names[k].empty() ? -1 : find_column(header, names[k]);
+  long group_col = -1;
+  if (opt->group_column != nullptr) {
+    group_col = find_column(header, opt->group_column);
+    if (group_col < 0) {
+      fail(" *** ERROR: %s:%lu: no column named (%s) in the header\n", in->name, line,
+           opt->group_column);
+    }
+  }
   if (col[1] < 0 && opt->columns.empty())
     col[1] = find_column(header, "time");
   if (col[2] < 0) {
@@ -1017,6 +1045,18 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
       refuse_ragged(in, line, fields.size(), header.size());
     long_row r{};
     r.id = col[0] < 0 ? 0 : label_intern(&ids, fields[static_cast<std::size_t>(col[0])].text);
+    if (group_col >= 0) {
+      // A sequence is the rows of one id within one group: the group is part of its key.
+      const std::string& g = fields[static_cast<std::size_t>(group_col)].text;
+      r.group = label_intern(&data->groups, g);
+      if (r.group >= FIT_MAX_TEST_STATES)
+        fail(" *** ERROR: %s:%lu: more than %zu groups\n", in->name, line, FIT_MAX_TEST_STATES);
+      std::string key(g);
+      key.push_back('\0');  // no label holds a NUL byte
+      if (col[0] >= 0)
+        key += fields[static_cast<std::size_t>(col[0])].text;
+      r.id = label_intern(&ids, key);
+    }
     r.t = col[1] < 0 ? static_cast<double>(rows.size())
                      : time_of(in, fields[static_cast<std::size_t>(col[1])], line, &times);
     const long state = state_of(in, data, token_of(fields[static_cast<std::size_t>(col[2])], line));
@@ -1041,9 +1081,12 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
     return a.id != b.id ? a.id < b.id : a.t < b.t;
   });
   FIT_SEQUENCE seq;
+  if (!rows.empty())
+    data->group = rows[0].group;
   for (std::size_t k = 0; k < rows.size(); k++) {
     if (k > 0 && rows[k].id != rows[k - 1].id) {
       end_sequence(data, &seq);
+      data->group = rows[k].group;
     } else if (k > 0 && rows[k].t == rows[k - 1].t && col[1] >= 0) {
       fail(" *** ERROR: %s:%lu: a second row for the same id and t (line %lu has the first)\n",
            in->name, std::max(rows[k].line, rows[k - 1].line),
@@ -1056,6 +1099,10 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
 
 static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
   data->matrix_flag = 1;
+  // Each of several matrices is a group; their counts add up.
+  data->matrix.clear();
+  data->matrix_rows.clear();
+  data->matrix_columns.clear();
   std::vector<FIT_FIELD> header;
   unsigned long line = 0;
   if (!read_line(in, &header, &line))
@@ -1147,10 +1194,27 @@ static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
         }
         count_map_add(&data->pairs,
                       static_cast<std::uint64_t>(data->matrix_rows[r]) << 32 | columns[c], n);
+        if (data->several_inputs) {
+          count_map_add(&data->group_pairs,
+                        std::uint64_t{data->group} << 42 |
+                            static_cast<std::uint64_t>(data->matrix_rows[r]) << 21 | columns[c],
+                        n);
+        }
       }
     }
   }
   data->first.assign(data->labels.names.size(), 0);
+  if (data->several_inputs &&
+      (data->probability_flag || data->labels.names.size() > FIT_MAX_TEST_STATES)) {
+    fail(
+        " *** ERROR: %s: several matrices are compared as groups, and need counts of at most %zu "
+        "states, not probabilities\n",
+        in->name, FIT_MAX_TEST_STATES);
+  }
+  if (data->several_inputs) {
+    if (data->group_sequences.size() <= data->group)
+      data->group_sequences.resize(data->group + 1, 0);
+  }
 }
 
 // ---- detection -----------------------------------------------------------------------------
@@ -1283,6 +1347,8 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
   if (first) {
     data->name = in->name;
     data->test_flag = opt->test_flag;
+    data->group_flag = opt->groups_flag || opt->group_column != nullptr;
+    data->keep_flag = opt->order > 1 || opt->select_order >= 0;
     data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
     for (const std::string& s : opt->states) {
       check_state_option(s);
@@ -1290,7 +1356,7 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
     }
     data->given_states = data->labels.names.size();
   } else {
-    if (data->form == FORM_LONG || data->form == FORM_MATRIX) {
+    if (data->form == FORM_LONG) {
       fail(" *** ERROR: %s: a second input, but a %s is read from one input alone\n", in->name,
            data->form == FORM_LONG ? "long table" : "matrix");
     }
@@ -1320,6 +1386,9 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
           in->name, DETECT_LIMIT >> 20);
     }
   }
+  if (opt->group_column != nullptr && form != FORM_LONG)
+    fail(" *** ERROR: %s: --group names a column of the long form, not of %s\n", in->name,
+         fit_form_name(form));
   if (!first && form != data->form) {
     fail(" *** ERROR: %s: %s after %s: the inputs must be of one form\n", in->name,
          fit_form_name(form), fit_form_name(data->form));
@@ -1371,10 +1440,19 @@ void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
     FILE* f = from_stdin ? stdin : std::fopen(path, "rb");
     if (f == nullptr)
       fail(" *** ERROR: Unable to open file (%s)\n", path);
+    // Each input is named as a group while it is read: with --groups, or when the inputs turn
+    // out to be matrices, which can be nothing else.
+    data->several_inputs = inputs.size() > 1 && opt->group_column == nullptr;
+    if (data->several_inputs || opt->groups_flag)
+      data->group = label_intern(&data->groups, from_stdin ? "(standard input)" : path);
     read_stream(opt, f, from_stdin ? "(standard input)" : path, BUFFER_SIZE, data, i == 0);
     if (!from_stdin)
       std::fclose(f);
   }
+  if (data->matrix_flag && data->several_inputs)
+    data->group_flag = 1;
+  if (!data->group_flag)
+    data->groups = LABEL_TABLE{};
   check_observed(data);
 }
 

@@ -30,7 +30,8 @@ static const char USAGE[] =
     "             t a number, or an ISO 8601 date or time written as the first row's\n"
     "  report     pravlin's own report, or slices of it: each column of a table is one chain\n"
     "  matrix     a header row of labels, then a row of counts or probabilities per state\n"
-    "Several inputs are read as one: sequences or reports, all of one form.\n"
+    "Several inputs are read as one: sequences or reports, all of one form; with --groups\n"
+    "each is a group. Several count matrices are groups.\n"
     "Empty cells, NA and nan break a sequence: no transition is counted across them.\n"
     "States are numbered: --states first, in their order; then the rest, by value when every\n"
     "label is a number, else in order of first appearance (by their bytes with --sort).\n"
@@ -52,6 +53,16 @@ static const char USAGE[] =
     "  --confidence L      level of the intervals (default 0.95)\n"
     "  --test              check the Markov property and time-homogeneity (G2 tests)\n"
     "  --blocks B          time blocks of the homogeneity test (default 2)\n"
+    "  --group COLUMN      the long form's column of groups: a chain fitted to each group; with\n"
+    "                      --test, the G2 test that every group follows the same chain\n"
+    "  --groups            each input is a group (several count matrices always are)\n"
+    "  --order K           the K-th order chain, as a chain on K-tuples of states named a|b\n"
+    "  --select-order K    compare orders 0 to K (likelihood, AIC, BIC, G2 of each order\n"
+    "                      against the next), leaving out the first K of each sequence\n"
+    "  --draws N           N matrices drawn from the posterior, carried to the stationary\n"
+    "                      probabilities, recurrence times and absorption (medians, intervals)\n"
+    "  --seed S            the draws' seed (default 1: the same draws every run)\n"
+    "  --threads N         threads of the draws, 1 to 64 (default 2): the same output\n"
     "\n"
     "The exit status is 0 after a complete fit and 1 after any error. See pravlin-fit(1).\n";
 
@@ -104,6 +115,13 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   opt->output = nullptr;
   opt->summary = nullptr;
   opt->quiet = 0;
+  opt->group_column = nullptr;
+  opt->groups_flag = 0;
+  opt->order = 1;
+  opt->select_order = -1;
+  opt->draws = 0;
+  opt->seed = FIT_DEFAULT_SEED;
+  opt->threads = 2;
   bool files_only = false;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
@@ -184,10 +202,53 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
       opt->blocks = parse_count(v, 2, 1000);
       if (opt->blocks < 0)
         fail(" *** ERROR: --blocks needs a number from 2 to 1000, not (%s)\n", v);
+    } else if (is("--group")) {
+      opt->group_column = value();
+    } else if (is("--groups")) {
+      opt->groups_flag = 1;
+    } else if (is("--order")) {
+      const char* v = value();
+      opt->order = parse_count(v, 1, 1000000);
+      if (opt->order < 0)
+        fail(" *** ERROR: --order needs a number from 1 to 1000000, not (%s)\n", v);
+    } else if (is("--select-order")) {
+      const char* v = value();
+      opt->select_order = parse_count(v, 1, 20);
+      if (opt->select_order < 0)
+        fail(" *** ERROR: --select-order needs a number from 1 to 20, not (%s)\n", v);
+    } else if (is("--draws")) {
+      const char* v = value();
+      opt->draws = parse_count(v, 1, 100000000);
+      if (opt->draws < 0)
+        fail(" *** ERROR: --draws needs a number from 1 to 100000000, not (%s)\n", v);
+    } else if (is("--seed")) {
+      const char* v = value();
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long seed = std::strtoull(v, &end, 10);
+      if (v[0] < '0' || v[0] > '9' || *end != '\0' || errno != 0)
+        fail(" *** ERROR: --seed needs a whole number from 0 to 18446744073709551615, not (%s)\n",
+             v);
+      opt->seed = seed;
+    } else if (is("--threads")) {
+      const char* v = value();
+      opt->threads = static_cast<int>(parse_count(v, 1, 64));
+      if (opt->threads < 0)
+        fail(" *** ERROR: --threads needs a number from 1 to 64, not (%s)\n", v);
     } else {
       fail(" *** ERROR: unknown option (%s); see pravlin-fit --help\n", a);
     }
   }
+  if (opt->order > 1 && (opt->estimator != ESTIMATOR_MLE || opt->empty != EMPTY_ABSORBING)) {
+    fail(
+        " *** ERROR: --order fits by maximum likelihood with absorbing empty rows: %s would give "
+        "tuples successors that cannot follow them\n",
+        opt->estimator == ESTIMATOR_LAPLACE ? "--laplace"
+        : opt->estimator == ESTIMATOR_PRIOR ? "--prior"
+                                            : "--empty uniform");
+  }
+  if (opt->order > 1 && (opt->groups_flag || opt->group_column != nullptr))
+    fail(" *** ERROR: --order fits one chain, not one a group\n");
 }
 
 // Reads, estimates and writes; every output is checked against the inputs and the other
@@ -210,28 +271,64 @@ static void fit(const FIT_OPTIONS* opt) {
   }
   FIT_DATA data;
   fit_read(opt, &data);
-  if (data.matrix_flag && opt->test_flag)
+  if (data.matrix_flag && opt->test_flag && !data.group_flag)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
+  if (data.matrix_flag && (opt->order > 1 || opt->select_order >= 0))
+    fail(" *** ERROR: --order and --select-order need sequences, not a matrix\n");
+  if (data.matrix_flag && data.group_flag && opt->order > 1)
+    fail(" *** ERROR: --order fits one chain, not one a group\n");
   if (data.probability_flag && opt->estimator != ESTIMATOR_MLE) {
     fail(" *** ERROR: %s: --laplace and --prior need counts, not probabilities\n",
          data.name.c_str());
   }
+  // The K-th order chain is the first-order chain of the K-tuples, fitted as any other.
+  FIT_DATA tuples;
+  const FIT_DATA* fitted = &data;
+  if (opt->order > 1) {
+    fit_tuples(opt, &data, opt->order, &tuples);
+    fitted = &tuples;
+  }
   FIT_MODEL model;
-  fit_estimate(opt, &data, &model);
-  if (opt->test_flag) {
-    fit_markov_test(&data, &model.markov);
-    fit_homogeneity_test(&data, opt->blocks, &model.homogeneity);
+  fit_estimate(opt, fitted, &model);
+  if (opt->order > 1) {
+    // Each tuple's row chooses among the states: m - 1 free probabilities, not one a tuple.
+    const auto m = static_cast<double>(data.labels.names.size());
+    model.parameters = static_cast<long>(model.rows.size()) * static_cast<long>(m - 1);
+    model.aic = 2.0 * static_cast<double>(model.parameters) - 2.0 * model.log_likelihood;
+    model.bic = static_cast<double>(model.parameters) *
+                    std::log(static_cast<double>(tuples.nbr_transitions)) -
+                2.0 * model.log_likelihood;
+  }
+  if (opt->test_flag && !data.matrix_flag) {
+    fit_markov_test(fitted, &model.markov);
+    fit_homogeneity_test(fitted, opt->blocks, &model.homogeneity);
+  }
+  FIT_EXTRAS extras;
+  if (data.group_flag)
+    fit_groups(opt, &data, &extras);
+  if (opt->select_order >= 0) {
+    extras.order_choice_flag = 1;
+    fit_select_order(&data, opt->select_order, &extras.order_choice);
+  }
+  if (opt->draws > 0) {
+    extras.draws_flag = 1;
+    fit_draw(opt, fitted, &model, &extras.draws);
   }
 
   FILE* config = output_open(opt->output);
-  if (opt->summary != nullptr)
-    fit_write_summary_csv(output_open(opt->summary), opt, &data, &model);
-  fit_write_config(config, opt, &data, &model);
+  if (opt->summary != nullptr) {
+    FILE* csv = output_open(opt->summary);
+    fit_write_summary_csv(csv, opt, fitted, &model);
+    fit_write_extras_csv(csv, opt, fitted, &model, &extras);
+  }
+  fit_write_config(config, opt, fitted, &model);
   if (opt->output == nullptr && (std::fflush(stdout) != 0 || std::ferror(stdout)))
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   output_finish();
-  if (opt->summary == nullptr && !opt->quiet)
-    fit_write_summary(stderr, opt, &data, &model);
+  if (opt->summary == nullptr && !opt->quiet) {
+    fit_write_summary(stderr, opt, fitted, &model);
+    fit_write_extras(stderr, opt, fitted, &model, &extras);
+  }
 }
 
 // Called by operator new when memory runs out: one line and status 1, as in pravlin and
@@ -246,7 +343,7 @@ int main(int argc, char** argv) {
   std::set_new_handler(out_of_memory);
   FIT_OPTIONS opt;
   parse_command_line(argc, argv, &opt);
-  if (opt.form == FORM_MATRIX && opt.test_flag)
+  if (opt.form == FORM_MATRIX && opt.test_flag && opt.inputs.size() < 2)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
   try {
     fit(&opt);

@@ -1204,13 +1204,14 @@ static void read_matrix(FIT_INPUT* in, FIT_DATA* data) {
     }
   }
   data->first.assign(data->labels.names.size(), 0);
-  if (data->several_inputs &&
-      (data->probability_flag || data->labels.names.size() > FIT_MAX_TEST_STATES)) {
+  if (data->several_inputs && data->probability_flag) {
     fail(
-        " *** ERROR: %s: several matrices are compared as groups, and need counts of at most %zu "
-        "states, not probabilities\n",
-        in->name, FIT_MAX_TEST_STATES);
+        " *** ERROR: %s: several matrices are compared as groups, and need counts, not "
+        "probabilities\n",
+        in->name);
   }
+  if (data->several_inputs && data->labels.names.size() > FIT_MAX_TEST_STATES)
+    fail(" *** ERROR: %s: more than %zu states for groups\n", in->name, FIT_MAX_TEST_STATES);
   if (data->several_inputs) {
     if (data->group_sequences.size() <= data->group)
       data->group_sequences.resize(data->group + 1, 0);

@@ -52,7 +52,7 @@ pravlin-analyze --v|--version
 pravlin-analyze --steps |
 pravlin-analyze weather.xml --steps 3 |runs weather.xml 
 pravlin-fit --co|--columns --confidence 
-pravlin-fit --s|--sort --states --summary 
+pravlin-fit --s|--seed --select-order --sort --states --summary 
 pravlin-fit -o w|weather.xml wet.csv 
 pravlin-fit --laplace |
 pravlin-fit w|weather.xml wet.csv 
@@ -66,7 +66,7 @@ pravlin-fit --columns |
 pravlin-fit --input |long matrix report sequences 
 pravlin-fit --empty u|uniform 
 pravlin-fit --output w|weather.xml wet.csv 
-pravlin-fit wet.csv -|--blocks --chains --columns --confidence --empty --input --laplace --output --prior --quiet --sort --states --summary --test --years -o -q 
+pravlin-fit wet.csv -|--blocks --chains --columns --confidence --draws --empty --group --groups --input --laplace --order --output --prior --quiet --seed --select-order --sort --states --summary --test --threads --years -o -q 
 EOF
 
 # Every option each --help lists completes, typed in full, as the first word.

@@ -60,6 +60,8 @@ struct fit_options {
   long draws;                // --draws N: posterior draws carried to the answers; 0: none
   std::uint64_t seed;        // --seed S (FIT_DEFAULT_SEED when not given)
   int threads;               // --threads N: threads of the draws (2 by default)
+  int table;                 // the summary on standard error: 1 the table, 0 the listing,
+                             // -1 the table when standard error is a terminal
 };
 typedef struct fit_options FIT_OPTIONS;
 
@@ -333,6 +335,10 @@ void fit_write_extras(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                       const FIT_MODEL* model, const FIT_EXTRAS* extras);
 void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                           const FIT_MODEL* model, const FIT_EXTRAS* extras);
+/// The short summary for a person: the matrix with its intervals (its columns in blocks that
+/// fit width), the tests and the answers' intervals, at most a screenful of states.
+void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                     const FIT_MODEL* model, const FIT_EXTRAS* extras, int width);
 
 // fit_groups.cc
 

@@ -1,8 +1,10 @@
 // main.cc - pravlin-fit's driver: command line, reading, estimating, then the
 // configuration (standard output or -o FILE) and the fit summary.
 // Part of pravlin; see README.md.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -63,6 +65,9 @@ static const char USAGE[] =
     "                      probabilities, recurrence times and absorption (medians, intervals)\n"
     "  --seed S            the draws' seed (default 1: the same draws every run)\n"
     "  --threads N         threads of the draws, 1 to 64 (default 2): the same output\n"
+    "  --table             the summary as a short table sized to the terminal (the default\n"
+    "                      when standard error is one)\n"
+    "  --listing           the summary as a full listing (the default otherwise)\n"
     "\n"
     "The exit status is 0 after a complete fit and 1 after any error. See pravlin-fit(1).\n";
 
@@ -122,6 +127,7 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   opt->draws = 0;
   opt->seed = FIT_DEFAULT_SEED;
   opt->threads = 2;
+  opt->table = -1;
   bool files_only = false;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
@@ -204,6 +210,10 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
         fail(" *** ERROR: --blocks needs a number from 2 to 1000, not (%s)\n", v);
     } else if (is("--group")) {
       opt->group_column = value();
+    } else if (is("--table")) {
+      opt->table = 1;
+    } else if (is("--listing")) {
+      opt->table = 0;
     } else if (is("--groups")) {
       opt->groups_flag = 1;
     } else if (is("--order")) {
@@ -249,6 +259,20 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   }
   if (opt->order > 1 && (opt->groups_flag || opt->group_column != nullptr))
     fail(" *** ERROR: --order fits one chain, not one a group\n");
+}
+
+// The terminal's width, else $COLUMNS, else 80; at least 40.
+static int terminal_width(bool terminal) {
+  struct winsize ws {};
+  long width = 0;
+  if (terminal && ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0)
+    width = ws.ws_col;
+  const char* columns = std::getenv("COLUMNS");
+  if (width <= 0 && columns != nullptr)
+    width = std::strtol(columns, nullptr, 10);
+  if (width <= 0 || width > 10000)
+    width = 80;
+  return static_cast<int>(std::max(40L, width));
 }
 
 // Reads, estimates and writes; every output is checked against the inputs and the other
@@ -326,8 +350,13 @@ static void fit(const FIT_OPTIONS* opt) {
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   output_finish();
   if (opt->summary == nullptr && !opt->quiet) {
-    fit_write_summary(stderr, opt, fitted, &model);
-    fit_write_extras(stderr, opt, fitted, &model, &extras);
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    if (opt->table == 1 || (opt->table < 0 && terminal)) {
+      fit_write_table(stderr, opt, fitted, &model, &extras, terminal_width(terminal));
+    } else {
+      fit_write_summary(stderr, opt, fitted, &model);
+      fit_write_extras(stderr, opt, fitted, &model, &extras);
+    }
   }
 }
 

@@ -22,7 +22,6 @@ static FIT_OPTIONS options() {
   opt.confidence = 0.95;
   opt.blocks = 2;
   opt.order = 1;
-  opt.select_order = -1;
   opt.seed = FIT_DEFAULT_SEED;
   opt.threads = 2;
   return opt;

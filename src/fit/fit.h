@@ -56,7 +56,7 @@ struct fit_options {
   const char* group_column;  // --group COLUMN; null: none
   int groups_flag;           // --groups: each input is a group
   long order;                // --order K: the chain on K-tuples; 1 by default
-  long select_order;         // --select-order K: orders 0..K compared; -1: not asked
+  long select_order;         // --select-order K: orders 0..K compared; 0: not asked
   long draws;                // --draws N: posterior draws carried to the answers; 0: none
   std::uint64_t seed;        // --seed S (FIT_DEFAULT_SEED when not given)
   int threads;               // --threads N: threads of the draws (2 by default)

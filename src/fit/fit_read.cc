@@ -1349,7 +1349,7 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
     data->name = in->name;
     data->test_flag = opt->test_flag;
     data->group_flag = opt->groups_flag || opt->group_column != nullptr;
-    data->keep_flag = opt->order > 1 || opt->select_order >= 0;
+    data->keep_flag = opt->order > 1 || opt->select_order > 0;
     data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
     for (const std::string& s : opt->states) {
       check_state_option(s);

@@ -123,7 +123,7 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   opt->group_column = nullptr;
   opt->groups_flag = 0;
   opt->order = 1;
-  opt->select_order = -1;
+  opt->select_order = 0;
   opt->draws = 0;
   opt->seed = FIT_DEFAULT_SEED;
   opt->threads = 2;
@@ -297,7 +297,7 @@ static void fit(const FIT_OPTIONS* opt) {
   fit_read(opt, &data);
   if (data.matrix_flag && opt->test_flag && !data.group_flag)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
-  if (data.matrix_flag && (opt->order > 1 || opt->select_order >= 0))
+  if (data.matrix_flag && (opt->order > 1 || opt->select_order > 0))
     fail(" *** ERROR: --order and --select-order need sequences, not a matrix\n");
   if (data.matrix_flag && data.group_flag && opt->order > 1)
     fail(" *** ERROR: --order fits one chain, not one a group\n");
@@ -330,7 +330,7 @@ static void fit(const FIT_OPTIONS* opt) {
   FIT_EXTRAS extras;
   if (data.group_flag)
     fit_groups(opt, &data, &extras);
-  if (opt->select_order >= 0) {
+  if (opt->select_order > 0) {
     extras.order_choice_flag = 1;
     fit_select_order(&data, opt->select_order, &extras.order_choice);
   }

@@ -37,7 +37,7 @@ static void group_data(const FIT_DATA* all, std::uint32_t g, FIT_DATA* d) {
 static void refuse_strangers(const FIT_DATA* data) {
   const std::size_t nbr = data->groups.names.size();
   if (nbr < 2)
-    return;
+    return;  // one group is the whole, checked as such
   // seen[s]: the first group that observed s, or nbr + 1 once two have.
   std::vector<std::size_t> seen(data->labels.names.size(), 0);
   std::vector<std::vector<std::uint32_t>> states(nbr);
@@ -54,6 +54,10 @@ static void refuse_strangers(const FIT_DATA* data) {
     const std::uint64_t key = s.key - 1;
     note(key >> 42, (key >> 21) & MASK21);
     note(key >> 42, key & MASK21);
+  }
+  for (std::size_t g = 0; g < nbr; g++) {
+    if (states[g].empty())
+      fail(" *** ERROR: the group (%s) has no transitions\n", data->groups.names[g].c_str());
   }
   for (std::size_t g = 0; g < nbr; g++) {
     const bool shares = std::any_of(states[g].begin(), states[g].end(),

@@ -60,6 +60,10 @@ void fit_tuples(const FIT_OPTIONS* opt, const FIT_DATA* data, long order, FIT_DA
     fit_observe(tuples, &seq, label_intern(&tuples->labels, name));
   }
   fit_pairs_flush(tuples);
+  if (tuples->nbr_transitions == 0) {
+    fail(" *** ERROR: %s: no run of more than %ld observations: --order %ld has no transitions\n",
+         data->name.c_str(), order, order);
+  }
   if (tuples->test_flag && tuples->labels.names.size() > FIT_MAX_TEST_STATES) {
     fail(" *** ERROR: %s: --order %ld gives more than %zu tuples for --test\n", data->name.c_str(),
          order, FIT_MAX_TEST_STATES);

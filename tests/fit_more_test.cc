@@ -253,4 +253,10 @@ TEST(FitDraws, ManyObservationsNarrowTheIntervalAroundTheEstimate) {
   ASSERT_EQ(d.answers[0].item, "stationary");
   EXPECT_LT(d.answers[0].upper - d.answers[0].lower, 0.02);
   EXPECT_NEAR(d.answers[0].median, 2.0 / 3.0, 0.01);
+  // The entropy rate: pi(a) H(0.3) + pi(b) H(0.6), in nats.
+  const auto h = [](double q) { return -q * std::log(q) - (1 - q) * std::log(1 - q); };
+  const FIT_ANSWER& e = d.answers[4];
+  ASSERT_EQ(e.item, "entropy_rate");
+  EXPECT_LT(e.lower, 2.0 / 3.0 * h(0.3) + 1.0 / 3.0 * h(0.6));
+  EXPECT_GT(e.upper, 2.0 / 3.0 * h(0.3) + 1.0 / 3.0 * h(0.6));
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "analyze.h"
+#include "analyze_entropy.h"
 #include "fit.h"
 
 // One row as it is drawn: its destinations and the Dirichlet's shapes; a row that has nothing
@@ -107,8 +108,9 @@ struct answer_layout {
   std::vector<int> recurrent;  // states, increasing
   std::vector<int> transient;  // states, increasing
   std::vector<int> closed;     // closed classes, increasing
-  std::size_t width = 0;       // pi and 1/pi per recurrent; steps and one probability per
-                               // closed class per transient
+  std::size_t width = 0;       // pi and 1/pi per recurrent; the entropy rate per closed
+                               // class; steps and one probability per closed class per
+                               // transient
 };
 
 static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer_layout& lay,
@@ -121,13 +123,17 @@ static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer
     out[i] = pi[static_cast<std::size_t>(lay.recurrent[i])];
     out[r + i] = 1.0 / out[i];
   }
+  const std::size_t kc = lay.closed.size();
+  std::vector<CLASS_ENTROPY> entropy;
+  solve_entropy(c, cl, pi.data(), &entropy);
+  for (std::size_t j = 0; j < kc; j++)
+    out[2 * r + j] = entropy[j].nats;
   if (lay.transient.empty())
     return;
   ABSORPTION ab;
   solve_absorption(c, cl, &ab);
   const std::size_t t = lay.transient.size();
-  const std::size_t kc = lay.closed.size();
-  double* steps = out + 2 * r;
+  double* steps = out + 2 * r + kc;
   double* prob = steps + t;
   for (std::size_t i = 0; i < t; i++) {
     steps[i] = ab.steps[i + 1];
@@ -177,7 +183,8 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     else
       lay.transient.push_back(s);
   }
-  lay.width = 2 * lay.recurrent.size() + lay.transient.size() * (1 + lay.closed.size());
+  lay.width =
+      2 * lay.recurrent.size() + lay.closed.size() + lay.transient.size() * (1 + lay.closed.size());
   const auto n = static_cast<std::size_t>(opt->draws);
   const double bytes = static_cast<double>(n) * static_cast<double>(lay.width) * 8.0;
   if (bytes > static_cast<double>(physical_memory()) / 2) {
@@ -241,13 +248,16 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     summarise(r + i, "recurrence_time", label(lay.recurrent[i]), "");
   const std::size_t t = lay.transient.size();
   const std::size_t kc = lay.closed.size();
+  // A closed class is named by its first state.
+  const auto class_label = [&](std::size_t j) {
+    return label(classes.member[classes.first[static_cast<std::size_t>(lay.closed[j])]]);
+  };
+  for (std::size_t j = 0; j < kc; j++)
+    summarise(2 * r + j, "entropy_rate", class_label(j), "");
   for (std::size_t i = 0; i < t; i++)
-    summarise(2 * r + i, "steps_to_absorption", label(lay.transient[i]), "");
+    summarise(2 * r + kc + i, "steps_to_absorption", label(lay.transient[i]), "");
   for (std::size_t i = 0; i < t; i++) {
-    for (std::size_t j = 0; j < kc; j++) {
-      // A closed class is named by its first state.
-      const int first = classes.member[classes.first[static_cast<std::size_t>(lay.closed[j])]];
-      summarise(2 * r + t + i * kc + j, "absorption", label(lay.transient[i]), label(first));
-    }
+    for (std::size_t j = 0; j < kc; j++)
+      summarise(2 * r + kc + t + i * kc + j, "absorption", label(lay.transient[i]), class_label(j));
   }
 }

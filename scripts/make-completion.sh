@@ -32,12 +32,12 @@ EOF
       }
       / --help \| -h \| --version/ { first_only = "--help -h --version" }
       /^  -/ {
-        spec = substr($0, 3)
-        what = spec
-        sub(/  .*/, "", spec)
+        option = substr($0, 3)
+        what = option
+        sub(/  .*/, "", option)
         if (!sub(/^[^ ]+( [^ ]+)*  +/, "", what)) what = ""
-        gsub(/,/, "", spec)
-        n = split(spec, w, " ")
+        gsub(/,/, "", option)
+        n = split(option, w, " ")
         value = ""
         names = ""
         for (i = 1; i <= n; i++) {

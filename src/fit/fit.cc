@@ -781,3 +781,19 @@ void fit_write_rows_csv(FILE* out, const FIT_DATA* data, const FIT_MODEL* model,
     }
   }
 }
+
+FIT_OPTIONS fit_default_options() {
+  FIT_OPTIONS opt{};
+  opt.form = FORM_AUTO;
+  opt.estimator = ESTIMATOR_MLE;
+  opt.empty = EMPTY_ABSORBING;
+  opt.nbr_chains = -1;
+  opt.nbr_years = -1;
+  opt.confidence = 0.95;
+  opt.blocks = 2;
+  opt.order = 1;
+  opt.seed = FIT_DEFAULT_SEED;
+  opt.threads = 2;
+  opt.table = -1;
+  return opt;
+}

@@ -65,6 +65,10 @@ struct fit_options {
 };
 typedef struct fit_options FIT_OPTIONS;
 
+/// The options as pravlin-fit starts from them, before its command line: the file's form
+/// detected, maximum likelihood, unseen rows absorbing, 95% intervals, first order.
+FIT_OPTIONS fit_default_options();
+
 /// Keys held back 32 keys before they are counted, while the memory they count in is fetched:
 /// with tables far bigger than the cache, the fetches then overlap.
 struct pending_ring {

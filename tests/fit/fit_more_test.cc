@@ -12,21 +12,6 @@
 
 #include "fit.h"
 
-static FIT_OPTIONS options() {
-  FIT_OPTIONS opt{};
-  opt.form = FORM_AUTO;
-  opt.estimator = ESTIMATOR_MLE;
-  opt.empty = EMPTY_ABSORBING;
-  opt.nbr_chains = -1;
-  opt.nbr_years = -1;
-  opt.confidence = 0.95;
-  opt.blocks = 2;
-  opt.order = 1;
-  opt.seed = FIT_DEFAULT_SEED;
-  opt.threads = 2;
-  return opt;
-}
-
 // P(from -> to) of a model by label.
 static double p(const FIT_DATA& d, const FIT_MODEL& m, const std::string& from,
                 const std::string& to) {
@@ -64,7 +49,7 @@ static void read_files(const FIT_OPTIONS& given, const std::vector<std::string>&
 // ---- groups --------------------------------------------------------------------------------
 
 TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
-  FIT_OPTIONS opt = options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.group_column = "g";
   opt.test_flag = 1;
   const std::string text =
@@ -83,7 +68,7 @@ TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
   double gain = -pooled.log_likelihood;
   for (std::size_t g = 0; g < 2; g++) {
     SCOPED_TRACE(extras.groups[g].name);
-    FIT_OPTIONS plain = options();
+    FIT_OPTIONS plain = fit_default_options();
     plain.states = {"a", "b"};
     FIT_DATA own;
     FIT_MODEL own_model;
@@ -104,7 +89,7 @@ TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
 }
 
 TEST(FitGroups, SeveralCountMatricesTestAsTheSequencesTheyCount) {
-  FIT_OPTIONS opt = options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.test_flag = 1;
   FIT_DATA matrices;
   read_files(opt, {",a,b\na,3,2\nb,1,0\n", ",a,b\na,1,5\nb,3,1\n"}, &matrices);
@@ -124,7 +109,7 @@ TEST(FitGroups, SeveralCountMatricesTestAsTheSequencesTheyCount) {
 // ---- order ---------------------------------------------------------------------------------
 
 TEST(FitOrder, TupleChainCountsTheWindowsOfEachRunOfObservations) {
-  FIT_OPTIONS opt = options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.order = 2;
   FIT_DATA data, tuples;
   fit_read_text(&opt, "a b a b b a\na b b\na b NA a b a\n", "data.txt", &data);
@@ -152,7 +137,7 @@ TEST(FitOrder, OrdersAreScoredOnTheSameObservationsAndTestedByTheirGain) {
     text += "\n";
     expected += static_cast<std::uint64_t>(length - 3);
   }
-  FIT_OPTIONS opt = options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.select_order = 3;
   FIT_DATA data;
   fit_read_text(&opt, text, "data.txt", &data);
@@ -196,7 +181,7 @@ static FIT_DRAWS draws_of(FIT_OPTIONS opt, const std::string& text) {
 }
 
 TEST(FitDraws, AnyNumberOfThreadsDrawsTheSameAnswers) {
-  FIT_OPTIONS opt = options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.draws = 301;
   const std::string text = "a b c a a b c c a b\nb c a c b a\n";
   opt.threads = 1;
@@ -218,7 +203,7 @@ TEST(FitDraws, AnyNumberOfThreadsDrawsTheSameAnswers) {
 
 TEST(FitDraws, ANeverSeenTransitionStaysImpossibleWithoutAPrior) {
   // c absorbs: under maximum likelihood every draw keeps it so, and a and b transient.
-  FIT_OPTIONS opt = options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.draws = 200;
   const FIT_DRAWS d = draws_of(opt, "a b c c\na a b c\nb a c\n");
   EXPECT_EQ(d.classes_changed, 0);
@@ -247,7 +232,7 @@ TEST(FitDraws, ManyObservationsNarrowTheIntervalAroundTheEstimate) {
     text += s;
     text += ' ';
   }
-  FIT_OPTIONS opt = options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.draws = 400;
   const FIT_DRAWS d = draws_of(opt, text + "\n");
   ASSERT_EQ(d.answers[0].item, "stationary");

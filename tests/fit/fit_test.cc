@@ -23,18 +23,6 @@
 #include "tables.h"
 #include "test_util.h"
 
-static FIT_OPTIONS default_options() {
-  FIT_OPTIONS opt{};
-  opt.form = FORM_AUTO;
-  opt.estimator = ESTIMATOR_MLE;
-  opt.empty = EMPTY_ABSORBING;
-  opt.nbr_chains = -1;
-  opt.nbr_years = -1;
-  opt.confidence = 0.95;
-  opt.blocks = 2;
-  return opt;
-}
-
 struct Fitted {
   FIT_DATA data;
   FIT_MODEL model;
@@ -87,7 +75,7 @@ TEST(FitEstimate, EstimatorsMatchHandComputedRows) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.estimator);
-    FIT_OPTIONS opt = default_options();
+    FIT_OPTIONS opt = fit_default_options();
     opt.estimator = c.estimator;
     opt.alpha = c.alpha;
     opt.states = {"a", "b", "c"};
@@ -106,7 +94,7 @@ TEST(FitEstimate, EstimatorsMatchHandComputedRows) {
 }
 
 TEST(FitEstimate, SummaryFiguresMatchHandComputedValues) {
-  FIT_OPTIONS opt = default_options();
+  FIT_OPTIONS opt = fit_default_options();
   Fitted f;
   fit(opt, "a a b\nb a NA b b\n,a,b,\n", &f);
   EXPECT_EQ(f.data.nbr_sequences, 3u);
@@ -123,7 +111,7 @@ TEST(FitEstimate, SummaryFiguresMatchHandComputedValues) {
 }
 
 TEST(FitEstimate, RowsWithoutObservationsFollowTheChoice) {
-  FIT_OPTIONS opt = default_options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.states = {"x"};
   Fitted absorbing;
   fit(opt, "a b a\n", &absorbing);
@@ -144,7 +132,7 @@ TEST(FitEstimate, EveryRowTotalsExactlyOneAddedInColumnOrder) {
     for (int j = 0; j < 10; j++)
       line += "h s" + std::to_string(j) + " ";
   }
-  FIT_OPTIONS opt = default_options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.sort_flag = 1;
   Fitted f;
   fit(opt, line + "\n", &f);
@@ -172,7 +160,7 @@ TEST(FitEstimate, ExtremePriorsAndLevelsGiveIntervalsWithinZeroAndOne) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "--prior " << c.alpha << " --confidence " << c.level);
-    FIT_OPTIONS opt = default_options();
+    FIT_OPTIONS opt = fit_default_options();
     opt.estimator = ESTIMATOR_PRIOR;
     opt.alpha = c.alpha;
     opt.confidence = c.level;
@@ -189,7 +177,7 @@ TEST(FitEstimate, ExtremePriorsAndLevelsGiveIntervalsWithinZeroAndOne) {
     }
   }
   // Where both shapes are huge: Beta(1e20 + 3, 1e20) is normal, 1.96 sd to either side.
-  FIT_OPTIONS opt = default_options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.estimator = ESTIMATOR_PRIOR;
   opt.alpha = 1e20;
   Fitted huge;
@@ -227,7 +215,7 @@ TEST(FitEstimate, StatesNumberedByStatesOptionThenByValueOrAppearance) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FIT_OPTIONS opt = default_options();
+    FIT_OPTIONS opt = fit_default_options();
     opt.states = c.states;
     opt.sort_flag = c.sort;
     Fitted f;
@@ -249,7 +237,7 @@ static std::string summary_of(const FIT_OPTIONS& opt, const Fitted& f) {
 TEST(FitEstimate, UnobservedTransitionsOfAnObservedRowGetTheirUpperBound) {
   // a -> b twice: a -> a and a -> c are never seen, in 2. Wilson's upper bound for 0 in n is
   // z^2 / (n + z^2).
-  const FIT_OPTIONS opt = default_options();
+  const FIT_OPTIONS opt = fit_default_options();
   Fitted f;
   fit(opt, "a b a b c\n", &f);
   const double z = 1.959963984540054;
@@ -293,7 +281,7 @@ TEST(FitConfig, CommentCountsRightAndQuotesOnlyTextXmlAllows) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const FIT_OPTIONS opt = default_options();
+    const FIT_OPTIONS opt = fit_default_options();
     Fitted f;
     fit_read_text(&opt, c.text, c.name, &f.data);
     fit_estimate(&opt, &f.data, &f.model);
@@ -372,7 +360,7 @@ TEST(FitRead, EveryFormGivesTheSameCounts) {
         SCOPED_TRACE(std::string(c.name) + (cut ? ", no final line break" : "") + ", read " +
                      std::to_string(how));
         const std::string text = cut ? without_final_line_break(c.text) : c.text;
-        const FIT_OPTIONS opt = default_options();
+        const FIT_OPTIONS opt = fit_default_options();
         Fitted f;
         if (how == 0) {
           fit(opt, text, &f);
@@ -425,7 +413,7 @@ TEST(FitRead, InputsLongerThanABufferAreReadWhole) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fitted f;
-    fit_files(default_options(), {c.text}, &f, true);
+    fit_files(fit_default_options(), {c.text}, &f, true);
     EXPECT_EQ(f.data.form, c.form);
     EXPECT_EQ(f.data.nbr_transitions, c.transitions);
     // A matrix is kept as its rows were read, not as a table of every label against every label.
@@ -456,7 +444,7 @@ TEST(FitReadLong, TimesOrderAsNumbersOrAsIsoDatesOfOneForm) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fitted f;
-    fit(default_options(), c.text, &f);
+    fit(fit_default_options(), c.text, &f);
     EXPECT_EQ(f.data.form, FORM_LONG);
     EXPECT_EQ(f.data.nbr_sequences, 1u);
     EXPECT_EQ(f.data.nbr_transitions, c.order.size() - 1);
@@ -466,7 +454,7 @@ TEST(FitReadLong, TimesOrderAsNumbersOrAsIsoDatesOfOneForm) {
     }
   }
   // Naming the columns means the long form, although this one looks like a matrix.
-  FIT_OPTIONS opt = default_options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.columns = "person,visit,rating";
   Fitted named;
   fit(opt, "person,visit,rating\n1,2,4\n1,1,3\n", &named);
@@ -487,7 +475,7 @@ TEST(FitReadMatrix, ProbabilityRowsAreTakenAsGivenWhateverTheirTotal) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fitted f;
-    fit(default_options(), c.text, &f);
+    fit(fit_default_options(), c.text, &f);
     EXPECT_TRUE(f.data.probability_flag);
     EXPECT_NEAR(f.p("a", "b"), c.ab, 1e-15);
     EXPECT_EQ(f.p("b", "a"), c.ba);
@@ -522,7 +510,7 @@ TEST(FitReadReport, EachColumnOfEachTableIsOneChain) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fitted f;
-    fit_files(default_options(), c.inputs, &f);
+    fit_files(fit_default_options(), c.inputs, &f);
     EXPECT_EQ(f.data.form, FORM_REPORT);
     EXPECT_EQ(f.data.nbr_sequences, c.sequences);
     EXPECT_EQ(f.data.nbr_transitions, c.sequences);
@@ -544,7 +532,7 @@ TEST(FitReadDeathTest, OneEndOfInputOnATerminalEndsTheData) {
   EXPECT_EXIT(
       {
         dup2(slave, STDIN_FILENO);
-        const FIT_OPTIONS opt = default_options();
+        const FIT_OPTIONS opt = fit_default_options();
         FIT_DATA data;
         fit_read(&opt, &data);
         std::exit(static_cast<int>(data.nbr_transitions));
@@ -644,7 +632,7 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    FIT_OPTIONS opt = default_options();
+    FIT_OPTIONS opt = fit_default_options();
     opt.states = c.states;
     opt.columns = c.columns;
     opt.form = c.form;
@@ -659,7 +647,7 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
   EXPECT_EXIT(
       {
         Fitted f;
-        fit_files(default_options(), {"id,t,state\n1,1,a\n1,2,b\n", "a b\n"}, &f);
+        fit_files(fit_default_options(), {"id,t,state\n1,1,a\n1,2,b\n", "a b\n"}, &f);
       },
       testing::ExitedWithCode(1),
       testing::EndsWith(": a second input, but a long table is read from one input alone\n"));
@@ -670,7 +658,7 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
 // Every row's cells (destination, count), as the estimate sees them.
 static std::vector<std::vector<std::pair<std::uint32_t, std::uint64_t>>> counted(
     const std::string& text) {
-  const FIT_OPTIONS opt = default_options();
+  const FIT_OPTIONS opt = fit_default_options();
   FIT_DATA data;
   fit_read_text(&opt, text, "data.txt", &data);
   FIT_MODEL model;
@@ -710,7 +698,7 @@ TEST(FitPairs, DenseTableCountsAsTheHashMapDoes) {
 
 TEST(FitModelCheck, GSquaredMatchesHandComputedTables) {
   // Statistics from an independent count of the triples and blocks; p-values from R's pchisq.
-  FIT_OPTIONS opt = default_options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.test_flag = 1;
   Fitted f;
   fit(opt, "a b a a b b a a b\nb b a b a b\n", &f);
@@ -761,7 +749,7 @@ TEST(FitPeer, AgreesWithMarkovchainFixture) {
       while (words >> label)
         seq.push_back(label);
       f = &fits[static_cast<std::size_t>(checked++)];
-      fit(default_options(), line.substr(9) + "\n", f);
+      fit(fit_default_options(), line.substr(9) + "\n", f);
     } else if (word == "mle") {
       std::string from, to;
       double p = 0;
@@ -814,7 +802,7 @@ TEST(FitRoundTrip, RecoversTheModelPravlinSimulated) {
   free_tables(&pv);
   free_XMLENTITY(pv.xml);
 
-  FIT_OPTIONS opt = default_options();
+  FIT_OPTIONS opt = fit_default_options();
   opt.sort_flag = 1;
   Fitted f;
   fit(opt, text, &f);
@@ -852,7 +840,7 @@ TEST(FitRoundTrip, LabelsComeBackFromPravlinAsWritten) {
     for (const std::string& l : labels)
       data += "\"" + (l == "a\"b" ? std::string("a\"\"b") : l) + "\" ";
   }
-  const FIT_OPTIONS opt = default_options();
+  const FIT_OPTIONS opt = fit_default_options();
   Fitted f;
   fit(opt, data + "\n", &f);
   FilePtr config = open_sink();

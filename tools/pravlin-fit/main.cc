@@ -106,29 +106,7 @@ static std::vector<std::string> split_commas(const char* text) {
 }
 
 static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
-  opt->input = nullptr;
-  opt->form = FORM_AUTO;
-  opt->sort_flag = 0;
-  opt->estimator = ESTIMATOR_MLE;
-  opt->alpha = 0;
-  opt->empty = EMPTY_ABSORBING;
-  opt->empty_given = 0;
-  opt->nbr_chains = -1;
-  opt->nbr_years = -1;
-  opt->confidence = 0.95;
-  opt->test_flag = 0;
-  opt->blocks = 2;
-  opt->output = nullptr;
-  opt->summary = nullptr;
-  opt->quiet = 0;
-  opt->group_column = nullptr;
-  opt->groups_flag = 0;
-  opt->order = 1;
-  opt->select_order = 0;
-  opt->draws = 0;
-  opt->seed = FIT_DEFAULT_SEED;
-  opt->threads = 2;
-  opt->table = -1;
+  *opt = fit_default_options();
   bool files_only = false;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];

@@ -394,6 +394,8 @@ TEST(AnalyzeFixtures, CommittorPassageAndRewardsAgreeWithMarkovchain) {
     f.model->init[s] = 1.0;
   };
   while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#')
+      continue;
     std::istringstream words(line);
     words >> key;
     if (key == "chain") {

@@ -3,10 +3,6 @@
 // Part of pravlin; see README.md.
 #include "analyze_report.h"
 
-#include "analyze_kemeny.h"
-#include "analyze_mixing.h"
-#include "analyze_spectrum.h"
-
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -16,8 +12,11 @@
 #include "analyze.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
+#include "analyze_kemeny.h"
 #include "analyze_long_run.h"
+#include "analyze_mixing.h"
 #include "analyze_requests.h"
+#include "analyze_spectrum.h"
 #include "analyze_states.h"
 #include "report.h"
 

@@ -14,6 +14,8 @@ C  copies: a chain of R's structure on S states (--small S, default 1000), each 
    value 0, 1 or 2, copied N / S times. State (a, c), copy c of small state a, is state
    c S + a; it moves where a moves, each time to a copy drawn at random, with a's probability.
    The copies of each small state form a lumpable partition that refines the values.
+L  the symmetric line: up and down 1/4 each, the rest staying put (3/4 at the ends). Its second
+   largest eigenvalue is 1 - (1 - cos(pi / N)) / 2 exactly.
 
 No steady state is asked for: pravlin's squaring cannot hold such a matrix. --chains and
 --years set what pravlin simulates (default 1 chain of 2 years); no header is asked for, so
@@ -25,7 +27,7 @@ import random
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("kind", choices=["R", "B", "A", "C"])
+    ap.add_argument("kind", choices=["R", "B", "A", "C", "L"])
     ap.add_argument("states", type=int)
     ap.add_argument("file")
     ap.add_argument("seed", type=int, nargs="?", default=1)
@@ -50,6 +52,12 @@ def main():
         for i in range(1, n + 1):
             if i > absorbing:
                 moves = {i: 1.0}
+            elif kind == "L":
+                moves = {i: 0.5 + 0.25 * ((i == 1) + (i == n))}
+                if i < n:
+                    moves[i + 1] = 0.25
+                if i > 1:
+                    moves[i - 1] = 0.25
             elif kind == "B":
                 p = 0.25 + 0.05 * rng.random() if i < n else 0.0
                 q = 0.25 + 0.05 * rng.random() if i > 1 else 0.0
@@ -68,7 +76,7 @@ def main():
             total = sum(moves.values())
             w(f"<transition><from>{i}</from>")
             for j, p in moves.items():
-                p = p / total if kind != "B" else p
+                p = p / total if kind not in ("B", "L") else p
                 w(f"<to><state>{j}</state><probability>{p!r}</probability></to>")
             w("</transition>\n")
         w("</pravlin>\n")

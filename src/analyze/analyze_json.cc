@@ -14,10 +14,13 @@
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
 #include "analyze_json_values.h"
+#include "analyze_kemeny.h"
 #include "analyze_long_run.h"
+#include "analyze_mixing.h"
 #include "analyze_notes.h"
 #include "analyze_report.h"
 #include "analyze_requests.h"
+#include "analyze_spectrum.h"
 
 // Keys stay in the order written, the order of the text output.
 using json = nlohmann::ordered_json;
@@ -230,6 +233,109 @@ static void add_hitting(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CL
       {"return_time", h.return_time < 0.0 ? json(nullptr) : number(h.return_time)}};
 }
 
+// Numbers that may be infinite, as a JSON number or null.
+static json finite_or_null(double v) {
+  return std::isfinite(v) ? json(v) : json(nullptr);
+}
+
+// The spectra found go to *solved, for the mixing time's bounds.
+static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+                         const ANALYZE_OPTIONS* opt, json* doc,
+                         std::vector<CLASS_SPECTRUM>* solved) {
+  if (opt->eigen == 0 && !opt->spectral) {
+    (*doc)["spectrum"] = nullptr;
+    return;
+  }
+  json classes = json::array();
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k] || class_size(cl, k) == 1)
+      continue;
+    CLASS_SPECTRUM sp;
+    solve_spectrum(c, cl, k, pi, opt->eigen > 0 ? opt->eigen : 2, &sp);
+    solved->push_back(sp);
+    json e = json::array();
+    for (const EIGENVALUE& v : sp.largest) {
+      e.push_back({{"real", v.re},
+                   {"imaginary", v.im},
+                   {"modulus", v.modulus},
+                   {"timescale", finite_or_null(implied_timescale(&v))}});
+    }
+    classes.push_back(
+        {{"class", k},
+         {"states", sp.m},
+         {"reversible", sp.reversible != 0},
+         {"method", sp.method},
+         {"found", sp.found != 0},
+         {"slem", sp.found ? json(sp.slem) : json(nullptr)},
+         {"spectral_gap", sp.found ? json(sp.gap) : json(nullptr)},
+         {"relaxation_time", sp.found ? finite_or_null(relaxation_time(&sp)) : json(nullptr)},
+         {"eigenvalues", e}});
+  }
+  (*doc)["spectrum"] = classes;
+}
+
+static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+                       const ANALYZE_OPTIONS* opt, json* doc,
+                       const std::vector<CLASS_SPECTRUM>& spectra) {
+  if (opt->mixing == 0.0 && !opt->spectral) {
+    (*doc)["mixing"] = nullptr;
+    return;
+  }
+  const double epsilon = opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON;
+  json classes = json::array();
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k] || class_size(cl, k) == 1)
+      continue;
+    CLASS_MIXING mx;
+    solve_mixing(c, cl, k, pi, epsilon, &mx, find_spectrum(&spectra, k));
+    json one = {{"class", k},
+                {"states", mx.m},
+                {"epsilon", epsilon},
+                {"never", mx.never != 0},
+                {"exact", mx.exact != 0}};
+    one["time"] = mx.exact ? json(mx.time) : json(nullptr);
+    one["distance_before"] = mx.exact ? number(mx.distance_before) : json(nullptr);
+    one["distance_at"] = mx.exact ? number(mx.distance_at) : json(nullptr);
+    const bool bounds = !mx.exact && !mx.never;
+    one["bounds_because"] = bounds ? json(mx.inexact) : json(nullptr);
+    one["sampled_starts"] = bounds ? json(mx.starts) : json(nullptr);
+    one["sampled_lower_bound"] =
+        bounds ? json(mx.sample_reached ? mx.sample_time : mx.sample_time + 1) : json(nullptr);
+    one["sampled_reached"] = bounds ? json(mx.sample_reached != 0) : json(nullptr);
+    one["relaxation_lower_bound"] = bounds && mx.spectral ? number(mx.lower) : json(nullptr);
+    one["relaxation_upper_bound"] = bounds && mx.spectral ? number(mx.upper) : json(nullptr);
+    classes.push_back(one);
+  }
+  (*doc)["mixing"] = classes;
+}
+
+static void add_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+                       const ANALYZE_OPTIONS* opt, json* doc) {
+  if (!opt->kemeny && !opt->spectral) {
+    (*doc)["kemeny"] = nullptr;
+    return;
+  }
+  const bool absorbing = chain_is_absorbing(cl) != 0;
+  json classes = json::array();
+  for (int k = 1; !absorbing && k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k] || class_size(cl, k) == 1)
+      continue;
+    CLASS_KEMENY km;
+    solve_kemeny(c, cl, k, pi, &km);
+    classes.push_back({{"class", k},
+                       {"states", km.m},
+                       {"exact", km.exact != 0},
+                       {"constant", number(km.value)},
+                       {"low", number(km.low)},
+                       {"high", number(km.high)},
+                       {"probes", km.exact ? json(nullptr) : json(km.probes)},
+                       {"residual", km.exact ? json(nullptr) : number(km.residual)},
+                       {"method", km.method},
+                       {"refused", km.refused != nullptr ? json(km.refused) : json(nullptr)}});
+  }
+  (*doc)["kemeny"] = {{"absorbing", absorbing}, {"classes", classes}};
+}
+
 void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                          const ANALYZE_OPTIONS* opt, const std::vector<READ_NOTE>& notes,
                          const std::vector<int>& targets,
@@ -269,6 +375,10 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   }
   add_requested_json(pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &x : nullptr, requests,
                      &doc);
+  std::vector<CLASS_SPECTRUM> spectra;
+  add_spectrum(c, &cl, pi.data(), opt, &doc, &spectra);
+  add_mixing(c, &cl, pi.data(), opt, &doc, spectra);
+  add_kemeny(c, &cl, pi.data(), opt, &doc);
   if (opt->dot_file != nullptr) {
     static const char* const DRAWN[] = {"title", "classes", "chain"};
     const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);

@@ -12,8 +12,11 @@
 #include "analyze.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
+#include "analyze_kemeny.h"
 #include "analyze_long_run.h"
+#include "analyze_mixing.h"
 #include "analyze_requests.h"
+#include "analyze_spectrum.h"
 #include "analyze_states.h"
 #include "report.h"
 
@@ -378,4 +381,15 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   }
   print_requested(out, pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &after : nullptr,
                   requests);
+  std::vector<CLASS_SPECTRUM> spectra;  // found once, for the mixing time's bounds too
+  if (opt->eigen > 0 || opt->spectral) {
+    print_spectrum(out, c, &cl, pi.data(), opt->eigen > 0 ? opt->eigen : 2, opt->precision,
+                   &spectra);
+  }
+  if (opt->mixing > 0.0 || opt->spectral) {
+    print_mixing(out, c, &cl, pi.data(), opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON,
+                 opt->precision, &spectra);
+  }
+  if (opt->kemeny || opt->spectral)
+    print_kemeny(out, c, &cl, pi.data(), opt->precision);
 }

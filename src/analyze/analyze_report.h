@@ -20,6 +20,10 @@ struct analyze_options {
   const char* lump;       // --lump value|coarsest|FILE; null when not asked for
   double lump_tolerance;  // --lump-tolerance EPS
   const char* output;     // -o FILE, the lumped chain as a configuration; null when not asked for
+  int eigen;              // --eigen K: eigenvalues to list; 0 when not asked for
+  double mixing;          // --mixing EPS; 0 when not asked for
+  int kemeny;             // --kemeny
+  int spectral;           // --spectral: the three above, with K 2 and EPS 1/4 unless given
 };
 typedef struct analyze_options ANALYZE_OPTIONS;
 
@@ -27,7 +31,8 @@ struct analysis_requests;  // analyze_requests.h
 
 /// Writes the whole analysis of a checked model to out, section by section, flushing each so
 /// that what was computed stays visible when a later dense solve is refused, then the hitting
-/// section for targets, when there are any, and last the analyses that requests holds. pv must
+/// section for targets, when there are any, then the analyses that requests holds, and last the
+/// spectrum, mixing and Kemeny sections that opt asks for. pv must
 /// have been read by read_configuration (READ_LIST) and checked by error_check_transitions.
 /// Does not return on failure.
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,

@@ -486,7 +486,8 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
   error_check_transitions(&pv, &list);
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, 4, list);
-  ANALYZE_OPTIONS opt = {6, 3, nullptr, 1, nullptr, nullptr, 0, nullptr, 1e-9, nullptr};
+  ANALYZE_OPTIONS opt = {6,       3,    nullptr, 1, nullptr, nullptr, 0,
+                         nullptr, 1e-9, nullptr, 0, 0.0,     0,       0};
   FilePtr out = open_sink();
   const ANALYSIS_REQUESTS requests{};
   print_analysis_json(out.get(), &pv, &c, &opt, notes, {3}, &requests);
@@ -518,6 +519,9 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
       {"committor", {T::object, T::null}},
       {"passage", {T::object, T::null}},
       {"lump", {T::object, T::null}},
+      {"spectrum", {T::array, T::null}},
+      {"mixing", {T::array, T::null}},
+      {"kemeny", {T::object, T::null}},
       {"drawing", {T::object, T::null}},
   };
   ASSERT_EQ(doc.size(), std::size(layout));

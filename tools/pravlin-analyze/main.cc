@@ -15,6 +15,7 @@
 #include "analyze_passage.h"
 #include "analyze_report.h"
 #include "analyze_requests.h"
+#include "analyze_spectrum.h"
 #include "analyze_states.h"
 #include "config.h"
 #include "options.h"
@@ -24,7 +25,8 @@
 static const char USAGE[] =
     "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D] [--target S[,S...]]\n"
     "                       [--passage N] [--committor A:B] [--lump value|coarsest|FILE]\n"
-    "                       [--lump-tolerance EPS] [-o FILE] [--dot FILE] [--json]\n"
+    "                       [--lump-tolerance EPS] [-o FILE] [--eigen K] [--mixing EPS]\n"
+    "                       [--kemeny] [--spectral] [--dot FILE] [--json]\n"
     "       pravlin-analyze --help | -h | --version\n"
     "\n"
     "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
@@ -54,6 +56,15 @@ static const char USAGE[] =
     "                     partition that does and refines the values; print the lumped chain\n"
     "  --lump-tolerance EPS  how far lumped probabilities may differ (default 1e-9)\n"
     "  -o FILE            with --lump, also write the lumped chain to FILE as a configuration\n"
+    "  --eigen K          also print each closed class's spectrum: SLEM, spectral gap,\n"
+    "                     relaxation time and the K eigenvalues of largest modulus with their\n"
+    "                     implied timescales\n"
+    "  --mixing EPS       also print each closed class's mixing time: the first step at which\n"
+    "                     every start is within total variation distance EPS (0 < EPS < 1) of\n"
+    "                     the stationary distribution; bounds for a large class\n"
+    "  --kemeny           also print each closed class's Kemeny constant; estimated, with a\n"
+    "                     95% interval, for a large class\n"
+    "  --spectral         all three, with K 2 and EPS 0.25 unless given\n"
     "  --dot FILE         also write the chain to FILE as a Graphviz drawing (dot -Tsvg)\n"
     "  --json             print everything as one JSON document instead of text\n"
     "\n"
@@ -78,6 +89,10 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->lump_tolerance = LUMP_TOLERANCE;
   opt->output = nullptr;
   const char* tolerance = nullptr;
+  opt->eigen = 0;
+  opt->mixing = 0.0;
+  opt->kemeny = 0;
+  opt->spectral = 0;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     bool help = std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
@@ -105,6 +120,27 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
         fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
       }
       opt->precision = static_cast<int>(d);
+    } else if (std::strcmp(a, "--eigen") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      const long k = parse_count(v, 1, 1000000000L);
+      if (k < 0) {
+        fail(
+            " *** ERROR: --eigen needs a number of eigenvalues from 1 to the size of the largest "
+            "closed class, not (%s)\n",
+            v);
+      }
+      opt->eigen = static_cast<int>(k);
+    } else if (std::strcmp(a, "--mixing") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      const double eps = std::strtod(v, &end);
+      if (*v == '\0' || *end != '\0' || !(eps > 0.0 && eps < 1.0))
+        fail(" *** ERROR: --mixing needs a distance above 0 and below 1, not (%s)\n", v);
+      opt->mixing = eps;
+    } else if (std::strcmp(a, "--kemeny") == 0) {
+      opt->kemeny = 1;
+    } else if (std::strcmp(a, "--spectral") == 0) {
+      opt->spectral = 1;
     } else if (std::strcmp(a, "--dot") == 0) {
       opt->dot_file = i + 1 < argc ? argv[++i] : "";
       if (*opt->dot_file == '\0')
@@ -196,6 +232,17 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
+  if (opt->eigen > 0) {
+    CHAIN_CLASSES cl;
+    find_classes(&chain, &cl);
+    const int largest = largest_closed_class(&cl);
+    if (opt->eigen > largest) {
+      fail(
+          " *** ERROR: --eigen %d asks for more eigenvalues than the largest closed class has "
+          "(%d)\n",
+          opt->eigen, largest);
+    }
+  }
   if (opt->json) {
     print_analysis_json(stdout, &pv, &chain, opt, notes, targets, &requests);
     return;

@@ -1,0 +1,69 @@
+// analyze_mixing.h - the mixing time t_mix(epsilon) of a closed class: exact for a class small
+// enough to step densely, bounds for a larger one (--mixing).
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_ANALYZE_MIXING_H
+#define PRAVLIN_ANALYZE_MIXING_H
+
+#include <cstdio>
+#include <vector>
+
+#include "analyze.h"
+#include "analyze_spectrum.h"
+
+/// Classes up to this size get the exact mixing time from dense powers of their matrix (a
+/// product takes about half a second at 1000 states, and a class that takes 2^k steps to mix
+/// takes about 2k products); larger ones get bounds.
+const int MIXING_DENSE_MAX = 1000;
+/// The epsilon of --spectral.
+const double MIXING_DEFAULT_EPSILON = 0.25;
+/// The sampled starts of a large class, and the most work (transitions times starts times
+/// steps) spent stepping them.
+const int MIXING_STARTS = 16;
+const double MIXING_SAMPLE_WORK = 1e9;
+
+/// The mixing time of a closed class: the first t at which the largest total variation distance
+/// d(t) = max_i |P^t(i,.) - pi|_TV is at most epsilon.
+struct class_mixing {
+  int k;                   // the class
+  int m;                   // its states
+  double epsilon;          //
+  int reversible;          // detailed balance holds
+  int never;               // a periodic class whose distance never falls to epsilon:
+                           // d(t) >= 1 - 1/period for every t
+  int exact;               // 1: time is t_mix itself
+  long time;               // t_mix when exact
+  double distance_before;  // d(time - 1) when exact and time > 0
+  double distance_at;      // d(time) when exact
+  const char* inexact;     // why only bounds are given (a fixed text), when not exact
+  // Bounds, when not exact:
+  int starts;              // sampled starts stepped: the worst of them bounds t_mix from below
+  long sample_time;        // their distance first at most epsilon after this many steps, so
+                           // t_mix >= sample_time; or, with sample_reached 0, still above
+                           // epsilon after sample_time steps, so t_mix > sample_time
+  int sample_reached;      //
+  double sample_distance;  // the largest of their distances after sample_time - 1 steps
+                           // (reached) or sample_time steps (not reached)
+  int spectral;            // 1 when the spectrum gave the bounds below
+  double lower;            // (t_rel - 1) ln(1 / (2 epsilon)): t_mix >= lower
+  double upper;            // t_rel ln(1 / (epsilon pi_min)), for a reversible class: t_mix <=
+                           // upper rounded up; NaN when the class is not reversible
+};
+typedef struct class_mixing CLASS_MIXING;
+
+/// The mixing time of closed class k (of at least two states), pi[1..n] holding its stationary
+/// distribution. The bounds need the class's SLEM: from spectrum when given (as the spectrum
+/// section found it), else solved here. Does not return on failure.
+void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
+                  double epsilon, CLASS_MIXING* mx, const CLASS_SPECTRUM* spectrum = nullptr);
+
+/// The total variation distance from the worst start, max_i 0.5 sum_j |a_ij - pi_j|, for the
+/// m x m matrix a held by rows in a[i * m + j] and pi[0..m-1].
+double worst_distance(const double* a, const double* pi, int m);
+
+/// The mixing section of the text output, for every closed class of more than one state;
+/// spectra, when given, those the spectrum section found. Does not return on failure.
+void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+                  double epsilon, int precision,
+                  const std::vector<CLASS_SPECTRUM>* spectra = nullptr);
+
+#endif

@@ -1,0 +1,588 @@
+// analyze_spectrum.cc - the eigenvalues of a closed class: SLEM, spectral gap, relaxation time
+// and those of largest modulus, densely for a small class and by Arnoldi or Lanczos for a large
+// one (solve_spectrum, print_spectrum).
+// Part of pravlin; see README.md.
+#include "analyze_spectrum.h"
+
+// GCC 12 at -O3 sees a use after free in Eigen's storage as Spectra's Hessenberg eigenvectors
+// inline it: a false alarm, raised after inlining, that the system-header rule does not catch.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
+
+#include <Spectra/GenEigsSolver.h>
+#include <Spectra/SymEigsSolver.h>
+#include <Eigen/Eigenvalues>
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <random>
+
+#include "analyze_class_ops.h"
+
+// The restarts Arnoldi or Lanczos may take, and the relative accuracy asked of each Ritz
+// value. A fast-mixing class of 10^5 states converges in a few dozen restarts; one whose
+// eigenvalues crowd next to 1 would never converge, and is refused after these.
+static const int KRYLOV_RESTARTS = 400;
+static const double KRYLOV_TOLERANCE = 1e-10;
+// The power of the deflated matrix that Arnoldi works on for a class that is not reversible
+// (on R of bench/make_chain.py at 10^5 states, 16 to 64 took about the same time, and 1 twenty
+// times as long), and the largest residual |P x - lambda x| / |x| of an eigenvalue found on it.
+static const int ARNOLDI_POWER = 32;
+static const double RITZ_RESIDUAL = 1e-9;
+// The eigenvalues Arnoldi finds beyond those asked for: the last few it calls converged may not
+// be the largest (on R at 10^5 states, asking for exactly 6 gave a 6th of modulus 0.512697 where
+// one of 0.512705 was missed).
+static const int ARNOLDI_GUARD = 5;
+// The Krylov space beyond the eigenvalues asked for.
+static const int KRYLOV_EXTRA = 34;
+
+static const double PI = 3.14159265358979323846;
+
+// ((P - 1 pi') / scale)^power x: the class's matrix with the eigenvalue 1 moved to 0, raised to
+// a power. A random sparse class has its eigenvalues spread over a disc, the largest in modulus
+// at its rim among thousands nearly as large: Arnoldi needs a polynomial of degree some
+// thousands to tell them apart, and a power of P gives it for a fraction of the
+// orthogonalisation that as many Arnoldi steps would cost. Since (P - 1 pi')^k = P^k - 1 pi',
+// x is deflated once before and once after; between, only rounding brings the eigenvalue 1
+// back, and it fades no faster than it came. The scale keeps the wanted eigenvalues of the power
+// near 1, so that Arnoldi's relative test of convergence stays meaningful.
+struct PowerOp {
+  using Scalar = double;
+  const CLASS_OPS* ops;
+  int power;
+  double scale;
+  Eigen::Index rows() const {
+    return ops->m;
+  }
+  Eigen::Index cols() const {
+    return ops->m;
+  }
+  void perform_op(const double* x_in, double* y_out) const {
+    const Eigen::Map<const Eigen::VectorXd> x(x_in, ops->m);
+    const Eigen::Map<const Eigen::VectorXd> pi(ops->pi.data(), ops->m);
+    Eigen::Map<Eigen::VectorXd> y(y_out, ops->m);
+    Eigen::VectorXd t = x.array() - pi.dot(x), u(ops->m);
+    for (int i = 0; i < power; i++) {
+      u.noalias() = ops->p * t;
+      t.noalias() = u / scale;
+    }
+    y = t.array() - pi.dot(t);
+  }
+};
+
+// S x - u (u . x) with S_ij = sqrt(P_ij P_ji) and u = sqrt(pi): for a reversible class S is
+// Pi^1/2 P Pi^-1/2, symmetric (exactly so, as written) and with the same eigenvalues, u its
+// eigenvector for 1.
+struct SymmetricDeflatedOp {
+  using Scalar = double;
+  const SPARSE_MATRIX* s;
+  const Eigen::VectorXd* u;
+  Eigen::Index rows() const {
+    return s->rows();
+  }
+  Eigen::Index cols() const {
+    return s->rows();
+  }
+  void perform_op(const double* x_in, double* y_out) const {
+    const Eigen::Map<const Eigen::VectorXd> x(x_in, s->rows());
+    Eigen::Map<Eigen::VectorXd> y(y_out, s->rows());
+    y.noalias() = *s * x;
+    y -= *u * u->dot(x);
+  }
+};
+
+// Pi^1/2 A# Pi^-1/2 x, A# the group inverse of I - P: for a reversible class a symmetric
+// matrix whose eigenvalues are 1 / (1 - lambda). The eigenvalues next to 1, which crowd together
+// on a slow class and defeat Lanczos on S, become its largest and well separated: 1 / (1 -
+// lambda_2) is four times 1 / (1 - lambda_3) on a line, however long.
+struct SymmetricInverseOp {
+  using Scalar = double;
+  const CLASS_OPS* ops;
+  const Eigen::VectorXd* u;  // sqrt(pi)
+  mutable int failed;        // a solve's residual missed its goal
+  Eigen::Index rows() const {
+    return ops->m;
+  }
+  Eigen::Index cols() const {
+    return ops->m;
+  }
+  void perform_op(const double* x_in, double* y_out) const {
+    const Eigen::Map<const Eigen::VectorXd> x(x_in, ops->m);
+    Eigen::MatrixXd y = x.cwiseQuotient(*u), z;
+    if (!(group_inverse(ops, y, &z) <= GROUP_INVERSE_GOAL))
+      failed = 1;
+    Eigen::Map<Eigen::VectorXd>(y_out, ops->m) = z.col(0).cwiseProduct(*u);
+  }
+};
+
+// A# x, A# the group inverse of I - P, whose eigenvalues are 1 / (1 - lambda): those of P next
+// to 1 become its largest and well separated.
+struct InverseOp {
+  using Scalar = double;
+  const CLASS_OPS* ops;
+  mutable int failed;  // a solve's residual missed its goal
+  Eigen::Index rows() const {
+    return ops->m;
+  }
+  Eigen::Index cols() const {
+    return ops->m;
+  }
+  void perform_op(const double* x_in, double* y_out) const {
+    const Eigen::MatrixXd x = Eigen::Map<const Eigen::VectorXd>(x_in, ops->m);
+    Eigen::MatrixXd z;
+    if (!(group_inverse(ops, x, &z) <= GROUP_INVERSE_GOAL))
+      failed = 1;
+    Eigen::Map<Eigen::VectorXd>(y_out, ops->m) = z.col(0);
+  }
+};
+
+double relaxation_time(const CLASS_SPECTRUM* sp) {
+  return sp->gap > 0.0 ? 1.0 / sp->gap : HUGE_VAL;
+}
+
+double implied_timescale(const EIGENVALUE* e) {
+  if (e->distance <= 0.0)
+    return HUGE_VAL;
+  // ln |lambda| = ln(1 - distance), exact for a modulus next to 1.
+  return -1.0 / std::log1p(-e->distance);
+}
+
+int largest_closed_class(const CHAIN_CLASSES* cl) {
+  int largest = 0;
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (cl->closed[k])
+      largest = std::max(largest, class_size(cl, k));
+  }
+  return largest;
+}
+
+static EIGENVALUE make_eigenvalue(double re, double im) {
+  const double modulus = std::hypot(re, im);
+  return EIGENVALUE{re, im, modulus, 1.0 - modulus};
+}
+
+// Largest modulus first; among equal moduli the larger real part, then the positive imaginary
+// part: the order is the same on every run.
+static bool before(const EIGENVALUE& a, const EIGENVALUE& b) {
+  if (a.modulus != b.modulus)
+    return a.modulus > b.modulus;
+  if (a.re != b.re)
+    return a.re > b.re;
+  return a.im > b.im;
+}
+
+// A class of period d has the d-th roots of unity among its eigenvalues, each once: the computed
+// values nearest them (1 among them) are replaced by the exact ones, of modulus exactly 1.
+static void place_roots_of_unity(std::vector<EIGENVALUE>* values, int period) {
+  std::vector<char> taken(values->size(), 0);
+  for (int j = 0; j < period; j++) {
+    double re = std::cos(2.0 * PI * j / period), im = std::sin(2.0 * PI * j / period);
+    // The quarter turns exactly: cos(pi / 2) is 6e-17 in doubles.
+    if (4 * j % period == 0) {
+      const int quarter = 4 * j / period;
+      re = quarter == 0 ? 1.0 : quarter == 2 ? -1.0 : 0.0;
+      im = quarter == 1 ? 1.0 : quarter == 3 ? -1.0 : 0.0;
+    }
+    std::size_t nearest = values->size();
+    double best = HUGE_VAL;
+    for (std::size_t i = 0; i < values->size(); i++) {
+      const double d = std::hypot((*values)[i].re - re, (*values)[i].im - im);
+      if (!taken[i] && d < best) {
+        best = d;
+        nearest = i;
+      }
+    }
+    if (nearest == values->size()) {
+      values->push_back(EIGENVALUE{re, im, 1.0, 0.0});
+      taken.push_back(1);
+      continue;
+    }
+    (*values)[nearest] = EIGENVALUE{re, im, 1.0, 0.0};
+    taken[nearest] = 1;
+  }
+}
+
+// Sorts values, keeps count of them and sets SLEM and gap from the second.
+static void finish(std::vector<EIGENVALUE>* values, int count, CLASS_SPECTRUM* sp) {
+  place_roots_of_unity(values, std::max(1, sp->period));
+  std::sort(values->begin(), values->end(), before);
+  sp->slem = values->size() > 1 ? (*values)[1].modulus : 0.0;
+  sp->gap = values->size() > 1 ? (*values)[1].distance : 1.0;
+  if (values->size() > static_cast<std::size_t>(count))
+    values->resize(static_cast<std::size_t>(count));
+  sp->largest = *values;
+  sp->found = 1;
+}
+
+static Eigen::MatrixXd dense_class(const CLASS_OPS* ops) {
+  Eigen::MatrixXd a = Eigen::MatrixXd::Zero(ops->m, ops->m);
+  for (int i = 0; i < ops->m; i++) {
+    for (SPARSE_MATRIX::InnerIterator e(ops->p, i); e; ++e)
+      a(i, e.col()) = e.value();
+  }
+  return a;
+}
+
+// S_ij = sqrt(P_ij P_ji), as a sparse matrix of the class's pattern (symmetric in a reversible
+// class).
+static SPARSE_MATRIX symmetrised(const CLASS_OPS* ops) {
+  SPARSE_MATRIX t = ops->p.transpose();
+  SPARSE_MATRIX s = ops->p.cwiseProduct(t);
+  s = s.unaryExpr([](double v) { return std::sqrt(v); });
+  s.makeCompressed();
+  return s;
+}
+
+static void dense_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp) {
+  std::vector<EIGENVALUE> values;
+  if (ops->reversible) {
+    sp->method = "dense symmetric eigensolver";
+    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(Eigen::MatrixXd(symmetrised(ops)),
+                                                          Eigen::EigenvaluesOnly);
+    for (Eigen::Index i = 0; i < ops->m; i++)
+      values.push_back(make_eigenvalue(solver.eigenvalues()(i), 0.0));
+  } else {
+    sp->method = "dense eigensolver";
+    Eigen::EigenSolver<Eigen::MatrixXd> solver(dense_class(ops), false);
+    for (Eigen::Index i = 0; i < ops->m; i++) {
+      const std::complex<double> v = solver.eigenvalues()(i);
+      values.push_back(make_eigenvalue(v.real(), v.imag()));
+    }
+  }
+  finish(&values, count, sp);
+}
+
+// The Krylov space for nev eigenvalues: ARPACK's advice of 2 nev + 1 at least, and room enough
+// for a class whose largest eigenvalues crowd a circle (a random sparse class).
+static int krylov_size(int nev, int m) {
+  return std::min(m, std::max(2 * nev + 1, nev + KRYLOV_EXTRA));
+}
+
+// An estimate of the largest modulus beside 1, from the growth of the deflated powers of a
+// fixed random vector; 0 when they vanish (every other eigenvalue is 0).
+static double radius_estimate(const CLASS_OPS* ops) {
+  const int m = ops->m;
+  const Eigen::Map<const Eigen::VectorXd> pi(ops->pi.data(), m);
+  std::mt19937_64 draw(0x736c656dULL);
+  Eigen::VectorXd x(m), y(m);
+  for (int i = 0; i < m; i++)
+    x(i) = static_cast<double>(draw() >> 11) * 0x1p-53 - 0.5;
+  x.array() -= pi.dot(x);
+  x.normalize();
+  double growth = 0.0;
+  const int steps = 40, counted = 20;
+  for (int i = 0; i < steps; i++) {
+    y.noalias() = ops->p * x;
+    y.array() -= pi.dot(y);
+    const double norm = y.norm();
+    if (!(norm > 1e-300))
+      return 0.0;
+    if (i >= steps - counted)
+      growth += std::log(norm);
+    x = y / norm;
+  }
+  return std::exp(growth / counted);
+}
+
+// The nev + 1 eigenvalues of largest modulus beside 1 (one more, so that a conjugate pair is not
+// split): Arnoldi on a power of the deflated matrix finds their invariant subspace, and the
+// eigenvalues are those of P on it (Rayleigh-Ritz), each checked by its residual. 0 when
+// Arnoldi does not converge, or a residual is too large to trust.
+static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
+                           std::vector<EIGENVALUE>* values) {
+  const int m = ops->m;
+  const int want = std::min(nev + ARNOLDI_GUARD, m - 2);
+  const double radius = radius_estimate(ops);
+  if (radius == 0.0) {
+    for (int i = 0; i < want; i++)
+      values->push_back(EIGENVALUE{0.0, 0.0, 0.0, 1.0});
+    return 1;
+  }
+  // A power of a periodic class's matrix would merge its roots of unity into one multiple
+  // eigenvalue, of which Arnoldi finds a single vector.
+  PowerOp op{ops, period > 1 ? 1 : ARNOLDI_POWER, radius};
+  Spectra::GenEigsSolver<PowerOp> solver(op, want, krylov_size(want, m));
+  solver.init();
+  solver.compute(Spectra::SortRule::LargestMagn, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
+                 Spectra::SortRule::LargestMagn);
+  if (solver.info() != Spectra::CompInfo::Successful)
+    return 0;
+  // A real orthonormal basis of the subspace: the real and imaginary parts of its vectors.
+  const Eigen::MatrixXcd v = solver.eigenvectors();
+  Eigen::MatrixXd parts(m, 2 * v.cols());
+  parts << v.real(), v.imag();
+  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(parts.rows(), parts.cols());
+  // The two vectors of a conjugate pair give two real directions, up to their accuracy.
+  qr.setThreshold(1e-6);
+  qr.compute(parts);
+  const Eigen::Index rank = qr.rank();
+  const Eigen::MatrixXd q =
+      (qr.householderQ() * Eigen::MatrixXd::Identity(m, parts.cols())).leftCols(rank);
+  Eigen::MatrixXd pq(m, rank);
+  for (Eigen::Index j = 0; j < rank; j++)
+    pq.col(j) = ops->p * q.col(j);
+  const Eigen::EigenSolver<Eigen::MatrixXd> small(q.transpose() * pq);
+  if (small.info() != Eigen::Success)
+    return 0;
+  for (Eigen::Index i = 0; i < rank; i++) {
+    const std::complex<double> theta = small.eigenvalues()(i);
+    const Eigen::VectorXcd z = q.cast<std::complex<double>>() * small.eigenvectors().col(i);
+    const Eigen::VectorXcd r =
+        pq.cast<std::complex<double>>() * small.eigenvectors().col(i) - theta * z;
+    if (!(r.norm() <= RITZ_RESIDUAL * z.norm()))
+      return 0;
+    values->push_back(make_eigenvalue(theta.real(), theta.imag()));
+  }
+  return 1;
+}
+
+// Lanczos on the deflated symmetrised matrix: the nev largest (rule LargestAlge) or smallest
+// (SmallestAlge), or 0 when it does not converge.
+static int lanczos_end(const SPARSE_MATRIX& s, const Eigen::VectorXd& u, int nev,
+                       Spectra::SortRule rule, std::vector<EIGENVALUE>* values) {
+  SymmetricDeflatedOp op{&s, &u};
+  const int m = static_cast<int>(s.rows());
+  Spectra::SymEigsSolver<SymmetricDeflatedOp> solver(op, nev, krylov_size(nev, m));
+  solver.init();
+  solver.compute(rule, KRYLOV_RESTARTS, KRYLOV_TOLERANCE, rule);
+  if (solver.info() != Spectra::CompInfo::Successful)
+    return 0;
+  const Eigen::VectorXd v = solver.eigenvalues();
+  for (Eigen::Index i = 0; i < v.size(); i++)
+    values->push_back(make_eigenvalue(v(i), 0.0));
+  return 1;
+}
+
+// Lanczos on the symmetrised group inverse: the nev eigenvalues next to 1, each with its
+// distance from 1 straight from 1 / theta, without cancellation. 0 when it does not converge.
+static int lanczos_next_to_one(const CLASS_OPS* ops, const Eigen::VectorXd& u, int nev,
+                               std::vector<EIGENVALUE>* values) {
+  SymmetricInverseOp op{ops, &u, 0};
+  Spectra::SymEigsSolver<SymmetricInverseOp> solver(op, nev, krylov_size(nev, ops->m));
+  solver.init();
+  solver.compute(Spectra::SortRule::LargestAlge, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
+                 Spectra::SortRule::LargestAlge);
+  if (solver.info() != Spectra::CompInfo::Successful || op.failed)
+    return 0;
+  const Eigen::VectorXd theta = solver.eigenvalues();
+  for (Eigen::Index i = 0; i < theta.size(); i++) {
+    // theta = 1 / (1 - lambda) is at least 1/2; lambda = 1 - 1 / theta.
+    const double gap = 1.0 / theta(i);
+    const double lambda = 1.0 - gap;
+    EIGENVALUE e = make_eigenvalue(lambda, 0.0);
+    if (lambda >= 0.0)
+      e.distance = gap;
+    values->push_back(e);
+  }
+  return 1;
+}
+
+// The eigenvalue 1 - 1 / theta from an eigenvalue theta of the group inverse, with its distance
+// 1 - |lambda| = (1 - |lambda|^2) / (1 + |lambda|) from g = 1 / theta = 1 - lambda without
+// cancellation: 1 - |lambda|^2 = 2 Re g - |g|^2.
+static EIGENVALUE from_inverse(std::complex<double> theta) {
+  const std::complex<double> g = 1.0 / theta;
+  EIGENVALUE e = make_eigenvalue(1.0 - g.real(), -g.imag());
+  e.distance = (2.0 * g.real() - std::norm(g)) / (1.0 + e.modulus);
+  return e;
+}
+
+// Arnoldi on the group inverse, through the band or the sparse LU: the nev + ARNOLDI_GUARD
+// eigenvalues next
+// to 1. They are the largest in modulus too when the class is lazy enough: every eigenvalue lies
+// in a disc of centre P_ii and radius 1 - P_ii, and in such a disc |1 - lambda|^2 =
+// (1 - P_ii) / P_ii (1 - |lambda|^2), so that one of modulus at least rho lies within
+// sqrt((1 - c) / c (1 - rho^2)) of 1, c = min P_ii. When that is nearer than the farthest found,
+// none of modulus rho or more was missed. 0 when there is no LU, no such c, no convergence, or
+// the disc allows one that was missed.
+static int arnoldi_next_to_one(const CLASS_OPS* ops, int nev, std::vector<EIGENVALUE>* values) {
+  const int m = ops->m;
+  if (!ops->direct || !(ops->min_stay > 0.0))
+    return 0;
+  const int want = std::min(nev + ARNOLDI_GUARD, m - 2);
+  InverseOp op{ops, 0};
+  Spectra::GenEigsSolver<InverseOp> solver(op, want, krylov_size(want, m));
+  solver.init();
+  solver.compute(Spectra::SortRule::LargestMagn, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
+                 Spectra::SortRule::LargestMagn);
+  if (solver.info() != Spectra::CompInfo::Successful || op.failed)
+    return 0;
+  const Eigen::VectorXcd theta = solver.eigenvalues();
+  std::vector<EIGENVALUE> found;
+  double farthest = 0.0;
+  for (Eigen::Index i = 0; i < theta.size(); i++) {
+    found.push_back(from_inverse(theta(i)));
+    farthest = std::max(farthest, 1.0 / std::abs(theta(i)));
+  }
+  std::sort(found.begin(), found.end(), before);
+  const EIGENVALUE& last = found[static_cast<std::size_t>(std::min(nev, want)) - 1];
+  const double c = ops->min_stay;
+  const double reach = std::sqrt((1.0 - c) / c * last.distance * (1.0 + last.modulus));
+  if (!(reach < farthest))
+    return 0;
+  values->insert(values->end(), found.begin(), found.end());
+  return 1;
+}
+
+static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp) {
+  const int nev = std::max(1, count - 1);
+  std::vector<EIGENVALUE> values{EIGENVALUE{1.0, 0.0, 1.0, 0.0}};
+  sp->found = 0;
+  // The symmetrised operators divide by sqrt(pi): a stationary probability that underflows
+  // (a line with a strong drift) leaves the class to the general methods.
+  const double pi_min = *std::min_element(ops->pi.begin(), ops->pi.end());
+  if (!ops->reversible || !(pi_min > 1e-280)) {
+    if (arnoldi_next_to_one(ops, nev, &values)) {
+      sp->method = ops->band > 0
+                       ? "Arnoldi on the group inverse of I - P (elimination within the band)"
+                       : "Arnoldi on the group inverse of I - P (sparse LU)";
+      finish(&values, count, sp);
+      return;
+    }
+    sp->method = "Arnoldi on a power of P deflated by pi";
+    if (!arnoldi_largest(ops, sp->period, nev, &values))
+      return;
+    finish(&values, count, sp);
+    return;
+  }
+  const SPARSE_MATRIX s = symmetrised(ops);
+  Eigen::VectorXd u(ops->m);
+  for (int i = 0; i < ops->m; i++)
+    u(i) = std::sqrt(ops->pi[i]);
+  std::vector<EIGENVALUE> top;
+  if (ops->direct) {
+    sp->method =
+        ops->band > 0
+            ? "Lanczos on the symmetrised group inverse of I - P (elimination within the band)"
+            : "Lanczos on the symmetrised group inverse of I - P (sparse LU)";
+    if (!lanczos_next_to_one(ops, u, nev, &top))
+      return;
+  } else {
+    sp->method = "Lanczos on the symmetrised P deflated by pi";
+    if (!lanczos_end(s, u, nev, Spectra::SortRule::LargestAlge, &top))
+      return;
+  }
+  // Every eigenvalue of a reversible class is real and at least 2 min P_ii - 1. When that bound
+  // leaves every negative one smaller in modulus than the least of those found at the top, no
+  // negative one can be among the largest; otherwise the bottom end is found as well.
+  double least = HUGE_VAL;
+  for (const EIGENVALUE& e : top)
+    least = std::min(least, e.re);
+  values.insert(values.end(), top.begin(), top.end());
+  if (!(1.0 - 2.0 * ops->min_stay < least)) {
+    if (!lanczos_end(s, u, nev, Spectra::SortRule::SmallestAlge, &values))
+      return;
+  }
+  finish(&values, count, sp);
+}
+
+void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
+                    int count, CLASS_SPECTRUM* sp) {
+  const int m = class_size(cl, k);
+  sp->k = k;
+  sp->m = m;
+  sp->period = cl->period[k];
+  sp->largest.clear();
+  sp->found = 1;
+  sp->reversible = 1;
+  if (m == 1) {
+    sp->method = "a single state";
+    sp->slem = 0.0;
+    sp->gap = 1.0;
+    sp->largest.push_back(EIGENVALUE{1.0, 0.0, 1.0, 0.0});
+    return;
+  }
+  CLASS_OPS ops;
+  class_ops_build(c, cl, k, pi, &ops);
+  sp->reversible = ops.reversible;
+  const int nev = std::max(1, count - 1);
+  // A Krylov space must leave room beyond the eigenvalues asked for.
+  const bool krylov_fits = krylov_size(nev + 1, m) + 2 <= m / 2;
+  if (m <= SPECTRUM_DENSE_MAX || !krylov_fits) {
+    const std::size_t w = static_cast<std::size_t>(m);
+    if (m > DENSE_MAX_STATES || !dense_fits(3 * w * w)) {
+      fail(
+          " *** ERROR: --eigen %d: class %d (%d states) is too large for every eigenvalue "
+          "densely, and too many are asked for an iterative method\n",
+          count, k, m);
+    }
+    dense_spectrum(&ops, count, sp);
+    return;
+  }
+  sparse_spectrum(&ops, count, sp);
+}
+
+static void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
+  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
+}
+
+static void print_number_or_infinite(FILE* out, double v, int precision) {
+  if (std::isinf(v)) {
+    std::fprintf(out, "infinite");
+  } else {
+    std::fprintf(out, "%.*f", precision, v);
+  }
+}
+
+const CLASS_SPECTRUM* find_spectrum(const std::vector<CLASS_SPECTRUM>* solved, int k) {
+  if (solved == nullptr)
+    return nullptr;
+  for (const CLASS_SPECTRUM& sp : *solved) {
+    if (sp.k == k)
+      return &sp;
+  }
+  return nullptr;
+}
+
+void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+                    int count, int precision, std::vector<CLASS_SPECTRUM>* solved) {
+  int shown = 0;
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k] || class_size(cl, k) == 1)
+      continue;
+    shown++;
+    CLASS_SPECTRUM sp;
+    solve_spectrum(c, cl, k, pi, count, &sp);
+    if (solved != nullptr)
+      solved->push_back(sp);
+    std::fprintf(out, "\nspectrum of ");
+    print_class_label(out, cl, k);
+    std::fprintf(out, " (%d states, %s; %s):\n", sp.m,
+                 sp.reversible ? "reversible" : "not reversible", sp.method);
+    if (!sp.found) {
+      std::fprintf(out,
+                   "  not found: the iterations did not converge within %d restarts (its "
+                   "eigenvalues next to the largest crowd too closely)\n",
+                   KRYLOV_RESTARTS);
+      std::fflush(out);
+      continue;
+    }
+    std::fprintf(out, "  SLEM (second largest eigenvalue modulus) %.*f\n", precision, sp.slem);
+    std::fprintf(out, "  spectral gap (1 - SLEM) %.*f\n", precision, sp.gap);
+    if (sp.period > 1) {
+      std::fprintf(out,
+                   "  relaxation time: none, the class has period %d: its distribution cycles "
+                   "and never settles\n",
+                   sp.period);
+    } else {
+      std::fprintf(out, "  relaxation time (1 / gap) %.*f steps\n", precision,
+                   relaxation_time(&sp));
+    }
+    std::fprintf(out,
+                 "  %zu eigenvalue%s of largest modulus (real part, imaginary part, modulus, "
+                 "implied timescale -1/ln|lambda| in steps):\n",
+                 sp.largest.size(), sp.largest.size() == 1 ? "" : "s");
+    for (const EIGENVALUE& e : sp.largest) {
+      std::fprintf(out, "    %.*f %.*f %.*f ", precision, e.re, precision, e.im, precision,
+                   e.modulus);
+      print_number_or_infinite(out, implied_timescale(&e), precision);
+      std::fprintf(out, "\n");
+    }
+    std::fflush(out);
+  }
+  if (shown == 0) {
+    std::fprintf(out,
+                 "\nspectrum: every closed class is a single state, whose one eigenvalue is 1\n");
+  }
+}

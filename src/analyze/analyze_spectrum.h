@@ -1,0 +1,65 @@
+// analyze_spectrum.h - the eigenvalues of a closed class: SLEM, spectral gap, relaxation time,
+// and those of largest modulus with their implied timescales (--eigen).
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_ANALYZE_SPECTRUM_H
+#define PRAVLIN_ANALYZE_SPECTRUM_H
+
+#include <cstdio>
+#include <vector>
+
+#include "analyze.h"
+
+/// Classes up to this size get every eigenvalue from a dense eigensolver (about 1 s at 500
+/// states for a general class); larger ones the few of largest modulus from Arnoldi or Lanczos.
+const int SPECTRUM_DENSE_MAX = 500;
+
+/// One eigenvalue.
+struct eigenvalue {
+  double re, im;
+  double modulus;
+  double distance;  // 1 - modulus, computed without cancellation where the method allows
+};
+typedef struct eigenvalue EIGENVALUE;
+
+/// What the eigenvalues of a closed class say about how it mixes.
+struct class_spectrum {
+  int k;               // the class
+  int m;               // its states
+  const char* method;  // how the eigenvalues were found (a fixed text)
+  int reversible;      // 1 when detailed balance holds: the eigenvalues are real
+  int period;          // the class's period: above 1, SLEM is 1 and there is no relaxation
+  int found;           // 0 when the iterative method did not converge: nothing below is known
+  double slem;         // the second largest eigenvalue modulus (0 for a single state)
+  double gap;          // 1 - slem, the absolute spectral gap, without cancellation if possible
+  std::vector<EIGENVALUE> largest;  // those of largest modulus, 1 first: as many as asked,
+                                    // or all the class has
+};
+typedef struct class_spectrum CLASS_SPECTRUM;
+
+/// The spectrum of closed class k, pi[1..n] holding its stationary distribution, with the
+/// count eigenvalues of largest modulus (at least 1, at most the class's size; fewer when the
+/// class is smaller). Dense up to SPECTRUM_DENSE_MAX states (and beyond when count leaves no
+/// room for a Krylov space, up to DENSE_MAX_STATES); beyond, Arnoldi on P deflated by pi, or
+/// for a reversible class Lanczos on its symmetrised matrix, the eigenvalues next to 1 taken
+/// from the group inverse of I - P where a sparse LU is cheap. Does not return on failure.
+void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
+                    int count, CLASS_SPECTRUM* sp);
+
+/// 1 / gap, the relaxation time; HUGE_VAL for a periodic class (gap 0).
+double relaxation_time(const CLASS_SPECTRUM* sp);
+/// -1 / ln |lambda|, the implied timescale of an eigenvalue; HUGE_VAL for modulus 1.
+double implied_timescale(const EIGENVALUE* e);
+
+/// The size of the largest closed class: --eigen may ask for no more.
+int largest_closed_class(const CHAIN_CLASSES* cl);
+
+/// The spectrum section of the text output, for every closed class of more than one state.
+/// count: --eigen's K. The spectra are appended to *solved when it is given, for the mixing
+/// time's bounds. Does not return on failure.
+void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+                    int count, int precision, std::vector<CLASS_SPECTRUM>* solved = nullptr);
+
+/// The spectrum of class k among solved, or null.
+const CLASS_SPECTRUM* find_spectrum(const std::vector<CLASS_SPECTRUM>* solved, int k);
+
+#endif

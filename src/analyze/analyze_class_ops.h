@@ -8,12 +8,12 @@
 #include <Eigen/SparseLU>
 #include <vector>
 
+#include "analyze_entropy.h"
 #include "analyze_sparse.h"
 
-/// The largest relative violation of detailed balance, |pi_i P_ij - pi_j P_ji| over the larger of
-/// the two, under which a class counts as reversible: its stationary distribution is exact to
-/// about that.
-const double REVERSIBLE_TOLERANCE = 1e-9;
+// A class counts as reversible here as the reversibility section says it is
+// (REVERSIBLE_TOLERANCE, analyze_entropy.h), so that its spectrum's heading and that section
+// never disagree.
 
 /// The largest relative residual of the solves with the group inverse that the spectrum and the
 /// Kemeny estimate accept: a BiCGSTAB that stalls is far above it, and the eliminations, whose

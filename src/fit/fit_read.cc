@@ -1300,7 +1300,7 @@ static FIT_FORM detect(std::string_view head, bool whole) {
   const std::size_t nl2 = rest.find('\n');
   const bool cut = nl2 == std::string_view::npos && !whole;
   std::vector<std::string> second = split_line(rest.substr(0, nl2));
-  if (cut)
+  if (cut && !second.empty())
     second.pop_back();
   if (second.empty() || (cut ? second.size() > first.size() : second.size() != first.size()))
     return FORM_SEQUENCES;

@@ -2,6 +2,7 @@
 // their comparison, and posterior draws carried to the answers.
 // Part of pravlin; see README.md.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -35,7 +36,8 @@ static void read_files(const FIT_OPTIONS& given, const std::vector<std::string>&
   FIT_OPTIONS opt = given;
   std::vector<std::string> paths;
   for (std::size_t i = 0; i < texts.size(); i++) {
-    paths.push_back(testing::TempDir() + "fit_more_" + std::to_string(i) + ".txt");
+    paths.push_back(testing::TempDir() + "fit_more_" + std::to_string(getpid()) + "_" +
+                    std::to_string(i) + ".txt");
     std::ofstream(paths.back(), std::ios::binary) << texts[i];
   }
   for (const std::string& path : paths)

@@ -306,7 +306,8 @@ static void fit_files(FIT_OPTIONS opt, const std::vector<std::string>& texts, Fi
                       bool only_read = false) {
   std::vector<std::string> paths;
   for (std::size_t i = 0; i < texts.size(); i++) {
-    paths.push_back(testing::TempDir() + "fit_input_" + std::to_string(i) + ".csv");
+    paths.push_back(testing::TempDir() + "fit_input_" + std::to_string(getpid()) + "_" +
+                    std::to_string(i) + ".csv");
     std::ofstream(paths.back(), std::ios::binary) << texts[i];
   }
   for (const std::string& p : paths)

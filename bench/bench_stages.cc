@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pravlin.h"
+#include "simulate.h"
 #include "test_util.h"
 #include "xml.h"
 

@@ -10,6 +10,10 @@ B  birth-death line: up with p_i, down with q_i (near one half each, the rest st
    probabilities are written with 17 significant digits so that the form holds for the file.
 A  absorbing: R's structure on the first N - 100 states, the last 100 absorbing, and every
    transient state also moving to one of them.
+C  copies: a chain of R's structure on S states (--small S, default 1000), each state with a
+   value 0, 1 or 2, copied N / S times. State (a, c), copy c of small state a, is state
+   c S + a; it moves where a moves, each time to a copy drawn at random, with a's probability.
+   The copies of each small state form a lumpable partition that refines the values.
 L  the symmetric line: up and down 1/4 each, the rest staying put (3/4 at the ends). Its second
    largest eigenvalue is 1 - (1 - cos(pi / N)) / 2 exactly.
 
@@ -23,15 +27,19 @@ import random
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("kind", choices=["R", "B", "A", "L"])
+    ap.add_argument("kind", choices=["R", "B", "A", "C", "L"])
     ap.add_argument("states", type=int)
     ap.add_argument("file")
     ap.add_argument("seed", type=int, nargs="?", default=1)
     ap.add_argument("--chains", type=int, default=1)
     ap.add_argument("--years", type=int, default=2)
+    ap.add_argument("--small", type=int, default=1000)
     a = ap.parse_args()
     kind, n, path = a.kind, a.states, a.file
     rng = random.Random(a.seed)
+    if kind == "C":
+        write_copies(a, rng)
+        return
     with open(path, "w", encoding="ascii", newline="\n") as f:
         w = f.write
         w(f"<pravlin><nbr_states>{n}</nbr_states><nbr_years>{a.years}</nbr_years>"
@@ -70,6 +78,38 @@ def main():
             for j, p in moves.items():
                 p = p / total if kind not in ("B", "L") else p
                 w(f"<to><state>{j}</state><probability>{p!r}</probability></to>")
+            w("</transition>\n")
+        w("</pravlin>\n")
+
+
+def write_copies(a, rng):
+    """The chain C: a small chain of R's structure, with values, copied."""
+    small = a.small
+    copies = a.states // small
+    n = small * copies
+    rows, values = [], []
+    for i in range(small):
+        moves = {(i + 1) % small: rng.random() + 0.01}
+        for _ in range(4):
+            j = rng.randrange(small)
+            moves[j] = moves.get(j, 0.0) + rng.random() + 0.01
+        total = sum(moves.values())
+        rows.append(sorted((j, p / total) for j, p in moves.items()))
+        values.append(rng.randint(0, 2))
+    with open(a.file, "w", encoding="ascii", newline="\n") as f:
+        w = f.write
+        w(f"<pravlin><nbr_states>{n}</nbr_states><nbr_years>{a.years}</nbr_years>"
+          f"<nbr_chains>{a.chains}</nbr_chains>"
+          "<steadystate><calc>no</calc></steadystate>\n")
+        for s in range(1, n + 1):
+            start = "<initial_probability>1</initial_probability>" if s == 1 else ""
+            w(f"<state><ser>{s}</ser><name>s{s}</name><value>{values[(s - 1) % small]}</value>"
+              f"{start}</state>\n")
+        for s in range(1, n + 1):
+            w(f"<transition><from>{s}</from>")
+            for j, p in rows[(s - 1) % small]:
+                w(f"<to><state>{rng.randrange(copies) * small + j + 1}</state>"
+                  f"<probability>{p!r}</probability></to>")
             w("</transition>\n")
         w("</pravlin>\n")
 

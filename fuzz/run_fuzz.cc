@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "hooks.h"
+#include "config.h"
 #include "pravlin.h"
+#include "simulate.h"
+#include "tables.h"
 
 // A run may ask for gigabytes or hours with a few bytes. Tables past this many bytes end in
 // the mapping's out-of-memory messages, so the fuzzer reaches those paths too, and a run whose
@@ -44,7 +46,7 @@ static double work(const PRAVLIN* pv) {
 // matrix, so that both readers and both draws are fuzzed.
 static void run(PRAVLIN* pv, std::size_t size, char** report, std::size_t* report_size) {
   set_sparse_rows_from(size % 2 == 1 ? 2 : 0);
-  read_configuration_for_run(pv, 0);
+  read_configuration(pv, READ_FOR_RUN, 0);
   if (work(pv) > kWork)
     return;
   pv->out = open_memstream(report, report_size);

@@ -1,6 +1,6 @@
 # plot_report.cmake - contrib/pravlin-plot draws the weather example's report into a PNG beside it
-# and prints the PNG's path.
-# Expects PRAVLIN, SOURCE_DIR and WORK_DIR. Prints "gnuplot not found" (the test is then
+# and prints the PNG's path, and draws a fitted model's states in the model's order.
+# Expects PRAVLIN, SOURCE_DIR and WORK_DIR, and FIT (pravlin-fit) for the fitted model. Prints "gnuplot not found" (the test is then
 # skipped) where gnuplot is missing.
 cmake_minimum_required(VERSION 3.22)
 
@@ -37,4 +37,28 @@ execute_process(COMMAND sh "${SOURCE_DIR}/contrib/pravlin-plot" empty.csv
                 RESULT_VARIABLE status ERROR_VARIABLE err)
 if(NOT status EQUAL 1 OR NOT err MATCHES "no chain table" OR EXISTS "${WORK_DIR}/empty.png")
   message(FATAL_ERROR "pravlin-plot empty.csv: status ${status}\n${err}")
+endif()
+
+# A fitted model's states are drawn in the order the model numbers them (--states low,mid,top),
+# not in the order they first appear in its report (top first): the fitted configuration asks
+# for the header, whose state table the plot follows.
+if(FIT)
+  file(WRITE "${WORK_DIR}/ratings.txt" "top mid low mid top\ntop top mid low low\n")
+  execute_process(COMMAND "${FIT}" --states low,mid,top -q ratings.txt
+                  WORKING_DIRECTORY "${WORK_DIR}" OUTPUT_FILE "${WORK_DIR}/fitted.xml"
+                  RESULT_VARIABLE fit_status)
+  execute_process(COMMAND "${PRAVLIN}" fitted.xml WORKING_DIRECTORY "${WORK_DIR}"
+                  OUTPUT_FILE "${WORK_DIR}/fitted.csv" RESULT_VARIABLE run_status)
+  execute_process(COMMAND sh "${SOURCE_DIR}/contrib/pravlin-plot" fitted.csv fitted.svg
+                  WORKING_DIRECTORY "${WORK_DIR}" RESULT_VARIABLE status ERROR_VARIABLE err)
+  if(NOT fit_status EQUAL 0 OR NOT run_status EQUAL 0 OR NOT status EQUAL 0)
+    message(FATAL_ERROR "fit ${fit_status}, pravlin ${run_status}, pravlin-plot ${status}:\n${err}")
+  endif()
+  # The state axis's labels come first in the picture, from the bottom up.
+  file(STRINGS "${WORK_DIR}/fitted.svg" labels REGEX "<text>(low|mid|top)</text>")
+  list(SUBLIST labels 0 3 axis)
+  string(REGEX REPLACE "[ \t]*<text>([a-z]+)</text>" "\\1" axis "${axis}")
+  if(NOT axis STREQUAL "low;mid;top")
+    message(FATAL_ERROR "the fitted model's states are drawn as ${axis}, not low;mid;top")
+  endif()
 endif()

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "analyze.h"
-#include "hooks.h"
+#include "config.h"
 #include "pravlin.h"
 
 /// Sanitized builds run some ten times slower: tests of large chains shrink them there.
@@ -73,12 +73,13 @@ inline constexpr char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\
 inline constexpr char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
 inline constexpr char kOom3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
 
-/// Maps text onto pv as the driver would, from a stream and without a report file. Does not
-/// return when the mapping fails.
+/// Maps text onto pv as the driver would, from a stream and without a report file, with the
+/// chains table a whole run would keep. Does not return when the mapping fails.
 inline void read_text(PRAVLIN* pv, const std::string& text) {
   init_pravlin(pv);
   pv->in = open_text(text).release();  // read_configuration closes it
-  read_configuration(pv, 0);
+  read_configuration(pv, READ_MATRIX, 0);
+  keep_chains_table(pv);
 }
 
 /// Expects mapping text to end the process with status 1 and exactly message on standard error.

@@ -1,0 +1,91 @@
+// analyze_stages.cc - times pravlin-analyze's analyses on one configuration, each beyond the
+// reading that they share: the classes and stationary distributions, the entropy rate and
+// reversibility, and with --lump the lumping.
+//
+//   analyze_stages CONFIG.xml [--lump value|coarsest|FILE] [--lump-tolerance EPS] [--copies S]
+//
+// Prints one line "<stage>: <seconds> s" per stage, and what it found. With --copies S, for a
+// chain of bench/make_chain.py C with S small states, also whether the blocks found are the
+// copies of each small state.
+// Part of pravlin; see README.md.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "analyze.h"
+#include "analyze_entropy.h"
+#include "analyze_lump.h"
+#include "config.h"
+
+static double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: analyze_stages CONFIG.xml [--lump HOW] [--lump-tolerance EPS]\n");
+    return 1;
+  }
+  const char* lump = nullptr;
+  double tolerance = LUMP_TOLERANCE;
+  int copies = 0;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--lump") == 0)
+      lump = argv[i + 1];
+    if (std::strcmp(argv[i], "--lump-tolerance") == 0)
+      tolerance = std::strtod(argv[i + 1], nullptr);
+    if (std::strcmp(argv[i], "--copies") == 0)
+      copies = std::atoi(argv[i + 1]);
+  }
+  static PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.xmlfilename = argv[1];
+  auto start = std::chrono::steady_clock::now();
+  open_configuration(&pv);
+  std::vector<TRANSITION_ENTRY> transitions;
+  read_configuration(&pv, READ_LIST, 0, &transitions);
+  error_check_transitions(&pv, &transitions);
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, pv.nbr_states, transitions);
+  transitions = std::vector<TRANSITION_ENTRY>();
+  std::printf("read: %.3f s, %d states\n", seconds_since(start), c.n);
+
+  start = std::chrono::steady_clock::now();
+  CHAIN_CLASSES cl;
+  find_classes(&c, &cl);
+  std::vector<double> pi(static_cast<std::size_t>(c.n) + 1, 0.0);
+  for (int k = 1; k <= cl.nbr_classes; k++) {
+    if (cl.closed[k])
+      class_stationary(&c, &cl, k, pi.data());
+  }
+  std::printf("classes and stationary distributions: %.3f s\n", seconds_since(start));
+
+  start = std::chrono::steady_clock::now();
+  std::vector<CLASS_ENTROPY> e;
+  solve_entropy(&c, &cl, pi.data(), &e);
+  std::printf("entropy rate and reversibility: %.3f s, class %d: %.17g nats, violation %.1e\n",
+              seconds_since(start), e[0].klass, e[0].nats, e[0].violation);
+
+  if (lump != nullptr) {
+    start = std::chrono::steady_clock::now();
+    LUMP_PARTITION part;
+    read_lump_partition(&pv, lump, &part);
+    if (part.by == LUMP_COARSEST)
+      refine_lumpable(&c, tolerance, &part);
+    LUMPED_CHAIN l;
+    lump_chain(&pv, &c, &part, tolerance, &l);
+    std::printf("lump %s: %.3f s, %d blocks, largest violation %.1e\n", lump, seconds_since(start),
+                part.nbr_blocks, l.violation);
+    if (copies > 0) {
+      // Copy c of small state a is state c S + a: block a + 1 by the order of lowest states.
+      bool same = part.nbr_blocks == copies;
+      for (int s = 1; same && s <= c.n; s++)
+        same = part.block_of[s] == (s - 1) % copies + 1;
+      std::printf("blocks are the copies of the %d small states: %s\n", copies,
+                  same ? "yes" : "no");
+    }
+  }
+  return 0;
+}

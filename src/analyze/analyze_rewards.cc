@@ -1,0 +1,187 @@
+// analyze_rewards.cc - rewards from the states' values: long-run averages, the expected value
+// after n steps, expected totals before absorption and before the target (solve_rewards).
+// Part of pravlin; see README.md.
+#include "analyze_rewards.h"
+
+#include <cmath>
+
+#include "analyze_among.h"
+#include "analyze_json_values.h"
+#include "analyze_states.h"
+
+using json = nlohmann::ordered_json;
+
+int rewards_wanted(const PRAVLIN* pv) {
+  for (int s = 1; s <= pv->nbr_states; s++) {
+    if (pv->val[s] != 0.0)
+      return 1;
+  }
+  return 0;
+}
+
+// sum_t v(X_t) before leaving the m states with index[s] > 0, from each of them, into
+// x[s]: (I - Q) x = v, solved for the positive and the negative parts of v as two columns
+// that must not be negative.
+static SOLVE_RESULT total_before_leaving(const PRAVLIN* pv, const SPARSE_CHAIN* c,
+                                         const std::vector<int>& index, int m, const char* what,
+                                         std::vector<double>* x) {
+  std::vector<double> b(2 * static_cast<std::size_t>(m), 0.0);
+  for (int s = 1; s <= c->n; s++) {
+    if (index[s] == 0)
+      continue;
+    const std::size_t i = static_cast<std::size_t>(index[s]) - 1;
+    b[2 * i] = std::fmax(pv->val[s], 0.0);
+    b[2 * i + 1] = std::fmax(-pv->val[s], 0.0);
+  }
+  const SOLVE_RESULT how = solve_among_set(c, index, m, &b, 2, what);
+  for (int s = 1; s <= c->n; s++) {
+    if (index[s] == 0)
+      continue;
+    const std::size_t i = static_cast<std::size_t>(index[s]) - 1;
+    (*x)[s] = b[2 * i] - b[2 * i + 1];
+  }
+  return how;
+}
+
+void solve_rewards(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                   const double* pi, const std::vector<double>* after, long steps,
+                   const std::vector<int>& targets, REWARDS* r) {
+  const std::size_t n = static_cast<std::size_t>(c->n);
+  r->klass.clear();
+  r->average.clear();
+  for (int k = 1; k <= cl->nbr_classes; k++) {
+    if (!cl->closed[k])
+      continue;
+    double a = 0.0;
+    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++)
+      a += pi[cl->member[i]] * pv->val[cl->member[i]];
+    r->klass.push_back(k);
+    r->average.push_back(a);
+  }
+  r->steps = after != nullptr ? steps : -1;
+  r->after_steps = 0.0;
+  for (int s = 1; after != nullptr && s <= c->n; s++)
+    r->after_steps += (*after)[s] * pv->val[s];
+
+  std::vector<int> index(n + 1, 0);
+  r->transient.clear();
+  for (int s = 1; s <= c->n; s++) {
+    if (!cl->closed[cl->class_of[s]]) {
+      r->transient.push_back(s);
+      index[s] = static_cast<int>(r->transient.size());
+    }
+  }
+  std::vector<double> x(n + 1, 0.0);
+  r->absorption_how = total_before_leaving(pv, c, index, static_cast<int>(r->transient.size()),
+                                           "rewards before absorption", &x);
+  r->before_absorption.clear();
+  for (int s : r->transient)
+    r->before_absorption.push_back(x[s]);
+
+  r->targets = targets;
+  r->before_target.clear();
+  r->target_how = SOLVE_RESULT{"elimination", 0, 0.0};
+  if (targets.empty())
+    return;
+  // Only where the target is certain is the total defined: elsewhere the chain may collect
+  // values for ever.
+  REVERSED_CHAIN rc;
+  reverse_chain(c, &rc);
+  std::vector<char> target(n + 1, 0);
+  for (int s : targets)
+    target[s] = 1;
+  GOAL_SETS g;
+  find_goal_sets(c, &rc, target, target, &g);
+  r->before_target.assign(n + 1, NAN);
+  r->target_how = total_before_leaving(pv, c, g.certain, g.nbr_certain, "rewards before the target",
+                                       &r->before_target);
+  for (int s : targets)
+    r->before_target[s] = 0.0;
+}
+
+static void print_class(FILE* out, const CHAIN_CLASSES* cl, int k) {
+  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
+}
+
+void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
+                   const REWARDS* r, int precision) {
+  std::fprintf(out, "\nrewards from the states' values:\n");
+  for (std::size_t i = 0; i < r->klass.size(); i++) {
+    std::fprintf(out, "  long-run average value of ");
+    print_class(out, cl, r->klass[i]);
+    std::fprintf(out, ": %.*f\n", precision, r->average[i]);
+  }
+  if (r->steps >= 0) {
+    std::fprintf(out, "  expected value after %ld step%s from the initial probabilities: %.*f\n",
+                 r->steps, r->steps == 1 ? "" : "s", precision, r->after_steps);
+  }
+  if (!r->transient.empty()) {
+    std::fprintf(out,
+                 "  expected total value before absorption (steps 0 until a closed class is "
+                 "entered), from each transient state:\n");
+    for (std::size_t i = 0; i < r->transient.size(); i++) {
+      std::fprintf(out, "    ");
+      print_state(out, pv, r->transient[i]);
+      std::fprintf(out, " %.*f\n", precision, r->before_absorption[i]);
+    }
+    print_among_residual(out, &r->absorption_how);
+  }
+  if (r->targets.empty())
+    return;
+  std::fprintf(out, "  expected total value before reaching ");
+  for (std::size_t i = 0; i < r->targets.size(); i++) {
+    std::fprintf(out, "%s", i > 0 ? ", " : "");
+    print_state(out, pv, r->targets[i]);
+  }
+  std::fprintf(out, " (steps 0 until it is reached), from each state:\n");
+  for (int s = 1; s <= c->n; s++) {
+    std::fprintf(out, "    ");
+    print_state(out, pv, s);
+    if (std::isnan(r->before_target[s])) {
+      std::fprintf(out, " undefined (it may never be reached)\n");
+    } else {
+      std::fprintf(out, " %.*f\n", precision, r->before_target[s]);
+    }
+  }
+  print_among_residual(out, &r->target_how);
+}
+
+// The method and residual of a system's solve, as the other sections give them.
+static void add_how(const SOLVE_RESULT& how, json* to) {
+  (*to)["method"] = how.method;
+  (*to)["residual"] = how.sparse ? json_number(how.residual) : json(nullptr);
+}
+
+void add_rewards_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const REWARDS* r, json* doc) {
+  if (r == nullptr) {
+    (*doc)["rewards"] = nullptr;
+    return;
+  }
+  json average = json::array();
+  for (std::size_t i = 0; i < r->klass.size(); i++)
+    average.push_back({{"class", r->klass[i]}, {"value", json_number(r->average[i])}});
+  json w = {{"long_run", average}};
+  w["after_steps"] = nullptr;
+  if (r->steps >= 0)
+    w["after_steps"] = {{"count", r->steps}, {"value", json_number(r->after_steps)}};
+  w["before_absorption"] = nullptr;
+  if (!r->transient.empty()) {
+    json states = json::array();
+    for (std::size_t i = 0; i < r->transient.size(); i++) {
+      states.push_back(
+          {{"state", r->transient[i]}, {"value", json_number(r->before_absorption[i])}});
+    }
+    json a = {{"transient", states}};
+    add_how(r->absorption_how, &a);
+    w["before_absorption"] = a;
+  }
+  w["before_target"] = nullptr;
+  if (!r->targets.empty()) {
+    json t = {{"targets", r->targets},
+              {"target_names", json_state_names(pv, r->targets)},
+              {"value", json_by_state(r->before_target.data(), c->n)}};
+    add_how(r->target_how, &t);
+    w["before_target"] = t;
+  }
+  (*doc)["rewards"] = w;
+}

@@ -1,0 +1,121 @@
+// config_schema.cc - the configuration's elements, the rules their names are matched by, and
+// the conversions of their texts: what every reader of a configuration goes by.
+// Part of pravlin; see README.md.
+#include "config_schema.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+int xml_atoi(const char* s) {
+  if (s == nullptr)
+    return 0;
+  // The white space that atoi skips in the C locale.
+  while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
+    s++;
+  bool negative = false;
+  if (*s == '+' || *s == '-')
+    negative = *s++ == '-';
+  // Saturates at the limits of int: 99999999999 reads as 2147483647, not as its low bits.
+  std::int64_t v = 0;
+  for (; *s >= '0' && *s <= '9'; s++) {
+    v = v * 10 + (*s - '0');
+    if (v > static_cast<std::int64_t>(INT_MAX) + 1)
+      v = static_cast<std::int64_t>(INT_MAX) + 1;
+  }
+  if (negative)
+    return static_cast<int>(-v);
+  return v > INT_MAX ? INT_MAX : static_cast<int>(v);
+}
+
+double xml_atof(const char* s) {
+  if (s == nullptr)
+    return 0.0;
+  // from_chars reads the plain decimal forms several times faster than strtod and rounds them
+  // the same way; strtod keeps what from_chars leaves out or refuses: leading white space, a
+  // leading '+', hexadecimal, inf and nan, and values out of range (inf, or the C library's
+  // underflow result).
+  const char* p = s + (*s == '-');
+  bool plain = (*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9');
+  if (plain && !(p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))) {
+    double v = 0.0;
+    auto r = std::from_chars(s, s + std::strlen(s), v);
+    if (r.ec == std::errc())
+      return v;
+  }
+  return std::strtod(s, nullptr);
+}
+
+// The elements' keywords, and how many of their first characters a name must match (0: the
+// whole name). ORDER CONFIGNAME
+struct ConfigElement {
+  ConfigPlace place;
+  const char* keyword;
+  int matched;
+};
+static constexpr ConfigElement CONFIG_ELEMENTS[] = {
+    {IN_DOCUMENT, "pravlin", 0},
+    {IN_ROOT, "nbr_states", 8},
+    {IN_ROOT, "init_year", 8},
+    {IN_ROOT, "nbr_years", 8},
+    {IN_ROOT, "nbr_chains", 8},
+    {IN_ROOT, "print_flag", 8},
+    {IN_ROOT, "print_header", 8},
+    {IN_ROOT, "debug", 0},
+    {IN_ROOT, "filename", 0},
+    {IN_ROOT, "steadystate", 8},
+    {IN_ROOT, "state", 0},
+    {IN_ROOT, "transition", 0},
+    {IN_STEADYSTATE, "calc", 0},
+    {IN_STEADYSTATE, "max_iteration", 8},
+    {IN_STEADYSTATE, "max_error", 8},
+    {IN_STATE, "ser", 0},
+    {IN_STATE, "name", 0},
+    {IN_STATE, "initial_probability", 8},
+    {IN_STATE, "value", 3},
+    {IN_TRANSITION, "from", 0},
+    {IN_TRANSITION, "to", 0},
+    {IN_TO, "state", 0},
+    {IN_TO, "probability", 8},
+};
+static_assert(sizeof CONFIG_ELEMENTS / sizeof CONFIG_ELEMENTS[0] == CFG_UNKNOWN,
+              "one entry per ConfigName");
+
+// A place's elements stand together in the table: its first, found once. A large configuration
+// asks for millions of names.
+static constexpr int first_of(ConfigPlace place) {
+  int e = 0;
+  while (e < CFG_UNKNOWN && CONFIG_ELEMENTS[e].place != place)
+    e++;
+  return e;
+}
+static constexpr int PLACE_FIRST[] = {first_of(IN_DOCUMENT),    first_of(IN_ROOT),
+                                      first_of(IN_STEADYSTATE), first_of(IN_STATE),
+                                      first_of(IN_TRANSITION),  first_of(IN_TO)};
+
+ConfigName config_name(const XMLENTITY* x, ConfigPlace place) {
+  if (x->name == nullptr)
+    return CFG_UNKNOWN;
+  for (int e = PLACE_FIRST[place]; e < CFG_UNKNOWN && CONFIG_ELEMENTS[e].place == place; e++) {
+    const ConfigElement& k = CONFIG_ELEMENTS[e];
+    // A name shorter than the characters compared never matches.
+    if (k.matched == 0 ? std::strcmp(x->name, k.keyword) == 0
+                       : std::strncmp(x->name, k.keyword, static_cast<std::size_t>(k.matched)) == 0)
+      return static_cast<ConfigName>(e);
+  }
+  return CFG_UNKNOWN;
+}
+
+const char* config_keyword(ConfigName e) {
+  return CONFIG_ELEMENTS[e].keyword;
+}
+
+int config_matched_characters(ConfigName e) {
+  return CONFIG_ELEMENTS[e].matched;
+}
+
+const char* config_text(const XMLENTITY* x) {
+  return x->s != nullptr ? x->s : "";
+}

@@ -1,0 +1,49 @@
+// validate.cc - checks on the model as a whole, and normalisation (error_check_pravlin).
+// Part of pravlin; see README.md.
+#include "validate.h"
+
+void error_check_states(PRAVLIN* pv) {
+  const int n = pv->nbr_states;
+  for (int i = 1; i <= n; i++) {
+    if (pv->state_name[i] == nullptr)
+      warn(" *** WARNING: Missing NAME for STATE (%d)\n", i);
+  }
+
+  double prob_sum = 0.0;
+  for (int i = 1; i <= n; i++)
+    prob_sum += pv->initial_probability[i];
+  if (prob_sum <= 0.0)
+    fail(" *** ERROR: zero total initial_probability for all states\n");
+  // Exact comparison: a total that misses 1.0 only by rounding is rescaled too.
+  if (prob_sum != 1.0) {
+    warn(" *** WARNING: normalizing initial_probability for all states by %f\n", prob_sum);
+    for (int i = 1; i <= n; i++)
+      pv->initial_probability[i] /= prob_sum;
+  }
+}
+
+int error_check_row_total(int i, double prob_sum) {
+  if (prob_sum <= 0.0)
+    fail(" *** ERROR: zero total transition_probability for state (%d)\n", i);
+  if (prob_sum == 1.0)
+    return 0;
+  warn(" *** WARNING: normalizing transition_probability for state (%d) by %f\n", i, prob_sum);
+  return 1;
+}
+
+void error_check_pravlin(PRAVLIN* pv) {
+  if (pv == nullptr)
+    fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
+  error_check_states(pv);
+  const int n = pv->nbr_states;
+  for (int i = 1; i <= n; i++) {
+    double* row = pv->transition_probability[i];
+    double prob_sum = 0.0;
+    for (int j = 1; j <= n; j++)
+      prob_sum += row[j];
+    if (error_check_row_total(i, prob_sum)) {
+      for (int j = 1; j <= n; j++)
+        row[j] /= prob_sum;
+    }
+  }
+}

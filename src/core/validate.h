@@ -1,0 +1,16 @@
+// validate.h - the two halves of validation, which the sparse rows' validation shares.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_VALIDATE_H
+#define PRAVLIN_VALIDATE_H
+
+#include "pravlin.h"
+
+/// The first half of error_check_pravlin: the missing-name warnings, then the check and the
+/// rescaling of the initial probabilities. Does not return on error.
+void error_check_states(PRAVLIN* pv);
+/// The check of the transition row of state i, whose entries total prob_sum: refuses a zero
+/// total, warns about one that is not exactly 1 and then returns 1 (the row must be divided by
+/// prob_sum); returns 0 when the row stays as it is. Does not return on error.
+int error_check_row_total(int i, double prob_sum);
+
+#endif

@@ -1,0 +1,263 @@
+// fit_draws.cc - pravlin-fit's --draws: transition matrices drawn from the posterior of the
+// fitted rows, each analysed as pravlin-analyze analyses a chain, and the answers' medians and
+// credible intervals over the draws.
+// Part of pravlin; see README.md.
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "analyze.h"
+#include "analyze_entropy.h"
+#include "fit.h"
+
+// One row as it is drawn: its destinations and the Dirichlet's shapes; a row that has nothing
+// to draw (no observations and no prior, or given probabilities) keeps its fitted values.
+struct draw_row {
+  std::vector<int> to;        // 1-based, increasing
+  std::vector<double> shape;  // Dirichlet parameters; empty: fixed
+  std::vector<double> fixed;  // the fitted probabilities when not drawn
+};
+
+static std::vector<draw_row> rows_to_draw(const FIT_OPTIONS* opt, const FIT_MODEL* model) {
+  const std::size_t k = model->rows.size();
+  const bool prior = opt->estimator != ESTIMATOR_MLE;
+  std::vector<draw_row> out(k);
+  for (std::size_t s = 0; s < k; s++) {
+    const FIT_ROW& row = model->rows[s];
+    draw_row& d = out[s];
+    const bool drawn = model->has_counts && row.kind != ROW_GIVEN && (row.total > 0 || prior);
+    std::size_t next = 0;
+    for (std::size_t j = 0; j < k; j++) {
+      const bool in_cells = next < row.cells.size() && row.cells[next].to == j;
+      const double p = in_cells ? row.cells[next].probability : row.rest;
+      const std::uint64_t count = in_cells ? row.cells[next].count : 0;
+      if (in_cells)
+        next++;
+      // Under maximum likelihood (prior 0) a transition never seen stays impossible.
+      if (drawn ? (count == 0 && !prior) : !(p > 0))
+        continue;
+      d.to.push_back(static_cast<int>(j) + 1);
+      if (drawn)
+        d.shape.push_back(static_cast<double>(count) + (prior ? opt->alpha : 0.0));
+      else
+        d.fixed.push_back(p);
+    }
+  }
+  return out;
+}
+
+static void make_chain(const std::vector<draw_row>& rows, const std::vector<double>& p,
+                       SPARSE_CHAIN* c) {
+  const int n = static_cast<int>(rows.size());
+  c->n = n;
+  c->row_start.assign(static_cast<std::size_t>(n) + 2, 0);
+  c->to.clear();
+  c->p.clear();
+  std::size_t at = 0;
+  for (int s = 1; s <= n; s++) {
+    const draw_row& r = rows[static_cast<std::size_t>(s - 1)];
+    for (std::size_t e = 0; e < r.to.size(); e++, at++) {
+      if (p[at] > 0) {
+        c->to.push_back(r.to[e]);
+        c->p.push_back(p[at]);
+      }
+    }
+    c->row_start[static_cast<std::size_t>(s) + 1] = c->to.size();
+  }
+}
+
+static std::uint64_t splitmix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  return x ^ (x >> 31);
+}
+
+// The draw's probabilities, entry by entry in the rows' order. Its generator comes from the
+// seed and the draw's number alone, so that any thread may draw it.
+static void draw_matrix(const std::vector<draw_row>& rows, std::uint64_t seed, long index,
+                        std::vector<double>* p) {
+  std::mt19937_64 rng(splitmix(seed ^ splitmix(static_cast<std::uint64_t>(index))));
+  p->clear();
+  for (const draw_row& r : rows) {
+    if (r.shape.empty()) {
+      p->insert(p->end(), r.fixed.begin(), r.fixed.end());
+      continue;
+    }
+    const std::size_t start = p->size();
+    double total = 0;
+    for (const double a : r.shape) {
+      std::gamma_distribution<double> gamma(a, 1.0);
+      const double g = gamma(rng);
+      p->push_back(g);
+      total += g;
+    }
+    for (std::size_t e = start; e < p->size(); e++)
+      (*p)[e] = total > 0 ? (*p)[e] / total : 0.0;
+  }
+}
+
+static bool same_classes(const CHAIN_CLASSES* a, const CHAIN_CLASSES* b) {
+  return a->nbr_classes == b->nbr_classes && a->class_of == b->class_of && a->closed == b->closed;
+}
+
+// Where each answer of a draw goes in its row of results: the fitted chain's classes say which
+// states are recurrent and which transient.
+struct answer_layout {
+  std::vector<int> recurrent;  // states, increasing
+  std::vector<int> transient;  // states, increasing
+  std::vector<int> closed;     // closed classes, increasing
+  std::size_t width = 0;       // pi and 1/pi per recurrent; the entropy rate per closed
+                               // class; steps and one probability per closed class per
+                               // transient
+};
+
+static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer_layout& lay,
+                    double* out) {
+  std::vector<double> pi(static_cast<std::size_t>(c->n) + 1, 0.0);
+  for (const int k : lay.closed)
+    class_stationary(c, cl, k, pi.data());
+  const std::size_t r = lay.recurrent.size();
+  for (std::size_t i = 0; i < r; i++) {
+    out[i] = pi[static_cast<std::size_t>(lay.recurrent[i])];
+    out[r + i] = 1.0 / out[i];
+  }
+  const std::size_t kc = lay.closed.size();
+  std::vector<CLASS_ENTROPY> entropy;
+  solve_entropy(c, cl, pi.data(), &entropy);
+  for (std::size_t j = 0; j < kc; j++)
+    out[2 * r + j] = entropy[j].nats;
+  if (lay.transient.empty())
+    return;
+  ABSORPTION ab;
+  solve_absorption(c, cl, &ab);
+  const std::size_t t = lay.transient.size();
+  double* steps = out + 2 * r + kc;
+  double* prob = steps + t;
+  for (std::size_t i = 0; i < t; i++) {
+    steps[i] = ab.steps[i + 1];
+    for (std::size_t j = 0; j < kc; j++)
+      prob[i * kc + j] = ab.probability[(i + 1) * (kc + 1) + j + 1];
+  }
+}
+
+// The q-quantile of sorted values, interpolated between order statistics (R's type 7).
+static double quantile(const std::vector<double>& v, double q) {
+  const double h = static_cast<double>(v.size() - 1) * q;
+  const auto lo = static_cast<std::size_t>(std::floor(h));
+  const std::size_t hi = std::min(lo + 1, v.size() - 1);
+  return v[lo] + (h - static_cast<double>(lo)) * (v[hi] - v[lo]);
+}
+
+void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* model,
+              FIT_DRAWS* draws) {
+  draws->draws = opt->draws;
+  draws->seed = opt->seed;
+  const std::vector<draw_row> rows = rows_to_draw(opt, model);
+  std::vector<double> fitted;
+  for (const draw_row& r : rows) {
+    // The fitted chain, to take its classes from: the posterior mean, the estimate itself.
+    if (r.shape.empty()) {
+      fitted.insert(fitted.end(), r.fixed.begin(), r.fixed.end());
+    } else {
+      double total = 0;
+      for (const double a : r.shape)
+        total += a;
+      for (const double a : r.shape)
+        fitted.push_back(a / total);
+    }
+  }
+  SPARSE_CHAIN chain;
+  make_chain(rows, fitted, &chain);
+  CHAIN_CLASSES classes;
+  find_classes(&chain, &classes);
+  answer_layout lay;
+  for (int k = 1; k <= classes.nbr_classes; k++) {
+    if (classes.closed[static_cast<std::size_t>(k)])
+      lay.closed.push_back(k);
+  }
+  for (int s = 1; s <= chain.n; s++) {
+    if (classes.closed[static_cast<std::size_t>(classes.class_of[static_cast<std::size_t>(s)])])
+      lay.recurrent.push_back(s);
+    else
+      lay.transient.push_back(s);
+  }
+  lay.width =
+      2 * lay.recurrent.size() + lay.closed.size() + lay.transient.size() * (1 + lay.closed.size());
+  const auto n = static_cast<std::size_t>(opt->draws);
+  const double bytes = static_cast<double>(n) * static_cast<double>(lay.width) * 8.0;
+  if (bytes > static_cast<double>(physical_memory()) / 2) {
+    fail(
+        " *** ERROR: --draws %ld of %zu answers each would need %.0f MB, more than half this "
+        "machine's memory\n",
+        opt->draws, lay.width, bytes / 1e6);
+  }
+
+  std::vector<double> results(n * lay.width, 0.0);
+  std::vector<char> changed(n, 0);
+  const auto work = [&](std::size_t first, std::size_t step) {
+    std::vector<double> p;
+    SPARSE_CHAIN c;
+    CHAIN_CLASSES cl;
+    for (std::size_t i = first; i < n; i += step) {
+      draw_matrix(rows, opt->seed, static_cast<long>(i), &p);
+      make_chain(rows, p, &c);
+      find_classes(&c, &cl);
+      if (!same_classes(&cl, &classes)) {
+        changed[i] = 1;
+        continue;
+      }
+      analyse(&c, &cl, lay, results.data() + i * lay.width);
+    }
+  };
+  const auto threads = static_cast<std::size_t>(std::max(1, opt->threads));
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < threads && t < n; t++)
+    pool.emplace_back(work, t, threads);
+  work(0, threads);
+  for (std::thread& t : pool)
+    t.join();
+
+  for (const char c : changed)
+    draws->classes_changed += c;
+  const double tail = (1.0 - opt->confidence) / 2.0;
+  const std::vector<std::string>& names = data->labels.names;
+  const auto label = [&](int s) { return names[model->order[static_cast<std::size_t>(s - 1)]]; };
+  std::vector<double> v;
+  const auto summarise = [&](std::size_t column, const char* item, const std::string& from,
+                             const std::string& to) {
+    v.clear();
+    for (std::size_t i = 0; i < n; i++) {
+      if (!changed[i])
+        v.push_back(results[i * lay.width + column]);
+    }
+    FIT_ANSWER a{item, from, to, v.size(), std::nan(""), std::nan(""), std::nan("")};
+    if (!v.empty()) {
+      std::sort(v.begin(), v.end());
+      a.median = quantile(v, 0.5);
+      a.lower = quantile(v, tail);
+      a.upper = quantile(v, 1.0 - tail);
+    }
+    draws->answers.push_back(a);
+  };
+  const std::size_t r = lay.recurrent.size();
+  for (std::size_t i = 0; i < r; i++)
+    summarise(i, "stationary", label(lay.recurrent[i]), "");
+  for (std::size_t i = 0; i < r; i++)
+    summarise(r + i, "recurrence_time", label(lay.recurrent[i]), "");
+  const std::size_t t = lay.transient.size();
+  const std::size_t kc = lay.closed.size();
+  // A closed class is named by its first state.
+  const auto class_label = [&](std::size_t j) {
+    return label(classes.member[classes.first[static_cast<std::size_t>(lay.closed[j])]]);
+  };
+  for (std::size_t j = 0; j < kc; j++)
+    summarise(2 * r + j, "entropy_rate", class_label(j), "");
+  for (std::size_t i = 0; i < t; i++)
+    summarise(2 * r + kc + i, "steps_to_absorption", label(lay.transient[i]), "");
+  for (std::size_t i = 0; i < t; i++) {
+    for (std::size_t j = 0; j < kc; j++)
+      summarise(2 * r + kc + t + i * kc + j, "absorption", label(lay.transient[i]), class_label(j));
+  }
+}

@@ -1,0 +1,153 @@
+// fit_order.cc - pravlin-fit's higher orders: the K-th order chain written as a first-order
+// chain on K-tuples of states, and the comparison of orders 0..K.
+// Part of pravlin; see README.md.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "fit.h"
+
+void fit_tuples(const FIT_OPTIONS* opt, const FIT_DATA* data, long order, FIT_DATA* tuples) {
+  const std::vector<std::string>& names = data->labels.names;
+  for (const std::string& label : names) {
+    if (label.find(FIT_TUPLE_SEPARATOR) != std::string::npos) {
+      fail(
+          " *** ERROR: %s: the label (%s) holds \"%c\", which --order puts between the labels "
+          "of a tuple\n",
+          data->name.c_str(), label.c_str(), FIT_TUPLE_SEPARATOR);
+    }
+  }
+  tuples->form = data->form;
+  tuples->name = data->name;
+  tuples->init_year_flag = data->init_year_flag;
+  tuples->init_year = data->init_year;
+  tuples->test_flag = data->test_flag;
+  tuples->max_bins = data->max_bins;
+  tuples->nbr_breaks = data->nbr_breaks;
+  const auto k = static_cast<std::size_t>(order);
+  // Each sequence becomes the sequence of its windows of K observations; a missing cell ends
+  // a run of windows, as it ends a run of transitions.
+  FIT_SEQUENCE seq;
+  std::vector<std::uint32_t> window;
+  std::string name;
+  for (const std::uint32_t s : data->kept) {
+    if (s == FIT_KEPT_END || s == FIT_KEPT_BREAK) {
+      window.clear();
+      if (s == FIT_KEPT_END) {
+        if (seq.started) {
+          tuples->nbr_sequences++;
+          tuples->longest = std::max(tuples->longest, seq.t);
+        }
+        seq = FIT_SEQUENCE{};
+      } else if (seq.started) {
+        fit_observe(tuples, &seq, -1);
+        tuples->nbr_breaks--;  // counted once, in the data's own
+      }
+      continue;
+    }
+    window.push_back(s);
+    if (window.size() > k)
+      window.erase(window.begin());
+    if (window.size() < k)
+      continue;
+    name.clear();
+    for (std::size_t i = 0; i < k; i++) {
+      if (i > 0)
+        name.push_back(FIT_TUPLE_SEPARATOR);
+      name += names[window[i]];
+    }
+    fit_observe(tuples, &seq, label_intern(&tuples->labels, name));
+  }
+  fit_pairs_flush(tuples);
+  if (tuples->nbr_transitions == 0) {
+    fail(" *** ERROR: %s: no run of more than %ld observations: --order %ld has no transitions\n",
+         data->name.c_str(), order, order);
+  }
+  if (tuples->test_flag && tuples->labels.names.size() > FIT_MAX_TEST_STATES) {
+    fail(" *** ERROR: %s: --order %ld gives more than %zu tuples for --test\n", data->name.c_str(),
+         order, FIT_MAX_TEST_STATES);
+  }
+  tuples->first.resize(tuples->labels.names.size(), 0);
+  // pravlin holds the matrix of the tuples dense: refused here with the count it would need.
+  const double t = static_cast<double>(tuples->labels.names.size());
+  const double bytes = (t + 1) * (t + 1) * 8.0;
+  if (bytes > static_cast<double>(physical_memory())) {
+    fail(
+        " *** ERROR: %s: --order %ld gives %.0f tuples of states: pravlin would need %.0f MB for "
+        "their matrix, more than this machine's memory\n",
+        data->name.c_str(), order, t, bytes / 1e6);
+  }
+  (void)opt;
+}
+
+// Ids of the contexts of one length: the previous context's id and one more state.
+struct context_ids {
+  std::unordered_map<std::uint64_t, std::uint32_t> ids;
+  std::uint32_t get(std::uint64_t key) {
+    const auto it = ids.emplace(key, static_cast<std::uint32_t>(ids.size()));
+    if (ids.size() > FIT_MAX_TEST_STATES)
+      fail(" *** ERROR: --select-order: more than %zu contexts of one length\n",
+           FIT_MAX_TEST_STATES);
+    return it.first->second;
+  }
+};
+
+void fit_select_order(const FIT_DATA* data, long max_order, FIT_ORDER_CHOICE* choice) {
+  const auto top = static_cast<std::size_t>(max_order);
+  const double m = static_cast<double>(data->labels.names.size());
+  // ctx[r] of a position: the id of its r states before, the id of ctx[r - 1] and one state
+  // more; cells[r] counts (the state r + 1 back, ctx[r], the state) for the test of order r
+  // against r + 1, and pairs[r] (ctx[r], state) for the likelihood of order r.
+  std::vector<context_ids> ids(top + 1);
+  std::vector<COUNT_MAP> cells(top), pairs(top + 1);
+  std::vector<std::uint32_t> run;  // the states since the last break
+  std::vector<std::uint32_t> ctx(top + 1, 0);
+  for (const std::uint32_t s : data->kept) {
+    if (s == FIT_KEPT_END || s == FIT_KEPT_BREAK) {
+      run.clear();
+      continue;
+    }
+    run.push_back(s);
+    const std::size_t at = run.size() - 1;
+    if (at < top)
+      continue;  // every order is scored on the same observations
+    choice->observations++;
+    for (std::size_t r = 1; r <= top; r++)
+      ctx[r] = ids[r].get(std::uint64_t{ctx[r - 1]} << 32 | run[at - r]);
+    for (std::size_t r = 0; r <= top; r++) {
+      count_map_add(&pairs[r], std::uint64_t{ctx[r]} << 21 | s, 1);
+      if (r < top)
+        count_map_add(&cells[r],
+                      std::uint64_t{run[at - r - 1]} << 42 | std::uint64_t{ctx[r]} << 21 | s, 1);
+    }
+  }
+  choice->rows.assign(top + 1, FIT_ORDER_ROW{});
+  const double n = static_cast<double>(choice->observations);
+  for (std::size_t r = 0; r <= top; r++) {
+    COUNT_MAP totals;
+    for (const COUNT_MAP::slot& c : pairs[r].slots) {
+      if (c.key != 0)
+        count_map_add(&totals, (c.key - 1) >> 21, c.count);
+    }
+    double ll = 0;
+    for (const COUNT_MAP::slot& c : pairs[r].slots) {
+      if (c.key == 0)
+        continue;
+      const auto count = static_cast<double>(c.count);
+      ll +=
+          count * std::log(count / static_cast<double>(count_map_get(&totals, (c.key - 1) >> 21)));
+    }
+    FIT_ORDER_ROW& row = choice->rows[r];
+    row.log_likelihood = ll;
+    row.parameters = std::pow(m, static_cast<double>(r)) * (m - 1);
+    row.aic = 2 * row.parameters - 2 * ll;
+    row.bic = row.parameters * std::log(n) - 2 * ll;
+    if (r < top)
+      fit_conditional_g2(&cells[r], &row.against_next);
+    if (row.bic < choice->rows[static_cast<std::size_t>(choice->bic_order)].bic)
+      choice->bic_order = static_cast<long>(r);
+    if (row.aic < choice->rows[static_cast<std::size_t>(choice->aic_order)].aic)
+      choice->aic_order = static_cast<long>(r);
+  }
+}

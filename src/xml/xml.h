@@ -1,0 +1,104 @@
+// xml.h - a small, lenient reader for XML-like text: node tree, reader and printer.
+// Part of pravlin; see README.md. Knows nothing of the chain calculator.
+#ifndef PRAVLIN_XML_H
+#define PRAVLIN_XML_H
+
+#include <cstddef>
+#include <cstdio>
+
+/// Kinds of node, stored in XMLENTITY::type. ORDER XMLTYPE
+enum XmlType {
+  XML_DECLARATION = 0,  // a "<!" declaration other than a comment or CDATA; also attribute nodes
+  XML_COMMENT = 1,
+  XML_CDATA = 2,
+  XML_PI = 3,  // processing instruction
+  XML_ELEMENT = 4,
+};
+
+/// Reader result codes, written through the errflag out-parameters. ORDER XMLRESULT
+enum XmlResult {
+  XML_OK = 0,
+  XML_EOF = 1,        // the input ended inside a construct
+  XML_MALFORMED = 2,  // a malformed construct, or a declaration that is not a comment or CDATA
+  XML_TOO_LONG = 3,   // a construct longer than the scan buffer, or nesting past XML_MAX_DEPTH
+  XML_END_TAG = 4,    // an end tag begins here: a signal to the enclosing element
+};
+
+/// Size of the scan buffer for one tag, comment, CDATA section, instruction or declaration.
+constexpr int XML_MAXLEN = 2048;
+/// Deepest element level that is read; the root is level 1. An element deeper than this is
+/// not descended into (code XML_TOO_LONG), so no input can exhaust the stack.
+constexpr int XML_MAX_DEPTH = 256;
+
+/// One node of a parsed document. Freeing the first node of a list frees the whole list, and
+/// everything reachable through child, Nmtoken and next. A node made by alloc_XMLENTITY or
+/// xmlParseTag owns its two strings; the nodes of a read share their document's memory
+/// (xml_memory.h), where equal names and short texts may be one string (readfile_XMLENTITY),
+/// and all of it goes when the document's first node is freed.
+///
+/// type is declared beside errflag rather than after s: the two ints then share one 8-byte slot
+/// instead of each carrying 4 bytes of padding, and a large configuration is millions of nodes
+/// (48 bytes instead of 56 is 90 MiB less for 12 million).
+struct XMLEntity {
+  char* name;          // element or attribute name, or the fixed label of another kind
+  char* s;             // text, attribute value or body; may be null
+  XMLEntity* child;    // first construct inside an element
+  XMLEntity* Nmtoken;  // first attribute of an element
+  XMLEntity* next;     // next node on the same list
+  int type;            // an XmlType
+  int errflag;         // result code read with a top-level node; 0 elsewhere
+};
+static_assert(sizeof(XMLEntity) == 48, "a node is 48 bytes");
+typedef XMLEntity XMLENTITY;
+
+/// Name of a result code ("XML_EOF"), for test output and the inspection tool.
+const char* xml_result_name(int code);
+
+/// The module's debug switch: while on, the reader writes its trace on standard output.
+void XMLsetDEBUG();
+void XMLclearDEBUG();
+/// Whether the debug switch is on.
+bool xml_debug_on();
+
+/// A new node with every field null or 0. Does not return when memory is exhausted.
+XMLENTITY* alloc_XMLENTITY();
+/// Releases a node, its strings, its children, attributes and following siblings. Null is
+/// ignored. Walks along next without recursing, so a long list cannot exhaust the stack.
+void free_XMLENTITY(XMLENTITY* xml);
+/// A copy of s in an allocation of its length plus the terminator; null for null. Does not
+/// return when memory is exhausted.
+char* xmlcopystring(const char* s);
+/// Lower-cases A to Z in place; every other byte is kept. s must not be null.
+void xmlstr2lower(char* s);
+/// Lower-cases x's name and, when recursive_flag is not 0, the names of every node below it
+/// (children of every kind, not attributes, not x's following siblings). Null is ignored.
+void name2lower_XMLENTITY(XMLENTITY* x, int recursive_flag);
+/// The first direct child of x whose name equals s byte for byte, or null.
+XMLENTITY* extract_XMLENTITY_name(XMLENTITY* x, const char* s);
+/// Removes leading and trailing white space (space, \t, \n, \v, \f, \r) in place. Null is ignored.
+void xmlStringStrip(char* s);
+
+/// Reads the whole stream and returns the first top-level node (null when nothing yields a
+/// node); *errflag gets the last non-zero code read with a top-level node, or 0. A construct too
+/// long for the scan buffer, at any level, ends the read as nesting past XML_MAX_DEPTH does: the
+/// code is XML_TOO_LONG and nothing after it is read. Null arguments print a message and give
+/// null. Within one read, equal names without capitals and equal short
+/// element texts are one string shared by their nodes: lower-case names with
+/// name2lower_XMLENTITY, and write to a text only after giving its node a copy of its own.
+XMLENTITY* readfile_XMLENTITY(FILE* in, int* errflag);
+/// readfile_XMLENTITY taking at most max_bytes from the stream: for a stream whose size cannot
+/// be known before it is read (a pipe, a device such as /dev/zero), which may never end. Past
+/// max_bytes the read fails as exhausted memory does, with the message of alloc_XMLENTITY.
+XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_bytes);
+/// Reads one construct right after its "<" has been read; returns its node or null, and writes
+/// a non-zero code to *errflag when there is one. Does not return on a null argument.
+XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag);
+/// Splits start-tag text (without "<", ">" and a trailing "/") into a node with name and
+/// Nmtoken list filled, type 0. Overwrites characters of s. Null gives null.
+XMLENTITY* xmlParseTag(char* s);
+
+/// Writes xml and its subtree (not its following siblings) as indented text; null out means
+/// standard output, a null node writes nothing, a negative indent counts as 0.
+void xmlfprint(FILE* out, const XMLENTITY* xml, int indent);
+
+#endif

@@ -1,0 +1,249 @@
+// fit_more_test.cc - pravlin-fit beyond one chain: groups and their test, higher orders and
+// their comparison, and posterior draws carried to the answers.
+// Part of pravlin; see README.md.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fit.h"
+
+// P(from -> to) of a model by label.
+static double p(const FIT_DATA& d, const FIT_MODEL& m, const std::string& from,
+                const std::string& to) {
+  std::size_t f = 0, t = 0;
+  for (std::size_t s = 0; s < m.order.size(); s++) {
+    if (d.labels.names[m.order[s]] == from)
+      f = s;
+    if (d.labels.names[m.order[s]] == to)
+      t = s;
+  }
+  for (const FIT_CELL& c : m.rows[f].cells) {
+    if (c.to == t)
+      return c.probability;
+  }
+  return m.rows[f].rest;
+}
+
+// Each text a file of its own, read as the program reads several inputs.
+static void read_files(const FIT_OPTIONS& given, const std::vector<std::string>& texts,
+                       FIT_DATA* data) {
+  FIT_OPTIONS opt = given;
+  std::vector<std::string> paths;
+  for (std::size_t i = 0; i < texts.size(); i++) {
+    paths.push_back(testing::TempDir() + "fit_more_" + std::to_string(getpid()) + "_" +
+                    std::to_string(i) + ".txt");
+    std::ofstream(paths.back(), std::ios::binary) << texts[i];
+  }
+  for (const std::string& path : paths)
+    opt.inputs.push_back(path.c_str());
+  opt.input = opt.inputs[0];
+  fit_read(&opt, data);
+  for (const std::string& path : paths)
+    std::remove(path.c_str());
+}
+
+// ---- groups --------------------------------------------------------------------------------
+
+TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
+  FIT_OPTIONS opt = fit_default_options();
+  opt.group_column = "g";
+  opt.test_flag = 1;
+  const std::string text =
+      "id,t,state,g\n1,1,a,x\n1,2,b,x\n1,3,a,x\n1,4,b,x\n1,5,b,x\n"
+      "2,1,a,y\n2,2,a,y\n2,3,a,y\n2,4,b,y\n2,5,a,y\n"
+      // The same id in another group is another sequence.
+      "1,1,b,y\n1,2,a,y\n";
+  FIT_DATA data;
+  fit_read_text(&opt, text, "long.csv", &data);
+  FIT_MODEL pooled;
+  fit_estimate(&opt, &data, &pooled);
+  FIT_EXTRAS extras;
+  fit_groups(&opt, &data, &extras);
+  ASSERT_EQ(extras.groups.size(), 2u);
+  const char* alone[] = {"a b a b b\n", "a a a b a\nb a\n"};
+  double gain = -pooled.log_likelihood;
+  for (std::size_t g = 0; g < 2; g++) {
+    SCOPED_TRACE(extras.groups[g].name);
+    FIT_OPTIONS plain = fit_default_options();
+    plain.states = {"a", "b"};
+    FIT_DATA own;
+    FIT_MODEL own_model;
+    fit_read_text(&plain, alone[g], "own.txt", &own);
+    fit_estimate(&plain, &own, &own_model);
+    for (const char* from : {"a", "b"}) {
+      for (const char* to : {"a", "b"}) {
+        EXPECT_EQ(p(extras.groups[g].data, extras.groups[g].model, from, to),
+                  p(own, own_model, from, to));
+      }
+    }
+    EXPECT_EQ(extras.groups[g].data.nbr_sequences, own.nbr_sequences);
+    gain += extras.groups[g].model.log_likelihood;
+  }
+  EXPECT_NEAR(extras.group_test.statistic, 2 * gain, 1e-12);
+  // Rows a and b are seen in both groups, each with both destinations: 1 + 1.
+  EXPECT_EQ(extras.group_test.df, 2);
+}
+
+TEST(FitGroups, SeveralCountMatricesTestAsTheSequencesTheyCount) {
+  FIT_OPTIONS opt = fit_default_options();
+  opt.test_flag = 1;
+  FIT_DATA matrices;
+  read_files(opt, {",a,b\na,3,2\nb,1,0\n", ",a,b\na,1,5\nb,3,1\n"}, &matrices);
+  FIT_EXTRAS from_matrices;
+  fit_groups(&opt, &matrices, &from_matrices);
+  opt.groups_flag = 1;
+  FIT_DATA sequences;
+  read_files(opt, {"a a a a b a b\n", "a a b a b a b b a b\na b\n"}, &sequences);
+  FIT_EXTRAS from_sequences;
+  fit_groups(&opt, &sequences, &from_sequences);
+  EXPECT_EQ(from_matrices.group_test.statistic, from_sequences.group_test.statistic);
+  EXPECT_EQ(from_matrices.group_test.df, from_sequences.group_test.df);
+  EXPECT_EQ(from_matrices.groups[1].model.log_likelihood,
+            from_sequences.groups[1].model.log_likelihood);
+}
+
+// ---- order ---------------------------------------------------------------------------------
+
+TEST(FitOrder, TupleChainCountsTheWindowsOfEachRunOfObservations) {
+  FIT_OPTIONS opt = fit_default_options();
+  opt.order = 2;
+  FIT_DATA data, tuples;
+  fit_read_text(&opt, "a b a b b a\na b b\na b NA a b a\n", "data.txt", &data);
+  fit_tuples(&opt, &data, 2, &tuples);
+  FIT_MODEL m;
+  fit_estimate(&opt, &tuples, &m);
+  // a|b -> b|a in the first and third, a|b -> b|b in the first and second; nothing across NA.
+  EXPECT_DOUBLE_EQ(p(tuples, m, "a|b", "b|a"), 0.5);
+  EXPECT_DOUBLE_EQ(p(tuples, m, "a|b", "b|b"), 0.5);
+  EXPECT_DOUBLE_EQ(p(tuples, m, "b|a", "a|b"), 1.0);
+  EXPECT_DOUBLE_EQ(p(tuples, m, "b|b", "b|a"), 1.0);
+  EXPECT_EQ(tuples.nbr_transitions, 6u);
+  EXPECT_EQ(tuples.nbr_sequences, 3u);
+  EXPECT_EQ(tuples.nbr_breaks, 1u);
+}
+
+TEST(FitOrder, OrdersAreScoredOnTheSameObservationsAndTestedByTheirGain) {
+  std::mt19937_64 rng(5);
+  std::string text;
+  std::uint64_t expected = 0;
+  for (int s = 0; s < 4; s++) {
+    const int length = 50 + s * 7;
+    for (int i = 0; i < length; i++)
+      text += std::string(1, static_cast<char>('a' + rng() % 3)) + " ";
+    text += "\n";
+    expected += static_cast<std::uint64_t>(length - 3);
+  }
+  FIT_OPTIONS opt = fit_default_options();
+  opt.select_order = 3;
+  FIT_DATA data;
+  fit_read_text(&opt, text, "data.txt", &data);
+  FIT_ORDER_CHOICE choice;
+  fit_select_order(&data, 3, &choice);
+  EXPECT_EQ(choice.observations, expected);
+  ASSERT_EQ(choice.rows.size(), 4u);
+  // Order 0: the frequencies of the observations themselves.
+  std::vector<double> n(3, 0);
+  for (std::size_t i = 0, pos = 0; i < text.size(); i += 2) {
+    if (text[i] == '\n') {
+      i--;
+      pos = 0;
+      continue;
+    }
+    if (pos++ >= 3)
+      n[static_cast<std::size_t>(text[i] - 'a')]++;
+  }
+  double ll0 = 0;
+  for (const double c : n)
+    ll0 += c * std::log(c / static_cast<double>(expected));
+  EXPECT_NEAR(choice.rows[0].log_likelihood, ll0, 1e-9);
+  for (std::size_t r = 0; r < 3; r++) {
+    SCOPED_TRACE(r);
+    EXPECT_NEAR(choice.rows[r].against_next.statistic,
+                2 * (choice.rows[r + 1].log_likelihood - choice.rows[r].log_likelihood), 1e-9);
+    EXPECT_EQ(choice.rows[r].parameters, std::pow(3.0, static_cast<double>(r)) * 2);
+  }
+}
+
+// ---- draws ---------------------------------------------------------------------------------
+
+static FIT_DRAWS draws_of(FIT_OPTIONS opt, const std::string& text) {
+  FIT_DATA data;
+  FIT_MODEL model;
+  fit_read_text(&opt, text, "data.txt", &data);
+  fit_estimate(&opt, &data, &model);
+  FIT_DRAWS d;
+  fit_draw(&opt, &data, &model, &d);
+  return d;
+}
+
+TEST(FitDraws, AnyNumberOfThreadsDrawsTheSameAnswers) {
+  FIT_OPTIONS opt = fit_default_options();
+  opt.draws = 301;
+  const std::string text = "a b c a a b c c a b\nb c a c b a\n";
+  opt.threads = 1;
+  const FIT_DRAWS one = draws_of(opt, text);
+  for (const int threads : {2, 3, 8}) {
+    SCOPED_TRACE(threads);
+    opt.threads = threads;
+    const FIT_DRAWS many = draws_of(opt, text);
+    ASSERT_EQ(many.answers.size(), one.answers.size());
+    for (std::size_t i = 0; i < one.answers.size(); i++) {
+      EXPECT_EQ(many.answers[i].median, one.answers[i].median);
+      EXPECT_EQ(many.answers[i].lower, one.answers[i].lower);
+      EXPECT_EQ(many.answers[i].upper, one.answers[i].upper);
+    }
+  }
+  opt.seed = 2;
+  EXPECT_NE(draws_of(opt, text).answers[0].median, one.answers[0].median);
+}
+
+TEST(FitDraws, ANeverSeenTransitionStaysImpossibleWithoutAPrior) {
+  // c absorbs: under maximum likelihood every draw keeps it so, and a and b transient.
+  FIT_OPTIONS opt = fit_default_options();
+  opt.draws = 200;
+  const FIT_DRAWS d = draws_of(opt, "a b c c\na a b c\nb a c\n");
+  EXPECT_EQ(d.classes_changed, 0);
+  for (const FIT_ANSWER& a : d.answers) {
+    SCOPED_TRACE(a.item + " " + a.from);
+    EXPECT_EQ(a.draws, 200u);
+    EXPECT_LE(a.lower, a.median);
+    EXPECT_LE(a.median, a.upper);
+    if (a.item == "absorption" || a.item == "stationary") {
+      EXPECT_EQ(a.lower, 1.0);  // one closed class: certain
+    }
+    if (a.item == "steps_to_absorption") {
+      EXPECT_GE(a.lower, 1.0);
+    }
+  }
+}
+
+TEST(FitDraws, ManyObservationsNarrowTheIntervalAroundTheEstimate) {
+  std::mt19937_64 rng(9);
+  std::string text;
+  char s = 'a';
+  for (int i = 0; i < 200000; i++) {
+    // a -> b 0.3, b -> a 0.6: pi(a) = 2/3.
+    const double u = std::uniform_real_distribution<double>(0, 1)(rng);
+    s = s == 'a' ? (u < 0.3 ? 'b' : 'a') : (u < 0.6 ? 'a' : 'b');
+    text += s;
+    text += ' ';
+  }
+  FIT_OPTIONS opt = fit_default_options();
+  opt.draws = 400;
+  const FIT_DRAWS d = draws_of(opt, text + "\n");
+  ASSERT_EQ(d.answers[0].item, "stationary");
+  EXPECT_LT(d.answers[0].upper - d.answers[0].lower, 0.02);
+  EXPECT_NEAR(d.answers[0].median, 2.0 / 3.0, 0.01);
+  // The entropy rate: pi(a) H(0.3) + pi(b) H(0.6), in nats.
+  const auto h = [](double q) { return -q * std::log(q) - (1 - q) * std::log(1 - q); };
+  const FIT_ANSWER& e = d.answers[4];
+  ASSERT_EQ(e.item, "entropy_rate");
+  EXPECT_LT(e.lower, 2.0 / 3.0 * h(0.3) + 1.0 / 3.0 * h(0.6));
+  EXPECT_GT(e.upper, 2.0 / 3.0 * h(0.3) + 1.0 / 3.0 * h(0.6));
+}

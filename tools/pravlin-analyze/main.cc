@@ -1,0 +1,276 @@
+// main.cc - pravlin-analyze's driver: command line, reading and checking the
+// configuration as pravlin does, then the analysis on standard output.
+// Part of pravlin; see README.md.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "analyze.h"
+#include "analyze_dot.h"
+#include "analyze_json.h"
+#include "analyze_notes.h"
+#include "analyze_passage.h"
+#include "analyze_report.h"
+#include "analyze_requests.h"
+#include "analyze_spectrum.h"
+#include "analyze_states.h"
+#include "config.h"
+#include "options.h"
+#include "output_file.h"
+#include "version.h"
+
+static const char USAGE[] =
+    "Usage: pravlin-analyze CONFIG.xml [--steps N] [--precision D] [--target S[,S...]]\n"
+    "                       [--passage N] [--committor A:B] [--lump value|coarsest|FILE]\n"
+    "                       [--lump-tolerance EPS] [-o FILE] [--eigen K] [--mixing EPS]\n"
+    "                       [--kemeny] [--spectral] [--dot FILE] [--json]\n"
+    "       pravlin-analyze --help | -h | --version\n"
+    "\n"
+    "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
+    "messages) and prints its structure: communicating classes, closed or transient, their\n"
+    "periods, the absorbing states; the stationary distribution and mean recurrence times of\n"
+    "each closed class; with several closed classes, the long run from the initial\n"
+    "probabilities; whether pravlin's squaring solver can converge, and how far its answer is\n"
+    "from the exact one; expected steps to absorption and absorption probabilities from the\n"
+    "transient states; the entropy rate and reversibility of each closed class; with values,\n"
+    "rewards. Notes first list every place where the file was read leniently (a\n"
+    "number read only partly, a keyword not recognised, a name matched on its first 8\n"
+    "characters, ...).\n"
+    "\n"
+    "  --steps N          also print the distribution after N steps from the initial\n"
+    "                     probabilities\n"
+    "  --precision D      print numbers with D digits after the point (default 6)\n"
+    "  --target S[,S...]  also print, from every state, the probability of ever reaching the\n"
+    "                     states S and the expected steps to do so; for one state that every\n"
+    "                     state reaches, mean first passage and return times\n"
+    "  --passage N        with --target, also print P(T = n) for n = 1..N, T the first step\n"
+    "                     on a target from the initial probabilities\n"
+    "  --committor A:B    also print, from every state, the probability of reaching the states\n"
+    "                     B before the states A, each separated by commas\n"
+    "  --lump value|coarsest|FILE\n"
+    "                     also check that the states of equal value, or the blocks of FILE\n"
+    "                     (lines: state block), lump into a Markov chain, or find the coarsest\n"
+    "                     partition that does and refines the values; print the lumped chain\n"
+    "  --lump-tolerance EPS  how far lumped probabilities may differ (default 1e-9)\n"
+    "  -o FILE            with --lump, also write the lumped chain to FILE as a configuration\n"
+    "  --eigen K          also print each closed class's spectrum: SLEM, spectral gap,\n"
+    "                     relaxation time and the K eigenvalues of largest modulus with their\n"
+    "                     implied timescales\n"
+    "  --mixing EPS       also print each closed class's mixing time: the first step at which\n"
+    "                     every start is within total variation distance EPS (0 < EPS < 1) of\n"
+    "                     the stationary distribution; bounds for a large class\n"
+    "  --kemeny           also print each closed class's Kemeny constant; estimated, with a\n"
+    "                     95% interval, for a large class\n"
+    "  --spectral         all three, with K 2 and EPS 0.25 unless given\n"
+    "  --dot FILE         also write the chain to FILE as a Graphviz drawing (dot -Tsvg)\n"
+    "  --json             print everything as one JSON document instead of text\n"
+    "\n"
+    "A state S is given by its name, or as #N for the state numbered N: --target '#6' is\n"
+    "state 6, --target 6 the state named \"6\". A bare number that is no name is a state\n"
+    "number, unless some name is a number: then write #N.\n"
+    "\n"
+    "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
+    "analysis and 1 after any error. See pravlin-analyze(1).\n";
+
+// Fills opt and returns the configuration's name; does not return on a bad command line.
+static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* opt) {
+  const char* file = nullptr;
+  opt->precision = 6;
+  opt->steps = -1;
+  opt->dot_file = nullptr;
+  opt->json = 0;
+  opt->target = nullptr;
+  opt->committor = nullptr;
+  opt->passage = 0;
+  opt->lump = nullptr;
+  opt->lump_tolerance = LUMP_TOLERANCE;
+  opt->output = nullptr;
+  const char* tolerance = nullptr;
+  opt->eigen = 0;
+  opt->mixing = 0.0;
+  opt->kemeny = 0;
+  opt->spectral = 0;
+  for (int i = 1; i < argc; i++) {
+    const char* a = argv[i];
+    bool help = std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
+    if (help || std::strcmp(a, "--version") == 0) {
+      if (help) {
+        std::fputs(USAGE, stdout);
+      } else {
+        std::fputs("pravlin-analyze " PRAVLIN_VERSION "\n", stdout);
+        std::fputs(PRAVLIN_LICENCE, stdout);
+      }
+      if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+      }
+      std::exit(0);
+    } else if (std::strcmp(a, "--steps") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->steps = parse_count(v, 0, 1000000000L);
+      if (opt->steps < 0) {
+        fail(" *** ERROR: --steps needs a number of steps from 0 to 1000000000, not (%s)\n", v);
+      }
+    } else if (std::strcmp(a, "--precision") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      long d = parse_count(v, 0, 40);
+      if (d < 0) {
+        fail(" *** ERROR: --precision needs a number of digits from 0 to 40, not (%s)\n", v);
+      }
+      opt->precision = static_cast<int>(d);
+    } else if (std::strcmp(a, "--eigen") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      const long k = parse_count(v, 1, 1000000000L);
+      if (k < 0) {
+        fail(
+            " *** ERROR: --eigen needs a number of eigenvalues from 1 to the size of the largest "
+            "closed class, not (%s)\n",
+            v);
+      }
+      opt->eigen = static_cast<int>(k);
+    } else if (std::strcmp(a, "--mixing") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      const double eps = std::strtod(v, &end);
+      if (*v == '\0' || *end != '\0' || !(eps > 0.0 && eps < 1.0))
+        fail(" *** ERROR: --mixing needs a distance above 0 and below 1, not (%s)\n", v);
+      opt->mixing = eps;
+    } else if (std::strcmp(a, "--kemeny") == 0) {
+      opt->kemeny = 1;
+    } else if (std::strcmp(a, "--spectral") == 0) {
+      opt->spectral = 1;
+    } else if (std::strcmp(a, "--dot") == 0) {
+      opt->dot_file = i + 1 < argc ? argv[++i] : "";
+      if (*opt->dot_file == '\0')
+        fail(" *** ERROR: --dot needs the name of the file to write\n");
+    } else if (std::strcmp(a, "--json") == 0) {
+      opt->json = 1;
+    } else if (std::strcmp(a, "--target") == 0) {
+      opt->target = i + 1 < argc ? argv[++i] : "";
+      if (*opt->target == '\0')
+        fail(" *** ERROR: --target needs states, by name or as #N, separated by commas\n");
+    } else if (std::strcmp(a, "--committor") == 0) {
+      opt->committor = i + 1 < argc ? argv[++i] : "";
+    } else if (std::strcmp(a, "--passage") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->passage = parse_count(v, 1, PASSAGE_MAX_STEPS);
+      if (opt->passage < 0) {
+        fail(" *** ERROR: --passage needs a number of steps from 1 to %ld, not (%s)\n",
+             PASSAGE_MAX_STEPS, v);
+      }
+    } else if (std::strcmp(a, "--lump") == 0) {
+      opt->lump = i + 1 < argc ? argv[++i] : "";
+      if (*opt->lump == '\0') {
+        fail(
+            " *** ERROR: --lump needs value, coarsest or the name of a file of states and "
+            "their blocks\n");
+      }
+    } else if (std::strcmp(a, "--lump-tolerance") == 0) {
+      tolerance = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      const double v = std::strtod(tolerance, &end);
+      if (*tolerance == '\0' || *end != '\0' || !(v >= 0.0 && v < 1.0))
+        fail(" *** ERROR: --lump-tolerance needs a number from 0 to 1, not (%s)\n", tolerance);
+      opt->lump_tolerance = v;
+    } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
+      opt->output = i + 1 < argc ? argv[++i] : "";
+      if (*opt->output == '\0')
+        fail(" *** ERROR: %s needs the name of the file to write\n", a);
+    } else if (a[0] == '-' && a[1] != '\0') {
+      fail(" *** ERROR: unknown option (%s); see pravlin-analyze --help\n", a);
+    } else if (file != nullptr) {
+      fail(" *** ERROR: more than one configuration file (%s)\n", a);
+    } else {
+      file = a;
+    }
+  }
+  if (file == nullptr)
+    fail(" *** ERROR: input xml filename not specified\n");
+  if (opt->passage > 0 && opt->target == nullptr)
+    fail(" *** ERROR: --passage needs --target, the states whose first passage it gives\n");
+  if (opt->lump == nullptr && (opt->output != nullptr || tolerance != nullptr)) {
+    fail(" *** ERROR: %s needs --lump\n", opt->output != nullptr ? "-o" : "--lump-tolerance");
+  }
+  return file;
+}
+
+// The whole analysis. Every table it builds grows with the chain, and none has a second way
+// when memory runs out: main turns a failed allocation anywhere into one message.
+static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
+  // Static, as in pravlin's driver: the tables and the document tree are kept until the process
+  // ends and must stay reachable after main returns, or leak checkers would report them.
+  static PRAVLIN pv;
+  // Checked before anything is printed: the drawing, the lumped chain or standard output onto
+  // the configuration or the lump file, however its name is spelt, is refused.
+  output_note_input(file);
+  if (opt->lump != nullptr && lump_reads_file(opt->lump))
+    output_note_input(opt->lump);
+  output_declare(nullptr);
+  if (opt->dot_file != nullptr)
+    output_declare(opt->dot_file);
+  if (opt->output != nullptr)
+    output_declare(opt->output);
+  init_pravlin(&pv);
+  pv.xmlfilename = const_cast<char*>(file);
+  hint_xml_declaration(file);
+  open_configuration(&pv);
+
+  std::vector<TRANSITION_ENTRY> transitions;
+  read_configuration(&pv, READ_LIST, 0, &transitions);
+  std::vector<READ_NOTE> notes;
+  collect_read_notes(&pv, transitions, &notes);
+  error_check_transitions(&pv, &transitions);
+  std::vector<int> targets;
+  if (opt->target != nullptr)
+    resolve_states(&pv, opt->target, "--target", &targets);
+  ANALYSIS_REQUESTS requests;
+  read_requests(&pv, opt, &requests);
+  if (!opt->json)
+    print_read_notes(stdout, notes);
+  SPARSE_CHAIN chain;
+  sparse_chain_from_list(&chain, pv.nbr_states, transitions);
+  transitions = std::vector<TRANSITION_ENTRY>();
+  if (opt->eigen > 0) {
+    CHAIN_CLASSES cl;
+    find_classes(&chain, &cl);
+    const int largest = largest_closed_class(&cl);
+    if (opt->eigen > largest) {
+      fail(
+          " *** ERROR: --eigen %d asks for more eigenvalues than the largest closed class has "
+          "(%d)\n",
+          opt->eigen, largest);
+    }
+  }
+  if (opt->json) {
+    print_analysis_json(stdout, &pv, &chain, opt, notes, targets, &requests);
+    return;
+  }
+  print_analysis(stdout, &pv, &chain, opt, targets, &requests);
+  if (opt->dot_file != nullptr) {
+    CHAIN_CLASSES cl;
+    find_classes(&chain, &cl);
+    const int drawn = write_dot(opt->dot_file, &pv, &chain, &cl, opt->precision);
+    print_dot_line(stdout, opt->dot_file, drawn, &chain, &cl);
+  }
+}
+
+int main(int argc, char** argv) {
+  ANALYZE_OPTIONS opt;
+  const char* file = parse_command_line(argc, argv, &opt);
+  try {
+    analyze(file, &opt);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    fail(" *** ERROR: out of memory in pravlin-analyze\n");
+  } catch (const std::length_error&) {  // a size no vector can hold
+    std::fflush(stdout);
+    fail(" *** ERROR: out of memory in pravlin-analyze\n");
+  }
+  // A full disk or a closed stream would otherwise pass for a complete analysis.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
+  }
+  return 0;
+}

@@ -16,14 +16,11 @@
 #include <new>
 #include <string>
 
+#include "config_items.h"
 #include "config_schema.h"
 #include "config_stream.h"
 #include "sparse_read.h"
 #include "tables.h"
-
-static void unknown_tag(const XMLENTITY* x) {
-  warn(" *** WARNING: Unknown tag (%s) ignored\n", x->name != nullptr ? x->name : "(null)");
-}
 
 // Keyword values; any other text leaves the field as it was.
 static void read_yes_no(const XMLENTITY* x, int* field) {
@@ -46,11 +43,6 @@ static void read_print_flag(const XMLENTITY* x, int* field) {
   }
 }
 
-// A probability is legal only when 0 <= p <= 1; written this way, NaN is refused too.
-static bool legal_probability(double p) {
-  return p >= 0.0 && p <= 1.0;
-}
-
 static void read_steadystate(PRAVLIN* pv, const XMLENTITY* steadystate) {
   for (const XMLENTITY* x = steadystate->child; x != nullptr; x = x->next) {
     switch (config_name(x, IN_STEADYSTATE)) {
@@ -64,7 +56,7 @@ static void read_steadystate(PRAVLIN* pv, const XMLENTITY* steadystate) {
         pv->max_error = xml_atof(config_text(x));
         break;
       default:
-        unknown_tag(x);
+        warn_unknown_tag(x);
     }
   }
 }
@@ -106,7 +98,7 @@ static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
       case CFG_TRANSITION:
         break;  // read in the second pass, once every setting is known
       default:
-        unknown_tag(x);
+        warn_unknown_tag(x);
     }
   }
 }
@@ -197,10 +189,6 @@ std::string slice_file_name(const char* name, int first, int last) {
   return s.insert(dot, "." + range);
 }
 
-const char* report_file_name(const PRAVLIN* pv) {
-  return pv->slice_outfilename != nullptr ? pv->slice_outfilename : pv->outfilename;
-}
-
 // A slice writes to a file of its own, named after its range. A device, a pipe or a folder is
 // used as it is named, and so is a name under /dev (/dev/null, and /dev/stdout, which is each
 // process's own): no slice's file can be lost there, and no stray file must be made there.
@@ -272,103 +260,6 @@ static void allocate_tables(PRAVLIN* pv, Keep keep) {
                " *** ERROR: out of memory 2 in read_xml_file()\n");
   }
   // The chains table is the run's to grant (keep_chains_table).
-}
-
-void read_state_element(PRAVLIN* pv, const XMLENTITY* state) {
-  int ser = 0;
-  char* name = nullptr;
-  double initial_probability = 0.0;
-  double val = 0.0;
-  for (const XMLENTITY* x = state->child; x != nullptr; x = x->next) {
-    switch (config_name(x, IN_STATE)) {
-      case CFG_SER:
-        ser = xml_atoi(config_text(x));
-        break;
-      case CFG_NAME:
-        name = x->s;
-        break;
-      case CFG_INITIAL_PROBABILITY:
-        initial_probability = xml_atof(config_text(x));
-        break;
-      case CFG_VALUE:
-        val = xml_atof(config_text(x));
-        break;
-      default:
-        unknown_tag(x);
-    }
-  }
-  set_state(pv, ser, name, initial_probability, val);
-}
-
-void set_state(PRAVLIN* pv, int ser, char* name, double initial_probability, double val) {
-  const char* shown = name != nullptr ? name : "(null)";
-  if (ser < 1 || ser > pv->nbr_states) {
-    fail(" *** ERROR: For STATE (%s) SER (%d) is < 1 or > NBR_STATES (%d)\n", shown, ser,
-         pv->nbr_states);
-  }
-  if (!legal_probability(initial_probability)) {
-    fail(" *** ERROR: For STATE (%s) illegal INITIAL_PROBABILITY (%f)\n", shown,
-         initial_probability);
-  }
-  pv->state_name[ser] = name;
-  pv->val[ser] = val;
-  pv->initial_probability[ser] = initial_probability;
-}
-
-// Without the dense matrix, a transition is checked and left in the tree.
-static void read_to(PRAVLIN* pv, int dense, int ser, const XMLENTITY* to) {
-  int ser_to = 0;
-  double probability = 0.0;
-  for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
-    switch (config_name(x, IN_TO)) {
-      case CFG_TO_STATE:
-        ser_to = xml_atoi(config_text(x));
-        break;
-      case CFG_PROBABILITY:
-        probability = xml_atof(config_text(x));
-        break;
-      default:
-        unknown_tag(x);
-    }
-  }
-  set_transition(pv, dense, ser, ser_to, probability);
-}
-
-void set_transition(PRAVLIN* pv, int dense, int ser, int ser_to, double probability) {
-  if (ser_to < 1 || ser_to > pv->nbr_states) {
-    fail(" *** ERROR: TRANSITION FROM (%d) TO (%d) is < 1 or > NBR_STATES (%d)\n", ser, ser_to,
-         pv->nbr_states);
-  }
-  if (!legal_probability(probability)) {
-    fail(" *** ERROR: For TRANSITION FROM (%d) TO (%d)  illegal PROBABILITY (%f)\n", ser, ser_to,
-         probability);
-  }
-  if (dense)
-    pv->transition_probability[ser][ser_to] = probability;
-}
-
-void check_transition_source(const PRAVLIN* pv, int ser) {
-  if (ser < 1 || ser > pv->nbr_states) {
-    fail(" *** ERROR: TRANSITION FROM (%d) is < 1 or > NBR_STATES (%d)\n", ser, pv->nbr_states);
-  }
-}
-
-void read_transition_element(PRAVLIN* pv, int dense, const XMLENTITY* transition) {
-  // The source may stand before, between or after the destinations, so it is found first.
-  int ser = 0;
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    const ConfigName e = config_name(x, IN_TRANSITION);
-    if (e == CFG_FROM) {
-      ser = xml_atoi(config_text(x));
-    } else if (e != CFG_TO) {
-      unknown_tag(x);
-    }
-  }
-  check_transition_source(pv, ser);
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (config_name(x, IN_TRANSITION) == CFG_TO)
-      read_to(pv, dense, ser, x);
-  }
 }
 
 void read_xml_file(PRAVLIN* pv) {

@@ -20,6 +20,11 @@ enum ConfigRead {
   READ_SETTINGS,  // the settings alone, with their defaults: no table, no state (pravlin-merge)
 };
 
+/// Reads the configuration from pv->in (and closes it) into the record: settings, defaults,
+/// report stream, the per-state arrays, the states and the transition matrix; read_configuration
+/// with READ_MATRIX, opening the report file. Does not return on error.
+void read_xml_file(PRAVLIN* pv);
+
 /// Reads the configuration from pv->in (and closes it) into the record: the settings, the
 /// defaults, the report stream (only when open_report_file is not 0: a program that writes no
 /// report, or the fuzz target, leaves no file behind), the per-state arrays, the states, and the
@@ -46,8 +51,6 @@ void read_configuration(PRAVLIN* pv, ConfigRead what, int open_report_file,
 /// far as the room left. Every program that reads a configuration bounds its read so.
 std::size_t count_tree_estimate(FILE* in);
 
-/// The name of the file the report is written to: outfilename, or a slice's own name for it.
-const char* report_file_name(const PRAVLIN* pv);
 /// A slice's name for the report file name: the range "A-B" before its extension, as in
 /// credit.1-4.csv, or after the name when it has none (report.1-4).
 std::string slice_file_name(const char* name, int first, int last);

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "config_items.h"
 #include "fast.h"
 #include "xml_stream.h"
 

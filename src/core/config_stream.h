@@ -88,18 +88,6 @@ void collect_streamed_transitions(streamed_document* doc, std::vector<TRANSITION
 /// transition.
 bool stream_clean_real(const char* s, std::size_t len, double* value);
 
-// config.cc: the mapping's own steps, shared with the stream path.
-
-/// The checks on a state and its storing (the state element's steps 3 to 5).
-void set_state(PRAVLIN* pv, int ser, char* name, double initial_probability, double val);
-/// The check on a transition's source.
-void check_transition_source(const PRAVLIN* pv, int ser);
-/// The checks on one destination of a transition and, with dense set, its storing.
-void set_transition(PRAVLIN* pv, int dense, int ser, int ser_to, double probability);
-/// A state or transition element of the tree, as the second pass reads it.
-void read_state_element(PRAVLIN* pv, const XMLENTITY* state);
-void read_transition_element(PRAVLIN* pv, int dense, const XMLENTITY* transition);
-
 /// With on 0, every configuration is read as a tree, as the reader's trace reads it; 1 (the
 /// default) reads regular files as they are scanned (config_stream.cc). For tests that compare
 /// the two.

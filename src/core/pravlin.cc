@@ -1,4 +1,5 @@
-// pravlin.cc - the model record's initial values, and the configuration file opened for it.
+// pravlin.cc - the model record's initial values, the configuration file opened for it, and
+// the name of its report file.
 // Part of pravlin; see README.md.
 #include "pravlin.h"
 
@@ -27,4 +28,8 @@ void open_configuration(PRAVLIN* pv) {
   }
   if (pv->in == nullptr)
     fail(" *** ERROR: Unable to open file (%s)\n", pv->xmlfilename);
+}
+
+const char* report_file_name(const PRAVLIN* pv) {
+  return pv->slice_outfilename != nullptr ? pv->slice_outfilename : pv->outfilename;
 }

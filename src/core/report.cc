@@ -1,327 +1,15 @@
-// report.cc - the comma-separated report: header block and chain table (printheader,
-// printpravlin), and the check that it was all written (finish_report).
+// report.cc - the comma-separated report: the header block (printheader) and the kept chain
+// table (printpravlin), through the report's writer.
 // Part of pravlin; see README.md.
 #include "report.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstdint>
-#include <cstring>
+#include <cstddef>
 #include <ctime>
-#include <new>
-#include <string>
-#include <string_view>
 
-#include "config.h"
 #include "fast.h"
+#include "report_writer.h"
 #include "version.h"
-
-// Wide enough for the 309 integer digits of the largest double, its sign and 40 decimals.
-constexpr std::size_t kNumberMax = 400;
-
-void format_long(std::string& to, long long v) {
-  char digits[24];
-  auto r = std::to_chars(digits, digits + sizeof digits, v);
-  to.append(digits, r.ptr);
-}
-
-__extension__ typedef unsigned __int128 Uint128;
-
-// |v| * 10^6 rounded to the nearest integer, ties to even, as "%f" rounds the exact binary
-// value; false when |v| is 2^40 or more (or not finite), left to the general conversion.
-static bool scaled_by_million(double v, std::uint64_t* q) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
-  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
-  int e = -1074;  // |v| = m * 2^e
-  if (biased != 0) {
-    m |= std::uint64_t{1} << 52;
-    e = biased - 1075;
-  }
-  if (e > -13)
-    return false;  // |v| >= 2^40, infinite or NaN
-  const int s = -e;
-  const Uint128 p = static_cast<Uint128>(m) * 1000000u;  // below 2^73
-  if (s >= 128) {  // |v| * 10^6 is below 2^73 / 2^128: it rounds to 0
-    *q = 0;
-    return true;
-  }
-  const Uint128 one = 1;
-  std::uint64_t whole = static_cast<std::uint64_t>(p >> s);
-  const Uint128 rest = p & ((one << s) - 1);
-  const Uint128 half = one << (s - 1);
-  if (rest > half || (rest == half && (whole & 1) != 0))
-    whole++;
-  *q = whole;
-  return true;
-}
-
-// Writes v at p as "%f" writes it (six decimals, the same rounding, "-0.000000", "nan", "inf"),
-// at most kNumberMax bytes, and returns the end.
-static char* fixed6_chars(char* p, double v) {
-  // Most numbers of a report are probabilities and moderate values: exact integer arithmetic
-  // gives "%f"'s digits for them several times faster than the general conversion.
-  std::uint64_t q;
-  if (scaled_by_million(v, &q)) {
-    if (std::signbit(v))
-      *p++ = '-';  // "%f" keeps the sign of -0.0 and of what rounds to 0
-    p = std::to_chars(p, p + 24, q / 1000000).ptr;
-    *p++ = '.';
-    std::uint64_t frac = q % 1000000;
-    for (int i = 5; i >= 0; i--) {
-      p[i] = static_cast<char>('0' + frac % 10);
-      frac /= 10;
-    }
-    return p + 6;
-  }
-  return std::to_chars(p, p + kNumberMax, v, std::chars_format::fixed, 6).ptr;
-}
-
-// Past six decimals the conversion is std::to_chars's alone: it gives printf's text in a
-// fraction of printf's time.
-void format_fixed(std::string& to, double v, int precision) {
-  char digits[kNumberMax];
-  if (precision == 6) {
-    to.append(digits, fixed6_chars(digits, v));
-    return;
-  }
-  to.append(
-      digits,
-      std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed, precision).ptr);
-}
-
-// ---- The writer ------------------------------------------------------------------------------
-
-// The report goes out through a buffer, in big writes: a formatted print per cell costs more
-// than all the rest of a run. The same writer fills a text in memory (out null, buf as large as
-// the text) or only counts bytes (buf null), so that the cell texts are made by the same code.
-struct Writer {
-  FILE* out;        // null: a text in memory, never flushed
-  char* buf;        // null: bytes are counted, not kept
-  std::size_t cap;  // size of buf
-  std::size_t used;
-};
-
-constexpr std::size_t kBlock = std::size_t{1} << 16;
-// A cell text of up to kSpare bytes is copied as one move of kSpare bytes, whatever its length:
-// a call per cell costs more than the copy. The writer's buffer and the cell texts keep that
-// many bytes to spare beyond their ends.
-constexpr std::size_t kSpare = 16;
-
-static void flush(Writer* w) {
-  if (w->out != nullptr && w->used != 0)
-    std::fwrite(w->buf, 1, w->used, w->out);
-  if (w->out != nullptr)
-    w->used = 0;
-}
-
-static void put(Writer* w, std::string_view s) {
-  if (w->buf != nullptr) {
-    if (w->used + s.size() > w->cap) {
-      flush(w);
-      if (s.size() > w->cap) {  // a text longer than the buffer goes out as it is
-        std::fwrite(s.data(), 1, s.size(), w->out);
-        return;
-      }
-    }
-    std::memcpy(w->buf + w->used, s.data(), s.size());
-  }
-  w->used += s.size();
-}
-
-static void put_long(Writer* w, long long v) {
-  char digits[24];
-  put(w,
-      std::string_view(digits, static_cast<std::size_t>(
-                                   std::to_chars(digits, digits + sizeof digits, v).ptr - digits)));
-}
-
-static void put_fixed(Writer* w, double v) {
-  char digits[kNumberMax];
-  put(w, std::string_view(digits, static_cast<std::size_t>(fixed6_chars(digits, v) - digits)));
-}
-
-// Puts s in double quotes, each quote inside doubled as CSV does, so that no name can end its
-// field early and smuggle text into the report: the one rule for every quoted field.
-static void put_quoted(Writer* w, const char* s) {
-  put(w, "\"");
-  for (const char* q; (q = std::strchr(s, '"')) != nullptr; s = q + 1) {
-    put(w, std::string_view(s, static_cast<std::size_t>(q - s)));
-    put(w, "\"\"");
-  }
-  put(w, s);
-  put(w, "\"");
-}
-
-// A state's name, quoted; a state without a name prints as the C library prints a null string.
-static void put_name(Writer* w, const char* name) {
-  put_quoted(w, name != nullptr ? name : "(null)");
-}
-
-// ---- The chain table ---------------------------------------------------------------------------
-
-// The cell of state s, as print_flag selects: the one place the cell formats are written.
-static void put_cell(Writer* w, const PRAVLIN* pv, int s) {
-  switch (pv->print_flag) {
-    case 0:
-      put(w, ", ");
-      put_fixed(w, pv->val[s]);
-      put(w, " ");
-      break;
-    case 1:
-      put(w, ", ");
-      put_long(w, s);
-      put(w, " ");
-      break;
-    case 2:
-      put(w, ", ");
-      put_name(w, pv->state_name[s]);
-      put(w, " ");
-      break;
-    default:
-      break;
-  }
-}
-
-// Every cell of a state is the same text, so each is made once, when the memory for them can be
-// had (they stay within kMaxCells bytes); otherwise each cell is made where it is written.
-constexpr std::size_t kMaxCells = std::size_t{64} << 20;
-
-struct Cells {
-  Scratch<char> text;  // cell of state s: text[start[s], start[s + 1])
-  Scratch<std::size_t> start;
-};
-
-static Cells make_cells(const PRAVLIN* pv) {
-  const int n = pv->nbr_states;
-  Writer count{nullptr, nullptr, 0, 0};
-  // From state 0, whose slot exists: a table not filled by a simulation holds it.
-  for (int s = 0; s <= n; s++)
-    put_cell(&count, pv, s);
-  Cells c;
-  if (count.used > kMaxCells)
-    return c;
-  c.text = scratch<char>(count.used + kSpare);
-  c.start = scratch<std::size_t>(static_cast<std::size_t>(n) + 2);
-  if (!c.text || !c.start) {
-    c.text.reset();
-    return c;
-  }
-  Writer text{nullptr, c.text.get(), count.used, 0};
-  for (int s = 0; s <= n; s++) {
-    c.start[s] = text.used;
-    put_cell(&text, pv, s);
-  }
-  c.start[n + 1] = text.used;
-  std::memset(c.text.get() + text.used, 0, kSpare);
-  return c;
-}
-
-// The chain table's writer: its buffer and the cells of every state, for printpravlin and for
-// a table drawn as it is written (stream.cc).
-struct TableWriter {
-  const PRAVLIN* pv;
-  Cells cells;
-  char block[kBlock + kSpare];
-  Writer w;
-};
-
-static void start_table(TableWriter* t, FILE* out, const PRAVLIN* pv) {
-  t->pv = pv;
-  t->cells = make_cells(pv);
-  t->w = Writer{out, t->block, kBlock, 0};
-}
-
-// The cell of state s, copied from its text when there is one.
-static inline void put_state_cell(Writer* w, const PRAVLIN* pv, const Cells& cells, int s) {
-  if (!cells.text) {
-    put_cell(w, pv, s);
-    return;
-  }
-  const char* text = cells.text.get() + cells.start[s];
-  const std::size_t len = cells.start[s + 1] - cells.start[s];
-  if (len <= kSpare && w->used + kSpare <= w->cap) {
-    std::memcpy(w->buf + w->used, text, kSpare);
-    w->used += len;
-  } else {
-    put(w, std::string_view(text, len));
-  }
-}
-
-// A line's step label: in 64 bits, the labels go on past the int range rather than wrapping.
-static void put_label(Writer* w, long long label) {
-  put(w, " ");
-  put_long(w, label);
-  put(w, " ");
-}
-
-// One line of the table: the step label, then the cells of states[0..count).
-static void put_line(Writer* w, const PRAVLIN* pv, const Cells& cells, long long label,
-                     const int* states, std::size_t count) {
-  put_label(w, label);
-  for (std::size_t j = 0; j < count; j++)
-    put_state_cell(w, pv, cells, states[j]);
-  put(w, "\n");
-}
-
-TableWriter* open_table_writer(FILE* out, const PRAVLIN* pv) {
-  auto* t = new (std::nothrow) TableWriter;
-  if (t != nullptr)
-    start_table(t, out, pv);
-  return t;
-}
-
-void close_table_writer(TableWriter* t) {
-  if (t != nullptr)
-    flush(&t->w);
-  delete t;
-}
-
-void put_table_title(TableWriter* t, int first_chain, int last_chain) {
-  put(&t->w, "time ");
-  for (long long j = first_chain; j <= last_chain; j++) {
-    put(&t->w, ", ");
-    put_long(&t->w, j);
-    put(&t->w, " ");
-  }
-  put(&t->w, "\n");
-  flush(&t->w);
-  std::fflush(t->w.out);
-}
-
-void put_table_line(TableWriter* t, long long label, const int* states, std::size_t count) {
-  put_line(&t->w, t->pv, t->cells, label, states, count);
-}
-
-std::size_t table_line_room(const TableWriter* t, std::size_t count) {
-  if (!t->cells.text)
-    return 0;
-  std::size_t cell = 0;
-  for (int s = 0; s <= t->pv->nbr_states; s++)
-    cell = std::max(cell, t->cells.start[s + 1] - t->cells.start[s]);
-  // A label is a blank, at most 20 characters of a long long and a blank; then the cells, the
-  // line break, and the bytes a cell's copy may run past the end.
-  return 22 + count * cell + 1 + kSpare;
-}
-
-std::size_t format_table_line(const TableWriter* t, char* to, std::size_t room, long long label,
-                              const int* states, std::size_t count) {
-  Writer w{nullptr, nullptr, room, 0};
-  w.buf = to;
-  put_line(&w, t->pv, t->cells, label, states, count);
-  return w.used;
-}
-
-void put_table_text(TableWriter* t, const char* text, std::size_t length) {
-  put(&t->w, std::string_view(text, length));
-}
-
-bool flush_table_writer(TableWriter* t) {
-  flush(&t->w);
-  return std::ferror(t->w.out) == 0;
-}
 
 void printpravlin(FILE* out, const PRAVLIN* pv) {
   if (pv == nullptr)
@@ -329,7 +17,7 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
   if (out == nullptr)
     out = stdout;
   TableWriter t;
-  start_table(&t, out, pv);
+  start_table_writer(&t, out, pv);
   put_table_title(&t, 1, pv->nbr_chains);
 
   // A line of the table is a column of the chains table, one value from each chain's row. The
@@ -347,10 +35,7 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
   for (long long i0 = 0; i0 <= pv->nbr_years; i0 += step) {
     const int years = static_cast<int>(std::min<long long>(step, pv->nbr_years - i0 + 1));
     if (!tile) {
-      put_label(&t.w, pv->init_year + i0);
-      for (std::size_t j = 0; j < chains; j++)
-        put_state_cell(&t.w, pv, t.cells, pv->pravlin[j + 1][i0]);
-      put(&t.w, "\n");
+      put_table_column(&t, pv->init_year + i0, pv->pravlin + 1, chains, i0);
       continue;
     }
     for (std::size_t j = 0; j < chains; j++) {
@@ -363,7 +48,7 @@ void printpravlin(FILE* out, const PRAVLIN* pv) {
                      chains);
     }
   }
-  flush(&t.w);
+  flush_table_writer(&t);
 }
 
 // ---- The header --------------------------------------------------------------------------------
@@ -373,96 +58,69 @@ void printheader(FILE* out, const PRAVLIN* pv) {
     return;
   if (out == nullptr)
     out = stdout;
-  char block[kBlock];
+  char block[REPORT_BLOCK];
   Writer w{out, block, sizeof block, 0};
   std::time_t tm = std::time(nullptr);
   const char* tm_ptr = std::ctime(&tm);
-  put(&w, "PRAVLIN VERSION , " PRAVLIN_VERSION "\n");
-  put(&w, "time , ");
-  put(&w, tm_ptr != nullptr ? tm_ptr : "\n");
-  put(&w, "xmlfilename");
+  put_text(&w, "PRAVLIN VERSION , " PRAVLIN_VERSION "\n");
+  put_text(&w, "time , ");
+  put_text(&w, tm_ptr != nullptr ? tm_ptr : "\n");
+  put_text(&w, "xmlfilename");
   if (pv->xmlfilename != nullptr) {
-    put(&w, " , ");
+    put_text(&w, " , ");
     put_quoted(&w, pv->xmlfilename);
   }
-  put(&w, "\noutfilename");
+  put_text(&w, "\noutfilename");
   if (pv->outfilename != nullptr) {
-    put(&w, " , ");
+    put_text(&w, " , ");
     put_quoted(&w, pv->outfilename);
   }
-  put(&w, "\n");
-  put(&w, "nbr_states , ");
+  put_text(&w, "\n");
+  put_text(&w, "nbr_states , ");
   put_long(&w, pv->nbr_states);
-  put(&w, "\ninit_year  , ");
+  put_text(&w, "\ninit_year  , ");
   put_long(&w, pv->init_year);
-  put(&w, "\nnbr_years  , ");
+  put_text(&w, "\nnbr_years  , ");
   put_long(&w, pv->nbr_years);
-  put(&w, "\nnbr_chains , ");
+  put_text(&w, "\nnbr_chains , ");
   put_long(&w, pv->nbr_chains);
-  put(&w, "\nstate , name , val , initial_probability\n");
+  put_text(&w, "\nstate , name , val , initial_probability\n");
   const int n = pv->nbr_states;
   for (int i = 1; i <= n; i++) {
     put_long(&w, i);
-    put(&w, " , ");
+    put_text(&w, " , ");
     put_name(&w, pv->state_name[i]);
-    put(&w, " , ");
+    put_text(&w, " , ");
     put_fixed(&w, pv->val[i]);
-    put(&w, " , ");
+    put_text(&w, " , ");
     put_fixed(&w, pv->initial_probability[i]);
-    put(&w, "\n");
+    put_text(&w, "\n");
   }
   // The matrix is written by columns: line i holds the probabilities of moving into state i.
-  put(&w, "transition_probability\n");
+  put_text(&w, "transition_probability\n");
   for (int i = 1; i <= n; i++) {
     for (int j = 1; j <= n; j++) {
-      put(&w, " ");
+      put_text(&w, " ");
       put_fixed(&w, pv->transition_probability[j][i]);
-      put(&w, j < n ? " ," : "\n");
+      put_text(&w, j < n ? " ," : "\n");
     }
   }
   if (pv->calc_flag) {
-    put(&w, "max_iteration , ");
+    put_text(&w, "max_iteration , ");
     put_long(&w, pv->max_iteration);
-    put(&w, " , actual_iteration, ");
+    put_text(&w, " , actual_iteration, ");
     put_long(&w, pv->actual_iteration);
-    put(&w, "\nmax_error , ");
+    put_text(&w, "\nmax_error , ");
     put_fixed(&w, pv->max_error);
-    put(&w, " , actual_error, ");
+    put_text(&w, " , actual_error, ");
     put_fixed(&w, pv->actual_error);
-    put(&w, "\nstate ,  steady_state_probability\n");
+    put_text(&w, "\nstate ,  steady_state_probability\n");
     for (int i = 1; i <= n; i++) {
       put_long(&w, i);
-      put(&w, " , ");
+      put_text(&w, " , ");
       put_fixed(&w, pv->steady_state_probability[i]);
-      put(&w, "\n");
+      put_text(&w, "\n");
     }
   }
-  flush(&w);
-}
-
-// ---- The end -----------------------------------------------------------------------------------
-
-void check_stdout() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
-  }
-}
-
-void fail_unwritten_report(const PRAVLIN* pv) {
-  fail(" *** ERROR: Unable to write file (%s)\n",
-       pv->out != nullptr && pv->out != stdout ? report_file_name(pv) : "stdout");
-}
-
-void finish_report(PRAVLIN* pv) {
-  if (pv->out != nullptr && pv->out != stdout) {
-    bool failed = std::ferror(pv->out) != 0;
-    if (std::fclose(pv->out) != 0)
-      failed = true;
-    pv->out = nullptr;
-    if (failed)
-      fail(" *** ERROR: Unable to write file (%s)\n", report_file_name(pv));
-    return;
-  }
-  // The report went to standard output: a full disk or a closed stream there is a failed run.
-  check_stdout();
+  flush_writer(&w);
 }

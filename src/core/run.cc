@@ -2,13 +2,19 @@
 // slice of its chains (run_pravlin_chains); the one place that decides whether the chains table
 // is kept or drawn as it is written.
 // Part of pravlin; see README.md.
+#include "run.h"
+
 #include <cstdint>
 #include <cstdio>
 
-#include "pravlin.h"
+#include "report.h"
+#include "report_writer.h"
+#include "simulate.h"
 #include "sparse_read.h"
+#include "steady_state.h"
 #include "stream.h"
 #include "tables.h"
+#include "validate.h"
 
 // Tables up to this size are kept: drawn on every core, then written. Around 1 MiB both ways
 // take the same time; beyond it the stream is faster, since it fills no table page by page

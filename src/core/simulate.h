@@ -1,51 +1,35 @@
-// simulate.h - the generator and a single draw, which the simulation's fast path and the stream
-// share.
+// simulate.h - the chains' simulation: chain by chain, every chain at once into the kept table,
+// or checked ahead of a table drawn as it is written.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_SIMULATE_H
 #define PRAVLIN_SIMULATE_H
 
-#include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "pravlin.h"
 
-/// A step of the linear congruential generator, or many steps composed: x -> mul * x + add
-/// (mod 2^32). RAND_STEP is one step; its value is (x >> 16) & 0x7FFF.
-struct RandJump {
-  std::uint32_t mul, add;
+/// Simulates chain n (1..nbr_chains): writes pravlin[n][0..nbr_years]. Does not return on
+/// failure.
+void create_pravlin(int n, PRAVLIN* pv);
+
+/// Simulates every chain into the chains table, which must be there: the same table, the same
+/// generator state afterwards and the same failure message as create_pravlin(1..nbr_chains) in
+/// order, many times faster. Does not return on failure.
+void create_all_pravlin(PRAVLIN* pv);
+
+/// One step of every chain of a streamed run, counted with the record's tables.
+struct StepStatesFree {
+  void operator()(int* p) const {
+    std::free(p);
+  }
 };
-constexpr RandJump RAND_STEP{214013u, 2531011u};
+using StepStates = std::unique_ptr<int[], StepStatesFree>;
 
-inline std::uint32_t rand_apply(RandJump j, std::uint32_t x) {
-  return j.mul * x + j.add;
-}
-inline int rand_value(std::uint32_t x) {
-  return static_cast<int>((x >> 16) & 0x7FFFu);
-}
-/// RAND_STEP taken k times, composed by repeated squaring.
-RandJump rand_jump(std::uint64_t k);
-
-/// Puts the generator back to its state when the process starts. For tests.
-void pravlin_rand_reset();
-
-/// The generator's state now, and moving it on by k values at once.
-std::uint32_t pravlin_rand_state();
-void pravlin_rand_skip(std::uint64_t k);
-
-/// The state 1..n that generator value r draws from the row p[1..n], as calc_state draws it,
-/// or 0 when no state is found; *total then holds the row's sum.
-int draw_state(const double* p, int n, int r, double* total);
-/// Ends the run as calc_state does when value r finds no state in a row of n states.
-[[noreturn]] void fail_no_state(int r, double total, int n);
-
-/// The state that generator value r draws from the positive entries of sparse row s, as
-/// draw_state draws from the row's dense form, or 0 when no state is found; *total then holds
-/// the row's sum.
-int draw_sparse_state(const sparse_rows* rows, int s, int r, double* total);
-/// draw_state on the transitions out of state s (1..nbr_states): row s of the matrix, or its
-/// sparse row when the run keeps no matrix.
-int draw_transition(const PRAVLIN* pv, int s, int r, double* total);
-/// calc_state on the transitions out of state s, dense or sparse, with the same draw, the same
-/// generator value and the same failure. Does not return on failure.
-int calc_transition(const PRAVLIN* pv, int s);
+/// The simulation of a run whose table is drawn as it is written, for chains first..last:
+/// draws nothing yet, but returns one state per chain for stream_pravlin (failing with the
+/// chains table's out-of-memory message when even that cannot be had), fails as the
+/// chain-by-chain simulation would, and leaves the generator where it leaves it.
+StepStates simulate_without_table(PRAVLIN* pv, int first, int last);
 
 #endif

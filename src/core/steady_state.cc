@@ -1,12 +1,13 @@
 // steady_state.cc - the matrix product and the steady state by repeated squaring
 // (multiply_array_by_array, calc_steady_state).
 // Part of pravlin; see README.md.
-#include "pravlin.h"
+#include "steady_state.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
+#include "fail.h"
 #include "fast.h"
 #include "matmul.h"
 #include "tables.h"

@@ -9,77 +9,12 @@
 #include <cstdlib>
 #include <memory>
 
-#include "report.h"
-#include "simulate.h"
-#include "simulate_fast.h"
-#include "sparse_read.h"
+#include "draw.h"
+#include "draw_fast.h"
+#include "report_writer.h"
 #include "stream_fast.h"
-#include "tables.h"
 
 static const char OOM3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
-
-static std::uint64_t draws_of_run(const PRAVLIN* pv) {
-  return (static_cast<std::uint64_t>(pv->nbr_years) + 1) *
-         static_cast<std::uint64_t>(pv->nbr_chains);
-}
-
-// A row that no draw can miss: every entry a probability, one of them positive, and a total
-// that reaches the largest draw below 1.0 (a draw of 1.0 falls back to the last positive
-// state).
-static bool row_never_misses(const double* p, int n) {
-  double total = 0.0;
-  bool positive = false;
-  for (int i = 1; i <= n; i++) {
-    if (!(p[i] >= 0.0 && p[i] <= 1.0))
-      return false;
-    positive = positive || p[i] > 0.0;
-    total += p[i];
-  }
-  return positive && total >= 32766 / 32767.0;
-}
-
-// The same for the transitions out of state s. A sparse row leaves out only zeros, which add
-// nothing to its total.
-static bool transitions_never_miss(const PRAVLIN* pv, int s) {
-  const SPARSE_ROWS* rows = pv->sparse_transitions;
-  if (rows == nullptr)
-    return row_never_misses(pv->transition_probability[s], pv->nbr_states);
-  double total = 0.0;
-  bool positive = false;
-  const std::size_t end = rows->row_start[static_cast<std::size_t>(s) + 1];
-  for (std::size_t k = rows->row_start[static_cast<std::size_t>(s)]; k < end; k++) {
-    const double p = rows->entries[k].probability;
-    if (!(p >= 0.0 && p <= 1.0))
-      return false;
-    positive = positive || p > 0.0;
-    total += p;
-  }
-  return positive && total >= 32766 / 32767.0;
-}
-
-StepStates simulate_without_table(PRAVLIN* pv, int first, int last) {
-  // Counted with the record's tables, since it lives as long as the run's writing.
-  StepStates step(static_cast<int*>(alloc_table(
-      static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1, sizeof(int), OOM3)));
-  const int n = pv->nbr_states;
-  bool never_misses =
-      n >= 1 && pv->initial_probability != nullptr && row_never_misses(pv->initial_probability, n);
-  for (int s = 1; s <= n && never_misses; s++)
-    never_misses = transitions_never_miss(pv, s);
-  if (never_misses) {
-    pravlin_rand_skip(draws_of_run(pv));
-    return step;
-  }
-  // Rows validation did not vouch for: the chains are drawn once here, chain by chain and
-  // without keeping them, so that a draw that finds no state ends the run before anything is
-  // written, with the message and at the chain where the kept table's run would end.
-  for (int c = 1; c <= pv->nbr_chains; c++) {
-    int ser = calc_state(pv->initial_probability, n);
-    for (int t = 1; t <= pv->nbr_years; t++)
-      ser = calc_transition(pv, ser);
-  }
-  return step;
-}
 
 // Progress on standard error, for a user watching a terminal: what was asked for, and how far
 // the run is. Files and pipes get nothing.

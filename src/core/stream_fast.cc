@@ -16,8 +16,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "draw.h"
 #include "fast.h"
-#include "simulate.h"
 
 // Below this many draws (about 0.1 s on one core) the threads cost more than they save on a
 // busy machine, where a thread may wait for its turn at every block: W1 (10^7 draws) takes as
@@ -186,9 +186,4 @@ bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const DrawRows* rows, 
   if (b.draw_failed)
     fail_stream_draw();
   return true;
-}
-
-void fail_stream_draw() {
-  // simulate_without_table has drawn these values already and found a state for each.
-  fail(" *** ERROR: Did not find new state in stream_pravlin()\n");
 }

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "draw_fast.h"
 #include "pravlin.h"
-#include "report.h"
-#include "simulate_fast.h"
+#include "report_writer.h"
 
 /// Writes the lines of stream_pravlin's table after its title on all cores: the same bytes,
 /// the same draws. x and states as draw_step has them at step 0 (every state 0). Calls
@@ -19,9 +19,6 @@
 bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const DrawRows* rows, std::uint32_t x,
                        int* states, std::size_t count,
                        const std::function<void(long long steps)>& progress);
-
-/// Ends the run when a streamed draw finds no state, which simulate_without_table rules out.
-[[noreturn]] void fail_stream_draw();
 
 /// Makes draws the fewest with which a table drawn as it is written is drawn on all cores
 /// (0 restores the default, 2^25): lets tests reach that path with small tables.

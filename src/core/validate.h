@@ -1,9 +1,14 @@
-// validate.h - the two halves of validation, which the sparse rows' validation shares.
+// validate.h - the model's validation, and its two halves, which the sparse rows' validation
+// shares.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_VALIDATE_H
 #define PRAVLIN_VALIDATE_H
 
 #include "pravlin.h"
+
+/// Warns about unnamed states, refuses zero totals, and rescales the initial probabilities and
+/// each transition row to total 1. Does not return on error.
+void error_check_pravlin(PRAVLIN* pv);
 
 /// The first half of error_check_pravlin: the missing-name warnings, then the check and the
 /// rescaling of the initial probabilities. Does not return on error.

@@ -8,9 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "config.h"
+#include "draw.h"
 #include "pravlin.h"
+#include "report.h"
 #include "simulate.h"
+#include "steady_state.h"
 #include "test_util.h"
+#include "validate.h"
 #include "xml.h"
 
 // Inputs come from a fixed seed and std::mt19937, whose sequence the standard fixes, turned into

@@ -8,8 +8,9 @@
 #include <cstdlib>
 
 #include "config.h"
+#include "draw.h"
 #include "pravlin.h"
-#include "simulate.h"
+#include "run.h"
 #include "tables.h"
 
 // A run may ask for gigabytes or hours with a few bytes. Tables past this many bytes end in

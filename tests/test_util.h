@@ -19,6 +19,7 @@
 #include "analyze.h"
 #include "config.h"
 #include "pravlin.h"
+#include "run.h"
 
 /// Sanitized builds run some ten times slower: tests of large chains shrink them there.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -18,8 +18,10 @@
 #include "analyze_fill.h"
 #include "analyze_sparse.h"
 #include "config.h"
+#include "steady_state.h"
 #include "tables.h"
 #include "test_util.h"
+#include "validate.h"
 
 static CHAIN_CLASSES classes_of(const SPARSE_CHAIN& c) {
   CHAIN_CLASSES cl;

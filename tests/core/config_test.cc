@@ -17,7 +17,8 @@
 #include "config.h"
 #include "config_schema.h"
 #include "config_stream.h"
-#include "stream.h"
+#include "run.h"
+#include "simulate.h"
 #include "tables.h"
 #include "test_util.h"
 

@@ -13,7 +13,7 @@
 
 #include "config_schema.h"
 #include "pravlin.h"
-#include "report.h"
+#include "report_writer.h"
 
 static std::string printf_f(double v) {
   char buf[512];

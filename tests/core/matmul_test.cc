@@ -7,6 +7,7 @@
 
 #include "matmul.h"
 #include "pravlin.h"
+#include "steady_state.h"
 #include "test_util.h"
 
 TEST(Matmul, MatchesTheLiteralSumBitForBit) {

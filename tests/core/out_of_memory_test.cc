@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "pravlin.h"
+#include "report.h"
+#include "simulate.h"
+#include "steady_state.h"
 #include "test_util.h"
 #include "xml.h"
 

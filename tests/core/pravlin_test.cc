@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "stream.h"
+#include "simulate.h"
 #include "tables.h"
 #include "test_util.h"
 

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "fast.h"
+#include "report.h"
+#include "report_writer.h"
 #include "test_util.h"
 
 static std::string mask_time(const std::string& text) {

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "draw.h"
 #include "fast.h"
 #include "pravlin.h"
 #include "simulate.h"

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "draw.h"
 #include "simulate.h"
 #include "test_util.h"
 

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "config.h"
-#include "simulate.h"
+#include "draw.h"
+#include "run.h"
 #include "sparse_read.h"
 #include "test_util.h"
 

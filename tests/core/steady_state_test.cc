@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "steady_state.h"
 #include "test_util.h"
 
 TEST(MultiplyArrayByArray, SquaringInPlaceGivesTheTrueSquare) {

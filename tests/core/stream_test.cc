@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "draw.h"
 #include "fast.h"
 #include "pravlin.h"
+#include "report.h"
 #include "simulate.h"
 #include "stream.h"
 #include "stream_fast.h"

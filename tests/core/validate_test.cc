@@ -9,6 +9,7 @@
 #include <string>
 
 #include "test_util.h"
+#include "validate.h"
 
 static char kA[] = "a", kB[] = "b", kC[] = "c";
 

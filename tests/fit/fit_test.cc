@@ -18,10 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "draw.h"
 #include "fast.h"
+#include "report.h"
+#include "run.h"
 #include "simulate.h"
 #include "tables.h"
 #include "test_util.h"
+#include "validate.h"
 
 struct Fitted {
   FIT_DATA data;

@@ -10,7 +10,8 @@
 
 #include "config.h"
 #include "pravlin.h"
-#include "report.h"
+#include "report_writer.h"
+#include "run.h"
 #include "version.h"
 
 // A closed standard output or error would hand its descriptor to the next file opened, and the

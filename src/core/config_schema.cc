@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 int xml_atoi(const char* s) {
   if (s == nullptr)
@@ -52,7 +53,7 @@ double xml_atof(const char* s) {
 // whole name). ORDER CONFIGNAME
 struct ConfigElement {
   ConfigPlace place;
-  const char* keyword;
+  std::string_view keyword;
   int matched;
 };
 static constexpr ConfigElement CONFIG_ELEMENTS[] = {
@@ -95,21 +96,45 @@ static constexpr int PLACE_FIRST[] = {first_of(IN_DOCUMENT),    first_of(IN_ROOT
                                       first_of(IN_STEADYSTATE), first_of(IN_STATE),
                                       first_of(IN_TRANSITION),  first_of(IN_TO)};
 
-ConfigName config_name(const XMLENTITY* x, ConfigPlace place) {
-  if (x->name == nullptr)
-    return CFG_UNKNOWN;
+// Names are matched after lowering A to Z and nothing else, as the tree's names are lowered.
+static inline char lower_ascii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether name[0..len) is the keyword in full, or has its first characters when only those are
+// compared. A name shorter than the characters compared never matches.
+static bool name_matches(const ConfigElement& k, const char* name, std::size_t len) {
+  const std::size_t n = k.matched == 0 ? k.keyword.size() : static_cast<std::size_t>(k.matched);
+  if (k.matched == 0 ? len != n : len < n)
+    return false;
+  for (std::size_t i = 0; i < n; i++) {
+    if (lower_ascii(name[i]) != k.keyword[i])
+      return false;
+  }
+  return true;
+}
+
+ConfigName config_name_of(const char* name, std::size_t len, ConfigPlace place) {
   for (int e = PLACE_FIRST[place]; e < CFG_UNKNOWN && CONFIG_ELEMENTS[e].place == place; e++) {
-    const ConfigElement& k = CONFIG_ELEMENTS[e];
-    // A name shorter than the characters compared never matches.
-    if (k.matched == 0 ? std::strcmp(x->name, k.keyword) == 0
-                       : std::strncmp(x->name, k.keyword, static_cast<std::size_t>(k.matched)) == 0)
+    if (name_matches(CONFIG_ELEMENTS[e], name, len))
       return static_cast<ConfigName>(e);
   }
   return CFG_UNKNOWN;
 }
 
+ConfigName config_name(const XMLENTITY* x, ConfigPlace place) {
+  if (x->name == nullptr)
+    return CFG_UNKNOWN;
+  return config_name_of(x->name, std::strlen(x->name), place);
+}
+
+bool config_name_in_full(ConfigName e, std::size_t len) {
+  return e != CFG_UNKNOWN && len == CONFIG_ELEMENTS[e].keyword.size();
+}
+
 const char* config_keyword(ConfigName e) {
-  return CONFIG_ELEMENTS[e].keyword;
+  // The keywords are string literals, whose terminators follow them.
+  return CONFIG_ELEMENTS[e].keyword.data();
 }
 
 int config_matched_characters(ConfigName e) {

@@ -5,6 +5,8 @@
 #ifndef PRAVLIN_CONFIG_SCHEMA_H
 #define PRAVLIN_CONFIG_SCHEMA_H
 
+#include <cstddef>
+
 #include "xml.h"
 
 /// Where an element stands: the containers of a configuration.
@@ -42,6 +44,12 @@ enum ConfigName {
 /// The element of place that x's name (lower-cased already) stands for: the first of the
 /// place's elements whose rule it meets, whole name or its first characters, or CFG_UNKNOWN.
 ConfigName config_name(const XMLENTITY* x, ConfigPlace place);
+/// config_name for a name as the document spells it, name[0..len), which need not end there:
+/// A to Z count as a to z, as in the tree's lower-cased names, and nothing else is changed.
+ConfigName config_name_of(const char* name, std::size_t len, ConfigPlace place);
+/// Whether a name of len characters that stands for e is e's keyword in full, not only its
+/// first characters; false for CFG_UNKNOWN.
+bool config_name_in_full(ConfigName e, std::size_t len);
 /// The element's keyword ("nbr_states"), and how many of its first characters a name must
 /// match: 0 when the whole name must be the keyword.
 const char* config_keyword(ConfigName e);

@@ -24,6 +24,7 @@
 #include <system_error>
 
 #include "config_items.h"
+#include "config_schema.h"
 #include "fast.h"
 #include "xml_stream.h"
 
@@ -38,31 +39,6 @@ std::size_t split_from = kSplitFrom;
 bool stream_reading = true;
 // The parts the last document read by the stream path was read in (0: none was).
 unsigned parts_read = 0;
-
-// Names are matched after lowering A to Z, as the mapping matches the lower-cased tree.
-inline char lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool lower_equals(const char* name, std::size_t len, const char* keyword) {
-  std::size_t i = 0;
-  for (; i < len; i++) {
-    if (keyword[i] == '\0' || lower(name[i]) != keyword[i])
-      return false;
-  }
-  return keyword[i] == '\0';
-}
-
-// The name's first n characters are the keyword's; a shorter name never matches.
-bool lower_begins(const char* name, std::size_t len, const char* keyword, std::size_t n) {
-  if (len < n)
-    return false;
-  for (std::size_t i = 0; i < n; i++) {
-    if (lower(name[i]) != keyword[i])
-      return false;
-  }
-  return true;
-}
 
 // A text that xml_atoi reads whole and pravlin-analyze has no note on: a sign, then 1 to 9
 // digits (within int, whatever they are).
@@ -165,7 +141,7 @@ class Handler {
         have_root_ = true;
         root_type_ = XML_ELEMENT;
         root_name_.assign(name, len);
-        if (lower_equals(name, len, "pravlin"))
+        if (config_name_of(name, len, IN_DOCUMENT) == CFG_PRAVLIN)
           kind_[1] = ROOT;
       }
       return false;
@@ -195,26 +171,21 @@ class Handler {
           plain_ = false;
         break;
       case TRANSITION:
-        if (lower_equals(name, len, "from")) {
-          k = FROM;
-        } else if (lower_equals(name, len, "to")) {
-          k = TO;
+        k = transition_child_kind(name, len);
+        if (k == TO) {
           out_->entries.push_back(TRANSITION_ENTRY{0, 0, 0.0});
-        } else {
+        } else if (k == SKIP) {
           plain_ = false;
         }
         break;
       case TO:
-        if (lower_equals(name, len, "state")) {
-          k = TO_STATE;
-        } else if (lower_equals(name, len, "probability")) {
-          k = TO_PROBABILITY;
-        } else {
+        k = to_child_kind(name, len);
+        if (k == SKIP)
           plain_ = false;
-        }
         break;
       case KEPT_CANDIDATE:
-        k = lower_equals(name, len, "to") && candidate_is_transition_ ? KEPT_TO : LEAF;
+        k = candidate_is_transition_ && config_name_of(name, len, IN_TRANSITION) == CFG_TO ? KEPT_TO
+                                                                                           : LEAF;
         keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
         break;
       case KEPT_TO:
@@ -381,35 +352,55 @@ class Handler {
     return take(q, end, close);
   }
 
-  // The root's children in the order of the mapping's table: the first rule that matches.
+  // What the mapping makes of the root's children, by config_schema's rules.
   static Kind root_child_kind(const char* name, std::size_t len) {
-    static const char* const first8[] = {"nbr_states", "init_year",  "nbr_years",
-                                         "nbr_chains", "print_flag", "print_header"};
-    if (lower_equals(name, len, "transition"))
-      return TRANSITION;
-    if (lower_equals(name, len, "state"))
-      return STATE;
-    for (const char* keyword : first8) {
-      if (lower_begins(name, len, keyword, 8))
+    switch (config_name_of(name, len, IN_ROOT)) {
+      case CFG_TRANSITION:
+        return TRANSITION;
+      case CFG_STATE:
+        return STATE;
+      case CFG_STEADYSTATE:
+        return STEADY;
+      case CFG_UNKNOWN:
+        return UNKNOWN;
+      default:
         return SETTING;
     }
-    if (lower_equals(name, len, "debug") || lower_equals(name, len, "filename"))
-      return SETTING;
-    if (lower_begins(name, len, "steadystate", 8))
-      return STEADY;
-    return UNKNOWN;
   }
 
+  // The children of a state, a transition and a to that keep it plain: each named by its
+  // keyword in full, since a name matched by its first characters draws pravlin-analyze's note.
+  // SKIP for any other.
   static Kind state_child_kind(const char* name, std::size_t len) {
-    if (lower_equals(name, len, "ser"))
-      return SER;
-    if (lower_equals(name, len, "name"))
-      return NAME;
-    if (lower_equals(name, len, "initial_probability"))
-      return INITIAL_PROBABILITY;
-    if (lower_equals(name, len, "value"))
-      return VALUE;
-    return SKIP;
+    const ConfigName e = config_name_of(name, len, IN_STATE);
+    if (!config_name_in_full(e, len))
+      return SKIP;
+    switch (e) {
+      case CFG_SER:
+        return SER;
+      case CFG_NAME:
+        return NAME;
+      case CFG_INITIAL_PROBABILITY:
+        return INITIAL_PROBABILITY;
+      case CFG_VALUE:
+        return VALUE;
+      default:
+        return SKIP;
+    }
+  }
+
+  static Kind transition_child_kind(const char* name, std::size_t len) {
+    const ConfigName e = config_name_of(name, len, IN_TRANSITION);
+    if (!config_name_in_full(e, len))
+      return SKIP;
+    return e == CFG_FROM ? FROM : e == CFG_TO ? TO : SKIP;
+  }
+
+  static Kind to_child_kind(const char* name, std::size_t len) {
+    const ConfigName e = config_name_of(name, len, IN_TO);
+    if (!config_name_in_full(e, len))
+      return SKIP;
+    return e == CFG_TO_STATE ? TO_STATE : e == CFG_PROBABILITY ? TO_PROBABILITY : SKIP;
   }
 
   void begin_candidate(off_t at) {
@@ -587,7 +578,8 @@ bool find_split(int fd, off_t begin, off_t size, off_t* at, std::string* root) {
   while (end < head.size() && head[end] != '>' && head[end] != '/' && head[end] != ' ' &&
          !(head[end] >= '\t' && head[end] <= '\r') && head[end] != '\0')
     end++;
-  if (end == head.size() || !lower_equals(head.data() + lt + 1, end - lt - 1, "pravlin"))
+  if (end == head.size() ||
+      config_name_of(head.data() + lt + 1, end - lt - 1, IN_DOCUMENT) != CFG_PRAVLIN)
     return false;
   root->assign(head, lt + 1, end - lt - 1);
 

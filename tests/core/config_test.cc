@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -775,34 +777,49 @@ TEST_F(ConfigDeathTest, OutOfMemoryLeavesTheReportFileEmpty) {
 }
 
 TEST(ConfigName, EachPlaceMatchesItsOwnNamesByTheirRule) {
+  // in_full: the name is the keyword itself, not only its first characters.
   const struct {
     const char* name;
     ConfigPlace place;
     ConfigName expected;
+    bool in_full;
   } cases[] = {
-      {"nbr_states", IN_ROOT, CFG_NBR_STATES},
-      {"nbr_stat", IN_ROOT, CFG_NBR_STATES},  // the first 8 characters
-      {"nbr_sta", IN_ROOT, CFG_UNKNOWN},      // a shorter name never matches
-      {"nbr_statesxyz", IN_ROOT, CFG_NBR_STATES},
-      {"print_header", IN_ROOT, CFG_PRINT_HEADER},
-      {"debugging", IN_ROOT, CFG_UNKNOWN},  // whole names only
-      {"state", IN_ROOT, CFG_STATE},
-      {"state", IN_TO, CFG_TO_STATE},
-      {"state", IN_STATE, CFG_UNKNOWN},
-      {"valxyz", IN_STATE, CFG_VALUE},  // the first 3 characters
-      {"initial_", IN_STATE, CFG_INITIAL_PROBABILITY},
-      {"probabil", IN_TO, CFG_PROBABILITY},
-      {"to", IN_TRANSITION, CFG_TO},
-      {"calc", IN_STEADYSTATE, CFG_CALC},
-      {"max_iterations", IN_STEADYSTATE, CFG_MAX_ITERATION},
-      {"pravlin", IN_DOCUMENT, CFG_PRAVLIN},
-      {"pravlin", IN_ROOT, CFG_UNKNOWN},
+      {"nbr_states", IN_ROOT, CFG_NBR_STATES, true},
+      {"nbr_stat", IN_ROOT, CFG_NBR_STATES, false},  // the first 8 characters
+      {"nbr_sta", IN_ROOT, CFG_UNKNOWN, false},      // a shorter name never matches
+      {"nbr_statesxyz", IN_ROOT, CFG_NBR_STATES, false},
+      {"print_header", IN_ROOT, CFG_PRINT_HEADER, true},
+      {"debugging", IN_ROOT, CFG_UNKNOWN, false},  // whole names only
+      {"state", IN_ROOT, CFG_STATE, true},
+      {"state", IN_TO, CFG_TO_STATE, true},
+      {"state", IN_STATE, CFG_UNKNOWN, false},
+      {"valxyz", IN_STATE, CFG_VALUE, false},  // the first 3 characters
+      {"value", IN_STATE, CFG_VALUE, true},
+      {"initial_", IN_STATE, CFG_INITIAL_PROBABILITY, false},
+      {"initial_probability", IN_STATE, CFG_INITIAL_PROBABILITY, true},
+      {"probabil", IN_TO, CFG_PROBABILITY, false},
+      {"probability", IN_TO, CFG_PROBABILITY, true},
+      {"to", IN_TRANSITION, CFG_TO, true},
+      {"t", IN_TRANSITION, CFG_UNKNOWN, false},
+      {"calc", IN_STEADYSTATE, CFG_CALC, true},
+      {"max_iterations", IN_STEADYSTATE, CFG_MAX_ITERATION, false},
+      {"pravlin", IN_DOCUMENT, CFG_PRAVLIN, true},
+      {"pravlin", IN_ROOT, CFG_UNKNOWN, false},
+      {"", IN_ROOT, CFG_UNKNOWN, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     XMLENTITY x{};
     x.name = const_cast<char*>(c.name);
     EXPECT_EQ(config_name(&x, c.place), c.expected);
+    // A name as the document spells it, which the stream reads without a tree: A to Z count as
+    // a to z, and the name's length, not a terminator, ends it.
+    const std::size_t len = std::strlen(c.name);
+    std::string spelt = std::string(c.name) + "zz<";
+    for (std::size_t i = 0; i < len; i += 2)
+      spelt[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(spelt[i])));
+    EXPECT_EQ(config_name_of(spelt.data(), len, c.place), c.expected);
+    EXPECT_EQ(config_name_in_full(c.expected, len), c.in_full);
   }
   XMLENTITY unnamed{};
   EXPECT_EQ(config_name(&unnamed, IN_ROOT), CFG_UNKNOWN);

@@ -1,0 +1,57 @@
+#!/bin/sh
+# check_layers.sh - scripts/check-layers passes a tree whose includes only go down, and refuses
+# an include up a layer, a loop of units across folders and a loop of units inside src/core,
+# naming each.
+# Usage: check_layers.sh CHECK_LAYERS WORK_DIR
+# Part of pravlin; see README.md.
+set -eu
+check=$1 work=$2
+failed=0
+
+# tree NAME FILE:INCLUDE...: a tree under WORK_DIR/NAME whose FILE (under src/) includes INCLUDE.
+tree() {
+  dir=$work/$1
+  shift
+  rm -rf "$dir"
+  mkdir -p "$dir/src/base" "$dir/src/xml" "$dir/src/core"
+  for pair in "$@"; do
+    file=${pair%%:*} header=${pair#*:}
+    [ -f "$dir/src/$file" ] || : >"$dir/src/$file"
+    [ -z "$header" ] || echo "#include \"$header\"" >>"$dir/src/$file"
+  done
+}
+
+# expect NAME STATUS TEXT: check-layers on the tree ends with STATUS and prints TEXT (empty:
+# nothing).
+expect() {
+  out=$(sh "$check" "$work/$1" 2>&1) && status=0 || status=$?
+  if [ "$status" != "$2" ] || [ "$out" != "$3" ]; then
+    echo "FAIL $1: status $status (expected $2), output:"
+    echo "$out"
+    failed=1
+  fi
+}
+
+base="base/fail.h: base/fail.cc:fail.h xml/xml.h:fail.h xml/xml.cc:xml.h"
+
+# shellcheck disable=SC2086
+tree down $base core/draw.h:xml.h core/draw.cc:draw.h core/simulate.h: core/simulate.cc:draw.h
+expect down 0 ""
+
+# shellcheck disable=SC2086
+tree up $base core/pravlin.h:xml.h xml/xml.cc:pravlin.h
+expect up 1 "src/xml/xml.cc: includes pravlin.h of src/core/, a layer it may not reach
+an include loop of core/pravlin xml/xml"
+
+# A source and a header that include each other's partner: no file includes itself, but the
+# units loop, and in src/core that is refused.
+# shellcheck disable=SC2086
+tree loop $base core/draw.h: core/draw.cc:simulate.h core/simulate.h: core/simulate.cc:draw.h
+expect loop 1 "an include loop of core/simulate core/draw"
+
+# The same loop in src/xml is allowed: only the folders named in ACYCLIC must have none.
+# shellcheck disable=SC2086
+tree xml_loop $base xml/memory.h: xml/memory.cc:xml.h
+expect xml_loop 0 ""
+
+exit $failed

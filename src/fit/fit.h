@@ -248,10 +248,12 @@ typedef struct fit_order_choice FIT_ORDER_CHOICE;
 
 /// What the answers came to over the posterior draws of --draws.
 struct fit_answer {
-  std::string item;      // stationary, recurrence_time, absorption, steps_to_absorption, ...
+  std::string item;      // stationary, recurrence_time, kemeny_constant, absorption, ...
   std::string from, to;  // labels; for absorption, to names the class by its first state
   std::uint64_t draws;   // draws in which it is defined
   double median, lower, upper;
+  const char* none = nullptr;  // no number at all, for the chain is this ("absorbing"); null
+                               // when there is one
 };
 typedef struct fit_answer FIT_ANSWER;
 

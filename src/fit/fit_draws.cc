@@ -9,6 +9,7 @@
 
 #include "analyze.h"
 #include "analyze_entropy.h"
+#include "analyze_kemeny.h"
 #include "fit.h"
 
 // One row as it is drawn: its destinations and the Dirichlet's shapes; a row that has nothing
@@ -108,9 +109,10 @@ struct answer_layout {
   std::vector<int> recurrent;  // states, increasing
   std::vector<int> transient;  // states, increasing
   std::vector<int> closed;     // closed classes, increasing
+  std::vector<int> kemeny;     // the closed classes of more than one state, increasing
   std::size_t width = 0;       // pi and 1/pi per recurrent; the entropy rate per closed
-                               // class; steps and one probability per closed class per
-                               // transient
+                               // class; the Kemeny constant per class of kemeny; steps and
+                               // one probability per closed class per transient
 };
 
 static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer_layout& lay,
@@ -128,12 +130,19 @@ static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer
   solve_entropy(c, cl, pi.data(), &entropy);
   for (std::size_t j = 0; j < kc; j++)
     out[2 * r + j] = entropy[j].nats;
+  // NaN where the estimate of a large class is refused: that draw is then left out of it.
+  const std::size_t kk = lay.kemeny.size();
+  for (std::size_t j = 0; j < kk; j++) {
+    CLASS_KEMENY km;
+    solve_kemeny(c, cl, lay.kemeny[j], pi.data(), &km);
+    out[2 * r + kc + j] = km.value;
+  }
   if (lay.transient.empty())
     return;
   ABSORPTION ab;
   solve_absorption(c, cl, &ab);
   const std::size_t t = lay.transient.size();
-  double* steps = out + 2 * r + kc;
+  double* steps = out + 2 * r + kc + kk;
   double* prob = steps + t;
   for (std::size_t i = 0; i < t; i++) {
     steps[i] = ab.steps[i + 1];
@@ -174,8 +183,12 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
   find_classes(&chain, &classes);
   answer_layout lay;
   for (int k = 1; k <= classes.nbr_classes; k++) {
-    if (classes.closed[static_cast<std::size_t>(k)])
-      lay.closed.push_back(k);
+    if (!classes.closed[static_cast<std::size_t>(k)])
+      continue;
+    lay.closed.push_back(k);
+    // A single state is mixed from the start: its constant is 0, and it is left out.
+    if (class_size(&classes, k) > 1)
+      lay.kemeny.push_back(k);
   }
   for (int s = 1; s <= chain.n; s++) {
     if (classes.closed[static_cast<std::size_t>(classes.class_of[static_cast<std::size_t>(s)])])
@@ -183,8 +196,8 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     else
       lay.transient.push_back(s);
   }
-  lay.width =
-      2 * lay.recurrent.size() + lay.closed.size() + lay.transient.size() * (1 + lay.closed.size());
+  lay.width = 2 * lay.recurrent.size() + lay.closed.size() + lay.kemeny.size() +
+              lay.transient.size() * (1 + lay.closed.size());
   const auto n = static_cast<std::size_t>(opt->draws);
   const double bytes = static_cast<double>(n) * static_cast<double>(lay.width) * 8.0;
   if (bytes > static_cast<double>(physical_memory()) / 2) {
@@ -229,7 +242,7 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
                              const std::string& to) {
     v.clear();
     for (std::size_t i = 0; i < n; i++) {
-      if (!changed[i])
+      if (!changed[i] && !std::isnan(results[i * lay.width + column]))
         v.push_back(results[i * lay.width + column]);
     }
     FIT_ANSWER a{item, from, to, v.size(), std::nan(""), std::nan(""), std::nan("")};
@@ -254,10 +267,23 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
   };
   for (std::size_t j = 0; j < kc; j++)
     summarise(2 * r + j, "entropy_rate", class_label(j), "");
+  const std::size_t kk = lay.kemeny.size();
+  for (std::size_t j = 0; j < kk; j++) {
+    const int k = lay.kemeny[j];
+    summarise(2 * r + kc + j, "kemeny_constant",
+              label(classes.member[classes.first[static_cast<std::size_t>(k)]]), "");
+  }
+  // An absorbing chain has no constant: one answer says so in place of a number.
+  if (chain_is_absorbing(&classes)) {
+    FIT_ANSWER a{"kemeny_constant", "", "", 0, std::nan(""), std::nan(""), std::nan("")};
+    a.none = "absorbing";
+    draws->answers.push_back(a);
+  }
+  const std::size_t base = 2 * r + kc + kk;
   for (std::size_t i = 0; i < t; i++)
-    summarise(2 * r + kc + i, "steps_to_absorption", label(lay.transient[i]), "");
+    summarise(base + i, "steps_to_absorption", label(lay.transient[i]), "");
   for (std::size_t i = 0; i < t; i++) {
     for (std::size_t j = 0; j < kc; j++)
-      summarise(2 * r + kc + t + i * kc + j, "absorption", label(lay.transient[i]), class_label(j));
+      summarise(base + t + i * kc + j, "absorption", label(lay.transient[i]), class_label(j));
   }
 }

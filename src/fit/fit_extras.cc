@@ -6,6 +6,10 @@
 #include "fit.h"
 
 static void text_answer(FILE* out, const FIT_ANSWER& a) {
+  if (a.none != nullptr) {
+    std::fprintf(out, "  %s  none: the chain is %s\n", a.item.c_str(), a.none);
+    return;
+  }
   std::fprintf(out, "  %s %s", a.item.c_str(), a.from.c_str());
   if (!a.to.empty())
     std::fprintf(out, " -> %s", a.to.c_str());
@@ -114,6 +118,10 @@ void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* dat
     std::fprintf(out, "draws,,,%ld,%ld,,,,,\n", d.draws, d.classes_changed);
     std::fprintf(out, "seed,,,%llu,,,,,,\n", static_cast<unsigned long long>(d.seed));
     for (const FIT_ANSWER& a : d.answers) {
+      if (a.none != nullptr) {
+        std::fprintf(out, "%s,,,0,,%s,,,,\n", a.item.c_str(), a.none);
+        continue;
+      }
       std::fprintf(out, "%s,", a.item.c_str());
       fit_csv_text(out, a.from);
       std::fputc(',', out);
@@ -247,10 +255,17 @@ void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                      d.answers.size() - 2 * TABLE_STATES);
         break;
       }
+      if (a.none != nullptr) {
+        std::fprintf(out, "  %-36s none: the chain is %s\n", a.item.c_str(), a.none);
+        continue;
+      }
       std::string what = a.item + " " + cut(a.from, 16);
       if (!a.to.empty())
         what += " -> " + cut(a.to, 16);
-      std::fprintf(out, "  %-36s %.4g [%.4g, %.4g]\n", what.c_str(), a.median, a.lower, a.upper);
+      if (a.draws == 0)
+        std::fprintf(out, "  %-36s no draws\n", what.c_str());
+      else
+        std::fprintf(out, "  %-36s %.4g [%.4g, %.4g]\n", what.c_str(), a.median, a.lower, a.upper);
     }
   }
 }

@@ -10,7 +10,7 @@
 #include "analyze.h"
 #include "analyze_entropy.h"
 #include "analyze_kemeny.h"
-#include "fit.h"
+#include "fit_draws.h"
 
 // One row as it is drawn: its destinations and the Dirichlet's shapes; a row that has nothing
 // to draw (no observations and no prior, or given probabilities) keeps its fitted values.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "fit.h"
+#include "fit_extras.h"
 
 static void text_answer(FILE* out, const FIT_ANSWER& a) {
   if (a.none != nullptr) {

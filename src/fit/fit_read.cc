@@ -1,7 +1,8 @@
 // fit_read.cc - pravlin-fit's reader: the four forms of input, read field by field in one
 // streaming pass, into counts of states, pairs and (with --test) triples and time blocks.
 // Part of pravlin; see README.md.
-#include "fit.h"
+#include "fit_read.h"
+#include "fit_pairs.h"
 
 #include <sys/mman.h>
 

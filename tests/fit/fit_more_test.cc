@@ -13,6 +13,11 @@
 #include <vector>
 
 #include "fit.h"
+#include "fit_draws.h"
+#include "fit_extras.h"
+#include "fit_groups.h"
+#include "fit_order.h"
+#include "fit_read.h"
 
 using testing::HasSubstr;
 

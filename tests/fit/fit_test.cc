@@ -3,6 +3,7 @@
 // simulated model recovered.
 // Part of pravlin; see README.md.
 #include "fit.h"
+#include "fit_read.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>

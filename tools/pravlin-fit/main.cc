@@ -15,6 +15,11 @@
 #include <string>
 
 #include "fit.h"
+#include "fit_draws.h"
+#include "fit_extras.h"
+#include "fit_groups.h"
+#include "fit_order.h"
+#include "fit_read.h"
 #include "options.h"
 #include "output_file.h"
 #include "version.h"

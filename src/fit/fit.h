@@ -232,8 +232,9 @@ struct fit_answer {
   std::string from, to;  // labels; for absorption, to names the class by its first state
   std::uint64_t draws;   // draws in which it is defined
   double median, lower, upper;
-  const char* none = nullptr;  // no number at all, for the chain is this ("absorbing"); null
-                               // when there is one
+  // Where there is no number at all: why, as a word for the CSV ("absorbing": the chain has
+  // none; "not_drawn") and in words for a person. Empty when there is one.
+  std::string none{}, why{};
 };
 typedef struct fit_answer FIT_ANSWER;
 

@@ -109,7 +109,7 @@ struct answer_layout {
   std::vector<int> recurrent;  // states, increasing
   std::vector<int> transient;  // states, increasing
   std::vector<int> closed;     // closed classes, increasing
-  std::vector<int> kemeny;     // the closed classes of more than one state, increasing
+  std::vector<int> kemeny;     // the closed classes of 2 to KEMENY_DENSE_MAX states, increasing
   std::size_t width = 0;       // pi and 1/pi per recurrent; the entropy rate per closed
                                // class; the Kemeny constant per class of kemeny; steps and
                                // one probability per closed class per transient
@@ -130,7 +130,7 @@ static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer
   solve_entropy(c, cl, pi.data(), &entropy);
   for (std::size_t j = 0; j < kc; j++)
     out[2 * r + j] = entropy[j].nats;
-  // NaN where the estimate of a large class is refused: that draw is then left out of it.
+  // Each class of kemeny is small enough for the exact constant.
   const std::size_t kk = lay.kemeny.size();
   for (std::size_t j = 0; j < kk; j++) {
     CLASS_KEMENY km;
@@ -187,7 +187,7 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
       continue;
     lay.closed.push_back(k);
     // A single state is mixed from the start: its constant is 0, and it is left out.
-    if (class_size(&classes, k) > 1)
+    if (class_size(&classes, k) > 1 && class_size(&classes, k) <= KEMENY_DENSE_MAX)
       lay.kemeny.push_back(k);
   }
   for (int s = 1; s <= chain.n; s++) {
@@ -242,7 +242,7 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
                              const std::string& to) {
     v.clear();
     for (std::size_t i = 0; i < n; i++) {
-      if (!changed[i] && !std::isnan(results[i * lay.width + column]))
+      if (!changed[i])
         v.push_back(results[i * lay.width + column]);
     }
     FIT_ANSWER a{item, from, to, v.size(), std::nan(""), std::nan(""), std::nan("")};
@@ -267,18 +267,29 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
   };
   for (std::size_t j = 0; j < kc; j++)
     summarise(2 * r + j, "entropy_rate", class_label(j), "");
-  const std::size_t kk = lay.kemeny.size();
-  for (std::size_t j = 0; j < kk; j++) {
-    const int k = lay.kemeny[j];
-    summarise(2 * r + kc + j, "kemeny_constant",
-              label(classes.member[classes.first[static_cast<std::size_t>(k)]]), "");
-  }
-  // An absorbing chain has no constant: one answer says so in place of a number.
-  if (chain_is_absorbing(&classes)) {
-    FIT_ANSWER a{"kemeny_constant", "", "", 0, std::nan(""), std::nan(""), std::nan("")};
-    a.none = "absorbing";
+  // A class too large for the exact constant is not drawn: its estimate would cost each draw
+  // dozens of times the rest of its analysis. An absorbing chain has no constant. Either
+  // way one answer says so in place of a number.
+  const auto no_number = [&](const std::string& from, const char* none, const std::string& why) {
+    FIT_ANSWER a{"kemeny_constant", from, "", 0, std::nan(""), std::nan(""), std::nan("")};
+    a.none = none;
+    a.why = why;
     draws->answers.push_back(a);
+  };
+  std::size_t next = 0;
+  for (const int k : lay.closed) {
+    const std::string first = label(classes.member[classes.first[static_cast<std::size_t>(k)]]);
+    if (next < lay.kemeny.size() && lay.kemeny[next] == k) {
+      summarise(2 * r + kc + next, "kemeny_constant", first, "");
+      next++;
+    } else if (class_size(&classes, k) > KEMENY_DENSE_MAX) {
+      no_number(first, "not_drawn",
+                "not drawn: a class of more than " + std::to_string(KEMENY_DENSE_MAX) + " states");
+    }
   }
+  if (chain_is_absorbing(&classes))
+    no_number("", "absorbing", "none: the chain is absorbing");
+  const std::size_t kk = lay.kemeny.size();
   const std::size_t base = 2 * r + kc + kk;
   for (std::size_t i = 0; i < t; i++)
     summarise(base + i, "steps_to_absorption", label(lay.transient[i]), "");

@@ -7,8 +7,9 @@
 #include "fit_extras.h"
 
 static void text_answer(FILE* out, const FIT_ANSWER& a) {
-  if (a.none != nullptr) {
-    std::fprintf(out, "  %s  none: the chain is %s\n", a.item.c_str(), a.none);
+  if (!a.none.empty()) {
+    std::fprintf(out, "  %s%s%s  %s\n", a.item.c_str(), a.from.empty() ? "" : " ", a.from.c_str(),
+                 a.why.c_str());
     return;
   }
   std::fprintf(out, "  %s %s", a.item.c_str(), a.from.c_str());
@@ -119,11 +120,13 @@ void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* dat
     std::fprintf(out, "draws,,,%ld,%ld,,,,,\n", d.draws, d.classes_changed);
     std::fprintf(out, "seed,,,%llu,,,,,,\n", static_cast<unsigned long long>(d.seed));
     for (const FIT_ANSWER& a : d.answers) {
-      if (a.none != nullptr) {
-        std::fprintf(out, "%s,,,0,,%s,,,,\n", a.item.c_str(), a.none);
+      std::fprintf(out, "%s,", a.item.c_str());
+      if (!a.none.empty()) {
+        if (!a.from.empty())
+          fit_csv_text(out, a.from);
+        std::fprintf(out, ",,0,,%s,,,,\n", a.none.c_str());
         continue;
       }
-      std::fprintf(out, "%s,", a.item.c_str());
       fit_csv_text(out, a.from);
       std::fputc(',', out);
       if (!a.to.empty())
@@ -256,13 +259,14 @@ void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                      d.answers.size() - 2 * TABLE_STATES);
         break;
       }
-      if (a.none != nullptr) {
-        std::fprintf(out, "  %-36s none: the chain is %s\n", a.item.c_str(), a.none);
-        continue;
-      }
       std::string what = a.item + " " + cut(a.from, 16);
       if (!a.to.empty())
         what += " -> " + cut(a.to, 16);
+      if (!a.none.empty()) {
+        std::fprintf(out, "  %-36s %s\n", a.from.empty() ? a.item.c_str() : what.c_str(),
+                     a.why.c_str());
+        continue;
+      }
       if (a.draws == 0)
         std::fprintf(out, "  %-36s no draws\n", what.c_str());
       else

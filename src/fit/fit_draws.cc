@@ -277,13 +277,13 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     draws->answers.push_back(a);
   };
   std::size_t next = 0;
-  for (const int k : lay.closed) {
-    const std::string first = label(classes.member[classes.first[static_cast<std::size_t>(k)]]);
+  for (std::size_t j = 0; j < kc; j++) {
+    const int k = lay.closed[j];
     if (next < lay.kemeny.size() && lay.kemeny[next] == k) {
-      summarise(2 * r + kc + next, "kemeny_constant", first, "");
+      summarise(2 * r + kc + next, "kemeny_constant", class_label(j), "");
       next++;
     } else if (class_size(&classes, k) > KEMENY_DENSE_MAX) {
-      no_number(first, "not_drawn",
+      no_number(class_label(j), "not_drawn",
                 "not drawn: a class of more than " + std::to_string(KEMENY_DENSE_MAX) + " states");
     }
   }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "fit.h"
+#include "fit_read.h"
 
 // The writers write here: nothing is kept, every byte is still formatted.
 static FILE* sink = nullptr;

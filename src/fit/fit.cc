@@ -1,6 +1,7 @@
 // fit.cc - pravlin-fit's estimators, model checks, configuration and fit summary.
 // Part of pravlin; see README.md.
 #include "fit.h"
+#include "fit_read.h"
 
 #include <algorithm>
 #include <boost/math/distributions/beta.hpp>

@@ -1,5 +1,5 @@
-// fit.h - pravlin-fit: a chain estimated from observed sequences or a count matrix, written as
-// a pravlin configuration, with its fit summary and model checks.
+// fit.h - pravlin-fit's records (options, data read, the fitted model, the summary's extras),
+// and the estimate, its model checks and its writers (fit.cc).
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_FIT_H
 #define PRAVLIN_FIT_H
@@ -65,10 +65,6 @@ struct fit_options {
 };
 typedef struct fit_options FIT_OPTIONS;
 
-/// The options as pravlin-fit starts from them, before its command line: the file's form
-/// detected, maximum likelihood, unseen rows absorbing, 95% intervals, first order.
-FIT_OPTIONS fit_default_options();
-
 /// Keys held back 32 keys before they are counted, while the memory they count in is fetched:
 /// with tables far bigger than the cache, the fetches then overlap.
 struct pending_ring {
@@ -77,10 +73,6 @@ struct pending_ring {
   unsigned next = 0;  // the oldest key once the ring is full
 };
 typedef struct pending_ring PENDING_RING;
-
-/// Puts key in the ring. Once the ring is full, gives back in *ready the key put 32 calls
-/// before, which is then due, and returns 1; otherwise returns 0.
-int pending_push(PENDING_RING* r, std::uint64_t key, std::uint64_t* ready);
 
 /// Counts keyed by a 64-bit number, in one open-addressing table: the pairs (from << 32 | to),
 /// the triples and the time blocks of the model checks.
@@ -95,13 +87,6 @@ struct count_map {
 };
 typedef struct count_map COUNT_MAP;
 
-void count_map_add(COUNT_MAP* m, std::uint64_t key, std::uint64_t n);
-/// Adds 1 to key's count, now or within the next 32 calls: the slot is fetched from memory
-/// meanwhile. count_map_flush must run before the counts are read.
-void count_map_add_soon(COUNT_MAP* m, std::uint64_t key);
-void count_map_flush(COUNT_MAP* m);
-std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key);
-
 /// The labels met so far, numbered 0, 1, ... in order of first appearance.
 struct label_table {
   std::vector<std::string> names;
@@ -110,11 +95,6 @@ struct label_table {
   std::vector<std::uint64_t> heads;  // the first 8 bytes of each name, zero-padded
 };
 typedef struct label_table LABEL_TABLE;
-
-/// The index of text, adding it when new.
-std::uint32_t label_intern(LABEL_TABLE* t, std::string_view text);
-/// The index of text, or -1.
-long label_find(const LABEL_TABLE* t, std::string_view text);
 
 /// Where one sequence stands while it is read: its last two observations and its clock.
 struct fit_sequence {
@@ -248,10 +228,13 @@ typedef struct fit_order_choice FIT_ORDER_CHOICE;
 
 /// What the answers came to over the posterior draws of --draws.
 struct fit_answer {
-  std::string item;      // stationary, recurrence_time, absorption, steps_to_absorption, ...
+  std::string item;      // stationary, recurrence_time, kemeny_constant, absorption, ...
   std::string from, to;  // labels; for absorption, to names the class by its first state
   std::uint64_t draws;   // draws in which it is defined
   double median, lower, upper;
+  // Where there is no number at all: why, as a word for the CSV ("absorbing": the chain has
+  // none; "not_drawn") and in words for a person. Empty when there is one.
+  std::string none{}, why{};
 };
 typedef struct fit_answer FIT_ANSWER;
 
@@ -275,37 +258,11 @@ struct fit_extras {
 };
 typedef struct fit_extras FIT_EXTRAS;
 
-// fit_read.cc
-
-/// Reads the whole input in one pass into data. Does not return on bad input: one message
-/// naming the file, line and column, status 1.
-void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data);
-/// fit_read on text in memory, for tests; name stands for the file in messages.
-void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* name, FIT_DATA* data);
-/// fit_read on one open stream read a buffer of the given size (4 bytes at least) at a time,
-/// for tests and the fuzzer: fields then span buffers as they do in large files.
-void fit_read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
-                     FIT_DATA* data);
-/// The form's name as the options and the summary spell it.
-const char* fit_form_name(FIT_FORM form);
-/// One observation (state >= 0) or missing cell (state < 0) of a sequence.
-void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state);
-/// Text that reads wholly as a finite number, as strtod reads it.
-int fit_is_number(std::string_view text, double* value);
-/// Offset of the first byte of text that is not UTF-8, or that starts a character XML 1.0 does
-/// not allow (a control character other than tab, line feed and carriage return, U+FFFE,
-/// U+FFFF); npos when there is none.
-std::size_t fit_not_xml(std::string_view text);
-
-// fit_pairs.cc
-
-/// Counts one transition i -> j (states as numbered while reading), in the dense table or in
-/// pairs, now or within the next 32 calls; fit_pairs_flush must run before the counts are read.
-void fit_count_pair(FIT_DATA* data, std::uint64_t i, std::uint64_t j);
-void fit_pairs_flush(FIT_DATA* data);
-
 // fit.cc
 
+/// The options as pravlin-fit starts from them, before its command line: the file's form
+/// detected, maximum likelihood, unseen rows absorbing, 95% intervals, first order.
+FIT_OPTIONS fit_default_options();
 /// Estimates the model from data. Does not return when the model could not be run by pravlin.
 void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model);
 /// The model checks of --test, from the triple and block counts.
@@ -334,37 +291,5 @@ void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* da
                            const FIT_MODEL* model);
 /// The shortest text that reads back as x.
 std::string fit_number(double x);
-/// The summary's sections beyond the one chain: groups, orders, draws.
-void fit_write_extras(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
-                      const FIT_MODEL* model, const FIT_EXTRAS* extras);
-void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
-                          const FIT_MODEL* model, const FIT_EXTRAS* extras);
-/// The short summary for a person: the matrix with its intervals (its columns in blocks that
-/// fit width), the tests and the answers' intervals, at most a screenful of states.
-void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
-                     const FIT_MODEL* model, const FIT_EXTRAS* extras, int width);
-
-// fit_groups.cc
-
-/// Each group's own fit, and with --test the G² test that every group follows one chain.
-/// Does not return when a group shares no state with the others.
-void fit_groups(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_EXTRAS* extras);
-
-// fit_order.cc
-
-/// The separator of the labels in a tuple's name.
-constexpr char FIT_TUPLE_SEPARATOR = '|';
-/// The data of the chain on K-tuples of states, from the kept sequences; K >= 2. Does not
-/// return when a label holds the separator, or when pravlin could not hold the tuples.
-void fit_tuples(const FIT_OPTIONS* opt, const FIT_DATA* data, long order, FIT_DATA* tuples);
-/// Orders 0..K compared on the same observations, from the kept sequences.
-void fit_select_order(const FIT_DATA* data, long max_order, FIT_ORDER_CHOICE* choice);
-
-// fit_draws.cc
-
-/// Draws opt->draws matrices from the posterior of model's rows and carries each to the
-/// answers: stationary probabilities, recurrence times, absorption.
-void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* model,
-              FIT_DRAWS* draws);
 
 #endif

@@ -9,7 +9,8 @@
 
 #include "analyze.h"
 #include "analyze_entropy.h"
-#include "fit.h"
+#include "analyze_kemeny.h"
+#include "fit_draws.h"
 
 // One row as it is drawn: its destinations and the Dirichlet's shapes; a row that has nothing
 // to draw (no observations and no prior, or given probabilities) keeps its fitted values.
@@ -108,9 +109,10 @@ struct answer_layout {
   std::vector<int> recurrent;  // states, increasing
   std::vector<int> transient;  // states, increasing
   std::vector<int> closed;     // closed classes, increasing
+  std::vector<int> kemeny;     // the closed classes of 2 to KEMENY_DENSE_MAX states, increasing
   std::size_t width = 0;       // pi and 1/pi per recurrent; the entropy rate per closed
-                               // class; steps and one probability per closed class per
-                               // transient
+                               // class; the Kemeny constant per class of kemeny; steps and
+                               // one probability per closed class per transient
 };
 
 static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer_layout& lay,
@@ -128,12 +130,19 @@ static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer
   solve_entropy(c, cl, pi.data(), &entropy);
   for (std::size_t j = 0; j < kc; j++)
     out[2 * r + j] = entropy[j].nats;
+  // Each class of kemeny is small enough for the exact constant.
+  const std::size_t kk = lay.kemeny.size();
+  for (std::size_t j = 0; j < kk; j++) {
+    CLASS_KEMENY km;
+    solve_kemeny(c, cl, lay.kemeny[j], pi.data(), &km);
+    out[2 * r + kc + j] = km.value;
+  }
   if (lay.transient.empty())
     return;
   ABSORPTION ab;
   solve_absorption(c, cl, &ab);
   const std::size_t t = lay.transient.size();
-  double* steps = out + 2 * r + kc;
+  double* steps = out + 2 * r + kc + kk;
   double* prob = steps + t;
   for (std::size_t i = 0; i < t; i++) {
     steps[i] = ab.steps[i + 1];
@@ -174,8 +183,12 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
   find_classes(&chain, &classes);
   answer_layout lay;
   for (int k = 1; k <= classes.nbr_classes; k++) {
-    if (classes.closed[static_cast<std::size_t>(k)])
-      lay.closed.push_back(k);
+    if (!classes.closed[static_cast<std::size_t>(k)])
+      continue;
+    lay.closed.push_back(k);
+    // A single state is mixed from the start: its constant is 0, and it is left out.
+    if (class_size(&classes, k) > 1 && class_size(&classes, k) <= KEMENY_DENSE_MAX)
+      lay.kemeny.push_back(k);
   }
   for (int s = 1; s <= chain.n; s++) {
     if (classes.closed[static_cast<std::size_t>(classes.class_of[static_cast<std::size_t>(s)])])
@@ -183,8 +196,8 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     else
       lay.transient.push_back(s);
   }
-  lay.width =
-      2 * lay.recurrent.size() + lay.closed.size() + lay.transient.size() * (1 + lay.closed.size());
+  lay.width = 2 * lay.recurrent.size() + lay.closed.size() + lay.kemeny.size() +
+              lay.transient.size() * (1 + lay.closed.size());
   const auto n = static_cast<std::size_t>(opt->draws);
   const double bytes = static_cast<double>(n) * static_cast<double>(lay.width) * 8.0;
   if (bytes > static_cast<double>(physical_memory()) / 2) {
@@ -254,10 +267,34 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
   };
   for (std::size_t j = 0; j < kc; j++)
     summarise(2 * r + j, "entropy_rate", class_label(j), "");
+  // A class too large for the exact constant is not drawn: its estimate would cost each draw
+  // dozens of times the rest of its analysis. An absorbing chain has no constant. Either
+  // way one answer says so in place of a number.
+  const auto no_number = [&](const std::string& from, const char* none, const std::string& why) {
+    FIT_ANSWER a{"kemeny_constant", from, "", 0, std::nan(""), std::nan(""), std::nan("")};
+    a.none = none;
+    a.why = why;
+    draws->answers.push_back(a);
+  };
+  std::size_t next = 0;
+  for (std::size_t j = 0; j < kc; j++) {
+    const int k = lay.closed[j];
+    if (next < lay.kemeny.size() && lay.kemeny[next] == k) {
+      summarise(2 * r + kc + next, "kemeny_constant", class_label(j), "");
+      next++;
+    } else if (class_size(&classes, k) > KEMENY_DENSE_MAX) {
+      no_number(class_label(j), "not_drawn",
+                "not drawn: a class of more than " + std::to_string(KEMENY_DENSE_MAX) + " states");
+    }
+  }
+  if (chain_is_absorbing(&classes))
+    no_number("", "absorbing", "none: the chain is absorbing");
+  const std::size_t kk = lay.kemeny.size();
+  const std::size_t base = 2 * r + kc + kk;
   for (std::size_t i = 0; i < t; i++)
-    summarise(2 * r + kc + i, "steps_to_absorption", label(lay.transient[i]), "");
+    summarise(base + i, "steps_to_absorption", label(lay.transient[i]), "");
   for (std::size_t i = 0; i < t; i++) {
     for (std::size_t j = 0; j < kc; j++)
-      summarise(2 * r + kc + t + i * kc + j, "absorption", label(lay.transient[i]), class_label(j));
+      summarise(base + t + i * kc + j, "absorption", label(lay.transient[i]), class_label(j));
   }
 }

@@ -4,8 +4,14 @@
 #include <cmath>
 
 #include "fit.h"
+#include "fit_extras.h"
 
 static void text_answer(FILE* out, const FIT_ANSWER& a) {
+  if (!a.none.empty()) {
+    std::fprintf(out, "  %s%s%s  %s\n", a.item.c_str(), a.from.empty() ? "" : " ", a.from.c_str(),
+                 a.why.c_str());
+    return;
+  }
   std::fprintf(out, "  %s %s", a.item.c_str(), a.from.c_str());
   if (!a.to.empty())
     std::fprintf(out, " -> %s", a.to.c_str());
@@ -115,6 +121,12 @@ void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* dat
     std::fprintf(out, "seed,,,%llu,,,,,,\n", static_cast<unsigned long long>(d.seed));
     for (const FIT_ANSWER& a : d.answers) {
       std::fprintf(out, "%s,", a.item.c_str());
+      if (!a.none.empty()) {
+        if (!a.from.empty())
+          fit_csv_text(out, a.from);
+        std::fprintf(out, ",,0,,%s,,,,\n", a.none.c_str());
+        continue;
+      }
       fit_csv_text(out, a.from);
       std::fputc(',', out);
       if (!a.to.empty())
@@ -250,7 +262,15 @@ void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
       std::string what = a.item + " " + cut(a.from, 16);
       if (!a.to.empty())
         what += " -> " + cut(a.to, 16);
-      std::fprintf(out, "  %-36s %.4g [%.4g, %.4g]\n", what.c_str(), a.median, a.lower, a.upper);
+      if (!a.none.empty()) {
+        std::fprintf(out, "  %-36s %s\n", a.from.empty() ? a.item.c_str() : what.c_str(),
+                     a.why.c_str());
+        continue;
+      }
+      if (a.draws == 0)
+        std::fprintf(out, "  %-36s no draws\n", what.c_str());
+      else
+        std::fprintf(out, "  %-36s %.4g [%.4g, %.4g]\n", what.c_str(), a.median, a.lower, a.upper);
     }
   }
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "fit.h"
+#include "fit_groups.h"
+#include "fit_read.h"
 
 constexpr std::uint64_t MASK21 = (std::uint64_t{1} << 21) - 1;
 

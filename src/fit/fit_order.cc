@@ -7,6 +7,9 @@
 #include <unordered_map>
 
 #include "fit.h"
+#include "fit_order.h"
+#include "fit_pairs.h"
+#include "fit_read.h"
 
 void fit_tuples(const FIT_OPTIONS* opt, const FIT_DATA* data, long order, FIT_DATA* tuples) {
   const std::vector<std::string>& names = data->labels.names;

@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "fast.h"
-#include "fit.h"
+#include "fit_pairs.h"
+#include "fit_read.h"
 
 static void flush_dense(FIT_DATA* d) {
   for (unsigned i = 0; i < d->dense_pending.nbr; i++)

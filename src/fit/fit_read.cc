@@ -1,7 +1,8 @@
 // fit_read.cc - pravlin-fit's reader: the four forms of input, read field by field in one
 // streaming pass, into counts of states, pairs and (with --test) triples and time blocks.
 // Part of pravlin; see README.md.
-#include "fit.h"
+#include "fit_read.h"
+#include "fit_pairs.h"
 
 #include <sys/mman.h>
 
@@ -378,6 +379,18 @@ static const stop_table& stops() {
   return table;
 }
 
+// The lead bytes of well-formed UTF-8, by range: the character's length, and the bounds of its
+// second byte, narrower at some ranges' edges to rule out overlong forms (E0, F0), UTF-16
+// surrogates (ED) and code points beyond U+10FFFF (F4). Every later byte is 80..BF.
+struct utf8_lead {
+  unsigned char first, last, len, lo, hi;
+};
+static const utf8_lead UTF8_LEADS[] = {
+    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+};
+
 // Offset of the first byte in text that breaks UTF-8, or npos.
 static std::size_t bad_utf8(std::string_view text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
@@ -389,35 +402,20 @@ static std::size_t bad_utf8(std::string_view text) {
       i++;
       continue;
     }
-    std::size_t len = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      // No overlong forms and no UTF-16 surrogates.
-      if (c == 0xE0)
-        lo = 0xA0;
-      if (c == 0xED)
-        hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0)
-        lo = 0x90;
-      if (c == 0xF4)
-        hi = 0x8F;
-    } else {
-      return i;
+    const utf8_lead* lead = nullptr;
+    for (const utf8_lead& l : UTF8_LEADS) {
+      if (c >= l.first && c <= l.last) {
+        lead = &l;
+        break;
+      }
     }
-    if (i + len > n)
+    if (lead == nullptr || i + lead->len > n || s[i + 1] < lead->lo || s[i + 1] > lead->hi)
       return i;
-    if (s[i + 1] < lo || s[i + 1] > hi)
-      return i;
-    for (std::size_t k = 2; k < len; k++) {
+    for (std::size_t k = 2; k < lead->len; k++) {
       if (s[i + k] < 0x80 || s[i + k] > 0xBF)
         return i;
     }
-    i += len;
+    i += lead->len;
   }
   return std::string::npos;
 }
@@ -602,6 +600,16 @@ static void read_quoted(FIT_INPUT* in, FIT_TOKEN* tok) {
   }
 }
 
+// The empty field after a comma that ends a line or the input.
+static int after_last_comma(FIT_INPUT* in, FIT_TOKEN* tok) {
+  in->state = 1;
+  tok->text = std::string_view();
+  tok->quoted = 0;
+  tok->line = in->line;
+  tok->column = column_of(in, in->base + in->pos);
+  return TOKEN_FIELD;
+}
+
 // The next field, line end or end of input. Empty cells (between commas, or a comma at either
 // end of a line) are fields with empty text; a line holding nothing gives no field.
 static int next_token(FIT_INPUT* in, FIT_TOKEN* tok) {
@@ -612,14 +620,8 @@ static int next_token(FIT_INPUT* in, FIT_TOKEN* tok) {
       continue;
     }
     if (c < 0) {
-      if (in->state == 2) {
-        in->state = 1;
-        tok->text = std::string_view();
-        tok->quoted = 0;
-        tok->line = in->line;
-        tok->column = column_of(in, in->base + in->pos);
-        return TOKEN_FIELD;
-      }
+      if (in->state == 2)
+        return after_last_comma(in, tok);
       if (in->state == 1) {
         in->state = 3;
         return TOKEN_END_OF_LINE;
@@ -633,14 +635,8 @@ static int next_token(FIT_INPUT* in, FIT_TOKEN* tok) {
       continue;
     }
     if (c == '\n') {
-      if (in->state == 2) {
-        in->state = 1;
-        tok->text = std::string_view();
-        tok->quoted = 0;
-        tok->line = in->line;
-        tok->column = column_of(in, in->base + in->pos);
-        return TOKEN_FIELD;
-      }
+      if (in->state == 2)
+        return after_last_comma(in, tok);
       in->pos++;
       in->line++;
       in->line_start = in->base + in->pos;

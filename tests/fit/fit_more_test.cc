@@ -1,6 +1,7 @@
 // fit_more_test.cc - pravlin-fit beyond one chain: groups and their test, higher orders and
 // their comparison, and posterior draws carried to the answers.
 // Part of pravlin; see README.md.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +13,13 @@
 #include <vector>
 
 #include "fit.h"
+#include "fit_draws.h"
+#include "fit_extras.h"
+#include "fit_groups.h"
+#include "fit_order.h"
+#include "fit_read.h"
+
+using testing::HasSubstr;
 
 // P(from -> to) of a model by label.
 static double p(const FIT_DATA& d, const FIT_MODEL& m, const std::string& from,
@@ -211,6 +219,8 @@ TEST(FitDraws, ANeverSeenTransitionStaysImpossibleWithoutAPrior) {
   EXPECT_EQ(d.classes_changed, 0);
   for (const FIT_ANSWER& a : d.answers) {
     SCOPED_TRACE(a.item + " " + a.from);
+    if (!a.none.empty())
+      continue;  // the Kemeny constant an absorbing chain lacks
     EXPECT_EQ(a.draws, 200u);
     EXPECT_LE(a.lower, a.median);
     EXPECT_LE(a.median, a.upper);
@@ -246,4 +256,102 @@ TEST(FitDraws, ManyObservationsNarrowTheIntervalAroundTheEstimate) {
   ASSERT_EQ(e.item, "entropy_rate");
   EXPECT_LT(e.lower, 2.0 / 3.0 * h(0.3) + 1.0 / 3.0 * h(0.6));
   EXPECT_GT(e.upper, 2.0 / 3.0 * h(0.3) + 1.0 / 3.0 * h(0.6));
+  // The Kemeny constant: 1 / (0.3 + 0.6).
+  const FIT_ANSWER& k = d.answers[5];
+  ASSERT_EQ(k.item, "kemeny_constant");
+  EXPECT_LT(k.lower, 1 / 0.9);
+  EXPECT_GT(k.upper, 1 / 0.9);
+  EXPECT_LT(k.upper - k.lower, 0.02);
+}
+
+// The Kemeny constant of each closed class of more than one state. Given probabilities are
+// not drawn, nor are the rows of a maximum likelihood fit with one destination each, so every
+// draw is the chain itself and the interval shrinks to its constant.
+TEST(FitDrawsKemeny, EachClassOfSeveralStatesGetsItsConstantOrSaysWhyNot) {
+  struct Expected {
+    std::string from;  // the class's first state
+    double k;
+    std::string none;  // "": a number
+  };
+  std::string cycle_2001;
+  for (int i = 0; i <= 2001; i++) {
+    cycle_2001 += 's';
+    cycle_2001 += std::to_string(i % 2001);
+    cycle_2001 += ' ';
+  }
+  const struct {
+    const char* name;
+    std::string text;
+    std::vector<Expected> kemeny;
+  } cases[] = {
+      // P = [[1-a, a], [b, 1-b]]: K = 1 / (a + b).
+      {"two states, a 0.3 and b 0.2", ",a,b\na,0.7,0.3\nb,0.2,0.8\n", {{"a", 2.0, ""}}},
+      {"two states, a 0.9 and b 0.6", ",a,b\na,0.1,0.9\nb,0.6,0.4\n", {{"a", 1 / 1.5, ""}}},
+      // The eigenvalues besides 1 are the other cube roots of 1: K = (3 - 1) / 2.
+      {"a cycle of three", ",a,b,c\na,0,1,0\nb,0,0,1\nc,1,0,0\n", {{"a", 1.0, ""}}},
+      // Each class as a chain of its own; the transient state and the lone absorbing one
+      // have none.
+      {"two classes, a transient state and an absorbing one",
+       ",a,b,c,d,e,f\na,0.5,0.5,0,0,0,0\nb,0.5,0.5,0,0,0,0\nc,0,0,0,1,0,0\nd,0,0,1,0,0,0\n"
+       "e,0.25,0,0.25,0,0.25,0.25\nf,0,0,0,0,0,1\n",
+       {{"a", 1.0, ""}, {"c", 0.5, ""}}},
+      {"absorbing", ",a,b,c\na,0.5,0.25,0.25\nb,0.25,0.5,0.25\nc,0,0,1\n", {{"", 0, "absorbing"}}},
+      {"a class beyond the exact constant's size", cycle_2001 + "\n", {{"s0", 0, "not_drawn"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FIT_OPTIONS opt = fit_default_options();
+    opt.draws = 7;
+    const FIT_DRAWS d = draws_of(opt, c.text);
+    std::vector<const FIT_ANSWER*> found;
+    for (const FIT_ANSWER& a : d.answers) {
+      if (a.item == "kemeny_constant")
+        found.push_back(&a);
+    }
+    ASSERT_EQ(found.size(), c.kemeny.size());
+    for (std::size_t j = 0; j < found.size(); j++) {
+      const FIT_ANSWER& a = *found[j];
+      EXPECT_EQ(a.from, c.kemeny[j].from);
+      EXPECT_EQ(a.none, c.kemeny[j].none);
+      if (!a.none.empty()) {
+        EXPECT_EQ(a.draws, 0u);
+        continue;
+      }
+      EXPECT_EQ(a.draws, 7u);
+      EXPECT_NEAR(a.median, c.kemeny[j].k, 1e-13);
+      EXPECT_EQ(a.lower, a.median);
+      EXPECT_EQ(a.upper, a.median);
+    }
+  }
+}
+
+// The table and the CSV's line for an absorbing chain are in the case fit_draws_same_bytes.
+TEST(FitDrawsKemeny, ListingAndCsvGiveTheConstantAsTheEntropyRateAndNoNumberWhenAbsorbing) {
+  FIT_OPTIONS opt = fit_default_options();
+  opt.draws = 3;
+  const auto written = [&](const std::string& matrix, bool csv) {
+    FIT_DATA data;
+    FIT_MODEL model;
+    FIT_EXTRAS extras;
+    extras.draws_flag = 1;
+    fit_read_text(&opt, matrix, "m.csv", &data);
+    fit_estimate(&opt, &data, &model);
+    fit_draw(&opt, &data, &model, &extras.draws);
+    char* buf = nullptr;
+    std::size_t size = 0;
+    FILE* out = open_memstream(&buf, &size);
+    if (csv)
+      fit_write_extras_csv(out, &opt, &data, &model, &extras);
+    else
+      fit_write_extras(out, &opt, &data, &model, &extras);
+    std::fclose(out);
+    std::string text = buf;
+    std::free(buf);
+    return text;
+  };
+  const std::string two = ",a,b\na,0.7,0.3\nb,0.2,0.8\n", ends = ",a,b\na,0.5,0.5\nb,0,1\n";
+  EXPECT_THAT(written(two, false), HasSubstr("\n  kemeny_constant a  2  [2, 2]\n"));
+  EXPECT_THAT(written(two, true), HasSubstr("\nkemeny_constant,\"a\",,3,,2,2,2,,\n"));
+  EXPECT_THAT(written(ends, false),
+              HasSubstr("\n  kemeny_constant  none: the chain is absorbing\n"));
 }

@@ -3,6 +3,7 @@
 // simulated model recovered.
 // Part of pravlin; see README.md.
 #include "fit.h"
+#include "fit_read.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -426,6 +427,44 @@ TEST(FitRead, InputsLongerThanABufferAreReadWhole) {
       EXPECT_EQ(f.data.matrix.size(), 70000u);
     else
       EXPECT_EQ(f.data.labels.names.back(), "c");
+  }
+}
+
+// Each lead byte's range at its edges: overlong forms, UTF-16 surrogates, code points beyond
+// U+10FFFF, cut or bad continuations, and the characters XML does not allow.
+TEST(FitRead, NotXmlFindsTheFirstByteOfAnIllFormedOrForbiddenCharacter) {
+  const std::size_t none = std::string::npos;
+  const struct {
+    const char* text;
+    std::size_t at;
+  } cases[] = {
+      {"plain\t\r\n", none},
+      {"a\xC3\xA9", none},
+      {"\xC0\x80", 0},
+      {"\xC1\xBF", 0},
+      {"\xC2\x80\xDF\xBF", none},
+      {"x\xE0\x9F\x80", 1},
+      {"\xE0\xA0\x80", none},
+      {"\xED\x9F\xBF", none},
+      {"\xED\xA0\x80", 0},
+      {"\xEF\xBF\xBD", none},
+      {"\xEF\xBF\xBE", 0},
+      {"ab\xEF\xBF\xBF", 2},
+      {"\xF0\x8F\xBF\xBF", 0},
+      {"\xF0\x90\x80\x80", none},
+      {"\xF4\x8F\xBF\xBF", none},
+      {"\xF4\x90\x80\x80", 0},
+      {"\xF5\x80\x80\x80", 0},
+      {"a\xE2\x82", 1},
+      {"\xE2\x28\xA1", 0},
+      {"\xF1\x80\x80\x28", 0},
+      {"a\x01\xFF", 1},
+      {"ab\xFF\x01", 2},
+      {"\x80", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+    EXPECT_EQ(fit_not_xml(c.text), c.at);
   }
 }
 

@@ -15,6 +15,11 @@
 #include <string>
 
 #include "fit.h"
+#include "fit_draws.h"
+#include "fit_extras.h"
+#include "fit_groups.h"
+#include "fit_order.h"
+#include "fit_read.h"
 #include "options.h"
 #include "output_file.h"
 #include "version.h"
@@ -62,8 +67,8 @@ static const char USAGE[] =
     "  --select-order K    compare orders 0 to K (likelihood, AIC, BIC, G2 of each order\n"
     "                      against the next), leaving out the first K of each sequence\n"
     "  --draws N           N matrices drawn from the posterior, carried to the stationary\n"
-    "                      probabilities, recurrence times, entropy rates and absorption\n"
-    "                      (medians, intervals)\n"
+    "                      probabilities, recurrence times, entropy rates, Kemeny constants\n"
+    "                      and absorption (medians, intervals)\n"
     "  --seed S            the draws' seed (default 1: the same draws every run)\n"
     "  --threads N         threads of the draws, 1 to 64 (default 2): the same output\n"
     "  --table             the summary as a short table sized to the terminal (the default\n"

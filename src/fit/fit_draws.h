@@ -1,0 +1,14 @@
+// fit_draws.h - pravlin-fit's --draws: the answers over matrices drawn from the posterior.
+// Part of pravlin; see README.md.
+#ifndef PRAVLIN_FIT_DRAWS_H
+#define PRAVLIN_FIT_DRAWS_H
+
+#include "fit.h"
+
+/// Draws opt->draws matrices from the posterior of model's rows and carries each to the
+/// answers: stationary probabilities, recurrence times, entropy rates, Kemeny constants,
+/// absorption.
+void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* model,
+              FIT_DRAWS* draws);
+
+#endif

@@ -18,8 +18,8 @@
 #include "analyze_requests.h"
 #include "analyze_spectrum.h"
 #include "analyze_states.h"
-#include "report_writer.h"
 #include "steady_state.h"
+#include "table_lines.h"
 
 // One "  <state> <number>" line per state of states[0..count-1].
 static void print_vector(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,

@@ -8,7 +8,7 @@
 #include <ctime>
 
 #include "fast.h"
-#include "report_writer.h"
+#include "table_lines.h"
 #include "version.h"
 
 void printpravlin(FILE* out, const PRAVLIN* pv) {

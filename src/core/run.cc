@@ -8,11 +8,11 @@
 #include <cstdio>
 
 #include "report.h"
-#include "report_writer.h"
 #include "simulate.h"
 #include "sparse_read.h"
 #include "steady_state.h"
 #include "stream.h"
+#include "table_lines.h"
 #include "tables.h"
 #include "validate.h"
 

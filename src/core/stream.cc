@@ -11,8 +11,8 @@
 
 #include "draw.h"
 #include "draw_fast.h"
-#include "report_writer.h"
 #include "stream_fast.h"
+#include "table_lines.h"
 
 static const char OOM3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
 

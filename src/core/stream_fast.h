@@ -9,7 +9,7 @@
 
 #include "draw_fast.h"
 #include "pravlin.h"
-#include "report_writer.h"
+#include "table_lines.h"
 
 /// Writes the lines of stream_pravlin's table after its title on all cores: the same bytes,
 /// the same draws. x and states as draw_step has them at step 0 (every state 0). Calls

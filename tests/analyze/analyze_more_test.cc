@@ -17,7 +17,7 @@
 
 #include "analyze_requests.h"
 #include "config.h"
-#include "report_writer.h"
+#include "table_lines.h"
 #include "tables.h"
 #include "test_util.h"
 

@@ -13,7 +13,7 @@
 
 #include "config_schema.h"
 #include "pravlin.h"
-#include "report_writer.h"
+#include "table_lines.h"
 
 static std::string printf_f(double v) {
   char buf[512];

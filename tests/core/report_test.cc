@@ -14,7 +14,7 @@
 
 #include "fast.h"
 #include "report.h"
-#include "report_writer.h"
+#include "table_lines.h"
 #include "test_util.h"
 
 static std::string mask_time(const std::string& text) {

@@ -10,8 +10,8 @@
 
 #include "config.h"
 #include "pravlin.h"
-#include "report_writer.h"
 #include "run.h"
+#include "table_lines.h"
 #include "version.h"
 
 // A closed standard output or error would hand its descriptor to the next file opened, and the

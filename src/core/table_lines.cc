@@ -1,7 +1,7 @@
-// report_writer.cc - the report's writer: buffered output, the number formats, the chain
-// table's lines (TableWriter), and the checks that it was all written (finish_report).
+// table_lines.cc - the chain table's lines (TableWriter) and the writer beneath them, and the
+// checks that the report was all written (finish_report).
 // Part of pravlin; see README.md.
-#include "report_writer.h"
+#include "table_lines.h"
 
 #include <algorithm>
 #include <charconv>

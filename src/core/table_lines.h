@@ -1,8 +1,9 @@
-// report_writer.h - the report's writer: buffered output, the number formats, the chain table's
-// lines, and the checks that everything was written; the report and the stream write through it.
+// table_lines.h - the chain table's lines and the writer beneath them (buffered output, the
+// number formats), and the checks that the report was all written: what the report and the
+// stream both write with.
 // Part of pravlin; see README.md.
-#ifndef PRAVLIN_REPORT_WRITER_H
-#define PRAVLIN_REPORT_WRITER_H
+#ifndef PRAVLIN_TABLE_LINES_H
+#define PRAVLIN_TABLE_LINES_H
 
 #include <cstddef>
 #include <cstdio>

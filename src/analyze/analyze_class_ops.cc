@@ -256,3 +256,60 @@ double group_inverse(const CLASS_OPS* ops, const Eigen::MatrixXd& y, Eigen::Matr
     worst = (r > worst || std::isnan(r)) ? r : worst;
   return worst;
 }
+
+void class_operator_apply(const CLASS_OPERATOR* op, const double* x_in, double* y_out) {
+  const CLASS_OPS* ops = op->ops;
+  const int m = ops->m;
+  const Eigen::Map<const Eigen::VectorXd> x(x_in, m);
+  Eigen::Map<Eigen::VectorXd> y(y_out, m);
+  const Eigen::Map<const Eigen::VectorXd> pi(ops->pi.data(), m);
+  switch (op->kind) {  // ORDER CLASS_OPERATOR
+    case CLASS_POWER: {
+      // Since (P - 1 pi')^k = P^k - 1 pi', x is deflated once before and once after; between,
+      // only rounding brings the eigenvalue 1 back, and it fades no faster than it came.
+      Eigen::VectorXd t = x.array() - pi.dot(x), u(m);
+      for (int i = 0; i < op->power; i++) {
+        u.noalias() = ops->p * t;
+        t.noalias() = u / op->scale;
+      }
+      y = t.array() - pi.dot(t);
+      return;
+    }
+    case CLASS_INVERSE:
+    case CLASS_SYMMETRIC_INVERSE: {
+      Eigen::MatrixXd b = x, z;
+      if (op->kind == CLASS_SYMMETRIC_INVERSE)
+        b = x.cwiseQuotient(*op->u);
+      if (!(group_inverse(ops, b, &z) <= GROUP_INVERSE_GOAL))
+        op->failed = 1;
+      if (op->kind == CLASS_SYMMETRIC_INVERSE) {
+        y = z.col(0).cwiseProduct(*op->u);
+      } else {
+        y = z.col(0);
+      }
+      return;
+    }
+    case CLASS_SYMMETRIC:
+      y.noalias() = *op->s * x;
+      y -= *op->u * op->u->dot(x);
+      return;
+  }
+}
+
+void class_operator::perform_op(const double* x_in, double* y_out) const {
+  class_operator_apply(this, x_in, y_out);
+}
+
+Eigen::MatrixXd real_basis(const Eigen::MatrixXcd& v) {
+  Eigen::MatrixXd parts(v.rows(), 2 * v.cols());
+  parts << v.real(), v.imag();
+  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(parts.rows(), parts.cols());
+  qr.setThreshold(1e-6);
+  qr.compute(parts);
+  return (qr.householderQ() * Eigen::MatrixXd::Identity(v.rows(), parts.cols()))
+      .leftCols(qr.rank());
+}
+
+void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
+  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
+}

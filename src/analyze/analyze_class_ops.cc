@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "analyze_fill.h"
+#include "analyze_sparse_fast.h"
 #include "fast.h"
 
 typedef Eigen::Triplet<double> ENTRY;
@@ -269,8 +270,8 @@ void class_operator_apply(const CLASS_OPERATOR* op, const double* x_in, double* 
       // only rounding brings the eigenvalue 1 back, and it fades no faster than it came.
       Eigen::VectorXd t = x.array() - pi.dot(x), u(m);
       for (int i = 0; i < op->power; i++) {
-        u.noalias() = ops->p * t;
-        t.noalias() = u / op->scale;
+        row_product(ops->p, t.data(), u.data(), core_count(), op->scale);
+        t.swap(u);
       }
       y = t.array() - pi.dot(t);
       return;
@@ -290,7 +291,7 @@ void class_operator_apply(const CLASS_OPERATOR* op, const double* x_in, double* 
       return;
     }
     case CLASS_SYMMETRIC:
-      y.noalias() = *op->s * x;
+      row_product(*op->s, x_in, y_out, core_count());
       y -= *op->u * op->u->dot(x);
       return;
   }

@@ -43,7 +43,7 @@ TEST(RowProduct, GivesEigensBitsWhateverTheCoresAndScale) {
   small.insert(0, 2) = -0.5;
   small.insert(2, 1) = 0.1;
   small.makeCompressed();
-  const SPARSE_CHAIN ring = random_ring_chain(30000, &rng);
+  const SPARSE_CHAIN ring = random_ring_chain(210000, &rng);
   const SPARSE_MATRIX large = matrix_of(ring);
   ASSERT_GE(static_cast<std::size_t>(large.nonZeros()), ROW_PRODUCT_MIN_ENTRIES);
   std::uniform_real_distribution<double> u(-1.0, 1.0);

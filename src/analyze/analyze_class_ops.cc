@@ -94,7 +94,10 @@ void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, cons
   // I - Q (10^15 on a birth-death line of 10^5 states with a drift).
   ops->direct = 0;
   ops->band = 0;
-  if (!solver)
+  // Estimating an LU's fill orders the whole class (a second on 10^5 states of R): not for a
+  // spectrum that would not use it.
+  if (!solver ||
+      (solver == CLASS_SOLVER_FOR_SPECTRUM && !ops->reversible && !(ops->min_stay > 0.0)))
     return;
   int band = 0;
   for (const ENTRY& e : q_entries)

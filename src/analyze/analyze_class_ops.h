@@ -49,9 +49,13 @@ struct class_ops {
 };
 typedef struct class_ops CLASS_OPS;
 
+/// class_ops_build's solver for a spectrum: only where the spectrum solves with it, in a class
+/// that is reversible or whose every state may stay put (analyze_spectrum.cc).
+const int CLASS_SOLVER_FOR_SPECTRUM = 2;
+
 /// Fills ops for closed class k of at least two states, pi[1..n] holding its stationary
-/// distribution: the local transitions and reversibility, and with solver 1 the solver of
-/// group_inverse (a factorisation when one is cheap).
+/// distribution: the local transitions and reversibility, and with solver 1 (or
+/// CLASS_SOLVER_FOR_SPECTRUM) the solver of group_inverse (a factorisation when one is cheap).
 void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
                      CLASS_OPS* ops, int solver);
 

@@ -424,7 +424,7 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
   const bool krylov_fits = krylov_size(nev + 1, m) + 2 <= m / 2;
   const bool dense = m <= SPECTRUM_DENSE_MAX || !krylov_fits;
   CLASS_OPS ops;
-  class_ops_build(c, cl, k, pi, &ops, !dense);
+  class_ops_build(c, cl, k, pi, &ops, dense ? 0 : CLASS_SOLVER_FOR_SPECTRUM);
   sp->reversible = ops.reversible;
   if (dense) {
     const std::size_t w = static_cast<std::size_t>(m);

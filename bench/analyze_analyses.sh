@@ -23,6 +23,7 @@ echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The seconds of a stage's line "<stage>: <seconds> s, ...".
 seconds() { sed -n "s/^$1: \([0-9.]*\) s.*/\1/p" "$2"; }
+load() { cut -d' ' -f1 /proc/loadavg; }
 # pass when $1 <= $2.
 verdict() { awk -v t="$1" -v most="$2" 'BEGIN { exit !(t != "" && t <= most) }' && echo pass || echo FAIL; }
 
@@ -31,14 +32,14 @@ r=$out/chain-R-100000.xml
 "$build/analyze_stages" "$r" >"$out/stages-R" 2>/dev/null
 sed 's/^/  /' "$out/stages-R"
 t=$(seconds "entropy rate and reversibility" "$out/stages-R")
-echo "$(verdict "$t" 0.5): entropy rate and reversibility of R at 10^5 states in $t s (goal 0.5 s)"
+echo "$(verdict "$t" 0.5): entropy rate and reversibility of R at 10^5 states in $t s (goal 0.5 s; load $(load))"
 
 c=$out/chain-C-1000000.xml
 [ -f "$c" ] || python3 bench/make_chain.py C 1000000 "$c"
 "$build/analyze_stages" "$c" --lump coarsest --copies 1000 >"$out/stages-C" 2>/dev/null
 sed 's/^/  /' "$out/stages-C"
 t=$(seconds "lump coarsest" "$out/stages-C")
-echo "$(verdict "$t" 5): --lump coarsest on C at 10^6 states in $t s (goal 5 s)"
+echo "$(verdict "$t" 5): --lump coarsest on C at 10^6 states in $t s (goal 5 s; load $(load))"
 if grep -q "small states: yes" "$out/stages-C"; then
   echo "pass: --lump coarsest finds the small chain's 1000 blocks in its 1000 copies"
 else

@@ -176,6 +176,14 @@ int class_size(const CHAIN_CLASSES* cl, int k) {
   return static_cast<int>(cl->first[k + 1] - cl->first[k]);
 }
 
+int next_closed_class(const CHAIN_CLASSES* cl, int k) {
+  for (k++; k <= cl->nbr_classes; k++) {
+    if (cl->closed[k] && class_size(cl, k) > 1)
+      return k;
+  }
+  return 0;
+}
+
 int squaring_can_converge(const CHAIN_CLASSES* cl) {
   if (cl->nbr_closed != 1)
     return 0;

@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "analyze_fill.h"
+#include "analyze_sparse_fast.h"
 #include "fast.h"
 
 typedef Eigen::Triplet<double> ENTRY;
@@ -93,7 +94,10 @@ void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, cons
   // I - Q (10^15 on a birth-death line of 10^5 states with a drift).
   ops->direct = 0;
   ops->band = 0;
-  if (!solver)
+  // Estimating an LU's fill orders the whole class (a second on 10^5 states of R): not for a
+  // spectrum that would not use it.
+  if (!solver ||
+      (solver == CLASS_SOLVER_FOR_SPECTRUM && !ops->reversible && !(ops->min_stay > 0.0)))
     return;
   int band = 0;
   for (const ENTRY& e : q_entries)
@@ -255,4 +259,61 @@ double group_inverse(const CLASS_OPS* ops, const Eigen::MatrixXd& y, Eigen::Matr
   for (double r : residuals)
     worst = (r > worst || std::isnan(r)) ? r : worst;
   return worst;
+}
+
+void class_operator_apply(const CLASS_OPERATOR* op, const double* x_in, double* y_out) {
+  const CLASS_OPS* ops = op->ops;
+  const int m = ops->m;
+  const Eigen::Map<const Eigen::VectorXd> x(x_in, m);
+  Eigen::Map<Eigen::VectorXd> y(y_out, m);
+  const Eigen::Map<const Eigen::VectorXd> pi(ops->pi.data(), m);
+  switch (op->kind) {  // ORDER CLASS_OPERATOR
+    case CLASS_POWER: {
+      // Since (P - 1 pi')^k = P^k - 1 pi', x is deflated once before and once after; between,
+      // only rounding brings the eigenvalue 1 back, and it fades no faster than it came.
+      Eigen::VectorXd t = x.array() - pi.dot(x), u(m);
+      for (int i = 0; i < op->power; i++) {
+        row_product(ops->p, t.data(), u.data(), core_count(), op->scale);
+        t.swap(u);
+      }
+      y = t.array() - pi.dot(t);
+      return;
+    }
+    case CLASS_INVERSE:
+    case CLASS_SYMMETRIC_INVERSE: {
+      Eigen::MatrixXd b = x, z;
+      if (op->kind == CLASS_SYMMETRIC_INVERSE)
+        b = x.cwiseQuotient(*op->u);
+      if (!(group_inverse(ops, b, &z) <= GROUP_INVERSE_GOAL))
+        op->failed = 1;
+      if (op->kind == CLASS_SYMMETRIC_INVERSE) {
+        y = z.col(0).cwiseProduct(*op->u);
+      } else {
+        y = z.col(0);
+      }
+      return;
+    }
+    case CLASS_SYMMETRIC:
+      row_product(*op->s, x_in, y_out, core_count());
+      y -= *op->u * op->u->dot(x);
+      return;
+  }
+}
+
+void class_operator::perform_op(const double* x_in, double* y_out) const {
+  class_operator_apply(this, x_in, y_out);
+}
+
+Eigen::MatrixXd real_basis(const Eigen::MatrixXcd& v) {
+  Eigen::MatrixXd parts(v.rows(), 2 * v.cols());
+  parts << v.real(), v.imag();
+  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(parts.rows(), parts.cols());
+  qr.setThreshold(1e-6);
+  qr.compute(parts);
+  return (qr.householderQ() * Eigen::MatrixXd::Identity(v.rows(), parts.cols()))
+      .leftCols(qr.rank());
+}
+
+void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
+  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
 }

@@ -6,6 +6,7 @@
 #define PRAVLIN_ANALYZE_CLASS_OPS_H
 
 #include <Eigen/SparseLU>
+#include <cstdio>
 #include <vector>
 
 #include "analyze_entropy.h"
@@ -48,9 +49,13 @@ struct class_ops {
 };
 typedef struct class_ops CLASS_OPS;
 
+/// class_ops_build's solver for a spectrum: only where the spectrum solves with it, in a class
+/// that is reversible or whose every state may stay put (analyze_spectrum.cc).
+const int CLASS_SOLVER_FOR_SPECTRUM = 2;
+
 /// Fills ops for closed class k of at least two states, pi[1..n] holding its stationary
-/// distribution: the local transitions and reversibility, and with solver 1 the solver of
-/// group_inverse (a factorisation when one is cheap).
+/// distribution: the local transitions and reversibility, and with solver 1 (or
+/// CLASS_SOLVER_FOR_SPECTRUM) the solver of group_inverse (a factorisation when one is cheap).
 void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
                      CLASS_OPS* ops, int solver);
 
@@ -59,6 +64,47 @@ void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, cons
 /// the eigenvalues lambda != 1 of P, and 0 for 1. Returns the largest residual
 /// |(I - P) x - y + (pi . y) 1|_1 of a column relative to |y|_1 + |x|_1; NaN when no solve ran.
 double group_inverse(const CLASS_OPS* ops, const Eigen::MatrixXd& y, Eigen::MatrixXd* x);
+
+/// What a class_operator applies to x (ORDER CLASS_OPERATOR).
+enum class_operator_kind {
+  CLASS_POWER,              // ((P - 1 pi') / scale)^power x: P with its eigenvalue 1 moved to 0
+  CLASS_INVERSE,            // A# x, the group inverse of I - P
+  CLASS_SYMMETRIC_INVERSE,  // Pi^1/2 A# Pi^-1/2 x, u = sqrt(pi)
+  CLASS_SYMMETRIC,          // S x - u (u . x), S = Pi^1/2 P Pi^-1/2 as *s, u = sqrt(pi)
+};
+
+/// The one operator that Arnoldi and Lanczos (Spectra) are given over a class: which product
+/// it applies, and whether a solve with the group inverse missed GROUP_INVERSE_GOAL on the way.
+/// The members are those Spectra calls; the work is class_operator_apply's.
+struct class_operator {
+  using Scalar = double;
+  const CLASS_OPS* ops;
+  int kind;   // a class_operator_kind
+  int power;  // CLASS_POWER: the power, and the scale of each factor
+  double scale;
+  const SPARSE_MATRIX* s;    // CLASS_SYMMETRIC: the symmetrised class
+  const Eigen::VectorXd* u;  // the symmetric kinds: sqrt(pi)
+  mutable int failed = 0;    // the inverse kinds: 1 once a solve's residual missed its goal
+  Eigen::Index rows() const {
+    return ops->m;
+  }
+  Eigen::Index cols() const {
+    return ops->m;
+  }
+  void perform_op(const double* x_in, double* y_out) const;
+};
+typedef struct class_operator CLASS_OPERATOR;
+
+/// y[0..m) = the operator's product with x[0..m).
+void class_operator_apply(const CLASS_OPERATOR* op, const double* x, double* y);
+
+/// An orthonormal basis of the real space that the columns of v span: the real and imaginary
+/// parts of its vectors, of which a conjugate pair gives two real directions up to their
+/// accuracy (1e-6).
+Eigen::MatrixXd real_basis(const Eigen::MatrixXcd& v);
+
+/// "class K", with ", the whole chain" when it is.
+void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k);
 
 /// The largest relative violation of detailed balance over closed class k (0 when it holds
 /// exactly); HUGE_VAL when a transition has no reverse.

@@ -247,9 +247,7 @@ static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const d
     return;
   }
   json classes = json::array();
-  for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k] || class_size(cl, k) == 1)
-      continue;
+  for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
     CLASS_SPECTRUM sp;
     solve_spectrum(c, cl, k, pi, opt->eigen > 0 ? opt->eigen : 2, &sp);
     solved->push_back(sp);
@@ -283,9 +281,7 @@ static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const dou
   }
   const double epsilon = opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON;
   json classes = json::array();
-  for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k] || class_size(cl, k) == 1)
-      continue;
+  for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
     CLASS_MIXING mx;
     solve_mixing(c, cl, k, pi, epsilon, &mx, find_spectrum(&spectra, k));
     json one = {{"class", k},
@@ -317,9 +313,7 @@ static void add_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const dou
   }
   const bool absorbing = chain_is_absorbing(cl) != 0;
   json classes = json::array();
-  for (int k = 1; !absorbing && k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k] || class_size(cl, k) == 1)
-      continue;
+  for (int k = absorbing ? 0 : next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
     CLASS_KEMENY km;
     solve_kemeny(c, cl, k, pi, &km);
     classes.push_back({{"class", k},

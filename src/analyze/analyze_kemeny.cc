@@ -143,24 +143,6 @@ static void small_traces(const CLASS_OPS* ops, double* t1, double* t2) {
   }
 }
 
-// A# x for Arnoldi, through the class's LU.
-struct KemenyInverseOp {
-  using Scalar = double;
-  const CLASS_OPS* ops;
-  Eigen::Index rows() const {
-    return ops->m;
-  }
-  Eigen::Index cols() const {
-    return ops->m;
-  }
-  void perform_op(const double* x_in, double* y_out) const {
-    const Eigen::MatrixXd x = Eigen::Map<const Eigen::VectorXd>(x_in, ops->m);
-    Eigen::MatrixXd z;
-    group_inverse(ops, x, &z);
-    Eigen::Map<Eigen::VectorXd>(y_out, ops->m) = z.col(0);
-  }
-};
-
 // An orthonormal basis (m x r) of the space of the eigenvalues of A# largest in modulus, those
 // of P next to 1: on a slow class they hold most of the trace, and a probe's share of them, a
 // square of a sum of signs, makes the estimate's spread large and its distribution skewed. Empty
@@ -170,19 +152,14 @@ static Eigen::MatrixXd slow_space(const CLASS_OPS* ops) {
   const int want = std::min(KEMENY_DEFLATED, m - 2);
   if (!ops->direct || want < 1)
     return Eigen::MatrixXd(m, 0);
-  KemenyInverseOp op{ops};
-  Spectra::GenEigsSolver<KemenyInverseOp> solver(op, want, std::min(m, 2 * want + 10));
+  // A solve that misses its goal only makes the basis less useful: the probes check their own.
+  CLASS_OPERATOR op{ops, CLASS_INVERSE, 0, 1.0, nullptr, nullptr};
+  Spectra::GenEigsSolver<CLASS_OPERATOR> solver(op, want, std::min(m, 2 * want + 10));
   solver.init();
   solver.compute(Spectra::SortRule::LargestMagn, 200, 1e-8, Spectra::SortRule::LargestMagn);
   if (solver.info() != Spectra::CompInfo::Successful)
     return Eigen::MatrixXd(m, 0);
-  const Eigen::MatrixXcd v = solver.eigenvectors();
-  Eigen::MatrixXd parts(m, 2 * v.cols());
-  parts << v.real(), v.imag();
-  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(parts.rows(), parts.cols());
-  qr.setThreshold(1e-6);
-  qr.compute(parts);
-  return (qr.householderQ() * Eigen::MatrixXd::Identity(m, parts.cols())).leftCols(qr.rank());
+  return real_basis(solver.eigenvectors());
 }
 
 // The estimate. K = tr A#, and A# = (I - Pi) + (P - Pi) + (P^2 - Pi) + M with M = P^3 A#: the
@@ -285,10 +262,6 @@ void solve_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   estimate_kemeny(&ops, km);
 }
 
-static void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
-  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
-}
-
 void print_kemeny(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
                   int precision) {
   if (chain_is_absorbing(cl)) {
@@ -305,9 +278,7 @@ void print_kemeny(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
                  "  the chain is not irreducible: each closed class of more than one state, as "
                  "a chain of its own\n");
   }
-  for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k] || class_size(cl, k) == 1)
-      continue;
+  for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
     CLASS_KEMENY km;
     solve_kemeny(c, cl, k, pi, &km);
     std::fprintf(out, "  ");

@@ -3,6 +3,7 @@
 // Part of pravlin; see README.md.
 #include "analyze_long_run.h"
 
+#include "analyze_report.h"
 #include "analyze_states.h"
 
 void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
@@ -54,12 +55,8 @@ void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const C
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
-    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
-      const int s = cl->member[i];
-      std::fprintf(out, "  ");
-      print_state(out, pv, s);
-      std::fprintf(out, " %.*f\n", precision, 1.0 / pi[s]);
-    }
+    print_state_lines(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
+                      pi, precision, 1);
   }
   if (cl->nbr_closed < 2)
     return;
@@ -74,9 +71,8 @@ void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const C
     if (cl->closed[k])
       std::fprintf(out, "  class %d entered with probability %.*f\n", k, precision, lr.enter[k]);
   }
-  for (int s = 1; s <= c->n; s++) {
-    std::fprintf(out, "  ");
-    print_state(out, pv, s);
-    std::fprintf(out, " %.*f\n", precision, lr.share[s]);
-  }
+  std::vector<int> all(static_cast<std::size_t>(c->n));
+  for (int s = 1; s <= c->n; s++)
+    all[s - 1] = s;
+  print_state_lines(out, pv, all.data(), all.size(), lr.share.data(), precision, 0);
 }

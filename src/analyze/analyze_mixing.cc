@@ -207,17 +207,10 @@ void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
     mx->upper = t_rel * std::log(1.0 / (epsilon * pi_min));
 }
 
-static void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
-  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
-}
-
 void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
                   double epsilon, int precision, const std::vector<CLASS_SPECTRUM>* spectra) {
-  int shown = 0;
-  for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k] || class_size(cl, k) == 1)
-      continue;
-    shown++;
+  const int first = next_closed_class(cl, 0);
+  for (int k = first; k != 0; k = next_closed_class(cl, k)) {
     CLASS_MIXING mx;
     solve_mixing(c, cl, k, pi, epsilon, &mx, find_spectrum(spectra, k));
     std::fprintf(out, "\nmixing time t_mix(%g) of ", epsilon);
@@ -267,7 +260,7 @@ void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
     }
     std::fflush(out);
   }
-  if (shown == 0) {
+  if (first == 0) {
     std::fprintf(out,
                  "\nmixing time: every closed class is a single state, which is mixed from the "
                  "start\n");

@@ -21,20 +21,39 @@
 #include "steady_state.h"
 #include "table_lines.h"
 
-// One "  <state> <number>" line per state of states[0..count-1].
-static void print_vector(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
-                         const double* x, int precision) {
-  for (std::size_t i = 0; i < count; i++) {
-    std::fprintf(out, "  ");
-    print_state(out, pv, states[i]);
-    std::fprintf(out, " %.*f\n", precision, x[states[i]]);
-  }
-}
-
 static void put_int(std::string* line, int v) {
   char text[16];
   const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
   line->append(text, r.ptr);
+}
+
+// Lines go out when this many bytes are gathered: a formatted print per line cost more than
+// the rest of an analysis of a million states.
+static const std::size_t LINE_BLOCK = std::size_t{1} << 16;
+
+void print_state_lines(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
+                       const double* x, int precision, int reciprocal) {
+  std::string block;
+  block.reserve(LINE_BLOCK + 256);
+  for (std::size_t i = 0; i < count; i++) {
+    const int s = states[i];
+    block += "  ";
+    put_int(&block, s);
+    if (pv->state_name[s] != nullptr) {
+      block += ' ';
+      append_shown(&block, pv->state_name[s]);
+    }
+    if (x != nullptr) {
+      block += ' ';
+      format_fixed(block, reciprocal ? 1.0 / x[s] : x[s], precision);
+    }
+    block += '\n';
+    if (block.size() >= LINE_BLOCK) {
+      std::fwrite(block.data(), 1, block.size(), out);
+      block.clear();
+    }
+  }
+  std::fwrite(block.data(), 1, block.size(), out);
 }
 
 static const char* yes_no(int flag) {
@@ -58,11 +77,8 @@ static void print_structure(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
       std::fprintf(out, "period %d", cl->period[k]);
     }
     std::fprintf(out, ", %d state%s\n", size, size == 1 ? "" : "s");
-    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
-      std::fprintf(out, "  ");
-      print_state(out, pv, cl->member[i]);
-      std::fprintf(out, "\n");
-    }
+    print_state_lines(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
+                      nullptr, 0, 0);
     if (cl->closed[k] && size == 1)
       absorbing++;
     if (cl->closed[k] && cl->period[k] != 1)
@@ -93,8 +109,8 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
     std::fprintf(out, "\nstationary distribution of class %d%s:\n", k,
                  cl->nbr_classes == 1 ? ", the whole chain" : "");
-    print_vector(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
-                 pi->data(), precision);
+    print_state_lines(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
+                      pi->data(), precision, 0);
     // GTH is exact to rounding; a sparse solve says how close it came.
     if (how.sparse) {
       std::fprintf(out, "  residual |pi P - pi|_1 %.1e (sparse solve: %s)\n", how.residual,
@@ -111,7 +127,7 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     std::vector<int> all(static_cast<std::size_t>(c->n));
     for (int s = 1; s <= c->n; s++)
       all[s - 1] = s;
-    print_vector(out, pv, all.data(), all.size(), pi->data(), precision);
+    print_state_lines(out, pv, all.data(), all.size(), pi->data(), precision, 0);
   }
   return 1;
 }
@@ -349,7 +365,7 @@ static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, lon
   std::vector<int> all(static_cast<std::size_t>(c->n));
   for (int s = 1; s <= c->n; s++)
     all[s - 1] = s;
-  print_vector(out, pv, all.data(), all.size(), x.data(), precision);
+  print_state_lines(out, pv, all.data(), all.size(), x.data(), precision, 0);
 }
 
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,

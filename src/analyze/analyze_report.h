@@ -38,6 +38,12 @@ struct analysis_requests;  // analyze_requests.h
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
                     const std::vector<int>& targets, const struct analysis_requests* requests);
 
+/// One line "  <state>" for each of states[0..count), the state as print_state shows it, then
+/// " <number>" as "%.*f" writes x[s] (1 / x[s] with reciprocal) unless x is null, written a block
+/// of lines at a time: a million states make a million lines.
+void print_state_lines(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
+                       const double* x, int precision, int reciprocal);
+
 /// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
 int squaring_fits(const SPARSE_CHAIN* c);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analyze_fill.h"
+#include "analyze_sparse_fast.h"
 #include "fast.h"
 
 typedef Eigen::Triplet<double> ENTRY;
@@ -70,18 +71,17 @@ static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
 
 // The columns part, part + parts, ... of a x = b by BiCGSTAB, into x, and their residuals into
 // residuals; *most becomes the most rounds a column took, or stays 0 when the solver cannot
-// start.
+// start. Eigen's BiCGSTAB algorithm, as Eigen::BiCGSTAB runs it, on a as a ROWS_OPERAND: a lone
+// part has the cores to itself for its products.
 static void solve_columns(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
                           double* residuals, int steps_column, double goal, unsigned part,
                           unsigned parts, int* most) {
-  // A solver keeps its last solve's state: one for each part.
-  Eigen::BiCGSTAB<SPARSE_MATRIX, Eigen::DiagonalPreconditioner<double>> solver;
-  const double tolerance = 1e-13;
-  solver.setTolerance(tolerance);
-  solver.setMaxIterations(100);
-  solver.compute(a);
-  if (solver.info() != Eigen::Success)
+  const ROWS_OPERAND op{&a, parts == 1 ? core_count() : 1};
+  Eigen::DiagonalPreconditioner<double> preconditioner;
+  preconditioner.compute(a);
+  if (preconditioner.info() != Eigen::Success)
     return;
+  const double tolerance = 1e-13;
   Eigen::VectorXd rhs;
   for (Eigen::Index j = part; j < b.cols(); j += parts) {
     rhs = b.col(j);
@@ -89,8 +89,10 @@ static void solve_columns(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen
     double last = HUGE_VAL;
     int round = 1;
     for (; round <= 20; round++) {
-      column = solver.solveWithGuess(rhs, column);
-      const Eigen::VectorXd r = a * column - rhs;
+      Eigen::Index iterations = 100;
+      double error = tolerance;
+      Eigen::internal::bicgstab(op, rhs, column, preconditioner, iterations, error);
+      const Eigen::VectorXd r = op * column - rhs;
       residuals[j] = column_residual(r, column, rhs, steps_column, j);
       if (residuals[j] <= goal * 1e-4 || !(residuals[j] < last * 0.1))
         break;
@@ -225,9 +227,31 @@ SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES*
   // The first state's weight is fixed at 1; for every other state j of the class,
   // pi_j (outflow of j) - sum over i != 1, j of pi_i P_ij = P_1j, with the outflow summed over
   // j's transitions to other states rather than taken as 1 - P_jj. Unknowns 0..m-2 are the
-  // class's states 2..m.
-  std::vector<ENTRY> entries, first;
-  entries.reserve(c->row_start[states[m - 1] + 1] - c->row_start[states[0]]);
+  // class's states 2..m. Row j - 2 gathers the transitions into j: the matrix is built by rows
+  // directly, in two passes over the class's transitions, the sources in increasing order so
+  // that each row's columns come in order, as Eigen keeps them.
+  std::vector<ENTRY> first;
+  SPARSE_MATRIX a(m - 1, m - 1);
+  int* start = a.outerIndexPtr();
+  std::size_t entries = 0;
+  for (int i = 2; i <= m; i++) {
+    const int u = states[i - 1];
+    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
+      const int j = cl->position[c->to[e]];
+      if (j != i && j != 1) {
+        start[j - 1]++;
+        entries++;
+      }
+    }
+    start[i - 1]++;  // the diagonal
+    entries++;
+  }
+  for (int r = 0; r < m - 1; r++)
+    start[r + 1] += start[r];
+  a.resizeNonZeros(static_cast<Eigen::Index>(entries));
+  int* col = a.innerIndexPtr();
+  double* value = a.valuePtr();
+  std::vector<int> next(start, start + m - 1);
   for (int i = 1; i <= m; i++) {
     const int u = states[i - 1];
     double out = 0.0;
@@ -239,16 +263,15 @@ SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES*
       if (i == 1) {
         first.push_back(ENTRY(j - 2, 0, c->p[e]));
       } else if (j != 1) {
-        entries.push_back(ENTRY(j - 2, i - 2, -c->p[e]));
+        col[next[j - 2]] = i - 2;
+        value[next[j - 2]++] = -c->p[e];
       }
     }
-    if (i != 1)
-      entries.push_back(ENTRY(i - 2, i - 2, out));
+    if (i != 1) {
+      col[next[i - 2]] = i - 2;
+      value[next[i - 2]++] = out;
+    }
   }
-  SPARSE_MATRIX a(m - 1, m - 1);
-  a.setFromTriplets(entries.begin(), entries.end());
-  entries = std::vector<ENTRY>();
-  a.makeCompressed();
   SPARSE_COLUMNS b(m - 1, 1);
   b.setFromTriplets(first.begin(), first.end());
 

@@ -39,103 +39,21 @@ static const int KRYLOV_EXTRA = 34;
 
 static const double PI = 3.14159265358979323846;
 
-// ((P - 1 pi') / scale)^power x: the class's matrix with the eigenvalue 1 moved to 0, raised to
-// a power. A random sparse class has its eigenvalues spread over a disc, the largest in modulus
-// at its rim among thousands nearly as large: Arnoldi needs a polynomial of degree some
-// thousands to tell them apart, and a power of P gives it for a fraction of the
-// orthogonalisation that as many Arnoldi steps would cost. Since (P - 1 pi')^k = P^k - 1 pi',
-// x is deflated once before and once after; between, only rounding brings the eigenvalue 1
-// back, and it fades no faster than it came. The scale keeps the wanted eigenvalues of the power
-// near 1, so that Arnoldi's relative test of convergence stays meaningful.
-struct PowerOp {
-  using Scalar = double;
-  const CLASS_OPS* ops;
-  int power;
-  double scale;
-  Eigen::Index rows() const {
-    return ops->m;
-  }
-  Eigen::Index cols() const {
-    return ops->m;
-  }
-  void perform_op(const double* x_in, double* y_out) const {
-    const Eigen::Map<const Eigen::VectorXd> x(x_in, ops->m);
-    const Eigen::Map<const Eigen::VectorXd> pi(ops->pi.data(), ops->m);
-    Eigen::Map<Eigen::VectorXd> y(y_out, ops->m);
-    Eigen::VectorXd t = x.array() - pi.dot(x), u(ops->m);
-    for (int i = 0; i < power; i++) {
-      u.noalias() = ops->p * t;
-      t.noalias() = u / scale;
-    }
-    y = t.array() - pi.dot(t);
-  }
-};
-
-// S x - u (u . x) with S_ij = sqrt(P_ij P_ji) and u = sqrt(pi): for a reversible class S is
-// Pi^1/2 P Pi^-1/2, symmetric (exactly so, as written) and with the same eigenvalues, u its
-// eigenvector for 1.
-struct SymmetricDeflatedOp {
-  using Scalar = double;
-  const SPARSE_MATRIX* s;
-  const Eigen::VectorXd* u;
-  Eigen::Index rows() const {
-    return s->rows();
-  }
-  Eigen::Index cols() const {
-    return s->rows();
-  }
-  void perform_op(const double* x_in, double* y_out) const {
-    const Eigen::Map<const Eigen::VectorXd> x(x_in, s->rows());
-    Eigen::Map<Eigen::VectorXd> y(y_out, s->rows());
-    y.noalias() = *s * x;
-    y -= *u * u->dot(x);
-  }
-};
-
-// Pi^1/2 A# Pi^-1/2 x, A# the group inverse of I - P: for a reversible class a symmetric
-// matrix whose eigenvalues are 1 / (1 - lambda). The eigenvalues next to 1, which crowd together
-// on a slow class and defeat Lanczos on S, become its largest and well separated: 1 / (1 -
-// lambda_2) is four times 1 / (1 - lambda_3) on a line, however long.
-struct SymmetricInverseOp {
-  using Scalar = double;
-  const CLASS_OPS* ops;
-  const Eigen::VectorXd* u;  // sqrt(pi)
-  mutable int failed;        // a solve's residual missed its goal
-  Eigen::Index rows() const {
-    return ops->m;
-  }
-  Eigen::Index cols() const {
-    return ops->m;
-  }
-  void perform_op(const double* x_in, double* y_out) const {
-    const Eigen::Map<const Eigen::VectorXd> x(x_in, ops->m);
-    Eigen::MatrixXd y = x.cwiseQuotient(*u), z;
-    if (!(group_inverse(ops, y, &z) <= GROUP_INVERSE_GOAL))
-      failed = 1;
-    Eigen::Map<Eigen::VectorXd>(y_out, ops->m) = z.col(0).cwiseProduct(*u);
-  }
-};
-
-// A# x, A# the group inverse of I - P, whose eigenvalues are 1 / (1 - lambda): those of P next
-// to 1 become its largest and well separated.
-struct InverseOp {
-  using Scalar = double;
-  const CLASS_OPS* ops;
-  mutable int failed;  // a solve's residual missed its goal
-  Eigen::Index rows() const {
-    return ops->m;
-  }
-  Eigen::Index cols() const {
-    return ops->m;
-  }
-  void perform_op(const double* x_in, double* y_out) const {
-    const Eigen::MatrixXd x = Eigen::Map<const Eigen::VectorXd>(x_in, ops->m);
-    Eigen::MatrixXd z;
-    if (!(group_inverse(ops, x, &z) <= GROUP_INVERSE_GOAL))
-      failed = 1;
-    Eigen::Map<Eigen::VectorXd>(y_out, ops->m) = z.col(0);
-  }
-};
+// Arnoldi on a class that is not reversible works on ((P - 1 pi') / scale)^power (CLASS_POWER).
+// A random sparse class has its eigenvalues spread over a disc, the largest in modulus at its rim
+// among thousands nearly as large: Arnoldi needs a polynomial of degree some thousands to tell
+// them apart, and a power of P gives it for a fraction of the orthogonalisation that as many
+// Arnoldi steps would cost. The scale keeps the wanted eigenvalues of the power near 1, so that
+// Arnoldi's relative test of convergence stays meaningful.
+//
+// On a reversible class, Lanczos works on S - u u' (CLASS_SYMMETRIC): S_ij = sqrt(P_ij P_ji) and
+// u = sqrt(pi), so that S is Pi^1/2 P Pi^-1/2, symmetric (exactly so, as written) and with the
+// same eigenvalues, u its eigenvector for 1. Or on Pi^1/2 A# Pi^-1/2 (CLASS_SYMMETRIC_INVERSE),
+// A# the group inverse of I - P: a symmetric matrix whose eigenvalues are 1 / (1 - lambda). The
+// eigenvalues next to 1, which crowd together on a slow class and defeat Lanczos on S, become
+// its largest and well separated: 1 / (1 - lambda_2) is four times 1 / (1 - lambda_3) on a line,
+// however long. Arnoldi on A# itself (CLASS_INVERSE) does the same for a class that is not
+// reversible.
 
 double relaxation_time(const CLASS_SPECTRUM* sp) {
   return sp->gap > 0.0 ? 1.0 / sp->gap : HUGE_VAL;
@@ -262,6 +180,34 @@ static int krylov_size(int nev, int m) {
   return std::min(m, std::max(2 * nev + 1, nev + KRYLOV_EXTRA));
 }
 
+// Arnoldi for the want eigenvalues of op largest in modulus, with their vectors when vectors is
+// not null: 0 when it does not converge, or a solve with the group inverse missed its goal.
+static int arnoldi(CLASS_OPERATOR* op, int want, Eigen::VectorXcd* values,
+                   Eigen::MatrixXcd* vectors) {
+  Spectra::GenEigsSolver<CLASS_OPERATOR> solver(*op, want, krylov_size(want, op->ops->m));
+  solver.init();
+  solver.compute(Spectra::SortRule::LargestMagn, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
+                 Spectra::SortRule::LargestMagn);
+  if (solver.info() != Spectra::CompInfo::Successful || op->failed)
+    return 0;
+  *values = solver.eigenvalues();
+  if (vectors != nullptr)
+    *vectors = solver.eigenvectors();
+  return 1;
+}
+
+// Lanczos for the nev eigenvalues of op at one end (rule LargestAlge or SmallestAlge), as
+// arnoldi.
+static int lanczos(CLASS_OPERATOR* op, int nev, Spectra::SortRule rule, Eigen::VectorXd* values) {
+  Spectra::SymEigsSolver<CLASS_OPERATOR> solver(*op, nev, krylov_size(nev, op->ops->m));
+  solver.init();
+  solver.compute(rule, KRYLOV_RESTARTS, KRYLOV_TOLERANCE, rule);
+  if (solver.info() != Spectra::CompInfo::Successful || op->failed)
+    return 0;
+  *values = solver.eigenvalues();
+  return 1;
+}
+
 // An estimate of the largest modulus beside 1, from the growth of the deflated powers of a
 // fixed random vector; 0 when they vanish (every other eigenvalue is 0).
 static double radius_estimate(const CLASS_OPS* ops) {
@@ -304,24 +250,13 @@ static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
   }
   // A power of a periodic class's matrix would merge its roots of unity into one multiple
   // eigenvalue, of which Arnoldi finds a single vector.
-  PowerOp op{ops, period > 1 ? 1 : ARNOLDI_POWER, radius};
-  Spectra::GenEigsSolver<PowerOp> solver(op, want, krylov_size(want, m));
-  solver.init();
-  solver.compute(Spectra::SortRule::LargestMagn, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
-                 Spectra::SortRule::LargestMagn);
-  if (solver.info() != Spectra::CompInfo::Successful)
+  CLASS_OPERATOR op{ops, CLASS_POWER, period > 1 ? 1 : ARNOLDI_POWER, radius, nullptr, nullptr};
+  Eigen::VectorXcd ritz;
+  Eigen::MatrixXcd v;
+  if (!arnoldi(&op, want, &ritz, &v))
     return 0;
-  // A real orthonormal basis of the subspace: the real and imaginary parts of its vectors.
-  const Eigen::MatrixXcd v = solver.eigenvectors();
-  Eigen::MatrixXd parts(m, 2 * v.cols());
-  parts << v.real(), v.imag();
-  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(parts.rows(), parts.cols());
-  // The two vectors of a conjugate pair give two real directions, up to their accuracy.
-  qr.setThreshold(1e-6);
-  qr.compute(parts);
-  const Eigen::Index rank = qr.rank();
-  const Eigen::MatrixXd q =
-      (qr.householderQ() * Eigen::MatrixXd::Identity(m, parts.cols())).leftCols(rank);
+  const Eigen::MatrixXd q = real_basis(v);
+  const Eigen::Index rank = q.cols();
   Eigen::MatrixXd pq(m, rank);
   for (Eigen::Index j = 0; j < rank; j++)
     pq.col(j) = ops->p * q.col(j);
@@ -342,16 +277,12 @@ static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
 
 // Lanczos on the deflated symmetrised matrix: the nev largest (rule LargestAlge) or smallest
 // (SmallestAlge), or 0 when it does not converge.
-static int lanczos_end(const SPARSE_MATRIX& s, const Eigen::VectorXd& u, int nev,
-                       Spectra::SortRule rule, std::vector<EIGENVALUE>* values) {
-  SymmetricDeflatedOp op{&s, &u};
-  const int m = static_cast<int>(s.rows());
-  Spectra::SymEigsSolver<SymmetricDeflatedOp> solver(op, nev, krylov_size(nev, m));
-  solver.init();
-  solver.compute(rule, KRYLOV_RESTARTS, KRYLOV_TOLERANCE, rule);
-  if (solver.info() != Spectra::CompInfo::Successful)
+static int lanczos_end(const CLASS_OPS* ops, const SPARSE_MATRIX& s, const Eigen::VectorXd& u,
+                       int nev, Spectra::SortRule rule, std::vector<EIGENVALUE>* values) {
+  CLASS_OPERATOR op{ops, CLASS_SYMMETRIC, 0, 1.0, &s, &u};
+  Eigen::VectorXd v;
+  if (!lanczos(&op, nev, rule, &v))
     return 0;
-  const Eigen::VectorXd v = solver.eigenvalues();
   for (Eigen::Index i = 0; i < v.size(); i++)
     values->push_back(make_eigenvalue(v(i), 0.0));
   return 1;
@@ -361,14 +292,10 @@ static int lanczos_end(const SPARSE_MATRIX& s, const Eigen::VectorXd& u, int nev
 // distance from 1 straight from 1 / theta, without cancellation. 0 when it does not converge.
 static int lanczos_next_to_one(const CLASS_OPS* ops, const Eigen::VectorXd& u, int nev,
                                std::vector<EIGENVALUE>* values) {
-  SymmetricInverseOp op{ops, &u, 0};
-  Spectra::SymEigsSolver<SymmetricInverseOp> solver(op, nev, krylov_size(nev, ops->m));
-  solver.init();
-  solver.compute(Spectra::SortRule::LargestAlge, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
-                 Spectra::SortRule::LargestAlge);
-  if (solver.info() != Spectra::CompInfo::Successful || op.failed)
+  CLASS_OPERATOR op{ops, CLASS_SYMMETRIC_INVERSE, 0, 1.0, nullptr, &u};
+  Eigen::VectorXd theta;
+  if (!lanczos(&op, nev, Spectra::SortRule::LargestAlge, &theta))
     return 0;
-  const Eigen::VectorXd theta = solver.eigenvalues();
   for (Eigen::Index i = 0; i < theta.size(); i++) {
     // theta = 1 / (1 - lambda) is at least 1/2; lambda = 1 - 1 / theta.
     const double gap = 1.0 / theta(i);
@@ -404,14 +331,10 @@ static int arnoldi_next_to_one(const CLASS_OPS* ops, int nev, std::vector<EIGENV
   if (!ops->direct || !(ops->min_stay > 0.0))
     return 0;
   const int want = std::min(nev + ARNOLDI_GUARD, m - 2);
-  InverseOp op{ops, 0};
-  Spectra::GenEigsSolver<InverseOp> solver(op, want, krylov_size(want, m));
-  solver.init();
-  solver.compute(Spectra::SortRule::LargestMagn, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
-                 Spectra::SortRule::LargestMagn);
-  if (solver.info() != Spectra::CompInfo::Successful || op.failed)
+  CLASS_OPERATOR op{ops, CLASS_INVERSE, 0, 1.0, nullptr, nullptr};
+  Eigen::VectorXcd theta;
+  if (!arnoldi(&op, want, &theta, nullptr))
     return 0;
-  const Eigen::VectorXcd theta = solver.eigenvalues();
   std::vector<EIGENVALUE> found;
   double farthest = 0.0;
   for (Eigen::Index i = 0; i < theta.size(); i++) {
@@ -463,7 +386,7 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
       return;
   } else {
     sp->method = "Lanczos on the symmetrised P deflated by pi";
-    if (!lanczos_end(s, u, nev, Spectra::SortRule::LargestAlge, &top))
+    if (!lanczos_end(ops, s, u, nev, Spectra::SortRule::LargestAlge, &top))
       return;
   }
   // Every eigenvalue of a reversible class is real and at least 2 min P_ii - 1. When that bound
@@ -474,7 +397,7 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
     least = std::min(least, e.re);
   values.insert(values.end(), top.begin(), top.end());
   if (!(1.0 - 2.0 * ops->min_stay < least)) {
-    if (!lanczos_end(s, u, nev, Spectra::SortRule::SmallestAlge, &values))
+    if (!lanczos_end(ops, s, u, nev, Spectra::SortRule::SmallestAlge, &values))
       return;
   }
   finish(&values, count, sp);
@@ -501,7 +424,7 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
   const bool krylov_fits = krylov_size(nev + 1, m) + 2 <= m / 2;
   const bool dense = m <= SPECTRUM_DENSE_MAX || !krylov_fits;
   CLASS_OPS ops;
-  class_ops_build(c, cl, k, pi, &ops, !dense);
+  class_ops_build(c, cl, k, pi, &ops, dense ? 0 : CLASS_SOLVER_FOR_SPECTRUM);
   sp->reversible = ops.reversible;
   if (dense) {
     const std::size_t w = static_cast<std::size_t>(m);
@@ -515,10 +438,6 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
     return;
   }
   sparse_spectrum(&ops, count, sp);
-}
-
-static void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
-  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
 }
 
 static void print_number_or_infinite(FILE* out, double v, int precision) {
@@ -541,11 +460,8 @@ const CLASS_SPECTRUM* find_spectrum(const std::vector<CLASS_SPECTRUM>* solved, i
 
 void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
                     int count, int precision, std::vector<CLASS_SPECTRUM>* solved) {
-  int shown = 0;
-  for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (!cl->closed[k] || class_size(cl, k) == 1)
-      continue;
-    shown++;
+  const int first = next_closed_class(cl, 0);
+  for (int k = first; k != 0; k = next_closed_class(cl, k)) {
     CLASS_SPECTRUM sp;
     solve_spectrum(c, cl, k, pi, count, &sp);
     if (solved != nullptr)
@@ -585,7 +501,7 @@ void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, c
     }
     std::fflush(out);
   }
-  if (shown == 0) {
+  if (first == 0) {
     std::fprintf(out,
                  "\nspectrum: every closed class is a single state, whose one eigenvalue is 1\n");
   }

@@ -300,6 +300,28 @@ TEST(Spectrum, LargestClosedClassBoundsTheCountAskedFor) {
   EXPECT_EQ(largest_closed_class(&s.cl), 3);
 }
 
+TEST(Spectrum, SolverIsPreparedOnlyForClassesWhoseSpectrumSolvesWithIt) {
+  // A lazy cycle (not reversible, every state stays), the line (reversible), and a cycle that
+  // never stays, whose spectrum Arnoldi finds on powers of P alone.
+  const struct {
+    const char* name;
+    SolvedChain chain;
+    int used;
+  } cases[] = {{"lazy cycle", cycle(1000, 0.5), 1},
+               {"line", line(1000), 1},
+               {"cycle that never stays", cycle(1000, 0.0), 0}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    CLASS_OPS always, spectrum;
+    class_ops_build(&k.chain.c, &k.chain.cl, 1, k.chain.pi.data(), &always, 1);
+    class_ops_build(&k.chain.c, &k.chain.cl, 1, k.chain.pi.data(), &spectrum,
+                    CLASS_SOLVER_FOR_SPECTRUM);
+    EXPECT_EQ(always.direct, 1);
+    EXPECT_EQ(spectrum.direct, k.used);
+    EXPECT_EQ(spectrum.band, k.used ? always.band : 0);
+  }
+}
+
 // ==== Mixing time ===============================================================================
 
 // The two-state chain is at distance max(pi) |1 - p - q|^t after t steps.

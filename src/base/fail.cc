@@ -5,8 +5,30 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+// The warnings a WarnBatch holds, not yet written.
+static int batches = 0;
+static char held[1 << 16];
+static std::size_t held_len = 0;
+
+static void write_held() {
+  if (held_len > 0)
+    std::fwrite(held, 1, held_len, stderr);
+  held_len = 0;
+}
+
+WarnBatch::WarnBatch() {
+  batches++;
+}
+
+WarnBatch::~WarnBatch() {
+  if (--batches == 0)
+    write_held();
+}
 
 void fail(const char* fmt, ...) {
+  write_held();
   va_list ap;
   va_start(ap, fmt);
   std::vfprintf(stderr, fmt, ap);
@@ -22,6 +44,19 @@ void fail(const char* fmt, ...) {
 void warn(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
+  if (batches > 0) {
+    va_list again;
+    va_copy(again, ap);
+    const int len = std::vsnprintf(held + held_len, sizeof held - held_len, fmt, again);
+    va_end(again);
+    if (len >= 0 && static_cast<std::size_t>(len) < sizeof held - held_len) {
+      held_len += static_cast<std::size_t>(len);
+      va_end(ap);
+      return;
+    }
+    // It did not fit: what is held goes first, then this one as it is.
+    write_held();
+  }
   std::vfprintf(stderr, fmt, ap);
   va_end(ap);
 }

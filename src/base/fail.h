@@ -11,6 +11,17 @@
 /// Writes the message to stderr exactly as given, without exiting: for " *** WARNING: " lines.
 __attribute__((format(printf, 1, 2))) void warn(const char* fmt, ...);
 
+/// While one lives, warn() collects its messages and writes them in blocks instead of one write
+/// each: a model with a million rows to rescale gives a million warnings. They are written, in
+/// order, when the block fills, when the last WarnBatch ends and before fail()'s message. For a
+/// stage that writes nothing else to stderr or stdout meanwhile, so that no byte moves.
+struct WarnBatch {
+  WarnBatch();
+  ~WarnBatch();
+  WarnBatch(const WarnBatch&) = delete;
+  WarnBatch& operator=(const WarnBatch&) = delete;
+};
+
 #ifdef PRAVLIN_FUZZ
 /// Thrown by fail() in fuzz builds only.
 struct FailExit {

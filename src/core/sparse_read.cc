@@ -10,6 +10,7 @@
 #include <new>
 
 #include "config_schema.h"
+#include "fail.h"
 #include "validate.h"
 
 void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
@@ -70,6 +71,7 @@ void sort_transitions(std::vector<TRANSITION_ENTRY>* transitions) {
 void error_check_transitions(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
   if (pv == nullptr)
     fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
+  const WarnBatch batch;  // a row a warning, for every row to rescale
   error_check_states(pv);
   // The list becomes the matrix's rows, the last entry for a pair the one the matrix would
   // hold. Zeros are dropped, since adding 0.0 to a total changes no bit of it, and the sums

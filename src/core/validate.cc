@@ -2,6 +2,8 @@
 // Part of pravlin; see README.md.
 #include "validate.h"
 
+#include "fail.h"
+
 void error_check_states(PRAVLIN* pv) {
   const int n = pv->nbr_states;
   for (int i = 1; i <= n; i++) {
@@ -34,6 +36,7 @@ int error_check_row_total(int i, double prob_sum) {
 void error_check_pravlin(PRAVLIN* pv) {
   if (pv == nullptr)
     fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
+  const WarnBatch batch;  // a row a warning, for every row to rescale
   error_check_states(pv);
   const int n = pv->nbr_states;
   for (int i = 1; i <= n; i++) {

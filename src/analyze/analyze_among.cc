@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "analyze_hitting.h"
 #include "analyze_sparse.h"
 
 void reverse_chain(const SPARSE_CHAIN* c, REVERSED_CHAIN* r) {

@@ -7,6 +7,11 @@
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_sparse.h"
+
+/// I - Q over the states with index[s] > 0 (numbered 1..m), Q the transitions among them; the
+/// diagonal is each state's outflow to other states, never 1 - P[s][s].
+SPARSE_MATRIX among_matrix(const SPARSE_CHAIN* c, const std::vector<int>& index, int m);
 
 /// Hitting a set of states from every state: by elimination up to DENSE_MAX_STATES states (and
 /// within a narrow band beyond), else through sparse solves.

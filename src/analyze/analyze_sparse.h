@@ -46,8 +46,4 @@ SOLVE_RESULT sparse_class_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES*
 /// sparse_class_stationary does. Does not fail: ab->how says how well it did.
 void sparse_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION* ab, double goal);
 
-/// I - Q over the states with index[s] > 0 (numbered 1..m), Q the transitions among them; the
-/// diagonal is each state's outflow to other states, never 1 - P[s][s] (analyze_hitting.cc).
-SPARSE_MATRIX among_matrix(const SPARSE_CHAIN* c, const std::vector<int>& index, int m);
-
 #endif

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # analyze_goals.sh - checks every goal of pravlin-analyze in one run: the time, memory and
 # accuracy of the large chains R, B and A of make_chain.py, then the analyses' goals
-# (bench/analyze_analyses.sh) and the spectral ones (bench/spectral_goals.sh), each of which
+# (bench/analyze_analyses.sh) and the spectral ones (bench/eigen_goals.sh), each of which
 # stays callable alone.
 #
 #   bench/analyze_goals.sh [BUILD_DIR] [KIND:STATES[:TARGET] ...]   (default build/release, all)
@@ -86,6 +86,6 @@ done
 
 if [ "$all" = 1 ]; then
   bench/analyze_analyses.sh "$build" | verdict_last
-  bench/spectral_goals.sh "$build" | verdict_last
+  bench/eigen_goals.sh "$build" | verdict_last
 fi
 echo "  load average: $(cut -d' ' -f1-3 /proc/loadavg); all this took $(($(date +%s) - began)) s"

@@ -50,7 +50,7 @@ struct class_ops {
 typedef struct class_ops CLASS_OPS;
 
 /// class_ops_build's solver for a spectrum: only where the spectrum solves with it, in a class
-/// that is reversible or whose every state may stay put (analyze_spectrum.cc).
+/// that is reversible or whose every state may stay put (analyze_eigen.cc).
 const int CLASS_SOLVER_FOR_SPECTRUM = 2;
 
 /// Fills ops for closed class k of at least two states, pi[1..n] holding its stationary

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "analyze_dot.h"
+#include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
 #include "analyze_json_values.h"
@@ -20,7 +21,6 @@
 #include "analyze_notes.h"
 #include "analyze_report.h"
 #include "analyze_requests.h"
-#include "analyze_spectrum.h"
 
 // Keys stay in the order written, the order of the text output.
 using json = nlohmann::ordered_json;

@@ -4,7 +4,7 @@
 // Part of pravlin; see README.md.
 #include "analyze_kemeny.h"
 
-// As in analyze_spectrum.cc: GCC 12's false alarm inside Spectra's Hessenberg eigenvectors.
+// As in analyze_eigen.cc: GCC 12's false alarm inside Spectra's Hessenberg eigenvectors.
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
 #pragma GCC diagnostic ignored "-Wuse-after-free"
 #endif

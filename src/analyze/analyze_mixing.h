@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analyze.h"
-#include "analyze_spectrum.h"
+#include "analyze_eigen.h"
 
 /// Classes up to this size get the exact mixing time from dense powers of their matrix (a
 /// product takes about half a second at 1000 states, and a class that takes 2^k steps to mix

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
 #include "analyze_kemeny.h"
 #include "analyze_long_run.h"
 #include "analyze_mixing.h"
 #include "analyze_requests.h"
-#include "analyze_spectrum.h"
 #include "analyze_states.h"
 #include "steady_state.h"
 #include "table_lines.h"

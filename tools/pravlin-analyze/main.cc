@@ -10,12 +10,12 @@
 
 #include "analyze.h"
 #include "analyze_dot.h"
+#include "analyze_eigen.h"
 #include "analyze_json.h"
 #include "analyze_notes.h"
 #include "analyze_passage.h"
 #include "analyze_report.h"
 #include "analyze_requests.h"
-#include "analyze_spectrum.h"
 #include "analyze_states.h"
 #include "config.h"
 #include "options.h"

@@ -1,8 +1,8 @@
-// analyze_spectrum.h - the eigenvalues of a closed class: SLEM, spectral gap, relaxation time,
+// analyze_eigen.h - the eigenvalues of a closed class: SLEM, spectral gap, relaxation time,
 // and those of largest modulus with their implied timescales (--eigen).
 // Part of pravlin; see README.md.
-#ifndef PRAVLIN_ANALYZE_SPECTRUM_H
-#define PRAVLIN_ANALYZE_SPECTRUM_H
+#ifndef PRAVLIN_ANALYZE_EIGEN_H
+#define PRAVLIN_ANALYZE_EIGEN_H
 
 #include <cstdio>
 #include <vector>

@@ -2,24 +2,24 @@
 """Independent numbers for pravlin-analyze's spectral goals, from numpy and scipy (Debian's
 python3-numpy and python3-scipy; run with /usr/bin/python3).
 
-    spectral_check.py arpack CHAIN.xml K OUT.json     the K eigenvalues of largest modulus by
+    eigen_check.py arpack CHAIN.xml K OUT.json     the K eigenvalues of largest modulus by
                                                       ARPACK (scipy eigs): a reference for R
-    spectral_check.py line N                          1 - (1 - cos(pi / N)) / 2, to 20 digits
-    spectral_check.py small DIR COUNT SEED            writes COUNT random chains of up to 500
+    eigen_check.py line N                          1 - (1 - cos(pi / N)) / 2, to 20 digits
+    eigen_check.py small DIR COUNT SEED            writes COUNT random chains of up to 500
                                                       states into DIR (half of them slowly mixing:
                                                       two blocks joined by moves of 1e-7), each
                                                       with DIR/NAME.json holding numpy's SLEM,
                                                       Kemeny constant and mixing time
-    spectral_check.py compare-small DIR               compares pravlin-analyze's JSON
+    eigen_check.py compare-small DIR               compares pravlin-analyze's JSON
                                                       (DIR/NAME.out.json) with numpy's
-    spectral_check.py product DIR COUNT SEED          writes COUNT chains of 10^4 states, each
+    eigen_check.py product DIR COUNT SEED          writes COUNT chains of 10^4 states, each
                                                       the product of two random chains of 100
                                                       (both move at every step), with their exact
                                                       Kemeny constant from the factors' spectra
-    spectral_check.py compare-product DIR             counts the intervals that hold it
-    spectral_check.py compare-arpack REF.json OUT.json checks SLEM and eigenvalues against ARPACK
-    spectral_check.py compare-line N OUT.json         checks the line's SLEM against its form
-    spectral_check.py compare-bd CHAIN.xml OUT.json   checks that the Kemeny interval of a
+    eigen_check.py compare-product DIR             counts the intervals that hold it
+    eigen_check.py compare-arpack REF.json OUT.json checks SLEM and eigenvalues against ARPACK
+    eigen_check.py compare-line N OUT.json         checks the line's SLEM against its form
+    eigen_check.py compare-bd CHAIN.xml OUT.json   checks that the Kemeny interval of a
                                                       birth-death chain (kind B) holds its
                                                       closed form
 

@@ -1,8 +1,8 @@
-// analyze_spectrum.cc - the eigenvalues of a closed class: SLEM, spectral gap, relaxation time
+// analyze_eigen.cc - the eigenvalues of a closed class: SLEM, spectral gap, relaxation time
 // and those of largest modulus, densely for a small class and by Arnoldi or Lanczos for a large
 // one (solve_spectrum, print_spectrum).
 // Part of pravlin; see README.md.
-#include "analyze_spectrum.h"
+#include "analyze_eigen.h"
 
 // GCC 12 at -O3 sees a use after free in Eigen's storage as Spectra's Hessenberg eigenvectors
 // inline it: a false alarm, raised after inlining, that the system-header rule does not catch.

@@ -1,4 +1,4 @@
-// analyze_spectral_test.cc - pravlin-analyze's spectrum, mixing time and Kemeny constant against
+// analyze_eigen_test.cc - pravlin-analyze's spectrum, mixing time and Kemeny constant against
 // closed forms (the two-state chain, cycles, the birth-death line) and a numpy fixture.
 // Part of pravlin; see README.md.
 #include <gtest/gtest.h>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "analyze_class_ops.h"
+#include "analyze_eigen.h"
 #include "analyze_kemeny.h"
 #include "analyze_mixing.h"
-#include "analyze_spectrum.h"
 #include "test_util.h"
 
 static const double PI = 3.14159265358979323846;

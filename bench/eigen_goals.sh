@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# spectral_goals.sh - checks pravlin-analyze's spectrum, mixing time and Kemeny constant against
-# their goals, with the independent numbers of bench/spectral_check.py (numpy and scipy from
+# eigen_goals.sh - checks pravlin-analyze's spectrum, mixing time and Kemeny constant against
+# their goals, with the independent numbers of bench/eigen_check.py (numpy and scipy from
 # Debian's python3-numpy and python3-scipy).
 #
-#   bench/spectral_goals.sh [BUILD_DIR]     (default build/release)
+#   bench/eigen_goals.sh [BUILD_DIR]     (default build/release)
 #
 # Prints "pass" or "FAIL" for each goal:
 #   R 10^5, --eigen 6: at most 5 s beyond the plain analysis (wall), the SLEM and the six
@@ -51,32 +51,32 @@ base=$wall
 timed "R 10^5 --eigen 6" "$R" "$out/eigen.json" --eigen 6
 verdict "R 10^5 --eigen 6 takes $($py -c "print(round($wall - $base, 2))") s beyond the plain analysis (goal 5 s; load $(cut -d' ' -f1 /proc/loadavg))" "$wall - $base <= 5"
 [ -f "$out/arpack-R-100000.json" ] ||
-  $py bench/spectral_check.py arpack "$R" 8 "$out/arpack-R-100000.json"
-$py bench/spectral_check.py compare-arpack "$out/arpack-R-100000.json" "$out/eigen.json" || true
+  $py bench/eigen_check.py arpack "$R" 8 "$out/arpack-R-100000.json"
+$py bench/eigen_check.py compare-arpack "$out/arpack-R-100000.json" "$out/eigen.json" || true
 
 timed "L 10^5 --eigen 6" "$out/chain-L-100000.xml" "$out/line.json" --eigen 6
-$py bench/spectral_check.py compare-line 100000 "$out/line.json" || true
+$py bench/eigen_check.py compare-line 100000 "$out/line.json" || true
 
 [ -f "$out/chain-B-100000.xml" ] || python3 bench/make_chain.py B 100000 "$out/chain-B-100000.xml"
 timed "B 10^5 --kemeny" "$out/chain-B-100000.xml" "$out/bd.json" --kemeny
-$py bench/spectral_check.py compare-bd "$out/chain-B-100000.xml" "$out/bd.json" || true
+$py bench/eigen_check.py compare-bd "$out/chain-B-100000.xml" "$out/bd.json" || true
 
 timed "R 10^5 --kemeny" "$R" "$out/kemeny.json" --kemeny
 verdict "R 10^5 --kemeny takes $($py -c "print(round($wall - $base, 2))") s beyond the plain analysis (goal 30 s; load $(cut -d' ' -f1 /proc/loadavg))" "$wall - $base <= 30"
 
 if [ ! -f "$out/product/product19.json" ]; then
-  $py bench/spectral_check.py product "$out/product" 20 3
+  $py bench/eigen_check.py product "$out/product" 20 3
 fi
 for f in "$out"/product/product*.xml; do
   "$analyze" "$f" --kemeny --json >"${f%.xml}.out.json" 2>/dev/null
 done
-$py bench/spectral_check.py compare-product "$out/product" || true
+$py bench/eigen_check.py compare-product "$out/product" || true
 
 if [ ! -f "$out/small/chain19.json" ]; then
-  $py bench/spectral_check.py small "$out/small" 20 7
+  $py bench/eigen_check.py small "$out/small" 20 7
 fi
 for f in "$out"/small/chain*.xml; do
   "$analyze" "$f" --spectral --json >"${f%.xml}.out.json" 2>/dev/null
 done
-$py bench/spectral_check.py compare-small "$out/small" || true
+$py bench/eigen_check.py compare-small "$out/small" || true
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

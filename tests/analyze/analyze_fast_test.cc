@@ -13,20 +13,8 @@
 #include "analyze_report.h"
 #include "analyze_sparse_fast.h"
 #include "analyze_states.h"
+#include "analyze_test_util.h"
 #include "test_util.h"
-
-// The chain's transitions as a sparse matrix by rows.
-static SPARSE_MATRIX matrix_of(const SPARSE_CHAIN& c) {
-  std::vector<Eigen::Triplet<double>> entries;
-  for (int u = 1; u <= c.n; u++) {
-    for (std::size_t e = c.row_start[u]; e < c.row_start[u + 1]; e++)
-      entries.emplace_back(u - 1, c.to[e] - 1, c.p[e]);
-  }
-  SPARSE_MATRIX a(c.n, c.n);
-  a.setFromTriplets(entries.begin(), entries.end());
-  a.makeCompressed();
-  return a;
-}
 
 static bool same_bits(const Eigen::VectorXd& a, const Eigen::VectorXd& b) {
   return a.size() == b.size() &&

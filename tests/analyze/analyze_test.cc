@@ -17,6 +17,7 @@
 
 #include "analyze_fill.h"
 #include "analyze_sparse.h"
+#include "analyze_test_util.h"
 #include "config.h"
 #include "steady_state.h"
 #include "tables.h"
@@ -497,15 +498,7 @@ TEST(LuFill, LinesAndGridsFitWhateverTheirNumberingButRandomGraphsDoNot) {
                         {"random graph", random_graph(20000, &rng), 0}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    const SPARSE_CHAIN& c = k.chain;
-    std::vector<Eigen::Triplet<double>> entries;
-    for (int u = 1; u <= c.n; u++) {
-      for (std::size_t e = c.row_start[u]; e < c.row_start[u + 1]; e++)
-        entries.emplace_back(u - 1, c.to[e] - 1, c.p[e]);
-    }
-    SPARSE_MATRIX a(c.n, c.n);
-    a.setFromTriplets(entries.begin(), entries.end());
-    EXPECT_EQ(lu_fits(a, LU_MAX_ENTRIES, LU_MAX_WORK), k.fits);
+    EXPECT_EQ(lu_fits(matrix_of(k.chain), LU_MAX_ENTRIES, LU_MAX_WORK), k.fits);
   }
 }
 

@@ -1,4 +1,4 @@
-// fast.cc - the cores and the extra memory that the fast paths share.
+// fast.cc - the cores, the vector instructions and the extra memory that the fast paths share.
 // Part of pravlin; see README.md.
 #include "fast.h"
 
@@ -27,6 +27,27 @@ std::size_t physical_memory() {
 unsigned core_count() {
   static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   return cores;
+}
+
+// The compiler's run-time reads CPUID and, for AVX and AVX-512, whether the system saves their
+// registers (XGETBV), once, before main; the call makes sure of it for a caller that comes
+// earlier.
+bool cpu_has_avx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+bool cpu_has_avx512() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") != 0;
+#else
+  return false;
+#endif
 }
 
 // Joins the threads also when a part unwinds (fail() throws in a fuzz build), since a thread

@@ -1,5 +1,5 @@
-// fast.h - what every fast path shares: the one helper that runs work on the cores, and the one
-// policy for a fast path's extra memory.
+// fast.h - what every fast path shares: the one helper that runs work on the cores, the
+// processor's vector instructions, and the one policy for a fast path's extra memory.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_FAST_H
 #define PRAVLIN_FAST_H
@@ -15,6 +15,11 @@ std::size_t physical_memory();
 /// The machine's cores, at least 1; asked once, since the C library reads them from /sys at
 /// every call.
 unsigned core_count();
+
+/// Whether this processor runs AVX2, and AVX-512 (its foundation, AVX512F): the instructions and
+/// the system's saving of their registers. False on other processors than x86.
+bool cpu_has_avx2();
+bool cpu_has_avx512();
 
 /// Runs work(0), work(1), ..., work(parts - 1) and returns when every part is done: part 0 on
 /// the calling thread, each other part on a thread of its own. A part whose thread cannot be had

@@ -12,29 +12,21 @@
 #include "matmul.h"
 #include "tables.h"
 
-// Below this many multiply-adds the kernel's blocks and threads cost more than they save.
+// Below this many multiply-adds the kernels' blocks cost more than they save.
 constexpr std::size_t kKernelMinWork = std::size_t{1} << 15;
 
 // t = a x b, t 0-based (t[j * nbr_c_b + k - 1] is entry j + 1, k), a and b 1-based: each entry
 // summed over i = 1, 2, ... in that order, a multiply and then an add (never fused:
-// -ffp-contract=off). Large products go to the kernel, which forms the same sums.
+// -ffp-contract=off). Large products go to the kernel PRAVLIN_KERNEL names, or the widest the
+// processor runs, which forms the same sums; the setting is read, and refused, at any size.
 static void product(double* t, double* const* a, double* const* b, int nbr_r_a, int nbr_rc,
                     int nbr_c_b) {
   const auto rows = static_cast<std::size_t>(nbr_r_a);
   const auto inner = static_cast<std::size_t>(nbr_rc);
   const auto cols = static_cast<std::size_t>(nbr_c_b);
-  if (rows * inner * cols >= kKernelMinWork) {
-    matmul(t, a, b, rows, inner, cols);
-    return;
-  }
-  for (int j = 1; j <= nbr_r_a; j++) {
-    for (int k = 1; k <= nbr_c_b; k++) {
-      double sum = 0.0;
-      for (int i = 1; i <= nbr_rc; i++)
-        sum = a[j][i] * b[i][k] + sum;
-      t[static_cast<std::size_t>(j - 1) * cols + static_cast<std::size_t>(k - 1)] = sum;
-    }
-  }
+  const MatmulKernel kernel = matmul_kernel();
+  matmul_with(rows * inner * cols >= kKernelMinWork ? kernel : MATMUL_PLAIN, t, a, b, rows, inner,
+              cols);
 }
 
 // Bytes of a rows x cols matrix of doubles; SIZE_MAX when that cannot even be counted.

@@ -94,7 +94,7 @@ static void plain_product(const MatmulProduct& p) {
   }
 }
 
-// NOLINTNEXTLINE(readability-non-const-parameter): t is written through the Product
+// NOLINTNEXTLINE(readability-non-const-parameter): t is written through the MatmulProduct
 void matmul_with(MatmulKernel kernel, double* t, double* const* a, double* const* b,
                  std::size_t rows, std::size_t inner, std::size_t cols) {
   const MatmulProduct p{t, a, b, rows, inner, cols};

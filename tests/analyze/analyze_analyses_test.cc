@@ -4,6 +4,7 @@
 // Part of pravlin; see README.md.
 #include "analyze_requests.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -242,7 +243,49 @@ TEST(AnalyzeRewards, TotalBeforeTheTargetIsUndefinedWhereItMayBeMissed) {
   EXPECT_EQ(r.before_target[2], 0.0);
   EXPECT_TRUE(std::isnan(r.before_target[3]));
   EXPECT_TRUE(std::isnan(r.before_target[4]));
+  // 3 may miss the target, 4 never meets it: told apart in the hitting section's words.
+  EXPECT_EQ(r.reach, (std::vector<char>{0, 2, 2, 1, 0}));
   EXPECT_EQ(r.steps, -1);
+}
+
+TEST(AnalyzeRewards, ValuesThatAreNotFiniteMakeWhatMeetsThemInfiniteOrUndefined) {
+  // 1 and 2 are transient, 1 moving to 2 or to the absorbing 3, 2 only to the absorbing 4; the
+  // closed class {5, 6} is never met from them.
+  SPARSE_CHAIN c = chain_of({{0, 0.5, 0.5, 0, 0, 0},
+                             {0, 0, 0, 1, 0, 0},
+                             {0, 0, 1, 0, 0, 0},
+                             {0, 0, 0, 1, 0, 0},
+                             {0, 0, 0, 0, 0, 1},
+                             {0, 0, 0, 0, 1, 0}});
+  CHAIN_CLASSES cl;
+  find_classes(&c, &cl);
+  const std::vector<double> pi = stationary_of(c, cl);
+  struct Case {
+    std::vector<double> val;  // [0] unused
+    double before_1, before_2, average_56;
+  };
+  const double inf = HUGE_VAL;
+  const Case cases[] = {
+      {{0, 1, inf, 0, 0, 1, 1}, inf, inf, 1.0}, {{0, -inf, 1, 0, 0, 1, 1}, -inf, 1.0, 1.0},
+      {{0, 1, NAN, 0, 0, 1, 1}, NAN, NAN, 1.0}, {{0, inf, -inf, 0, 0, 2, 0}, NAN, -inf, 1.0},
+      {{0, 1, 2, 0, 0, inf, 1}, 2.0, 2.0, inf},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::PrintToString(k.val));
+    TestModel m(6, 1, 2);
+    m.val = k.val;
+    std::vector<double> after(7, 0.0);
+    after[1] = 1.0;  // where the chain stands after the steps: all on 1
+    REWARDS r;
+    solve_rewards(&m.pv, &c, &cl, pi.data(), &after, 3, {}, &r);
+    ASSERT_EQ(r.transient, (std::vector<int>{1, 2}));
+    EXPECT_THAT(r.before_absorption,
+                testing::ElementsAre(testing::NanSensitiveDoubleEq(k.before_1),
+                                     testing::NanSensitiveDoubleEq(k.before_2)));
+    EXPECT_THAT(r.average.back(), testing::NanSensitiveDoubleEq(k.average_56));
+    // A state the chain does not stand on adds nothing, whatever its value.
+    EXPECT_THAT(r.after_steps, testing::NanSensitiveDoubleEq(k.val[1]));
+  }
 }
 
 // ---------------------------------------------------------------- agreement with numpy and R

@@ -102,6 +102,10 @@ TEST(AnalyzeNotes, EachLenientReadingIsNotedWithItsElementAndText) {
       {"<state><ser>2</ser><name>b<!-- -->c</name></state>", "markup_in_text", "name", "state 2",
        "b<c", "keeps a \"<\""},
       {p_far.c_str(), "total_far_from_one", "probability", "transition from 1", "", "total 0.05"},
+      {"<state><ser>2</ser><value>nan</value></state>", "value_not_finite", "value", "state 2",
+       "nan", "read as nan"},
+      {"<state><ser>2</ser><value>-1e999</value></state>", "value_not_finite", "value", "state 2",
+       "-1e999", "read as -inf"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.body);

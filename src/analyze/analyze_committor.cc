@@ -90,7 +90,8 @@ void print_committor(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fprintf(out, "; set_B = ");
   print_set(out, pv, sets->b);
   std::fprintf(out, "\n");
-  for (int s = 1; s <= c->n; s++) {
+  const bool left_out = state_lines_left_out(out, pv, static_cast<std::size_t>(c->n));
+  for (int s = 1; s <= c->n && !left_out; s++) {
     std::fprintf(out, "  ");
     print_state(out, pv, s);
     std::fprintf(out, " %.*f\n", precision, q->probability[s]);

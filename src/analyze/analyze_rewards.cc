@@ -187,7 +187,8 @@ void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CH
     std::fprintf(out,
                  "  expected total value before absorption (steps 0 until a closed class is "
                  "entered), from each transient state:\n");
-    for (std::size_t i = 0; i < r->transient.size(); i++) {
+    const bool left_out = state_lines_left_out(out, pv, r->transient.size());
+    for (std::size_t i = 0; i < r->transient.size() && !left_out; i++) {
       std::fprintf(out, "    ");
       print_state(out, pv, r->transient[i]);
       print_total(out, r->before_absorption[i], precision);
@@ -202,7 +203,8 @@ void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CH
     print_state(out, pv, r->targets[i]);
   }
   std::fprintf(out, " (steps 0 until it is reached), from each state:\n");
-  for (int s = 1; s <= c->n; s++) {
+  const bool left_out = state_lines_left_out(out, pv, static_cast<std::size_t>(c->n));
+  for (int s = 1; s <= c->n && !left_out; s++) {
     std::fprintf(out, "    ");
     print_state(out, pv, s);
     if (r->reach[s] < 2) {

@@ -8,6 +8,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "analyze.h"
 #include "analyze_dot.h"
@@ -76,6 +77,8 @@ static const char USAGE[] =
     "  --per-state-max N  leave out the lines of one state each when the chain has more than\n"
     "                     N states, saying so (default 2000)\n"
     "\n"
+    "Each option is given once.\n"
+    "\n"
     "A state S is given by its name, or as #N for the state numbered N: --target '#6' is\n"
     "state 6, --target 6 the state named \"6\". A bare number that is no name is a state\n"
     "number, unless some name is a number: then write #N.\n"
@@ -83,9 +86,30 @@ static const char USAGE[] =
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
 
+// The options of the command line, each of which may be given once: a second would silently
+// replace the first. ORDER OPTION: the names that once() is called with.
+static const char* const ONCE[] = {
+    "--steps",          "--precision", "--eigen",   "--mixing",
+    "--kemeny",         "--spectral",  "--dot",     "--json",
+    "--target",         "--committor", "--passage", "--lump",
+    "--lump-tolerance", "-o",          "--only",    "--per-state-max"};
+
+// Refuses option a when the option it spells (-o and --output are one) was given before.
+static void once(const char* a, std::vector<char>* given) {
+  const char* name = std::strcmp(a, "--output") == 0 ? "-o" : a;
+  for (std::size_t k = 0; k < sizeof ONCE / sizeof ONCE[0]; k++) {
+    if (std::strcmp(name, ONCE[k]) != 0)
+      continue;
+    if ((*given)[k])
+      fail(" *** ERROR: %s is given twice; each option is given once\n", a);
+    (*given)[k] = 1;
+  }
+}
+
 // Fills opt and returns the configuration's name; does not return on a bad command line.
 static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* opt) {
   const char* file = nullptr;
+  std::vector<char> given(sizeof ONCE / sizeof ONCE[0], 0);
   bool per_state_given = false;
   opt->precision = 6;
   opt->steps = -1;
@@ -106,6 +130,8 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->per_state_max = PER_STATE_MAX;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
+    if (a[0] == '-')
+      once(a, &given);
     bool help = std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
     if (help || std::strcmp(a, "--version") == 0) {
       if (help) {

@@ -72,21 +72,26 @@ void solve_committor(const SPARSE_CHAIN* c, const COMMITTOR_SETS* sets, COMMITTO
   }
 }
 
+// In braces: a set's states are never read as the set's own name.
 static void print_set(FILE* out, const PRAVLIN* pv, const std::vector<int>& set) {
+  std::fprintf(out, "{");
   for (std::size_t i = 0; i < set.size(); i++) {
     std::fprintf(out, "%s", i > 0 ? ", " : "");
     print_state(out, pv, set[i]);
   }
+  std::fprintf(out, "}");
 }
 
 void print_committor(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                      const COMMITTOR_SETS* sets, const COMMITTOR* q, int precision) {
-  std::fprintf(out, "\ncommittor: the probability of reaching B before A, A = ");
+  // The sets are set_A and set_B, never bare A and B, which states are often named.
+  std::fprintf(out, "\ncommittor: the probability of reaching set_B before set_A, set_A = ");
   print_set(out, pv, sets->a);
-  std::fprintf(out, "; B = ");
+  std::fprintf(out, "; set_B = ");
   print_set(out, pv, sets->b);
   std::fprintf(out, "\n");
-  for (int s = 1; s <= c->n; s++) {
+  const bool left_out = state_lines_left_out(out, pv, static_cast<std::size_t>(c->n));
+  for (int s = 1; s <= c->n && !left_out; s++) {
     std::fprintf(out, "  ");
     print_state(out, pv, s);
     std::fprintf(out, " %.*f\n", precision, q->probability[s]);
@@ -101,10 +106,10 @@ void add_committor_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const COMMITTO
     return;
   }
   (*doc)["committor"] = {
-      {"a", sets->a},
-      {"a_names", json_state_names(pv, sets->a)},
-      {"b", sets->b},
-      {"b_names", json_state_names(pv, sets->b)},
+      {"set_a", sets->a},
+      {"set_a_names", json_state_names(pv, sets->a)},
+      {"set_b", sets->b},
+      {"set_b_names", json_state_names(pv, sets->b)},
       {"probability", json_by_state(q->probability.data(), c->n)},
       {"method", q->how.method},
       {"residual", q->how.sparse ? json_number(q->how.residual) : json(nullptr)}};

@@ -309,7 +309,8 @@ void print_hitting(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fprintf(out,
                ": the probability of ever reaching it, and the expected steps when that is "
                "certain\n");
-  for (int s = 1; s <= c->n; s++) {
+  const bool left_out = state_lines_left_out(out, pv, static_cast<std::size_t>(c->n));
+  for (int s = 1; s <= c->n && !left_out; s++) {
     std::fprintf(out, "  ");
     print_state(out, pv, s);
     std::fprintf(out, ": probability %.*f, steps ", precision, h->probability[s]);

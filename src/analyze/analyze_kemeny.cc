@@ -273,6 +273,11 @@ void print_kemeny(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
   std::fprintf(out,
                "\nKemeny constant (sum over j of pi_j times the mean first passage time from i "
                "to j, the same for every i):\n");
+  // Every state absorbing: no class has a passage between two states to measure.
+  if (next_closed_class(cl, 0) == 0) {
+    std::fprintf(out, "  none: every state is absorbing, a closed class of one state\n");
+    return;
+  }
   if (cl->nbr_closed != cl->nbr_classes || cl->nbr_closed > 1) {
     std::fprintf(out,
                  "  the chain is not irreducible: each closed class of more than one state, as "

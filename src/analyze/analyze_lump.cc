@@ -86,6 +86,9 @@ static void partition_from_file(const PRAVLIN* pv, const char* file, LUMP_PARTIT
     while ((ch = std::getc(in)) != EOF && ch != '\n')
       line += static_cast<char>(ch);
     number++;
+    // A byte-order mark, as some editors save a text file, is no part of the first state.
+    if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+      line.erase(0, 3);
     std::size_t end = line.size();
     while (end > 0 && is_blank(line[end - 1]))
       end--;
@@ -107,6 +110,11 @@ static void partition_from_file(const PRAVLIN* pv, const char* file, LUMP_PARTIT
     const std::string block = line.substr(cut, end - cut);
     if (block.find('<') != std::string::npos) {
       fail(" *** ERROR: %s:%ld: a block's name cannot hold \"<\"\n", name.c_str(), number);
+    }
+    // Shown and written, a name ends at a NUL: two names that differ only after it would be
+    // two blocks of one name.
+    if (block.find('\0') != std::string::npos) {
+      fail(" *** ERROR: %s:%ld: a block's name cannot hold a NUL byte\n", name.c_str(), number);
     }
     where = name + ":" + std::to_string(number);
     const int s =
@@ -417,6 +425,51 @@ static std::string block_name(const PRAVLIN* pv, const LUMPED_CHAIN* l, int b) {
   return lowest != nullptr && std::strchr(lowest, '<') == nullptr ? lowest : "";
 }
 
+// The entries added in order from 0.0, as pravlin adds a row when it reads one.
+static double total_in_order(const double* p, std::size_t m) {
+  double total = 0.0;
+  for (std::size_t i = 0; i < m; i++)
+    total += p[i];
+  return total;
+}
+
+// The means of a lumped row total 1 only to within rounding; moved by a few ulps, the file reads
+// back without a warning and unscaled. First the largest entry, by the difference and then by
+// single ulps; that can step over 1 when the additions after it round, and then an entry j,
+// from the last back, becomes 1 - (p[0] + ... + p[j-1]), exact for a prefix from 1/2 to 1 and
+// exactly 1 once added back (the entries after j being too small to move the total).
+void total_exactly_one(double* p, std::size_t m) {
+  if (m == 0)
+    return;
+  std::size_t k = 0;
+  for (std::size_t i = 1; i < m; i++) {
+    if (p[i] > p[k])
+      k = i;
+  }
+  const double largest = p[k];
+  for (int round = 0; round < 8; round++) {
+    const double total = total_in_order(p, m);
+    if (total == 1.0)
+      return;
+    const double moved =
+        round < 2 ? p[k] + (1.0 - total) : std::nextafter(p[k], total < 1.0 ? 2.0 : 0.0);
+    if (!(moved > 0.0 && moved <= 1.0))
+      break;
+    p[k] = moved;
+  }
+  p[k] = largest;
+  for (std::size_t j = m; j-- > 0;) {
+    const double rest = 1.0 - total_in_order(p, j);
+    if (!(rest > 0.0))
+      continue;
+    const double kept = p[j];
+    p[j] = rest;
+    if (total_in_order(p, m) == 1.0)
+      return;
+    p[j] = kept;
+  }
+}
+
 void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPED_CHAIN* l) {
   FILE* out = output_open(file);
   static const char* const PRINT_FLAG[] = {"val", "ser", "name"};
@@ -424,6 +477,16 @@ void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPE
   std::fprintf(out, "<pravlin>\n");
   std::fprintf(out, "  <!-- lumped by pravlin-analyze (%s): %d blocks of %d states -->\n",
                LUMP_BY_NAME[l->part.by], q.n, pv->nbr_states);
+  // Marked where whoever reads or simulates it will see: this chain is no reduction of the
+  // original, only the means of its rows.
+  if (!l->lumpable) {
+    std::fprintf(out,
+                 "  <!-- NOT LUMPABLE within %.0e (largest violation %.1e, from block %d into "
+                 "block %d): the original chain does not reduce to this one -->\n",
+                 l->tolerance, l->violation, l->from, l->into);
+  }
+  std::vector<double> initial(l->initial.begin() + 1, l->initial.end());
+  total_exactly_one(initial.data(), initial.size());
   std::fprintf(out, "  <nbr_states>%d</nbr_states>\n", q.n);
   std::fprintf(out, "  <init_year>%d</init_year>\n", pv->init_year);
   std::fprintf(out, "  <nbr_years>%d</nbr_years>\n", pv->nbr_years);
@@ -441,13 +504,17 @@ void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPE
     if (!name.empty())
       std::fprintf(out, "<name>%s</name>", name.c_str());
     std::fprintf(out, "<value>%s</value><initial_probability>%s</initial_probability></state>\n",
-                 shortest(l->value[b]).c_str(), shortest(l->initial[b]).c_str());
+                 shortest(l->value[b]).c_str(), shortest(initial[b - 1]).c_str());
   }
+  std::vector<double> row;
   for (int a = 1; a <= q.n; a++) {
     std::fprintf(out, "  <transition><from>%d</from>", a);
+    row.assign(q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a]),
+               q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a + 1]));
+    total_exactly_one(row.data(), row.size());
     for (std::size_t e = q.row_start[a]; e < q.row_start[a + 1]; e++) {
       std::fprintf(out, "<to><state>%d</state><probability>%s</probability></to>", q.to[e],
-                   shortest(q.p[e]).c_str());
+                   shortest(row[e - q.row_start[a]]).c_str());
     }
     std::fprintf(out, "</transition>\n");
   }
@@ -498,8 +565,10 @@ void print_lump(FILE* out, const PRAVLIN* pv, const LUMPED_CHAIN* l, const char*
     }
     std::fprintf(out, "; initial %.*f\n", precision, l->initial[a]);
   }
-  if (output != nullptr)
-    std::fprintf(out, "  written to %s as a pravlin configuration\n", shown(output).c_str());
+  if (output != nullptr) {
+    std::fprintf(out, "  written to %s as a pravlin configuration%s\n", shown(output).c_str(),
+                 l->lumpable ? "" : ", marked in the file as not lumpable");
+  }
 }
 
 void add_lump_json(const LUMPED_CHAIN* l, const char* output, json* doc) {

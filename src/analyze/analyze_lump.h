@@ -63,6 +63,11 @@ typedef struct lumped_chain LUMPED_CHAIN;
 void lump_chain(const PRAVLIN* pv, const SPARSE_CHAIN* c, const LUMP_PARTITION* part,
                 double tolerance, LUMPED_CHAIN* l);
 
+/// Moves p[0..m-1], entries that total 1 to within rounding, by a few ulps so that added in
+/// order from 0.0 they total exactly 1: the largest entry when that can do it, else one entry
+/// set to 1 less the entries before it. Left as they are when neither can.
+void total_exactly_one(double* p, std::size_t m);
+
 /// Writes the lumped chain to file as a pravlin configuration, with the original's settings
 /// (but no report file), through output_open: declare file with output_declare, after noting
 /// the configuration and the lump file with output_note_input, before anything is printed, and

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +23,7 @@
 //                        or steadystate: pravlin warns of an unknown tag
 //   markup_in_text       a '<' left in a name or file name where a comment stood
 //   total_far_from_one   probabilities whose total was far from 1 before they were rescaled
+//   value_not_finite     a state's value read as nan or as an infinity ("inf", "1e999")
 
 // Totals outside these bounds were probably not meant as probabilities.
 static const double NEAR_ONE_LOW = 0.9;
@@ -203,9 +205,20 @@ static void walk_state(note_walk* w, const XMLENTITY* state) {
         }
         break;
       case CFG_INITIAL_PROBABILITY:
-      case CFG_VALUE:
         check_real(w, x);
         break;
+      case CFG_VALUE: {
+        const double v = check_real(w, x);
+        if (!std::isfinite(v)) {
+          add(w, "value_not_finite", x,
+              "read as " +
+                  std::string(std::isnan(v) ? "nan"
+                              : v > 0       ? "inf"
+                                            : "-inf") +
+                  ": the rewards that depend on it are not numbers");
+        }
+        break;
+      }
       default:
         check_markup(w, x, "state");
     }

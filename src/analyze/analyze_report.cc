@@ -27,12 +27,56 @@ static void put_int(std::string* line, int v) {
   line->append(text, r.ptr);
 }
 
+// ORDER SECTION
+static const char* const SECTION_NAME[] = {"structure", "stationary", "recurrence", "entropy",
+                                           "solver",    "absorption", "steps",      "hitting",
+                                           "rewards",   "committor",  "passage",    "lumping",
+                                           "spectrum",  "mixing",     "kemeny"};
+static const int NBR_SECTIONS = sizeof SECTION_NAME / sizeof SECTION_NAME[0];
+
+unsigned parse_sections(const char* list, std::string* bad) {
+  unsigned chosen = 0;
+  const std::string text(list);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string name =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    int k = 0;
+    while (k < NBR_SECTIONS && name != SECTION_NAME[k])
+      k++;
+    if (k == NBR_SECTIONS) {
+      *bad = name;
+      return 0;
+    }
+    chosen |= 1u << k;
+    if (comma == std::string::npos)
+      return chosen;
+    start = comma + 1;
+  }
+}
+
+const char* section_names() {
+  static std::string names;
+  if (names.empty()) {
+    for (int k = 0; k < NBR_SECTIONS; k++)
+      names += std::string(k > 0 ? ", " : "") + SECTION_NAME[k];
+  }
+  return names.c_str();
+}
+
+int section_shown(const ANALYZE_OPTIONS* opt, unsigned section) {
+  return opt->only == 0 || (opt->only & section) != 0;
+}
+
 // Lines go out when this many bytes are gathered: a formatted print per line cost more than
 // the rest of an analysis of a million states.
 static const std::size_t LINE_BLOCK = std::size_t{1} << 16;
 
 void print_state_lines(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
                        const double* x, int precision, int reciprocal) {
+  if (state_lines_left_out(out, pv, count))
+    return;
   std::string block;
   block.reserve(LINE_BLOCK + 256);
   for (std::size_t i = 0; i < count; i++) {
@@ -100,13 +144,17 @@ static void print_structure(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
 
 // Fills pi[1..n] with the chain's stationary distribution when it has exactly one closed class
 // (and returns 1); prints every closed class's distribution either way.
+// Solved whether shown or not: the sections after it need pi.
 static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
-                            const CHAIN_CLASSES* cl, int precision, std::vector<double>* pi) {
+                            const CHAIN_CLASSES* cl, int precision, std::vector<double>* pi,
+                            int shown) {
   pi->assign(static_cast<std::size_t>(c->n) + 1, 0.0);
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
     const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
+    if (!shown)
+      continue;
     std::fprintf(out, "\nstationary distribution of class %d%s:\n", k,
                  cl->nbr_classes == 1 ? ", the whole chain" : "");
     print_state_lines(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
@@ -122,7 +170,7 @@ static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   }
   if (cl->nbr_closed != 1)
     return 0;
-  if (cl->nbr_classes > 1) {
+  if (cl->nbr_classes > 1 && shown) {
     std::fprintf(out, "\nstationary distribution of the chain:\n");
     std::vector<int> all(static_cast<std::size_t>(c->n));
     for (int s = 1; s <= c->n; s++)
@@ -335,6 +383,8 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
     put_int(&label[j], ab.closed_class[j]);
     label[j] += ' ';
   }
+  if (state_lines_left_out(out, pv, static_cast<std::size_t>(ab.nbr_transient)))
+    return;
   std::string line;
   for (int i = 1; i <= ab.nbr_transient; i++) {
     line.assign("  ");
@@ -356,11 +406,13 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
 
 // x: the distribution printed, for the rewards.
 static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, long steps,
-                        int precision, std::vector<double>* xp) {
+                        int precision, std::vector<double>* xp, int shown) {
   std::vector<double>& x = *xp;
   x.assign(pv->initial_probability, pv->initial_probability + c->n + 1);
   x[0] = 0.0;
   step_distribution(c, &x, steps);
+  if (!shown)
+    return;
   std::fprintf(out, "\ndistribution after %ld step%s:\n", steps, steps == 1 ? "" : "s");
   std::vector<int> all(static_cast<std::size_t>(c->n));
   for (int s = 1; s <= c->n; s++)
@@ -372,23 +424,31 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
                     const std::vector<int>& targets, const struct analysis_requests* requests) {
   CHAIN_CLASSES cl;
   find_classes(c, &cl);
-  print_structure(out, pv, c, &cl);
+  if (section_shown(opt, SECTION_STRUCTURE))
+    print_structure(out, pv, c, &cl);
   std::fflush(out);
   std::vector<double> pi;
-  const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi);
+  const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi,
+                                      section_shown(opt, SECTION_STATIONARY));
   // Solved at most once: the long run and the absorption section both want it.
   ABSORPTION ab;
-  print_long_run(out, pv, c, &cl, pi.data(), opt->precision, &ab);
-  std::vector<CLASS_ENTROPY> entropy;
-  solve_entropy(c, &cl, pi.data(), &entropy);
-  print_entropy(out, pv, &cl, entropy, opt->precision);
-  print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
-  print_absorption(out, pv, c, &cl, opt->precision, &ab);
+  if (section_shown(opt, SECTION_RECURRENCE))
+    print_long_run(out, pv, c, &cl, pi.data(), opt->precision, &ab);
+  if (section_shown(opt, SECTION_ENTROPY)) {
+    std::vector<CLASS_ENTROPY> entropy;
+    solve_entropy(c, &cl, pi.data(), &entropy);
+    print_entropy(out, pv, &cl, entropy, opt->precision);
+  }
+  if (section_shown(opt, SECTION_SOLVER))
+    print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
+  if (section_shown(opt, SECTION_ABSORPTION))
+    print_absorption(out, pv, c, &cl, opt->precision, &ab);
   std::vector<double> after;
-  if (opt->steps >= 0)
-    print_steps(out, pv, c, opt->steps, opt->precision, &after);
+  if (opt->steps >= 0) {
+    print_steps(out, pv, c, opt->steps, opt->precision, &after, section_shown(opt, SECTION_STEPS));
+  }
   std::fflush(out);
-  if (!targets.empty()) {
+  if (!targets.empty() && section_shown(opt, SECTION_HITTING)) {
     // The passage times of a single target may come through the stationary distribution,
     // solved above once already when it is unique.
     HITTING h;
@@ -399,14 +459,23 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   print_requested(out, pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &after : nullptr,
                   requests);
   std::vector<CLASS_SPECTRUM> spectra;  // found once, for the mixing time's bounds too
+  const bool mixing = (opt->mixing > 0.0 || opt->spectral) && section_shown(opt, SECTION_MIXING);
   if (opt->eigen > 0 || opt->spectral) {
-    print_spectrum(out, c, &cl, pi.data(), opt->eigen > 0 ? opt->eigen : 2, opt->precision,
-                   &spectra);
+    const int count = opt->eigen > 0 ? opt->eigen : 2;
+    if (section_shown(opt, SECTION_SPECTRUM)) {
+      print_spectrum(out, c, &cl, pi.data(), count, opt->precision, &spectra);
+    } else if (mixing) {
+      // Unprinted, so that the mixing section is the same with or without it.
+      for (int k = next_closed_class(&cl, 0); k != 0; k = next_closed_class(&cl, k)) {
+        spectra.emplace_back();
+        solve_spectrum(c, &cl, k, pi.data(), count, &spectra.back());
+      }
+    }
   }
-  if (opt->mixing > 0.0 || opt->spectral) {
+  if (mixing) {
     print_mixing(out, c, &cl, pi.data(), opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON,
                  opt->precision, &spectra);
   }
-  if (opt->kemeny || opt->spectral)
+  if ((opt->kemeny || opt->spectral) && section_shown(opt, SECTION_KEMENY))
     print_kemeny(out, c, &cl, pi.data(), opt->precision);
 }

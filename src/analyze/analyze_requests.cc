@@ -33,28 +33,30 @@ static void lump_requested(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALY
 void print_requested(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                      const double* pi, const ANALYZE_OPTIONS* opt, const std::vector<int>& targets,
                      const std::vector<double>* after, const ANALYSIS_REQUESTS* r) {
-  if (rewards_wanted(pv)) {
+  if (rewards_wanted(pv) && section_shown(opt, SECTION_REWARDS)) {
     REWARDS w;
     solve_rewards(pv, c, cl, pi, after, opt->steps, targets, &w);
     print_rewards(out, pv, c, cl, &w, opt->precision);
     std::fflush(out);
   }
-  if (opt->committor != nullptr) {
+  if (opt->committor != nullptr && section_shown(opt, SECTION_COMMITTOR)) {
     COMMITTOR q;
     solve_committor(c, &r->committor, &q);
     print_committor(out, pv, c, &r->committor, &q, opt->precision);
     std::fflush(out);
   }
-  if (opt->passage > 0) {
+  if (opt->passage > 0 && section_shown(opt, SECTION_PASSAGE)) {
     FIRST_PASSAGE f;
     solve_passage(pv, c, targets, opt->passage, &f);
     print_passage(out, pv, targets, &f, opt->precision);
     std::fflush(out);
   }
+  // The file of -o is written whether the section is shown or not.
   if (r->lump.by != LUMP_NONE) {
     LUMPED_CHAIN l;
     lump_requested(pv, c, opt, r, &l);
-    print_lump(out, pv, &l, opt->output, opt->precision);
+    if (section_shown(opt, SECTION_LUMPING))
+      print_lump(out, pv, &l, opt->output, opt->precision);
   }
 }
 

@@ -19,6 +19,52 @@ int rewards_wanted(const PRAVLIN* pv) {
   return 0;
 }
 
+// A value that is not finite ("nan", "inf") is left out of the systems, whose answers it would
+// spoil; the states that can meet one are given its kind afterwards (mark_not_finite).
+static double finite_or_zero(double v) {
+  return std::isfinite(v) ? v : 0.0;
+}
+
+// sum_s w_s v_s over the states with w_s > 0, s from 1 to n: +-inf when infinite values of one
+// sign meet positive weight, NaN when a NaN or both signs do; a weight of 0 never makes NaN.
+static double weighted_total(const double* w, const double* v, int n) {
+  double total = 0.0;
+  for (int s = 1; s <= n; s++) {
+    if (w[s] > 0.0)
+      total += w[s] * v[s];
+  }
+  return total;
+}
+
+// Every state s with index[s] > 0 that can meet a state of a value not finite while within
+// the set (index[] > 0) gets x[s] = +inf, -inf or NaN, as the values it can meet add up.
+static void mark_not_finite(const PRAVLIN* pv, const REVERSED_CHAIN* rc,
+                            const std::vector<int>& index, std::vector<double>* x) {
+  const std::size_t n = index.size() - 1;
+  std::vector<char> pass(n + 1, 0), plus(n + 1, 0), minus(n + 1, 0), nan(n + 1, 0);
+  bool any = false;
+  for (std::size_t s = 1; s <= n; s++) {
+    if (index[s] == 0)
+      continue;
+    pass[s] = 1;
+    const double v = pv->val[s];
+    plus[s] = v == HUGE_VAL;
+    minus[s] = v == -HUGE_VAL;
+    nan[s] = std::isnan(v);
+    any = any || !std::isfinite(v);
+  }
+  if (!any)
+    return;
+  reach_backwards(rc, pass, &plus);
+  reach_backwards(rc, pass, &minus);
+  reach_backwards(rc, pass, &nan);
+  for (std::size_t s = 1; s <= n; s++) {
+    if (index[s] == 0 || !(plus[s] || minus[s] || nan[s]))
+      continue;
+    (*x)[s] = nan[s] || (plus[s] && minus[s]) ? NAN : plus[s] ? HUGE_VAL : -HUGE_VAL;
+  }
+}
+
 // sum_t v(X_t) before leaving the m states with index[s] > 0, from each of them, into
 // x[s]: (I - Q) x = v, solved for the positive and the negative parts of v as two columns
 // that must not be negative.
@@ -30,8 +76,8 @@ static SOLVE_RESULT total_before_leaving(const PRAVLIN* pv, const SPARSE_CHAIN* 
     if (index[s] == 0)
       continue;
     const std::size_t i = static_cast<std::size_t>(index[s]) - 1;
-    b[2 * i] = std::fmax(pv->val[s], 0.0);
-    b[2 * i + 1] = std::fmax(-pv->val[s], 0.0);
+    b[2 * i] = std::fmax(finite_or_zero(pv->val[s]), 0.0);
+    b[2 * i + 1] = std::fmax(-finite_or_zero(pv->val[s]), 0.0);
   }
   const SOLVE_RESULT how = solve_among_set(c, index, m, &b, 2, what);
   for (int s = 1; s <= c->n; s++) {
@@ -53,15 +99,15 @@ void solve_rewards(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES
     if (!cl->closed[k])
       continue;
     double a = 0.0;
-    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++)
-      a += pi[cl->member[i]] * pv->val[cl->member[i]];
+    for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
+      if (pi[cl->member[i]] > 0.0)
+        a += pi[cl->member[i]] * pv->val[cl->member[i]];
+    }
     r->klass.push_back(k);
     r->average.push_back(a);
   }
   r->steps = after != nullptr ? steps : -1;
-  r->after_steps = 0.0;
-  for (int s = 1; after != nullptr && s <= c->n; s++)
-    r->after_steps += (*after)[s] * pv->val[s];
+  r->after_steps = after != nullptr ? weighted_total(after->data(), pv->val, c->n) : 0.0;
 
   std::vector<int> index(n + 1, 0);
   r->transient.clear();
@@ -71,22 +117,24 @@ void solve_rewards(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES
       index[s] = static_cast<int>(r->transient.size());
     }
   }
+  REVERSED_CHAIN rc;
+  reverse_chain(c, &rc);
   std::vector<double> x(n + 1, 0.0);
   r->absorption_how = total_before_leaving(pv, c, index, static_cast<int>(r->transient.size()),
                                            "rewards before absorption", &x);
+  mark_not_finite(pv, &rc, index, &x);
   r->before_absorption.clear();
   for (int s : r->transient)
     r->before_absorption.push_back(x[s]);
 
   r->targets = targets;
   r->before_target.clear();
+  r->reach.clear();
   r->target_how = SOLVE_RESULT{"elimination", 0, 0.0};
   if (targets.empty())
     return;
   // Only where the target is certain is the total defined: elsewhere the chain may collect
   // values for ever.
-  REVERSED_CHAIN rc;
-  reverse_chain(c, &rc);
   std::vector<char> target(n + 1, 0);
   for (int s : targets)
     target[s] = 1;
@@ -95,8 +143,26 @@ void solve_rewards(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES
   r->before_target.assign(n + 1, NAN);
   r->target_how = total_before_leaving(pv, c, g.certain, g.nbr_certain, "rewards before the target",
                                        &r->before_target);
-  for (int s : targets)
+  mark_not_finite(pv, &rc, g.certain, &r->before_target);
+  r->reach.assign(n + 1, 0);
+  for (int s = 1; s <= c->n; s++)
+    r->reach[s] = g.certain[s] > 0 ? 2 : g.reaches[s] ? 1 : 0;
+  for (int s : targets) {
     r->before_target[s] = 0.0;
+    r->reach[s] = 2;
+  }
+}
+
+// " <number>" and the end of the line; words where a value that is not finite made it so.
+static void print_total(FILE* out, double v, int precision) {
+  if (std::isnan(v)) {
+    std::fprintf(out, " undefined (a value it depends on is nan, or infinite of both signs)\n");
+  } else if (std::isinf(v)) {
+    std::fprintf(out, v > 0 ? " infinite (a value it depends on is inf)\n"
+                            : " minus infinite (a value it depends on is -inf)\n");
+  } else {
+    std::fprintf(out, " %.*f\n", precision, v);
+  }
 }
 
 static void print_class(FILE* out, const CHAIN_CLASSES* cl, int k) {
@@ -109,20 +175,23 @@ void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CH
   for (std::size_t i = 0; i < r->klass.size(); i++) {
     std::fprintf(out, "  long-run average value of ");
     print_class(out, cl, r->klass[i]);
-    std::fprintf(out, ": %.*f\n", precision, r->average[i]);
+    std::fprintf(out, ":");
+    print_total(out, r->average[i], precision);
   }
   if (r->steps >= 0) {
-    std::fprintf(out, "  expected value after %ld step%s from the initial probabilities: %.*f\n",
-                 r->steps, r->steps == 1 ? "" : "s", precision, r->after_steps);
+    std::fprintf(out, "  expected value after %ld step%s from the initial probabilities:", r->steps,
+                 r->steps == 1 ? "" : "s");
+    print_total(out, r->after_steps, precision);
   }
   if (!r->transient.empty()) {
     std::fprintf(out,
                  "  expected total value before absorption (steps 0 until a closed class is "
                  "entered), from each transient state:\n");
-    for (std::size_t i = 0; i < r->transient.size(); i++) {
+    const bool left_out = state_lines_left_out(out, pv, r->transient.size());
+    for (std::size_t i = 0; i < r->transient.size() && !left_out; i++) {
       std::fprintf(out, "    ");
       print_state(out, pv, r->transient[i]);
-      std::fprintf(out, " %.*f\n", precision, r->before_absorption[i]);
+      print_total(out, r->before_absorption[i], precision);
     }
     print_among_residual(out, &r->absorption_how);
   }
@@ -134,13 +203,16 @@ void print_rewards(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CH
     print_state(out, pv, r->targets[i]);
   }
   std::fprintf(out, " (steps 0 until it is reached), from each state:\n");
-  for (int s = 1; s <= c->n; s++) {
+  const bool left_out = state_lines_left_out(out, pv, static_cast<std::size_t>(c->n));
+  for (int s = 1; s <= c->n && !left_out; s++) {
     std::fprintf(out, "    ");
     print_state(out, pv, s);
-    if (std::isnan(r->before_target[s])) {
-      std::fprintf(out, " undefined (it may never be reached)\n");
+    if (r->reach[s] < 2) {
+      // The same words as the hitting section's for the same state.
+      std::fprintf(out, r->reach[s] ? " undefined (it may never be reached)\n"
+                                    : " undefined (it is never reached)\n");
     } else {
-      std::fprintf(out, " %.*f\n", precision, r->before_target[s]);
+      print_total(out, r->before_target[s], precision);
     }
   }
   print_among_residual(out, &r->target_how);

@@ -18,12 +18,15 @@ struct rewards {
   double after_steps;                     // E[v(X_N)] from the initial probabilities
   std::vector<int> transient;             // the transient states, increasing
   std::vector<double> before_absorption;  // E_s[sum of v(X_t), t = 0 .. T - 1], T the first
-                                          // step in a closed class, in step with transient
+                                          // step in a closed class, in step with transient;
+                                          // +-inf or NaN where a value met is not finite
   SOLVE_RESULT absorption_how;
   std::vector<int> targets;           // of --target; empty when not asked
   std::vector<double> before_target;  // [n + 1] E_s[sum of v(X_t), t = 0 .. T - 1], T the first
                                       // step on a target (0 on one); NaN where T may be
-                                      // infinite
+                                      // infinite, or where a value met is not finite
+  std::vector<char> reach;            // [n + 1] 2: the target is reached for certain (or is
+                                      // the state), 1: it may be, 0: it never is
   SOLVE_RESULT target_how;
 };
 typedef struct rewards REWARDS;

@@ -196,3 +196,17 @@ int resolve_states(const PRAVLIN* pv, const char* list, const char* where,
   }
   return static_cast<int>(states->size());
 }
+
+static long per_state_max = PER_STATE_MAX;
+
+void set_per_state_max(long max) {
+  per_state_max = max;
+}
+
+int state_lines_left_out(FILE* out, const PRAVLIN* pv, std::size_t count) {
+  if (pv->nbr_states <= per_state_max || count == 0)
+    return 0;
+  std::fprintf(out, "  %zu line%s left out, one a state: more than %ld states (--per-state-max)\n",
+               count, count == 1 ? "" : "s", per_state_max);
+  return 1;
+}

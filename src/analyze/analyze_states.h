@@ -54,4 +54,14 @@ void print_shown(FILE* out, const char* text);
 /// "number name" as append_shown shows the name, or the number alone for an unnamed state.
 void print_state(FILE* out, const PRAVLIN* pv, int s);
 
+/// The default of --per-state-max: above this many states, lists of one line per state are
+/// left out of the text, each with a line that says so. Above every example's size; a chain of
+/// ten thousand states would otherwise print tens of thousands of lines per section.
+const long PER_STATE_MAX = 2000;
+/// Sets the limit for print_state_lines and state_lines_left_out; PER_STATE_MAX until then.
+void set_per_state_max(long max);
+/// When the chain of pv is too large for its per-state lines, prints one line saying that the
+/// count lines were left out and returns 1; else prints nothing and returns 0.
+int state_lines_left_out(FILE* out, const PRAVLIN* pv, std::size_t count);
+
 #endif

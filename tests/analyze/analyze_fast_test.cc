@@ -124,6 +124,7 @@ TEST(AnalyzeReport, StateLinesAreWhatAPrintPerLineWrites) {
     int precision, reciprocal;
   } cases[] = {{nullptr, 6, 0},  {x.data(), 6, 0},  {x.data(), 6, 1},
                {x.data(), 0, 1}, {x.data(), 17, 0}, {x.data(), 40, 1}};
+  set_per_state_max(n);
   for (const auto& k : cases) {
     SCOPED_TRACE(testing::Message() << "precision " << k.precision << ", reciprocal "
                                     << k.reciprocal << (k.x == nullptr ? ", no numbers" : ""));
@@ -132,4 +133,11 @@ TEST(AnalyzeReport, StateLinesAreWhatAPrintPerLineWrites) {
                       k.reciprocal);
     EXPECT_EQ(read_all(out.get()), printed_lines(&m.pv, states, k.x, k.precision, k.reciprocal));
   }
+  // One state more than the limit: one line in the place of all.
+  set_per_state_max(n - 1);
+  FilePtr out = open_sink();
+  print_state_lines(out.get(), &m.pv, states.data(), states.size(), x.data(), 6, 0);
+  EXPECT_EQ(read_all(out.get()),
+            "  3000 lines left out, one a state: more than 5999 states (--per-state-max)\n");
+  set_per_state_max(PER_STATE_MAX);
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "analyze_requests.h"
+#include "analyze_states.h"
 #include "config.h"
 #include "table_lines.h"
 #include "tables.h"
@@ -102,6 +103,10 @@ TEST(AnalyzeNotes, EachLenientReadingIsNotedWithItsElementAndText) {
       {"<state><ser>2</ser><name>b<!-- -->c</name></state>", "markup_in_text", "name", "state 2",
        "b<c", "keeps a \"<\""},
       {p_far.c_str(), "total_far_from_one", "probability", "transition from 1", "", "total 0.05"},
+      {"<state><ser>2</ser><value>nan</value></state>", "value_not_finite", "value", "state 2",
+       "nan", "read as nan"},
+      {"<state><ser>2</ser><value>-1e999</value></state>", "value_not_finite", "value", "state 2",
+       "-1e999", "read as -inf"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.body);
@@ -486,8 +491,8 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
   error_check_transitions(&pv, &list);
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, 4, list);
-  ANALYZE_OPTIONS opt = {6,       3,    nullptr, 1, nullptr, nullptr, 0,
-                         nullptr, 1e-9, nullptr, 0, 0.0,     0,       0};
+  ANALYZE_OPTIONS opt = {6,    3,       nullptr, 1,   nullptr, nullptr, 0, nullptr,
+                         1e-9, nullptr, 0,       0.0, 0,       0,       0, PER_STATE_MAX};
   FilePtr out = open_sink();
   const ANALYSIS_REQUESTS requests{};
   print_analysis_json(out.get(), &pv, &c, &opt, notes, {3}, &requests);

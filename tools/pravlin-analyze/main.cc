@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "analyze.h"
 #include "analyze_dot.h"
@@ -27,6 +29,7 @@ static const char USAGE[] =
     "                       [--passage N] [--committor A:B] [--lump value|coarsest|FILE]\n"
     "                       [--lump-tolerance EPS] [-o FILE] [--eigen K] [--mixing EPS]\n"
     "                       [--kemeny] [--spectral] [--dot FILE] [--json]\n"
+    "                       [--only SECTION[,SECTION...]] [--per-state-max N]\n"
     "       pravlin-analyze --help | -h | --version\n"
     "\n"
     "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
@@ -67,6 +70,14 @@ static const char USAGE[] =
     "  --spectral         all three, with K 2 and EPS 0.25 unless given\n"
     "  --dot FILE         also write the chain to FILE as a Graphviz drawing (dot -Tsvg)\n"
     "  --json             print everything as one JSON document instead of text\n"
+    "  --only SECTION[,SECTION...]\n"
+    "                     print only these sections of the text: structure, stationary,\n"
+    "                     recurrence, entropy, solver, absorption, steps, hitting, rewards,\n"
+    "                     committor, passage, lumping, spectrum, mixing, kemeny\n"
+    "  --per-state-max N  leave out the lines of one state each when the chain has more than\n"
+    "                     N states, saying so (default 2000)\n"
+    "\n"
+    "Each option is given once.\n"
     "\n"
     "A state S is given by its name, or as #N for the state numbered N: --target '#6' is\n"
     "state 6, --target 6 the state named \"6\". A bare number that is no name is a state\n"
@@ -75,9 +86,31 @@ static const char USAGE[] =
     "Writes no report file and simulates nothing. The exit status is 0 after a complete\n"
     "analysis and 1 after any error. See pravlin-analyze(1).\n";
 
+// The options of the command line, each of which may be given once: a second would silently
+// replace the first. ORDER OPTION: the names that once() is called with.
+static const char* const ONCE[] = {
+    "--steps",          "--precision", "--eigen",   "--mixing",
+    "--kemeny",         "--spectral",  "--dot",     "--json",
+    "--target",         "--committor", "--passage", "--lump",
+    "--lump-tolerance", "-o",          "--only",    "--per-state-max"};
+
+// Refuses option a when the option it spells (-o and --output are one) was given before.
+static void once(const char* a, std::vector<char>* given) {
+  const char* name = std::strcmp(a, "--output") == 0 ? "-o" : a;
+  for (std::size_t k = 0; k < sizeof ONCE / sizeof ONCE[0]; k++) {
+    if (std::strcmp(name, ONCE[k]) != 0)
+      continue;
+    if ((*given)[k])
+      fail(" *** ERROR: %s is given twice; each option is given once\n", a);
+    (*given)[k] = 1;
+  }
+}
+
 // Fills opt and returns the configuration's name; does not return on a bad command line.
 static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* opt) {
   const char* file = nullptr;
+  std::vector<char> given(sizeof ONCE / sizeof ONCE[0], 0);
+  bool per_state_given = false;
   opt->precision = 6;
   opt->steps = -1;
   opt->dot_file = nullptr;
@@ -93,8 +126,12 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->mixing = 0.0;
   opt->kemeny = 0;
   opt->spectral = 0;
+  opt->only = 0;
+  opt->per_state_max = PER_STATE_MAX;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
+    if (a[0] == '-')
+      once(a, &given);
     bool help = std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
     if (help || std::strcmp(a, "--version") == 0) {
       if (help) {
@@ -174,6 +211,23 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
       if (*tolerance == '\0' || *end != '\0' || !(v >= 0.0 && v < 1.0))
         fail(" *** ERROR: --lump-tolerance needs a number from 0 to 1, not (%s)\n", tolerance);
       opt->lump_tolerance = v;
+    } else if (std::strcmp(a, "--only") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      std::string bad;
+      opt->only = parse_sections(v, &bad);
+      if (opt->only == 0) {
+        fail(" *** ERROR: --only needs sections separated by commas, of %s; not (%s)\n",
+             section_names(), bad.c_str());
+      }
+    } else if (std::strcmp(a, "--per-state-max") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->per_state_max = parse_count(v, 0, 2147483647L);
+      per_state_given = true;
+      if (opt->per_state_max < 0) {
+        fail(
+            " *** ERROR: --per-state-max needs a number of states from 0 to 2147483647, not (%s)\n",
+            v);
+      }
     } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
       opt->output = i + 1 < argc ? argv[++i] : "";
       if (*opt->output == '\0')
@@ -190,6 +244,10 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
     fail(" *** ERROR: input xml filename not specified\n");
   if (opt->passage > 0 && opt->target == nullptr)
     fail(" *** ERROR: --passage needs --target, the states whose first passage it gives\n");
+  // The JSON document is always whole: a program reads it, not a person.
+  if (opt->json && (opt->only != 0 || per_state_given))
+    fail(" *** ERROR: %s chooses what the text shows; --json gives everything\n",
+         opt->only != 0 ? "--only" : "--per-state-max");
   if (opt->lump == nullptr && (opt->output != nullptr || tolerance != nullptr)) {
     fail(" *** ERROR: %s needs --lump\n", opt->output != nullptr ? "-o" : "--lump-tolerance");
   }
@@ -259,6 +317,7 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
 int main(int argc, char** argv) {
   ANALYZE_OPTIONS opt;
   const char* file = parse_command_line(argc, argv, &opt);
+  set_per_state_max(opt.per_state_max);
   try {
     analyze(file, &opt);
   } catch (const std::bad_alloc&) {

@@ -3,7 +3,7 @@
 // the mapping reads into a small tree; a large file is read in two parts, one per core.
 // Part of pravlin; see README.md.
 //
-// The reader's grammar is xml_stream.h's, which is xml.cc's; what a handler decides here is
+// The reader's grammar is xml_grammar.h's, the tree reader's own; what a handler decides here is
 // only what to keep. A state or transition element is read into its numbers as it is scanned;
 // one that turns out not to read plainly (a warning or a note on it) is read again from its
 // offset, keeping its nodes. Nothing here writes a message: the mapping (config.cc) reads the
@@ -133,7 +133,8 @@ class Handler {
     }
   }
 
-  bool open(int depth, const char* name, std::size_t len, bool empty, off_t at) {
+  bool open(int depth, const char* name, std::size_t len, bool empty, off_t at, const char*,
+            std::size_t) {
     (void)empty;
     if (depth == 1) {
       kind_[1] = SKIP;

@@ -10,10 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "fail.h"
 #include "fast.h"
+#include "xml_grammar.h"
 #include "xml_memory.h"
 
 // The module's one mutable global. Written only by XMLsetDEBUG and XMLclearDEBUG; nothing in the
@@ -152,462 +155,130 @@ static XMLENTITY* new_node(XmlArena* a, const char* name, const char* s, int typ
 
 // ---- Reader ------------------------------------------------------------------------------------
 
-// What every level of one read shares.
-struct XmlScan {
-  FILE* in;
-  char* buf;  // XML_MAXLEN bytes; each construct copies its text out before anything nested
-              // is read, so one buffer serves every level
-  // A construct too long for the scan buffer, or an element past XML_MAX_DEPTH, was met: every
-  // level stops reading at once. Reading on from inside an overlong comment would take what it
-  // hides (a commented-out element, a file name) for markup.
-  bool stopped;
-  XmlArena* arena;  // the document's
-  // A whole-stream read takes the stream in blocks and scans them from here; a read of one
-  // construct takes one character at a time, so that it stops right after its construct.
-  unsigned char* block;    // null: one character at a time
-  const unsigned char* p;  // the block's unread bytes
-  const unsigned char* end;
-  std::size_t left;  // bytes the stream may still give in blocks
-  // Element text being gathered, one buffer per level, kept from one element to the next so
-  // that a text longer than a string holds in place costs no allocation each time.
-  std::string texts[XML_MAX_DEPTH + 1] = {};
-};
-
-// Text buffers larger than this are released when their element is done, as a string of the
-// element's own would have been.
-constexpr std::size_t kKeptText = std::size_t{1} << 16;
-
 constexpr std::size_t kBlockSize = std::size_t{1} << 16;
 // A document in a file at least this large is read with the feeder.
 constexpr std::size_t kFeederMinBytes = std::size_t{8} << 20;
-// A short start tag is copied from the block as one 16-byte move, so the block has that many
-// bytes to spare beyond kBlockSize (XML_MAXLEN leaves the scan buffer room enough).
-constexpr std::size_t kShortTag = 16;
 
-static int refill(XmlScan* r) {
-  if (r->block == nullptr)
-    return getc_unlocked(r->in);
-  std::size_t n = fread_unlocked(r->block, 1, kBlockSize, r->in);
-  if (n == 0)
-    return EOF;
-  if (n > r->left)
-    fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
-  r->left -= n;
-  r->p = r->block;
-  r->end = r->block + n;
-  return *r->p++;
-}
-
-// The next character, 0-255, or EOF.
-static inline int next_char(XmlScan* r) {
-  if (r->p != r->end)
-    return *r->p++;
-  return refill(r);
-}
-
-// Scanning outcomes besides a length.
-static constexpr int SCAN_EOF = -1;
-static constexpr int SCAN_FULL = -2;
-
-static XMLENTITY* read_construct(XmlScan* r, int* errflag, int depth);
-static XMLENTITY* read_document(XmlScan* r, int* errflag);
 static XMLENTITY* parse_tag(char* s, XmlArena* a);
+static void parse_attributes(char* s, XMLENTITY* e, XmlArena* a);
 
-// Reads a comment or CDATA body up to its closing "--" or "]]" and ">", into the scan buffer.
-// A third dash resets the matcher, so "--->" does not close a comment: deliberate, and tested,
-// since it decides where a comment ends. Returns the body's length (the body is then
-// zero-terminated), SCAN_EOF or SCAN_FULL.
-static int scan_until_close(XmlScan* r, int dash) {
-  char* buf = r->buf;
-  int state = 0;
-  for (int pos = 0; pos < XML_MAXLEN; ++pos) {
-    int c = next_char(r);
-    if (c == EOF)
-      return SCAN_EOF;
-    buf[pos] = static_cast<char>(c);
-    if (c == dash) {
-      state = state < 2 ? state + 1 : 0;
-    } else if (c == '>' && state == 2) {
-      // Completing the match in the last slot still overruns: the bodies' limit is 2044.
-      if (pos == XML_MAXLEN - 1)
-        return SCAN_FULL;
-      buf[pos - 2] = '\0';
-      return pos - 2;
-    } else {
-      state = 0;
-    }
-  }
-  return SCAN_FULL;
-}
+// A stream as the grammar reads it. A whole-stream read takes the stream in blocks; a read of
+// one construct takes one character at a time, so that it stops right after its construct.
+struct FileSource {
+  FILE* in;
+  unsigned char* block;  // kBlockSize + kXmlBlockSlack bytes; null: one character at a time
+  const unsigned char* p = nullptr;  // the block's unread bytes
+  const unsigned char* end = nullptr;
+  std::size_t left = SIZE_MAX;  // bytes the stream may still give in blocks
 
-static XMLENTITY* read_comment(XmlScan* r, int* errflag) {
-  xml_debug("{fget_XMLENTITY reading comment: *errflag = %d}\n", *errflag);
-  int len = scan_until_close(r, '-');
-  if (len == SCAN_EOF) {
-    *errflag = XML_EOF;
-    xml_debug("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
-    return nullptr;
+  int refill() {
+    if (block == nullptr)
+      return getc_unlocked(in);
+    std::size_t n = fread_unlocked(block, 1, kBlockSize, in);
+    if (n == 0)
+      return EOF;
+    if (n > left)
+      fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
+    left -= n;
+    p = block;
+    end = block + n;
+    return *p++;
   }
-  if (len == SCAN_FULL) {
-    *errflag = XML_TOO_LONG;
-    xml_debug("{fget_XMLENTITY in comment, buffer overrun: *errflag = %d}\n", *errflag);
-    return nullptr;
-  }
-  xml_debug("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, r->buf);
-  return new_node(r->arena, "COMMENT", r->buf, XML_COMMENT);
-}
 
-// Called with "<![" read; the "[" counts as the first of the seven characters of "[CDATA[".
-static XMLENTITY* read_cdata(XmlScan* r, int* errflag) {
-  static const char opener[] = "[CDATA[";
-  constexpr int opener_len = sizeof opener - 1;
-  char* buf = r->buf;
-  buf[0] = '[';
-  for (int i = 1; i < opener_len; ++i) {
-    int c = next_char(r);
-    if (c == EOF) {
-      *errflag = XML_EOF;
-      xml_debug("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
-      return nullptr;
-    }
-    buf[i] = static_cast<char>(c);
+  // Offsets are of no use to a tree.
+  off_t last_offset() const {
+    return 0;
   }
-  if (std::memcmp(buf, opener, opener_len) != 0) {
-    buf[opener_len] = '\0';
-    *errflag = XML_MALFORMED;
-    xml_debug("{Exiting fget_XMLENTITY not CDATA (%s): *errflag = %d}\n", buf, *errflag);
-    return nullptr;
-  }
-  xml_debug("{Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-  int len = scan_until_close(r, ']');
-  if (len == SCAN_EOF) {
-    *errflag = XML_EOF;
-    return nullptr;
-  }
-  if (len == SCAN_FULL) {
-    *errflag = XML_TOO_LONG;
-    xml_debug("{Buffer overrun Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-    return nullptr;
-  }
-  xml_debug("{Done Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-  return new_node(r->arena, "CDATA", buf, XML_CDATA);
-}
+};
 
-// Called with "<!" and one more character read; that character is dropped, which is why
-// "<!DOCTYPE x>" keeps "OCTYPE x". ended: that character was already the end of input.
-static XMLENTITY* read_declaration(XmlScan* r, int* errflag, bool ended) {
-  char* buf = r->buf;
-  int len = SCAN_FULL;
-  int depth = 1;
-  for (int pos = 0; pos < XML_MAXLEN && !ended; ++pos) {
-    int c = next_char(r);
-    if (c == EOF) {
-      ended = true;
-      break;
-    }
-    buf[pos] = static_cast<char>(c);
-    if (c == '<') {
-      ++depth;
-    } else if (c == '>' && --depth == 0) {
-      if (pos < XML_MAXLEN - 1)
-        len = pos;
-      break;
-    }
-  }
-  if (ended) {
-    *errflag = XML_EOF;
-    xml_debug("{EOF Reading other command in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-    return nullptr;
-  }
-  if (len == SCAN_FULL) {
-    *errflag = XML_TOO_LONG;
-    xml_debug("{Buffer overrun Reading other cmd in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-    return nullptr;
-  }
-  buf[len] = '\0';
-  XMLENTITY* x = new_node(r->arena, "UNKNOWN", buf, XML_DECLARATION);
-  *errflag = XML_MALFORMED;
-  xml_debug("{Done reading other command: *errflag = %d}\n", *errflag);
-  return x;
-}
+// Builds the document's nodes from what the grammar reads, each in the document's arena, and
+// writes the debug trace while the switch is on.
+struct TreeBuilder {
+  XmlArena* arena = nullptr;
+  XMLENTITY* head = nullptr;  // the top-level list
+  XMLENTITY* tail = nullptr;
+  XMLENTITY* open_[XML_MAX_DEPTH + 1] = {};  // the element read at each level
+  XMLENTITY* last_[XML_MAX_DEPTH + 1] = {};  // and its last child so far
+  char tag_[XML_MAXLEN + kXmlBlockSlack];
 
-// Called with "<?" read. The instruction ends at the first ">" after its first "?", and the two
-// characters before that ">" are dropped whatever they are: "<?a?b>" keeps "a?".
-static XMLENTITY* read_pi(XmlScan* r, int* errflag) {
-  char* buf = r->buf;
-  bool seen_question = false;
-  for (int pos = 0; pos < XML_MAXLEN; ++pos) {
-    int c = next_char(r);
-    if (c == EOF) {
-      *errflag = XML_EOF;
-      xml_debug("{EOF Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-      return nullptr;
-    }
-    buf[pos] = static_cast<char>(c);
-    if (c == '?') {
-      seen_question = true;
-    } else if (c == '>' && seen_question) {
-      if (pos == XML_MAXLEN - 1)
-        break;
-      buf[pos - 1] = '\0';
-      xmlStringStrip(buf);
-      xml_debug("{Done Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-      return new_node(r->arena, "PROCESSING INSTRUCTION", buf, XML_PI);
-    }
-  }
-  *errflag = XML_TOO_LONG;
-  xml_debug("{Buffer overrun Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-  return nullptr;
-}
-
-// The element is complete or abandoned: its text becomes s, cut at the first zero byte as any C
-// string would be.
-static void set_element_text(XmlScan* r, XMLENTITY* e, std::string& text, bool trim) {
-  // Most texts are a few bytes long: their end is looked for here rather than by strlen.
-  const char* s = text.c_str();
-  std::size_t len = text.size();
-  if (len <= 32) {
-    for (std::size_t i = 0; i < len; i++) {
-      if (s[i] == '\0') {
-        len = i;
-        break;
-      }
-    }
-  } else {
-    len = std::strlen(s);
-  }
-  // What xmlStringStrip would leave, without moving it.
-  if (trim) {
-    while (len > 0 && is_xml_space_char(*s)) {
-      s++;
-      len--;
-    }
-    while (len > 0 && is_xml_space_char(s[len - 1]))
-      len--;
-  }
-  e->s = xml_arena_text(r->arena, s, len);
-}
-
-// Called with "</" read inside element e; text holds e's own text without that "<". The end tag
-// is compared with the name as written in the start tag, one character at a time, and whatever
-// does not match is left where it stands: the reader never skips ahead to resynchronise.
-static void read_end_tag(XmlScan* r, XMLENTITY* e, std::string& text, int* errflag) {
-  int j = 0;
-  for (const char* p = e->name; *p != '\0'; ++p, ++j) {
-    int c = next_char(r);
-    if (c != static_cast<unsigned char>(*p)) {
-      *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
-      set_element_text(r, e, text, false);
-      xml_debug("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j, e->name,
-                *errflag);
+  void link(int depth, XMLENTITY* x) {
+    if (depth == 1) {
+      (tail == nullptr ? head : tail->next) = x;
+      tail = x;
       return;
     }
+    XMLENTITY* parent = open_[depth - 1];
+    (last_[depth - 1] == nullptr ? parent->child : last_[depth - 1]->next) = x;
+    last_[depth - 1] = x;
   }
-  int c;
-  do {
-    c = next_char(r);
-  } while (is_xml_space(c));
-  if (c != '>') {
-    *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
-    xml_debug("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
-  }
-  set_element_text(r, e, text, true);
-  xml_debug("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%s}\n", e->name, *errflag, e->s);
-}
 
-// Reads element e's content and end tag. The text grows as needed: a configuration with
-// thousands of states keeps them all in one element. Each construct inside leaves one "<" in it.
-static void read_content(XmlScan* r, XMLENTITY* e, int* errflag, int depth) {
-  XMLENTITY* last_child = nullptr;
-  std::string& text = r->texts[depth];
-  struct Release {
-    std::string& text;
-    ~Release() {
-      if (text.capacity() > kKeptText)
-        std::string().swap(text);
+  // The node xmlParseTag would make of the tag: the name as the grammar found it, and the
+  // attributes when white space ended the name.
+  bool open(int depth, const char* name, std::size_t len, bool, off_t, const char* tag,
+            std::size_t tag_len) {
+    XMLENTITY* e = xml_arena_node(arena);
+    e->name = xml_arena_name(arena, name, len);
+    e->type = XML_ELEMENT;
+    const char* rest = name + len;
+    const char* tag_end = tag + tag_len;
+    if (rest != tag_end && *rest != '\0') {
+      const auto n = static_cast<std::size_t>(tag_end - rest) - 1;
+      std::memcpy(tag_, rest + 1, n);
+      tag_[n] = '\0';
+      parse_attributes(tag_, e, arena);
     }
-  } release{text};
-  text.clear();
-  try {
-    for (;;) {
-      if (r->p != r->end) {
-        // Text runs to the next "<": take the block's share of it at once. Most texts are a
-        // few characters, or none, so the first few are looked at before searching.
-        const unsigned char* stop = r->p;
-        const unsigned char* near = r->p + std::min<std::size_t>(16, r->end - r->p);
-        while (stop != near && *stop != '<')
-          ++stop;
-        if (stop == near && stop != r->end) {
-          const auto* lt = static_cast<const unsigned char*>(
-              std::memchr(stop, '<', static_cast<std::size_t>(r->end - stop)));
-          stop = lt != nullptr ? lt : r->end;
-        }
-        text.append(reinterpret_cast<const char*>(r->p), static_cast<std::size_t>(stop - r->p));
-        r->p = stop;
-      }
-      int c = next_char(r);
-      if (c == EOF) {
-        *errflag = XML_EOF;
-        set_element_text(r, e, text, false);
-        xml_debug("{EOF in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
-        return;
-      }
-      text.push_back(static_cast<char>(c));
-      if (c != '<')
-        continue;
-
-      int err = 0;
-      XMLENTITY* child = read_construct(r, &err, depth + 1);
-      if (child != nullptr) {
-        if (last_child == nullptr) {
-          e->child = child;
-        } else {
-          last_child->next = child;
-        }
-        last_child = child;
-        if (err != 0)
-          *errflag = err;
-        xml_debug("{child tag <%s> to <%s> in fget_XMLENTITY: *errflag = %d}\n", child->name,
-                  e->name, *errflag);
-      } else if (err == XML_END_TAG) {
-        text.pop_back();
-        read_end_tag(r, e, text, errflag);
-        return;
-      } else if (err == XML_TOO_LONG) {
-        r->stopped = true;
-      }
-      // Otherwise the construct yielded nothing and its code is dropped: its "<" stays in the
-      // text and reading goes on from where the stream stands.
-
-      if (r->stopped) {
-        *errflag = XML_TOO_LONG;
-        set_element_text(r, e, text, false);
-        xml_debug("{Reading stopped in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name,
-                  *errflag);
-        return;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-  }
-}
-
-// Called with "<" and first read. The tag is read whole before the depth is checked, so that at
-// the level past the limit an unterminated tag still reports the end of input and an overlong
-// one its length.
-static XMLENTITY* read_tag(XmlScan* r, int* errflag, int first, int depth) {
-  if (first == EOF) {
-    *errflag = XML_EOF;
-    return nullptr;
-  }
-  char* buf = r->buf;
-  buf[0] = static_cast<char>(first);  // even a ">" here is tag text
-  int len = 1;
-  // When the block holds the closing ">" well within the buffer's limit, the tag is taken at
-  // once; otherwise character by character, which also handles the limit and the end of input.
-  const std::size_t window =
-      std::min(static_cast<std::size_t>(r->end - r->p), static_cast<std::size_t>(XML_MAXLEN - 2));
-  const auto* gt =
-      window == 0 ? nullptr : static_cast<const unsigned char*>(std::memchr(r->p, '>', window));
-  char last = buf[0];  // the tag's last character: "/" makes it an empty-element tag
-  if (gt != nullptr) {
-    const auto n = static_cast<std::size_t>(gt - r->p);
-    if (n <= kShortTag) {
-      std::memcpy(buf + 1, r->p, kShortTag);  // the block has kShortTag bytes to spare
-    } else {
-      std::memcpy(buf + 1, r->p, n);
-    }
-    if (n > 0)
-      last = static_cast<char>(gt[-1]);  // not read back from buf, just written in one move
-    len += static_cast<int>(n);
-    r->p = gt + 1;
-  }
-  for (; gt == nullptr; ++len) {
-    int c = next_char(r);
-    if (c == EOF) {
-      *errflag = XML_EOF;
-      return nullptr;
-    }
-    if (len == XML_MAXLEN - 1 || c == '>') {
-      break;
-    }
-    buf[len] = static_cast<char>(c);
-    last = static_cast<char>(c);
-  }
-  // Past XML_MAX_DEPTH the element is not descended into, and the stop must reach the top level:
-  // recursion depth is what bounds the stack, whatever the input holds.
-  if (depth > XML_MAX_DEPTH)
-    r->stopped = true;
-  if (len == XML_MAXLEN - 1) {
-    *errflag = XML_TOO_LONG;
-    xml_debug("{Buffer overrun Reading tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-    return nullptr;
-  }
-  if (r->stopped) {
-    *errflag = XML_TOO_LONG;
-    xml_debug("{Nesting too deep for tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
-    return nullptr;
+    link(depth, e);
+    open_[depth] = e;
+    last_[depth] = nullptr;
+    return true;
   }
 
-  // The "/" test looks at the byte before ">" even when a zero byte cut the text earlier:
-  // "<y\0z/>" is the empty element y, "<x/\0>" a start tag named "x/".
-  bool empty = last == '/';
-  buf[empty ? len - 1 : len] = '\0';
-  XMLENTITY* e = parse_tag(buf, r->arena);
-  e->type = XML_ELEMENT;
-  if (empty) {
-    xml_debug("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
-    return e;
+  void close(int depth, const char* text, std::size_t len, bool has_text, int) {
+    if (has_text)
+      open_[depth]->s = xml_arena_text(arena, text, len);
   }
-  xml_debug("{Start tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
-  read_content(r, e, errflag, depth);
-  return e;
-}
 
-// One construct after its "<"; depth is the level an element read here would have (root 1).
-static XMLENTITY* read_construct(XmlScan* r, int* errflag, int depth) {
-  xml_debug("{Entering fget_XMLENTITY: *errflag = %d}\n", *errflag);
-  int c = next_char(r);
-  if (c == '/') {
-    *errflag = XML_END_TAG;
-    xml_debug("{Exiting fget_XMLENTITY with endtag: *errflag = %d}\n", *errflag);
-    return nullptr;
+  void other(int depth, int type, const char* body, std::size_t) {
+    link(depth, new_node(arena, xml_node_label(type), body, type));
   }
-  if (c == '?')
-    return read_pi(r, errflag);
-  if (c != '!')
-    return read_tag(r, errflag, c, depth);
 
-  c = next_char(r);
-  if (c == '>') {
-    *errflag = XML_MALFORMED;
-    xml_debug("{Exiting fget_XMLENTITY empty tag: *errflag = %d}\n", *errflag);
-    return nullptr;
+  void top(int code) {
+    tail->errflag = code;
   }
-  if (c == '[')
-    return read_cdata(r, errflag);
-  if (c != '-')
-    return read_declaration(r, errflag, c == EOF);
-  c = next_char(r);
-  if (c == '-')
-    return read_comment(r, errflag);
-  *errflag = XML_MALFORMED;
-  xml_debug("{fget_XMLENTITY in comment, not quite a comment: *errflag = %d}\n", *errflag);
-  return nullptr;
-}
+
+  bool tracing() const {
+    return debug != 0;
+  }
+
+  __attribute__((format(printf, 2, 3))) void trace(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::vprintf(fmt, ap);
+    va_end(ap);
+  }
+};
+
+using TreeGrammar = XmlGrammar<FileSource, TreeBuilder>;
 
 XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
   if (errflag == nullptr)
     fail(" *** ERROR: NULL errflag pointer in fget_XMLENTITY()\n");
   if (in == nullptr)
     fail(" *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
-  char buf[XML_MAXLEN];
   ArenaOwner owner{xml_open_arena()};
-  XmlScan r{in, buf, false, owner.arena, nullptr, nullptr, nullptr, SIZE_MAX};
+  FileSource source{in, nullptr};
+  auto tree = std::make_unique<TreeBuilder>();
+  tree->arena = owner.arena;
+  auto grammar = std::make_unique<TreeGrammar>(&source, tree.get());
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
-  XMLENTITY* x = read_construct(&r, errflag, 1);
+  try {
+    grammar->read_one(errflag, 1, 0);
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
+  }
   funlockfile(in);
+  XMLENTITY* x = tree->head;
   if (x != nullptr) {  // the node owns its arena from here on
     xml_arena_hand_over(owner.arena, x);
     owner.arena = nullptr;
@@ -626,66 +297,48 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
   }
   xml_debug("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = 0;
-  char buf[XML_MAXLEN];
-  Scratch<unsigned char> block = scratch<unsigned char>(kBlockSize + kShortTag);
+  Scratch<unsigned char> block = scratch<unsigned char>(kBlockSize + kXmlBlockSlack);
   if (!block)
     fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
   ArenaOwner owner{xml_open_arena()};
-  XmlScan r{in, buf, false, owner.arena, block.get(), nullptr, nullptr, max_bytes};
-  XMLENTITY* head = nullptr;
+  FileSource source{in, block.get()};
+  source.left = max_bytes;
+  std::unique_ptr<TreeBuilder> tree;
+  std::unique_ptr<TreeGrammar> grammar;
+  try {
+    tree = std::make_unique<TreeBuilder>();
+    tree->arena = owner.arena;
+    grammar = std::make_unique<TreeGrammar>(&source, tree.get());
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
+  }
   // A large document in a file is read with a second core making chunks ready ahead.
   struct stat st;
   const int fd = fileno(in);
   const bool large = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                      st.st_size >= static_cast<off_t>(kFeederMinBytes);
-  xml_read_fed(r.arena, large, [&] { head = read_document(&r, errflag); });
+  flockfile(in);
+  xml_read_fed(owner.arena, large, [&] {
+    try {
+      // After an overlong construct or nesting too deep nothing more is read: the document is
+      // refused as a whole.
+      grammar->read_top_level();
+    } catch (const std::bad_alloc&) {
+      fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
+    }
+  });
+  *errflag = grammar->code();
+  // Stopped early, the stream goes back to where reading stopped (where it can: on a pipe what
+  // the last block took is gone, but the read was refused anyway).
+  if (source.p != source.end)
+    fseek(in, -static_cast<long>(source.end - source.p), SEEK_CUR);
+  funlockfile(in);
+  XMLENTITY* head = tree->head;
   if (head != nullptr) {  // the first node owns the arena from here on
     xml_arena_hand_over(owner.arena, head);
     owner.arena = nullptr;
   }
   xml_debug("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
-  return head;
-}
-
-// The top-level constructs of the stream, to its end (or to a read refused as a whole).
-static XMLENTITY* read_document(XmlScan* scan, int* errflag) {
-  XmlScan& r = *scan;
-  XMLENTITY* head = nullptr;
-  XMLENTITY* tail = nullptr;
-  flockfile(r.in);
-  int c;
-  // After an overlong construct or nesting too deep nothing more is read: the document is
-  // refused as a whole.
-  while (!r.stopped && (c = next_char(&r)) != EOF) {
-    if (c != '<')
-      continue;
-    int err = 0;
-    XMLENTITY* x = read_construct(&r, &err, 1);
-    xml_debug("[return from fget_XMLENTITY  err = %d]\n", err);
-    if (x == nullptr) {
-      // Other constructs that yield nothing are passed over; an overlong one is reported.
-      if (err == XML_TOO_LONG) {
-        *errflag = err;
-        r.stopped = true;
-      }
-      continue;
-    }
-    if (tail == nullptr) {
-      head = x;
-    } else {
-      tail->next = x;
-    }
-    tail = x;
-    x->errflag = err;
-    if (err != 0)
-      *errflag = err;
-    xml_debug("[*errflag = %d]\n", *errflag);
-  }
-  // Stopped early, the stream goes back to where reading stopped (where it can: on a pipe
-  // what the last block took is gone, but the read was refused anyway).
-  if (r.p != r.end)
-    fseek(r.in, -static_cast<long>(r.end - r.p), SEEK_CUR);
-  funlockfile(r.in);
   return head;
 }
 
@@ -707,20 +360,27 @@ static XMLENTITY* parse_tag(char* s, XmlArena* a) {
   char stop = *p;
   *p = '\0';
   e->name = xml_arena_name(a, start, static_cast<std::size_t>(p - start));
+  if (stop != '\0')
+    parse_attributes(p + 1, e, a);
+  return e;
+}
 
+// The attributes of a start tag, from the character after the white space that ended its name,
+// onto e's Nmtoken list. Overwrites characters of s.
+static void parse_attributes(char* s, XMLENTITY* e, XmlArena* a) {
+  char* p = s;
   XMLENTITY* last = nullptr;
-  while (stop != '\0') {
-    ++p;
+  for (;;) {
     while (is_xml_space_char(*p))
       ++p;
     if (*p == '\0')
       break;
 
     // White space does not end an attribute name, so "a b=1" is one attribute named "a b".
-    start = p;
+    char* start = p;
     while (*p != '\0' && *p != '=')
       ++p;
-    stop = *p;
+    char stop = *p;
     *p = '\0';
     for (char* end = p; end > start && is_xml_space_char(end[-1]);)
       *--end = '\0';
@@ -753,8 +413,10 @@ static XMLENTITY* parse_tag(char* s, XmlArena* a) {
     stop = *p;
     *p = '\0';
     attr->s = xml_arena_copy(a, start);
+    if (stop == '\0')
+      break;
+    ++p;
   }
-  return e;
 }
 
 // ---- Printer -----------------------------------------------------------------------------------

@@ -106,10 +106,10 @@ void add_committor_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const COMMITTO
     return;
   }
   (*doc)["committor"] = {
-      {"set_a", sets->a},
-      {"set_a_names", json_state_names(pv, sets->a)},
-      {"set_b", sets->b},
-      {"set_b_names", json_state_names(pv, sets->b)},
+      {"a", sets->a},
+      {"a_names", json_state_names(pv, sets->a)},
+      {"b", sets->b},
+      {"b_names", json_state_names(pv, sets->b)},
       {"probability", json_by_state(q->probability.data(), c->n)},
       {"method", q->how.method},
       {"residual", q->how.sparse ? json_number(q->how.residual) : json(nullptr)}};

@@ -512,6 +512,11 @@ static void one_step(const SPARSE_CHAIN* c, std::vector<double>* x, std::vector<
   x->swap(*y);
 }
 
+// The most transitions --steps follows, summed over its steps, before its repeat is found: a
+// run that has not repeated by then is refused with the estimate, steps times transitions (a
+// line of 3000 states asked for 10^9 steps would take hours).
+static const double STEPS_WORK_MAX = 1e10;
+
 void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps) {
   std::vector<double> y(x->size(), 0.0);
   // Brent's cycle finding: saved is the distribution at the last power of two; a repeat of it
@@ -525,7 +530,19 @@ void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps
   const auto start = std::chrono::steady_clock::now();
   auto shown = start;
   int progress = 0;
+  const long asked = steps;
+  const double per_step = static_cast<double>(c->row_start[c->n + 1]) + 1.0;
   for (long step = 0; step < steps; step++) {
+    if (!found && per_step * static_cast<double>(step + 1) > STEPS_WORK_MAX) {
+      if (progress)
+        std::fprintf(stderr, "%60s\r", "");
+      fail(
+          " *** ERROR: --steps %ld: about %.1e transitions followed (%ld steps of %.0f), beyond "
+          "the limit of %.0e, and the distribution has not come back to an earlier one after "
+          "%ld steps\n",
+          asked, per_step * static_cast<double>(asked), asked, per_step - 1.0, STEPS_WORK_MAX,
+          step);
+    }
     one_step(c, x, &y);
     if (!found) {
       cycle++;

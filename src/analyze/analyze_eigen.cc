@@ -12,8 +12,12 @@
 
 #include <Spectra/GenEigsSolver.h>
 #include <Spectra/SymEigsSolver.h>
+#include <unistd.h>
+
 #include <Eigen/Eigenvalues>
 #include <algorithm>
+#include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <random>
@@ -24,11 +28,21 @@
 // value. A fast-mixing class of 10^5 states converges in a few dozen restarts; one whose
 // eigenvalues crowd next to 1 would never converge, and is refused after these.
 static const int KRYLOV_RESTARTS = 400;
+static const char NOT_CONVERGED[] =
+    "the iterations did not converge within 400 restarts (its eigenvalues next to the largest "
+    "crowd too closely)";
+static const char RESIDUAL_TOO_LARGE[] =
+    "the eigenvalues Arnoldi found fail their check, |P x - lambda x| <= 1e-9 |x|, at every "
+    "power of P tried";
 static const double KRYLOV_TOLERANCE = 1e-10;
 // The power of the deflated matrix that Arnoldi works on for a class that is not reversible
 // (on R of bench/make_chain.py at 10^5 states, 16 to 64 took about the same time, and 1 twenty
 // times as long), and the largest residual |P x - lambda x| / |x| of an eigenvalue found on it.
 static const int ARNOLDI_POWER = 32;
+// The power tried next when the eigenvalues found on the first fail their check: a class with
+// one eigenvalue next to 1 and the rest far below (a metastable class) leaves the rest of the
+// 32nd power near 1e-10 of it, where their vectors are too poor to pass; on the 4th they pass.
+static const int ARNOLDI_SECOND_POWER = 4;
 static const double RITZ_RESIDUAL = 1e-9;
 // The eigenvalues Arnoldi finds beyond those asked for: the last few it calls converged may not
 // be the largest (on R at 10^5 states, asking for exactly 6 gave a 6th of modulus 0.512697 where
@@ -56,7 +70,7 @@ static const double PI = 3.14159265358979323846;
 // reversible.
 
 double relaxation_time(const CLASS_SPECTRUM* sp) {
-  return sp->gap > 0.0 ? 1.0 / sp->gap : HUGE_VAL;
+  return sp->gap > 0.0 && !sp->gap_unresolved ? 1.0 / sp->gap : HUGE_VAL;
 }
 
 double implied_timescale(const EIGENVALUE* e) {
@@ -79,7 +93,9 @@ static EIGENVALUE make_eigenvalue(double re, double im) {
   // -0 would print as "-0.000000".
   re = re == 0.0 ? 0.0 : re;
   im = im == 0.0 ? 0.0 : im;
-  const double modulus = std::hypot(re, im);
+  // No eigenvalue of a stochastic matrix lies outside the unit circle: one that rounding puts
+  // there (a class periodic but for entries of 1e-15 or less) is on it.
+  const double modulus = std::min(1.0, std::hypot(re, im));
   return EIGENVALUE{re, im, modulus, 1.0 - modulus};
 }
 
@@ -124,12 +140,39 @@ static void place_roots_of_unity(std::vector<EIGENVALUE>* values, int period) {
   }
 }
 
+// The count d-th roots of unity that come first in the order of before: 1, then the pairs
+// exp(+-2 pi i j / d) for j = 1, 2, ... (and -1 for j = d / 2).
+static std::vector<EIGENVALUE> roots_of_unity(int period, int count) {
+  std::vector<EIGENVALUE> roots{EIGENVALUE{1.0, 0.0, 1.0, 0.0}};
+  for (int j = 1; static_cast<int>(roots.size()) < count && 2 * j <= period; j++) {
+    double re = std::cos(2.0 * PI * j / period), im = std::sin(2.0 * PI * j / period);
+    if (4 * j == period) {
+      re = 0.0;
+      im = 1.0;
+    } else if (2 * j == period) {
+      roots.push_back(EIGENVALUE{-1.0, 0.0, 1.0, 0.0});
+      break;
+    }
+    roots.push_back(EIGENVALUE{re, im, 1.0, 0.0});
+    roots.push_back(EIGENVALUE{re, -im, 1.0, 0.0});
+  }
+  if (static_cast<int>(roots.size()) > count)
+    roots.resize(static_cast<std::size_t>(count));
+  return roots;
+}
+
 // Sorts values, keeps count of them and sets SLEM and gap from the second.
 static void finish(std::vector<EIGENVALUE>* values, int count, CLASS_SPECTRUM* sp) {
   place_roots_of_unity(values, std::max(1, sp->period));
   std::sort(values->begin(), values->end(), before);
   sp->slem = values->size() > 1 ? (*values)[1].modulus : 0.0;
-  sp->gap = values->size() > 1 ? (*values)[1].distance : 1.0;
+  sp->gap = values->size() > 1 ? std::max(0.0, (*values)[1].distance) : 1.0;
+  sp->gap_unresolved = sp->period <= 1 && values->size() > 1 && sp->gap < sp->resolution;
+  // Nor is any other distance from 1 below the resolution known: no timescale from it.
+  for (std::size_t i = 1; sp->gap_unresolved && i < values->size(); i++) {
+    if ((*values)[i].distance < sp->resolution)
+      (*values)[i].distance = NAN;
+  }
   if (values->size() > static_cast<std::size_t>(count))
     values->resize(static_cast<std::size_t>(count));
   sp->largest = *values;
@@ -180,11 +223,59 @@ static int krylov_size(int nev, int m) {
   return std::min(m, std::max(2 * nev + 1, nev + KRYLOV_EXTRA));
 }
 
+// The products a Krylov solver may take at most: restarts times the new vectors of each.
+static double krylov_most_products(int want, int m) {
+  return static_cast<double>(KRYLOV_RESTARTS) * (krylov_size(want, m) - want) +
+         krylov_size(want, m);
+}
+
+// An operator's products counted, to show how far a long run has gone on a terminal.
+struct counted_operator {
+  using Scalar = double;
+  CLASS_OPERATOR* op;
+  double most;  // the products the run takes at most
+  int terminal;
+  std::chrono::steady_clock::time_point start;
+  mutable std::chrono::steady_clock::time_point shown;
+  mutable long done = 0;
+  mutable int progress = 0;
+  Eigen::Index rows() const {
+    return op->rows();
+  }
+  Eigen::Index cols() const {
+    return op->cols();
+  }
+  void perform_op(const double* x, double* y) const {
+    op->perform_op(x, y);
+    done++;
+    if (!terminal || (done & 15) != 0)
+      return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - start > std::chrono::seconds(2) && now - shown > std::chrono::seconds(1)) {
+      std::fprintf(stderr, "pravlin-analyze: spectrum of class %d: product %ld of at most %.0f\r",
+                   op->ops->k, done, most);
+      shown = now;
+      progress = 1;
+    }
+  }
+  ~counted_operator() {
+    if (progress)
+      std::fprintf(stderr, "%70s\r", "");
+  }
+};
+
+static counted_operator counted(CLASS_OPERATOR* op, int want) {
+  const auto now = std::chrono::steady_clock::now();
+  return counted_operator{op, krylov_most_products(want, op->ops->m), isatty(STDERR_FILENO), now,
+                          now};
+}
+
 // Arnoldi for the want eigenvalues of op largest in modulus, with their vectors when vectors is
 // not null: 0 when it does not converge, or a solve with the group inverse missed its goal.
 static int arnoldi(CLASS_OPERATOR* op, int want, Eigen::VectorXcd* values,
                    Eigen::MatrixXcd* vectors) {
-  Spectra::GenEigsSolver<CLASS_OPERATOR> solver(*op, want, krylov_size(want, op->ops->m));
+  counted_operator shown = counted(op, want);
+  Spectra::GenEigsSolver<counted_operator> solver(shown, want, krylov_size(want, op->ops->m));
   solver.init();
   solver.compute(Spectra::SortRule::LargestMagn, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
                  Spectra::SortRule::LargestMagn);
@@ -199,7 +290,8 @@ static int arnoldi(CLASS_OPERATOR* op, int want, Eigen::VectorXcd* values,
 // Lanczos for the nev eigenvalues of op at one end (rule LargestAlge or SmallestAlge), as
 // arnoldi.
 static int lanczos(CLASS_OPERATOR* op, int nev, Spectra::SortRule rule, Eigen::VectorXd* values) {
-  Spectra::SymEigsSolver<CLASS_OPERATOR> solver(*op, nev, krylov_size(nev, op->ops->m));
+  counted_operator shown = counted(op, nev);
+  Spectra::SymEigsSolver<counted_operator> solver(shown, nev, krylov_size(nev, op->ops->m));
   solver.init();
   solver.compute(rule, KRYLOV_RESTARTS, KRYLOV_TOLERANCE, rule);
   if (solver.info() != Spectra::CompInfo::Successful || op->failed)
@@ -234,14 +326,50 @@ static double radius_estimate(const CLASS_OPS* ops) {
   return std::exp(growth / counted);
 }
 
+// The eigenvalues of P on the invariant subspace that Arnoldi found on op (Rayleigh-Ritz), largest
+// in modulus first, each checked by its residual: those before the first that fails go to
+// values. How many there are: -1 when Arnoldi does not converge.
+static int ritz_checked(CLASS_OPERATOR* op, int want, std::vector<EIGENVALUE>* values) {
+  const CLASS_OPS* ops = op->ops;
+  Eigen::VectorXcd ritz;
+  Eigen::MatrixXcd v;
+  if (!arnoldi(op, want, &ritz, &v))
+    return -1;
+  const Eigen::MatrixXd q = real_basis(v);
+  const Eigen::Index rank = q.cols();
+  Eigen::MatrixXd pq(ops->m, rank);
+  for (Eigen::Index j = 0; j < rank; j++)
+    pq.col(j) = ops->p * q.col(j);
+  const Eigen::EigenSolver<Eigen::MatrixXd> small(q.transpose() * pq);
+  if (small.info() != Eigen::Success)
+    return 0;
+  std::vector<std::pair<EIGENVALUE, int>> found;  // each with 1 when its residual passes
+  for (Eigen::Index i = 0; i < rank; i++) {
+    const std::complex<double> theta = small.eigenvalues()(i);
+    const Eigen::VectorXcd z = q.cast<std::complex<double>>() * small.eigenvectors().col(i);
+    const Eigen::VectorXcd r =
+        pq.cast<std::complex<double>>() * small.eigenvectors().col(i) - theta * z;
+    found.emplace_back(make_eigenvalue(theta.real(), theta.imag()),
+                       r.norm() <= RITZ_RESIDUAL * z.norm() ? 1 : 0);
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return before(a.first, b.first); });
+  int good = 0;
+  while (good < static_cast<int>(found.size()) && found[static_cast<std::size_t>(good)].second)
+    values->push_back(found[static_cast<std::size_t>(good++)].first);
+  return good;
+}
+
 // The nev + 1 eigenvalues of largest modulus beside 1 (one more, so that a conjugate pair is not
 // split): Arnoldi on a power of the deflated matrix finds their invariant subspace, and the
-// eigenvalues are those of P on it (Rayleigh-Ritz), each checked by its residual. 0 when
-// Arnoldi does not converge, or a residual is too large to trust.
+// eigenvalues are those of P on it, each checked by its residual. The guard Arnoldi is asked for
+// beyond them need not pass. When they do not pass on the 32nd power, the 4th is tried. 0, with
+// *why, when Arnoldi does not converge or the residuals are too large to trust.
 static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
-                           std::vector<EIGENVALUE>* values) {
+                           std::vector<EIGENVALUE>* values, const char** why) {
   const int m = ops->m;
   const int want = std::min(nev + ARNOLDI_GUARD, m - 2);
+  const int need = std::min(nev + 1, want);
   const double radius = radius_estimate(ops);
   if (radius == 0.0) {
     for (int i = 0; i < want; i++)
@@ -250,29 +378,24 @@ static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
   }
   // A power of a periodic class's matrix would merge its roots of unity into one multiple
   // eigenvalue, of which Arnoldi finds a single vector.
-  CLASS_OPERATOR op{ops, CLASS_POWER, period > 1 ? 1 : ARNOLDI_POWER, radius, nullptr, nullptr};
-  Eigen::VectorXcd ritz;
-  Eigen::MatrixXcd v;
-  if (!arnoldi(&op, want, &ritz, &v))
-    return 0;
-  const Eigen::MatrixXd q = real_basis(v);
-  const Eigen::Index rank = q.cols();
-  Eigen::MatrixXd pq(m, rank);
-  for (Eigen::Index j = 0; j < rank; j++)
-    pq.col(j) = ops->p * q.col(j);
-  const Eigen::EigenSolver<Eigen::MatrixXd> small(q.transpose() * pq);
-  if (small.info() != Eigen::Success)
-    return 0;
-  for (Eigen::Index i = 0; i < rank; i++) {
-    const std::complex<double> theta = small.eigenvalues()(i);
-    const Eigen::VectorXcd z = q.cast<std::complex<double>>() * small.eigenvectors().col(i);
-    const Eigen::VectorXcd r =
-        pq.cast<std::complex<double>>() * small.eigenvectors().col(i) - theta * z;
-    if (!(r.norm() <= RITZ_RESIDUAL * z.norm()))
+  const int powers[2] = {period > 1 ? 1 : ARNOLDI_POWER, ARNOLDI_SECOND_POWER};
+  for (int power : powers) {
+    CLASS_OPERATOR op{ops, CLASS_POWER, power, radius, nullptr, nullptr};
+    std::vector<EIGENVALUE> checked;
+    const int good = ritz_checked(&op, want, &checked);
+    if (good < 0) {
+      *why = NOT_CONVERGED;
       return 0;
-    values->push_back(make_eigenvalue(theta.real(), theta.imag()));
+    }
+    if (good >= need) {
+      values->insert(values->end(), checked.begin(), checked.end());
+      return 1;
+    }
+    if (power <= ARNOLDI_SECOND_POWER)
+      break;
   }
-  return 1;
+  *why = RESIDUAL_TOO_LARGE;
+  return 0;
 }
 
 // Lanczos on the deflated symmetrised matrix: the nev largest (rule LargestAlge) or smallest
@@ -351,10 +474,20 @@ static int arnoldi_next_to_one(const CLASS_OPS* ops, int nev, std::vector<EIGENV
   return 1;
 }
 
+// The work of Arnoldi's every restart on P itself: each product with P (two operations an
+// entry) and the orthogonalisation of its vector against the Krylov space.
+static double arnoldi_most_work(const CLASS_OPS* ops, int nev) {
+  const int want = std::min(nev + ARNOLDI_GUARD, ops->m - 2);
+  return krylov_most_products(want, ops->m) *
+         (2.0 * static_cast<double>(ops->p.nonZeros()) +
+          4.0 * ops->m * static_cast<double>(krylov_size(want, ops->m)));
+}
+
 static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp) {
   const int nev = std::max(1, count - 1);
   std::vector<EIGENVALUE> values{EIGENVALUE{1.0, 0.0, 1.0, 0.0}};
   sp->found = 0;
+  sp->why = NOT_CONVERGED;
   // The symmetrised operators divide by sqrt(pi): a stationary probability that underflows
   // (a line with a strong drift) leaves the class to the general methods.
   const double pi_min = *std::min_element(ops->pi.begin(), ops->pi.end());
@@ -363,11 +496,22 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
       sp->method = ops->band > 0
                        ? "Arnoldi on the group inverse of I - P (elimination within the band)"
                        : "Arnoldi on the group inverse of I - P (sparse LU)";
+      sp->resolution = 0.0;  // each distance from 1 comes without cancellation
       finish(&values, count, sp);
       return;
     }
+    // Beside the period's roots of unity, all of modulus 1, a periodic class's next eigenvalues
+    // are often as close to the circle (a long cycle's): Arnoldi may run all its restarts.
+    const double work = arnoldi_most_work(ops, nev);
+    if (sp->period > 1 && work > SPECTRUM_WORK_MAX) {
+      fail(
+          " *** ERROR: --eigen %d: class %d (%d states, period %d) could take Arnoldi about "
+          "%.1e operations, beyond the limit of %.0e; its %d largest eigenvalues, the roots of "
+          "unity, are known without it: ask for at most %d\n",
+          count, ops->k, ops->m, sp->period, work, SPECTRUM_WORK_MAX, sp->period, sp->period);
+    }
     sp->method = "Arnoldi on a power of P deflated by pi";
-    if (!arnoldi_largest(ops, sp->period, nev, &values))
+    if (!arnoldi_largest(ops, sp->period, nev, &values, &sp->why))
       return;
     finish(&values, count, sp);
     return;
@@ -384,6 +528,7 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
             : "Lanczos on the symmetrised group inverse of I - P (sparse LU)";
     if (!lanczos_next_to_one(ops, u, nev, &top))
       return;
+    sp->resolution = 0.0;  // each distance from 1 comes without cancellation
   } else {
     sp->method = "Lanczos on the symmetrised P deflated by pi";
     if (!lanczos_end(ops, s, u, nev, Spectra::SortRule::LargestAlge, &top))
@@ -412,6 +557,11 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
   sp->largest.clear();
   sp->found = 1;
   sp->reversible = 1;
+  sp->why = nullptr;
+  sp->gap_unresolved = 0;
+  // What rounding leaves of an eigenvalue's distance from 1 when it is computed as 1 - |lambda|:
+  // a few units in the last place for each state.
+  sp->resolution = std::max(16, m) * DBL_EPSILON;
   if (m == 1) {
     sp->method = "a single state";
     sp->slem = 0.0;
@@ -424,6 +574,17 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
   const bool krylov_fits = krylov_size(nev + 1, m) + 2 <= m / 2;
   const bool dense = m <= SPECTRUM_DENSE_MAX || !krylov_fits;
   CLASS_OPS ops;
+  if (!dense && sp->period >= count) {
+    // The period's roots of unity are eigenvalues of modulus 1, the largest there are: those
+    // asked for are among them.
+    class_ops_build(c, cl, k, pi, &ops, 0);
+    sp->reversible = ops.reversible;
+    sp->method = "the roots of unity of its period";
+    sp->slem = 1.0;
+    sp->gap = 0.0;
+    sp->largest = roots_of_unity(sp->period, count);
+    return;
+  }
   class_ops_build(c, cl, k, pi, &ops, dense ? 0 : CLASS_SOLVER_FOR_SPECTRUM);
   sp->reversible = ops.reversible;
   if (dense) {
@@ -441,7 +602,9 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
 }
 
 static void print_number_or_infinite(FILE* out, double v, int precision) {
-  if (std::isinf(v)) {
+  if (std::isnan(v)) {
+    std::fprintf(out, "not resolved");
+  } else if (std::isinf(v)) {
     std::fprintf(out, "infinite");
   } else {
     std::fprintf(out, "%.*f", precision, v);
@@ -471,16 +634,25 @@ void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, c
     std::fprintf(out, " (%d states, %s; %s):\n", sp.m,
                  sp.reversible ? "reversible" : "not reversible", sp.method);
     if (!sp.found) {
-      std::fprintf(out,
-                   "  not found: the iterations did not converge within %d restarts (its "
-                   "eigenvalues next to the largest crowd too closely)\n",
-                   KRYLOV_RESTARTS);
+      std::fprintf(out, "  not found: %s\n", sp.why);
       std::fflush(out);
       continue;
     }
     std::fprintf(out, "  SLEM (second largest eigenvalue modulus) %.*f\n", precision, sp.slem);
-    std::fprintf(out, "  spectral gap (1 - SLEM) %.*f\n", precision, sp.gap);
-    if (sp.period > 1) {
+    if (sp.gap_unresolved) {
+      std::fprintf(out,
+                   "  spectral gap (1 - SLEM) %.*f: below %.1e, the least that double precision "
+                   "resolves here\n",
+                   precision, sp.gap, sp.resolution);
+    } else {
+      std::fprintf(out, "  spectral gap (1 - SLEM) %.*f\n", precision, sp.gap);
+    }
+    if (sp.gap_unresolved) {
+      std::fprintf(out,
+                   "  relaxation time (1 / gap): not resolved, of the order of %.1e steps or "
+                   "more\n",
+                   1.0 / sp.resolution);
+    } else if (sp.period > 1) {
       std::fprintf(out,
                    "  relaxation time: none, the class has period %d: its distribution cycles "
                    "and never settles\n",

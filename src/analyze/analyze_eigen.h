@@ -17,7 +17,8 @@ const int SPECTRUM_DENSE_MAX = 500;
 struct eigenvalue {
   double re, im;
   double modulus;
-  double distance;  // 1 - modulus, computed without cancellation where the method allows
+  double distance;  // 1 - modulus, computed without cancellation where the method allows;
+                    // NaN when below what the method resolves
 };
 typedef struct eigenvalue EIGENVALUE;
 
@@ -31,6 +32,10 @@ struct class_spectrum {
   int found;           // 0 when the iterative method did not converge: nothing below is known
   double slem;         // the second largest eigenvalue modulus (0 for a single state)
   double gap;          // 1 - slem, the absolute spectral gap, without cancellation if possible
+  double resolution;   // the least gap the method tells from 0: below it (gap_unresolved), the
+                       // gap is only known to be smaller, and 1 / gap means nothing
+  int gap_unresolved;  // 1 when a class that is not periodic has gap below resolution
+  const char* why;     // when not found: why (a fixed text)
   std::vector<EIGENVALUE> largest;  // those of largest modulus, 1 first: as many as asked,
                                     // or all the class has
 };
@@ -45,7 +50,13 @@ typedef struct class_spectrum CLASS_SPECTRUM;
 void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
                     int count, CLASS_SPECTRUM* sp);
 
-/// 1 / gap, the relaxation time; HUGE_VAL for a periodic class (gap 0).
+/// The most work (floating-point operations, estimated before it starts) that Arnoldi may spend
+/// on a class whose largest eigenvalues it cannot tell apart quickly: a periodic class asked for
+/// more eigenvalues than its period. Beyond, --eigen is refused with the estimate.
+const double SPECTRUM_WORK_MAX = 2e11;
+
+/// 1 / gap, the relaxation time; HUGE_VAL for a periodic class (gap 0) or a gap too small to
+/// resolve.
 double relaxation_time(const CLASS_SPECTRUM* sp);
 /// -1 / ln |lambda|, the implied timescale of an eigenvalue; HUGE_VAL for modulus 1.
 double implied_timescale(const EIGENVALUE* e);

@@ -264,6 +264,8 @@ static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const d
          {"reversible", sp.reversible != 0},
          {"method", sp.method},
          {"found", sp.found != 0},
+         {"not_found_because", sp.found ? json(nullptr) : json(sp.why)},
+         {"gap_resolved", sp.found ? json(!sp.gap_unresolved) : json(nullptr)},
          {"slem", sp.found ? json(sp.slem) : json(nullptr)},
          {"spectral_gap", sp.found ? json(sp.gap) : json(nullptr)},
          {"relaxation_time", sp.found ? finite_or_null(relaxation_time(&sp)) : json(nullptr)},
@@ -294,12 +296,18 @@ static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const dou
     one["distance_at"] = mx.exact ? number(mx.distance_at) : json(nullptr);
     const bool bounds = !mx.exact && !mx.never;
     one["bounds_because"] = bounds ? json(mx.inexact) : json(nullptr);
-    one["sampled_starts"] = bounds ? json(mx.starts) : json(nullptr);
+    const bool sampled = bounds && mx.starts > 0;
+    one["sampled_starts"] = sampled ? json(mx.starts) : json(nullptr);
     one["sampled_lower_bound"] =
-        bounds ? json(mx.sample_reached ? mx.sample_time : mx.sample_time + 1) : json(nullptr);
-    one["sampled_reached"] = bounds ? json(mx.sample_reached != 0) : json(nullptr);
+        sampled ? json(mx.sample_reached ? mx.sample_time : mx.sample_time + 1) : json(nullptr);
+    one["sampled_reached"] = sampled ? json(mx.sample_reached != 0) : json(nullptr);
     one["relaxation_lower_bound"] = bounds && mx.spectral ? number(mx.lower) : json(nullptr);
-    one["relaxation_upper_bound"] = bounds && mx.spectral ? number(mx.upper) : json(nullptr);
+    one["relaxation_upper_bound"] =
+        bounds && mx.spectral && mx.reversible ? number(mx.upper) : json(nullptr);
+    one["reversal_upper_bound"] =
+        bounds && !mx.reversible && !std::isnan(mx.upper) ? number(mx.upper) : json(nullptr);
+    one["lower_bound"] = bounds ? json(mx.lowest) : json(nullptr);
+    one["upper_bound"] = bounds && mx.highest >= 0 ? json(mx.highest) : json(nullptr);
     classes.push_back(one);
   }
   (*doc)["mixing"] = classes;

@@ -3,6 +3,8 @@
 // Part of pravlin; see README.md.
 #include "analyze_mixing.h"
 
+#include <Spectra/SymEigsSolver.h>
+
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
@@ -11,14 +13,13 @@
 #include <vector>
 
 #include "analyze_class_ops.h"
+#include "matmul.h"
 
 // Squaring doubles the rounding in the rows' totals: once it is past this, the distances are
 // no longer good to the digits printed, and the exact answer is given up for bounds.
 static const double MIXING_DRIFT = 1e-9;
 // 2^62 steps is as far as the doubling goes: a step count must fit in a long.
 static const int MIXING_MOST_DOUBLINGS = 62;
-
-typedef Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> ROWS;
 
 double worst_distance(const double* a, const double* pi, int m) {
   double worst = 0.0;
@@ -32,13 +33,50 @@ double worst_distance(const double* a, const double* pi, int m) {
   return worst;
 }
 
-static double drift(const ROWS& a) {
-  return (a.rowwise().sum().array() - 1.0).abs().maxCoeff();
+// An m x m matrix as the product kernel takes it: entry (i, j), 0-based, at cell[1 + i m + j],
+// so that row[i + 1][j + 1] is the same entry (1-based) and cell.data() + 1 the rows from 0.
+struct dense_square {
+  int m;
+  std::vector<double> cell;
+  std::vector<double*> row;  // [m + 1]; row[0] unused
+};
+typedef struct dense_square DENSE_SQUARE;
+
+static void square_init(DENSE_SQUARE* a, int m) {
+  const std::size_t w = static_cast<std::size_t>(m);
+  a->m = m;
+  a->cell.assign(w * w + 1, 0.0);
+  a->row.assign(w + 1, nullptr);
+  for (std::size_t i = 1; i <= w; i++)
+    a->row[i] = a->cell.data() + (i - 1) * w;
+}
+
+static const double* square_data(const DENSE_SQUARE& a) {
+  return a.cell.data() + 1;
+}
+
+// t = a b, each entry summed in the plain order by the kernel of the calculator's squaring.
+static void square_product(DENSE_SQUARE* t, const DENSE_SQUARE& a, const DENSE_SQUARE& b) {
+  square_init(t, a.m);
+  const std::size_t w = static_cast<std::size_t>(a.m);
+  matmul(t->cell.data() + 1, a.row.data(), b.row.data(), w, w, w);
+}
+
+static double drift(const DENSE_SQUARE& a) {
+  double worst = 0.0;
+  for (int i = 1; i <= a.m; i++) {
+    double total = 0.0;
+    for (int j = 1; j <= a.m; j++)
+      total += a.row[i][j];
+    worst = std::max(worst, std::fabs(total - 1.0));
+  }
+  return worst;
 }
 
 // t_mix by doubling then bisection over the powers P^(2^j): d(t) never grows with t, so the
 // first t with d(t) <= epsilon is found with about 2 log2(t) products. 0 when the powers lose
-// accuracy first, or their memory cannot be had; mx->inexact then says which.
+// accuracy first, their memory cannot be had or their work would pass MIXING_DENSE_WORK;
+// mx->inexact then says which.
 static int dense_mixing(const CLASS_OPS* ops, double epsilon, CLASS_MIXING* mx) {
   const int m = ops->m;
   const double* pi = ops->pi.data();
@@ -51,27 +89,43 @@ static int dense_mixing(const CLASS_OPS* ops, double epsilon, CLASS_MIXING* mx) 
     mx->distance_at = at_zero;
     return 1;
   }
-  std::vector<ROWS> power;  // power[j] = P^(2^j)
+  const double per_product = 2.0 * static_cast<double>(m) * m * m;
+  double work = 0.0;
+  std::vector<DENSE_SQUARE> power;  // power[j] = P^(2^j)
   try {
-    power.push_back(ROWS(ops->p));
-    double d = worst_distance(power[0].data(), pi, m);
+    power.emplace_back();
+    square_init(&power[0], m);
+    for (int i = 0; i < m; i++) {
+      for (SPARSE_MATRIX::InnerIterator e(ops->p, i); e; ++e)
+        power[0].row[i + 1][e.col() + 1] = e.value();
+    }
+    double d = worst_distance(square_data(power[0]), pi, m);
     int j = 0;
     while (d > epsilon) {
       if (j == MIXING_MOST_DOUBLINGS) {
         mx->inexact = "its distance is still above epsilon after 2^62 steps";
+        mx->beyond_doubling = 1;
         return 0;
       }
       if (!dense_fits((power.size() + 3) * w * w)) {
         mx->inexact = "its matrix's powers do not fit in memory";
         return 0;
       }
-      power.push_back(power[j] * power[j]);
+      // The doubling so far and the bisection after it, as many products again.
+      if (work + per_product + j * per_product > MIXING_DENSE_WORK) {
+        mx->inexact = "the exact time would take more squaring than the work allowed";
+        mx->dense_work = work + per_product + j * per_product;
+        return 0;
+      }
+      power.emplace_back();
+      square_product(&power[j + 1], power[j], power[j]);
+      work += per_product;
       j++;
       if (drift(power[j]) > MIXING_DRIFT) {
         mx->inexact = "rounding in the powers of its matrix grows past the digits needed";
         return 0;
       }
-      d = worst_distance(power[j].data(), pi, m);
+      d = worst_distance(square_data(power[j]), pi, m);
     }
     if (j == 0) {
       mx->time = 1;
@@ -81,22 +135,25 @@ static int dense_mixing(const CLASS_OPS* ops, double epsilon, CLASS_MIXING* mx) 
     }
     // 2^(j-1) steps are too few and 2^j enough: each lower power decides one more bit of the
     // last step count that is too few.
-    ROWS low = power[j - 1];
+    DENSE_SQUARE low;
+    square_init(&low, m);
+    std::copy(power[j - 1].cell.begin(), power[j - 1].cell.end(), low.cell.begin());
     long lo = 1L << (j - 1);
-    double d_low = worst_distance(low.data(), pi, m);
+    double d_low = worst_distance(square_data(low), pi, m);
+    DENSE_SQUARE next;
     for (int i = j - 2; i >= 0; i--) {
-      ROWS next = low * power[i];
-      const double dn = worst_distance(next.data(), pi, m);
+      square_product(&next, low, power[i]);
+      const double dn = worst_distance(square_data(next), pi, m);
       if (dn > epsilon) {
-        low.swap(next);
+        std::swap(low, next);
         lo += 1L << i;
         d_low = dn;
       }
     }
-    const ROWS at = low * power[0];
+    square_product(&next, low, power[0]);
     mx->time = lo + 1;
     mx->distance_before = d_low;
-    mx->distance_at = worst_distance(at.data(), pi, m);
+    mx->distance_at = worst_distance(square_data(next), pi, m);
   } catch (const std::exception&) {  // bad_alloc
     mx->inexact = "its matrix's powers do not fit in memory";
     return 0;
@@ -163,6 +220,67 @@ static void sampled_bound(const CLASS_OPS* ops, double epsilon, CLASS_MIXING* mx
   }
 }
 
+// Pi^1/2 P P* Pi^-1/2 = S S', S = Pi^1/2 P Pi^-1/2, deflated by u = sqrt(pi): its largest
+// eigenvalue is sigma2^2, the square of S's second singular value.
+struct reversibilised {
+  using Scalar = double;
+  const SPARSE_MATRIX* p;
+  SPARSE_MATRIX pt;  // P'
+  Eigen::VectorXd u;
+  Eigen::Index rows() const {
+    return u.size();
+  }
+  Eigen::Index cols() const {
+    return u.size();
+  }
+  void perform_op(const double* x_in, double* y_out) const {
+    const Eigen::Map<const Eigen::VectorXd> x(x_in, u.size());
+    Eigen::Map<Eigen::VectorXd> y(y_out, u.size());
+    const Eigen::VectorXd w = u.cwiseProduct(x);
+    const Eigen::VectorXd z = (pt * w).cwiseQuotient(u).cwiseQuotient(u);  // S' x / sqrt(pi)
+    const Eigen::VectorXd t = *p * z;
+    y = u.cwiseProduct(t) - u * u.dot(x);
+  }
+};
+
+// The restarts Lanczos may take for sigma2, and the margin added to what it finds: a Ritz value
+// lies below the eigenvalue it converges to, by no more than its tolerance.
+static const int SIGMA_RESTARTS = 400;
+static const double SIGMA_TOLERANCE = 1e-10;
+static const double SIGMA_MARGIN = 1e-9;
+
+double second_singular_value(const CLASS_OPS* ops) {
+  const int m = ops->m;
+  const double pi_min = *std::min_element(ops->pi.begin(), ops->pi.end());
+  if (m < 3 || !(pi_min > 1e-280))
+    return NAN;
+  reversibilised op{&ops->p, SPARSE_MATRIX(ops->p.transpose()), Eigen::VectorXd(m)};
+  for (int i = 0; i < m; i++)
+    op.u(i) = std::sqrt(ops->pi[i]);
+  Spectra::SymEigsSolver<reversibilised> solver(op, 1, std::min(m, 40));
+  solver.init();
+  solver.compute(Spectra::SortRule::LargestAlge, SIGMA_RESTARTS, SIGMA_TOLERANCE,
+                 Spectra::SortRule::LargestAlge);
+  if (solver.info() != Spectra::CompInfo::Successful)
+    return NAN;
+  const double square = solver.eigenvalues()(0) + SIGMA_MARGIN;
+  return std::min(1.0, std::sqrt(std::max(0.0, square)));
+}
+
+// The best lower bound and upper bound of those found.
+static void bracket(CLASS_MIXING* mx) {
+  long lowest = mx->beyond_doubling  ? (1L << MIXING_MOST_DOUBLINGS) + 1
+                : mx->sample_reached ? mx->sample_time
+                                     : mx->sample_time + 1;
+  // A bound past 9e18 steps would not fit in a long: it is as good as none above.
+  if (mx->spectral && std::ceil(mx->lower) > static_cast<double>(lowest))
+    lowest = static_cast<long>(std::min(9e18, std::ceil(mx->lower)));
+  mx->lowest = lowest;
+  mx->highest = -1;
+  if (!std::isnan(mx->upper) && mx->upper < 9e18)
+    mx->highest = std::max(lowest, static_cast<long>(std::ceil(mx->upper)));
+}
+
 void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
                   double epsilon, CLASS_MIXING* mx, const CLASS_SPECTRUM* spectrum) {
   const int m = class_size(cl, k);
@@ -172,6 +290,8 @@ void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   mx->epsilon = epsilon;
   mx->upper = NAN;
   mx->lower = NAN;
+  mx->sigma2 = NAN;
+  mx->highest = -1;
   CLASS_OPS ops;
   class_ops_build(c, cl, k, pi, &ops, 0);
   mx->reversible = ops.reversible;
@@ -189,22 +309,38 @@ void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   } else {
     mx->inexact = "too many states to step its whole matrix";
   }
-  sampled_bound(&ops, epsilon, mx);
-  if (period > 1)
+  // Past 2^62 steps no sample of starts can say more.
+  if (!mx->beyond_doubling)
+    sampled_bound(&ops, epsilon, mx);
+  const double pi_min = *std::min_element(ops.pi.begin(), ops.pi.end());
+  if (period > 1) {
+    bracket(mx);
     return;
+  }
   CLASS_SPECTRUM own;
   if (spectrum == nullptr) {
     solve_spectrum(c, cl, k, pi, 2, &own);
     spectrum = &own;
   }
-  if (!spectrum->found)
-    return;
-  mx->spectral = 1;
-  const double t_rel = relaxation_time(spectrum);
-  mx->lower = std::max(0.0, (t_rel - 1.0) * std::log(1.0 / (2.0 * epsilon)));
-  const double pi_min = *std::min_element(ops.pi.begin(), ops.pi.end());
-  if (ops.reversible && pi_min > 0.0)
-    mx->upper = t_rel * std::log(1.0 / (epsilon * pi_min));
+  mx->gap_unresolved = spectrum->found && spectrum->gap_unresolved;
+  if (spectrum->found && !spectrum->gap_unresolved) {
+    mx->spectral = 1;
+    const double t_rel = relaxation_time(spectrum);
+    mx->lower = std::max(0.0, (t_rel - 1.0) * std::log(1.0 / (2.0 * epsilon)));
+    if (ops.reversible && pi_min > 0.0)
+      mx->upper = t_rel * std::log(1.0 / (epsilon * pi_min));
+  }
+  if (!ops.reversible) {
+    // From any start x, 4 |P^t(x, .) - pi|^2 <= sigma2^(2t) (1 - pi_x) / pi_x, the chain and its
+    // reversal taken in turn (Fill): t_mix <= ln(4 epsilon^2 pi_min / (1 - pi_min)) / ln sigma2^2.
+    mx->sigma2 = second_singular_value(&ops);
+    if (mx->sigma2 < 1.0) {
+      mx->upper = std::log(4.0 * epsilon * epsilon * pi_min / (1.0 - pi_min)) /
+                  (2.0 * std::log(mx->sigma2));
+      mx->upper = std::max(0.0, mx->upper);
+    }
+  }
+  bracket(mx);
 }
 
 void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
@@ -232,7 +368,9 @@ void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
                    mx.time == 2 ? "" : "s", precision, mx.distance_at, mx.time);
     } else {
       std::fprintf(out, "  bounds only: %s\n", mx.inexact);
-      if (mx.sample_reached) {
+      if (mx.beyond_doubling) {
+        // The line above says it: no sampled starts.
+      } else if (mx.sample_reached) {
         std::fprintf(out,
                      "  at least %ld step%s: from the worst of %d sampled starts the distance is "
                      "%.*f after %ld step%s\n",
@@ -245,17 +383,45 @@ void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
                      mx.sample_time, mx.sample_time == 1 ? "" : "s", mx.starts, precision,
                      mx.sample_distance, mx.sample_time, mx.sample_time == 1 ? "" : "s");
       }
+      if (mx.dense_work > 0.0) {
+        std::fprintf(out,
+                     "  (the exact time would take more than %.1e operations of squaring, beyond "
+                     "the limit of %.0e)\n",
+                     mx.dense_work, MIXING_DENSE_WORK);
+      }
       if (mx.spectral) {
         std::fprintf(out,
                      "  at least %.*f steps from the relaxation time: (t_rel - 1) ln(1 / (2 "
                      "epsilon))\n",
                      precision, mx.lower);
+      } else if (mx.gap_unresolved) {
+        std::fprintf(out,
+                     "  no bound from the relaxation time: the spectral gap is below what double "
+                     "precision resolves\n");
       }
-      if (mx.spectral && !std::isnan(mx.upper)) {
+      if (mx.reversible && mx.spectral && !std::isnan(mx.upper)) {
         std::fprintf(out,
                      "  at most %.*f steps from the relaxation time, the class being reversible: "
                      "t_rel ln(1 / (epsilon pi_min))\n",
                      precision, mx.upper);
+      }
+      if (!mx.reversible && !std::isnan(mx.upper)) {
+        std::fprintf(out,
+                     "  at most %.*f steps from the chain and its reversal in turn, sigma2 = %.*f: "
+                     "ln(4 epsilon^2 pi_min / (1 - pi_min)) / ln(sigma2^2)\n",
+                     precision, mx.upper, precision, mx.sigma2);
+      }
+      if (mx.highest >= 0) {
+        std::fprintf(out, "  so %ld to %ld steps: the upper bound is %.1f times the lower\n",
+                     mx.lowest, mx.highest,
+                     static_cast<double>(mx.highest) / static_cast<double>(mx.lowest));
+      } else {
+        std::fprintf(out, "  so at least %ld step%s, and no upper bound: %s\n", mx.lowest,
+                     mx.lowest == 1 ? "" : "s",
+                     mx.reversible || cl->period[k] > 1 ? "the relaxation time is not known"
+                     : std::isnan(mx.sigma2)
+                         ? "the second singular value of P was not found"
+                         : "sigma2 is 1, the chain and its reversal in turn do not mix");
       }
     }
     std::fflush(out);

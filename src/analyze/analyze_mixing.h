@@ -10,10 +10,13 @@
 #include "analyze.h"
 #include "analyze_eigen.h"
 
-/// Classes up to this size get the exact mixing time from dense powers of their matrix (a
-/// product takes about half a second at 1000 states, and a class that takes 2^k steps to mix
-/// takes about 2k products); larger ones get bounds.
-const int MIXING_DENSE_MAX = 1000;
+/// Classes up to this size get the exact mixing time from dense powers of their matrix, within
+/// MIXING_DENSE_WORK (a class that takes 2^k steps to mix takes about 2k products of 2 m^3
+/// operations each); larger ones get bounds.
+const int MIXING_DENSE_MAX = 4000;
+/// The most work (floating-point operations) of the products for an exact mixing time: about
+/// a minute on two cores (3 10^11 is 2k products at 4000 states for k about 5).
+const double MIXING_DENSE_WORK = 1e12;
 /// The epsilon of --spectral.
 const double MIXING_DEFAULT_EPSILON = 0.25;
 /// The sampled starts of a large class, and the most work (transitions times starts times
@@ -35,7 +38,11 @@ struct class_mixing {
   double distance_before;  // d(time - 1) when exact and time > 0
   double distance_at;      // d(time) when exact
   const char* inexact;     // why only bounds are given (a fixed text), when not exact
+  double dense_work;       // the work of the products for the exact time, at least, when that
+                           // passed MIXING_DENSE_WORK (else 0)
   // Bounds, when not exact:
+  int beyond_doubling;     // the distance is still above epsilon after 2^62 steps, from the
+                           // powers of the whole matrix: t_mix > 2^62, and no starts are sampled
   int starts;              // sampled starts stepped: the worst of them bounds t_mix from below
   long sample_time;        // their distance first at most epsilon after this many steps, so
                            // t_mix >= sample_time; or, with sample_reached 0, still above
@@ -46,7 +53,14 @@ struct class_mixing {
   int spectral;            // 1 when the spectrum gave the bounds below
   double lower;            // (t_rel - 1) ln(1 / (2 epsilon)): t_mix >= lower
   double upper;            // t_rel ln(1 / (epsilon pi_min)), for a reversible class: t_mix <=
-                           // upper rounded up; NaN when the class is not reversible
+                           // upper rounded up; for one that is not, from sigma2 below; NaN when
+                           // neither is known
+  int gap_unresolved;      // the spectral gap is below what double precision resolves: no bound
+                           // from the relaxation time
+  double sigma2;           // not reversible: the second singular value of Pi^1/2 P Pi^-1/2, from
+                           // P P* (the chain and its reversal), rounded up; NaN when not found
+  long lowest;             // the best of the lower bounds: t_mix >= lowest
+  long highest;            // the best upper bound rounded up (t_mix <= highest); -1 when none
 };
 typedef struct class_mixing CLASS_MIXING;
 
@@ -55,6 +69,14 @@ typedef struct class_mixing CLASS_MIXING;
 /// section found it), else solved here. Does not return on failure.
 void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
                   double epsilon, CLASS_MIXING* mx, const CLASS_SPECTRUM* spectrum = nullptr);
+
+struct class_ops;
+
+/// sigma2, the second singular value of Pi^1/2 P Pi^-1/2 for the class of ops (its largest
+/// beside 1, of the vector sqrt(pi)), from Lanczos on P followed by its reversal, and rounded up
+/// by what Lanczos leaves; NaN when Lanczos does not converge or a stationary probability is
+/// too small to divide by.
+double second_singular_value(const struct class_ops* ops);
 
 /// The total variation distance from the worst start, max_i 0.5 sum_j |a_ij - pi_j|, for the
 /// m x m matrix a held by rows in a[i * m + j] and pi[0..m-1].

@@ -20,10 +20,17 @@ struct first_passage {
 };
 typedef struct first_passage FIRST_PASSAGE;
 
+/// The most work (transitions followed, summed over the steps) that --passage may take. A run
+/// whose estimate, steps times transitions, passes it goes on only while the work stays within
+/// it (work_max below), and is refused when the answer has not settled by then.
+const double PASSAGE_WORK_MAX = 1e10;
+
 /// Fills f for steps = N >= 1 steps, a sparse product each, the mass on the targets taken off
-/// after each.
+/// after each. Once no mass is left on a state that can still reach a target, every later
+/// probability is 0 and the steps stop. A run still going after two seconds shows its progress
+/// on standard error when that is a terminal. Does not return when refused.
 void solve_passage(const PRAVLIN* pv, const SPARSE_CHAIN* c, const std::vector<int>& targets,
-                   long steps, FIRST_PASSAGE* f);
+                   long steps, FIRST_PASSAGE* f, double work_max = PASSAGE_WORK_MAX);
 
 /// The first passage section of the text output.
 void print_passage(FILE* out, const PRAVLIN* pv, const std::vector<int>& targets,

@@ -204,6 +204,56 @@ TEST(AnalyzePassage, TwoStatesGiveGeometricPassageAndReturnTimes) {
   }
 }
 
+// Mass that can no longer reach the target settles the passage: every later step is 0, and
+// the mass off the targets stays what it is, however many steps are asked.
+TEST(AnalyzePassage, MassThatCanNoLongerReachTheTargetSettlesIt) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<double>> rows;
+    std::vector<double> start;
+    double first, beyond;
+  };
+  const Case cases[] = {
+      {"start in another closed class",
+       {{0, 1, 0, 0}, {0.5, 0.5, 0, 0}, {0, 0, 0, 1}, {0, 0, 1, 0}},
+       {0, 1, 0, 0, 0},
+       0.0,
+       1.0},
+      {"half hits, half is absorbed elsewhere",
+       {{0, 0.5, 0.5}, {1, 0, 0}, {0, 0, 1}},
+       {0, 1, 0, 0},
+       0.5,
+       0.5},
+  };
+  const long steps = 1000000;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    SPARSE_CHAIN c = chain_of(k.rows);
+    TestModel m(static_cast<int>(k.rows.size()), 1, 2);
+    m.init = k.start;
+    m.pv.initial_probability = m.init.data();
+    FIRST_PASSAGE f;
+    // Far past the work allowed, were every step taken.
+    solve_passage(&m.pv, &c, {k.rows.size() == 4 ? 3 : 2}, steps, &f, 1000.0);
+    ASSERT_EQ(f.probability.size(), static_cast<std::size_t>(steps) + 1);
+    EXPECT_EQ(f.probability[1], k.first);
+    EXPECT_EQ(*std::max_element(f.probability.begin() + 2, f.probability.end()), 0.0);
+    EXPECT_EQ(f.beyond, k.beyond);
+  }
+}
+
+TEST(AnalyzePassageDeathTest, RunPastItsWorkUnsettledIsRefusedWithTheEstimate) {
+  SPARSE_CHAIN c = chain_of({{1 - 1e-9, 1e-9}, {0.5, 0.5}});
+  TestModel m(2, 1, 2);
+  m.init = {0, 1, 0};
+  m.pv.initial_probability = m.init.data();
+  FIRST_PASSAGE f;
+  EXPECT_EXIT(solve_passage(&m.pv, &c, {2}, 1000, &f, 100.0), testing::ExitedWithCode(1),
+              testing::Eq(" *** ERROR: --passage 1000: about 5.0e+03 transitions followed (1000 "
+                          "steps of 4), beyond the limit of 1e+02, and the passage is not "
+                          "settled after 20 steps\n"));
+}
+
 // ---------------------------------------------------------------- rewards
 
 TEST(AnalyzeRewards, GamblersRuinCollectsItsDurationAndEachEndItsOwnValue) {

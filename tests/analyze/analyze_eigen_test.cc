@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Eigenvalues>
+#include <Eigen/SVD>
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "analyze_class_ops.h"
@@ -197,6 +199,112 @@ TEST(Spectrum, PeriodicCycleHasTheExactRootsOfUnityAndNoRelaxation) {
   }
 }
 
+// A class periodic but for entries of 1e-15 or less is regular, and its gap is below what
+// rounding leaves: no eigenvalue beyond the unit circle, 1 listed first, no relaxation time.
+TEST(Spectrum, NearlyPeriodicClassHasNoModulusAboveOneAndAnUnresolvedGap) {
+  struct Case {
+    const char* name;
+    SolvedChain chain;
+    int count;
+  };
+  const double leak = 1e-20;
+  const Case cases[] = {
+      {"3-cycle leaking 1e-20",
+       solved(3,
+              [&](int i) {
+                return std::vector<std::pair<int, double>>{
+                    {i, leak}, {i % 3 + 1, 1.0}, {(i + 1) % 3 + 1, leak}};
+              }),
+       2},
+      {"two states, one entry 5e-324",
+       solved(2,
+              [&](int i) {
+                return i == 1 ? std::vector<std::pair<int, double>>{{1, 5e-324}, {2, 1.0}}
+                              : std::vector<std::pair<int, double>>{{1, 1.0}};
+              }),
+       2},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ASSERT_EQ(k.chain.cl.period[1], 1);
+    const CLASS_SPECTRUM sp = spectrum_of(k.chain, k.count);
+    ASSERT_TRUE(sp.found);
+    EXPECT_EQ(sp.largest[0].re, 1.0);
+    EXPECT_EQ(sp.largest[0].im, 0.0);
+    for (const EIGENVALUE& e : sp.largest)
+      EXPECT_LE(e.modulus, 1.0);
+    EXPECT_LE(sp.slem, 1.0);
+    EXPECT_GE(sp.gap, 0.0);
+    EXPECT_TRUE(sp.gap_unresolved);
+    EXPECT_TRUE(std::isinf(relaxation_time(&sp)));
+    CLASS_MIXING mx;
+    solve_mixing(&k.chain.c, &k.chain.cl, 1, k.chain.pi.data(), 0.25, &mx, &sp);
+    EXPECT_FALSE(mx.spectral);
+    EXPECT_TRUE(mx.gap_unresolved);
+  }
+}
+
+// The roots of unity of a large periodic class are its largest eigenvalues: no iterations.
+TEST(Spectrum, LargePeriodicClassGivesTheRootsOfUnityWithoutIterating) {
+  const int n = 100000;
+  const CLASS_SPECTRUM sp = spectrum_of(cycle(n, 0.0), 5);
+  ASSERT_TRUE(sp.found);
+  EXPECT_STREQ(sp.method, "the roots of unity of its period");
+  EXPECT_EQ(sp.slem, 1.0);
+  ASSERT_EQ(sp.largest.size(), 5u);
+  for (int i = 0; i < 5; i++) {
+    SCOPED_TRACE(i);
+    const int j = (i + 1) / 2;
+    EXPECT_EQ(sp.largest[i].modulus, 1.0);
+    EXPECT_NEAR(sp.largest[i].re, std::cos(2 * PI * j / n), 1e-15);
+    EXPECT_NEAR(sp.largest[i].im, (i % 2 ? 1.0 : -1.0) * std::sin(2 * PI * j / n), 1e-15);
+  }
+  EXPECT_EQ(spectrum_of(cycle(6, 0.0), 6).largest.size(), 6u);
+}
+
+// Two random blocks of 300 states, not reversible, joined by 1e-9 each way from one state:
+// lambda_2 is within 1e-11 of 1 and the rest near 0.55 or below, which the 32nd power leaves
+// near 1e-8 of it.
+TEST(Spectrum, MetastableClassFindsItsEigenvalueNextToOne) {
+  std::mt19937_64 rng(7);
+  const int half = 300, n = 2 * half;
+  std::vector<std::vector<std::pair<int, double>>> rows(n + 1);
+  for (int i = 1; i <= n; i++) {
+    const int base = i <= half ? 0 : half;
+    double total = 0.0;
+    for (int t = 0; t < 5; t++) {
+      // A ring within the block first, so that each block is one class.
+      const int j =
+          t == 0 ? base + (i - base) % half + 1 : base + 1 + static_cast<int>(rng() % half);
+      const double w = static_cast<double>(rng() % 1000 + 1);
+      rows[i].push_back({j, w});
+      total += w;
+    }
+    std::map<int, double> merged;
+    for (const auto& [j, w] : rows[i])
+      merged[j] += w / total * (i == 1 || i == half + 1 ? 1.0 - 1e-9 : 1.0);
+    if (i == 1 || i == half + 1)
+      merged[i == 1 ? half + 1 : 1] += 1e-9;
+    rows[i].assign(merged.begin(), merged.end());
+  }
+  const SolvedChain s = solved(n, [&](int i) { return rows[i]; });
+  ASSERT_EQ(s.cl.nbr_classes, 1);
+  const CLASS_SPECTRUM sp = spectrum_of(s, 3);
+  ASSERT_TRUE(sp.found) << sp.why;
+  EXPECT_FALSE(sp.reversible);
+  CLASS_OPS ops;
+  class_ops_build(&s.c, &s.cl, 1, s.pi.data(), &ops, 0);
+  const Eigen::VectorXcd all = Eigen::MatrixXd(ops.p).eigenvalues();
+  std::vector<double> modulus;
+  for (Eigen::Index i = 0; i < all.size(); i++)
+    modulus.push_back(std::abs(all(i)));
+  std::sort(modulus.rbegin(), modulus.rend());
+  ASSERT_EQ(sp.largest.size(), 3u);
+  EXPECT_GT(sp.slem, 1.0 - 1e-8);
+  EXPECT_NEAR(sp.gap, 1.0 - modulus[1], 1e-12);
+  EXPECT_NEAR(sp.largest[2].modulus, modulus[2], 1e-9);
+}
+
 // Beyond the dense size the eigenvalues come from Krylov methods: a lazy cycle (not reversible)
 // through the group inverse, the line (reversible) through its symmetrised group inverse.
 TEST(Spectrum, LargeSlowClassesMatchTheirClosedForms) {
@@ -376,9 +484,9 @@ TEST(MixingTime, PeriodicClassNeverMixesBelowOneMinusOneOverItsPeriod) {
 }
 
 TEST(MixingTime, LargeReversibleClassGetsBoundsAroundTheExactTime) {
-  // The lazy walk on the hypercube of dimension 10 (1024 states): staying with probability 1/2,
+  // The lazy walk on the hypercube of dimension 12 (4096 states): staying with probability 1/2,
   // else flipping one of its bits. Its eigenvalues are 1 - k / d, so t_rel = d.
-  const int d = 10, n = 1 << d;
+  const int d = 12, n = 1 << d;
   const SolvedChain s = solved(n, [&](int i) {
     std::vector<std::pair<int, double>> r{{i, 0.5}};
     for (int bit = 0; bit < d; bit++)
@@ -396,6 +504,8 @@ TEST(MixingTime, LargeReversibleClassGetsBoundsAroundTheExactTime) {
   EXPECT_TRUE(mx.sample_reached);
   EXPECT_LE(static_cast<double>(mx.sample_time), mx.upper);
   EXPECT_GE(static_cast<double>(mx.sample_time), 1.0);
+  EXPECT_EQ(mx.highest, static_cast<long>(std::ceil(mx.upper)));
+  EXPECT_GE(mx.lowest, mx.sample_time);
   // The exact time of a line of 100, densely, lies within its own bounds.
   const SolvedChain small = line(100);
   CLASS_MIXING exact;
@@ -404,6 +514,106 @@ TEST(MixingTime, LargeReversibleClassGetsBoundsAroundTheExactTime) {
   const double t_small = 1.0 / line_gap(100, 1);
   EXPECT_GE(static_cast<double>(exact.time), (t_small - 1.0) * std::log(2.0));
   EXPECT_LE(static_cast<double>(exact.time), t_small * std::log(4.0 * 100));
+}
+
+// Above a thousand states a class that is not reversible still gets its exact time by squaring:
+// the same as stepping every start.
+TEST(MixingTime, ExactAboveAThousandStatesAsSteppingEveryStart) {
+  std::mt19937_64 rng(11);
+  const int n = 1001;
+  const std::vector<double> a = random_rows(n, &rng);
+  const SolvedChain s = solved(n, [&](int i) {
+    std::vector<std::pair<int, double>> r;
+    for (int j = 1; j <= n; j++) {
+      const double v = a[static_cast<std::size_t>(i - 1) * n + (j - 1)];
+      if (v > 0.0)
+        r.push_back({j, v});
+    }
+    return r;
+  });
+  CLASS_MIXING mx;
+  solve_mixing(&s.c, &s.cl, 1, s.pi.data(), 0.01, &mx);
+  ASSERT_TRUE(mx.exact) << mx.inexact;
+  EXPECT_FALSE(mx.reversible);
+  const Eigen::SparseMatrix<double> p =
+      Eigen::Map<const Eigen::Matrix<double, -1, -1, Eigen::RowMajor>>(a.data(), n, n).sparseView();
+  const Eigen::RowVectorXd pi = Eigen::Map<const Eigen::RowVectorXd>(s.pi.data() + 1, n);
+  Eigen::MatrixXd x = Eigen::MatrixXd::Identity(n, n);
+  long t = 0;
+  double worst = 1.0;
+  while (worst > 0.01) {
+    x = x * p;
+    t++;
+    worst = 0.5 * (x.rowwise() - pi).cwiseAbs().rowwise().sum().maxCoeff();
+  }
+  EXPECT_EQ(mx.time, t);
+  EXPECT_NEAR(mx.distance_at, worst, 1e-12);
+}
+
+// sigma2 is the second singular value of S = Pi^1/2 P Pi^-1/2. The lazy directed cycle has
+// P P* = (2 I + C + C') / 4, so sigma2^2 = (1 + cos(2 pi / n)) / 2.
+TEST(MixingTime, SecondSingularValueMatchesTheDenseOne) {
+  std::mt19937_64 rng(13);
+  const int n = 300;
+  const std::vector<double> a = random_rows(n, &rng);
+  const SolvedChain chains[] = {
+      cycle(50, 0.5), solved(n, [&](int i) {
+        std::vector<std::pair<int, double>> r;
+        for (int j = 1; j <= n; j++) {
+          if (a[static_cast<std::size_t>(i - 1) * n + (j - 1)] > 0.0)
+            r.push_back({j, a[static_cast<std::size_t>(i - 1) * n + (j - 1)]});
+        }
+        return r;
+      })};
+  for (const SolvedChain& s : chains) {
+    SCOPED_TRACE(s.c.n);
+    CLASS_OPS ops;
+    class_ops_build(&s.c, &s.cl, 1, s.pi.data(), &ops, 0);
+    ASSERT_FALSE(ops.reversible);
+    Eigen::MatrixXd dense = Eigen::MatrixXd(ops.p);
+    for (int i = 0; i < ops.m; i++) {
+      for (int j = 0; j < ops.m; j++)
+        dense(i, j) *= std::sqrt(ops.pi[i]) / std::sqrt(ops.pi[j]);
+    }
+    const Eigen::VectorXd sv = Eigen::JacobiSVD<Eigen::MatrixXd>(dense).singularValues();
+    const double sigma = second_singular_value(&ops);
+    EXPECT_GE(sigma, sv(1));
+    EXPECT_NEAR(sigma, sv(1), 1e-8);
+    if (s.c.n == 50) {
+      EXPECT_NEAR(sigma, std::sqrt((1.0 + std::cos(2 * PI / 50)) / 2.0), 1e-8);
+    }
+  }
+}
+
+// Beyond the dense size a class that is not reversible gets a lower and an upper bound, the
+// upper from sigma2.
+TEST(MixingTime, LargeClassNotReversibleGetsBothBounds) {
+  std::mt19937_64 rng(17);
+  const int n = MIXING_DENSE_MAX + 1;
+  const SolvedChain s = solved(n, [&](int i) {
+    std::map<int, double> r{{i % n + 1, 1.0}};
+    for (int t = 0; t < 4; t++)
+      r[static_cast<int>(rng() % n) + 1] += static_cast<double>(rng() % 1000 + 1) / 1000.0;
+    double total = 0.0;
+    for (const auto& [j, p] : r)
+      total += p;
+    std::vector<std::pair<int, double>> row;
+    for (const auto& [j, p] : r)
+      row.push_back({j, p / total});
+    return row;
+  });
+  CLASS_MIXING mx;
+  solve_mixing(&s.c, &s.cl, 1, s.pi.data(), 0.25, &mx);
+  ASSERT_FALSE(mx.exact);
+  EXPECT_FALSE(mx.reversible);
+  ASSERT_LT(mx.sigma2, 1.0);
+  const double pi_min = *std::min_element(s.pi.begin() + 1, s.pi.end());
+  EXPECT_NEAR(mx.upper,
+              std::log(4.0 * 0.0625 * pi_min / (1.0 - pi_min)) / (2.0 * std::log(mx.sigma2)),
+              1e-9 * mx.upper);
+  EXPECT_EQ(mx.highest, static_cast<long>(std::ceil(mx.upper)));
+  EXPECT_GE(mx.highest, mx.lowest);
+  EXPECT_GE(mx.lowest, mx.sample_time);
 }
 
 // ==== Kemeny constant ===========================================================================

@@ -1375,7 +1375,10 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
   FIT_FORM form = named_form(opt);
   if (form == FORM_AUTO) {
     read_ahead(in);
-    form = detect(std::string_view(in->buf + in->pos, in->end - in->pos), in->eof != 0);
+    // The first read may already have met the end (a short file): the window is then whole,
+    // though no read has yet come back empty to set in->eof.
+    const bool whole = in->eof != 0 || (in->f != nullptr && std::feof(in->f));
+    form = detect(std::string_view(in->buf + in->pos, in->end - in->pos), whole);
     if (form == FORM_AUTO) {
       fail(
           " *** ERROR: %s:1: a first line of more than %zu MiB holding commas: name its form "

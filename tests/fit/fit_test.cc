@@ -390,6 +390,11 @@ TEST(FitRead, EveryFormGivesTheSameCounts) {
       }
     }
   }
+  // A file of one line of commas without a final line break: its first read meets the end.
+  Fitted one_line;
+  fit_files(fit_default_options(), {"a,b,a,b,b,a"}, &one_line);
+  EXPECT_EQ(one_line.data.form, FORM_SEQUENCES);
+  EXPECT_EQ(one_line.data.nbr_transitions, 5u);
 }
 
 TEST(FitRead, InputsLongerThanABufferAreReadWhole) {

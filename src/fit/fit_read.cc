@@ -895,12 +895,21 @@ static std::string lower(std::string_view s) {
   return r;
 }
 
-static long find_column(const std::vector<FIT_FIELD>& header, std::string_view name) {
+// The column named name, whatever the case of its letters; -1 when there is none. Two columns
+// of that name (state and State) are refused: taking the first would be a guess.
+static long find_column(const FIT_INPUT* in, unsigned long line,
+                        const std::vector<FIT_FIELD>& header, std::string_view name) {
+  long found = -1;
   for (std::size_t i = 0; i < header.size(); i++) {
-    if (lower(header[i].text) == lower(name))
-      return static_cast<long>(i);
+    if (lower(header[i].text) != lower(name))
+      continue;
+    if (found >= 0) {
+      fail(" *** ERROR: %s:%lu: two columns named (%s) in the header: columns %ld and %zu\n",
+           in->name, line, std::string(name).c_str(), found + 1, i + 1);
+    }
+    found = static_cast<long>(i);
   }
-  return -1;
+  return found;
 }
 
 static bool eat(std::string_view* v, std::string_view prefix) {
@@ -941,6 +950,37 @@ static std::string iso_shape(std::string_view t) {
     return std::string();
   }
   return v.empty() ? shape : std::string();
+}
+
+// The two digits of t at at, as a number.
+static int two_digits(std::string_view t, std::size_t at) {
+  return (t[at] - '0') * 10 + (t[at + 1] - '0');
+}
+
+// A time of day of clock_shape's form names a time on the clock: hours to 23, minutes to 59,
+// seconds to 60 (a leap second).
+static bool clock_exists(std::string_view c) {
+  return two_digits(c, 0) <= 23 && two_digits(c, 3) <= 59 &&
+         (c.size() < 8 || c[5] != ':' || two_digits(c, 6) <= 60);
+}
+
+// A time of iso_shape's form names a day of the calendar (leap years counted) and a time on
+// the clock: 2024-13-01, 2023-02-29 and 24:00 do not.
+static bool iso_exists(std::string_view t) {
+  if (t.size() < 7 || t[4] != '-')
+    return clock_exists(t);
+  const int year = two_digits(t, 0) * 100 + two_digits(t, 2);
+  const int month = two_digits(t, 5);
+  if (month < 1 || month > 12)
+    return false;
+  if (t.size() < 10)
+    return true;
+  static const int DAYS[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  const int day = two_digits(t, 8);
+  if (day < 1 || day > DAYS[month - 1] + (month == 2 && leap ? 1 : 0))
+    return false;
+  return t.size() == 10 || clock_exists(t.substr(11));
 }
 
 // How the times of a long table are ordered: as the first row's is.
@@ -987,6 +1027,12 @@ static double time_of(const FIT_INPUT* in, const FIT_FIELD& field, unsigned long
         "(%s)\n",
         in->name, line, field.column, t, times->first.c_str());
   }
+  if (!iso_exists(field.text)) {
+    fail(
+        " *** ERROR: %s:%lu:%lu: the time (%s) has a month, day, hour, minute or second out of "
+        "range\n",
+        in->name, line, field.column, t);
+  }
   return label_intern(&times->texts, field.text);
 }
 
@@ -1008,17 +1054,17 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   }
   long col[3];
   for (int k = 0; k < 3; k++)
-    col[k] = names[k].empty() ? -1 : find_column(header, names[k]);
+    col[k] = names[k].empty() ? -1 : find_column(in, line, header, names[k]);
   long group_col = -1;
   if (opt->group_column != nullptr) {
-    group_col = find_column(header, opt->group_column);
+    group_col = find_column(in, line, header, opt->group_column);
     if (group_col < 0) {
       fail(" *** ERROR: %s:%lu: no column named (%s) in the header\n", in->name, line,
            opt->group_column);
     }
   }
   if (col[1] < 0 && opt->columns.empty())
-    col[1] = find_column(header, "time");
+    col[1] = find_column(in, line, header, "time");
   if (col[2] < 0) {
     fail(" *** ERROR: %s:%lu: no column named (%s) in the header\n", in->name, line,
          names[2].c_str());

@@ -102,6 +102,8 @@ struct fit_sequence {
   long prev2 = -1;                  // the one before it, -1 when not adjacent
   std::uint64_t t = 0;              // positions read, observations and missing cells alike
   int started = 0;                  // an observation has been counted as the first state
+  int group_started = 0;            // with groups: an observation has been counted in a group
+  std::uint32_t group = 0;          // ... and this is the group of the last one
   std::vector<std::uint32_t> kept;  // with keep_flag: its states, FIT_KEPT_BREAK for a gap
 };
 typedef struct fit_sequence FIT_SEQUENCE;

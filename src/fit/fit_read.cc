@@ -248,16 +248,23 @@ void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
   if (!seq->started) {
     seq->started = 1;
     data->first[static_cast<std::size_t>(state)]++;
-    if (data->group_flag)
-      count_map_add(&data->group_first, std::uint64_t{data->group} << 21 | std::uint64_t(state), 1);
+  }
+  if (data->group_flag && (!seq->group_started || seq->group != data->group)) {
+    // A group's own sequence begins here: at the sequence's start, or where the sequence
+    // enters the group (the long form's --group, whose column may change along an id).
+    count_map_add(&data->group_first, std::uint64_t{data->group} << 21 | std::uint64_t(state), 1);
+    if (data->group_sequences.size() <= data->group)
+      data->group_sequences.resize(data->group + 1, 0);
+    data->group_sequences[data->group]++;
   }
   if (seq->prev >= 0) {
     const auto i = static_cast<std::uint64_t>(seq->prev);
     const auto j = static_cast<std::uint64_t>(state);
     fit_count_pair(data, i, j);
     data->nbr_transitions++;
+    // The transition belongs to the group of the observation it leaves.
     if (data->group_flag)
-      count_map_add(&data->group_pairs, std::uint64_t{data->group} << 42 | i << 21 | j, 1);
+      count_map_add(&data->group_pairs, std::uint64_t{seq->group} << 42 | i << 21 | j, 1);
     if (data->test_flag) {
       if (seq->prev2 >= 0) {
         count_map_add(&data->triples, static_cast<std::uint64_t>(seq->prev2) << 42 | i << 21 | j,
@@ -272,17 +279,14 @@ void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
   }
   seq->prev2 = seq->prev;
   seq->prev = state;
+  seq->group = data->group;
+  seq->group_started = 1;
 }
 
 static void end_sequence(FIT_DATA* data, FIT_SEQUENCE* seq) {
   if (seq->started) {
     data->nbr_sequences++;
     data->longest = std::max(data->longest, seq->t);
-    if (data->group_flag) {
-      if (data->group_sequences.size() <= data->group)
-        data->group_sequences.resize(data->group + 1, 0);
-      data->group_sequences[data->group]++;
-    }
   }
   if (data->keep_flag && !seq->kept.empty()) {
     if (seq->kept.back() == FIT_KEPT_BREAK)
@@ -1088,16 +1092,9 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
     long_row r{};
     r.id = col[0] < 0 ? 0 : label_intern(&ids, fields[static_cast<std::size_t>(col[0])].text);
     if (group_col >= 0) {
-      // A sequence is the rows of one id within one group: the group is part of its key.
-      const std::string& g = fields[static_cast<std::size_t>(group_col)].text;
-      r.group = label_intern(&data->groups, g);
+      r.group = label_intern(&data->groups, fields[static_cast<std::size_t>(group_col)].text);
       if (r.group >= FIT_MAX_TEST_STATES)
         fail(" *** ERROR: %s:%lu: more than %zu groups\n", in->name, line, FIT_MAX_TEST_STATES);
-      std::string key(g);
-      key.push_back('\0');  // no label holds a NUL byte
-      if (col[0] >= 0)
-        key += fields[static_cast<std::size_t>(col[0])].text;
-      r.id = label_intern(&ids, key);
     }
     r.t = col[1] < 0 ? static_cast<double>(rows.size())
                      : time_of(in, fields[static_cast<std::size_t>(col[1])], line, &times);
@@ -1122,18 +1119,19 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   std::stable_sort(rows.begin(), rows.end(), [](const long_row& a, const long_row& b) {
     return a.id != b.id ? a.id < b.id : a.t < b.t;
   });
+  // A sequence is the consecutive rows of one id, whatever their groups: the chain of all groups
+  // together is the chain fitted without --group. Each row is observed in its own group
+  // (fit_observe: a transition belongs to the group of the row it leaves).
   FIT_SEQUENCE seq;
-  if (!rows.empty())
-    data->group = rows[0].group;
   for (std::size_t k = 0; k < rows.size(); k++) {
     if (k > 0 && rows[k].id != rows[k - 1].id) {
       end_sequence(data, &seq);
-      data->group = rows[k].group;
     } else if (k > 0 && rows[k].t == rows[k - 1].t && col[1] >= 0) {
       fail(" *** ERROR: %s:%lu: a second row for the same id and t (line %lu has the first)\n",
            in->name, std::max(rows[k].line, rows[k - 1].line),
            std::min(rows[k].line, rows[k - 1].line));
     }
+    data->group = rows[k].group;
     fit_observe(data, &seq, rows[k].state == NO_STATE ? -1 : static_cast<long>(rows[k].state));
   }
   end_sequence(data, &seq);

@@ -65,8 +65,7 @@ TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
   const std::string text =
       "id,t,state,g\n1,1,a,x\n1,2,b,x\n1,3,a,x\n1,4,b,x\n1,5,b,x\n"
       "2,1,a,y\n2,2,a,y\n2,3,a,y\n2,4,b,y\n2,5,a,y\n"
-      // The same id in another group is another sequence.
-      "1,1,b,y\n1,2,a,y\n";
+      "3,1,b,y\n3,2,a,y\n";
   FIT_DATA data;
   fit_read_text(&opt, text, "long.csv", &data);
   FIT_MODEL pooled;
@@ -96,6 +95,47 @@ TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
   EXPECT_NEAR(extras.group_test.statistic, 2 * gain, 1e-12);
   // Rows a and b are seen in both groups, each with both destinations: 1 + 1.
   EXPECT_EQ(extras.group_test.df, 2);
+}
+
+TEST(FitGroups, ATransitionAcrossAGroupChangeBelongsToTheGroupItLeaves) {
+  // One id whose group changes along the way: x x y y x x y y.
+  const std::string text =
+      "id,t,state,phase\n1,1,a,x\n1,2,a,x\n1,3,b,y\n1,4,b,y\n1,5,a,x\n1,6,b,x\n1,7,a,y\n"
+      "1,8,a,y\n";
+  FIT_OPTIONS plain = fit_default_options();
+  FIT_DATA alone;
+  fit_read_text(&plain, text, "long.csv", &alone);
+  FIT_MODEL without;
+  fit_estimate(&plain, &alone, &without);
+  FIT_OPTIONS opt = fit_default_options();
+  opt.group_column = "phase";
+  FIT_DATA data;
+  fit_read_text(&opt, text, "long.csv", &data);
+  FIT_MODEL together;
+  fit_estimate(&opt, &data, &together);
+  // All groups together are the fit without groups: a -> a 2 of 4.
+  EXPECT_EQ(p(data, together, "a", "a"), 0.5);
+  EXPECT_EQ(data.nbr_sequences, 1u);
+  for (const char* from : {"a", "b"}) {
+    for (const char* to : {"a", "b"})
+      EXPECT_EQ(p(data, together, from, to), p(alone, without, from, to));
+  }
+  // x: a a, a -> b (into y), a b, b -> a (into y); y: b b, b -> a (into x), a a.
+  FIT_EXTRAS extras;
+  fit_groups(&opt, &data, &extras);
+  ASSERT_EQ(extras.groups.size(), 2u);
+  const FIT_GROUP& x = extras.groups[0];
+  const FIT_GROUP& y = extras.groups[1];
+  EXPECT_EQ(p(x.data, x.model, "a", "b"), 2.0 / 3);
+  EXPECT_EQ(p(x.data, x.model, "b", "a"), 1.0);
+  EXPECT_EQ(p(y.data, y.model, "b", "b"), 0.5);
+  EXPECT_EQ(p(y.data, y.model, "a", "a"), 1.0);
+  EXPECT_EQ(x.data.nbr_transitions + y.data.nbr_transitions, data.nbr_transitions);
+  // Each group's sequences begin where the id enters it: x at a twice, y at b and at a.
+  EXPECT_EQ(x.data.nbr_sequences, 2u);
+  EXPECT_EQ(y.data.nbr_sequences, 2u);
+  EXPECT_EQ(x.model.initial[0], 1.0);  // state 0 is a, the first label
+  EXPECT_EQ(y.model.initial[0], 0.5);
 }
 
 TEST(FitGroups, SeveralCountMatricesTestAsTheSequencesTheyCount) {

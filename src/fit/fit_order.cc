@@ -125,6 +125,15 @@ void fit_select_order(const FIT_DATA* data, long max_order, FIT_ORDER_CHOICE* ch
                       std::uint64_t{run[at - r - 1]} << 42 | std::uint64_t{ctx[r]} << 21 | s, 1);
     }
   }
+  // Every order is scored on what follows the first K observations of each run: with none, or
+  // one, the likelihoods are all 0 and the criteria choose nothing.
+  if (choice->observations < 2) {
+    fail(
+        " *** ERROR: %s: %lu observation%s after the first %ld of each run: too few for "
+        "--select-order %ld to score the orders on\n",
+        data->name.c_str(), static_cast<unsigned long>(choice->observations),
+        choice->observations == 1 ? "" : "s", max_order, max_order);
+  }
   choice->rows.assign(top + 1, FIT_ORDER_ROW{});
   const double n = static_cast<double>(choice->observations);
   for (std::size_t r = 0; r <= top; r++) {

@@ -276,11 +276,11 @@ void fit_conditional_g2(const COUNT_MAP* cells, FIT_TEST* test);
 /// The upper tail of the chi-square distribution with df degrees of freedom; 1 when df <= 0.
 double fit_chi_square_p(double statistic, long df);
 /// The rows of a model as the text summary shows them, and as the CSV does under the items
-/// row_item and cell_item.
+/// row_item and cell_item, with unseen_item for the transitions of an observed row never seen.
 void fit_write_rows(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                     const FIT_MODEL* model);
 void fit_write_rows_csv(FILE* out, const FIT_DATA* data, const FIT_MODEL* model,
-                        const char* row_item, const char* cell_item);
+                        const char* row_item, const char* cell_item, const char* unseen_item);
 /// Quotes text as a CSV field.
 void fit_csv_text(FILE* out, std::string_view text);
 /// Writes the configuration.

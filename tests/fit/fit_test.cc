@@ -261,6 +261,17 @@ TEST(FitEstimate, UnobservedTransitionsOfAnObservedRowGetTheirUpperBound) {
             std::string::npos)
       << summary;
   EXPECT_EQ(summary.find("c: 1 transition"), std::string::npos);
+  // The CSV gives the same bound, one line a row, its to empty.
+  FilePtr out = open_sink();
+  fit_write_summary_csv(out.get(), &opt, &f.data, &f.model);
+  const std::string csv = read_all(out.get());
+  const std::string upper = fit_number(a.rest_upper);
+  EXPECT_NE(csv.find("transition,\"a\",\"b\",2,2,1,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("unseen_transitions,\"a\",,0,2,0,0," + upper + ",,\n"), std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("unseen_transitions,\"b\",,0,2,0,0," + upper + ",,\n"), std::string::npos)
+      << csv;
+  EXPECT_EQ(csv.find("unseen_transitions,\"c\""), std::string::npos) << csv;
 }
 
 // ---- the configuration -----------------------------------------------------------------------

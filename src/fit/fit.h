@@ -231,7 +231,7 @@ typedef struct fit_order_choice FIT_ORDER_CHOICE;
 /// What the answers came to over the posterior draws of --draws.
 struct fit_answer {
   std::string item;      // stationary, recurrence_time, kemeny_constant, absorption, ...
-  std::string from, to;  // labels; for absorption, to names the class by its first state
+  std::string from, to;  // labels, or a closed class named as the analysis names it ("class 2")
   std::uint64_t draws;   // draws in which it is defined
   double median, lower, upper;
   // Where there is no number at all: why, as a word for the CSV ("absorbing": the chain has

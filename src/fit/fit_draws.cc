@@ -261,10 +261,9 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     summarise(r + i, "recurrence_time", label(lay.recurrent[i]), "");
   const std::size_t t = lay.transient.size();
   const std::size_t kc = lay.closed.size();
-  // A closed class is named by its first state.
-  const auto class_label = [&](std::size_t j) {
-    return label(classes.member[classes.first[static_cast<std::size_t>(lay.closed[j])]]);
-  };
+  // A closed class is named as pravlin-analyze names it in the fitted configuration ("class
+  // 2"): named by its first state, it read as that state.
+  const auto class_label = [&](std::size_t j) { return class_name(&classes, lay.closed[j]); };
   for (std::size_t j = 0; j < kc; j++)
     summarise(2 * r + j, "entropy_rate", class_label(j), "");
   // A class too large for the exact constant is not drawn: its estimate would cost each draw

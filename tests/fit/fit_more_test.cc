@@ -309,10 +309,11 @@ TEST(FitDraws, ManyObservationsNarrowTheIntervalAroundTheEstimate) {
 // draw is the chain itself and the interval shrinks to its constant.
 TEST(FitDrawsKemeny, EachClassOfSeveralStatesGetsItsConstantOrSaysWhyNot) {
   struct Expected {
-    std::string from;  // the class's first state
+    std::string from;  // the class, named as pravlin-analyze names it
     double k;
     std::string none;  // "": a number
   };
+  const std::string whole = "class 1, the whole chain";
   std::string cycle_2001;
   for (int i = 0; i <= 2001; i++) {
     cycle_2001 += 's';
@@ -325,18 +326,18 @@ TEST(FitDrawsKemeny, EachClassOfSeveralStatesGetsItsConstantOrSaysWhyNot) {
     std::vector<Expected> kemeny;
   } cases[] = {
       // P = [[1-a, a], [b, 1-b]]: K = 1 / (a + b).
-      {"two states, a 0.3 and b 0.2", ",a,b\na,0.7,0.3\nb,0.2,0.8\n", {{"a", 2.0, ""}}},
-      {"two states, a 0.9 and b 0.6", ",a,b\na,0.1,0.9\nb,0.6,0.4\n", {{"a", 1 / 1.5, ""}}},
+      {"two states, a 0.3 and b 0.2", ",a,b\na,0.7,0.3\nb,0.2,0.8\n", {{whole, 2.0, ""}}},
+      {"two states, a 0.9 and b 0.6", ",a,b\na,0.1,0.9\nb,0.6,0.4\n", {{whole, 1 / 1.5, ""}}},
       // The eigenvalues besides 1 are the other cube roots of 1: K = (3 - 1) / 2.
-      {"a cycle of three", ",a,b,c\na,0,1,0\nb,0,0,1\nc,1,0,0\n", {{"a", 1.0, ""}}},
+      {"a cycle of three", ",a,b,c\na,0,1,0\nb,0,0,1\nc,1,0,0\n", {{whole, 1.0, ""}}},
       // Each class as a chain of its own; the transient state and the lone absorbing one
       // have none.
       {"two classes, a transient state and an absorbing one",
        ",a,b,c,d,e,f\na,0.5,0.5,0,0,0,0\nb,0.5,0.5,0,0,0,0\nc,0,0,0,1,0,0\nd,0,0,1,0,0,0\n"
        "e,0.25,0,0.25,0,0.25,0.25\nf,0,0,0,0,0,1\n",
-       {{"a", 1.0, ""}, {"c", 0.5, ""}}},
+       {{"class 1", 1.0, ""}, {"class 2", 0.5, ""}}},
       {"absorbing", ",a,b,c\na,0.5,0.25,0.25\nb,0.25,0.5,0.25\nc,0,0,1\n", {{"", 0, "absorbing"}}},
-      {"a class beyond the exact constant's size", cycle_2001 + "\n", {{"s0", 0, "not_drawn"}}},
+      {"a class beyond the exact constant's size", cycle_2001 + "\n", {{whole, 0, "not_drawn"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -390,8 +391,10 @@ TEST(FitDrawsKemeny, ListingAndCsvGiveTheConstantAsTheEntropyRateAndNoNumberWhen
     return text;
   };
   const std::string two = ",a,b\na,0.7,0.3\nb,0.2,0.8\n", ends = ",a,b\na,0.5,0.5\nb,0,1\n";
-  EXPECT_THAT(written(two, false), HasSubstr("\n  kemeny_constant a  2  [2, 2]\n"));
-  EXPECT_THAT(written(two, true), HasSubstr("\nkemeny_constant,\"a\",,3,,2,2,2,,\n"));
+  EXPECT_THAT(written(two, false),
+              HasSubstr("\n  kemeny_constant class 1, the whole chain  2  [2, 2]\n"));
+  EXPECT_THAT(written(two, true),
+              HasSubstr("\nkemeny_constant,\"class 1, the whole chain\",,3,,2,2,2,,\n"));
   EXPECT_THAT(written(ends, false),
               HasSubstr("\n  kemeny_constant  none: the chain is absorbing\n"));
 }

@@ -60,6 +60,7 @@ struct fit_options {
   long draws;                // --draws N: posterior draws carried to the answers; 0: none
   std::uint64_t seed;        // --seed S (FIT_DEFAULT_SEED when not given)
   int threads;               // --threads N: threads of the draws (2 by default)
+  int progress;              // the draws' progress on standard error (a terminal's)
   int table;                 // the summary on standard error: 1 the table, 0 the listing,
                              // -1 the table when standard error is a terminal
 };

@@ -356,6 +356,7 @@ int main(int argc, char** argv) {
   std::set_new_handler(out_of_memory);
   FIT_OPTIONS opt;
   parse_command_line(argc, argv, &opt);
+  opt.progress = !opt.quiet && isatty(STDERR_FILENO) != 0;
   if (opt.form == FORM_MATRIX && opt.test_flag && opt.inputs.size() < 2)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
   try {

@@ -176,6 +176,10 @@ int class_size(const CHAIN_CLASSES* cl, int k) {
   return static_cast<int>(cl->first[k + 1] - cl->first[k]);
 }
 
+std::string class_name(const CHAIN_CLASSES* cl, int k) {
+  return "class " + std::to_string(k) + (cl->nbr_classes == 1 ? ", the whole chain" : "");
+}
+
 int next_closed_class(const CHAIN_CLASSES* cl, int k) {
   for (k++; k <= cl->nbr_classes; k++) {
     if (cl->closed[k] && class_size(cl, k) > 1)

@@ -47,6 +47,8 @@ void find_classes(const SPARSE_CHAIN* c, CHAIN_CLASSES* cl);
 
 /// Number of states in class k.
 int class_size(const CHAIN_CLASSES* cl, int k);
+/// "class K", with ", the whole chain" when it is: how the analysis names a class.
+std::string class_name(const CHAIN_CLASSES* cl, int k);
 /// The first closed class after k of two states or more (k = 0 for the first), or 0 when there
 /// is none: the classes whose spectrum, mixing and Kemeny constant are worth a section.
 int next_closed_class(const CHAIN_CLASSES* cl, int k);

@@ -315,5 +315,5 @@ Eigen::MatrixXd real_basis(const Eigen::MatrixXcd& v) {
 }
 
 void print_class_label(FILE* out, const CHAIN_CLASSES* cl, int k) {
-  std::fprintf(out, "class %d%s", k, cl->nbr_classes == 1 ? ", the whole chain" : "");
+  std::fputs(class_name(cl, k).c_str(), out);
 }

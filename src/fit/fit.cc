@@ -717,7 +717,8 @@ static void csv_cell(FILE* out, const char* item, const std::string& from, const
   std::fputc(',', out);
   fit_csv_text(out, from);
   std::fputc(',', out);
-  fit_csv_text(out, to);
+  if (!to.empty())  // no label is empty: an empty to is every state unseen
+    fit_csv_text(out, to);
   std::fprintf(out, ",%lu,%lu,%s,%s,%s,,\n", static_cast<unsigned long>(count),
                static_cast<unsigned long>(total), fit_number(p).c_str(), csv_number(lower).c_str(),
                csv_number(upper).c_str());
@@ -753,11 +754,11 @@ void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* da
                  static_cast<unsigned long>(data->nbr_sequences),
                  fit_number(model->initial[s]).c_str());
   }
-  fit_write_rows_csv(out, data, model, "row", "transition");
+  fit_write_rows_csv(out, data, model, "row", "transition", "unseen_transitions");
 }
 
 void fit_write_rows_csv(FILE* out, const FIT_DATA* data, const FIT_MODEL* model,
-                        const char* row_item, const char* cell_item) {
+                        const char* row_item, const char* cell_item, const char* unseen_item) {
   const std::size_t k = model->rows.size();
   const std::vector<std::string>& names = data->labels.names;
   static const char* const KIND[] = {"observed", "absorbing", "uniform", "given"};
@@ -779,6 +780,13 @@ void fit_write_rows_csv(FILE* out, const FIT_DATA* data, const FIT_MODEL* model,
       } else if (next == row.cells.size()) {
         break;
       }
+    }
+    // An observed row's transitions never seen have probability 0 and are not listed one by
+    // one (a sparse chain would need k^2 lines): one line gives the bound they share, as the
+    // text's "each other state" does, its to left empty.
+    if (row.kind == ROW_OBSERVED && !(row.rest > 0) && row.cells.size() < k) {
+      csv_cell(out, unseen_item, from, std::string(), 0, row.total, row.rest, row.rest_lower,
+               row.rest_upper);
     }
   }
 }

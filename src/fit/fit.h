@@ -60,6 +60,7 @@ struct fit_options {
   long draws;                // --draws N: posterior draws carried to the answers; 0: none
   std::uint64_t seed;        // --seed S (FIT_DEFAULT_SEED when not given)
   int threads;               // --threads N: threads of the draws (2 by default)
+  int progress;              // the draws' progress on standard error (a terminal's)
   int table;                 // the summary on standard error: 1 the table, 0 the listing,
                              // -1 the table when standard error is a terminal
 };
@@ -102,6 +103,8 @@ struct fit_sequence {
   long prev2 = -1;                  // the one before it, -1 when not adjacent
   std::uint64_t t = 0;              // positions read, observations and missing cells alike
   int started = 0;                  // an observation has been counted as the first state
+  int group_started = 0;            // with groups: an observation has been counted in a group
+  std::uint32_t group = 0;          // ... and this is the group of the last one
   std::vector<std::uint32_t> kept;  // with keep_flag: its states, FIT_KEPT_BREAK for a gap
 };
 typedef struct fit_sequence FIT_SEQUENCE;
@@ -229,7 +232,7 @@ typedef struct fit_order_choice FIT_ORDER_CHOICE;
 /// What the answers came to over the posterior draws of --draws.
 struct fit_answer {
   std::string item;      // stationary, recurrence_time, kemeny_constant, absorption, ...
-  std::string from, to;  // labels; for absorption, to names the class by its first state
+  std::string from, to;  // labels, or a closed class named as the analysis names it ("class 2")
   std::uint64_t draws;   // draws in which it is defined
   double median, lower, upper;
   // Where there is no number at all: why, as a word for the CSV ("absorbing": the chain has
@@ -274,11 +277,11 @@ void fit_conditional_g2(const COUNT_MAP* cells, FIT_TEST* test);
 /// The upper tail of the chi-square distribution with df degrees of freedom; 1 when df <= 0.
 double fit_chi_square_p(double statistic, long df);
 /// The rows of a model as the text summary shows them, and as the CSV does under the items
-/// row_item and cell_item.
+/// row_item and cell_item, with unseen_item for the transitions of an observed row never seen.
 void fit_write_rows(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                     const FIT_MODEL* model);
 void fit_write_rows_csv(FILE* out, const FIT_DATA* data, const FIT_MODEL* model,
-                        const char* row_item, const char* cell_item);
+                        const char* row_item, const char* cell_item, const char* unseen_item);
 /// Quotes text as a CSV field.
 void fit_csv_text(FILE* out, std::string_view text);
 /// Writes the configuration.

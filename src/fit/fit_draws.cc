@@ -3,7 +3,11 @@
 // credible intervals over the draws.
 // Part of pravlin; see README.md.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <thread>
 
@@ -151,6 +155,49 @@ static void analyse(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer
   }
 }
 
+// The rough work of one draw, in operations: a fixed part (the draw's allocations, its classes,
+// its entropy rates), each entry drawn; each closed class's stationary distribution (GTH,
+// m^3 up to DENSE_MAX_STATES states, m b^2 within its band b beyond); the Kemeny constant of
+// each class of lay.kemeny (dense, m^3); the absorption's elimination over the transient states
+// within their band (t b^2) with its right sides.
+static double draw_work(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const answer_layout& lay) {
+  double work = FIT_DRAW_FIXED_WORK + FIT_DRAW_ENTRY_WORK * static_cast<double>(c->to.size());
+  for (const int k : lay.closed) {
+    const double m = class_size(cl, k);
+    if (m > DENSE_MAX_STATES) {
+      const double band = class_bandwidth(c, cl, k);
+      work += m * band * band;
+    } else {
+      work += m * m * m;
+    }
+  }
+  for (const int k : lay.kemeny) {
+    const double m = class_size(cl, k);
+    work += m * m * m;
+  }
+  if (!lay.transient.empty()) {
+    // The band of the transient states in their order: the widest step of a transition
+    // between two of them.
+    std::vector<long> place(static_cast<std::size_t>(c->n) + 1, -1);
+    for (std::size_t i = 0; i < lay.transient.size(); i++)
+      place[static_cast<std::size_t>(lay.transient[i])] = static_cast<long>(i);
+    long band = 0;
+    for (std::size_t i = 0; i < lay.transient.size(); i++) {
+      const int u = lay.transient[i];
+      for (std::size_t e = c->row_start[static_cast<std::size_t>(u)];
+           e < c->row_start[static_cast<std::size_t>(u) + 1]; e++) {
+        const long j = place[static_cast<std::size_t>(c->to[e])];
+        if (j >= 0)
+          band = std::max(band, std::labs(j - static_cast<long>(i)));
+      }
+    }
+    const double t = static_cast<double>(lay.transient.size());
+    const double b = static_cast<double>(band);
+    work += t * b * b + t * (b + 1) * static_cast<double>(lay.closed.size() + 1);
+  }
+  return work;
+}
+
 // The q-quantile of sorted values, interpolated between order statistics (R's type 7).
 static double quantile(const std::vector<double>& v, double q) {
   const double h = static_cast<double>(v.size() - 1) * q;
@@ -207,8 +254,23 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
         opt->draws, lay.width, bytes / 1e6);
   }
 
+  // Refused before any draw when it would run for hours: each draw of a chain of 1500 states
+  // takes a second or more.
+  const double per_draw = draw_work(&chain, &classes, lay);
+  const double total = per_draw * static_cast<double>(n);
+  if (total > FIT_DRAWS_MAX_WORK) {
+    fail(
+        " *** ERROR: --draws %ld would take some %.1e operations (%.1e a draw), more than the "
+        "limit of %.0e: give fewer draws\n",
+        opt->draws, total, per_draw, FIT_DRAWS_MAX_WORK);
+  }
+
   std::vector<double> results(n * lay.width, 0.0);
   std::vector<char> changed(n, 0);
+  // Progress on a terminal: the draws done, counted by every thread, shown by the first at
+  // most twice a second. It changes nothing the draws compute.
+  std::atomic<std::size_t> done{0};
+  auto shown = std::chrono::steady_clock::now();
   const auto work = [&](std::size_t first, std::size_t step) {
     std::vector<double> p;
     SPARSE_CHAIN c;
@@ -219,9 +281,18 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
       find_classes(&c, &cl);
       if (!same_classes(&cl, &classes)) {
         changed[i] = 1;
-        continue;
+      } else {
+        analyse(&c, &cl, lay, results.data() + i * lay.width);
       }
-      analyse(&c, &cl, lay, results.data() + i * lay.width);
+      const std::size_t now_done = done.fetch_add(1) + 1;
+      if (first == 0 && opt->progress) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - shown >= std::chrono::milliseconds(500)) {
+          shown = now;
+          std::fprintf(stderr, "\r draws: %zu of %zu", now_done, n);
+          std::fflush(stderr);
+        }
+      }
     }
   };
   const auto threads = static_cast<std::size_t>(std::max(1, opt->threads));
@@ -231,6 +302,8 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
   work(0, threads);
   for (std::thread& t : pool)
     t.join();
+  if (opt->progress)
+    std::fputs("\r\033[K", stderr);  // the progress line, cleared
 
   for (const char c : changed)
     draws->classes_changed += c;
@@ -261,10 +334,9 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     summarise(r + i, "recurrence_time", label(lay.recurrent[i]), "");
   const std::size_t t = lay.transient.size();
   const std::size_t kc = lay.closed.size();
-  // A closed class is named by its first state.
-  const auto class_label = [&](std::size_t j) {
-    return label(classes.member[classes.first[static_cast<std::size_t>(lay.closed[j])]]);
-  };
+  // A closed class is named as pravlin-analyze names it in the fitted configuration ("class
+  // 2"): named by its first state, it read as that state.
+  const auto class_label = [&](std::size_t j) { return class_name(&classes, lay.closed[j]); };
   for (std::size_t j = 0; j < kc; j++)
     summarise(2 * r + j, "entropy_rate", class_label(j), "");
   // A class too large for the exact constant is not drawn: its estimate would cost each draw

@@ -96,7 +96,8 @@ void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* dat
     std::fprintf(out, ",,%lu,%lu,%s,,,,\n", static_cast<unsigned long>(g.data.nbr_sequences),
                  static_cast<unsigned long>(g.data.nbr_transitions),
                  fit_number(g.model.log_likelihood).c_str());
-    fit_write_rows_csv(out, &g.data, &g.model, "group_row", "group_transition");
+    fit_write_rows_csv(out, &g.data, &g.model, "group_row", "group_transition",
+                       "group_unseen_transitions");
   }
   if (extras->order_choice_flag) {
     const FIT_ORDER_CHOICE& c = extras->order_choice;

@@ -248,16 +248,23 @@ void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
   if (!seq->started) {
     seq->started = 1;
     data->first[static_cast<std::size_t>(state)]++;
-    if (data->group_flag)
-      count_map_add(&data->group_first, std::uint64_t{data->group} << 21 | std::uint64_t(state), 1);
+  }
+  if (data->group_flag && (!seq->group_started || seq->group != data->group)) {
+    // A group's own sequence begins here: at the sequence's start, or where the sequence
+    // enters the group (the long form's --group, whose column may change along an id).
+    count_map_add(&data->group_first, std::uint64_t{data->group} << 21 | std::uint64_t(state), 1);
+    if (data->group_sequences.size() <= data->group)
+      data->group_sequences.resize(data->group + 1, 0);
+    data->group_sequences[data->group]++;
   }
   if (seq->prev >= 0) {
     const auto i = static_cast<std::uint64_t>(seq->prev);
     const auto j = static_cast<std::uint64_t>(state);
     fit_count_pair(data, i, j);
     data->nbr_transitions++;
+    // The transition belongs to the group of the observation it leaves.
     if (data->group_flag)
-      count_map_add(&data->group_pairs, std::uint64_t{data->group} << 42 | i << 21 | j, 1);
+      count_map_add(&data->group_pairs, std::uint64_t{seq->group} << 42 | i << 21 | j, 1);
     if (data->test_flag) {
       if (seq->prev2 >= 0) {
         count_map_add(&data->triples, static_cast<std::uint64_t>(seq->prev2) << 42 | i << 21 | j,
@@ -272,17 +279,14 @@ void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
   }
   seq->prev2 = seq->prev;
   seq->prev = state;
+  seq->group = data->group;
+  seq->group_started = 1;
 }
 
 static void end_sequence(FIT_DATA* data, FIT_SEQUENCE* seq) {
   if (seq->started) {
     data->nbr_sequences++;
     data->longest = std::max(data->longest, seq->t);
-    if (data->group_flag) {
-      if (data->group_sequences.size() <= data->group)
-        data->group_sequences.resize(data->group + 1, 0);
-      data->group_sequences[data->group]++;
-    }
   }
   if (data->keep_flag && !seq->kept.empty()) {
     if (seq->kept.back() == FIT_KEPT_BREAK)
@@ -895,12 +899,21 @@ static std::string lower(std::string_view s) {
   return r;
 }
 
-static long find_column(const std::vector<FIT_FIELD>& header, std::string_view name) {
+// The column named name, whatever the case of its letters; -1 when there is none. Two columns
+// of that name (state and State) are refused: taking the first would be a guess.
+static long find_column(const FIT_INPUT* in, unsigned long line,
+                        const std::vector<FIT_FIELD>& header, std::string_view name) {
+  long found = -1;
   for (std::size_t i = 0; i < header.size(); i++) {
-    if (lower(header[i].text) == lower(name))
-      return static_cast<long>(i);
+    if (lower(header[i].text) != lower(name))
+      continue;
+    if (found >= 0) {
+      fail(" *** ERROR: %s:%lu: two columns named (%s) in the header: columns %ld and %zu\n",
+           in->name, line, std::string(name).c_str(), found + 1, i + 1);
+    }
+    found = static_cast<long>(i);
   }
-  return -1;
+  return found;
 }
 
 static bool eat(std::string_view* v, std::string_view prefix) {
@@ -941,6 +954,37 @@ static std::string iso_shape(std::string_view t) {
     return std::string();
   }
   return v.empty() ? shape : std::string();
+}
+
+// The two digits of t at at, as a number.
+static int two_digits(std::string_view t, std::size_t at) {
+  return (t[at] - '0') * 10 + (t[at + 1] - '0');
+}
+
+// A time of day of clock_shape's form names a time on the clock: hours to 23, minutes to 59,
+// seconds to 60 (a leap second).
+static bool clock_exists(std::string_view c) {
+  return two_digits(c, 0) <= 23 && two_digits(c, 3) <= 59 &&
+         (c.size() < 8 || c[5] != ':' || two_digits(c, 6) <= 60);
+}
+
+// A time of iso_shape's form names a day of the calendar (leap years counted) and a time on
+// the clock: 2024-13-01, 2023-02-29 and 24:00 do not.
+static bool iso_exists(std::string_view t) {
+  if (t.size() < 7 || t[4] != '-')
+    return clock_exists(t);
+  const int year = two_digits(t, 0) * 100 + two_digits(t, 2);
+  const int month = two_digits(t, 5);
+  if (month < 1 || month > 12)
+    return false;
+  if (t.size() < 10)
+    return true;
+  static const int DAYS[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  const int day = two_digits(t, 8);
+  if (day < 1 || day > DAYS[month - 1] + (month == 2 && leap ? 1 : 0))
+    return false;
+  return t.size() == 10 || clock_exists(t.substr(11));
 }
 
 // How the times of a long table are ordered: as the first row's is.
@@ -987,6 +1031,12 @@ static double time_of(const FIT_INPUT* in, const FIT_FIELD& field, unsigned long
         "(%s)\n",
         in->name, line, field.column, t, times->first.c_str());
   }
+  if (!iso_exists(field.text)) {
+    fail(
+        " *** ERROR: %s:%lu:%lu: the time (%s) has a month, day, hour, minute or second out of "
+        "range\n",
+        in->name, line, field.column, t);
+  }
   return label_intern(&times->texts, field.text);
 }
 
@@ -1008,17 +1058,17 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   }
   long col[3];
   for (int k = 0; k < 3; k++)
-    col[k] = names[k].empty() ? -1 : find_column(header, names[k]);
+    col[k] = names[k].empty() ? -1 : find_column(in, line, header, names[k]);
   long group_col = -1;
   if (opt->group_column != nullptr) {
-    group_col = find_column(header, opt->group_column);
+    group_col = find_column(in, line, header, opt->group_column);
     if (group_col < 0) {
       fail(" *** ERROR: %s:%lu: no column named (%s) in the header\n", in->name, line,
            opt->group_column);
     }
   }
   if (col[1] < 0 && opt->columns.empty())
-    col[1] = find_column(header, "time");
+    col[1] = find_column(in, line, header, "time");
   if (col[2] < 0) {
     fail(" *** ERROR: %s:%lu: no column named (%s) in the header\n", in->name, line,
          names[2].c_str());
@@ -1042,16 +1092,9 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
     long_row r{};
     r.id = col[0] < 0 ? 0 : label_intern(&ids, fields[static_cast<std::size_t>(col[0])].text);
     if (group_col >= 0) {
-      // A sequence is the rows of one id within one group: the group is part of its key.
-      const std::string& g = fields[static_cast<std::size_t>(group_col)].text;
-      r.group = label_intern(&data->groups, g);
+      r.group = label_intern(&data->groups, fields[static_cast<std::size_t>(group_col)].text);
       if (r.group >= FIT_MAX_TEST_STATES)
         fail(" *** ERROR: %s:%lu: more than %zu groups\n", in->name, line, FIT_MAX_TEST_STATES);
-      std::string key(g);
-      key.push_back('\0');  // no label holds a NUL byte
-      if (col[0] >= 0)
-        key += fields[static_cast<std::size_t>(col[0])].text;
-      r.id = label_intern(&ids, key);
     }
     r.t = col[1] < 0 ? static_cast<double>(rows.size())
                      : time_of(in, fields[static_cast<std::size_t>(col[1])], line, &times);
@@ -1076,18 +1119,19 @@ static void read_long(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data) {
   std::stable_sort(rows.begin(), rows.end(), [](const long_row& a, const long_row& b) {
     return a.id != b.id ? a.id < b.id : a.t < b.t;
   });
+  // A sequence is the consecutive rows of one id, whatever their groups: the chain of all groups
+  // together is the chain fitted without --group. Each row is observed in its own group
+  // (fit_observe: a transition belongs to the group of the row it leaves).
   FIT_SEQUENCE seq;
-  if (!rows.empty())
-    data->group = rows[0].group;
   for (std::size_t k = 0; k < rows.size(); k++) {
     if (k > 0 && rows[k].id != rows[k - 1].id) {
       end_sequence(data, &seq);
-      data->group = rows[k].group;
     } else if (k > 0 && rows[k].t == rows[k - 1].t && col[1] >= 0) {
       fail(" *** ERROR: %s:%lu: a second row for the same id and t (line %lu has the first)\n",
            in->name, std::max(rows[k].line, rows[k - 1].line),
            std::min(rows[k].line, rows[k - 1].line));
     }
+    data->group = rows[k].group;
     fit_observe(data, &seq, rows[k].state == NO_STATE ? -1 : static_cast<long>(rows[k].state));
   }
   end_sequence(data, &seq);
@@ -1375,7 +1419,10 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
   FIT_FORM form = named_form(opt);
   if (form == FORM_AUTO) {
     read_ahead(in);
-    form = detect(std::string_view(in->buf + in->pos, in->end - in->pos), in->eof != 0);
+    // The first read may already have met the end (a short file): the window is then whole,
+    // though no read has yet come back empty to set in->eof.
+    const bool whole = in->eof != 0 || (in->f != nullptr && std::feof(in->f));
+    form = detect(std::string_view(in->buf + in->pos, in->end - in->pos), whole);
     if (form == FORM_AUTO) {
       fail(
           " *** ERROR: %s:1: a first line of more than %zu MiB holding commas: name its form "

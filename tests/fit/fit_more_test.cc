@@ -65,8 +65,7 @@ TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
   const std::string text =
       "id,t,state,g\n1,1,a,x\n1,2,b,x\n1,3,a,x\n1,4,b,x\n1,5,b,x\n"
       "2,1,a,y\n2,2,a,y\n2,3,a,y\n2,4,b,y\n2,5,a,y\n"
-      // The same id in another group is another sequence.
-      "1,1,b,y\n1,2,a,y\n";
+      "3,1,b,y\n3,2,a,y\n";
   FIT_DATA data;
   fit_read_text(&opt, text, "long.csv", &data);
   FIT_MODEL pooled;
@@ -96,6 +95,47 @@ TEST(FitGroups, EachGroupFitsAsItsOwnDataAndTheTestIsTheLikelihoodGain) {
   EXPECT_NEAR(extras.group_test.statistic, 2 * gain, 1e-12);
   // Rows a and b are seen in both groups, each with both destinations: 1 + 1.
   EXPECT_EQ(extras.group_test.df, 2);
+}
+
+TEST(FitGroups, ATransitionAcrossAGroupChangeBelongsToTheGroupItLeaves) {
+  // One id whose group changes along the way: x x y y x x y y.
+  const std::string text =
+      "id,t,state,phase\n1,1,a,x\n1,2,a,x\n1,3,b,y\n1,4,b,y\n1,5,a,x\n1,6,b,x\n1,7,a,y\n"
+      "1,8,a,y\n";
+  FIT_OPTIONS plain = fit_default_options();
+  FIT_DATA alone;
+  fit_read_text(&plain, text, "long.csv", &alone);
+  FIT_MODEL without;
+  fit_estimate(&plain, &alone, &without);
+  FIT_OPTIONS opt = fit_default_options();
+  opt.group_column = "phase";
+  FIT_DATA data;
+  fit_read_text(&opt, text, "long.csv", &data);
+  FIT_MODEL together;
+  fit_estimate(&opt, &data, &together);
+  // All groups together are the fit without groups: a -> a 2 of 4.
+  EXPECT_EQ(p(data, together, "a", "a"), 0.5);
+  EXPECT_EQ(data.nbr_sequences, 1u);
+  for (const char* from : {"a", "b"}) {
+    for (const char* to : {"a", "b"})
+      EXPECT_EQ(p(data, together, from, to), p(alone, without, from, to));
+  }
+  // x: a a, a -> b (into y), a b, b -> a (into y); y: b b, b -> a (into x), a a.
+  FIT_EXTRAS extras;
+  fit_groups(&opt, &data, &extras);
+  ASSERT_EQ(extras.groups.size(), 2u);
+  const FIT_GROUP& x = extras.groups[0];
+  const FIT_GROUP& y = extras.groups[1];
+  EXPECT_EQ(p(x.data, x.model, "a", "b"), 2.0 / 3);
+  EXPECT_EQ(p(x.data, x.model, "b", "a"), 1.0);
+  EXPECT_EQ(p(y.data, y.model, "b", "b"), 0.5);
+  EXPECT_EQ(p(y.data, y.model, "a", "a"), 1.0);
+  EXPECT_EQ(x.data.nbr_transitions + y.data.nbr_transitions, data.nbr_transitions);
+  // Each group's sequences begin where the id enters it: x at a twice, y at b and at a.
+  EXPECT_EQ(x.data.nbr_sequences, 2u);
+  EXPECT_EQ(y.data.nbr_sequences, 2u);
+  EXPECT_EQ(x.model.initial[0], 1.0);  // state 0 is a, the first label
+  EXPECT_EQ(y.model.initial[0], 0.5);
 }
 
 TEST(FitGroups, SeveralCountMatricesTestAsTheSequencesTheyCount) {
@@ -269,10 +309,11 @@ TEST(FitDraws, ManyObservationsNarrowTheIntervalAroundTheEstimate) {
 // draw is the chain itself and the interval shrinks to its constant.
 TEST(FitDrawsKemeny, EachClassOfSeveralStatesGetsItsConstantOrSaysWhyNot) {
   struct Expected {
-    std::string from;  // the class's first state
+    std::string from;  // the class, named as pravlin-analyze names it
     double k;
     std::string none;  // "": a number
   };
+  const std::string whole = "class 1, the whole chain";
   std::string cycle_2001;
   for (int i = 0; i <= 2001; i++) {
     cycle_2001 += 's';
@@ -285,18 +326,18 @@ TEST(FitDrawsKemeny, EachClassOfSeveralStatesGetsItsConstantOrSaysWhyNot) {
     std::vector<Expected> kemeny;
   } cases[] = {
       // P = [[1-a, a], [b, 1-b]]: K = 1 / (a + b).
-      {"two states, a 0.3 and b 0.2", ",a,b\na,0.7,0.3\nb,0.2,0.8\n", {{"a", 2.0, ""}}},
-      {"two states, a 0.9 and b 0.6", ",a,b\na,0.1,0.9\nb,0.6,0.4\n", {{"a", 1 / 1.5, ""}}},
+      {"two states, a 0.3 and b 0.2", ",a,b\na,0.7,0.3\nb,0.2,0.8\n", {{whole, 2.0, ""}}},
+      {"two states, a 0.9 and b 0.6", ",a,b\na,0.1,0.9\nb,0.6,0.4\n", {{whole, 1 / 1.5, ""}}},
       // The eigenvalues besides 1 are the other cube roots of 1: K = (3 - 1) / 2.
-      {"a cycle of three", ",a,b,c\na,0,1,0\nb,0,0,1\nc,1,0,0\n", {{"a", 1.0, ""}}},
+      {"a cycle of three", ",a,b,c\na,0,1,0\nb,0,0,1\nc,1,0,0\n", {{whole, 1.0, ""}}},
       // Each class as a chain of its own; the transient state and the lone absorbing one
       // have none.
       {"two classes, a transient state and an absorbing one",
        ",a,b,c,d,e,f\na,0.5,0.5,0,0,0,0\nb,0.5,0.5,0,0,0,0\nc,0,0,0,1,0,0\nd,0,0,1,0,0,0\n"
        "e,0.25,0,0.25,0,0.25,0.25\nf,0,0,0,0,0,1\n",
-       {{"a", 1.0, ""}, {"c", 0.5, ""}}},
+       {{"class 1", 1.0, ""}, {"class 2", 0.5, ""}}},
       {"absorbing", ",a,b,c\na,0.5,0.25,0.25\nb,0.25,0.5,0.25\nc,0,0,1\n", {{"", 0, "absorbing"}}},
-      {"a class beyond the exact constant's size", cycle_2001 + "\n", {{"s0", 0, "not_drawn"}}},
+      {"a class beyond the exact constant's size", cycle_2001 + "\n", {{whole, 0, "not_drawn"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -350,8 +391,10 @@ TEST(FitDrawsKemeny, ListingAndCsvGiveTheConstantAsTheEntropyRateAndNoNumberWhen
     return text;
   };
   const std::string two = ",a,b\na,0.7,0.3\nb,0.2,0.8\n", ends = ",a,b\na,0.5,0.5\nb,0,1\n";
-  EXPECT_THAT(written(two, false), HasSubstr("\n  kemeny_constant a  2  [2, 2]\n"));
-  EXPECT_THAT(written(two, true), HasSubstr("\nkemeny_constant,\"a\",,3,,2,2,2,,\n"));
+  EXPECT_THAT(written(two, false),
+              HasSubstr("\n  kemeny_constant class 1, the whole chain  2  [2, 2]\n"));
+  EXPECT_THAT(written(two, true),
+              HasSubstr("\nkemeny_constant,\"class 1, the whole chain\",,3,,2,2,2,,\n"));
   EXPECT_THAT(written(ends, false),
               HasSubstr("\n  kemeny_constant  none: the chain is absorbing\n"));
 }

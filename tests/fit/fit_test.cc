@@ -261,6 +261,17 @@ TEST(FitEstimate, UnobservedTransitionsOfAnObservedRowGetTheirUpperBound) {
             std::string::npos)
       << summary;
   EXPECT_EQ(summary.find("c: 1 transition"), std::string::npos);
+  // The CSV gives the same bound, one line a row, its to empty.
+  FilePtr out = open_sink();
+  fit_write_summary_csv(out.get(), &opt, &f.data, &f.model);
+  const std::string csv = read_all(out.get());
+  const std::string upper = fit_number(a.rest_upper);
+  EXPECT_NE(csv.find("transition,\"a\",\"b\",2,2,1,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("unseen_transitions,\"a\",,0,2,0,0," + upper + ",,\n"), std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("unseen_transitions,\"b\",,0,2,0,0," + upper + ",,\n"), std::string::npos)
+      << csv;
+  EXPECT_EQ(csv.find("unseen_transitions,\"c\""), std::string::npos) << csv;
 }
 
 // ---- the configuration -----------------------------------------------------------------------
@@ -390,6 +401,11 @@ TEST(FitRead, EveryFormGivesTheSameCounts) {
       }
     }
   }
+  // A file of one line of commas without a final line break: its first read meets the end.
+  Fitted one_line;
+  fit_files(fit_default_options(), {"a,b,a,b,b,a"}, &one_line);
+  EXPECT_EQ(one_line.data.form, FORM_SEQUENCES);
+  EXPECT_EQ(one_line.data.nbr_transitions, 5u);
 }
 
 TEST(FitRead, InputsLongerThanABufferAreReadWhole) {
@@ -481,7 +497,8 @@ TEST(FitReadLong, TimesOrderAsNumbersOrAsIsoDatesOfOneForm) {
       {"date and time",
        "id,t,state\nx,2024-01-02T10:00:00Z,b\nx,2024-01-02T09:30:00Z,a\n",
        {"a", "b"}},
-      {"time of day", "id,time,state\n1,09:30,b\n1,09:05,a\n1,10:00,c\n", {"a", "b", "c"}},
+      {"time of day", "id,time,state\n1,09:30:00,b\n1,09:05:00,a\n1,23:59:60,c\n", {"a", "b", "c"}},
+      {"leap day", "id,t,state\n1,2024-03-01,b\n1,2024-02-29,a\n1,2000-02-29,z\n", {"z", "a", "b"}},
       {"file order", "state,note\nb,x\na,y\nc,z\n", {"b", "a", "c"}},
       {"quoted NA is a label", "id,t,state\n1,1,a\n1,2,\"NA\"\n1,3,a\n", {"a", "NA", "a"}},
   };
@@ -643,6 +660,24 @@ TEST(FitReadDeathTest, BadInputGetsOneLineAndStatusOne) {
       {"id,t,state\n1,soon,a\n",
        " *** ERROR: data.txt:2:3: the time (soon) is neither a number nor an ISO 8601 date or "
        "time\n"},
+      // Times of the right shape that the calendar or the clock does not have.
+      {"id,t,state\n1,2024-01-02,a\n1,2024-13-01,b\n",
+       " *** ERROR: data.txt:3:3: the time (2024-13-01) has a month, day, hour, minute or second "
+       "out of range\n"},
+      {"id,t,state\n1,2023-02-29,a\n",
+       " *** ERROR: data.txt:2:3: the time (2023-02-29) has a month, day, hour, minute or second "
+       "out of range\n"},
+      {"id,t,state\n1,24:00,a\n",
+       " *** ERROR: data.txt:2:3: the time (24:00) has a month, day, hour, minute or second out "
+       "of range\n"},
+      {"id,t,state\n1,2024-01-02T10:60,a\n",
+       " *** ERROR: data.txt:2:3: the time (2024-01-02T10:60) has a month, day, hour, minute or "
+       "second out of range\n"},
+      // Columns that one name could mean.
+      {"id,t,state,State\n1,1,a,b\n",
+       " *** ERROR: data.txt:1: two columns named (state) in the header: columns 3 and 4\n"},
+      {"ID,t,state,id\n1,1,a,2\n",
+       " *** ERROR: data.txt:1: two columns named (id) in the header: columns 1 and 4\n"},
       {"person,visit\n1,2\n",
        " *** ERROR: --columns names the columns of the long form, not of "
        "--input matrix\n",

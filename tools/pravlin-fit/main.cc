@@ -13,6 +13,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "fit.h"
 #include "fit_draws.h"
@@ -110,12 +111,31 @@ static std::vector<std::string> split_commas(const char* text) {
   return out;
 }
 
+// An option given on the command line: its long name, the options it excludes (a shared
+// name: --laplace and --prior, --table and --listing), and how it was written.
+struct given_option {
+  const char* name;
+  const char* excludes;
+  const char* written;
+};
+
 static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   *opt = fit_default_options();
   bool files_only = false;
+  // Each option is given once: a second would silently replace the first.
+  std::vector<given_option> given;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     const auto is = [a](const char* name) { return std::strcmp(a, name) == 0; };
+    const auto once = [&](const char* name, const char* excludes) {
+      for (const given_option& g : given) {
+        if (std::strcmp(g.name, name) == 0)
+          fail(" *** ERROR: %s given twice: give each option once\n", a);
+        if (excludes != nullptr && g.excludes != nullptr && std::strcmp(g.excludes, excludes) == 0)
+          fail(" *** ERROR: %s and %s: give one of them\n", g.written, a);
+      }
+      given.push_back(given_option{name, excludes, a});
+    };
     const auto value = [&]() -> const char* {
       if (i + 1 >= argc)
         fail(" *** ERROR: %s needs a value; see pravlin-fit --help\n", a);
@@ -132,12 +152,16 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
     } else if (is("--version")) {
       put_and_exit(VERSION);
     } else if (is("-o") || is("--output")) {
+      once("--output", nullptr);
       opt->output = value();
     } else if (is("--summary")) {
+      once("--summary", nullptr);
       opt->summary = value();
     } else if (is("-q") || is("--quiet")) {
+      once("--quiet", nullptr);
       opt->quiet = 1;
     } else if (is("--input")) {
+      once("--input", nullptr);
       const char* v = value();
       const FIT_FORM forms[] = {FORM_SEQUENCES, FORM_LONG, FORM_REPORT, FORM_MATRIX};
       opt->form = FORM_AUTO;
@@ -149,19 +173,24 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
         fail(" *** ERROR: --input needs sequences, long, report or matrix, not (%s)\n", v);
       }
     } else if (is("--columns")) {
+      once("--columns", nullptr);
       opt->columns = value();
     } else if (is("--sort")) {
+      once("--sort", nullptr);
       opt->sort_flag = 1;
     } else if (is("--states")) {
+      once("--states", nullptr);
       for (const std::string& s : split_commas(value()))
         opt->states.push_back(s);
     } else if (is("--laplace") || is("--prior")) {
+      once(is("--laplace") ? "--laplace" : "--prior", "estimator");
       const char* v = value();
       opt->estimator = is("--laplace") ? ESTIMATOR_LAPLACE : ESTIMATOR_PRIOR;
       opt->alpha = parse_real(v);
       if (!(opt->alpha > 0) || opt->alpha > 1e300)
         fail(" *** ERROR: %s needs a positive number, not (%s)\n", a, v);
     } else if (is("--empty")) {
+      once("--empty", nullptr);
       const char* v = value();
       if (std::strcmp(v, "absorbing") == 0)
         opt->empty = EMPTY_ABSORBING;
@@ -171,51 +200,64 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
         fail(" *** ERROR: --empty needs absorbing or uniform, not (%s)\n", v);
       opt->empty_given = 1;
     } else if (is("--chains")) {
+      once("--chains", nullptr);
       const char* v = value();
       opt->nbr_chains = parse_count(v, 1, 2147483647L);
       if (opt->nbr_chains < 0)
         fail(" *** ERROR: --chains needs a number from 1 to 2147483647, not (%s)\n", v);
     } else if (is("--years")) {
+      once("--years", nullptr);
       const char* v = value();
       opt->nbr_years = parse_count(v, 2, 2147483646L);
       if (opt->nbr_years < 0)
         fail(" *** ERROR: --years needs a number from 2 to 2147483646, not (%s)\n", v);
     } else if (is("--confidence")) {
+      once("--confidence", nullptr);
       const char* v = value();
       opt->confidence = parse_real(v);
       if (!(opt->confidence > 0 && opt->confidence < 1))
         fail(" *** ERROR: --confidence needs a level between 0 and 1, not (%s)\n", v);
     } else if (is("--test")) {
+      once("--test", nullptr);
       opt->test_flag = 1;
     } else if (is("--blocks")) {
+      once("--blocks", nullptr);
       const char* v = value();
       opt->blocks = parse_count(v, 2, 1000);
       if (opt->blocks < 0)
         fail(" *** ERROR: --blocks needs a number from 2 to 1000, not (%s)\n", v);
     } else if (is("--group")) {
+      once("--group", nullptr);
       opt->group_column = value();
     } else if (is("--table")) {
+      once("--table", "summary form");
       opt->table = 1;
     } else if (is("--listing")) {
+      once("--listing", "summary form");
       opt->table = 0;
     } else if (is("--groups")) {
+      once("--groups", nullptr);
       opt->groups_flag = 1;
     } else if (is("--order")) {
+      once("--order", nullptr);
       const char* v = value();
       opt->order = parse_count(v, 1, 1000000);
       if (opt->order < 0)
         fail(" *** ERROR: --order needs a number from 1 to 1000000, not (%s)\n", v);
     } else if (is("--select-order")) {
+      once("--select-order", nullptr);
       const char* v = value();
       opt->select_order = parse_count(v, 1, 20);
       if (opt->select_order < 0)
         fail(" *** ERROR: --select-order needs a number from 1 to 20, not (%s)\n", v);
     } else if (is("--draws")) {
+      once("--draws", nullptr);
       const char* v = value();
       opt->draws = parse_count(v, 1, 100000000);
       if (opt->draws < 0)
         fail(" *** ERROR: --draws needs a number from 1 to 100000000, not (%s)\n", v);
     } else if (is("--seed")) {
+      once("--seed", nullptr);
       const char* v = value();
       char* end = nullptr;
       errno = 0;
@@ -225,6 +267,7 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
              v);
       opt->seed = seed;
     } else if (is("--threads")) {
+      once("--threads", nullptr);
       const char* v = value();
       opt->threads = static_cast<int>(parse_count(v, 1, 64));
       if (opt->threads < 0)
@@ -356,6 +399,7 @@ int main(int argc, char** argv) {
   std::set_new_handler(out_of_memory);
   FIT_OPTIONS opt;
   parse_command_line(argc, argv, &opt);
+  opt.progress = !opt.quiet && isatty(STDERR_FILENO) != 0;
   if (opt.form == FORM_MATRIX && opt.test_flag && opt.inputs.size() < 2)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
   try {

@@ -79,19 +79,6 @@ bool clean_real(const char* s, std::size_t len, double* value) {
   return stream_clean_real(s, len, value);
 }
 
-const char* label_of(int type) {
-  switch (type) {
-    case XML_COMMENT:
-      return "COMMENT";
-    case XML_CDATA:
-      return "CDATA";
-    case XML_PI:
-      return "PROCESSING INSTRUCTION";
-    default:
-      return "UNKNOWN";
-  }
-}
-
 // What the mapping makes of an element, by where it stands and its name.
 enum Kind : unsigned char {
   SKIP,          // nothing below is read
@@ -264,7 +251,7 @@ class Handler {
       if (!have_root_) {
         have_root_ = true;
         root_type_ = type;
-        root_name_ = label_of(type);
+        root_name_ = xml_node_label(type);
       }
       return;
     }
@@ -277,7 +264,7 @@ class Handler {
       case STEADY:
       case KEPT_CANDIDATE:
       case KEPT_TO: {
-        const char* label = label_of(type);
+        const char* label = xml_node_label(type);
         keep(depth, type, node_[depth - 1], label, std::strlen(label));
         set_text(depth, body, len, true);
         break;

@@ -133,12 +133,15 @@ TEST(ErrorCheck, TotalOffByRoundingAloneIsSaidSoOnALineOfItsOwn) {
     double total;
     const char* said;
   } cases[] = {
-      {0.9999999999999999, "1.000000\n *** WARNING: the total, 0.99999999999999989, differs"
-                           " from 1 only by rounding\n"},
-      {1.0000000000000002, "1.000000\n *** WARNING: the total, 1.0000000000000002, differs"
-                           " from 1 only by rounding\n"},
-      {1.0 - 1e-12, "1.000000\n *** WARNING: the total, 0.99999999999900002, differs from 1"
-                    " only by rounding\n"},
+      {0.9999999999999999,
+       "1.000000\n *** WARNING: the total, 0.99999999999999989, differs"
+       " from 1 only by rounding\n"},
+      {1.0000000000000002,
+       "1.000000\n *** WARNING: the total, 1.0000000000000002, differs"
+       " from 1 only by rounding\n"},
+      {1.0 - 1e-12,
+       "1.000000\n *** WARNING: the total, 0.99999999999900002, differs from 1"
+       " only by rounding\n"},
       {1.0 - 2e-12, "1.000000\n"},
       {1.0000004, "1.000000\n"},
       {0.9999996, "1.000000\n"},
@@ -147,9 +150,9 @@ TEST(ErrorCheck, TotalOffByRoundingAloneIsSaidSoOnALineOfItsOwn) {
   for (const auto& c : cases) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(error_check_row_total(4, c.total), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(" *** WARNING: normalizing transition_probability for state (4) by ") +
-                  c.said)
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        std::string(" *** WARNING: normalizing transition_probability for state (4) by ") + c.said)
         << c.total;
   }
 }

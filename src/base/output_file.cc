@@ -249,14 +249,17 @@ void output_declare(const char* path) {
   outputs.push_back(out);
 }
 
-// A temporary file beside out->target, recorded for removal before it can be left behind.
+// A temporary file beside out->target, recorded for removal before it can be left behind; -1
+// with errno set when it cannot be made.
 static int make_temp(OutputFile* out) {
   int slot = 0;
   while (slot < TEMP_SLOTS && temp_live[slot])
     slot++;
   std::string name = out->target + ".XXXXXX";
-  if (slot == TEMP_SLOTS || name.size() > PATH_MAX)
+  if (slot == TEMP_SLOTS || name.size() > PATH_MAX) {
+    errno = slot == TEMP_SLOTS ? EMFILE : ENAMETOOLONG;
     return -1;
+  }
   install_cleanup();
   sigset_t old;
   block_signals(&old);
@@ -268,13 +271,16 @@ static int make_temp(OutputFile* out) {
     std::memcpy(temp_name[slot], name.c_str(), name.size() + 1);
     fd = mkstemp(temp_name[slot]);
   }
+  const int made_errno = errno;
   if (fd >= 0) {
     temp_live[slot] = 1;
     out->slot = slot;
   }
   restore_signals(&old);
-  if (fd < 0)
+  if (fd < 0) {
+    errno = made_errno;  // why it could not be made, for the caller
     return -1;
+  }
   // mkstemp makes the file private: give it the mode of the file it replaces, or the mode a
   // new file would get.
   mode_t mode = 0;
@@ -318,7 +324,15 @@ FILE* output_open(const char* path) {
     if (out->file == nullptr && fd >= 0)
       close(fd);
   } else {
-    const int fd = make_temp(out);
+    int fd = make_temp(out);
+    // A file the user may write, in a folder the user may not: no file can be made beside it,
+    // so it is written in place, as a device is. It is then truncated now, and a run that
+    // fails midway leaves it cut short rather than as it was.
+    if (fd < 0 && out->exists && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+      fd = open(out->target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      if (fd >= 0)
+        out->how = OUT_IN_PLACE;
+    }
     out->file = fd < 0 ? nullptr : fdopen(fd, "w");
     if (out->file == nullptr && fd >= 0)
       close(fd);

@@ -27,7 +27,9 @@ void output_declare(const char* path);
 ///   file) through that descriptor, so that a shell's ">>" still appends;
 /// - any other file as a temporary file beside it, beside the file a symbolic link names,
 ///   given the mode (and where allowed the owner) of the file it replaces; output_finish
-///   renames it over that file, and the link stays.
+///   renames it over that file, and the link stays. When no file can be made in that folder
+///   (EACCES, EPERM, EROFS) but the file exists and may be written, it is written in place,
+///   truncated at once, as a device is.
 /// The temporary file is removed on SIGINT, SIGTERM and SIGHUP and at every exit before
 /// output_finish, fail() included. Does not return on failure.
 FILE* output_open(const char* path);

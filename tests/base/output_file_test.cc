@@ -249,3 +249,45 @@ TEST_F(OutputSafetyDeathTest, NoTemporaryFileOutlivesASignalOrAFailure) {
   EXPECT_EQ(files(), before);
   EXPECT_EQ(contents("out.xml"), "old\n");
 }
+
+// A file that may be written, in a folder that may not: nothing can be made beside it, so it is
+// written in place. Run as root, the child gives up root first, so that the folder truly
+// refuses it; a file it may not write, or one not there, is refused as before.
+TEST_F(OutputSafetyDeathTest, FileInAFolderThatCannotBeWrittenIsWrittenInPlace) {
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(".", 0755), 0);  // the child, as nobody, must reach in.txt and the folder
+  ASSERT_EQ(mkdir("locked", 0755), 0);
+  put("locked/open.csv", "old\n");
+  put("locked/shut.csv", "old\n");
+  ASSERT_EQ(chmod("locked/open.csv", 0666), 0);
+  ASSERT_EQ(chmod("locked/shut.csv", 0444), 0);
+  ASSERT_EQ(chmod("locked", 0555), 0);
+  const struct {
+    const char* path;
+    int status;
+    const char* err;
+    const char* after;
+  } cases[] = {
+      {"locked/open.csv", 0, "", "new\n"},
+      {"locked/shut.csv", 1, " *** ERROR: Unable to open file (locked/shut.csv) for writing\n",
+       "old\n"},
+      {"locked/new.csv", 1, " *** ERROR: Unable to open file (locked/new.csv) for writing\n",
+       "(none)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EXIT(
+        {
+          if (root && (setgid(65534) != 0 || setuid(65534) != 0))
+            std::exit(2);
+          write_through(c.path, "new\n");
+          std::exit(0);
+        },
+        testing::ExitedWithCode(c.status), testing::Eq(c.err));
+    EXPECT_EQ(contents(c.path), c.after);
+  }
+  ASSERT_EQ(chmod("locked", 0755), 0);
+  ASSERT_EQ(chdir("locked"), 0);
+  EXPECT_EQ(files(), (std::vector<std::string>{"open.csv", "shut.csv"}));
+  ASSERT_EQ(chdir(".."), 0);
+}

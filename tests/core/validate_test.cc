@@ -88,7 +88,9 @@ TEST(ErrorCheck, TenTenthsAreRescaledByTheirRoundedTotal) {
     m.rows[i][i] = 1.0;
   }
   ASSERT_NE(total, 1.0);  // 0.9999999999999999
-  EXPECT_EQ(check(m), " *** WARNING: normalizing initial_probability for all states by 1.000000\n");
+  EXPECT_EQ(check(m),
+            " *** WARNING: normalizing initial_probability for all states by 1.000000\n"
+            " *** WARNING: the total, 0.99999999999999989, differs from 1 only by rounding\n");
   for (int i = 1; i <= 10; i++)
     EXPECT_EQ(m.init[i], 0.1 / total) << i;
   EXPECT_NE(m.init[1], 0.1);
@@ -112,7 +114,9 @@ TEST(ErrorCheck, ComparisonWithOneIsExactAndInColumnOrder) {
   m.rows[3][3] = 0.1;
   EXPECT_EQ(check(m),
             " *** WARNING: normalizing transition_probability for state (1) by 1.000000\n"
-            " *** WARNING: normalizing transition_probability for state (3) by 1.000000\n");
+            " *** WARNING: the total, 0.99999999999999989, differs from 1 only by rounding\n"
+            " *** WARNING: normalizing transition_probability for state (3) by 1.000000\n"
+            " *** WARNING: the total, 0.99999999999999989, differs from 1 only by rounding\n");
   EXPECT_EQ(m.init[1], 0.1);
   EXPECT_EQ(m.init[3], 0.7);
   const double s1 = (0.7 + 0.2) + 0.1, s3 = (0.6 + 0.3) + 0.1;
@@ -120,6 +124,37 @@ TEST(ErrorCheck, ComparisonWithOneIsExactAndInColumnOrder) {
   EXPECT_EQ(m.rows[1][3], 0.1 / s1);
   EXPECT_EQ(m.rows[2][3], 0.7);
   EXPECT_EQ(m.rows[3][1], 0.6 / s3);
+}
+
+// A total that misses 1.0 by the rounding of its sum alone is told apart from one written so;
+// both are rescaled, and the first line stays as it always was.
+TEST(ErrorCheck, TotalOffByRoundingAloneIsSaidSoOnALineOfItsOwn) {
+  const struct {
+    double total;
+    const char* said;
+  } cases[] = {
+      {0.9999999999999999,
+       "1.000000\n *** WARNING: the total, 0.99999999999999989, differs"
+       " from 1 only by rounding\n"},
+      {1.0000000000000002,
+       "1.000000\n *** WARNING: the total, 1.0000000000000002, differs"
+       " from 1 only by rounding\n"},
+      {1.0 - 1e-12,
+       "1.000000\n *** WARNING: the total, 0.99999999999900002, differs from 1"
+       " only by rounding\n"},
+      {1.0 - 2e-12, "1.000000\n"},
+      {1.0000004, "1.000000\n"},
+      {0.9999996, "1.000000\n"},
+      {1.5, "1.500000\n"},
+  };
+  for (const auto& c : cases) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(error_check_row_total(4, c.total), 1);
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        std::string(" *** WARNING: normalizing transition_probability for state (4) by ") + c.said)
+        << c.total;
+  }
 }
 
 TEST(ErrorCheck, RowsAreRescaledOneByOne) {

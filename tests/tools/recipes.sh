@@ -45,6 +45,10 @@ if [ -n "$dependency" ] && [ -e "failed.$dependency" ]; then
 fi
 id=$(($(cat jobs 2>/dev/null || echo 100) + 1))
 echo "$id" >jobs
+# The file EDIT_FILE is edited while job EDIT_JOB waits in the queue.
+if [ "$id" = "${EDIT_JOB-}" ]; then
+  echo '<!-- edited -->' >>"$EDIT_FILE"
+fi
 i=1
 while [ "$i" -le "$array" ]; do
   log=$(printf '%s\n' "$output" | sed "s/%%/\x01/g; s/%a/$i/g; s/\x01/%/g")
@@ -131,6 +135,24 @@ if [ -e short/report.csv ] || [ "$(cat short/merge.log)" != \
   echo "pravlin-slurm with 6 of 7 chains: a report was left, or the merge said $(cat short/merge.log)"
   failures=$((failures + 1))
 fi
+
+# The configuration edited while the slices wait, or while the merge does: the job fails, says
+# so, and leaves no report.
+for job in 1 2; do
+  cp model.xml "edited$job.xml"
+  status=0
+  EDIT_JOB=$(($(cat jobs) + job)) EDIT_FILE=edited$job.xml \
+    sh "$recipes/pravlin-slurm" 7 3 "edited$job.xml" "edited$job" >/dev/null 2>&1 || status=$?
+  log=edited$job/slice.1.log
+  [ "$job" = 1 ] || log=edited$job/merge.log
+  said=$(cat "$log")
+  want="pravlin-slurm: the configuration changed after the job was submitted: $work/edited$job.xml"
+  if [ -e "edited$job/report.csv" ] || [ "$said" != "$want" ] ||
+    { [ "$job" = 1 ] && [ "$status" = 0 ]; }; then
+    echo "pravlin-slurm, configuration edited before job $job: status $status, said \"$said\""
+    failures=$((failures + 1))
+  fi
+done
 
 if [ -n "$(find . -name X)" ]; then
   echo "a name was run as a command: $(find . -name X)"

@@ -82,6 +82,13 @@ head -n -1 hval.4-7 >short.4-7
 mkdir -p folder
 printf 'time , 1 , 9223372036854775807 \n 2025 , 1 , 1 \n' >huge
 printf 'time , 1 , 3 \n' >gap
+# Slices of another configuration than the one given: a state renamed, cells that no state has
+# or too few of them.
+sed 's,>fog<,>mist<,' noheader.xml >renamed.xml
+sed 's,>fog<,>mist<,' model.xml >renamedh.xml
+sed 's,<print_flag>name,<print_flag>ser,' noheader.xml >ser.xml
+printf 'time , 1 , 2 , 3 , 4 , 5 , 6 , 7 \n 2025 , 1 , 2 , 3 , 1 , 2 , 3 \n' >fewer
+printf 'time , 1 , 2 , 3 , 4 , 5 , 6 , 7 \n 2025 , 1 , 2 , 3 , 1 , 2 , 3 , 4 \n' >state4
 failures=0
 while IFS='|' read -r want command; do
   status=0
@@ -116,6 +123,13 @@ done <<'EOF'
  *** ERROR: (other.4-7) does not have the steps of (noheader.1-3) at line 1 of its table|"$merge" noheader.1-3 other.4-7
  *** ERROR: (model.1-3) has a header, and (noheader.xml) asks for none|"$merge" --config noheader.xml model.1-3 model.4-7
  *** ERROR: (noheader.1-3) has no header, and (model.xml) asks for one|"$merge" --config model.xml noheader.1-3 noheader.4-7
+ *** ERROR: (other.1-3) does not have step 2025 of (noheader.xml) at line 1 of its table|"$merge" --config noheader.xml other.1-3 other.4-7
+ *** ERROR: (noheader.4-7) has a cell at line 2 of its table that no state of (renamed.xml) has|"$merge" --config renamed.xml noheader.1-3 noheader.4-7
+ *** ERROR: (model.1-3) differs from (renamedh.xml) at line 12 of its header|"$merge" --config renamedh.xml model.1-3 model.4-7
+ *** ERROR: (fewer) does not have a cell for each of its chains at line 1 of its table|"$merge" --config ser.xml fewer
+ *** ERROR: (state4) has a cell at line 1 of its table that no state of (ser.xml) has|"$merge" --config ser.xml state4
+ *** ERROR: --chains given twice|"$merge" --chains 7 --chains 7 model.1-3 model.4-7
+ *** ERROR: --config given twice|"$merge" --config model.xml --config model.xml model.1-3 model.4-7
  *** ERROR: --chains needs a number from 1 to 2147483647, not (7x)|"$merge" --chains 7x model.1-3
  *** ERROR: unknown option (--chain); see pravlin-merge --help|"$merge" --chain 7 model.1-3
 EOF

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "config.h"
@@ -22,6 +23,7 @@
 #include "options.h"
 #include "output_file.h"
 #include "pravlin.h"
+#include "table_lines.h"
 #include "version.h"
 
 static const char USAGE[] =
@@ -292,6 +294,11 @@ struct Expected {
   int config_cells = -1;
   long long header_chains = -1;
   long long header_lines = -1;
+  // From the configuration, what its run prints: the step labels from init_year on, the header
+  // lines of its sizes and states, and every state's cell.
+  const PRAVLIN* pv = nullptr;
+  std::vector<std::string> cell_texts;
+  std::unordered_set<std::string_view> cells;  // views of cell_texts
 };
 
 static void check_chains(long long last, long long want, const std::string& who) {
@@ -313,11 +320,15 @@ static const char* parse_command_line(int argc, char** argv, Expected* x, int* f
   for (; i < argc; i++) {
     const char* a = argv[i];
     if (std::strcmp(a, "--chains") == 0) {
+      if (x->chains >= 0)
+        fail(" *** ERROR: --chains given twice\n");
       const char* v = i + 1 < argc ? argv[++i] : "";
       x->chains = parse_count(v, 1, INT_MAX);
       if (x->chains < 0)
         fail(" *** ERROR: --chains needs a number from 1 to 2147483647, not (%s)\n", v);
     } else if (std::strcmp(a, "--config") == 0) {
+      if (x->config != nullptr)
+        fail(" *** ERROR: --config given twice\n");
       x->config = i + 1 < argc ? argv[++i] : "";
       if (*x->config == '\0')
         fail(" *** ERROR: --config needs the run's configuration file\n");
@@ -334,17 +345,128 @@ static const char* parse_command_line(int argc, char** argv, Expected* x, int* f
   return i < argc ? argv[i] : nullptr;
 }
 
-// The run's chains, steps, header and cells as its configuration has them.
+// What w gathers, made by the report's own writer: first counted, then written.
+template <typename Put>
+static std::string report_text(Put put) {
+  Writer count{nullptr, nullptr, 0, 0};
+  put(&count);
+  std::string text(count.used, '\0');
+  Writer w{nullptr, text.data(), text.size(), 0};
+  put(&w);
+  return text;
+}
+
+// The run's chains, steps, header, states and cells as its configuration has them.
 static void read_config(Expected* x) {
   static PRAVLIN pv;
+  static std::vector<TRANSITION_ENTRY> transitions;
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(x->config);
   open_configuration(&pv);
-  read_configuration(&pv, READ_SETTINGS, 0);
+  read_configuration(&pv, READ_LIST, 0, &transitions);
+  transitions = std::vector<TRANSITION_ENTRY>();
+  x->pv = &pv;
   x->config_chains = pv.nbr_chains;
   x->config_lines = static_cast<long long>(pv.nbr_years) + 1;
   x->config_header = pv.print_header != 0;
   x->config_cells = pv.print_flag >= 0 && pv.print_flag <= 2 ? pv.print_flag : NO_CELLS;
+  if (x->config_cells == NO_CELLS)
+    return;
+  for (int s = 1; s <= pv.nbr_states; s++) {
+    x->cell_texts.push_back(report_text([s](Writer* w) {
+      put_text(w, ", ");
+      if (pv.print_flag == 0)
+        put_fixed(w, pv.val[s]);
+      else if (pv.print_flag == 1)
+        put_long(w, s);
+      else
+        put_name(w, pv.state_name[s]);
+      put_text(w, " ");
+    }));
+  }
+  for (const std::string& cell : x->cell_texts)
+    x->cells.insert(cell);
+}
+
+// The header line at index k (0 the version line) as the configuration's run writes it, or
+// an empty text where the run's line is not the configuration's to say: the time, the file
+// names, the initial probabilities (the run may rescale them) and the solver's results.
+static std::string config_header_line(const PRAVLIN& pv, long long k) {
+  if (k == 4)
+    return report_text([&pv](Writer* w) {
+      put_text(w, "nbr_states , ");
+      put_long(w, pv.nbr_states);
+    });
+  if (k == 5)
+    return report_text([&pv](Writer* w) {
+      put_text(w, "init_year  , ");
+      put_long(w, pv.init_year);
+    });
+  if (k == 8)
+    return "state , name , val , initial_probability";
+  if (k >= 9 && k < 9 + static_cast<long long>(pv.nbr_states)) {
+    const int s = static_cast<int>(k - 8);
+    return report_text([&pv, s](Writer* w) {
+      put_long(w, s);
+      put_text(w, " , ");
+      put_name(w, pv.state_name[s]);
+      put_text(w, " , ");
+      put_fixed(w, pv.val[s]);
+      put_text(w, " , ");
+    });
+  }
+  return "";
+}
+
+// A header line of the first slice against the configuration: sizes, init_year, and each
+// state's number, name and value.
+static void check_header_line(const Slice& s, const Expected& x, long long k) {
+  if (x.pv == nullptr)
+    return;
+  const std::string want = config_header_line(*x.pv, k);
+  if (!want.empty() && line_of(s).substr(0, want.size()) != want) {
+    fail(" *** ERROR: (%s) differs from (%s) at line %lld of its header\n", s.name, x.config,
+         k + 1);
+  }
+}
+
+// A table line of a slice against the configuration: its step label, init_year + line - 1,
+// and each cell one of a state's. A name's quotes inside are doubled, so a quoted cell ends at
+// the first single quote.
+static void check_table_line(const Slice& s, const Expected& x, long long line) {
+  if (x.pv == nullptr)
+    return;
+  const std::string_view text = line_of(s);
+  const std::size_t comma = std::min(text.find(','), text.size());
+  std::string label = " ";
+  format_long(label, x.pv->init_year + line - 1);
+  label += ' ';
+  if (text.substr(0, comma) != label) {
+    fail(" *** ERROR: (%s) does not have step %lld of (%s) at line %lld of its table\n", s.name,
+         x.pv->init_year + line - 1, x.config, line);
+  }
+  long long cells = 0;
+  for (std::size_t at = comma; at < text.size(); cells++) {
+    std::size_t end = at + 2;
+    if (end < text.size() && text[end] == '"') {
+      for (end++; end < text.size(); end++) {
+        if (text[end] == '"' && (end + 1 == text.size() || text[end + 1] != '"'))
+          break;
+        if (text[end] == '"')
+          end++;
+      }
+    }
+    end = std::min(text.find(' ', end), text.size());
+    if (x.cells.count(text.substr(at, end + 1 - at)) == 0) {
+      fail(" *** ERROR: (%s) has a cell at line %lld of its table that no state of (%s) has\n",
+           s.name, line, x.config);
+    }
+    at = end + 1;
+  }
+  if (x.config_cells != NO_CELLS && cells != s.last - s.first + 1) {
+    fail(" *** ERROR: (%s) does not have a cell for each of its chains at line %lld of its table\n",
+         s.name, line);
+  }
 }
 
 static Slice open_slice(const char* name) {
@@ -373,12 +495,13 @@ static bool read_header(Slice* s, bool first_slice, Expected* x) {
   if (!starts_as(s, "PRAVLIN VERSION , ") && !starts_as(s, "time , "))
     fail(" *** ERROR: (%s) holds no chain table\n", s->name);
   bool header = false;
-  while (!at_title(s)) {
+  for (long long k = 0; !at_title(s); k++) {
     if (!next_line(s))
       fail(" *** ERROR: (%s) holds no chain table\n", s->name);
     header = true;
     if (!first_slice)
       continue;
+    check_header_line(*s, *x, k);
     if (x->header_chains < 0)
       x->header_chains = header_number(line_of(*s), "nbr_chains , ");
     if (x->header_lines < 0) {
@@ -461,6 +584,8 @@ int main(int argc, char** argv) {
       fail(" *** ERROR: (%s) has %s cells, not the %s cells of %s\n", head.name, kCellKinds[kind],
            kCellKinds[x.config_cells], config_name.c_str());
     }
+    if (more)
+      check_table_line(head, x, line);
     for (std::size_t i = 1; i < slices.size(); i++) {
       const bool more_here = next_line(&slices[i]);
       std::string_view text = line_of(slices[i]);
@@ -478,6 +603,8 @@ int main(int argc, char** argv) {
         fail(" *** ERROR: (%s) has %s cells, not the %s cells of (%s)\n", slices[i].name,
              kCellKinds[cell_kind(text)], kCellKinds[kind], head.name);
       }
+      if (more)
+        check_table_line(slices[i], x, line);
       if (more && comma != std::string_view::npos)
         put(text.substr(comma));
     }

@@ -69,12 +69,12 @@ inline const char* xml_node_label(int type) {
 /// The handler may throw; the reading then stops where it is.
 // The test comes before the call: the reader passes here several times per element, and a call
 // with a variable argument list is not inlined.
-#define XML_TRACE(...)                \
-  do {                                \
-    if constexpr (kTraced) {          \
-      if (h_->tracing())              \
-        h_->trace(__VA_ARGS__);       \
-    }                                 \
+#define XML_TRACE(...)          \
+  do {                          \
+    if constexpr (kTraced) {    \
+      if (h_->tracing())        \
+        h_->trace(__VA_ARGS__); \
+    }                           \
   } while (0)
 
 template <class S, class H>
@@ -178,7 +178,9 @@ class XmlGrammar {
   }
 
   // A handler that writes no trace has no tracing().
-  static constexpr bool kTraced = requires(H* h) { h->tracing(); };
+  static constexpr bool kTraced = requires(H * h) {
+    h->tracing();
+  };
 
   bool tracing() const {
     if constexpr (kTraced)
@@ -369,8 +371,8 @@ class XmlGrammar {
     }
     h_->close(depth, s, len, true, code);
     if (trim)
-      XML_TRACE("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%.*s}\n", names_[depth].c_str(),
-            code, static_cast<int>(len), s);
+      XML_TRACE("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%.*s}\n",
+                names_[depth].c_str(), code, static_cast<int>(len), s);
   }
 
   // Whether the block holds name and ">" at at: the end tag of an element named name, closed
@@ -397,8 +399,8 @@ class XmlGrammar {
       if (c != static_cast<unsigned char>(ch)) {
         *errflag = c == XML_EOF_CHAR ? XML_EOF : XML_MALFORMED;
         close(depth, *errflag, want, false);
-        XML_TRACE("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j, name.c_str(),
-              *errflag);
+        XML_TRACE("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j,
+                  name.c_str(), *errflag);
         return;
       }
       ++j;
@@ -410,7 +412,7 @@ class XmlGrammar {
     if (c != '>') {
       *errflag = c == XML_EOF_CHAR ? XML_EOF : XML_MALFORMED;
       XML_TRACE("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", name.c_str(),
-            *errflag);
+                *errflag);
     }
     close(depth, *errflag, want, true);
   }
@@ -467,8 +469,7 @@ class XmlGrammar {
           stop = lt != nullptr ? lt : s_->end;
         }
         if (want)
-          text.append(reinterpret_cast<const char*>(s_->p),
-                      static_cast<std::size_t>(stop - s_->p));
+          text.append(reinterpret_cast<const char*>(s_->p), static_cast<std::size_t>(stop - s_->p));
         s_->p = stop;
         if constexpr (requires { h_->shortcut(depth, s_->p, s_->end); }) {
           if (!want && depth > 1 && s_->p != s_->end) {
@@ -485,7 +486,7 @@ class XmlGrammar {
         *errflag = XML_EOF;
         close(depth, *errflag, want, false);
         XML_TRACE("{EOF in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", names_[depth].c_str(),
-              *errflag);
+                  *errflag);
         return;
       }
       if (want)
@@ -509,7 +510,7 @@ class XmlGrammar {
         if (err != 0)
           *errflag = err;
         XML_TRACE("{child tag <%s> to <%s> in fget_XMLENTITY: *errflag = %d}\n",
-              label(child_type_, depth + 1), names_[depth].c_str(), *errflag);
+                  label(child_type_, depth + 1), names_[depth].c_str(), *errflag);
       } else if (err == XML_END_TAG) {
         if (want)
           text.pop_back();
@@ -525,7 +526,7 @@ class XmlGrammar {
         *errflag = XML_TOO_LONG;
         close(depth, *errflag, want, false);
         XML_TRACE("{Reading stopped in tag <%s> in fget_XMLENTITY: *errflag = %d}\n",
-              names_[depth].c_str(), *errflag);
+                  names_[depth].c_str(), *errflag);
         return;
       }
     }
@@ -614,12 +615,13 @@ class XmlGrammar {
     const bool want = h_->open(depth, name, static_cast<std::size_t>(name_end - name), empty,
                                tag_at_, text, text_len);
     if (empty) {
-      XML_TRACE("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n", names_[depth].c_str(),
-            *errflag);
+      XML_TRACE("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n",
+                names_[depth].c_str(), *errflag);
       h_->close(depth, nullptr, 0, false, *errflag);
       return true;
     }
-    XML_TRACE("{Start tag <%s> in fget_XMLENTITY: *errflag = %d}\n", names_[depth].c_str(), *errflag);
+    XML_TRACE("{Start tag <%s> in fget_XMLENTITY: *errflag = %d}\n", names_[depth].c_str(),
+              *errflag);
     read_content(depth, errflag, want);
     // The element read at depth + 1 may have overwritten what the trace names at this depth's
     // child: say it again.

@@ -59,7 +59,7 @@ static const double* square_data(const DENSE_SQUARE& a) {
 static void square_product(DENSE_SQUARE* t, const DENSE_SQUARE& a, const DENSE_SQUARE& b) {
   square_init(t, a.m);
   const std::size_t w = static_cast<std::size_t>(a.m);
-  matmul(t->cell.data() + 1, a.row.data(), b.row.data(), w, w, w);
+  matmul_with(matmul_kernel(), t->cell.data() + 1, a.row.data(), b.row.data(), w, w, w);
 }
 
 static double drift(const DENSE_SQUARE& a) {

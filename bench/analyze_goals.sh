@@ -18,6 +18,8 @@
 # <= 1e-12 (R), 1e-10 (A); B within relative 1e-8 of its closed form. With a TARGET, the analysis
 # runs with --target TARGET and its hitting section is checked too (bench/check_goals.py says
 # how): by default state 1 of R and B and the last, absorbing, state of A, at 10^5 states.
+# With R 10^6 among the chains, the time of one product of its stationary solve, on one core and
+# on two, is set beside scipy's on the same chain, with the products each solve takes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -83,6 +85,26 @@ for chain in "${chains[@]}"; do
     *) echo "$label accuracy: no verdict (${accuracy:-no output}): FAIL" ;;
   esac
 done
+
+# The products of the stationary solve on R at 10^6 beside scipy's on the same chain, built in
+# scipy by bench/scipy_products.py (python3-scipy): one product on one core and on two, against
+# the faster of scipy's two forms of P.T @ x (one core), and the products each solve takes. Goals: one
+# core at most 1.0 times scipy's time, two at most 0.6 times.
+if [[ " ${chains[*]} " == *" R:1000000 "* ]]; then
+  cmake --build "$build" --target row_product_time >/dev/null
+  "$build/row_product_time" "$out/chain-R-1000000.xml" 2>/dev/null >"$out/products"
+  read -r residual < <(sed -n 's/^solve: .* residual \([^ ]*\) .*/\1/p' "$out/products")
+  /usr/bin/python3 bench/scipy_products.py 1000000 "$residual" >"$out/scipy-products"
+  sed 's/^/  pravlin /' "$out/products"
+  sed 's/^/  /' "$out/scipy-products"
+  ours1=$(sed -n 's/^product on 1 core .*: \([0-9.]*\) ms$/\1/p' "$out/products")
+  ours2=$(sed -n 's/^product on 2 cores .*: \([0-9.]*\) ms$/\1/p' "$out/products")
+  theirs=$(sed -n 's/^scipy .* @ x: \([0-9.]*\) ms$/\1/p' "$out/scipy-products" | sort -g | head -1)
+  awk -v a="$ours1" -v b="${ours2:-$ours1}" -v s="$theirs" -v l="$(load)" 'BEGIN {
+    ok = (a <= 1.0 * s && b <= 0.6 * s) ? "pass" : "FAIL"
+    printf "R 1000000 product: %.2f ms on 1 core, %.2f on 2, scipy %.2f: %.2fx and %.2fx, load %s; goal 1.0x and 0.6x: %s\n", a, b, s, a / s, b / s, l, ok
+  }'
+fi
 
 if [ "$all" = 1 ]; then
   bench/analyze_analyses.sh "$build" | verdict_last

@@ -273,11 +273,11 @@ static counted_operator counted(CLASS_OPERATOR* op, int want) {
 // Arnoldi for the want eigenvalues of op largest in modulus, with their vectors when vectors is
 // not null: 0 when it does not converge, or a solve with the group inverse missed its goal.
 static int arnoldi(CLASS_OPERATOR* op, int want, Eigen::VectorXcd* values,
-                   Eigen::MatrixXcd* vectors) {
+                   Eigen::MatrixXcd* vectors, int restarts = KRYLOV_RESTARTS) {
   counted_operator shown = counted(op, want);
   Spectra::GenEigsSolver<counted_operator> solver(shown, want, krylov_size(want, op->ops->m));
   solver.init();
-  solver.compute(Spectra::SortRule::LargestMagn, KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
+  solver.compute(Spectra::SortRule::LargestMagn, restarts, KRYLOV_TOLERANCE,
                  Spectra::SortRule::LargestMagn);
   if (solver.info() != Spectra::CompInfo::Successful || op->failed)
     return 0;
@@ -329,11 +329,12 @@ static double radius_estimate(const CLASS_OPS* ops) {
 // The eigenvalues of P on the invariant subspace that Arnoldi found on op (Rayleigh-Ritz), largest
 // in modulus first, each checked by its residual: those before the first that fails go to
 // values. How many there are: -1 when Arnoldi does not converge.
-static int ritz_checked(CLASS_OPERATOR* op, int want, std::vector<EIGENVALUE>* values) {
+static int ritz_checked(CLASS_OPERATOR* op, int want, std::vector<EIGENVALUE>* values,
+                        int restarts = KRYLOV_RESTARTS) {
   const CLASS_OPS* ops = op->ops;
   Eigen::VectorXcd ritz;
   Eigen::MatrixXcd v;
-  if (!arnoldi(op, want, &ritz, &v))
+  if (!arnoldi(op, want, &ritz, &v, restarts))
     return -1;
   const Eigen::MatrixXd q = real_basis(v);
   const Eigen::Index rank = q.cols();
@@ -366,7 +367,7 @@ static int ritz_checked(CLASS_OPERATOR* op, int want, std::vector<EIGENVALUE>* v
 // beyond them need not pass. When they do not pass on the 32nd power, the 4th is tried. 0, with
 // *why, when Arnoldi does not converge or the residuals are too large to trust.
 static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
-                           std::vector<EIGENVALUE>* values, const char** why) {
+                           std::vector<EIGENVALUE>* values, const char** why, int* on_p) {
   const int m = ops->m;
   const int want = std::min(nev + ARNOLDI_GUARD, m - 2);
   const int need = std::min(nev + 1, want);
@@ -375,6 +376,27 @@ static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
     for (int i = 0; i < want; i++)
       values->push_back(EIGENVALUE{0.0, 0.0, 0.0, 1.0});
     return 1;
+  }
+  // P itself first, for as many restarts as cost one restart on the 32nd power: each restart
+  // takes ncv - want new products (two operations an entry, times the power) and applies as
+  // many shifts to the m x ncv basis (2 m ncv^2 operations each). Where the eigenvalues wanted
+  // stand apart from the rest (Tauchen's AR(1) chain, rho^k), Arnoldi on P needs no more, as
+  // ARPACK's eigs does; where they crowd the budget runs out and the power takes over. When the
+  // shifts outweigh the products (R at 10^5: a budget of 1, and 15% more time), a restart on the
+  // power costs what one on P does and gets further: P is not tried.
+  *on_p = 0;
+  const double ncv = krylov_size(want, m);
+  const double products = (ncv - want) * 2.0 * static_cast<double>(ops->p.nonZeros());
+  const double shifts = (ncv - want) * 2.0 * m * ncv * ncv;
+  const int budget = static_cast<int>((ARNOLDI_POWER * products + shifts) / (products + shifts));
+  if (period == 1 && budget >= 2) {
+    CLASS_OPERATOR op{ops, CLASS_POWER, 1, radius, nullptr, nullptr};
+    std::vector<EIGENVALUE> checked;
+    if (ritz_checked(&op, want, &checked, budget) >= need) {
+      values->insert(values->end(), checked.begin(), checked.end());
+      *on_p = 1;
+      return 1;
+    }
   }
   // A power of a periodic class's matrix would merge its roots of unity into one multiple
   // eigenvalue, of which Arnoldi finds a single vector.
@@ -483,6 +505,23 @@ static double arnoldi_most_work(const CLASS_OPS* ops, int nev) {
           4.0 * ops->m * static_cast<double>(krylov_size(want, ops->m)));
 }
 
+// Whether Arnoldi on the group inverse is worth trying before the power of P: each of its
+// Krylov steps repeats an elimination within the band (m band^2 operations), where a step on the
+// power costs that power's products with P (two operations an entry). When the band's step is
+// the dearer, the power goes alone: on Tauchen's AR(1) chain of bench/make_tauchen.py (2000
+// states, band some 200, 7.6 10^5 transitions) the inverse's steps took 60% of the run and then
+// failed their check, and the power found the eigenvalues. A narrow band (a line, whose
+// eigenvalues next to 1 need the inverse) and the sparse LU, whose solves cost about its
+// factors' entries, are tried first as before.
+static bool inverse_first(const CLASS_OPS* ops, int period) {
+  if (ops->band == 0)
+    return true;
+  const double band_step = static_cast<double>(ops->m) * ops->band * ops->band;
+  const double power_step =
+      (period > 1 ? 1.0 : ARNOLDI_POWER) * 2.0 * static_cast<double>(ops->p.nonZeros());
+  return band_step <= power_step;
+}
+
 static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp) {
   const int nev = std::max(1, count - 1);
   std::vector<EIGENVALUE> values{EIGENVALUE{1.0, 0.0, 1.0, 0.0}};
@@ -492,7 +531,7 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
   // (a line with a strong drift) leaves the class to the general methods.
   const double pi_min = *std::min_element(ops->pi.begin(), ops->pi.end());
   if (!ops->reversible || !(pi_min > 1e-280)) {
-    if (arnoldi_next_to_one(ops, nev, &values)) {
+    if (inverse_first(ops, sp->period) && arnoldi_next_to_one(ops, nev, &values)) {
       sp->method = ops->band > 0
                        ? "Arnoldi on the group inverse of I - P (elimination within the band)"
                        : "Arnoldi on the group inverse of I - P (sparse LU)";
@@ -511,8 +550,11 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
           count, ops->k, ops->m, sp->period, work, SPECTRUM_WORK_MAX, sp->period, sp->period);
     }
     sp->method = "Arnoldi on a power of P deflated by pi";
-    if (!arnoldi_largest(ops, sp->period, nev, &values, &sp->why))
+    int on_p = 0;
+    if (!arnoldi_largest(ops, sp->period, nev, &values, &sp->why, &on_p))
       return;
+    if (on_p)
+      sp->method = "Arnoldi on P deflated by pi";
     finish(&values, count, sp);
     return;
   }

@@ -21,6 +21,10 @@ const std::size_t ROW_PRODUCT_MIN_ENTRIES = 1000000;
 void row_product(const SPARSE_MATRIX& a, const double* x, double* y, unsigned cores,
                  double scale = 1.0);
 
+/// How many products row_product has taken in this process (for the benchmarks, which set the
+/// time of one product beside the number a solve takes).
+unsigned long row_product_count();
+
 /// a as the matrix of Eigen's BiCGSTAB algorithm (Eigen::internal::bicgstab), which asks only
 /// for its size and its products with vectors: those go through row_product.
 struct rows_operand {

@@ -332,6 +332,44 @@ TEST(Spectrum, LargeSlowClassesMatchTheirClosedForms) {
   }
 }
 
+// A wide band (a Gaussian step leaning up, 180 states either way, as Tauchen's AR(1) chain):
+// every product with the group inverse would repeat an elimination dearer than 32 products with
+// P, and the eigenvalues wanted stand apart, so Arnoldi on P itself finds what the dense solver
+// finds.
+TEST(Spectrum, WideBandClassIsSolvedOnPItselfAsTheDenseSolverSolvesIt) {
+  const int n = 600, reach = 180;
+  auto row = [&](int i) {
+    std::vector<std::pair<int, double>> r;
+    for (int j = std::max(1, i - reach); j <= std::min(n, i + reach); j++)
+      r.emplace_back(j, std::exp(-0.5 * std::pow((j - i) / 60.0, 2)) *
+                            (1.0 + 0.9 * std::tanh((j - i) / 20.0)));
+    double total = 0.0;
+    for (const auto& e : r)
+      total += e.second;
+    for (auto& e : r)
+      e.second /= total;
+    return r;
+  };
+  const SolvedChain s = solved(n, row);
+  const CLASS_SPECTRUM sp = spectrum_of(s, 6);
+  ASSERT_TRUE(sp.found);
+  EXPECT_FALSE(sp.reversible);
+  EXPECT_STREQ(sp.method, "Arnoldi on P deflated by pi");
+  Eigen::MatrixXd dense = Eigen::MatrixXd::Zero(n, n);
+  for (int i = 1; i <= n; i++) {
+    for (std::size_t e = s.c.row_start[i]; e < s.c.row_start[i + 1]; e++)
+      dense(i - 1, s.c.to[e] - 1) = s.c.p[e];
+  }
+  const Eigen::VectorXcd all = Eigen::EigenSolver<Eigen::MatrixXd>(dense, false).eigenvalues();
+  std::vector<double> modulus;
+  for (Eigen::Index i = 0; i < all.size(); i++)
+    modulus.push_back(std::abs(all(i)));
+  std::sort(modulus.rbegin(), modulus.rend());
+  ASSERT_EQ(sp.largest.size(), 6u);
+  for (int i = 0; i < 6; i++)
+    EXPECT_NEAR(sp.largest[i].modulus, modulus[i], 1e-10) << i;
+}
+
 // A random chain of n states without a self-loop: each row a ring move and four drawn, weighted
 // at random; n x n by rows.
 static std::vector<double> random_rows(int n, std::mt19937_64* rng) {

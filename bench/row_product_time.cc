@@ -1,0 +1,85 @@
+// row_product_time.cc - the time of one product of pravlin-analyze's stationary solve (the
+// transposed rows of a chain times a vector, row_product) on one core and on all, beside the
+// products the solve of the chain's largest closed class takes and its time.
+//
+//   row_product_time CONFIG.xml [TIMES]   (TIMES products each way, default 20)
+//
+// Prints "solve: <s> s, <k> products, residual <r>" and one line
+// "product on <c> core(s): <ms> ms" per core count, the least of TIMES runs.
+// Part of pravlin; see README.md.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "analyze.h"
+#include "analyze_sparse_fast.h"
+#include "config.h"
+#include "fast.h"
+
+static double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: row_product_time CONFIG.xml [TIMES]\n");
+    return 1;
+  }
+  const int times = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+  static PRAVLIN pv;
+  init_pravlin(&pv);
+  pv.xmlfilename = argv[1];
+  open_configuration(&pv);
+  std::vector<TRANSITION_ENTRY> transitions;
+  read_configuration(&pv, READ_LIST, 0, &transitions);
+  error_check_transitions(&pv, &transitions);
+  SPARSE_CHAIN c;
+  sparse_chain_from_list(&c, pv.nbr_states, transitions);
+  transitions = std::vector<TRANSITION_ENTRY>();
+
+  CHAIN_CLASSES cl;
+  find_classes(&c, &cl);
+  std::vector<double> pi(static_cast<std::size_t>(c.n) + 1, 0.0);
+  int largest = 0;
+  for (int k = 1; k <= cl.nbr_classes; k++) {
+    if (cl.closed[k] && (largest == 0 || class_size(&cl, k) > class_size(&cl, largest)))
+      largest = k;
+  }
+  const unsigned long before = row_product_count();
+  auto start = std::chrono::steady_clock::now();
+  const SOLVE_RESULT how = class_stationary(&c, &cl, largest, pi.data());
+  std::printf("solve: %.3f s, %lu products, residual %.1e (%s)\n", seconds_since(start),
+              row_product_count() - before, how.residual, how.method);
+
+  // The solve's matrix has a row per state of the transitions into it, and the diagonal.
+  std::vector<Eigen::Triplet<double>> entries;
+  entries.reserve(c.to.size() + static_cast<std::size_t>(c.n));
+  for (int u = 1; u <= c.n; u++) {
+    double out = 0.0;
+    for (std::size_t e = c.row_start[u]; e < c.row_start[u + 1]; e++) {
+      if (c.to[e] != u) {
+        entries.emplace_back(c.to[e] - 1, u - 1, -c.p[e]);
+        out += c.p[e];
+      }
+    }
+    entries.emplace_back(u - 1, u - 1, out);
+  }
+  SPARSE_MATRIX a(c.n, c.n);
+  a.setFromTriplets(entries.begin(), entries.end());
+  entries = std::vector<Eigen::Triplet<double>>();
+  Eigen::VectorXd x = Eigen::VectorXd::Constant(c.n, 1.0 / c.n), y(c.n);
+  for (unsigned cores = 1; cores <= std::max(1u, core_count()); cores++) {
+    double least = HUGE_VAL;
+    for (int t = 0; t < times; t++) {
+      start = std::chrono::steady_clock::now();
+      row_product(a, x.data(), y.data(), cores);
+      least = std::min(least, seconds_since(start));
+    }
+    std::printf("product on %u core%s (%lld rows, %lld entries): %.2f ms\n", cores,
+                cores == 1 ? "" : "s", static_cast<long long>(a.rows()),
+                static_cast<long long>(a.nonZeros()), least * 1e3);
+  }
+  return 0;
+}

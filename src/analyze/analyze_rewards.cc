@@ -48,9 +48,9 @@ static void mark_not_finite(const PRAVLIN* pv, const REVERSED_CHAIN* rc,
       continue;
     pass[s] = 1;
     const double v = pv->val[s];
-    plus[s] = v == HUGE_VAL;
-    minus[s] = v == -HUGE_VAL;
-    nan[s] = std::isnan(v);
+    plus[s] = v == HUGE_VAL ? 1 : 0;
+    minus[s] = v == -HUGE_VAL ? 1 : 0;
+    nan[s] = std::isnan(v) ? 1 : 0;
     any = any || !std::isfinite(v);
   }
   if (!any)
@@ -146,7 +146,7 @@ void solve_rewards(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES
   mark_not_finite(pv, &rc, g.certain, &r->before_target);
   r->reach.assign(n + 1, 0);
   for (int s = 1; s <= c->n; s++)
-    r->reach[s] = g.certain[s] > 0 ? 2 : g.reaches[s] ? 1 : 0;
+    r->reach[s] = static_cast<char>(g.certain[s] > 0 ? 2 : g.reaches[s] ? 1 : 0);
   for (int s : targets) {
     r->before_target[s] = 0.0;
     r->reach[s] = 2;

@@ -1,7 +1,7 @@
 // analyze_fill.cc - what a sparse LU of a system would cost under a fill-reducing order, counted
 // before the factorisation is tried (lu_fits).
 // Part of pravlin; see README.md.
-#include "analyze_sparse.h"
+#include "analyze_fill.h"
 
 #include <Eigen/OrderingMethods>
 #include <vector>

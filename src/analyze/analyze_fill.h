@@ -3,7 +3,7 @@
 #ifndef PRAVLIN_ANALYZE_FILL_H
 #define PRAVLIN_ANALYZE_FILL_H
 
-#include "analyze_sparse.h"
+#include "analyze_matrix.h"
 
 /// 1 when the Cholesky factor of the pattern of a + a^T under an approximate minimum degree
 /// order has at most most_entries entries and at most most_work work (the sum of the squares

@@ -240,16 +240,16 @@ static json finite_or_null(double v) {
 
 // The spectra found go to *solved, for the mixing time's bounds.
 static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                         const ANALYZE_OPTIONS* opt, json* doc,
+                         const ANALYSIS_PLAN* plan, json* doc,
                          std::vector<CLASS_SPECTRUM>* solved) {
-  if (opt->eigen == 0 && !opt->spectral) {
+  if (plan->eigenvalues == 0) {
     (*doc)["spectrum"] = nullptr;
     return;
   }
   json classes = json::array();
   for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
     CLASS_SPECTRUM sp;
-    solve_spectrum(c, cl, k, pi, opt->eigen > 0 ? opt->eigen : 2, &sp);
+    solve_spectrum(c, cl, k, pi, plan->eigenvalues, &sp);
     solved->push_back(sp);
     json e = json::array();
     for (const EIGENVALUE& v : sp.largest) {
@@ -275,13 +275,13 @@ static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const d
 }
 
 static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                       const ANALYZE_OPTIONS* opt, json* doc,
+                       const ANALYSIS_PLAN* plan, json* doc,
                        const std::vector<CLASS_SPECTRUM>& spectra) {
-  if (opt->mixing == 0.0 && !opt->spectral) {
+  if (plan->mixing == 0.0) {
     (*doc)["mixing"] = nullptr;
     return;
   }
-  const double epsilon = opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON;
+  const double epsilon = plan->mixing;
   json classes = json::array();
   for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
     CLASS_MIXING mx;
@@ -314,8 +314,8 @@ static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const dou
 }
 
 static void add_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                       const ANALYZE_OPTIONS* opt, json* doc) {
-  if (!opt->kemeny && !opt->spectral) {
+                       const ANALYSIS_PLAN* plan, json* doc) {
+  if (!plan->kemeny) {
     (*doc)["kemeny"] = nullptr;
     return;
   }
@@ -353,8 +353,10 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                  {"message", r.message}});
   }
   doc["notes"] = n;
+  const ANALYSIS_PLAN plan = plan_analysis(opt);
   CHAIN_CLASSES cl;
   find_classes(c, &cl);
+  check_plan(&plan, &cl);
   add_structure(pv, c, &cl, &doc);
   std::vector<double> pi;
   add_stationary(c, &cl, &pi, &doc);
@@ -367,20 +369,20 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_absorption(c, &cl, &doc, &ab);
   add_hitting(pv, c, &cl, targets, pi, &doc);
   std::vector<double> x;  // after --steps, for the rewards too
-  if (opt->steps >= 0) {
+  if (plan.steps >= 0) {
     x.assign(pv->initial_probability, pv->initial_probability + c->n + 1);
     x[0] = 0.0;
-    step_distribution(c, &x, opt->steps);
-    doc["steps"] = {{"count", opt->steps}, {"distribution", by_state(x.data(), c->n)}};
+    step_distribution(c, &x, plan.steps);
+    doc["steps"] = {{"count", plan.steps}, {"distribution", by_state(x.data(), c->n)}};
   } else {
     doc["steps"] = nullptr;
   }
   add_requested_json(pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &x : nullptr, requests,
                      &doc);
   std::vector<CLASS_SPECTRUM> spectra;
-  add_spectrum(c, &cl, pi.data(), opt, &doc, &spectra);
-  add_mixing(c, &cl, pi.data(), opt, &doc, spectra);
-  add_kemeny(c, &cl, pi.data(), opt, &doc);
+  add_spectrum(c, &cl, pi.data(), &plan, &doc, &spectra);
+  add_mixing(c, &cl, pi.data(), &plan, &doc, spectra);
+  add_kemeny(c, &cl, pi.data(), &plan, &doc);
   if (opt->dot_file != nullptr) {
     static const char* const DRAWN[] = {"title", "classes", "chain"};
     const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);

@@ -3,7 +3,6 @@
 // Part of pravlin; see README.md.
 #include "analyze_long_run.h"
 
-#include "analyze_report.h"
 #include "analyze_states.h"
 
 void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,

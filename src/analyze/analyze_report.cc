@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_dot.h"
 #include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
@@ -25,79 +26,6 @@ static void put_int(std::string* line, int v) {
   char text[16];
   const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
   line->append(text, r.ptr);
-}
-
-// ORDER SECTION
-static const char* const SECTION_NAME[] = {"structure", "stationary", "recurrence", "entropy",
-                                           "solver",    "absorption", "steps",      "hitting",
-                                           "rewards",   "committor",  "passage",    "lumping",
-                                           "spectrum",  "mixing",     "kemeny"};
-static const int NBR_SECTIONS = sizeof SECTION_NAME / sizeof SECTION_NAME[0];
-
-unsigned parse_sections(const char* list, std::string* bad) {
-  unsigned chosen = 0;
-  const std::string text(list);
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',', start);
-    const std::string name =
-        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    int k = 0;
-    while (k < NBR_SECTIONS && name != SECTION_NAME[k])
-      k++;
-    if (k == NBR_SECTIONS) {
-      *bad = name;
-      return 0;
-    }
-    chosen |= 1u << k;
-    if (comma == std::string::npos)
-      return chosen;
-    start = comma + 1;
-  }
-}
-
-const char* section_names() {
-  static std::string names;
-  if (names.empty()) {
-    for (int k = 0; k < NBR_SECTIONS; k++)
-      names += std::string(k > 0 ? ", " : "") + SECTION_NAME[k];
-  }
-  return names.c_str();
-}
-
-int section_shown(const ANALYZE_OPTIONS* opt, unsigned section) {
-  return opt->only == 0 || (opt->only & section) != 0;
-}
-
-// Lines go out when this many bytes are gathered: a formatted print per line cost more than
-// the rest of an analysis of a million states.
-static const std::size_t LINE_BLOCK = std::size_t{1} << 16;
-
-void print_state_lines(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
-                       const double* x, int precision, int reciprocal) {
-  if (state_lines_left_out(out, pv, count))
-    return;
-  std::string block;
-  block.reserve(LINE_BLOCK + 256);
-  for (std::size_t i = 0; i < count; i++) {
-    const int s = states[i];
-    block += "  ";
-    put_int(&block, s);
-    if (pv->state_name[s] != nullptr) {
-      block += ' ';
-      append_shown(&block, pv->state_name[s]);
-    }
-    if (x != nullptr) {
-      block += ' ';
-      format_fixed(block, reciprocal ? 1.0 / x[s] : x[s], precision);
-    }
-    block += '\n';
-    if (block.size() >= LINE_BLOCK) {
-      std::fwrite(block.data(), 1, block.size(), out);
-      block.clear();
-    }
-  }
-  std::fwrite(block.data(), 1, block.size(), out);
 }
 
 static const char* yes_no(int flag) {
@@ -422,8 +350,10 @@ static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, lon
 
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
                     const std::vector<int>& targets, const struct analysis_requests* requests) {
+  const ANALYSIS_PLAN plan = plan_analysis(opt);
   CHAIN_CLASSES cl;
   find_classes(c, &cl);
+  check_plan(&plan, &cl);
   if (section_shown(opt, SECTION_STRUCTURE))
     print_structure(out, pv, c, &cl);
   std::fflush(out);
@@ -444,9 +374,8 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   if (section_shown(opt, SECTION_ABSORPTION))
     print_absorption(out, pv, c, &cl, opt->precision, &ab);
   std::vector<double> after;
-  if (opt->steps >= 0) {
-    print_steps(out, pv, c, opt->steps, opt->precision, &after, section_shown(opt, SECTION_STEPS));
-  }
+  if (plan.steps >= 0)
+    print_steps(out, pv, c, plan.steps, opt->precision, &after, section_shown(opt, SECTION_STEPS));
   std::fflush(out);
   if (!targets.empty() && section_shown(opt, SECTION_HITTING)) {
     // The passage times of a single target may come through the stationary distribution,
@@ -459,23 +388,24 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   print_requested(out, pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &after : nullptr,
                   requests);
   std::vector<CLASS_SPECTRUM> spectra;  // found once, for the mixing time's bounds too
-  const bool mixing = (opt->mixing > 0.0 || opt->spectral) && section_shown(opt, SECTION_MIXING);
-  if (opt->eigen > 0 || opt->spectral) {
-    const int count = opt->eigen > 0 ? opt->eigen : 2;
+  const bool mixing = plan.mixing > 0.0 && section_shown(opt, SECTION_MIXING);
+  if (plan.eigenvalues > 0) {
     if (section_shown(opt, SECTION_SPECTRUM)) {
-      print_spectrum(out, c, &cl, pi.data(), count, opt->precision, &spectra);
+      print_spectrum(out, c, &cl, pi.data(), plan.eigenvalues, opt->precision, &spectra);
     } else if (mixing) {
       // Unprinted, so that the mixing section is the same with or without it.
       for (int k = next_closed_class(&cl, 0); k != 0; k = next_closed_class(&cl, k)) {
         spectra.emplace_back();
-        solve_spectrum(c, &cl, k, pi.data(), count, &spectra.back());
+        solve_spectrum(c, &cl, k, pi.data(), plan.eigenvalues, &spectra.back());
       }
     }
   }
-  if (mixing) {
-    print_mixing(out, c, &cl, pi.data(), opt->mixing > 0.0 ? opt->mixing : MIXING_DEFAULT_EPSILON,
-                 opt->precision, &spectra);
-  }
-  if ((opt->kemeny || opt->spectral) && section_shown(opt, SECTION_KEMENY))
+  if (mixing)
+    print_mixing(out, c, &cl, pi.data(), plan.mixing, opt->precision, &spectra);
+  if (plan.kemeny && section_shown(opt, SECTION_KEMENY))
     print_kemeny(out, c, &cl, pi.data(), opt->precision);
+  if (opt->dot_file != nullptr) {
+    const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);
+    print_dot_line(out, opt->dot_file, drawn, c, &cl);
+  }
 }

@@ -8,27 +8,7 @@
 #include <vector>
 
 #include "analyze.h"
-
-/// How numbers are printed: "%.*f" with this many digits.
-struct analyze_options {
-  int precision;          // digits after the point, 6 by default
-  long steps;             // --steps N; -1 when not asked for
-  const char* dot_file;   // --dot FILE; null when not asked for
-  int json;               // --json: the analysis as one JSON document instead of text
-  const char* target;     // --target S[,S...]; null when not asked for
-  const char* committor;  // --committor A:B; null when not asked for
-  long passage;           // --passage N; 0 when not asked for
-  const char* lump;       // --lump value|coarsest|FILE; null when not asked for
-  double lump_tolerance;  // --lump-tolerance EPS
-  const char* output;     // -o FILE, the lumped chain as a configuration; null when not asked for
-  int eigen;              // --eigen K: eigenvalues to list; 0 when not asked for
-  double mixing;          // --mixing EPS; 0 when not asked for
-  int kemeny;             // --kemeny
-  int spectral;           // --spectral: the three above, with K 2 and EPS 1/4 unless given
-  unsigned only;          // --only: the text's sections to print, by SECTION bits; 0 for all
-  long per_state_max;     // --per-state-max N: the most states whose per-state lines are printed
-};
-typedef struct analyze_options ANALYZE_OPTIONS;
+#include "analyze_plan.h"
 
 struct analysis_requests;  // analyze_requests.h
 
@@ -40,41 +20,6 @@ struct analysis_requests;  // analyze_requests.h
 /// Does not return on failure.
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
                     const std::vector<int>& targets, const struct analysis_requests* requests);
-
-/// The sections of the text output that --only chooses among, in the order printed.
-/// ORDER SECTION: the names in analyze_report.cc.
-enum analyze_section {
-  SECTION_STRUCTURE = 1u << 0,
-  SECTION_STATIONARY = 1u << 1,
-  SECTION_RECURRENCE = 1u << 2,  // mean recurrence times and the long run
-  SECTION_ENTROPY = 1u << 3,     // entropy rate and reversibility
-  SECTION_SOLVER = 1u << 4,
-  SECTION_ABSORPTION = 1u << 5,
-  SECTION_STEPS = 1u << 6,
-  SECTION_HITTING = 1u << 7,
-  SECTION_REWARDS = 1u << 8,
-  SECTION_COMMITTOR = 1u << 9,
-  SECTION_PASSAGE = 1u << 10,
-  SECTION_LUMPING = 1u << 11,
-  SECTION_SPECTRUM = 1u << 12,
-  SECTION_MIXING = 1u << 13,
-  SECTION_KEMENY = 1u << 14,
-};
-
-/// The sections named by list (names separated by commas) as SECTION bits; 0 when a name is
-/// not a section's or the list holds none, with *bad the first such name.
-unsigned parse_sections(const char* list, std::string* bad);
-/// "structure, stationary, ...": every section's name, for messages and --help.
-const char* section_names();
-/// 1 when opt asks for section to be printed: --only names it, or there is no --only.
-int section_shown(const ANALYZE_OPTIONS* opt, unsigned section);
-
-/// One line "  <state>" for each of states[0..count), the state as print_state shows it, then
-/// " <number>" as "%.*f" writes x[s] (1 / x[s] with reciprocal) unless x is null, written a block
-/// of lines at a time: a million states make a million lines. Above the limit of
-/// set_per_state_max, the one line of state_lines_left_out instead.
-void print_state_lines(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
-                       const double* x, int precision, int reciprocal);
 
 /// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
 int squaring_fits(const SPARSE_CHAIN* c);

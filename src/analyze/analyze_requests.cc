@@ -4,7 +4,6 @@
 #include "analyze_requests.h"
 
 #include "analyze_passage.h"
-#include "analyze_report.h"
 #include "analyze_rewards.h"
 
 using json = nlohmann::ordered_json;

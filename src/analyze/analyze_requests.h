@@ -12,7 +12,7 @@
 #include "analyze.h"
 #include "analyze_committor.h"
 #include "analyze_lump.h"
-#include "analyze_report.h"
+#include "analyze_plan.h"
 
 /// What the options name in the configuration, once checked.
 struct analysis_requests {

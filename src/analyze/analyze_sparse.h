@@ -5,16 +5,10 @@
 #define PRAVLIN_ANALYZE_SPARSE_H
 
 #include <Eigen/Dense>
-#include <Eigen/SparseCore>
 
-#include "analyze.h"
-
-/// By rows: the iterations' products then read each row once, in order.
-typedef Eigen::SparseMatrix<double, Eigen::RowMajor> SPARSE_MATRIX;
-/// Right-hand sides, by columns: an absorption system's column for a closed class holds only
-/// the states that enter it at once, and a dense block of every transient state by every
-/// closed class would be written, and paid for page by page, for nothing.
-typedef Eigen::SparseMatrix<double> SPARSE_COLUMNS;
+#include "analyze_chain.h"
+#include "analyze_limits.h"
+#include "analyze_matrix.h"
 
 /// Solves a x = b for every column of b, the methods in turn until one brings the residual under
 /// goal: BiCGSTAB with a diagonal preconditioner (computed once, the columns shared out over the

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "analyze_sparse.h"
+#include "analyze_matrix.h"
 
 /// The fewest entries of a matrix whose products are shared out over the cores: below, starting
 /// a thread costs about what its share of the product saves. (On R of bench/make_chain.py, two

@@ -3,9 +3,12 @@
 // Part of pravlin; see README.md.
 #include "analyze_states.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "table_lines.h"
 
 int utf8_length(const unsigned char* p) {
   const unsigned char c = p[0];
@@ -209,4 +212,41 @@ int state_lines_left_out(FILE* out, const PRAVLIN* pv, std::size_t count) {
   std::fprintf(out, "  %zu line%s left out, one a state: more than %ld states (--per-state-max)\n",
                count, count == 1 ? "" : "s", per_state_max);
   return 1;
+}
+
+static void put_int(std::string* line, int v) {
+  char text[16];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  line->append(text, r.ptr);
+}
+
+// Lines go out when this many bytes are gathered: a formatted print per line cost more than
+// the rest of an analysis of a million states.
+static const std::size_t LINE_BLOCK = std::size_t{1} << 16;
+
+void print_state_lines(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
+                       const double* x, int precision, int reciprocal) {
+  if (state_lines_left_out(out, pv, count))
+    return;
+  std::string block;
+  block.reserve(LINE_BLOCK + 256);
+  for (std::size_t i = 0; i < count; i++) {
+    const int s = states[i];
+    block += "  ";
+    put_int(&block, s);
+    if (pv->state_name[s] != nullptr) {
+      block += ' ';
+      append_shown(&block, pv->state_name[s]);
+    }
+    if (x != nullptr) {
+      block += ' ';
+      format_fixed(block, reciprocal ? 1.0 / x[s] : x[s], precision);
+    }
+    block += '\n';
+    if (block.size() >= LINE_BLOCK) {
+      std::fwrite(block.data(), 1, block.size(), out);
+      block.clear();
+    }
+  }
+  std::fwrite(block.data(), 1, block.size(), out);
 }

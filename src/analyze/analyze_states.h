@@ -64,4 +64,11 @@ void set_per_state_max(long max);
 /// count lines were left out and returns 1; else prints nothing and returns 0.
 int state_lines_left_out(FILE* out, const PRAVLIN* pv, std::size_t count);
 
+/// One line "  <state>" for each of states[0..count), the state as print_state shows it, then
+/// " <number>" as "%.*f" writes x[s] (1 / x[s] with reciprocal) unless x is null, written a block
+/// of lines at a time: a million states make a million lines. Above the limit of
+/// set_per_state_max, the one line of state_lines_left_out instead.
+void print_state_lines(FILE* out, const PRAVLIN* pv, const int* states, std::size_t count,
+                       const double* x, int precision, int reciprocal);
+
 #endif

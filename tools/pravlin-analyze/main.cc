@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "analyze.h"
-#include "analyze_dot.h"
-#include "analyze_eigen.h"
 #include "analyze_json.h"
 #include "analyze_notes.h"
 #include "analyze_passage.h"
@@ -290,28 +288,11 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   SPARSE_CHAIN chain;
   sparse_chain_from_list(&chain, pv.nbr_states, transitions);
   transitions = std::vector<TRANSITION_ENTRY>();
-  if (opt->eigen > 0) {
-    CHAIN_CLASSES cl;
-    find_classes(&chain, &cl);
-    const int largest = largest_closed_class(&cl);
-    if (opt->eigen > largest) {
-      fail(
-          " *** ERROR: --eigen %d asks for more eigenvalues than the largest closed class has "
-          "(%d)\n",
-          opt->eigen, largest);
-    }
-  }
   if (opt->json) {
     print_analysis_json(stdout, &pv, &chain, opt, notes, targets, &requests);
     return;
   }
   print_analysis(stdout, &pv, &chain, opt, targets, &requests);
-  if (opt->dot_file != nullptr) {
-    CHAIN_CLASSES cl;
-    find_classes(&chain, &cl);
-    const int drawn = write_dot(opt->dot_file, &pv, &chain, &cl, opt->precision);
-    print_dot_line(stdout, opt->dot_file, drawn, &chain, &cl);
-  }
 }
 
 int main(int argc, char** argv) {

@@ -95,16 +95,21 @@ def test_written_configuration_reads_back(tmp_path):
 
 # ---- refusals and warnings ---------------------------------------------------------------------
 
-@pytest.mark.parametrize("P, message", [
-    ([[0.5, 0.5], [0, 0]], "zero total transition_probability for state (2)"),
-    ([[1.1, 0], [0, 1]], "For TRANSITION FROM (1) TO (1)  illegal PROBABILITY (1.100000)"),
-    ([[0.5, 0.5], [-0.5, 1]], "For TRANSITION FROM (2) TO (1)  illegal PROBABILITY (-0.500000)"),
-    ([[np.nan, 1], [0, 1]], "For TRANSITION FROM (1) TO (1)  illegal PROBABILITY (nan)"),
-    ([[1]], "nbr_states (1) must be greater than 1"),
-], ids=["zero_row", "above_one", "negative", "nan", "one_state"])
-def test_bad_matrix_raises_the_command_lines_message(P, message):
+@pytest.mark.parametrize("P, more, message", [
+    ([[0.5, 0.5], [0, 0]], {}, "zero total transition_probability for state (2)"),
+    ([[1.1, 0], [0, 1]], {}, "For TRANSITION FROM (1) TO (1)  illegal PROBABILITY (1.100000)"),
+    ([[0.5, 0.5], [-0.5, 1]], {},
+     "For TRANSITION FROM (2) TO (1)  illegal PROBABILITY (-0.500000)"),
+    ([[np.nan, 1], [0, 1]], {}, "For TRANSITION FROM (1) TO (1)  illegal PROBABILITY (nan)"),
+    ([[1]], {}, "nbr_states (1) must be greater than 1"),
+    (WEATHER, {"names": ["dry", "wet"], "initial": [0, 2]},
+     "For STATE (wet) illegal INITIAL_PROBABILITY (2.000000)"),
+    (WEATHER, {"initial": [0, 0]}, "zero total initial_probability for all states"),
+], ids=["zero_row", "above_one", "negative", "nan", "one_state", "initial_above_one",
+        "initial_zero"])
+def test_bad_chain_raises_the_command_lines_message(P, more, message):
     with pytest.raises(ValueError) as e:
-        pravlin.Chain(np.array(P, dtype=float))
+        pravlin.Chain(np.array(P, dtype=float), **more)
     assert str(e.value) == message
 
 

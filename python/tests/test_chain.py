@@ -148,7 +148,7 @@ def nan_is_null(x):
 @pytest.mark.parametrize("name", examples())
 def test_numbers_equal_analyze_json(name):
     path = os.path.join(EXAMPLES, name)
-    run = subprocess.run([ANALYZE, path, "--json", "--spectral", "--steps", "7"],
+    run = subprocess.run([ANALYZE, path, "--json", "--spectral", "--steps", "7", "--target", "#1"],
                          capture_output=True, check=True)
     doc = json.loads(run.stdout)
     with warnings.catch_warnings():
@@ -173,6 +173,10 @@ def test_numbers_equal_analyze_json(name):
         assert ab.method == want["method"]
 
     assert list(chain.distribution(7)) == doc["steps"]["distribution"]
+    hit = chain.hitting(0)
+    assert list(hit.probability) == doc["hitting"]["probability"]
+    assert [s if math.isfinite(s) else None for s in hit.steps] == doc["hitting"]["steps"]
+    assert nan_is_null(hit.return_time) == doc["hitting"]["return_time"]
     assert [[e.klass + 1, e.nats, e.bits] for e in chain.entropy_rate()] == \
         [[e["class"], e["nats"], e["bits"]] for e in doc["entropy_rate"]]
     assert [[r.klass + 1, r.reversible, r.violation] for r in chain.reversibility()] == \

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_committor.h"
 #include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
@@ -459,15 +460,21 @@ static py::array_t<double> distribution_of(Chain* c, long steps) {
   return copied(x.data() + 1, static_cast<std::size_t>(c->n));
 }
 
-static py::dict hitting_of(Chain* c, std::vector<long long> targets) {
+// The states of a set given from 0, as the library numbers them; out of range refused.
+static std::vector<int> states_of(const Chain* c, const std::vector<long long>& given) {
   std::vector<int> t;
-  for (long long s : targets) {
+  for (long long s : given) {
     if (s < 0 || s >= c->n) {
       throw py::value_error("no state " + std::to_string(s) + ": states are 0 to " +
                             std::to_string(c->n - 1));
     }
     t.push_back(static_cast<int>(s) + 1);
   }
+  return t;
+}
+
+static py::dict hitting_of(Chain* c, std::vector<long long> targets) {
+  const std::vector<int> t = states_of(c, targets);
   if (t.empty())
     throw py::value_error("hitting needs at least one target state");
   HITTING h{};
@@ -483,6 +490,32 @@ static py::dict hitting_of(Chain* c, std::vector<long long> targets) {
   d["steps_residual"] = h.steps_residual;
   d["trusted"] = h.trusted != 0;
   d["return_time"] = or_nan(h.return_time >= 0.0, h.return_time);
+  return d;
+}
+
+static py::dict committor_of(Chain* c, std::vector<long long> a, std::vector<long long> b) {
+  COMMITTOR_SETS sets;
+  sets.a = states_of(c, a);
+  sets.b = states_of(c, b);
+  COMMITTOR q{};
+  call([&] {
+    // The checks of --committor's sets, with its messages.
+    if (sets.a.empty() || sets.b.empty())
+      fail(" *** ERROR: --committor: set %s is empty\n", sets.a.empty() ? "A" : "B");
+    for (int s : sets.a) {
+      for (int t : sets.b) {
+        if (s == t)
+          fail(" *** ERROR: --committor: state #%d is in both A and B\n", s);
+      }
+    }
+    solve_committor(&c->chain, &sets, &q);
+  });
+  py::dict d;
+  d["probability"] = copied(q.probability.data() + 1, static_cast<std::size_t>(c->n));
+  d["method"] =
+      q.how.method != nullptr ? py::object(py::str(q.how.method)) : py::object(py::none());
+  d["residual"] = or_nan(q.how.sparse != 0, q.how.residual);
+  d["solved"] = q.nbr_solved;
   return d;
 }
 
@@ -726,6 +759,7 @@ PYBIND11_MODULE(_pravlin, m) {
       .def("absorption", &absorption_of)
       .def("distribution", &distribution_of, py::arg("steps"))
       .def("hitting", &hitting_of, py::arg("targets"))
+      .def("committor", &committor_of, py::arg("a"), py::arg("b"))
       .def("entropy", &entropy_of)
       .def("kemeny", &kemeny_of)
       .def("spectrum", &spectrum_of, py::arg("k"))

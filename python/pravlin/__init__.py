@@ -179,6 +179,13 @@ class Chain:
             targets = [targets]
         return Result("Hitting", self._c.hitting([int(t) for t in targets]))
 
+    def committor(self, a, b):
+        """From every state, the probability of reaching the states b before the
+        states a (0 on a, 1 on b), with the solve's method and residual."""
+        a = [a] if _np.ndim(a) == 0 else a
+        b = [b] if _np.ndim(b) == 0 else b
+        return Result("Committor", self._c.committor([int(s) for s in a], [int(s) for s in b]))
+
     def entropy_rate(self):
         """The entropy rate of each closed class, in nats and in bits."""
         return [Result("EntropyRate", {k: e[k] for k in ("klass", "nats", "bits")})

@@ -48,6 +48,13 @@ def test_gamblers_ruin_absorption():
     np.testing.assert_allclose(ab.probability, [[.75, .25], [.5, .5], [.25, .75]], rtol=1e-14)
 
 
+def test_gamblers_ruin_committor():
+    q = pravlin.Chain(np.array(RUIN, dtype=float)).committor(0, 4)
+    np.testing.assert_allclose(q.probability, [0, .25, .5, .75, 1], rtol=1e-14)
+    with pytest.raises(ValueError, match=r"^--committor: state #1 is in both A and B$"):
+        pravlin.Chain(np.array(RUIN, dtype=float)).committor([0, 1], 0)
+
+
 def test_periodic_chain_distribution_cycles():
     chain = pravlin.Chain(np.array(CYCLE, dtype=float), initial=[1, 0, 0])
     assert list(chain.distribution(4)) == [0, 1, 0]
@@ -148,7 +155,8 @@ def nan_is_null(x):
 @pytest.mark.parametrize("name", examples())
 def test_numbers_equal_analyze_json(name):
     path = os.path.join(EXAMPLES, name)
-    run = subprocess.run([ANALYZE, path, "--json", "--spectral", "--steps", "7", "--target", "#1"],
+    run = subprocess.run([ANALYZE, path, "--json", "--spectral", "--steps", "7", "--target", "#1",
+                          "--committor", "#1:#2"],
                          capture_output=True, check=True)
     doc = json.loads(run.stdout)
     with warnings.catch_warnings():
@@ -177,6 +185,10 @@ def test_numbers_equal_analyze_json(name):
     assert list(hit.probability) == doc["hitting"]["probability"]
     assert [s if math.isfinite(s) else None for s in hit.steps] == doc["hitting"]["steps"]
     assert nan_is_null(hit.return_time) == doc["hitting"]["return_time"]
+    q = chain.committor(0, 1)
+    assert list(q.probability) == doc["committor"]["probability"]
+    assert [q.method, nan_is_null(q.residual)] == \
+        [doc["committor"]["method"], doc["committor"]["residual"]]
     assert [[e.klass + 1, e.nats, e.bits] for e in chain.entropy_rate()] == \
         [[e["class"], e["nats"], e["bits"]] for e in doc["entropy_rate"]]
     assert [[r.klass + 1, r.reversible, r.violation] for r in chain.reversibility()] == \

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "fail_mode.h"
 
 // The warnings a WarnBatch holds, not yet written.
 static int batches = 0;
@@ -16,6 +19,23 @@ static void write_held() {
   if (held_len > 0)
     std::fwrite(held, 1, held_len, stderr);
   held_len = 0;
+}
+
+// The message of fmt and ap, whatever its length.
+static std::string formatted(const char* fmt, va_list ap) {
+  va_list again;
+  va_copy(again, ap);
+  char small[512];
+  const int len = std::vsnprintf(small, sizeof small, fmt, again);
+  va_end(again);
+  if (len < 0)
+    return std::string();
+  if (static_cast<std::size_t>(len) < sizeof small)
+    return std::string(small, static_cast<std::size_t>(len));
+  std::string s(static_cast<std::size_t>(len) + 1, '\0');
+  std::vsnprintf(s.data(), s.size(), fmt, ap);
+  s.resize(static_cast<std::size_t>(len));
+  return s;
 }
 
 WarnBatch::WarnBatch() {
@@ -31,6 +51,11 @@ void fail(const char* fmt, ...) {
   write_held();
   va_list ap;
   va_start(ap, fmt);
+  if (fail_throws()) {
+    const std::string message = formatted(fmt, ap);
+    va_end(ap);
+    throw FailError(message);
+  }
   std::vfprintf(stderr, fmt, ap);
   va_end(ap);
 #ifdef PRAVLIN_FUZZ
@@ -44,6 +69,12 @@ void fail(const char* fmt, ...) {
 void warn(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
+  if (fail_throws()) {
+    const std::string message = formatted(fmt, ap);
+    va_end(ap);
+    fail_hand_on(message.c_str());
+    return;
+  }
   if (batches > 0) {
     va_list again;
     va_copy(again, ap);

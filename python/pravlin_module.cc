@@ -1,0 +1,769 @@
+// pravlin_module.cc - the Python module's compiled half (_pravlin): a chain built from arrays or
+// read from a configuration, and the analyses of pravlin-analyze on it, by the same library
+// calls. python/pravlin/__init__.py is the face a user sees.
+// Part of pravlin; see README.md.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "analyze.h"
+#include "analyze_committor.h"
+#include "analyze_eigen.h"
+#include "analyze_entropy.h"
+#include "analyze_hitting.h"
+#include "analyze_kemeny.h"
+#include "analyze_lump.h"
+#include "analyze_mixing.h"
+#include "config.h"
+#include "config_items.h"
+#include "draw.h"
+#include "fail.h"
+#include "fail_mode.h"
+#include "fit_read.h"
+#include "simulate.h"
+#include "tables.h"
+
+namespace py = pybind11;
+
+// ---- calling the library ---------------------------------------------------------------------
+
+// The library keeps process-wide state (the tables' memory count, fail()'s mode): one call at a
+// time, from whichever Python thread.
+static std::mutex library;
+
+// The category of every warning the library gives.
+static PyObject* warning_category = nullptr;
+
+// A message as the command line writes it, without its " *** ERROR: " or " *** WARNING: " and
+// its last line end: Python says what kind it is.
+static std::string bare(const std::string& message) {
+  std::string s = message;
+  for (const char* prefix : {" *** ERROR: ", " *** WARNING: ", "*** ERROR: "}) {
+    if (s.compare(0, std::strlen(prefix), prefix) == 0) {
+      s.erase(0, std::strlen(prefix));
+      break;
+    }
+  }
+  if (!s.empty() && s.back() == '\n')
+    s.pop_back();
+  return s;
+}
+
+static void keep_warning(const char* message, void* data) {
+  static_cast<std::vector<std::string>*>(data)->push_back(message);
+}
+
+// Runs work without the GIL, under fail()'s throwing mode; then issues the warnings it gave, in
+// order, and raises ValueError with the message of its error, or MemoryError.
+template <typename Work>
+static void call(Work work) {
+  std::vector<std::string> warnings;
+  std::string error;
+  bool out_of_memory = false;
+  {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> one_at_a_time(library);
+    const FailThrows mode(keep_warning, &warnings);
+    try {
+      work();
+    } catch (const FailError& e) {
+      error = e.what();
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    } catch (const std::length_error&) {  // a size no vector can hold
+      out_of_memory = true;
+    }
+  }
+  for (const std::string& w : warnings) {
+    if (PyErr_WarnEx(warning_category, bare(w).c_str(), 2) != 0)
+      throw py::error_already_set();
+  }
+  if (!error.empty())
+    throw py::value_error(bare(error));
+  if (out_of_memory)
+    throw std::bad_alloc();  // MemoryError
+}
+
+// ---- the chain -------------------------------------------------------------------------------
+
+// A chain as the module holds it: what the record of a configuration holds, without its tree,
+// and the transitions as pravlin-analyze keeps them. Arrays are 1-based, as the library's.
+struct Chain {
+  int n = 0;
+  std::vector<std::string> name;  // [n + 1]
+  std::vector<char> named;        // [n + 1] 0 where the configuration gave no name
+  std::vector<double> value;      // [n + 1]
+  std::vector<double> initial;    // [n + 1], rescaled to total 1 as pravlin does
+  SPARSE_CHAIN chain;
+  // The settings of the configuration it was read from; none for a chain made from a matrix,
+  // whose configuration then leaves pravlin its defaults.
+  bool has_settings = false;
+  int init_year = 0, nbr_years = 0, nbr_chains = 0, print_flag = 0, print_header = 0;
+  int calc_flag = 0, max_iteration = 0;
+  double max_error = 0.0;
+  // What every analysis starts from, found at the first that needs it.
+  bool solved = false;
+  CHAIN_CLASSES classes;
+  std::vector<double> pi;  // [n + 1] each closed class's stationary distribution on its states
+  std::vector<SOLVE_RESULT> how;  // [nbr_classes + 1] how each closed class's was found
+};
+
+// A record that points into c: for the library calls that take one.
+struct RecordView {
+  PRAVLIN pv;
+  std::vector<char*> names;
+};
+
+static void view_record(Chain* c, RecordView* v) {
+  init_pravlin(&v->pv);
+  v->names.assign(static_cast<std::size_t>(c->n) + 1, nullptr);
+  for (int s = 1; s <= c->n; s++) {
+    if (c->named[s])
+      v->names[s] = c->name[s].data();
+  }
+  v->pv.nbr_states = c->n;
+  v->pv.state_name = v->names.data();
+  v->pv.val = c->value.data();
+  v->pv.initial_probability = c->initial.data();
+}
+
+// The classes and every closed class's stationary distribution, once.
+static void solve(Chain* c) {
+  if (c->solved)
+    return;
+  find_classes(&c->chain, &c->classes);
+  c->pi.assign(static_cast<std::size_t>(c->n) + 1, 0.0);
+  c->how.assign(static_cast<std::size_t>(c->classes.nbr_classes) + 1, SOLVE_RESULT{"", 0, 0.0});
+  for (int k = 1; k <= c->classes.nbr_classes; k++) {
+    if (c->classes.closed[k])
+      c->how[k] = class_stationary(&c->chain, &c->classes, k, c->pi.data());
+  }
+  c->solved = true;
+}
+
+// The chain of n states with entries (from[e], to[e], p[e]), states from 0; names, values and
+// initial probabilities per state (names may be empty: then "1".."n"; initial may be empty:
+// then all states alike). The same checks, messages and rescaling as a configuration's.
+static Chain* chain_from_entries(int n, py::array_t<long long> from, py::array_t<long long> to,
+                                 py::array_t<double> p, std::vector<std::string> names,
+                                 std::vector<double> values, std::vector<double> initial) {
+  auto* c = new Chain();
+  std::unique_ptr<Chain> owned(c);
+  const std::size_t count = static_cast<std::size_t>(p.size());
+  if (from.size() != p.size() || to.size() != p.size())
+    throw py::value_error("the rows, columns and probabilities of the entries differ in length");
+  const long long* f = from.data();
+  const long long* t = to.data();
+  const double* q = p.data();
+  call([&] {
+    if (n < 2)
+      fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", n);
+    c->n = n;
+    const std::size_t slots = static_cast<std::size_t>(n) + 1;
+    c->name.assign(slots, std::string());
+    c->named.assign(slots, 1);
+    c->value.assign(slots, 0.0);
+    c->initial.assign(slots, 0.0);
+    for (int s = 1; s <= n; s++) {
+      c->name[s] = names.empty() ? std::to_string(s) : names[s - 1];
+      c->value[s] = values.empty() ? 0.0 : values[s - 1];
+    }
+    if (initial.empty()) {
+      // All states alike, moved by ulps so that they total 1 exactly: nothing to rescale.
+      std::vector<double> alike(static_cast<std::size_t>(n), 1.0 / n);
+      total_exactly_one(alike.data(), alike.size());
+      initial = alike;
+    }
+    RecordView v;
+    view_record(c, &v);
+    for (int s = 1; s <= n; s++)
+      set_state(&v.pv, s, v.names[s], initial[s - 1], c->value[s]);
+    std::vector<TRANSITION_ENTRY> list;
+    list.reserve(count);
+    for (std::size_t e = 0; e < count; e++) {
+      // Numbered from 1 in the messages, as in a configuration.
+      const long long a = std::clamp(f[e] + 1, 0LL, n + 1LL);
+      const long long b = std::clamp(t[e] + 1, 0LL, n + 1LL);
+      check_transition_source(&v.pv, static_cast<int>(a));
+      set_transition(&v.pv, 0, static_cast<int>(a), static_cast<int>(b), q[e]);
+      list.push_back(TRANSITION_ENTRY{static_cast<int>(a), static_cast<int>(b), q[e]});
+    }
+    error_check_transitions(&v.pv, &list);
+    sparse_chain_from_list(&c->chain, n, list);
+  });
+  return owned.release();
+}
+
+// The document and tables of a reading, released however it ends.
+struct Reading {
+  PRAVLIN pv;
+  Reading() {
+    init_pravlin(&pv);
+  }
+  ~Reading() {
+    if (pv.in != nullptr)
+      std::fclose(pv.in);
+    free_tables(&pv);
+    if (pv.xml != nullptr)
+      free_XMLENTITY(pv.xml);
+  }
+  Reading(const Reading&) = delete;
+  Reading& operator=(const Reading&) = delete;
+};
+
+static Chain* chain_from_xml(const std::string& file) {
+  auto* c = new Chain();
+  std::unique_ptr<Chain> owned(c);
+  call([&] {
+    Reading r;
+    PRAVLIN& pv = r.pv;
+    pv.xmlfilename = const_cast<char*>(file.c_str());
+    open_configuration(&pv);
+    std::vector<TRANSITION_ENTRY> list;
+    read_configuration(&pv, READ_LIST, 0, &list);
+    error_check_transitions(&pv, &list);
+    const int n = pv.nbr_states;
+    c->n = n;
+    const std::size_t slots = static_cast<std::size_t>(n) + 1;
+    c->name.assign(slots, std::string());
+    c->named.assign(slots, 0);
+    for (int s = 1; s <= n; s++) {
+      if (pv.state_name[s] != nullptr) {
+        c->name[s] = pv.state_name[s];
+        c->named[s] = 1;
+      }
+    }
+    c->value.assign(pv.val, pv.val + slots);
+    c->initial.assign(pv.initial_probability, pv.initial_probability + slots);
+    c->value[0] = c->initial[0] = 0.0;
+    c->has_settings = true;
+    c->init_year = pv.init_year;
+    c->nbr_years = pv.nbr_years;
+    c->nbr_chains = pv.nbr_chains;
+    c->print_flag = pv.print_flag;
+    c->print_header = pv.print_header;
+    c->calc_flag = pv.calc_flag;
+    c->max_iteration = pv.max_iteration;
+    c->max_error = pv.max_error;
+    sparse_chain_from_list(&c->chain, n, list);
+  });
+  return owned.release();
+}
+
+// The shortest text that reads back as v.
+static std::string shortest(double v) {
+  char text[64];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
+}
+
+// Writes the chain as a configuration that pravlin reads back to the same numbers: each row's
+// entries, and the initial probabilities, moved by ulps where needed to total exactly 1, so that
+// pravlin rescales nothing.
+static void write_xml(Chain* c, const std::string& file) {
+  for (int s = 1; s <= c->n; s++) {
+    if (!c->named[s])
+      continue;
+    const std::string& name = c->name[s];
+    if (fit_not_xml(name) != std::string::npos || name.find('<') != std::string::npos ||
+        name.find("]]>") != std::string::npos) {
+      throw py::value_error("the name (" + name + ") of state " + std::to_string(s - 1) +
+                            " holds characters that a configuration cannot hold");
+    }
+    const auto space = [](char x) { return x == ' ' || (x >= '\t' && x <= '\r'); };
+    if (name.empty() || space(name.front()) || space(name.back())) {
+      throw py::value_error("the name (" + name + ") of state " + std::to_string(s - 1) +
+                            " is empty or begins or ends with white space, which pravlin would "
+                            "drop");
+    }
+  }
+  FILE* out = std::fopen(file.c_str(), "w");
+  if (out == nullptr) {
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, file.c_str());
+    throw py::error_already_set();
+  }
+  static const char* const PRINT_FLAG[] = {"val", "ser", "name"};
+  std::fprintf(out, "<pravlin>\n");
+  std::fprintf(out, "  <!-- written by the Python module pravlin -->\n");
+  std::fprintf(out, "  <nbr_states>%d</nbr_states>\n", c->n);
+  if (c->has_settings) {
+    std::fprintf(out, "  <init_year>%d</init_year>\n", c->init_year);
+    std::fprintf(out, "  <nbr_years>%d</nbr_years>\n", c->nbr_years);
+    std::fprintf(out, "  <nbr_chains>%d</nbr_chains>\n", c->nbr_chains);
+    if (c->print_flag >= 0 && c->print_flag <= 2)
+      std::fprintf(out, "  <print_flag>%s</print_flag>\n", PRINT_FLAG[c->print_flag]);
+    std::fprintf(out, "  <print_header>%s</print_header>\n", c->print_header ? "yes" : "no");
+    std::fprintf(out,
+                 "  <steadystate><calc>%s</calc><max_iteration>%d</max_iteration>"
+                 "<max_error>%s</max_error></steadystate>\n",
+                 c->calc_flag ? "yes" : "no", c->max_iteration, shortest(c->max_error).c_str());
+  }
+  std::vector<double> initial(c->initial.begin() + 1, c->initial.end());
+  total_exactly_one(initial.data(), initial.size());
+  for (int s = 1; s <= c->n; s++) {
+    std::fprintf(out, "  <state><ser>%d</ser>", s);
+    if (c->named[s])
+      std::fprintf(out, "<name>%s</name>", c->name[s].c_str());
+    std::fprintf(out, "<value>%s</value><initial_probability>%s</initial_probability></state>\n",
+                 shortest(c->value[s]).c_str(), shortest(initial[s - 1]).c_str());
+  }
+  const SPARSE_CHAIN& q = c->chain;
+  std::vector<double> row;
+  for (int a = 1; a <= c->n; a++) {
+    std::fprintf(out, "  <transition><from>%d</from>", a);
+    row.assign(q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a]),
+               q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a + 1]));
+    total_exactly_one(row.data(), row.size());
+    for (std::size_t e = q.row_start[a]; e < q.row_start[a + 1]; e++) {
+      std::fprintf(out, "<to><state>%d</state><probability>%s</probability></to>", q.to[e],
+                   shortest(row[e - q.row_start[a]]).c_str());
+    }
+    std::fprintf(out, "</transition>\n");
+  }
+  std::fprintf(out, "</pravlin>\n");
+  const bool failed = std::ferror(out) != 0;
+  errno = 0;
+  if (std::fclose(out) != 0 || failed) {
+    if (errno == 0)
+      errno = EIO;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, file.c_str());
+    throw py::error_already_set();
+  }
+}
+
+// ---- arrays out ------------------------------------------------------------------------------
+
+// x[first..last] as a new array of its own.
+template <typename T>
+static py::array_t<T> copied(const T* x, std::size_t count) {
+  py::array_t<T> a(static_cast<py::ssize_t>(count));
+  if (count > 0)
+    std::memcpy(a.mutable_data(), x, count * sizeof(T));
+  return a;
+}
+
+// States of the library (1..n) as the module numbers them (from 0).
+static py::array_t<long long> states_from_zero(const int* s, std::size_t count) {
+  py::array_t<long long> a(static_cast<py::ssize_t>(count));
+  long long* d = a.mutable_data();
+  for (std::size_t i = 0; i < count; i++)
+    d[i] = s[i] - 1;
+  return a;
+}
+
+// A number that the command line prints as null, as NaN.
+static double or_nan(bool known, double v) {
+  return known ? v : std::nan("");
+}
+
+static py::dict classes_of(Chain* c) {
+  call([&] { solve(c); });
+  const CHAIN_CLASSES& cl = c->classes;
+  py::list members;
+  std::vector<char> closed;
+  std::vector<long long> period;
+  for (int k = 1; k <= cl.nbr_classes; k++) {
+    members.append(states_from_zero(cl.member.data() + cl.first[k], cl.first[k + 1] - cl.first[k]));
+    closed.push_back(cl.closed[k] != 0);
+    period.push_back(cl.period[k]);
+  }
+  py::dict d;
+  d["classes"] = members;
+  py::array_t<bool> closed_array(static_cast<py::ssize_t>(closed.size()));
+  for (std::size_t k = 0; k < closed.size(); k++)
+    closed_array.mutable_data()[k] = closed[k] != 0;
+  d["closed"] = closed_array;
+  d["period"] = copied(period.data(), period.size());
+  return d;
+}
+
+static py::dict stationary_of(Chain* c) {
+  call([&] { solve(c); });
+  const CHAIN_CLASSES& cl = c->classes;
+  const std::size_t n = static_cast<std::size_t>(c->n);
+  py::array_t<double> rows({static_cast<py::ssize_t>(cl.nbr_closed), static_cast<py::ssize_t>(n)});
+  double* r = rows.mutable_data();
+  std::fill(r, r + static_cast<std::size_t>(cl.nbr_closed) * n, 0.0);
+  py::list methods;
+  std::vector<long long> numbers;
+  std::vector<double> residuals;
+  std::size_t row = 0;
+  for (int k = 1; k <= cl.nbr_classes; k++) {
+    if (!cl.closed[k])
+      continue;
+    for (std::size_t i = cl.first[k]; i < cl.first[k + 1]; i++) {
+      const int s = cl.member[i];
+      r[row * n + static_cast<std::size_t>(s - 1)] = c->pi[s];
+    }
+    numbers.push_back(k - 1);
+    methods.append(c->how[k].method);
+    residuals.push_back(or_nan(c->how[k].sparse != 0, c->how[k].residual));
+    row++;
+  }
+  py::dict d;
+  d["distribution"] = rows;
+  d["classes"] = copied(numbers.data(), numbers.size());
+  d["method"] = methods;
+  d["residual"] = copied(residuals.data(), residuals.size());
+  return d;
+}
+
+static py::dict absorption_of(Chain* c) {
+  ABSORPTION ab{};
+  call([&] {
+    solve(c);
+    if (c->classes.nbr_closed < c->classes.nbr_classes)
+      solve_absorption(&c->chain, &c->classes, &ab);
+  });
+  py::dict d;
+  const std::size_t t = static_cast<std::size_t>(ab.nbr_transient);
+  const std::size_t k = static_cast<std::size_t>(ab.nbr_closed);
+  d["transient"] = states_from_zero(t > 0 ? ab.state.data() + 1 : nullptr, t);
+  std::vector<long long> closed;
+  for (std::size_t j = 1; j <= k; j++)
+    closed.push_back(ab.closed_class[j] - 1);
+  d["closed_classes"] = copied(closed.data(), closed.size());
+  d["steps"] = copied(t > 0 ? ab.steps.data() + 1 : nullptr, t);
+  py::array_t<double> p({static_cast<py::ssize_t>(t), static_cast<py::ssize_t>(k)});
+  for (std::size_t i = 1; i <= t; i++) {
+    for (std::size_t j = 1; j <= k; j++)
+      p.mutable_data()[(i - 1) * k + (j - 1)] = ab.probability[i * (k + 1) + j];
+  }
+  d["probability"] = p;
+  d["method"] = t > 0 ? py::object(py::str(ab.how.method)) : py::object(py::none());
+  d["residual"] = or_nan(t > 0 && ab.how.sparse != 0, ab.how.residual);
+  return d;
+}
+
+static py::array_t<double> distribution_of(Chain* c, long steps) {
+  if (steps < 0)
+    throw py::value_error("steps must not be negative");
+  std::vector<double> x(c->initial);
+  call([&] {
+    x[0] = 0.0;
+    step_distribution(&c->chain, &x, steps);
+  });
+  return copied(x.data() + 1, static_cast<std::size_t>(c->n));
+}
+
+// The states of a set given from 0, as the library numbers them; out of range refused.
+static std::vector<int> states_of(const Chain* c, const std::vector<long long>& given) {
+  std::vector<int> t;
+  for (long long s : given) {
+    if (s < 0 || s >= c->n) {
+      throw py::value_error("no state " + std::to_string(s) + ": states are 0 to " +
+                            std::to_string(c->n - 1));
+    }
+    t.push_back(static_cast<int>(s) + 1);
+  }
+  return t;
+}
+
+static py::dict hitting_of(Chain* c, std::vector<long long> targets) {
+  const std::vector<int> t = states_of(c, targets);
+  if (t.empty())
+    throw py::value_error("hitting needs at least one target state");
+  HITTING h{};
+  call([&] {
+    solve(c);
+    solve_hitting(&c->chain, t, &h, c->classes.nbr_closed == 1 ? c->pi.data() : nullptr);
+  });
+  const std::size_t n = static_cast<std::size_t>(c->n);
+  py::dict d;
+  d["probability"] = copied(h.probability.data() + 1, n);
+  d["steps"] = copied(h.steps.data() + 1, n);
+  d["probability_residual"] = h.probability_residual;
+  d["steps_residual"] = h.steps_residual;
+  d["trusted"] = h.trusted != 0;
+  d["return_time"] = or_nan(h.return_time >= 0.0, h.return_time);
+  return d;
+}
+
+static py::dict committor_of(Chain* c, std::vector<long long> a, std::vector<long long> b) {
+  COMMITTOR_SETS sets;
+  sets.a = states_of(c, a);
+  sets.b = states_of(c, b);
+  COMMITTOR q{};
+  call([&] {
+    // The checks of --committor's sets, with its messages.
+    if (sets.a.empty() || sets.b.empty())
+      fail(" *** ERROR: --committor: set %s is empty\n", sets.a.empty() ? "A" : "B");
+    for (int s : sets.a) {
+      for (int t : sets.b) {
+        if (s == t)
+          fail(" *** ERROR: --committor: state #%d is in both A and B\n", s);
+      }
+    }
+    solve_committor(&c->chain, &sets, &q);
+  });
+  py::dict d;
+  d["probability"] = copied(q.probability.data() + 1, static_cast<std::size_t>(c->n));
+  d["method"] =
+      q.how.method != nullptr ? py::object(py::str(q.how.method)) : py::object(py::none());
+  d["residual"] = or_nan(q.how.sparse != 0, q.how.residual);
+  d["solved"] = q.nbr_solved;
+  return d;
+}
+
+static py::list entropy_of(Chain* c) {
+  std::vector<CLASS_ENTROPY> e;
+  call([&] {
+    solve(c);
+    solve_entropy(&c->chain, &c->classes, c->pi.data(), &e);
+  });
+  py::list out;
+  for (const CLASS_ENTROPY& x : e) {
+    py::dict d;
+    d["klass"] = x.klass - 1;
+    d["nats"] = x.nats;
+    d["bits"] = x.bits;
+    d["violation"] = x.violation;
+    d["pair"] =
+        x.from != 0 ? py::object(py::make_tuple(x.from - 1, x.to - 1)) : py::object(py::none());
+    d["reversible"] = x.reversible != 0;
+    out.append(d);
+  }
+  return out;
+}
+
+static py::list kemeny_of(Chain* c) {
+  std::vector<CLASS_KEMENY> all;
+  call([&] {
+    solve(c);
+    const CHAIN_CLASSES* cl = &c->classes;
+    if (chain_is_absorbing(cl))
+      return;
+    for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
+      CLASS_KEMENY km{};
+      solve_kemeny(&c->chain, cl, k, c->pi.data(), &km);
+      all.push_back(km);
+    }
+  });
+  py::list out;
+  for (const CLASS_KEMENY& km : all) {
+    py::dict d;
+    d["klass"] = km.k - 1;
+    d["states"] = km.m;
+    d["exact"] = km.exact != 0;
+    d["constant"] = km.value;
+    d["low"] = km.low;
+    d["high"] = km.high;
+    d["probes"] = km.probes;
+    d["residual"] = or_nan(km.exact == 0, km.residual);
+    d["method"] = km.method;
+    d["refused"] = km.refused != nullptr ? py::object(py::str(km.refused)) : py::object(py::none());
+    out.append(d);
+  }
+  return out;
+}
+
+static py::list spectrum_of(Chain* c, int count) {
+  if (count < 1)
+    throw py::value_error("spectrum needs a number of eigenvalues from 1");
+  std::vector<CLASS_SPECTRUM> all;
+  call([&] {
+    solve(c);
+    const CHAIN_CLASSES* cl = &c->classes;
+    const int largest = largest_closed_class(cl);
+    // As --spectral: no class to ask about (single states only) is no error.
+    if (count > largest && next_closed_class(cl, 0) != 0) {
+      fail(
+          " *** ERROR: --eigen %d asks for more eigenvalues than the largest closed class has "
+          "(%d)\n",
+          count, largest);
+    }
+    for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
+      CLASS_SPECTRUM sp{};
+      solve_spectrum(&c->chain, cl, k, c->pi.data(), count, &sp);
+      all.push_back(sp);
+    }
+  });
+  py::list out;
+  for (const CLASS_SPECTRUM& sp : all) {
+    py::dict d;
+    d["klass"] = sp.k - 1;
+    d["states"] = sp.m;
+    d["reversible"] = sp.reversible != 0;
+    d["method"] = sp.method;
+    d["found"] = sp.found != 0;
+    d["not_found_because"] = sp.found ? py::object(py::none()) : py::object(py::str(sp.why));
+    d["gap_resolved"] = sp.found != 0 && sp.gap_unresolved == 0;
+    d["slem"] = or_nan(sp.found != 0, sp.slem);
+    d["spectral_gap"] = or_nan(sp.found != 0, sp.gap);
+    d["relaxation_time"] = or_nan(sp.found != 0, relaxation_time(&sp));
+    py::array_t<std::complex<double>> values(static_cast<py::ssize_t>(sp.largest.size()));
+    std::vector<double> modulus, timescale;
+    for (std::size_t i = 0; i < sp.largest.size(); i++) {
+      values.mutable_data()[i] = std::complex<double>(sp.largest[i].re, sp.largest[i].im);
+      modulus.push_back(sp.largest[i].modulus);
+      timescale.push_back(implied_timescale(&sp.largest[i]));
+    }
+    d["eigenvalues"] = values;
+    d["modulus"] = copied(modulus.data(), modulus.size());
+    d["timescale"] = copied(timescale.data(), timescale.size());
+    out.append(d);
+  }
+  return out;
+}
+
+static py::list mixing_of(Chain* c, double epsilon) {
+  if (!(epsilon > 0.0 && epsilon < 1.0))
+    throw py::value_error("mixing_time needs a distance above 0 and below 1");
+  std::vector<CLASS_MIXING> all;
+  call([&] {
+    solve(c);
+    const CHAIN_CLASSES* cl = &c->classes;
+    for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
+      CLASS_MIXING mx{};
+      solve_mixing(&c->chain, cl, k, c->pi.data(), epsilon, &mx);
+      all.push_back(mx);
+    }
+  });
+  py::list out;
+  for (const CLASS_MIXING& mx : all) {
+    const bool bounds = !mx.exact && !mx.never;
+    py::dict d;
+    d["klass"] = mx.k - 1;
+    d["states"] = mx.m;
+    d["epsilon"] = epsilon;
+    d["never"] = mx.never != 0;
+    d["exact"] = mx.exact != 0;
+    d["time"] = mx.exact ? py::object(py::int_(mx.time)) : py::object(py::none());
+    d["distance_before"] = or_nan(mx.exact != 0, mx.distance_before);
+    d["distance_at"] = or_nan(mx.exact != 0, mx.distance_at);
+    d["bounds_because"] = bounds ? py::object(py::str(mx.inexact)) : py::object(py::none());
+    d["lower_bound"] = bounds ? py::object(py::int_(mx.lowest)) : py::object(py::none());
+    d["upper_bound"] =
+        bounds && mx.highest >= 0 ? py::object(py::int_(mx.highest)) : py::object(py::none());
+    out.append(d);
+  }
+  return out;
+}
+
+// The chains a run of pravlin draws from the chain: its table, chains by steps 0..years, with
+// the generator from its start as in a fresh process, from the transitions as pravlin rescales
+// them (the same sparse rows that a run without a dense matrix draws from).
+static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
+  if (years < 1 || years > 2147483646L || chains < 1 || chains > 2147483647L)
+    throw py::value_error("simulate needs years from 1 and chains from 1");
+  py::array_t<int> table;
+  std::vector<int> drawn;
+  call([&] {
+    struct Run {  // the record's tables, released however the run ends; the per-state arrays
+                  // are the chain's own
+      PRAVLIN pv;
+      ~Run() {
+        pv.state_name = nullptr;
+        pv.val = nullptr;
+        pv.initial_probability = nullptr;
+        free_tables(&pv);
+      }
+    } run;
+    RecordView v;
+    view_record(c, &v);
+    run.pv = v.pv;
+    PRAVLIN* pv = &run.pv;
+    pv->nbr_years = static_cast<int>(years);
+    pv->nbr_chains = static_cast<int>(chains);
+    auto* rows = new SPARSE_ROWS();
+    pv->sparse_transitions = rows;
+    const SPARSE_CHAIN& q = c->chain;
+    rows->entries.reserve(q.p.size());
+    rows->row_start.assign(static_cast<std::size_t>(c->n) + 2, 0);
+    for (int s = 1; s <= c->n; s++) {
+      rows->row_start[s] = q.row_start[s];
+      for (std::size_t e = q.row_start[s]; e < q.row_start[s + 1]; e++)
+        rows->entries.push_back(TRANSITION_ENTRY{s, q.to[e], q.p[e]});
+    }
+    rows->row_start[static_cast<std::size_t>(c->n) + 1] = q.p.size();
+    pv->pravlin = try_alloc_chain_rows(pv->nbr_chains, pv->nbr_years);
+    if (pv->pravlin == nullptr)
+      fail(" *** ERROR: out of memory 3 in read_xml_file()\n");
+    pravlin_rand_reset();
+    create_all_pravlin(pv);
+    const std::size_t width = static_cast<std::size_t>(years) + 1;
+    drawn.resize(static_cast<std::size_t>(chains) * width);
+    for (long k = 1; k <= chains; k++) {
+      for (std::size_t t = 0; t < width; t++)
+        drawn[static_cast<std::size_t>(k - 1) * width + t] = pv->pravlin[k][t] - 1;
+    }
+  });
+  table = py::array_t<int>({static_cast<py::ssize_t>(chains), static_cast<py::ssize_t>(years + 1)});
+  std::memcpy(table.mutable_data(), drawn.data(), drawn.size() * sizeof(int));
+  return table;
+}
+
+// The settings of the configuration the chain was read from: years and chains (pravlin's
+// defaults for a chain made from a matrix).
+static py::tuple run_settings(const Chain& c) {
+  return c.has_settings ? py::make_tuple(c.nbr_years, c.nbr_chains) : py::make_tuple(50, 10);
+}
+
+// ---- the module ------------------------------------------------------------------------------
+
+PYBIND11_MODULE(_pravlin, m) {
+  m.doc() = "The compiled half of the module pravlin: use pravlin itself.";
+  warning_category = PyErr_NewException("pravlin.PravlinWarning", PyExc_UserWarning, nullptr);
+  m.attr("PravlinWarning") = py::handle(warning_category);
+
+  py::class_<Chain>(m, "_Chain")
+      .def_static("from_entries", &chain_from_entries, py::arg("n"), py::arg("rows"),
+                  py::arg("columns"), py::arg("probabilities"), py::arg("names"), py::arg("values"),
+                  py::arg("initial"))
+      .def_static("from_xml", &chain_from_xml, py::arg("path"))
+      .def("to_xml", &write_xml, py::arg("path"))
+      .def_property_readonly("n", [](const Chain& c) { return c.n; })
+      .def_property_readonly(
+          "names",
+          [](const Chain& c) {
+            py::list names;
+            for (int s = 1; s <= c.n; s++) {
+              names.append(c.named[s] ? py::object(py::str(c.name[s])) : py::object(py::none()));
+            }
+            return names;
+          })
+      .def_property_readonly(
+          "values", [](const Chain& c) { return copied(c.value.data() + 1, c.value.size() - 1); })
+      .def_property_readonly(
+          "initial",
+          [](const Chain& c) { return copied(c.initial.data() + 1, c.initial.size() - 1); })
+      .def_property_readonly("csr",
+                             [](const Chain& c) {
+                               const SPARSE_CHAIN& q = c.chain;
+                               const std::size_t count = q.p.size();
+                               std::vector<long long> start, column;
+                               for (int s = 1; s <= c.n + 1; s++)
+                                 start.push_back(static_cast<long long>(q.row_start[s]));
+                               for (int t : q.to)
+                                 column.push_back(t - 1);
+                               return py::make_tuple(copied(q.p.data(), count),
+                                                     copied(column.data(), column.size()),
+                                                     copied(start.data(), start.size()));
+                             })
+      .def("classes", &classes_of)
+      .def("stationary", &stationary_of)
+      .def("absorption", &absorption_of)
+      .def("distribution", &distribution_of, py::arg("steps"))
+      .def("hitting", &hitting_of, py::arg("targets"))
+      .def("committor", &committor_of, py::arg("a"), py::arg("b"))
+      .def("entropy", &entropy_of)
+      .def("kemeny", &kemeny_of)
+      .def("spectrum", &spectrum_of, py::arg("k"))
+      .def("mixing_time", &mixing_of, py::arg("epsilon"))
+      .def("simulate", &simulate_of, py::arg("years"), py::arg("chains"))
+      .def_property_readonly("run_settings", &run_settings);
+}

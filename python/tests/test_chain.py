@@ -1,0 +1,246 @@
+"""The module pravlin: chains made and read, known answers, refusals with the command line's
+messages, and the same numbers as pravlin-analyze --json."""
+import json
+import math
+import os
+import re
+import subprocess
+import warnings
+
+import numpy as np
+import pytest
+import scipy.sparse as sparse
+
+import pravlin
+
+EXAMPLES = os.environ.get("EXAMPLES", os.path.join(os.path.dirname(__file__), "../../examples"))
+ANALYZE = os.environ.get("ANALYZE")
+
+WEATHER = [[0.7, 0.3], [0.4, 0.6]]
+# Gambler's ruin over 0..4 at even odds: 0 and 4 absorb.
+RUIN = [[1, 0, 0, 0, 0], [.5, 0, .5, 0, 0], [0, .5, 0, .5, 0], [0, 0, .5, 0, .5], [0, 0, 0, 0, 1]]
+CYCLE = [[0, 1, 0], [0, 0, 1], [1, 0, 0]]
+
+
+# ---- known answers -----------------------------------------------------------------------------
+
+@pytest.mark.parametrize("P, classes, closed, period, stationary", [
+    (WEATHER, [[0, 1]], [True], [1], [[4 / 7, 3 / 7]]),
+    (RUIN, [[0], [1, 2, 3], [4]], [True, False, True], [1, 2, 1],
+     [[1, 0, 0, 0, 0], [0, 0, 0, 0, 1]]),
+    (CYCLE, [[0, 1, 2]], [True], [3], [[1 / 3] * 3]),
+    (np.eye(3), [[0], [1], [2]], [True] * 3, [1] * 3, np.eye(3)),
+], ids=["two_states", "gamblers_ruin", "periodic", "identity"])
+def test_known_classes_and_stationary(P, classes, closed, period, stationary):
+    chain = pravlin.Chain(np.array(P, dtype=float))
+    c = chain.classes()
+    assert [list(k) for k in c.classes] == classes
+    assert list(c.closed) == closed and list(c.period) == period
+    st = chain.stationary()
+    np.testing.assert_allclose(st.distribution, stationary, rtol=1e-14, atol=1e-15)
+    assert st.method == ["GTH"] * len(st.method)
+
+
+def test_gamblers_ruin_absorption():
+    ab = pravlin.Chain(np.array(RUIN, dtype=float)).absorption()
+    assert list(ab.transient) == [1, 2, 3] and list(ab.closed_classes) == [0, 2]
+    np.testing.assert_allclose(ab.steps, [3, 4, 3], rtol=1e-14)
+    np.testing.assert_allclose(ab.probability, [[.75, .25], [.5, .5], [.25, .75]], rtol=1e-14)
+
+
+def test_gamblers_ruin_committor():
+    q = pravlin.Chain(np.array(RUIN, dtype=float)).committor(0, 4)
+    np.testing.assert_allclose(q.probability, [0, .25, .5, .75, 1], rtol=1e-14)
+    with pytest.raises(ValueError, match=r"^--committor: state #1 is in both A and B$"):
+        pravlin.Chain(np.array(RUIN, dtype=float)).committor([0, 1], 0)
+
+
+def test_periodic_chain_distribution_cycles():
+    chain = pravlin.Chain(np.array(CYCLE, dtype=float), initial=[1, 0, 0])
+    assert list(chain.distribution(4)) == [0, 1, 0]
+
+
+@pytest.mark.parametrize("matrix", [
+    lambda a: sparse.csr_matrix(a),
+    lambda a: sparse.csc_matrix(a),
+    lambda a: sparse.coo_matrix(a),
+    lambda a: np.asfortranarray(a),
+], ids=["csr", "csc", "coo", "fortran"])
+def test_matrix_forms_give_the_same_chain(matrix):
+    a = np.array(RUIN, dtype=float)
+    want = pravlin.Chain(a)
+    got = pravlin.Chain(matrix(a))
+    assert (got.P != want.P).nnz == 0
+    assert np.array_equal(got.absorption().probability, want.absorption().probability)
+
+
+def test_csr_with_int64_indices():
+    a = sparse.csr_matrix(np.array(WEATHER))
+    a.indices = a.indices.astype(np.int64)
+    a.indptr = a.indptr.astype(np.int64)
+    got = pravlin.Chain(a, names=["dry", "wet"]).stationary().distribution
+    assert np.array_equal(got, pravlin.Chain(np.array(WEATHER)).stationary().distribution)
+
+
+def test_arrays_outlive_their_chain():
+    chain = pravlin.Chain(np.array(WEATHER))
+    pi = chain.stationary().distribution
+    del chain
+    assert pi.flags.owndata or pi.base is not None
+    assert pi.sum() == pytest.approx(1)
+
+
+def test_written_configuration_reads_back(tmp_path):
+    chain = pravlin.Chain(sparse.csr_matrix(np.array(RUIN)), names=list("abcde"),
+                          values=[0, 1, 2, 3, 4], initial=[0, 0, 1, 0, 0])
+    path = tmp_path / "ruin.xml"
+    chain.to_xml(path)
+    back = pravlin.Chain.from_xml(path)
+    assert back.names == list("abcde") and list(back.values) == [0, 1, 2, 3, 4]
+    assert list(back.initial) == [0, 0, 1, 0, 0] and (back.P != chain.P).nnz == 0
+
+
+# ---- refusals and warnings ---------------------------------------------------------------------
+
+@pytest.mark.parametrize("P, more, message", [
+    ([[0.5, 0.5], [0, 0]], {}, "zero total transition_probability for state (2)"),
+    ([[1.1, 0], [0, 1]], {}, "For TRANSITION FROM (1) TO (1)  illegal PROBABILITY (1.100000)"),
+    ([[0.5, 0.5], [-0.5, 1]], {},
+     "For TRANSITION FROM (2) TO (1)  illegal PROBABILITY (-0.500000)"),
+    ([[np.nan, 1], [0, 1]], {}, "For TRANSITION FROM (1) TO (1)  illegal PROBABILITY (nan)"),
+    ([[1]], {}, "nbr_states (1) must be greater than 1"),
+    (WEATHER, {"names": ["dry", "wet"], "initial": [0, 2]},
+     "For STATE (wet) illegal INITIAL_PROBABILITY (2.000000)"),
+    (WEATHER, {"initial": [0, 0]}, "zero total initial_probability for all states"),
+], ids=["zero_row", "above_one", "negative", "nan", "one_state", "initial_above_one",
+        "initial_zero"])
+def test_bad_chain_raises_the_command_lines_message(P, more, message):
+    with pytest.raises(ValueError) as e:
+        pravlin.Chain(np.array(P, dtype=float), **more)
+    assert str(e.value) == message
+
+
+def test_rescaled_rows_warn_with_the_command_lines_words():
+    with pytest.warns(pravlin.PravlinWarning) as w:
+        chain = pravlin.Chain(np.array([[0.5, 0.4], [0.5, 0.5]]))
+    assert [str(x.message) for x in w] == [
+        "normalizing transition_probability for state (1) by 0.900000"]
+    assert chain.P[0, 0] == 0.5 / 0.9
+
+
+def test_unreadable_configuration_raises(tmp_path):
+    missing = tmp_path / "missing.xml"
+    with pytest.raises(ValueError, match=r"^Unable to open file \(.*missing.xml\)$"):
+        pravlin.Chain.from_xml(missing)
+    bad = tmp_path / "bad.xml"
+    bad.write_text("<pravlin><nbr_states>2</nbr_states></pravlin>\n")
+    with pytest.warns(pravlin.PravlinWarning), pytest.raises(ValueError) as e:
+        pravlin.Chain.from_xml(bad)
+    assert str(e.value) == "zero total initial_probability for all states"
+    # The interpreter goes on, and so does the library.
+    assert pravlin.Chain(np.array(WEATHER)).n == 2
+
+
+# ---- the same numbers as pravlin-analyze --json --------------------------------------------------
+
+def examples():
+    return sorted(f for f in os.listdir(EXAMPLES) if f.endswith(".xml"))
+
+
+def nan_is_null(x):
+    return None if isinstance(x, float) and math.isnan(x) else x
+
+
+@pytest.mark.skipif(ANALYZE is None, reason="needs pravlin-analyze (ANALYZE)")
+@pytest.mark.parametrize("name", examples())
+def test_numbers_equal_analyze_json(name):
+    path = os.path.join(EXAMPLES, name)
+    run = subprocess.run([ANALYZE, path, "--json", "--spectral", "--steps", "7", "--target", "#1",
+                          "--committor", "#1:#2"],
+                         capture_output=True, check=True)
+    doc = json.loads(run.stdout)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        chain = pravlin.Chain.from_xml(path)
+
+    st = chain.stationary()
+    for row, k, method, residual, want in zip(st.distribution, st.classes, st.method,
+                                              st.residual, doc["stationary"], strict=True):
+        assert k + 1 == want["class"] and method == want["method"]
+        assert nan_is_null(residual) == want["residual"]
+        assert [row[s - 1] for s in want["states"]] == want["probability"]
+
+    ab = chain.absorption()
+    if doc["absorption"] is None:
+        assert len(ab.transient) == 0
+    else:
+        want = doc["absorption"]
+        assert [k + 1 for k in ab.closed_classes] == want["closed_classes"]
+        assert [{"state": s + 1, "steps": st, "probability": list(p)} for s, st, p in
+                zip(ab.transient, ab.steps, ab.probability)] == want["transient"]
+        assert ab.method == want["method"]
+
+    assert list(chain.distribution(7)) == doc["steps"]["distribution"]
+    hit = chain.hitting(0)
+    assert list(hit.probability) == doc["hitting"]["probability"]
+    assert [s if math.isfinite(s) else None for s in hit.steps] == doc["hitting"]["steps"]
+    assert nan_is_null(hit.return_time) == doc["hitting"]["return_time"]
+    q = chain.committor(0, 1)
+    assert list(q.probability) == doc["committor"]["probability"]
+    assert [q.method, nan_is_null(q.residual)] == \
+        [doc["committor"]["method"], doc["committor"]["residual"]]
+    assert [[e.klass + 1, e.nats, e.bits] for e in chain.entropy_rate()] == \
+        [[e["class"], e["nats"], e["bits"]] for e in doc["entropy_rate"]]
+    assert [[r.klass + 1, r.reversible, r.violation] for r in chain.reversibility()] == \
+        [[r["class"], r["reversible"], r["largest_violation"]] for r in doc["reversibility"]]
+
+    for got, want in zip(chain.spectrum(2), doc["spectrum"], strict=True):
+        assert [got.klass + 1, got.method, nan_is_null(got.slem)] == \
+            [want["class"], want["method"], want["slem"]]
+        assert [[v.real, v.imag] for v in got.eigenvalues] == \
+            [[e["real"], e["imaginary"]] for e in want["eigenvalues"]]
+    for got, want in zip(chain.mixing_time(0.25), doc["mixing"], strict=True):
+        assert [got.klass + 1, got.time, got.lower_bound, got.upper_bound] == \
+            [want["class"], want["time"], want["lower_bound"], want["upper_bound"]]
+    for got, want in zip(chain.kemeny(), doc["kemeny"]["classes"], strict=True):
+        assert [got.klass + 1, nan_is_null(got.constant), got.method] == \
+            [want["class"], want["constant"], want["method"]]
+
+
+# ---- the same chains as pravlin ----------------------------------------------------------------
+
+PRAVLIN = os.environ.get("PRAVLIN")
+
+
+def pravlin_table(path, tmp_path):
+    """The chains pravlin draws for the configuration at path, as states from 0: the same
+    configuration with its cells as state numbers, no header and the report on standard output."""
+    text = open(path, encoding="latin-1").read()
+    text = re.sub(r"<(print_flag|print_header|filename)>[^<]*</\1>", "", text)
+    text = text.replace("<pravlin>", "<pravlin><print_flag>ser</print_flag>"
+                        "<print_header>no</print_header>", 1)
+    copy = tmp_path / "config.xml"
+    copy.write_text(text, encoding="latin-1")
+    run = subprocess.run([PRAVLIN, str(copy)], capture_output=True, check=True, text=True)
+    lines = run.stdout.splitlines()
+    rows = [line.split(",")[1:] for line in lines[lines.index(
+        next(x for x in lines if x.startswith("time ,"))) + 1:]]
+    return np.array([[int(cell) for cell in row] for row in rows]).T - 1
+
+
+@pytest.mark.skipif(PRAVLIN is None, reason="needs pravlin (PRAVLIN)")
+@pytest.mark.parametrize("name", examples())
+def test_simulate_equals_pravlins_table(name, tmp_path):
+    path = os.path.join(EXAMPLES, name)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        chain = pravlin.Chain.from_xml(path)
+    assert np.array_equal(chain.simulate(), pravlin_table(path, tmp_path))
+
+
+def test_simulate_starts_from_the_generators_start():
+    chain = pravlin.Chain(np.array(RUIN, dtype=float), initial=[0, 0, 1, 0, 0])
+    first = chain.simulate(years=30, chains=200)
+    assert first.shape == (200, 31) and first.dtype == np.int32
+    assert np.array_equal(first, chain.simulate(years=30, chains=200))
+    assert set(first[:, -1]) == {0, 4} and (first[:, 0] == 2).all()

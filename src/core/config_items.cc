@@ -157,10 +157,12 @@ void read_period_element(PRAVLIN* pv, int dense, const XMLENTITY* period) {
   }
   CHAIN_PERIODS* periods = periods_of(pv);
   // Every step has exactly one matrix: the periods follow each other from step 1.
-  const int expected = periods->list.empty() ? 1 : periods->list.back().last + 1;
+  // In 64 bits: a period may end at the largest int.
+  const long long expected =
+      periods->list.empty() ? 1 : static_cast<long long>(periods->list.back().last) + 1;
   if (first != expected) {
-    fail(" *** ERROR: PERIOD FIRST (%d) must be %d: periods follow each other from step 1\n", first,
-         expected);
+    fail(" *** ERROR: PERIOD FIRST (%d) must be %lld: periods follow each other from step 1\n",
+         first, expected);
   }
   if (last < first)
     fail(" *** ERROR: PERIOD FIRST (%d) LAST (%d): LAST is < FIRST\n", first, last);

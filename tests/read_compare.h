@@ -16,6 +16,7 @@
 #include "analyze_notes.h"
 #include "config.h"
 #include "config_stream.h"
+#include "periods.h"
 #include "pravlin.h"
 #include "sparse_read.h"
 
@@ -119,6 +120,21 @@ inline std::string describe_record(const PRAVLIN* pv, const std::vector<TRANSITI
                  static_cast<long long>(pv->sparse_transitions->row_start.size()));
   }
   describe_entries("list", list);
+  describe_int(&out, "periods", pv->periods != nullptr);
+  for (std::size_t p = 0; pv->periods != nullptr && p < pv->periods->list.size(); p++) {
+    const CHAIN_PERIOD& period = pv->periods->list[p];
+    describe_int(&out, "period first", period.first);
+    describe_int(&out, "period last", period.last);
+    describe_int(&out, "period matrix", period.transition_probability != nullptr);
+    for (int i = 1; period.transition_probability != nullptr && i <= n; i++) {
+      for (int j = 1; j <= n; j++) {
+        const double v = period.transition_probability[i][j];
+        if (v != 0.0 || std::signbit(v))
+          describe_number(&out, (std::to_string(i) + " " + std::to_string(j)).c_str(), v);
+      }
+    }
+    describe_entries("period entries", period.entries);
+  }
   for (const READ_NOTE& note : notes) {
     out += "note " + note.kind + " <" + note.element + "> in \"" + note.where + "\" text \"" +
            note.text + "\": " + note.message + "\n";

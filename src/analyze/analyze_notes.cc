@@ -24,6 +24,8 @@
 //   markup_in_text       a '<' left in a name or file name where a comment stood
 //   total_far_from_one   probabilities whose total was far from 1 before they were rescaled
 //   value_not_finite     a state's value read as nan or as an infinity ("inf", "1e999")
+//   last_period          a chain whose matrix changes with the step: the analyses describe the
+//                        last period's matrix (pravlin-analyze's driver adds it)
 
 // Totals outside these bounds were probably not meant as probabilities.
 static const double NEAR_ONE_LOW = 0.9;
@@ -385,7 +387,7 @@ void print_read_notes(FILE* out, const std::vector<READ_NOTE>& notes) {
     std::fprintf(out, "  <%s>", shown(n.element.c_str()).c_str());
     if (!n.where.empty())
       std::fprintf(out, " in %s", n.where.c_str());
-    if (n.kind != "total_far_from_one" && n.kind != "name_abbreviated")
+    if (n.kind != "total_far_from_one" && n.kind != "name_abbreviated" && n.kind != "last_period")
       std::fprintf(out, ", text \"%s\"", shown(n.text.c_str()).c_str());
     std::fprintf(out, ": %s\n", shown(n.message.c_str()).c_str());
   }

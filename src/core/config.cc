@@ -61,7 +61,9 @@ static void read_steadystate(PRAVLIN* pv, const XMLENTITY* steadystate) {
   }
 }
 
-static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
+// Returns whether the root holds periods.
+static bool read_settings(PRAVLIN* pv, const XMLENTITY* root) {
+  bool periods = false;
   for (const XMLENTITY* x = root->child; x != nullptr; x = x->next) {
     if (x->type != XML_ELEMENT)
       continue;
@@ -94,6 +96,9 @@ static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
       case CFG_STEADYSTATE:
         read_steadystate(pv, x);
         break;
+      case CFG_PERIOD:
+        periods = true;
+        break;  // read in the second pass, as the transitions are
       case CFG_STATE:
       case CFG_TRANSITION:
         break;  // read in the second pass, once every setting is known
@@ -101,6 +106,7 @@ static void read_settings(PRAVLIN* pv, const XMLENTITY* root) {
         warn_unknown_tag(x);
     }
   }
+  return periods;
 }
 
 static void apply_defaults(PRAVLIN* pv) {
@@ -297,7 +303,7 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep,
          tree->name != nullptr ? tree->name : "(null)");
   }
 
-  read_settings(pv, tree);
+  const bool periods = read_settings(pv, tree);
   if (pv->nbr_states <= 1) {
     fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", pv->nbr_states);
   }
@@ -307,8 +313,10 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep,
   // The squaring and the header's matrix are the only readers of the dense matrix. Below
   // sparse_rows_from states the matrix is kept all the same: its rows are small enough for the
   // guided draws, which are several times faster than a scan of the sparse rows.
+  // A chain with periods draws each step from its period's matrix, which the sparse rows do not
+  // hold.
   if (keep == KEEP_SPARSE_ROWS &&
-      (pv->calc_flag || pv->print_header || pv->nbr_states < sparse_rows_from))
+      (pv->calc_flag || pv->print_header || pv->nbr_states < sparse_rows_from || periods))
     keep = KEEP_DENSE;
   if (open_report_file)
     open_report(pv, config);
@@ -318,6 +326,7 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep,
   if (stream) {
     read_streamed_items(pv, dense, &streamed);
   } else {
+    root_items seen{};
     for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
       if (x->type != XML_ELEMENT)
         continue;
@@ -325,7 +334,11 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep,
       if (e == CFG_STATE) {
         read_state_element(pv, x);
       } else if (e == CFG_TRANSITION) {
+        note_root_item(&seen, 0);
         read_transition_element(pv, dense, x);
+      } else if (e == CFG_PERIOD) {
+        note_root_item(&seen, 1);
+        read_period_element(pv, dense, x);
       }
     }
   }
@@ -336,6 +349,7 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep,
       collect_transitions(pv, list);
     }
   }
+  finish_periods(pv, dense, list);
   return keep;
 }
 

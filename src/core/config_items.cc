@@ -4,7 +4,11 @@
 // Part of pravlin; see README.md.
 #include "config_items.h"
 
+#include <new>
+
 #include "config_schema.h"
+#include "periods.h"
+#include "tables.h"
 
 void warn_unknown_tag(const XMLENTITY* x) {
   warn(" *** WARNING: Unknown tag (%s) ignored\n", x->name != nullptr ? x->name : "(null)");
@@ -109,5 +113,106 @@ void read_transition_element(PRAVLIN* pv, int dense, const XMLENTITY* transition
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
     if (config_name(x, IN_TRANSITION) == CFG_TO)
       read_to(pv, dense, ser, x);
+  }
+}
+
+void note_root_item(root_items* seen, int is_period) {
+  if (is_period) {
+    seen->period = true;
+  } else {
+    seen->transition = true;
+  }
+  if (seen->period && seen->transition)
+    fail(" *** ERROR: TRANSITION outside PERIOD in a configuration with periods\n");
+}
+
+// The periods' list, made with the first period.
+static CHAIN_PERIODS* periods_of(PRAVLIN* pv) {
+  if (pv->periods == nullptr) {
+    pv->periods = new (std::nothrow) CHAIN_PERIODS;
+    if (pv->periods == nullptr)
+      fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
+  }
+  return pv->periods;
+}
+
+void read_period_element(PRAVLIN* pv, int dense, const XMLENTITY* period) {
+  int first = 0;
+  int last = 0;
+  int transitions = 0;
+  for (const XMLENTITY* x = period->child; x != nullptr; x = x->next) {
+    switch (config_name(x, IN_PERIOD)) {
+      case CFG_FIRST:
+        first = xml_atoi(config_text(x));
+        break;
+      case CFG_LAST:
+        last = xml_atoi(config_text(x));
+        break;
+      case CFG_PERIOD_TRANSITION:
+        transitions++;
+        break;
+      default:
+        warn_unknown_tag(x);
+    }
+  }
+  CHAIN_PERIODS* periods = periods_of(pv);
+  // Every step has exactly one matrix: the periods follow each other from step 1.
+  // In 64 bits: a period may end at the largest int.
+  const long long expected =
+      periods->list.empty() ? 1 : static_cast<long long>(periods->list.back().last) + 1;
+  if (first != expected) {
+    fail(" *** ERROR: PERIOD FIRST (%d) must be %lld: periods follow each other from step 1\n",
+         first, expected);
+  }
+  if (last < first)
+    fail(" *** ERROR: PERIOD FIRST (%d) LAST (%d): LAST is < FIRST\n", first, last);
+  if (transitions == 0)
+    fail(" *** ERROR: PERIOD FIRST (%d) LAST (%d) holds no TRANSITION\n", first, last);
+
+  // The first period fills the matrix the reading allocated; each later one a matrix of its own.
+  double** matrix = nullptr;
+  if (dense && periods->list.empty()) {
+    matrix = pv->transition_probability;
+  } else if (dense) {
+    static const char kOom2[] = " *** ERROR: out of memory 2 in read_xml_file()\n";
+    matrix = static_cast<double**>(
+        alloc_table(static_cast<std::size_t>(pv->nbr_states) + 1, sizeof(double*), kOom2));
+    alloc_rows(matrix, pv->nbr_states, pv->nbr_states, kOom2);
+  }
+  try {
+    periods->list.push_back(CHAIN_PERIOD{first, last, matrix, {}});
+  } catch (const std::bad_alloc&) {
+    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
+  }
+  double** kept = pv->transition_probability;
+  if (dense)
+    pv->transition_probability = matrix;
+  for (const XMLENTITY* x = period->child; x != nullptr; x = x->next) {
+    if (config_name(x, IN_PERIOD) != CFG_PERIOD_TRANSITION)
+      continue;
+    read_transition_element(pv, dense, x);
+    if (!dense) {
+      try {
+        collect_transition(x, &periods->list.back().entries);
+      } catch (const std::bad_alloc&) {
+        fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
+      }
+    }
+  }
+  pv->transition_probability = kept;
+}
+
+void finish_periods(PRAVLIN* pv, int dense, std::vector<TRANSITION_ENTRY>* list) {
+  if (pv->periods == nullptr)
+    return;
+  const CHAIN_PERIOD& last = pv->periods->list.back();
+  if (dense) {
+    pv->transition_probability = last.transition_probability;
+  } else if (list != nullptr) {
+    try {
+      list->insert(list->end(), last.entries.begin(), last.entries.end());
+    } catch (const std::bad_alloc&) {
+      fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
+    }
   }
 }

@@ -5,7 +5,10 @@
 #ifndef PRAVLIN_CONFIG_ITEMS_H
 #define PRAVLIN_CONFIG_ITEMS_H
 
+#include <vector>
+
 #include "pravlin.h"
+#include "sparse_read.h"
 
 /// Warns that the element x, which no rule names where it stands, is ignored.
 void warn_unknown_tag(const XMLENTITY* x);
@@ -19,5 +22,23 @@ void set_transition(PRAVLIN* pv, int dense, int ser, int ser_to, double probabil
 /// A state or transition element of the tree, as the second pass reads it.
 void read_state_element(PRAVLIN* pv, const XMLENTITY* state);
 void read_transition_element(PRAVLIN* pv, int dense, const XMLENTITY* transition);
+
+/// What the second pass has met among the root's children so far: transitions outside any
+/// period, and periods, which do not go together.
+struct root_items {
+  bool transition;
+  bool period;
+};
+/// Notes a transition (is_period 0) or a period (1) of the root; fails at the first one that
+/// joins the other kind.
+void note_root_item(root_items* seen, int is_period);
+/// A period element of the tree, as the second pass reads it: its first and last step, checked
+/// against the periods before it, then its transitions, with the checks and messages of the
+/// root's, into a matrix of its own (with dense set) or its list (without).
+void read_period_element(PRAVLIN* pv, int dense, const XMLENTITY* period);
+/// Once every period is read: the record's transition_probability becomes the last period's
+/// matrix (with dense set), and without it the last period's transitions are appended to list
+/// (when given), for the readers that describe one matrix. Nothing for a chain of one matrix.
+void finish_periods(PRAVLIN* pv, int dense, std::vector<TRANSITION_ENTRY>* list);
 
 #endif

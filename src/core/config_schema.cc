@@ -69,6 +69,7 @@ static constexpr ConfigElement CONFIG_ELEMENTS[] = {
     {IN_ROOT, "steadystate", 8},
     {IN_ROOT, "state", 0},
     {IN_ROOT, "transition", 0},
+    {IN_ROOT, "period", 0},
     {IN_STEADYSTATE, "calc", 0},
     {IN_STEADYSTATE, "max_iteration", 8},
     {IN_STEADYSTATE, "max_error", 8},
@@ -80,6 +81,9 @@ static constexpr ConfigElement CONFIG_ELEMENTS[] = {
     {IN_TRANSITION, "to", 0},
     {IN_TO, "state", 0},
     {IN_TO, "probability", 8},
+    {IN_PERIOD, "first", 0},
+    {IN_PERIOD, "last", 0},
+    {IN_PERIOD, "transition", 0},
 };
 static_assert(sizeof CONFIG_ELEMENTS / sizeof CONFIG_ELEMENTS[0] == CFG_UNKNOWN,
               "one entry per ConfigName");
@@ -92,9 +96,9 @@ static constexpr int first_of(ConfigPlace place) {
     e++;
   return e;
 }
-static constexpr int PLACE_FIRST[] = {first_of(IN_DOCUMENT),    first_of(IN_ROOT),
-                                      first_of(IN_STEADYSTATE), first_of(IN_STATE),
-                                      first_of(IN_TRANSITION),  first_of(IN_TO)};
+static constexpr int PLACE_FIRST[] = {
+    first_of(IN_DOCUMENT),   first_of(IN_ROOT), first_of(IN_STEADYSTATE), first_of(IN_STATE),
+    first_of(IN_TRANSITION), first_of(IN_TO),   first_of(IN_PERIOD)};
 
 // Names are matched after lowering A to Z and nothing else, as the tree's names are lowered.
 static inline char lower_ascii(char c) {

@@ -10,7 +10,15 @@
 #include "xml.h"
 
 /// Where an element stands: the containers of a configuration.
-enum ConfigPlace { IN_DOCUMENT, IN_ROOT, IN_STEADYSTATE, IN_STATE, IN_TRANSITION, IN_TO };
+enum ConfigPlace {
+  IN_DOCUMENT,
+  IN_ROOT,
+  IN_STEADYSTATE,
+  IN_STATE,
+  IN_TRANSITION,
+  IN_TO,
+  IN_PERIOD,
+};
 
 /// The configuration's elements, each in its container, in the order in which the first match
 /// decides. ORDER CONFIGNAME: config.cc's CONFIG_ELEMENTS lists their names in this order.
@@ -26,7 +34,8 @@ enum ConfigName {
   CFG_FILENAME,
   CFG_STEADYSTATE,
   CFG_STATE,
-  CFG_TRANSITION,  // the root's children
+  CFG_TRANSITION,
+  CFG_PERIOD,  // the root's children; a period holds the transitions of a range of steps
   CFG_CALC,
   CFG_MAX_ITERATION,
   CFG_MAX_ERROR,  // in <steadystate>
@@ -38,7 +47,10 @@ enum ConfigName {
   CFG_TO,  // in <transition>
   CFG_TO_STATE,
   CFG_PROBABILITY,  // in <to>
-  CFG_UNKNOWN,      // none of them
+  CFG_FIRST,
+  CFG_LAST,
+  CFG_PERIOD_TRANSITION,  // in <period>
+  CFG_UNKNOWN,            // none of them
 };
 
 /// The element of place that x's name (lower-cased already) stands for: the first of the

@@ -103,6 +103,9 @@ enum Kind : unsigned char {
   LEAF,     // a child of a state or transition other than to: kept, with its text
   KEPT_TO,  // a to inside a transition: kept, with its children
   TO_LEAF,  // a child of a to: kept, with its text
+  // A period, kept as nodes with its transitions: periods are few, and read from the tree.
+  PERIOD,
+  PERIOD_TRANSITION,  // a transition inside a period: kept, with its children
 };
 
 class Handler;
@@ -180,12 +183,21 @@ class Handler {
         k = TO_LEAF;
         keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
         break;
+      case PERIOD:
+        k = config_name_of(name, len, IN_PERIOD) == CFG_PERIOD_TRANSITION ? PERIOD_TRANSITION
+                                                                          : LEAF;
+        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        break;
+      case PERIOD_TRANSITION:
+        k = config_name_of(name, len, IN_TRANSITION) == CFG_TO ? KEPT_TO : LEAF;
+        keep(depth, XML_ELEMENT, node_[depth - 1], name, len);
+        break;
       default:
         break;
     }
     kind_[depth] = k;
     return k != SKIP && k != UNKNOWN && k != TO && k != KEPT_TO && k != STATE && k != TRANSITION &&
-           k != KEPT_CANDIDATE;
+           k != KEPT_CANDIDATE && k != PERIOD && k != PERIOD_TRANSITION;
   }
 
   void close(int depth, const char* text, std::size_t len, bool has_text, int code) {
@@ -200,6 +212,7 @@ class Handler {
         break;
       case UNKNOWN:
       case KEPT_CANDIDATE:
+      case PERIOD:
         add_run(STREAMED_NODES);
         break;
       case STEADY_CHILD:
@@ -263,7 +276,9 @@ class Handler {
         break;
       case STEADY:
       case KEPT_CANDIDATE:
-      case KEPT_TO: {
+      case KEPT_TO:
+      case PERIOD:
+      case PERIOD_TRANSITION: {
         const char* label = xml_node_label(type);
         keep(depth, type, node_[depth - 1], label, std::strlen(label));
         set_text(depth, body, len, true);
@@ -349,6 +364,8 @@ class Handler {
         return STATE;
       case CFG_STEADYSTATE:
         return STEADY;
+      case CFG_PERIOD:
+        return PERIOD;
       case CFG_UNKNOWN:
         return UNKNOWN;
       default:
@@ -718,6 +735,7 @@ bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_d
 }
 
 void read_streamed_items(PRAVLIN* pv, int dense, streamed_document* doc) {
+  root_items seen{};
   for (streamed_part& part : doc->parts) {
     std::size_t node = 0, state = 0, transition = 0, entry = 0;
     for (const streamed_run& run : part.runs) {
@@ -729,7 +747,11 @@ void read_streamed_items(PRAVLIN* pv, int dense, streamed_document* doc) {
           if (std::strcmp(x->name, "state") == 0) {
             read_state_element(pv, x);
           } else if (std::strcmp(x->name, "transition") == 0) {
+            note_root_item(&seen, 0);
             read_transition_element(pv, dense, x);
+          } else if (std::strcmp(x->name, "period") == 0) {
+            note_root_item(&seen, 1);
+            read_period_element(pv, dense, x);
           }
         } else if (run.kind == STREAMED_STATES) {
           const streamed_state& s = part.states[state++];
@@ -737,6 +759,7 @@ void read_streamed_items(PRAVLIN* pv, int dense, streamed_document* doc) {
           set_state(pv, s.ser, name, s.initial_probability, s.val);
         } else {
           const streamed_transition& t = part.transitions[transition++];
+          note_root_item(&seen, 0);
           check_transition_source(pv, t.from);
           for (int e = 0; e < t.count; e++, entry++) {
             const TRANSITION_ENTRY& d = part.entries[entry];

@@ -14,6 +14,8 @@
 
 /// The transitions of a run that keeps no dense matrix, as sparse rows (sparse_read.h).
 struct sparse_rows;
+/// The periods of a chain whose matrix changes with the step (periods.h).
+struct chain_periods;
 
 /// Everything about one run. Arrays are 1-based: slot 0 of every per-state array and row 0 and
 /// column 0 of every matrix exist, are zero and are never used. N is nbr_states, T nbr_years,
@@ -45,6 +47,9 @@ struct pravlin {
   // A run that needs no dense matrix keeps its transitions here instead, and the rows of
   // transition_probability stay null; null when the matrix is kept.
   sparse_rows* sparse_transitions;
+  // A chain whose matrix changes with the step: its periods, and transition_probability is the
+  // last period's matrix; null for a chain of one matrix.
+  chain_periods* periods;
   // A slice of the run (--chains A-B): chains first_chain..last_chain only, 0 for the whole run.
   // The report file the configuration names gets the range in its name (slice_outfilename), so
   // that slices run side by side never write onto each other's files; null when the report goes

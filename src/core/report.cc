@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "fast.h"
+#include "periods.h"
 #include "table_lines.h"
 #include "version.h"
 
@@ -95,6 +96,21 @@ void printheader(FILE* out, const PRAVLIN* pv) {
     put_text(&w, " , ");
     put_fixed(&w, pv->initial_probability[i]);
     put_text(&w, "\n");
+  }
+  // A chain with periods lists them; the matrix and the steady state below are the last one's.
+  if (pv->periods != nullptr) {
+    put_text(&w, "period , first_step , last_step\n");
+    long long number = 0;
+    for (const CHAIN_PERIOD& p : pv->periods->list) {
+      put_long(&w, ++number);
+      put_text(&w, " , ");
+      put_long(&w, p.first);
+      put_text(&w, " , ");
+      put_long(&w, p.last);
+      put_text(&w, "\n");
+    }
+    put_text(&w,
+             "transition_probability and steady state of the last period, held after its end\n");
   }
   // The matrix is written by columns: line i holds the probabilities of moving into state i.
   put_text(&w, "transition_probability\n");

@@ -5,6 +5,7 @@
 #include "simulate.h"
 
 #include "draw.h"
+#include "periods.h"
 #include "simulate_fast.h"
 #include "sparse_read.h"
 #include "tables.h"
@@ -19,6 +20,16 @@ void create_pravlin(int n, PRAVLIN* pv) {
   int* chain = pv->pravlin[n];
   int ser = calc_state(pv->initial_probability, pv->nbr_states);
   chain[0] = ser;
+  if (pv->periods != nullptr) {
+    // Each step drawn as calc_transition draws it, from the matrix of the period that holds it.
+    std::size_t p = 0;
+    for (int i = 1; i <= pv->nbr_years; i++) {
+      p = period_of_step(pv->periods, i, p);
+      ser = calc_state(pv->periods->list[p].transition_probability[ser], pv->nbr_states);
+      chain[i] = ser;
+    }
+    return;
+  }
   for (int i = 1; i <= pv->nbr_years; i++) {
     ser = calc_transition(pv, ser);
     chain[i] = ser;
@@ -28,7 +39,8 @@ void create_pravlin(int n, PRAVLIN* pv) {
 void create_all_pravlin(PRAVLIN* pv) {
   if (pv == nullptr)
     fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
-  if (create_all_pravlin_fast(pv))
+  // The fast draws prepare one matrix's rows; a chain with periods is drawn chain by chain.
+  if (pv->periods == nullptr && create_all_pravlin_fast(pv))
     return;
   for (int c = 1; c <= pv->nbr_chains; c++)
     create_pravlin(c, pv);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "fast.h"
+#include "periods.h"
 #include "sparse_read.h"
 
 // Bytes of record tables granted so far, with the memory counted beside them by
@@ -120,6 +121,18 @@ int** try_alloc_chain_rows(int nrows, int ncols) {
 }
 
 void free_tables(PRAVLIN* pv) {
+  // The periods' matrices, but the record's own (the last period's), released below.
+  if (pv->periods != nullptr) {
+    for (const CHAIN_PERIOD& p : pv->periods->list) {
+      if (p.transition_probability != nullptr &&
+          p.transition_probability != pv->transition_probability) {
+        std::free(p.transition_probability[0]);
+        std::free(p.transition_probability);
+      }
+    }
+    delete pv->periods;
+    pv->periods = nullptr;
+  }
   // A matrix's row 0 is the start of its one block (alloc_rows); its row table may have been
   // granted without the block when the block was refused.
   if (pv->transition_probability != nullptr)

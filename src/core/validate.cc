@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "fail.h"
+#include "periods.h"
 
 // A total within this of 1.0 misses it by the rounding of its terms' sum alone: about 4500
 // units in the last place of 1.0, the error of thousands of rounded additions. A total
@@ -49,14 +50,10 @@ int error_check_row_total(int i, double prob_sum) {
   return 1;
 }
 
-void error_check_pravlin(PRAVLIN* pv) {
-  if (pv == nullptr)
-    fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
-  const WarnBatch batch;  // a row a warning, for every row to rescale
-  error_check_states(pv);
-  const int n = pv->nbr_states;
+// Checks and rescales the rows of one matrix.
+static void error_check_rows(double** matrix, int n) {
   for (int i = 1; i <= n; i++) {
-    double* row = pv->transition_probability[i];
+    double* row = matrix[i];
     double prob_sum = 0.0;
     for (int j = 1; j <= n; j++)
       prob_sum += row[j];
@@ -65,4 +62,19 @@ void error_check_pravlin(PRAVLIN* pv) {
         row[j] /= prob_sum;
     }
   }
+}
+
+void error_check_pravlin(PRAVLIN* pv) {
+  if (pv == nullptr)
+    fail(" *** ERROR: NULL pointer for pv in error_check_pravlin()\n");
+  const WarnBatch batch;  // a row a warning, for every row to rescale
+  error_check_states(pv);
+  // A chain with periods has its rows checked period by period, with the same messages; the
+  // record's matrix is the last period's.
+  if (pv->periods != nullptr) {
+    for (const CHAIN_PERIOD& p : pv->periods->list)
+      error_check_rows(p.transition_probability, pv->nbr_states);
+    return;
+  }
+  error_check_rows(pv->transition_probability, pv->nbr_states);
 }

@@ -331,8 +331,30 @@ std::string configuration(std::mt19937_64& rng) {
   for (int s = 1; s <= states; s++)
     children.push_back(state(rng, odd(rng, 5) ? pick(rng, n + 2) : s, n));
   const int transitions = n + (odd(rng, 10) ? 1 : 0) - (chance(rng, 10) ? 1 : 0);
+  std::vector<std::string> moves;
   for (int t = 1; t <= transitions; t++)
-    children.push_back(transition(rng, odd(rng, 5) ? pick(rng, n + 2) : t, n));
+    moves.push_back(transition(rng, odd(rng, 5) ? pick(rng, n + 2) : t, n));
+  if (chance(rng, 25)) {
+    // The transitions in periods, whose steps mostly follow each other; now and then one
+    // without transitions, or a transition left outside them.
+    const int periods = 1 + pick(rng, 3);
+    int first = 1;
+    for (int p = 0; p < periods; p++) {
+      const int last = first + pick(rng, 3) - (odd(rng, 5) ? 3 : 0);
+      std::string body = "<first>" + std::to_string(odd(rng, 5) ? first + 1 : first) + "</first>" +
+                         between(rng) + "<last>" + std::to_string(last) + "</last>";
+      if (!odd(rng, 5)) {
+        for (const std::string& m : moves)
+          body += between(rng) + m;
+      }
+      children.push_back(element(rng, spelling(rng, "period", 0), body + space(rng)));
+      first = last + 1;
+    }
+    if (odd(rng, 5))
+      children.push_back(moves.front());
+  } else {
+    children.insert(children.end(), moves.begin(), moves.end());
+  }
   if (chance(rng, 30)) {
     std::shuffle(children.begin(), children.end(), rng);
   } else if (chance(rng, 30)) {

@@ -20,6 +20,7 @@
 #include "config.h"
 #include "options.h"
 #include "output_file.h"
+#include "periods.h"
 #include "version.h"
 
 static const char USAGE[] =
@@ -277,6 +278,17 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
   read_configuration(&pv, READ_LIST, 0, &transitions);
   std::vector<READ_NOTE> notes;
   collect_read_notes(&pv, transitions, &notes);
+  // A chain whose matrix changes with the step is read with the last period's transitions, which
+  // every analysis then describes; the periods stay in pv.periods.
+  if (pv.periods != nullptr) {
+    const CHAIN_PERIOD& last = pv.periods->list.back();
+    notes.push_back(READ_NOTE{"last_period", "period", "", "",
+                              "the matrix changes with the step over " +
+                                  std::to_string(pv.periods->list.size()) +
+                                  " periods: every analysis below describes the last one, "
+                                  "steps " +
+                                  std::to_string(last.first) + " and after"});
+  }
   error_check_transitions(&pv, &transitions);
   std::vector<int> targets;
   if (opt->target != nullptr)

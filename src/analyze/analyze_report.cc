@@ -17,6 +17,7 @@
 #include "analyze_long_run.h"
 #include "analyze_mixing.h"
 #include "analyze_requests.h"
+#include "analyze_roots.h"
 #include "analyze_states.h"
 #include "steady_state.h"
 #include "table_lines.h"
@@ -31,7 +32,7 @@ static void put_int(std::string* line, int v) {
 static const char* const SECTION_NAME[] = {"structure", "stationary", "recurrence", "entropy",
                                            "solver",    "absorption", "steps",      "hitting",
                                            "rewards",   "committor",  "passage",    "lumping",
-                                           "spectrum",  "mixing",     "kemeny"};
+                                           "spectrum",  "mixing",     "kemeny",     "conversion"};
 static const int NBR_SECTIONS = sizeof SECTION_NAME / sizeof SECTION_NAME[0];
 
 unsigned parse_sections(const char* list, std::string* bad) {
@@ -478,4 +479,13 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   }
   if ((opt->kemeny || opt->spectral) && section_shown(opt, SECTION_KEMENY))
     print_kemeny(out, c, &cl, pi.data(), opt->precision);
+  // The file of -o is written whether the section is shown or not.
+  if (opt->conversion != CONVERSION_NONE) {
+    PERIOD_CONVERSION pc;
+    solve_conversion(c, opt->conversion, opt->conversion_k, opt->repair, &pc);
+    if (section_shown(opt, SECTION_CONVERSION))
+      print_conversion(out, pv, &pc, opt->output, opt->precision);
+    std::fflush(out);
+    write_conversion(opt->output, pv, &pc);
+  }
 }

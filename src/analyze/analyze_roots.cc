@@ -221,9 +221,10 @@ void solve_conversion(const SPARSE_CHAIN* c, int kind, long k, int repair, PERIO
   for (int i = 1; i <= n; i++) {
     for (int j = 1; j <= n; j++) {
       double& v = x[i * w + j];
-      if (generator && i == j)
-        continue;
-      if (v < -CONVERSION_ROUNDING) {
+      // Rounding would otherwise give an absorbing state a way out.
+      if (std::fabs(v) <= CONVERSION_ROUNDING) {
+        v = 0.0;
+      } else if ((!generator || i != j) && v < 0.0) {
         pc->nbr_negative++;
         negative_row[i] = 1;
         if (v < pc->least) {
@@ -231,8 +232,6 @@ void solve_conversion(const SPARSE_CHAIN* c, int kind, long k, int repair, PERIO
           pc->least_from = i;
           pc->least_to = j;
         }
-      } else if (v < 0.0) {
-        v = 0.0;
       }
     }
   }

@@ -28,7 +28,7 @@ enum conversion_verdict {
 /// The most states converted: the matrices are dense, and the logarithm's Schur form takes
 /// some 10 n^3 operations.
 const int CONVERSION_MAX_STATES = 2000;
-/// Entries of the root or logarithm from this much below 0 up to 0 are rounding, and are 0.
+/// Entries of the root or logarithm within this much of 0 are rounding, and are 0.
 const double CONVERSION_ROUNDING = 1e-12;
 /// An eigenvalue of modulus below this is 0: the logarithm would be of rounding.
 const double CONVERSION_SINGULAR = 1e-12;
@@ -48,7 +48,7 @@ struct period_conversion {
   int n;
   LOG_SPECTRUM spectrum;  // of P (--root and --generator)
   int verdict;            // enum conversion_verdict (--root and --generator)
-  int nbr_negative;       // entries of the principal root or logarithm below -CONVERSION_ROUNDING
+  int nbr_negative;       // entries of the principal root (logarithm, off its diagonal) below 0
   double least;           // the least of them, at (least_from, least_to); 0 when none
   int least_from, least_to;
   int converted;               // 1 when matrix holds the result: a chain, or a generator

@@ -25,9 +25,10 @@ enum conversion_verdict {
   VERDICT_NEGATIVE_ENTRIES,     // the root has entries below 0, or the logarithm off its diagonal
 };
 
-/// The most states converted: the matrices are dense, and the logarithm's Schur form takes
-/// some 10 n^3 operations.
-const int CONVERSION_MAX_STATES = 2000;
+/// The most states converted: the matrices are dense, and the logarithm (two complex Schur
+/// forms, then Schur-Parlett) of a banded chain of 1000 states took 82 s on two loaded cores,
+/// of 300 states 2.8 s (doc/design/roots.md).
+const int CONVERSION_MAX_STATES = 1000;
 /// Entries of the root or logarithm within this much of 0 are rounding, and are 0.
 const double CONVERSION_ROUNDING = 1e-12;
 /// An eigenvalue of modulus below this is 0: the logarithm would be of rounding.

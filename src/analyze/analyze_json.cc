@@ -21,6 +21,7 @@
 #include "analyze_notes.h"
 #include "analyze_report.h"
 #include "analyze_requests.h"
+#include "analyze_roots.h"
 
 // Keys stay in the order written, the order of the text output.
 using json = nlohmann::ordered_json;
@@ -383,6 +384,13 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_spectrum(c, &cl, pi.data(), &plan, &doc, &spectra);
   add_mixing(c, &cl, pi.data(), &plan, &doc, spectra);
   add_kemeny(c, &cl, pi.data(), &plan, &doc);
+  // Present only when asked for, so that every other document keeps its bytes.
+  if (opt->conversion != CONVERSION_NONE) {
+    PERIOD_CONVERSION pc;
+    solve_conversion(c, opt->conversion, opt->conversion_k, opt->repair, &pc);
+    write_conversion(opt->output, pv, &pc);
+    add_conversion_json(&pc, opt->output, &doc);
+  }
   if (opt->dot_file != nullptr) {
     static const char* const DRAWN[] = {"title", "classes", "chain"};
     const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);

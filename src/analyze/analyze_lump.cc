@@ -470,24 +470,16 @@ void total_exactly_one(double* p, std::size_t m) {
   }
 }
 
-void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPED_CHAIN* l) {
+void write_chain_configuration(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* q,
+                               const std::vector<std::string>& name, const double* value,
+                               const double* initial_probability, const std::string& comment) {
   FILE* out = output_open(file);
   static const char* const PRINT_FLAG[] = {"val", "ser", "name"};
-  const SPARSE_CHAIN& q = l->chain;
   std::fprintf(out, "<pravlin>\n");
-  std::fprintf(out, "  <!-- lumped by pravlin-analyze (%s): %d blocks of %d states -->\n",
-               LUMP_BY_NAME[l->part.by], q.n, pv->nbr_states);
-  // Marked where whoever reads or simulates it will see: this chain is no reduction of the
-  // original, only the means of its rows.
-  if (!l->lumpable) {
-    std::fprintf(out,
-                 "  <!-- NOT LUMPABLE within %.0e (largest violation %.1e, from block %d into "
-                 "block %d): the original chain does not reduce to this one -->\n",
-                 l->tolerance, l->violation, l->from, l->into);
-  }
-  std::vector<double> initial(l->initial.begin() + 1, l->initial.end());
+  std::fputs(comment.c_str(), out);
+  std::vector<double> initial(initial_probability + 1, initial_probability + q->n + 1);
   total_exactly_one(initial.data(), initial.size());
-  std::fprintf(out, "  <nbr_states>%d</nbr_states>\n", q.n);
+  std::fprintf(out, "  <nbr_states>%d</nbr_states>\n", q->n);
   std::fprintf(out, "  <init_year>%d</init_year>\n", pv->init_year);
   std::fprintf(out, "  <nbr_years>%d</nbr_years>\n", pv->nbr_years);
   std::fprintf(out, "  <nbr_chains>%d</nbr_chains>\n", pv->nbr_chains);
@@ -498,28 +490,49 @@ void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPE
                "  <steadystate><calc>%s</calc><max_iteration>%d</max_iteration>"
                "<max_error>%s</max_error></steadystate>\n",
                pv->calc_flag ? "yes" : "no", pv->max_iteration, shortest(pv->max_error).c_str());
-  for (int b = 1; b <= q.n; b++) {
+  for (int b = 1; b <= q->n; b++) {
     std::fprintf(out, "  <state><ser>%d</ser>", b);
-    const std::string name = block_name(pv, l, b);
-    if (!name.empty())
-      std::fprintf(out, "<name>%s</name>", name.c_str());
+    if (!name[b].empty())
+      std::fprintf(out, "<name>%s</name>", name[b].c_str());
     std::fprintf(out, "<value>%s</value><initial_probability>%s</initial_probability></state>\n",
-                 shortest(l->value[b]).c_str(), shortest(initial[b - 1]).c_str());
+                 shortest(value[b]).c_str(), shortest(initial[b - 1]).c_str());
   }
   std::vector<double> row;
-  for (int a = 1; a <= q.n; a++) {
+  for (int a = 1; a <= q->n; a++) {
     std::fprintf(out, "  <transition><from>%d</from>", a);
-    row.assign(q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a]),
-               q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a + 1]));
+    row.assign(q->p.begin() + static_cast<std::ptrdiff_t>(q->row_start[a]),
+               q->p.begin() + static_cast<std::ptrdiff_t>(q->row_start[a + 1]));
     total_exactly_one(row.data(), row.size());
-    for (std::size_t e = q.row_start[a]; e < q.row_start[a + 1]; e++) {
-      std::fprintf(out, "<to><state>%d</state><probability>%s</probability></to>", q.to[e],
-                   shortest(row[e - q.row_start[a]]).c_str());
+    for (std::size_t e = q->row_start[a]; e < q->row_start[a + 1]; e++) {
+      std::fprintf(out, "<to><state>%d</state><probability>%s</probability></to>", q->to[e],
+                   shortest(row[e - q->row_start[a]]).c_str());
     }
     std::fprintf(out, "</transition>\n");
   }
   std::fprintf(out, "</pravlin>\n");
   output_finish();
+}
+
+void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPED_CHAIN* l) {
+  const SPARSE_CHAIN& q = l->chain;
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "  <!-- lumped by pravlin-analyze (%s): %d blocks of %d states -->\n",
+                LUMP_BY_NAME[l->part.by], q.n, pv->nbr_states);
+  std::string comment = line;
+  // Marked where whoever reads or simulates it will see: this chain is no reduction of the
+  // original, only the means of its rows.
+  if (!l->lumpable) {
+    std::snprintf(line, sizeof line,
+                  "  <!-- NOT LUMPABLE within %.0e (largest violation %.1e, from block %d into "
+                  "block %d): the original chain does not reduce to this one -->\n",
+                  l->tolerance, l->violation, l->from, l->into);
+    comment += line;
+  }
+  std::vector<std::string> name(static_cast<std::size_t>(q.n) + 1);
+  for (int b = 1; b <= q.n; b++)
+    name[b] = block_name(pv, l, b);
+  write_chain_configuration(file, pv, &q, name, l->value.data(), l->initial.data(), comment);
 }
 
 void print_lump(FILE* out, const PRAVLIN* pv, const LUMPED_CHAIN* l, const char* output,

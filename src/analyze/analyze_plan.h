@@ -26,11 +26,14 @@ struct analyze_options {
   int spectral;           // --spectral: the three above, with K 2 and EPS 1/4 unless given
   unsigned only;          // --only: the text's sections to print, by SECTION bits; 0 for all
   long per_state_max;     // --per-state-max N: the most states whose per-state lines are printed
+  int conversion;         // --root, --generator or --power: enum conversion_kind; 0 when none
+  long conversion_k;      // the K of --root or --power
+  int repair;             // --repair qo|da|wa: enum conversion_repair; 0 when not asked for
 };
 typedef struct analyze_options ANALYZE_OPTIONS;
 
 /// The sections of the text output that --only chooses among, in the order printed.
-/// ORDER SECTION: the names in analyze_report.cc.
+/// ORDER SECTION: the names in analyze_plan.cc.
 enum analyze_section {
   SECTION_STRUCTURE = 1u << 0,
   SECTION_STATIONARY = 1u << 1,
@@ -47,6 +50,7 @@ enum analyze_section {
   SECTION_SPECTRUM = 1u << 12,
   SECTION_MIXING = 1u << 13,
   SECTION_KEMENY = 1u << 14,
+  SECTION_CONVERSION = 1u << 15,  // --root, --generator, --power
 };
 
 /// The sections named by list (names separated by commas) as SECTION bits; 0 when a name is

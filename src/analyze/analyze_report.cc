@@ -18,6 +18,7 @@
 #include "analyze_long_run.h"
 #include "analyze_mixing.h"
 #include "analyze_requests.h"
+#include "analyze_roots.h"
 #include "analyze_states.h"
 #include "steady_state.h"
 #include "table_lines.h"
@@ -404,6 +405,15 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
     print_mixing(out, c, &cl, pi.data(), plan.mixing, opt->precision, &spectra);
   if (plan.kemeny && section_shown(opt, SECTION_KEMENY))
     print_kemeny(out, c, &cl, pi.data(), opt->precision);
+  // The file of -o is written whether the section is shown or not.
+  if (opt->conversion != CONVERSION_NONE) {
+    PERIOD_CONVERSION pc;
+    solve_conversion(c, opt->conversion, opt->conversion_k, opt->repair, &pc);
+    if (section_shown(opt, SECTION_CONVERSION))
+      print_conversion(out, pv, &pc, opt->output, opt->precision);
+    std::fflush(out);
+    write_conversion(opt->output, pv, &pc);
+  }
   if (opt->dot_file != nullptr) {
     const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);
     print_dot_line(out, opt->dot_file, drawn, c, &cl);

@@ -50,6 +50,7 @@ pravlin-analyze --pr|--precision
 pravlin-analyze --lu|--lump --lump-tolerance 
 pravlin-analyze --v|--version 
 pravlin-analyze --steps |
+pravlin-analyze --repair |da qo wa 
 pravlin-analyze weather.xml --steps 3 |runs weather.xml 
 pravlin-fit --co|--columns --confidence 
 pravlin-fit --s|--seed --select-order --sort --states --summary 

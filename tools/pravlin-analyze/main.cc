@@ -16,6 +16,7 @@
 #include "analyze_passage.h"
 #include "analyze_report.h"
 #include "analyze_requests.h"
+#include "analyze_roots.h"
 #include "analyze_states.h"
 #include "config.h"
 #include "options.h"
@@ -29,6 +30,7 @@ static const char USAGE[] =
     "                       [--lump-tolerance EPS] [-o FILE] [--eigen K] [--mixing EPS]\n"
     "                       [--kemeny] [--spectral] [--dot FILE] [--json]\n"
     "                       [--only SECTION[,SECTION...]] [--per-state-max N]\n"
+    "                       [--root K | --generator | --power K] [--repair qo|da|wa]\n"
     "       pravlin-analyze --help | -h | --version\n"
     "\n"
     "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
@@ -57,7 +59,8 @@ static const char USAGE[] =
     "                     (lines: state block), lump into a Markov chain, or find the coarsest\n"
     "                     partition that does and refines the values; print the lumped chain\n"
     "  --lump-tolerance EPS  how far lumped probabilities may differ (default 1e-9)\n"
-    "  -o FILE            with --lump, also write the lumped chain to FILE as a configuration\n"
+    "  -o FILE            with --lump, also write the lumped chain to FILE as a configuration;\n"
+    "                     with --root or --power, the converted chain\n"
     "  --eigen K          also print each closed class's spectrum: SLEM, spectral gap,\n"
     "                     relaxation time and the K eigenvalues of largest modulus with their\n"
     "                     implied timescales\n"
@@ -67,12 +70,20 @@ static const char USAGE[] =
     "  --kemeny           also print each closed class's Kemeny constant; estimated, with a\n"
     "                     95% interval, for a large class\n"
     "  --spectral         all three, with K 2 and EPS 0.25 unless given\n"
+    "  --root K           also print the K-th root of the matrix, the chain of a step of 1/K\n"
+    "                     (a month of a yearly chain: 12), whether it exists as a chain, and\n"
+    "                     if not, why\n"
+    "  --generator        also print the generator Q (exp(Q) = P) in the same way\n"
+    "  --repair qo|da|wa  with --root or --generator, repair a root that is no chain (a\n"
+    "                     logarithm that is no generator) by this method, and print how far\n"
+    "                     its K-th power (its exponential) lands from the chain\n"
+    "  --power K          also print P^K, the chain of K steps (a year of a monthly chain: 12)\n"
     "  --dot FILE         also write the chain to FILE as a Graphviz drawing (dot -Tsvg)\n"
     "  --json             print everything as one JSON document instead of text\n"
     "  --only SECTION[,SECTION...]\n"
     "                     print only these sections of the text: structure, stationary,\n"
     "                     recurrence, entropy, solver, absorption, steps, hitting, rewards,\n"
-    "                     committor, passage, lumping, spectrum, mixing, kemeny\n"
+    "                     committor, passage, lumping, spectrum, mixing, kemeny, conversion\n"
     "  --per-state-max N  leave out the lines of one state each when the chain has more than\n"
     "                     N states, saying so (default 2000)\n"
     "\n"
@@ -88,10 +99,10 @@ static const char USAGE[] =
 // The options of the command line, each of which may be given once: a second would silently
 // replace the first. ORDER OPTION: the names that once() is called with.
 static const char* const ONCE[] = {
-    "--steps",          "--precision", "--eigen",   "--mixing",
-    "--kemeny",         "--spectral",  "--dot",     "--json",
-    "--target",         "--committor", "--passage", "--lump",
-    "--lump-tolerance", "-o",          "--only",    "--per-state-max"};
+    "--steps",         "--precision", "--eigen",          "--mixing", "--kemeny",
+    "--spectral",      "--dot",       "--json",           "--target", "--committor",
+    "--passage",       "--lump",      "--lump-tolerance", "-o",       "--only",
+    "--per-state-max", "--root",      "--generator",      "--power",  "--repair"};
 
 // Refuses option a when the option it spells (-o and --output are one) was given before.
 static void once(const char* a, std::vector<char>* given) {
@@ -103,6 +114,13 @@ static void once(const char* a, std::vector<char>* given) {
       fail(" *** ERROR: %s is given twice; each option is given once\n", a);
     (*given)[k] = 1;
   }
+}
+
+// Takes the conversion of option a, refusing a second: each converts one way.
+static void conversion(const char* a, int kind, ANALYZE_OPTIONS* opt) {
+  if (opt->conversion != CONVERSION_NONE)
+    fail(" *** ERROR: %s: --root, --generator and --power convert one way at a time\n", a);
+  opt->conversion = kind;
 }
 
 // Fills opt and returns the configuration's name; does not return on a bad command line.
@@ -127,6 +145,9 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->spectral = 0;
   opt->only = 0;
   opt->per_state_max = PER_STATE_MAX;
+  opt->conversion = CONVERSION_NONE;
+  opt->conversion_k = 0;
+  opt->repair = REPAIR_NONE;
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     if (a[0] == '-')
@@ -227,6 +248,19 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
             " *** ERROR: --per-state-max needs a number of states from 0 to 2147483647, not (%s)\n",
             v);
       }
+    } else if (std::strcmp(a, "--root") == 0 || std::strcmp(a, "--power") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      conversion(a, a[2] == 'r' ? CONVERSION_ROOT : CONVERSION_POWER, opt);
+      opt->conversion_k = parse_count(v, 2, 1000000000L);
+      if (opt->conversion_k < 0)
+        fail(" *** ERROR: %s needs a whole number from 2 to 1000000000, not (%s)\n", a, v);
+    } else if (std::strcmp(a, "--generator") == 0) {
+      conversion(a, CONVERSION_GENERATOR, opt);
+    } else if (std::strcmp(a, "--repair") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->repair = conversion_repair_named(v);
+      if (opt->repair == REPAIR_NONE)
+        fail(" *** ERROR: --repair needs qo, da or wa, not (%s)\n", v);
     } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
       opt->output = i + 1 < argc ? argv[++i] : "";
       if (*opt->output == '\0')
@@ -247,8 +281,22 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   if (opt->json && (opt->only != 0 || per_state_given))
     fail(" *** ERROR: %s chooses what the text shows; --json gives everything\n",
          opt->only != 0 ? "--only" : "--per-state-max");
-  if (opt->lump == nullptr && (opt->output != nullptr || tolerance != nullptr)) {
-    fail(" *** ERROR: %s needs --lump\n", opt->output != nullptr ? "-o" : "--lump-tolerance");
+  if (opt->lump == nullptr && tolerance != nullptr)
+    fail(" *** ERROR: --lump-tolerance needs --lump\n");
+  if (opt->repair != REPAIR_NONE && opt->conversion != CONVERSION_ROOT &&
+      opt->conversion != CONVERSION_GENERATOR)
+    fail(" *** ERROR: --repair needs --root or --generator\n");
+  // -o writes one chain.
+  if (opt->output != nullptr) {
+    if (opt->lump != nullptr && opt->conversion != CONVERSION_NONE)
+      fail(" *** ERROR: -o writes one chain: the lumped one or the converted one, not both\n");
+    if (opt->conversion == CONVERSION_GENERATOR) {
+      fail(
+          " *** ERROR: -o writes a chain; --generator gives rates, which no configuration "
+          "holds\n");
+    }
+    if (opt->lump == nullptr && opt->conversion == CONVERSION_NONE)
+      fail(" *** ERROR: -o needs --lump, --root or --power\n");
   }
   return file;
 }
@@ -295,6 +343,8 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
     resolve_states(&pv, opt->target, "--target", &targets);
   ANALYSIS_REQUESTS requests;
   read_requests(&pv, opt, &requests);
+  if (opt->conversion != CONVERSION_NONE)
+    check_conversion_size(opt->conversion, pv.nbr_states);
   if (!opt->json)
     print_read_notes(stdout, notes);
   SPARSE_CHAIN chain;

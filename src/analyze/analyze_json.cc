@@ -381,6 +381,11 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_spectrum(c, &cl, pi.data(), opt, &doc, &spectra);
   add_mixing(c, &cl, pi.data(), opt, &doc, spectra);
   add_kemeny(c, &cl, pi.data(), opt, &doc);
+  if (opt->horizon >= 0) {  // only when asked: the documents without it keep their members
+    HORIZON h;
+    solve_requested_horizon(pv, c, opt, &h);
+    add_horizon_json(pv, &h, &doc);
+  }
   if (opt->dot_file != nullptr) {
     static const char* const DRAWN[] = {"title", "classes", "chain"};
     const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);

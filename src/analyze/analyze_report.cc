@@ -13,6 +13,7 @@
 #include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
+#include "analyze_horizon.h"
 #include "analyze_kemeny.h"
 #include "analyze_long_run.h"
 #include "analyze_mixing.h"
@@ -31,7 +32,7 @@ static void put_int(std::string* line, int v) {
 static const char* const SECTION_NAME[] = {"structure", "stationary", "recurrence", "entropy",
                                            "solver",    "absorption", "steps",      "hitting",
                                            "rewards",   "committor",  "passage",    "lumping",
-                                           "spectrum",  "mixing",     "kemeny"};
+                                           "spectrum",  "mixing",     "kemeny",     "horizon"};
 static const int NBR_SECTIONS = sizeof SECTION_NAME / sizeof SECTION_NAME[0];
 
 unsigned parse_sections(const char* list, std::string* bad) {
@@ -478,4 +479,10 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
   }
   if ((opt->kemeny || opt->spectral) && section_shown(opt, SECTION_KEMENY))
     print_kemeny(out, c, &cl, pi.data(), opt->precision);
+  if (opt->horizon >= 0) {
+    HORIZON h;
+    solve_requested_horizon(pv, c, opt, &h);
+    if (section_shown(opt, SECTION_HORIZON))
+      print_horizon(out, pv, &h, opt->precision);
+  }
 }

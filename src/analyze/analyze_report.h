@@ -27,6 +27,11 @@ struct analyze_options {
   int spectral;           // --spectral: the three above, with K 2 and EPS 1/4 unless given
   unsigned only;          // --only: the text's sections to print, by SECTION bits; 0 for all
   long per_state_max;     // --per-state-max N: the most states whose per-state lines are printed
+  long horizon;           // --horizon T; -1 when not asked for
+  int discounted;         // --discount R given
+  double discount;        // R, the rate per step; 0 when not given
+  int correction;         // --cycle-correction, a horizon_correction; none by default
+  const char* csv;        // --horizon-csv FILE; null when not asked for
 };
 typedef struct analyze_options ANALYZE_OPTIONS;
 
@@ -59,6 +64,7 @@ enum analyze_section {
   SECTION_SPECTRUM = 1u << 12,
   SECTION_MIXING = 1u << 13,
   SECTION_KEMENY = 1u << 14,
+  SECTION_HORIZON = 1u << 15,
 };
 
 /// The sections named by list (names separated by commas) as SECTION bits; 0 when a name is

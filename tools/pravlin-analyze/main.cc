@@ -2,6 +2,7 @@
 // configuration as pravlin does, then the analysis on standard output.
 // Part of pravlin; see README.md.
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "analyze.h"
 #include "analyze_dot.h"
 #include "analyze_eigen.h"
+#include "analyze_horizon.h"
 #include "analyze_json.h"
 #include "analyze_notes.h"
 #include "analyze_passage.h"
@@ -30,6 +32,9 @@ static const char USAGE[] =
     "                       [--lump-tolerance EPS] [-o FILE] [--eigen K] [--mixing EPS]\n"
     "                       [--kemeny] [--spectral] [--dot FILE] [--json]\n"
     "                       [--only SECTION[,SECTION...]] [--per-state-max N]\n"
+    "                       [--horizon T] [--discount R]\n"
+    "                       [--cycle-correction none|half|trapezoid|simpson]\n"
+    "                       [--horizon-csv FILE]\n"
     "       pravlin-analyze --help | -h | --version\n"
     "\n"
     "Reads a discrete-time Markov chain from CONFIG.xml as pravlin does (same checks and\n"
@@ -73,9 +78,18 @@ static const char USAGE[] =
     "  --only SECTION[,SECTION...]\n"
     "                     print only these sections of the text: structure, stationary,\n"
     "                     recurrence, entropy, solver, absorption, steps, hitting, rewards,\n"
-    "                     committor, passage, lumping, spectrum, mixing, kemeny\n"
+    "                     committor, passage, lumping, spectrum, mixing, kemeny, horizon\n"
     "  --per-state-max N  leave out the lines of one state each when the chain has more than\n"
     "                     N states, saying so (default 2000)\n"
+    "  --horizon T        also print the path from the initial probabilities over steps\n"
+    "                     0..T: the distribution, the expected value of the states and its\n"
+    "                     total, the probability of having been absorbed, the steps spent\n"
+    "  --discount R       with --horizon, discount step t's value by 1/(1 + R)^t (R > -1)\n"
+    "  --cycle-correction none|half|trapezoid|simpson\n"
+    "                     with --horizon, how the total weighs the steps (default none)\n"
+    "  --horizon-csv FILE\n"
+    "                     with --horizon, also write the path to FILE as CSV: a line a step,\n"
+    "                     a column a state\n"
     "\n"
     "Each option is given once.\n"
     "\n"
@@ -88,11 +102,26 @@ static const char USAGE[] =
 
 // The options of the command line, each of which may be given once: a second would silently
 // replace the first. ORDER OPTION: the names that once() is called with.
-static const char* const ONCE[] = {
-    "--steps",          "--precision", "--eigen",   "--mixing",
-    "--kemeny",         "--spectral",  "--dot",     "--json",
-    "--target",         "--committor", "--passage", "--lump",
-    "--lump-tolerance", "-o",          "--only",    "--per-state-max"};
+static const char* const ONCE[] = {"--steps",
+                                   "--precision",
+                                   "--eigen",
+                                   "--mixing",
+                                   "--kemeny",
+                                   "--spectral",
+                                   "--dot",
+                                   "--json",
+                                   "--target",
+                                   "--committor",
+                                   "--passage",
+                                   "--lump",
+                                   "--lump-tolerance",
+                                   "-o",
+                                   "--only",
+                                   "--per-state-max",
+                                   "--horizon",
+                                   "--discount",
+                                   "--cycle-correction",
+                                   "--horizon-csv"};
 
 // Refuses option a when the option it spells (-o and --output are one) was given before.
 static void once(const char* a, std::vector<char>* given) {
@@ -128,6 +157,12 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->spectral = 0;
   opt->only = 0;
   opt->per_state_max = PER_STATE_MAX;
+  opt->horizon = -1;
+  opt->discounted = 0;
+  opt->discount = 0.0;
+  opt->correction = CORRECTION_NONE;
+  opt->csv = nullptr;
+  const char* horizon_option = nullptr;  // the first option that needs --horizon
   for (int i = 1; i < argc; i++) {
     const char* a = argv[i];
     if (a[0] == '-')
@@ -228,6 +263,34 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
             " *** ERROR: --per-state-max needs a number of states from 0 to 2147483647, not (%s)\n",
             v);
       }
+    } else if (std::strcmp(a, "--horizon") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->horizon = parse_count(v, 0, HORIZON_MAX_STEPS);
+      if (opt->horizon < 0) {
+        fail(" *** ERROR: --horizon needs a number of steps from 0 to %ld, not (%s)\n",
+             HORIZON_MAX_STEPS, v);
+      }
+    } else if (std::strcmp(a, "--discount") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      opt->discount = std::strtod(v, &end);
+      if (*v == '\0' || *end != '\0' || !std::isfinite(opt->discount) || !(opt->discount > -1.0))
+        fail(" *** ERROR: --discount needs a rate per step above -1, not (%s)\n", v);
+      opt->discounted = 1;
+      horizon_option = horizon_option != nullptr ? horizon_option : a;
+    } else if (std::strcmp(a, "--cycle-correction") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->correction = parse_correction(v);
+      if (opt->correction < 0) {
+        fail(" *** ERROR: --cycle-correction needs none, half, trapezoid or simpson, not (%s)\n",
+             v);
+      }
+      horizon_option = horizon_option != nullptr ? horizon_option : a;
+    } else if (std::strcmp(a, "--horizon-csv") == 0) {
+      opt->csv = i + 1 < argc ? argv[++i] : "";
+      if (*opt->csv == '\0')
+        fail(" *** ERROR: --horizon-csv needs the name of the file to write\n");
+      horizon_option = horizon_option != nullptr ? horizon_option : a;
     } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
       opt->output = i + 1 < argc ? argv[++i] : "";
       if (*opt->output == '\0')
@@ -248,6 +311,8 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   if (opt->json && (opt->only != 0 || per_state_given))
     fail(" *** ERROR: %s chooses what the text shows; --json gives everything\n",
          opt->only != 0 ? "--only" : "--per-state-max");
+  if (opt->horizon < 0 && horizon_option != nullptr)
+    fail(" *** ERROR: %s needs --horizon\n", horizon_option);
   if (opt->lump == nullptr && (opt->output != nullptr || tolerance != nullptr)) {
     fail(" *** ERROR: %s needs --lump\n", opt->output != nullptr ? "-o" : "--lump-tolerance");
   }
@@ -270,6 +335,8 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
     output_declare(opt->dot_file);
   if (opt->output != nullptr)
     output_declare(opt->output);
+  if (opt->csv != nullptr)
+    output_declare(opt->csv);
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
   hint_xml_declaration(file);

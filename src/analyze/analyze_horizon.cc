@@ -117,6 +117,14 @@ void solve_horizon(const double* initial, const double* value, int n, HORIZON_CH
         set->steps, per_step * static_cast<double>(set->steps), set->steps, per_step - 1.0,
         HORIZON_WORK_MAX);
   }
+  // Every step's distribution and steps spent, when kept, are two dense blocks of T + 1 rows.
+  const double kept = 2.0 * static_cast<double>(steps + 1) * static_cast<double>(w);
+  if (set->trace && (kept > 1e18 || !dense_fits(static_cast<std::size_t>(kept)))) {
+    fail(
+        " *** ERROR: --horizon %ld: the path of %d states at every step takes %.1e bytes, more "
+        "than the memory holds\n",
+        set->steps, n, 8.0 * kept);
+  }
   h->set = *set;
   h->n = n;
   h->rows = set->trace ? steps + 1 : 1;
@@ -166,11 +174,9 @@ static std::string how_summed(const HORIZON_SETTINGS* set) {
     std::snprintf(rate, sizeof rate, ", discounted by 1/(1 + %g)^t", set->discount);
     text += rate;
   }
-  if (set->correction != CORRECTION_NONE) {
-    text += ", ";
-    text += set->correction == CORRECTION_HALF ? "half-cycle" : correction_name(set->correction);
-    text += " correction";
-  }
+  static const char* const RULE[] = {"", ", half-cycle correction", ", trapezoid rule",
+                                     ", Simpson's rule"};
+  text += RULE[set->correction];
   return text;
 }
 

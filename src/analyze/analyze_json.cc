@@ -384,6 +384,11 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_spectrum(c, &cl, pi.data(), &plan, &doc, &spectra);
   add_mixing(c, &cl, pi.data(), &plan, &doc, spectra);
   add_kemeny(c, &cl, pi.data(), &plan, &doc);
+  if (opt->horizon >= 0) {  // only when asked: the documents without it keep their members
+    HORIZON h;
+    solve_requested_horizon(pv, c, opt, &h);
+    add_horizon_json(pv, &h, &doc);
+  }
   // Present only when asked for, so that every other document keeps its bytes.
   if (opt->conversion != CONVERSION_NONE) {
     PERIOD_CONVERSION pc;

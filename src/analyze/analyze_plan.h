@@ -26,6 +26,11 @@ struct analyze_options {
   int spectral;           // --spectral: the three above, with K 2 and EPS 1/4 unless given
   unsigned only;          // --only: the text's sections to print, by SECTION bits; 0 for all
   long per_state_max;     // --per-state-max N: the most states whose per-state lines are printed
+  long horizon;           // --horizon T; -1 when not asked for
+  int discounted;         // --discount R given
+  double discount;        // R, the rate per step; 0 when not given
+  int correction;         // --cycle-correction, a horizon_correction; none by default
+  const char* csv;        // --horizon-csv FILE; null when not asked for
   int conversion;         // --root, --generator or --power: enum conversion_kind; 0 when none
   long conversion_k;      // the K of --root or --power
   int repair;             // --repair qo|da|wa: enum conversion_repair; 0 when not asked for
@@ -50,7 +55,8 @@ enum analyze_section {
   SECTION_SPECTRUM = 1u << 12,
   SECTION_MIXING = 1u << 13,
   SECTION_KEMENY = 1u << 14,
-  SECTION_CONVERSION = 1u << 15,  // --root, --generator, --power
+  SECTION_HORIZON = 1u << 15,
+  SECTION_CONVERSION = 1u << 16,  // --root, --generator, --power
 };
 
 /// The sections named by list (names separated by commas) as SECTION bits; 0 when a name is

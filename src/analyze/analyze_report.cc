@@ -14,6 +14,7 @@
 #include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_hitting.h"
+#include "analyze_horizon.h"
 #include "analyze_kemeny.h"
 #include "analyze_long_run.h"
 #include "analyze_mixing.h"
@@ -405,6 +406,12 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
     print_mixing(out, c, &cl, pi.data(), plan.mixing, opt->precision, &spectra);
   if (plan.kemeny && section_shown(opt, SECTION_KEMENY))
     print_kemeny(out, c, &cl, pi.data(), opt->precision);
+  if (opt->horizon >= 0) {
+    HORIZON h;
+    solve_requested_horizon(pv, c, opt, &h);
+    if (section_shown(opt, SECTION_HORIZON))
+      print_horizon(out, pv, &h, opt->precision);
+  }
   // The file of -o is written whether the section is shown or not.
   if (opt->conversion != CONVERSION_NONE) {
     PERIOD_CONVERSION pc;

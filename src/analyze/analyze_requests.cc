@@ -59,6 +59,19 @@ void print_requested(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
   }
 }
 
+void solve_requested_horizon(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
+                             HORIZON* h) {
+  HORIZON_SETTINGS set;
+  set.steps = opt->horizon;
+  set.discounted = opt->discounted;
+  set.discount = opt->discount;
+  set.correction = opt->correction;
+  set.trace = opt->json || opt->csv != nullptr || c->n <= opt->per_state_max;
+  solve_horizon(pv->initial_probability, pv->val, c->n, horizon_same_chain, c, &set, h);
+  if (opt->csv != nullptr)
+    write_horizon_file(opt->csv, pv, h);
+}
+
 void add_requested_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                         const double* pi, const ANALYZE_OPTIONS* opt,
                         const std::vector<int>& targets, const std::vector<double>* after,

@@ -11,6 +11,7 @@
 
 #include "analyze.h"
 #include "analyze_committor.h"
+#include "analyze_horizon.h"
 #include "analyze_lump.h"
 #include "analyze_plan.h"
 
@@ -32,6 +33,11 @@ void read_requests(const PRAVLIN* pv, const ANALYZE_OPTIONS* opt, ANALYSIS_REQUE
 void print_requested(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                      const double* pi, const ANALYZE_OPTIONS* opt, const std::vector<int>& targets,
                      const std::vector<double>* after, const ANALYSIS_REQUESTS* r);
+
+/// The path of --horizon into h, keeping every step when the JSON, the CSV of --horizon-csv or
+/// the per-state lines of the text show them, and writes that CSV. Does not return on failure.
+void solve_requested_horizon(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
+                             HORIZON* h);
 
 /// The same as members "rewards", "committor", "passage" and "lump" of the JSON document, each
 /// null when not asked for.

@@ -51,6 +51,9 @@ pravlin-analyze --lu|--lump --lump-tolerance
 pravlin-analyze --v|--version 
 pravlin-analyze --steps |
 pravlin-analyze --repair |da qo wa 
+pravlin-analyze --hor|--horizon --horizon-csv 
+pravlin-analyze --cycle-correction |half none simpson trapezoid 
+pravlin-analyze --horizon-csv w|weather.xml wet.csv 
 pravlin-analyze weather.xml --steps 3 |runs weather.xml 
 pravlin-fit --co|--columns --confidence 
 pravlin-fit --s|--seed --select-order --sort --states --summary 

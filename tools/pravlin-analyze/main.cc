@@ -2,6 +2,7 @@
 // configuration as pravlin does, then the analysis on standard output.
 // Part of pravlin; see README.md.
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_horizon.h"
 #include "analyze_json.h"
 #include "analyze_notes.h"
 #include "analyze_passage.h"
@@ -30,6 +32,9 @@ static const char USAGE[] =
     "                       [--lump-tolerance EPS] [-o FILE] [--eigen K] [--mixing EPS]\n"
     "                       [--kemeny] [--spectral] [--dot FILE] [--json]\n"
     "                       [--only SECTION[,SECTION...]] [--per-state-max N]\n"
+    "                       [--horizon T] [--discount R]\n"
+    "                       [--cycle-correction none|half|trapezoid|simpson]\n"
+    "                       [--horizon-csv FILE]\n"
     "                       [--root K | --generator | --power K] [--repair qo|da|wa]\n"
     "       pravlin-analyze --help | -h | --version\n"
     "\n"
@@ -83,9 +88,19 @@ static const char USAGE[] =
     "  --only SECTION[,SECTION...]\n"
     "                     print only these sections of the text: structure, stationary,\n"
     "                     recurrence, entropy, solver, absorption, steps, hitting, rewards,\n"
-    "                     committor, passage, lumping, spectrum, mixing, kemeny, conversion\n"
+    "                     committor, passage, lumping, spectrum, mixing, kemeny, horizon,\n"
+    "                     conversion\n"
     "  --per-state-max N  leave out the lines of one state each when the chain has more than\n"
     "                     N states, saying so (default 2000)\n"
+    "  --horizon T        also print the path from the initial probabilities over steps\n"
+    "                     0..T: the distribution, the expected value of the states and its\n"
+    "                     total, the probability of having been absorbed, the steps spent\n"
+    "  --discount R       with --horizon, discount step t's value by 1/(1 + R)^t (R > -1)\n"
+    "  --cycle-correction none|half|trapezoid|simpson\n"
+    "                     with --horizon, how the total weighs the steps (default none)\n"
+    "  --horizon-csv FILE\n"
+    "                     with --horizon, also write the path to FILE as CSV: a line a step,\n"
+    "                     a column a state\n"
     "\n"
     "Each option is given once.\n"
     "\n"
@@ -99,10 +114,11 @@ static const char USAGE[] =
 // The options of the command line, each of which may be given once: a second would silently
 // replace the first. ORDER OPTION: the names that once() is called with.
 static const char* const ONCE[] = {
-    "--steps",         "--precision", "--eigen",          "--mixing", "--kemeny",
-    "--spectral",      "--dot",       "--json",           "--target", "--committor",
-    "--passage",       "--lump",      "--lump-tolerance", "-o",       "--only",
-    "--per-state-max", "--root",      "--generator",      "--power",  "--repair"};
+    "--steps",         "--precision", "--eigen",          "--mixing",      "--kemeny",
+    "--spectral",      "--dot",       "--json",           "--target",      "--committor",
+    "--passage",       "--lump",      "--lump-tolerance", "-o",            "--only",
+    "--per-state-max", "--horizon",   "--discount",       "--cycle-correction", "--horizon-csv",
+    "--root",          "--generator", "--power",          "--repair"};
 
 // Refuses option a when the option it spells (-o and --output are one) was given before.
 static void once(const char* a, std::vector<char>* given) {
@@ -145,6 +161,12 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   opt->spectral = 0;
   opt->only = 0;
   opt->per_state_max = PER_STATE_MAX;
+  opt->horizon = -1;
+  opt->discounted = 0;
+  opt->discount = 0.0;
+  opt->correction = CORRECTION_NONE;
+  opt->csv = nullptr;
+  const char* horizon_option = nullptr;  // the first option that needs --horizon
   opt->conversion = CONVERSION_NONE;
   opt->conversion_k = 0;
   opt->repair = REPAIR_NONE;
@@ -261,6 +283,34 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
       opt->repair = conversion_repair_named(v);
       if (opt->repair == REPAIR_NONE)
         fail(" *** ERROR: --repair needs qo, da or wa, not (%s)\n", v);
+    } else if (std::strcmp(a, "--horizon") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->horizon = parse_count(v, 0, HORIZON_MAX_STEPS);
+      if (opt->horizon < 0) {
+        fail(" *** ERROR: --horizon needs a number of steps from 0 to %ld, not (%s)\n",
+             HORIZON_MAX_STEPS, v);
+      }
+    } else if (std::strcmp(a, "--discount") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      char* end = nullptr;
+      opt->discount = std::strtod(v, &end);
+      if (*v == '\0' || *end != '\0' || !std::isfinite(opt->discount) || !(opt->discount > -1.0))
+        fail(" *** ERROR: --discount needs a rate per step above -1, not (%s)\n", v);
+      opt->discounted = 1;
+      horizon_option = horizon_option != nullptr ? horizon_option : a;
+    } else if (std::strcmp(a, "--cycle-correction") == 0) {
+      const char* v = i + 1 < argc ? argv[++i] : "";
+      opt->correction = parse_correction(v);
+      if (opt->correction < 0) {
+        fail(" *** ERROR: --cycle-correction needs none, half, trapezoid or simpson, not (%s)\n",
+             v);
+      }
+      horizon_option = horizon_option != nullptr ? horizon_option : a;
+    } else if (std::strcmp(a, "--horizon-csv") == 0) {
+      opt->csv = i + 1 < argc ? argv[++i] : "";
+      if (*opt->csv == '\0')
+        fail(" *** ERROR: --horizon-csv needs the name of the file to write\n");
+      horizon_option = horizon_option != nullptr ? horizon_option : a;
     } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
       opt->output = i + 1 < argc ? argv[++i] : "";
       if (*opt->output == '\0')
@@ -281,6 +331,8 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
   if (opt->json && (opt->only != 0 || per_state_given))
     fail(" *** ERROR: %s chooses what the text shows; --json gives everything\n",
          opt->only != 0 ? "--only" : "--per-state-max");
+  if (opt->horizon < 0 && horizon_option != nullptr)
+    fail(" *** ERROR: %s needs --horizon\n", horizon_option);
   if (opt->lump == nullptr && tolerance != nullptr)
     fail(" *** ERROR: --lump-tolerance needs --lump\n");
   if (opt->repair != REPAIR_NONE && opt->conversion != CONVERSION_ROOT &&
@@ -317,6 +369,8 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
     output_declare(opt->dot_file);
   if (opt->output != nullptr)
     output_declare(opt->output);
+  if (opt->csv != nullptr)
+    output_declare(opt->csv);
   init_pravlin(&pv);
   pv.xmlfilename = const_cast<char*>(file);
   hint_xml_declaration(file);

@@ -13,6 +13,8 @@
 #include "analyze_states.h"
 #include "fail.h"
 #include "output_file.h"
+#include "periods.h"
+#include "sparse_read.h"
 #include "table_lines.h"
 
 using json = nlohmann::ordered_json;
@@ -34,6 +36,31 @@ int parse_correction(const char* word) {
 
 const SPARSE_CHAIN* horizon_same_chain(long, const void* context) {
   return static_cast<const SPARSE_CHAIN*>(context);
+}
+
+void read_horizon_periods(PRAVLIN* pv, HORIZON_PERIODS* hp) {
+  hp->last.clear();
+  hp->chain.clear();
+  if (pv->periods == nullptr)
+    return;
+  const std::size_t before_last = pv->periods->list.size() - 1;
+  hp->chain.resize(before_last);
+  for (std::size_t k = 0; k < before_last; k++) {
+    std::vector<TRANSITION_ENTRY> list = pv->periods->list[k].entries;
+    error_check_transitions(pv, &list);
+    sparse_chain_from_list(&hp->chain[k], pv->nbr_states, list);
+    hp->last.push_back(pv->periods->list[k].last);
+  }
+}
+
+const SPARSE_CHAIN* horizon_period_chain(long t, const void* context) {
+  const HORIZON_PERIOD_CHAINS* pc = static_cast<const HORIZON_PERIOD_CHAINS*>(context);
+  const std::vector<int>& last = pc->periods->last;
+  // Step t + 1 belongs to the first period whose last step is not before it.
+  const auto k = std::lower_bound(last.begin(), last.end(), t + 1,
+                                  [](int end, long step) { return end < step; }) -
+                 last.begin();
+  return static_cast<std::size_t>(k) < last.size() ? &pc->periods->chain[k] : pc->last;
 }
 
 // y = x P, each y[v] summed in the order of the rows u that reach it.
@@ -133,9 +160,22 @@ void solve_horizon(const double* initial, const double* value, int n, HORIZON_CH
   h->value.assign(steps + 1, 0.0);
   h->factor.assign(steps + 1, 1.0);
   h->total.assign(steps + 1, 0.0);
+  // Absorbing in the chain of every step: the chain changes only between periods.
+  std::vector<char> absorbing(w, 0);
+  for (int s = 1; s <= n; s++)
+    absorbing[s] = absorbing_state(first, s);
+  const SPARSE_CHAIN* seen = first;
+  for (long t = 1; t < set->steps; t++) {
+    const SPARSE_CHAIN* now = chain_at(t, context);
+    if (now == seen)
+      continue;
+    for (int s = 1; s <= n; s++)
+      absorbing[s] = absorbing[s] && absorbing_state(now, s);
+    seen = now;
+  }
   h->absorbing.clear();
   for (int s = 1; s <= n; s++) {
-    if (absorbing_state(first, s))
+    if (absorbing[s])
       h->absorbing.push_back(s);
   }
   const std::size_t na = h->absorbing.size();

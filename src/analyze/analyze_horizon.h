@@ -63,8 +63,32 @@ typedef const SPARSE_CHAIN* (*HORIZON_CHAIN_AT)(long t, const void* context);
 /// The chain itself at every step, context being the SPARSE_CHAIN.
 const SPARSE_CHAIN* horizon_same_chain(long t, const void* context);
 
+/// The chains of a configuration whose matrix changes with the step, each period but the last
+/// (whose chain is the one every other analysis describes), for horizon_period_chain.
+struct horizon_periods {
+  std::vector<int> last;            // [k] the last step that period k draws
+  std::vector<SPARSE_CHAIN> chain;  // [k] its chain, checked and rescaled as the last one is
+};
+typedef struct horizon_periods HORIZON_PERIODS;
+
+/// Checks and rescales the transitions of each period of pv but the last, with the messages of
+/// a configuration's transitions, into hp; nothing for a chain of one matrix. Does not return
+/// on error.
+void read_horizon_periods(PRAVLIN* pv, HORIZON_PERIODS* hp);
+
+/// What horizon_period_chain reads: the periods before the last, and the last one's chain.
+struct horizon_period_chains {
+  const HORIZON_PERIODS* periods;
+  const SPARSE_CHAIN* last;
+};
+typedef struct horizon_period_chains HORIZON_PERIOD_CHAINS;
+/// The chain of the period that draws step t + 1, context being a HORIZON_PERIOD_CHAINS: the
+/// last period's after its end.
+const SPARSE_CHAIN* horizon_period_chain(long t, const void* context);
+
 /// Fills h from the initial distribution initial[1..n] and the states' values value[1..n], a
-/// product x_{t+1} = x_t P_t over the sparse chain of each step. A value that is not finite
+/// product x_{t+1} = x_t P_t over the sparse chain of each step. A state is absorbing when it
+/// is in the chain of every step. A value that is not finite
 /// counts only where the distribution is positive. Does not return when the work passes
 /// HORIZON_WORK_MAX.
 void solve_horizon(const double* initial, const double* value, int n, HORIZON_CHAIN_AT chain_at,

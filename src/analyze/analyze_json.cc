@@ -386,7 +386,7 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   add_kemeny(c, &cl, pi.data(), &plan, &doc);
   if (opt->horizon >= 0) {  // only when asked: the documents without it keep their members
     HORIZON h;
-    solve_requested_horizon(pv, c, opt, &h);
+    solve_requested_horizon(pv, c, opt, requests, &h);
     add_horizon_json(pv, &h, &doc);
   }
   // Present only when asked for, so that every other document keeps its bytes.

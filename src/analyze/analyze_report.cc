@@ -408,7 +408,7 @@ void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const A
     print_kemeny(out, c, &cl, pi.data(), opt->precision);
   if (opt->horizon >= 0) {
     HORIZON h;
-    solve_requested_horizon(pv, c, opt, &h);
+    solve_requested_horizon(pv, c, opt, requests, &h);
     if (section_shown(opt, SECTION_HORIZON))
       print_horizon(out, pv, &h, opt->precision);
   }

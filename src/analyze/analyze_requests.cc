@@ -60,14 +60,19 @@ void print_requested(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
 }
 
 void solve_requested_horizon(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
-                             HORIZON* h) {
+                             const ANALYSIS_REQUESTS* r, HORIZON* h) {
   HORIZON_SETTINGS set;
   set.steps = opt->horizon;
   set.discounted = opt->discounted;
   set.discount = opt->discount;
   set.correction = opt->correction;
   set.trace = opt->json || opt->csv != nullptr || c->n <= opt->per_state_max;
-  solve_horizon(pv->initial_probability, pv->val, c->n, horizon_same_chain, c, &set, h);
+  if (pv->periods != nullptr) {
+    const HORIZON_PERIOD_CHAINS chains = {&r->periods, c};
+    solve_horizon(pv->initial_probability, pv->val, c->n, horizon_period_chain, &chains, &set, h);
+  } else {
+    solve_horizon(pv->initial_probability, pv->val, c->n, horizon_same_chain, c, &set, h);
+  }
   if (opt->csv != nullptr)
     write_horizon_file(opt->csv, pv, h);
 }

@@ -19,6 +19,7 @@
 struct analysis_requests {
   COMMITTOR_SETS committor;  // of --committor; both empty when not asked
   LUMP_PARTITION lump;       // of --lump before refinement; by LUMP_NONE when not asked
+  HORIZON_PERIODS periods;   // for --horizon, the periods before the last; none for one matrix
 };
 typedef struct analysis_requests ANALYSIS_REQUESTS;
 
@@ -34,10 +35,10 @@ void print_requested(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
                      const double* pi, const ANALYZE_OPTIONS* opt, const std::vector<int>& targets,
                      const std::vector<double>* after, const ANALYSIS_REQUESTS* r);
 
-/// The path of --horizon into h, keeping every step when the JSON, the CSV of --horizon-csv or
+/// The path of --horizon into h, over the periods of r when the matrix changes with the step, keeping every step when the JSON, the CSV of --horizon-csv or
 /// the per-state lines of the text show them, and writes that CSV. Does not return on failure.
 void solve_requested_horizon(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
-                             HORIZON* h);
+                             const ANALYSIS_REQUESTS* r, HORIZON* h);
 
 /// The same as members "rewards", "committor", "passage" and "lump" of the JSON document, each
 /// null when not asked for.

@@ -389,13 +389,17 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
                                   std::to_string(pv.periods->list.size()) +
                                   " periods: every analysis below describes the last one, "
                                   "steps " +
-                                  std::to_string(last.first) + " and after"});
+                                  std::to_string(last.first) + " and after" +
+                                  (opt->horizon >= 0 ? "; the horizon follows each period" : "")});
   }
+  // The periods' rows are checked in the order the configuration gives them.
+  ANALYSIS_REQUESTS requests;
+  if (opt->horizon >= 0)
+    read_horizon_periods(&pv, &requests.periods);
   error_check_transitions(&pv, &transitions);
   std::vector<int> targets;
   if (opt->target != nullptr)
     resolve_states(&pv, opt->target, "--target", &targets);
-  ANALYSIS_REQUESTS requests;
   read_requests(&pv, opt, &requests);
   if (opt->conversion != CONVERSION_NONE)
     check_conversion_size(opt->conversion, pv.nbr_states);

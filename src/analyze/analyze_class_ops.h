@@ -5,12 +5,12 @@
 #ifndef PRAVLIN_ANALYZE_CLASS_OPS_H
 #define PRAVLIN_ANALYZE_CLASS_OPS_H
 
-#include <Eigen/SparseLU>
 #include <cstdio>
 #include <vector>
 
 #include "analyze_entropy.h"
 #include "analyze_sparse.h"
+#include "analyze_sparse_lu.h"
 
 // A class counts as reversible here as the reversibility section says it is
 // (REVERSIBLE_TOLERANCE, analyze_entropy.h), so that its spectrum's heading and that section
@@ -45,7 +45,7 @@ struct class_ops {
   std::vector<double> q_band;  // [(m) * (2 band + 1)]
   std::vector<double> leave;   // [m] the probability of moving to the removed state
   SPARSE_MATRIX a;             // I - P, each diagonal entry the state's outflow
-  Eigen::SparseLU<Eigen::SparseMatrix<double>, Eigen::COLAMDOrdering<int>> lu;
+  SPARSE_LU lu;
 };
 typedef struct class_ops CLASS_OPS;
 

@@ -300,8 +300,8 @@ void class_operator_apply(const CLASS_OPERATOR* op, const double* x_in, double* 
   }
 }
 
-void class_operator::perform_op(const double* x_in, double* y_out) const {
-  class_operator_apply(this, x_in, y_out);
+void class_operator_product(const void* op, const double* x, double* y) {
+  class_operator_apply(static_cast<const CLASS_OPERATOR*>(op), x, y);
 }
 
 Eigen::MatrixXd real_basis(const Eigen::MatrixXcd& v) {

@@ -5,12 +5,12 @@
 #ifndef PRAVLIN_ANALYZE_CLASS_OPS_H
 #define PRAVLIN_ANALYZE_CLASS_OPS_H
 
-#include <Eigen/SparseLU>
 #include <cstdio>
 #include <vector>
 
 #include "analyze_entropy.h"
 #include "analyze_sparse.h"
+#include "analyze_sparse_lu.h"
 
 // A class counts as reversible here as the reversibility section says it is
 // (REVERSIBLE_TOLERANCE, analyze_entropy.h), so that its spectrum's heading and that section
@@ -45,7 +45,7 @@ struct class_ops {
   std::vector<double> q_band;  // [(m) * (2 band + 1)]
   std::vector<double> leave;   // [m] the probability of moving to the removed state
   SPARSE_MATRIX a;             // I - P, each diagonal entry the state's outflow
-  Eigen::SparseLU<Eigen::SparseMatrix<double>, Eigen::COLAMDOrdering<int>> lu;
+  SPARSE_LU lu;
 };
 typedef struct class_ops CLASS_OPS;
 
@@ -73,11 +73,10 @@ enum class_operator_kind {
   CLASS_SYMMETRIC,          // S x - u (u . x), S = Pi^1/2 P Pi^-1/2 as *s, u = sqrt(pi)
 };
 
-/// The one operator that Arnoldi and Lanczos (Spectra) are given over a class: which product
-/// it applies, and whether a solve with the group inverse missed GROUP_INVERSE_GOAL on the way.
-/// The members are those Spectra calls; the work is class_operator_apply's.
+/// The one operator that Arnoldi and Lanczos (analyze_krylov.h) are given over a class: which
+/// product it applies, and whether a solve with the group inverse missed GROUP_INVERSE_GOAL on
+/// the way. The work is class_operator_apply's.
 struct class_operator {
-  using Scalar = double;
   const CLASS_OPS* ops;
   int kind;   // a class_operator_kind
   int power;  // CLASS_POWER: the power, and the scale of each factor
@@ -85,18 +84,13 @@ struct class_operator {
   const SPARSE_MATRIX* s;    // CLASS_SYMMETRIC: the symmetrised class
   const Eigen::VectorXd* u;  // the symmetric kinds: sqrt(pi)
   mutable int failed = 0;    // the inverse kinds: 1 once a solve's residual missed its goal
-  Eigen::Index rows() const {
-    return ops->m;
-  }
-  Eigen::Index cols() const {
-    return ops->m;
-  }
-  void perform_op(const double* x_in, double* y_out) const;
 };
 typedef struct class_operator CLASS_OPERATOR;
 
 /// y[0..m) = the operator's product with x[0..m).
 void class_operator_apply(const CLASS_OPERATOR* op, const double* x, double* y);
+/// class_operator_apply with op (a CLASS_OPERATOR) as a KRYLOV_OPERATOR's context.
+void class_operator_product(const void* op, const double* x, double* y);
 
 /// An orthonormal basis of the real space that the columns of v span: the real and imaginary
 /// parts of its vectors, of which a conjugate pair gives two real directions up to their

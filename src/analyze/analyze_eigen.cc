@@ -4,17 +4,8 @@
 // Part of pravlin; see README.md.
 #include "analyze_eigen.h"
 
-// GCC 12 at -O3 sees a use after free in Eigen's storage as Spectra's Hessenberg eigenvectors
-// inline it: a false alarm, raised after inlining, that the system-header rule does not catch.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wuse-after-free"
-#endif
-
-#include <Spectra/GenEigsSolver.h>
-#include <Spectra/SymEigsSolver.h>
 #include <unistd.h>
 
-#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cfloat>
 #include <chrono>
@@ -23,6 +14,8 @@
 #include <random>
 
 #include "analyze_class_ops.h"
+#include "analyze_dense_eigen.h"
+#include "analyze_krylov.h"
 
 // The restarts Arnoldi or Lanczos may take, and the relative accuracy asked of each Ritz
 // value. A fast-mixing class of 10^5 states converges in a few dozen restarts; one whose
@@ -202,17 +195,15 @@ static void dense_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp) 
   std::vector<EIGENVALUE> values;
   if (ops->reversible) {
     sp->method = "dense symmetric eigensolver";
-    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(Eigen::MatrixXd(symmetrised(ops)),
-                                                          Eigen::EigenvaluesOnly);
-    for (Eigen::Index i = 0; i < ops->m; i++)
-      values.push_back(make_eigenvalue(solver.eigenvalues()(i), 0.0));
+    const Eigen::VectorXd all = symmetric_eigenvalues(Eigen::MatrixXd(symmetrised(ops)));
+    for (Eigen::Index i = 0; i < all.size(); i++)
+      values.push_back(make_eigenvalue(all(i), 0.0));
   } else {
     sp->method = "dense eigensolver";
-    Eigen::EigenSolver<Eigen::MatrixXd> solver(dense_class(ops), false);
-    for (Eigen::Index i = 0; i < ops->m; i++) {
-      const std::complex<double> v = solver.eigenvalues()(i);
-      values.push_back(make_eigenvalue(v.real(), v.imag()));
-    }
+    Eigen::VectorXcd all;
+    general_eigen(dense_class(ops), &all, nullptr);
+    for (Eigen::Index i = 0; i < all.size(); i++)
+      values.push_back(make_eigenvalue(all(i).real(), all(i).imag()));
   }
   finish(&values, count, sp);
 }
@@ -231,7 +222,6 @@ static double krylov_most_products(int want, int m) {
 
 // An operator's products counted, to show how far a long run has gone on a terminal.
 struct counted_operator {
-  using Scalar = double;
   CLASS_OPERATOR* op;
   double most;  // the products the run takes at most
   int terminal;
@@ -239,14 +229,8 @@ struct counted_operator {
   mutable std::chrono::steady_clock::time_point shown;
   mutable long done = 0;
   mutable int progress = 0;
-  Eigen::Index rows() const {
-    return op->rows();
-  }
-  Eigen::Index cols() const {
-    return op->cols();
-  }
   void perform_op(const double* x, double* y) const {
-    op->perform_op(x, y);
+    class_operator_apply(op, x, y);
     done++;
     if (!terminal || (done & 15) != 0)
       return;
@@ -264,6 +248,10 @@ struct counted_operator {
   }
 };
 
+static void counted_apply(const void* shown, const double* x, double* y) {
+  static_cast<const counted_operator*>(shown)->perform_op(x, y);
+}
+
 static counted_operator counted(CLASS_OPERATOR* op, int want) {
   const auto now = std::chrono::steady_clock::now();
   return counted_operator{op, krylov_most_products(want, op->ops->m), isatty(STDERR_FILENO), now,
@@ -274,30 +262,21 @@ static counted_operator counted(CLASS_OPERATOR* op, int want) {
 // not null: 0 when it does not converge, or a solve with the group inverse missed its goal.
 static int arnoldi(CLASS_OPERATOR* op, int want, Eigen::VectorXcd* values,
                    Eigen::MatrixXcd* vectors, int restarts = KRYLOV_RESTARTS) {
-  counted_operator shown = counted(op, want);
-  Spectra::GenEigsSolver<counted_operator> solver(shown, want, krylov_size(want, op->ops->m));
-  solver.init();
-  solver.compute(Spectra::SortRule::LargestMagn, restarts, KRYLOV_TOLERANCE,
-                 Spectra::SortRule::LargestMagn);
-  if (solver.info() != Spectra::CompInfo::Successful || op->failed)
-    return 0;
-  *values = solver.eigenvalues();
-  if (vectors != nullptr)
-    *vectors = solver.eigenvectors();
-  return 1;
+  const counted_operator shown = counted(op, want);
+  const KRYLOV_OPERATOR k{op->ops->m, &shown, counted_apply};
+  return krylov_arnoldi(&k, want, krylov_size(want, op->ops->m), restarts, KRYLOV_TOLERANCE, values,
+                        vectors) &&
+         !op->failed;
 }
 
-// Lanczos for the nev eigenvalues of op at one end (rule LargestAlge or SmallestAlge), as
+// Lanczos for the nev eigenvalues of op at one end (largest 1: the top; 0: the bottom), as
 // arnoldi.
-static int lanczos(CLASS_OPERATOR* op, int nev, Spectra::SortRule rule, Eigen::VectorXd* values) {
-  counted_operator shown = counted(op, nev);
-  Spectra::SymEigsSolver<counted_operator> solver(shown, nev, krylov_size(nev, op->ops->m));
-  solver.init();
-  solver.compute(rule, KRYLOV_RESTARTS, KRYLOV_TOLERANCE, rule);
-  if (solver.info() != Spectra::CompInfo::Successful || op->failed)
-    return 0;
-  *values = solver.eigenvalues();
-  return 1;
+static int lanczos(CLASS_OPERATOR* op, int nev, int largest, Eigen::VectorXd* values) {
+  const counted_operator shown = counted(op, nev);
+  const KRYLOV_OPERATOR k{op->ops->m, &shown, counted_apply};
+  return krylov_lanczos(&k, nev, krylov_size(nev, op->ops->m), KRYLOV_RESTARTS, KRYLOV_TOLERANCE,
+                        largest, values) &&
+         !op->failed;
 }
 
 // An estimate of the largest modulus beside 1, from the growth of the deflated powers of a
@@ -341,15 +320,15 @@ static int ritz_checked(CLASS_OPERATOR* op, int want, std::vector<EIGENVALUE>* v
   Eigen::MatrixXd pq(ops->m, rank);
   for (Eigen::Index j = 0; j < rank; j++)
     pq.col(j) = ops->p * q.col(j);
-  const Eigen::EigenSolver<Eigen::MatrixXd> small(q.transpose() * pq);
-  if (small.info() != Eigen::Success)
+  Eigen::VectorXcd small_values;
+  Eigen::MatrixXcd small_vectors;
+  if (!general_eigen(q.transpose() * pq, &small_values, &small_vectors))
     return 0;
   std::vector<std::pair<EIGENVALUE, int>> found;  // each with 1 when its residual passes
   for (Eigen::Index i = 0; i < rank; i++) {
-    const std::complex<double> theta = small.eigenvalues()(i);
-    const Eigen::VectorXcd z = q.cast<std::complex<double>>() * small.eigenvectors().col(i);
-    const Eigen::VectorXcd r =
-        pq.cast<std::complex<double>>() * small.eigenvectors().col(i) - theta * z;
+    const std::complex<double> theta = small_values(i);
+    const Eigen::VectorXcd z = q.cast<std::complex<double>>() * small_vectors.col(i);
+    const Eigen::VectorXcd r = pq.cast<std::complex<double>>() * small_vectors.col(i) - theta * z;
     found.emplace_back(make_eigenvalue(theta.real(), theta.imag()),
                        r.norm() <= RITZ_RESIDUAL * z.norm() ? 1 : 0);
   }
@@ -420,13 +399,13 @@ static int arnoldi_largest(const CLASS_OPS* ops, int period, int nev,
   return 0;
 }
 
-// Lanczos on the deflated symmetrised matrix: the nev largest (rule LargestAlge) or smallest
-// (SmallestAlge), or 0 when it does not converge.
+// Lanczos on the deflated symmetrised matrix: the nev largest (largest 1) or smallest
+// (largest 0), or 0 when it does not converge.
 static int lanczos_end(const CLASS_OPS* ops, const SPARSE_MATRIX& s, const Eigen::VectorXd& u,
-                       int nev, Spectra::SortRule rule, std::vector<EIGENVALUE>* values) {
+                       int nev, int largest, std::vector<EIGENVALUE>* values) {
   CLASS_OPERATOR op{ops, CLASS_SYMMETRIC, 0, 1.0, &s, &u};
   Eigen::VectorXd v;
-  if (!lanczos(&op, nev, rule, &v))
+  if (!lanczos(&op, nev, largest, &v))
     return 0;
   for (Eigen::Index i = 0; i < v.size(); i++)
     values->push_back(make_eigenvalue(v(i), 0.0));
@@ -439,7 +418,7 @@ static int lanczos_next_to_one(const CLASS_OPS* ops, const Eigen::VectorXd& u, i
                                std::vector<EIGENVALUE>* values) {
   CLASS_OPERATOR op{ops, CLASS_SYMMETRIC_INVERSE, 0, 1.0, nullptr, &u};
   Eigen::VectorXd theta;
-  if (!lanczos(&op, nev, Spectra::SortRule::LargestAlge, &theta))
+  if (!lanczos(&op, nev, 1, &theta))
     return 0;
   for (Eigen::Index i = 0; i < theta.size(); i++) {
     // theta = 1 / (1 - lambda) is at least 1/2; lambda = 1 - 1 / theta.
@@ -573,7 +552,7 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
     sp->resolution = 0.0;  // each distance from 1 comes without cancellation
   } else {
     sp->method = "Lanczos on the symmetrised P deflated by pi";
-    if (!lanczos_end(ops, s, u, nev, Spectra::SortRule::LargestAlge, &top))
+    if (!lanczos_end(ops, s, u, nev, 1, &top))
       return;
   }
   // Every eigenvalue of a reversible class is real and at least 2 min P_ii - 1. When that bound
@@ -584,7 +563,7 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
     least = std::min(least, e.re);
   values.insert(values.end(), top.begin(), top.end());
   if (!(1.0 - 2.0 * ops->min_stay < least)) {
-    if (!lanczos_end(ops, s, u, nev, Spectra::SortRule::SmallestAlge, &values))
+    if (!lanczos_end(ops, s, u, nev, 0, &values))
       return;
   }
   finish(&values, count, sp);

@@ -4,12 +4,6 @@
 // Part of pravlin; see README.md.
 #include "analyze_kemeny.h"
 
-// As in analyze_eigen.cc: GCC 12's false alarm inside Spectra's Hessenberg eigenvectors.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
-#pragma GCC diagnostic ignored "-Wuse-after-free"
-#endif
-
-#include <Spectra/GenEigsSolver.h>
 #include <algorithm>
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
@@ -18,6 +12,7 @@
 #include <vector>
 
 #include "analyze_class_ops.h"
+#include "analyze_krylov.h"
 
 int chain_is_absorbing(const CHAIN_CLASSES* cl) {
   if (cl->nbr_closed == cl->nbr_classes)
@@ -154,12 +149,12 @@ static Eigen::MatrixXd slow_space(const CLASS_OPS* ops) {
     return Eigen::MatrixXd(m, 0);
   // A solve that misses its goal only makes the basis less useful: the probes check their own.
   CLASS_OPERATOR op{ops, CLASS_INVERSE, 0, 1.0, nullptr, nullptr};
-  Spectra::GenEigsSolver<CLASS_OPERATOR> solver(op, want, std::min(m, 2 * want + 10));
-  solver.init();
-  solver.compute(Spectra::SortRule::LargestMagn, 200, 1e-8, Spectra::SortRule::LargestMagn);
-  if (solver.info() != Spectra::CompInfo::Successful)
+  const KRYLOV_OPERATOR k{m, &op, class_operator_product};
+  Eigen::VectorXcd values;
+  Eigen::MatrixXcd vectors;
+  if (!krylov_arnoldi(&k, want, std::min(m, 2 * want + 10), 200, 1e-8, &values, &vectors))
     return Eigen::MatrixXd(m, 0);
-  return real_basis(solver.eigenvectors());
+  return real_basis(vectors);
 }
 
 // The estimate. K = tr A#, and A# = (I - Pi) + (P - Pi) + (P^2 - Pi) + M with M = P^3 A#: the

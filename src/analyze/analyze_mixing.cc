@@ -3,8 +3,6 @@
 // Part of pravlin; see README.md.
 #include "analyze_mixing.h"
 
-#include <Spectra/SymEigsSolver.h>
-
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "analyze_class_ops.h"
+#include "analyze_krylov.h"
 #include "matmul.h"
 
 // Squaring doubles the rounding in the rows' totals: once it is past this, the distances are
@@ -223,25 +222,21 @@ static void sampled_bound(const CLASS_OPS* ops, double epsilon, CLASS_MIXING* mx
 // Pi^1/2 P P* Pi^-1/2 = S S', S = Pi^1/2 P Pi^-1/2, deflated by u = sqrt(pi): its largest
 // eigenvalue is sigma2^2, the square of S's second singular value.
 struct reversibilised {
-  using Scalar = double;
   const SPARSE_MATRIX* p;
   SPARSE_MATRIX pt;  // P'
   Eigen::VectorXd u;
-  Eigen::Index rows() const {
-    return u.size();
-  }
-  Eigen::Index cols() const {
-    return u.size();
-  }
-  void perform_op(const double* x_in, double* y_out) const {
-    const Eigen::Map<const Eigen::VectorXd> x(x_in, u.size());
-    Eigen::Map<Eigen::VectorXd> y(y_out, u.size());
-    const Eigen::VectorXd w = u.cwiseProduct(x);
-    const Eigen::VectorXd z = (pt * w).cwiseQuotient(u).cwiseQuotient(u);  // S' x / sqrt(pi)
-    const Eigen::VectorXd t = *p * z;
-    y = u.cwiseProduct(t) - u * u.dot(x);
-  }
 };
+
+static void reversibilised_apply(const void* context, const double* x_in, double* y_out) {
+  const reversibilised* op = static_cast<const reversibilised*>(context);
+  const Eigen::VectorXd& u = op->u;
+  const Eigen::Map<const Eigen::VectorXd> x(x_in, u.size());
+  Eigen::Map<Eigen::VectorXd> y(y_out, u.size());
+  const Eigen::VectorXd w = u.cwiseProduct(x);
+  const Eigen::VectorXd z = (op->pt * w).cwiseQuotient(u).cwiseQuotient(u);  // S' x / sqrt(pi)
+  const Eigen::VectorXd t = *op->p * z;
+  y = u.cwiseProduct(t) - u * u.dot(x);
+}
 
 // The restarts Lanczos may take for sigma2, and the margin added to what it finds: a Ritz value
 // lies below the eigenvalue it converges to, by no more than its tolerance.
@@ -257,13 +252,11 @@ double second_singular_value(const CLASS_OPS* ops) {
   reversibilised op{&ops->p, SPARSE_MATRIX(ops->p.transpose()), Eigen::VectorXd(m)};
   for (int i = 0; i < m; i++)
     op.u(i) = std::sqrt(ops->pi[i]);
-  Spectra::SymEigsSolver<reversibilised> solver(op, 1, std::min(m, 40));
-  solver.init();
-  solver.compute(Spectra::SortRule::LargestAlge, SIGMA_RESTARTS, SIGMA_TOLERANCE,
-                 Spectra::SortRule::LargestAlge);
-  if (solver.info() != Spectra::CompInfo::Successful)
+  const KRYLOV_OPERATOR k{m, &op, reversibilised_apply};
+  Eigen::VectorXd values;
+  if (!krylov_lanczos(&k, 1, std::min(m, 40), SIGMA_RESTARTS, SIGMA_TOLERANCE, 1, &values))
     return NAN;
-  const double square = solver.eigenvalues()(0) + SIGMA_MARGIN;
+  const double square = values(0) + SIGMA_MARGIN;
   return std::min(1.0, std::sqrt(std::max(0.0, square)));
 }
 

@@ -4,7 +4,6 @@
 #include "analyze_sparse.h"
 
 #include <Eigen/IterativeLinearSolvers>
-#include <Eigen/SparseLU>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -12,6 +11,7 @@
 
 #include "analyze_fill.h"
 #include "analyze_sparse_fast.h"
+#include "analyze_sparse_lu.h"
 #include "fast.h"
 
 typedef Eigen::Triplet<double> ENTRY;
@@ -148,7 +148,7 @@ static int iterative_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eige
 // residuals summed in long double: each round wins back what the extra bits allow.
 static int direct_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& sparse_b,
                         Eigen::MatrixXd* x) {
-  Eigen::SparseLU<Eigen::SparseMatrix<double>, Eigen::COLAMDOrdering<int>> lu;
+  SPARSE_LU lu;
   lu.compute(a);
   if (lu.info() != Eigen::Success)
     return 0;

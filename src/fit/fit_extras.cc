@@ -1,6 +1,7 @@
 // fit_extras.cc - pravlin-fit's summary beyond the one chain: each group's fit and the test
 // that they agree, the comparison of orders, and the answers over posterior draws.
 // Part of pravlin; see README.md.
+#include <algorithm>
 #include <cmath>
 
 #include "fit.h"
@@ -253,25 +254,37 @@ void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
     std::fprintf(out, "over %ld draws (seed %llu), median [%g interval]; %ld changed the classes\n",
                  d.draws, static_cast<unsigned long long>(d.seed), opt->confidence,
                  d.classes_changed);
-    std::size_t lines = 0;
-    for (const FIT_ANSWER& a : d.answers) {
-      if (lines++ == 2 * TABLE_STATES) {
-        std::fprintf(out, "(%zu more; --summary FILE gives them all)\n",
-                     d.answers.size() - 2 * TABLE_STATES);
-        break;
-      }
-      std::string what = a.item + " " + cut(a.from, 16);
+    // What each line is of. A closed class's name is shown whole: "class 1, the whole chain"
+    // cut to 16 bytes reads as some other class; the column is widened to the longest line
+    // naming one. The states' labels are cut.
+    const std::size_t lines = std::min(d.answers.size(), 2 * TABLE_STATES);
+    std::vector<std::string> what(lines);
+    int what_w = 36;
+    for (std::size_t i = 0; i < lines; i++) {
+      const FIT_ANSWER& a = d.answers[i];
+      const bool from_class = a.item == "entropy_rate" || a.item == "kemeny_constant";
+      const bool to_class = a.item == "absorption";
+      what[i] = a.item;
+      if (!a.from.empty())
+        what[i] += " " + (from_class ? a.from : cut(a.from, 16));
       if (!a.to.empty())
-        what += " -> " + cut(a.to, 16);
-      if (!a.none.empty()) {
-        std::fprintf(out, "  %-36s %s\n", a.from.empty() ? a.item.c_str() : what.c_str(),
-                     a.why.c_str());
-        continue;
-      }
-      if (a.draws == 0)
-        std::fprintf(out, "  %-36s no draws\n", what.c_str());
+        what[i] += " -> " + (to_class ? a.to : cut(a.to, 16));
+      if (from_class)
+        what_w = std::max(what_w, static_cast<int>(what[i].size()));
+    }
+    for (std::size_t i = 0; i < lines; i++) {
+      const FIT_ANSWER& a = d.answers[i];
+      if (!a.none.empty())
+        std::fprintf(out, "  %-*s %s\n", what_w, what[i].c_str(), a.why.c_str());
+      else if (a.draws == 0)
+        std::fprintf(out, "  %-*s no draws\n", what_w, what[i].c_str());
       else
-        std::fprintf(out, "  %-36s %.4g [%.4g, %.4g]\n", what.c_str(), a.median, a.lower, a.upper);
+        std::fprintf(out, "  %-*s %.4g [%.4g, %.4g]\n", what_w, what[i].c_str(), a.median, a.lower,
+                     a.upper);
+    }
+    if (d.answers.size() > lines) {
+      std::fprintf(out, "(%zu more; --summary FILE gives them all)\n",
+                   d.answers.size() - 2 * TABLE_STATES);
     }
   }
 }

@@ -350,6 +350,27 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
     if (opt->lump == nullptr && opt->conversion == CONVERSION_NONE)
       fail(" *** ERROR: -o needs --lump, --root or --power\n");
   }
+  // A section that an option asks for comes only with it: named in --only without it, it would
+  // leave nothing in its place, and say nothing.
+  const struct {
+    unsigned section;
+    const char* name;
+    bool asked;
+    const char* option;
+  } optional[] = {
+      {SECTION_STEPS, "steps", opt->steps >= 0, "--steps"},
+      {SECTION_HITTING, "hitting", opt->target != nullptr, "--target"},
+      {SECTION_COMMITTOR, "committor", opt->committor != nullptr, "--committor"},
+      {SECTION_PASSAGE, "passage", opt->passage > 0, "--passage"},
+      {SECTION_LUMPING, "lumping", opt->lump != nullptr, "--lump"},
+      {SECTION_SPECTRUM, "spectrum", opt->eigen > 0 || opt->spectral, "--eigen or --spectral"},
+      {SECTION_MIXING, "mixing", opt->mixing > 0.0 || opt->spectral, "--mixing or --spectral"},
+      {SECTION_KEMENY, "kemeny", opt->kemeny || opt->spectral, "--kemeny or --spectral"},
+  };
+  for (const auto& o : optional) {
+    if ((opt->only & o.section) != 0 && !o.asked)
+      fail(" *** ERROR: --only names %s, a section that comes only with %s\n", o.name, o.option);
+  }
   return file;
 }
 

@@ -1,0 +1,58 @@
+// analyze_krylov.cc - Arnoldi and Lanczos by Spectra, on an operator given by its product
+// (krylov_arnoldi, krylov_lanczos). Spectra's solvers are templates of the operator: one type
+// of operator here means one copy of them in the program and one file that compiles them.
+// Part of pravlin; see README.md.
+#include "analyze_krylov.h"
+
+// GCC 12 at -O3 sees a use after free in Eigen's storage as Spectra's Hessenberg eigenvectors
+// inline it: a false alarm, raised after inlining, that the system-header rule does not catch.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
+
+#include <Spectra/GenEigsSolver.h>
+#include <Spectra/SymEigsSolver.h>
+
+// The operator as Spectra calls it.
+struct spectra_operator {
+  using Scalar = double;
+  const KRYLOV_OPERATOR* op;
+  Eigen::Index rows() const {
+    return op->n;
+  }
+  Eigen::Index cols() const {
+    return op->n;
+  }
+  void perform_op(const double* x, double* y) const {
+    op->apply(op->context, x, y);
+  }
+};
+
+int krylov_arnoldi(const KRYLOV_OPERATOR* op, int want, int ncv, int restarts, double tolerance,
+                   Eigen::VectorXcd* values, Eigen::MatrixXcd* vectors) {
+  spectra_operator a{op};
+  Spectra::GenEigsSolver<spectra_operator> solver(a, want, ncv);
+  solver.init();
+  solver.compute(Spectra::SortRule::LargestMagn, restarts, tolerance,
+                 Spectra::SortRule::LargestMagn);
+  if (solver.info() != Spectra::CompInfo::Successful)
+    return 0;
+  *values = solver.eigenvalues();
+  if (vectors != nullptr)
+    *vectors = solver.eigenvectors();
+  return 1;
+}
+
+int krylov_lanczos(const KRYLOV_OPERATOR* op, int nev, int ncv, int restarts, double tolerance,
+                   int largest, Eigen::VectorXd* values) {
+  const Spectra::SortRule rule =
+      largest ? Spectra::SortRule::LargestAlge : Spectra::SortRule::SmallestAlge;
+  spectra_operator a{op};
+  Spectra::SymEigsSolver<spectra_operator> solver(a, nev, ncv);
+  solver.init();
+  solver.compute(rule, restarts, tolerance, rule);
+  if (solver.info() != Spectra::CompInfo::Successful)
+    return 0;
+  *values = solver.eigenvalues();
+  return 1;
+}

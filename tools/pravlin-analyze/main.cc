@@ -366,6 +366,9 @@ static const char* parse_command_line(int argc, char** argv, ANALYZE_OPTIONS* op
       {SECTION_SPECTRUM, "spectrum", opt->eigen > 0 || opt->spectral, "--eigen or --spectral"},
       {SECTION_MIXING, "mixing", opt->mixing > 0.0 || opt->spectral, "--mixing or --spectral"},
       {SECTION_KEMENY, "kemeny", opt->kemeny || opt->spectral, "--kemeny or --spectral"},
+      {SECTION_HORIZON, "horizon", opt->horizon >= 0, "--horizon"},
+      {SECTION_CONVERSION, "conversion", opt->conversion != CONVERSION_NONE,
+       "--root, --generator or --power"},
   };
   for (const auto& o : optional) {
     if ((opt->only & o.section) != 0 && !o.asked)

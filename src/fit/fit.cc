@@ -552,13 +552,13 @@ static const char* estimator_name(const FIT_OPTIONS* opt) {
   }
 }
 
-static void put_to(FILE* out, std::size_t to, double p) {
-  std::fprintf(out, "    <to><state>%zu</state><probability>%s</probability></to>\n", to + 1,
-               fit_number(p).c_str());
+static void put_to(FILE* out, const char* indent, std::size_t to, double p) {
+  std::fprintf(out, "%s    <to><state>%zu</state><probability>%s</probability></to>\n", indent,
+               to + 1, fit_number(p).c_str());
 }
 
-void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
-                      const FIT_MODEL* model) {
+void fit_write_config_head(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                           const FIT_MODEL* model) {
   const std::size_t k = model->rows.size();
   // pravlin's reader refuses a whole file over a comment longer than its 2048-byte buffer, and
   // XML tools a comment holding "--" or bytes that are not XML's characters in UTF-8.
@@ -590,25 +590,35 @@ void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
     std::fprintf(out, "    <initial_probability>%s</initial_probability>\n  </state>\n",
                  fit_number(model->initial[s]).c_str());
   }
+}
+
+void fit_write_transitions(FILE* out, const char* indent, const FIT_MODEL* model) {
+  const std::size_t k = model->rows.size();
   for (std::size_t s = 0; s < k; s++) {
     const FIT_ROW& row = model->rows[s];
-    std::fprintf(out, "  <transition>\n    <from>%zu</from>\n", s + 1);
+    std::fprintf(out, "%s  <transition>\n%s    <from>%zu</from>\n", indent, indent, s + 1);
     std::size_t next = 0;
     if (row.rest == 0.0) {
       for (const FIT_CELL& c : row.cells) {
         if (c.probability > 0)
-          put_to(out, c.to, c.probability);
+          put_to(out, indent, c.to, c.probability);
       }
     } else {
       for (std::size_t j = 0; j < k; j++) {
         if (next < row.cells.size() && row.cells[next].to == j)
-          put_to(out, j, row.cells[next++].probability);
+          put_to(out, indent, j, row.cells[next++].probability);
         else
-          put_to(out, j, row.rest);
+          put_to(out, indent, j, row.rest);
       }
     }
-    std::fprintf(out, "  </transition>\n");
+    std::fprintf(out, "%s  </transition>\n", indent);
   }
+}
+
+void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                      const FIT_MODEL* model) {
+  fit_write_config_head(out, opt, data, model);
+  fit_write_transitions(out, "", model);
   std::fprintf(out, "</pravlin>\n");
 }
 

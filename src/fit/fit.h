@@ -63,6 +63,9 @@ struct fit_options {
   int progress;              // the draws' progress on standard error (a terminal's)
   int table;                 // the summary on standard error: 1 the table, 0 the listing,
                              // -1 the table when standard error is a terminal
+  // --by-period: each period's first and last step, in order from step 1; a last of -1 is open.
+  // Empty: one matrix for every step.
+  std::vector<long> period_first, period_last;
 };
 typedef struct fit_options FIT_OPTIONS;
 
@@ -156,6 +159,9 @@ struct fit_data {
   int keep_flag = 0;
   std::vector<std::uint32_t> kept;
   int checked = 0;  // labels already checked and warned about (a group's or tuples' copy)
+  // --by-period: each period's first step, and the transitions landing in each period.
+  std::vector<long> period_first;
+  COUNT_MAP period_pairs;  // (p << 42 | i << 21 | j) -> transitions
 };
 typedef struct fit_data FIT_DATA;
 
@@ -251,7 +257,8 @@ typedef struct fit_draws FIT_DRAWS;
 
 /// Everything the summary reports beyond the one chain.
 struct fit_extras {
-  std::vector<FIT_GROUP> groups;
+  std::vector<FIT_GROUP> groups;     // the groups, or with --by-period the periods
+  const char* group_word = "group";  // "period" with --by-period
   int group_test_flag = 0;
   FIT_TEST group_test;
   int order_choice_flag = 0;
@@ -287,6 +294,11 @@ void fit_csv_text(FILE* out, std::string_view text);
 /// Writes the configuration.
 void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                       const FIT_MODEL* model);
+/// Its parts: the root's opening, comment, header and states; and the model's transition
+/// elements, each line after indent.
+void fit_write_config_head(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
+                           const FIT_MODEL* model);
+void fit_write_transitions(FILE* out, const char* indent, const FIT_MODEL* model);
 /// Writes the summary as text (standard error) or as CSV.
 void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                        const FIT_MODEL* model);

@@ -3,6 +3,7 @@
 // Part of pravlin; see README.md.
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "fit.h"
 #include "fit_extras.h"
@@ -27,14 +28,15 @@ void fit_write_extras(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
   (void)data;
   (void)model;
   if (!extras->groups.empty()) {
-    std::fprintf(out, "groups: %zu\n", extras->groups.size());
+    const char* word = extras->group_word;
+    std::fprintf(out, "%ss: %zu\n", word, extras->groups.size());
     if (extras->group_test_flag) {
       const FIT_TEST& t = extras->group_test;
-      std::fprintf(out, "same chain in every group: G2 %.6f, df %ld, p-value %.6g\n", t.statistic,
-                   t.df, t.p_value);
+      std::fprintf(out, "same chain in every %s: G2 %.6f, df %ld, p-value %.6g\n", word,
+                   t.statistic, t.df, t.p_value);
     }
     for (const FIT_GROUP& g : extras->groups) {
-      std::fprintf(out, "group %s: %lu sequence%s, %lu transition%s, log-likelihood %.6f\n",
+      std::fprintf(out, "%s %s: %lu sequence%s, %lu transition%s, log-likelihood %.6f\n", word,
                    g.name.c_str(), static_cast<unsigned long>(g.data.nbr_sequences),
                    g.data.nbr_sequences == 1 ? "" : "s",
                    static_cast<unsigned long>(g.data.nbr_transitions),
@@ -87,18 +89,19 @@ void fit_write_extras_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* dat
   (void)model;
   if (extras->group_test_flag) {
     const FIT_TEST& t = extras->group_test;
-    std::fprintf(out, "group_test,,,,%zu,%s,,,%ld,%s\n", extras->groups.size(),
+    std::fprintf(out, "%s_test,,,,%zu,%s,,,%ld,%s\n", extras->group_word, extras->groups.size(),
                  fit_number(t.statistic).c_str(), t.df, fit_number(t.p_value).c_str());
   }
   // Each group's rows follow its own line.
+  const std::string word = extras->group_word;
   for (const FIT_GROUP& g : extras->groups) {
-    std::fputs("group,", out);
+    std::fprintf(out, "%s,", word.c_str());
     fit_csv_text(out, g.name);
     std::fprintf(out, ",,%lu,%lu,%s,,,,\n", static_cast<unsigned long>(g.data.nbr_sequences),
                  static_cast<unsigned long>(g.data.nbr_transitions),
                  fit_number(g.model.log_likelihood).c_str());
-    fit_write_rows_csv(out, &g.data, &g.model, "group_row", "group_transition",
-                       "group_unseen_transitions");
+    fit_write_rows_csv(out, &g.data, &g.model, (word + "_row").c_str(),
+                       (word + "_transition").c_str(), (word + "_unseen_transitions").c_str());
   }
   if (extras->order_choice_flag) {
     const FIT_ORDER_CHOICE& c = extras->order_choice;
@@ -232,11 +235,13 @@ void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
     test_line(out, "time-homogeneity", model->homogeneity);
   }
   if (extras->group_test_flag)
-    test_line(out, "same chain in every group", extras->group_test);
+    test_line(out, (std::string("same chain in every ") + extras->group_word).c_str(),
+              extras->group_test);
   if (!extras->groups.empty()) {
     for (const FIT_GROUP& g : extras->groups) {
-      std::fprintf(out, "group %s: %lu transitions, log-likelihood %.6g\n", g.name.c_str(),
-                   static_cast<unsigned long>(g.data.nbr_transitions), g.model.log_likelihood);
+      std::fprintf(out, "%s %s: %lu transitions, log-likelihood %.6g\n", extras->group_word,
+                   g.name.c_str(), static_cast<unsigned long>(g.data.nbr_transitions),
+                   g.model.log_likelihood);
     }
   }
   if (extras->order_choice_flag) {

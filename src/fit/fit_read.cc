@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -265,6 +266,13 @@ void fit_observe(FIT_DATA* data, FIT_SEQUENCE* seq, long state) {
     // The transition belongs to the group of the observation it leaves.
     if (data->group_flag)
       count_map_add(&data->group_pairs, std::uint64_t{seq->group} << 42 | i << 21 | j, 1);
+    // ... and to the period of the step it lands on, t: pravlin draws step t from that period.
+    if (!data->period_first.empty()) {
+      const auto holds = std::upper_bound(data->period_first.begin(), data->period_first.end(),
+                                          static_cast<long>(std::min<std::uint64_t>(t, LONG_MAX)));
+      const auto p = static_cast<std::uint64_t>(holds - data->period_first.begin() - 1);
+      count_map_add(&data->period_pairs, p << 42 | i << 21 | j, 1);
+    }
     if (data->test_flag) {
       if (seq->prev2 >= 0) {
         count_map_add(&data->triples, static_cast<std::uint64_t>(seq->prev2) << 42 | i << 21 | j,
@@ -687,7 +695,8 @@ static long state_of(const FIT_INPUT* in, FIT_DATA* data, const FIT_TOKEN& tok) 
   if (is_missing(tok))
     return -1;
   const std::uint32_t s = label_intern(&data->labels, tok.text);
-  if ((data->test_flag || data->group_flag) && s >= FIT_MAX_TEST_STATES) {
+  if ((data->test_flag || data->group_flag || !data->period_first.empty()) &&
+      s >= FIT_MAX_TEST_STATES) {
     fail(" *** ERROR: %s:%lu:%lu: more than %zu states for --test\n", in->name, tok.line,
          tok.column, FIT_MAX_TEST_STATES);
   }
@@ -1389,6 +1398,7 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
     data->name = in->name;
     data->test_flag = opt->test_flag;
     data->group_flag = opt->groups_flag || opt->group_column != nullptr;
+    data->period_first = opt->period_first;
     data->keep_flag = opt->order > 1 || opt->select_order > 0;
     data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
     for (const std::string& s : opt->states) {

@@ -70,7 +70,7 @@ pravlin-fit --columns |
 pravlin-fit --input |long matrix report sequences 
 pravlin-fit --empty u|uniform 
 pravlin-fit --output w|weather.xml wet.csv 
-pravlin-fit wet.csv -|--blocks --chains --columns --confidence --draws --empty --group --groups --input --laplace --listing --order --output --prior --quiet --seed --select-order --sort --states --summary --table --test --threads --years -o -q 
+pravlin-fit wet.csv -|--blocks --by-period --chains --columns --confidence --draws --empty --group --groups --input --laplace --listing --order --output --prior --quiet --seed --select-order --sort --states --summary --table --test --threads --years -o -q 
 EOF
 
 # Every option each --help lists completes, typed in full, as the first word.

@@ -20,6 +20,7 @@
 #include "fit_extras.h"
 #include "fit_groups.h"
 #include "fit_order.h"
+#include "fit_periods.h"
 #include "fit_read.h"
 #include "options.h"
 #include "output_file.h"
@@ -64,6 +65,9 @@ static const char USAGE[] =
     "  --group COLUMN      the long form's column of groups: a chain fitted to each group; with\n"
     "                      --test, the G2 test that every group follows the same chain\n"
     "  --groups            each input is a group (several count matrices always are)\n"
+    "  --by-period LIST    one matrix for each period of steps, such as 1-10,11-, written as the\n"
+    "                      configuration's periods; with --test, the G2 test that every period\n"
+    "                      follows the same matrix\n"
     "  --order K           the K-th order chain, as a chain on K-tuples of states named a|b\n"
     "  --select-order K    compare orders 0 to K (likelihood, AIC, BIC, G2 of each order\n"
     "                      against the next), leaving out the first K of each sequence\n"
@@ -235,6 +239,9 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
     } else if (is("--listing")) {
       once("--listing", "summary form");
       opt->table = 0;
+    } else if (is("--by-period")) {
+      once("--by-period", nullptr);
+      fit_parse_periods(value(), opt);
     } else if (is("--groups")) {
       once("--groups", nullptr);
       opt->groups_flag = 1;
@@ -286,6 +293,16 @@ static void parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
   }
   if (opt->order > 1 && (opt->groups_flag || opt->group_column != nullptr))
     fail(" *** ERROR: --order fits one chain, not one a group\n");
+  if (!opt->period_first.empty()) {
+    const char* other = opt->group_column != nullptr ? "--group"
+                        : opt->groups_flag           ? "--groups"
+                        : opt->order > 1             ? "--order"
+                        : opt->select_order > 0      ? "--select-order"
+                        : opt->draws > 0             ? "--draws"
+                                                     : nullptr;
+    if (other != nullptr)
+      fail(" *** ERROR: --by-period fits one matrix a period, and does not go with %s\n", other);
+  }
 }
 
 // The terminal's width, else $COLUMNS, else 80; at least 40.
@@ -324,6 +341,8 @@ static void fit(const FIT_OPTIONS* opt) {
   fit_read(opt, &data);
   if (data.matrix_flag && opt->test_flag && !data.group_flag)
     fail(" *** ERROR: --test needs sequences, not a matrix\n");
+  if (data.matrix_flag && !opt->period_first.empty())
+    fail(" *** ERROR: --by-period needs sequences, not a matrix\n");
   if (data.matrix_flag && (opt->order > 1 || opt->select_order > 0))
     fail(" *** ERROR: --order and --select-order need sequences, not a matrix\n");
   if (data.matrix_flag && data.group_flag && opt->order > 1)
@@ -357,6 +376,8 @@ static void fit(const FIT_OPTIONS* opt) {
   FIT_EXTRAS extras;
   if (data.group_flag)
     fit_groups(opt, &data, &extras);
+  if (!opt->period_first.empty())
+    fit_periods(opt, &data, &extras);
   if (opt->select_order > 0) {
     extras.order_choice_flag = 1;
     fit_select_order(&data, opt->select_order, &extras.order_choice);
@@ -372,7 +393,10 @@ static void fit(const FIT_OPTIONS* opt) {
     fit_write_summary_csv(csv, opt, fitted, &model);
     fit_write_extras_csv(csv, opt, fitted, &model, &extras);
   }
-  fit_write_config(config, opt, fitted, &model);
+  if (!opt->period_first.empty())
+    fit_write_config_periods(config, opt, fitted, &model, &extras);
+  else
+    fit_write_config(config, opt, fitted, &model);
   if (opt->output == nullptr && (std::fflush(stdout) != 0 || std::ferror(stdout)))
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   output_finish();

@@ -60,12 +60,12 @@ int section_shown(const ANALYZE_OPTIONS* opt, unsigned section);
 /// What the analyses beyond the structure are run with, whichever output shows them: the
 /// defaults that --spectral gives, written here once.
 struct analysis_plan {
-  long steps;      // the distribution after this many steps; -1 for none
+  long steps;       // the distribution after this many steps; -1 for none
   int eigenvalues;  // eigenvalues to find in each closed class (--eigen K, 2 for --spectral); 0:
                     // no spectrum
   int eigenvalues_named;  // 1 when --eigen named them: more than a class has is refused
-  double mixing;   // the mixing time's distance (--mixing EPS, 1/4 for --spectral); 0: none
-  int kemeny;      // --kemeny or --spectral
+  double mixing;          // the mixing time's distance (--mixing EPS, 1/4 for --spectral); 0: none
+  int kemeny;             // --kemeny or --spectral
 };
 typedef struct analysis_plan ANALYSIS_PLAN;
 

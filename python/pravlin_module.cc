@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -28,12 +29,16 @@
 #include "analyze_kemeny.h"
 #include "analyze_lump.h"
 #include "analyze_mixing.h"
+#include "analyze_passage.h"
+#include "analyze_rewards.h"
 #include "config.h"
 #include "config_items.h"
 #include "draw.h"
 #include "fail.h"
 #include "fail_mode.h"
+#include "fit.h"
 #include "fit_read.h"
+#include "periods.h"
 #include "simulate.h"
 #include "tables.h"
 
@@ -115,6 +120,9 @@ struct Chain {
   int init_year = 0, nbr_years = 0, nbr_chains = 0, print_flag = 0, print_header = 0;
   int calc_flag = 0, max_iteration = 0;
   double max_error = 0.0;
+  // The periods of a configuration whose matrix changes with the step (0 or 1: it does not);
+  // the chain is then the last period's, which the analyses describe, as pravlin-analyze's.
+  std::size_t periods = 0;
   // What every analysis starts from, found at the first that needs it.
   bool solved = false;
   CHAIN_CLASSES classes;
@@ -225,10 +233,9 @@ struct Reading {
   Reading& operator=(const Reading&) = delete;
 };
 
-static Chain* chain_from_xml(const std::string& file) {
-  auto* c = new Chain();
-  std::unique_ptr<Chain> owned(c);
-  call([&] {
+// Reads the configuration in file into c; inside call().
+static void read_xml(Chain* c, const std::string& file) {
+  {
     Reading r;
     PRAVLIN& pv = r.pv;
     pv.xmlfilename = const_cast<char*>(file.c_str());
@@ -259,8 +266,15 @@ static Chain* chain_from_xml(const std::string& file) {
     c->calc_flag = pv.calc_flag;
     c->max_iteration = pv.max_iteration;
     c->max_error = pv.max_error;
+    c->periods = pv.periods != nullptr ? pv.periods->list.size() : 0;
     sparse_chain_from_list(&c->chain, n, list);
-  });
+  }
+}
+
+static Chain* chain_from_xml(const std::string& file) {
+  auto* c = new Chain();
+  std::unique_ptr<Chain> owned(c);
+  call([&] { read_xml(c, file); });
   return owned.release();
 }
 
@@ -274,7 +288,20 @@ static std::string shortest(double v) {
 // Writes the chain as a configuration that pravlin reads back to the same numbers: each row's
 // entries, and the initial probabilities, moved by ulps where needed to total exactly 1, so that
 // pravlin rescales nothing.
+// A chain whose matrix changes with the step is held as its last period's: what pravlin would
+// draw or read from it is not that chain.
+static void refuse_periods(const Chain* c, const char* what) {
+  if (c->periods > 1) {
+    throw py::value_error(std::string(what) +
+                          ": the configuration's matrix changes with the step (" +
+                          std::to_string(c->periods) +
+                          " periods), and the chain holds only the last one's; run pravlin on "
+                          "the configuration itself");
+  }
+}
+
 static void write_xml(Chain* c, const std::string& file) {
+  refuse_periods(c, "to_xml");
   for (int s = 1; s <= c->n; s++) {
     if (!c->named[s])
       continue;
@@ -654,12 +681,262 @@ static py::list mixing_of(Chain* c, double epsilon) {
   return out;
 }
 
+// The first passage into the targets from the initial probabilities: P(T = n) for n = 1..steps
+// and P(T > steps), as --passage with --target.
+static py::dict passage_of(Chain* c, std::vector<long long> targets, long steps) {
+  const std::vector<int> t = states_of(c, targets);
+  if (t.empty())
+    throw py::value_error("passage needs at least one target state");
+  FIRST_PASSAGE f;
+  call([&] {
+    if (steps < 1 || steps > PASSAGE_MAX_STEPS) {
+      fail(" *** ERROR: --passage needs a number of steps from 1 to %ld, not (%ld)\n",
+           PASSAGE_MAX_STEPS, steps);
+    }
+    RecordView v;
+    view_record(c, &v);
+    solve_passage(&v.pv, &c->chain, t, steps, &f);
+  });
+  py::dict d;
+  d["probability"] = copied(f.probability.data() + 1, f.probability.size() - 1);
+  d["beyond"] = f.beyond;
+  return d;
+}
+
+static py::object method_of(const SOLVE_RESULT& how) {
+  return how.method != nullptr ? py::object(py::str(how.method)) : py::object(py::none());
+}
+
+// The rewards of the states' values: the long-run average of each closed class, the expected
+// value after steps steps (steps < 0: not asked), the expected total before absorption from each
+// transient state and before the targets (empty: not asked), as pravlin-analyze gives them
+// with --steps and --target.
+static py::dict rewards_of(Chain* c, long steps, std::vector<long long> targets) {
+  const std::vector<int> t = states_of(c, targets);
+  REWARDS w;
+  call([&] {
+    solve(c);
+    std::vector<double> x;
+    if (steps >= 0) {
+      x = c->initial;
+      x[0] = 0.0;
+      step_distribution(&c->chain, &x, steps);
+    }
+    RecordView v;
+    view_record(c, &v);
+    solve_rewards(&v.pv, &c->chain, &c->classes, c->pi.data(), steps >= 0 ? &x : nullptr, steps, t,
+                  &w);
+  });
+  const std::size_t n = static_cast<std::size_t>(c->n);
+  py::dict d;
+  std::vector<long long> klass(w.klass.begin(), w.klass.end());
+  for (long long& k : klass)
+    k--;
+  d["classes"] = copied(klass.data(), klass.size());
+  d["long_run"] = copied(w.average.data(), w.average.size());
+  d["after_steps"] = or_nan(steps >= 0, w.after_steps);
+  d["transient"] = states_from_zero(w.transient.data(), w.transient.size());
+  d["before_absorption"] = copied(w.before_absorption.data(), w.before_absorption.size());
+  const bool absorbing = !w.transient.empty();
+  d["absorption_method"] = absorbing ? method_of(w.absorption_how) : py::object(py::none());
+  d["absorption_residual"] =
+      or_nan(absorbing && w.absorption_how.sparse != 0, w.absorption_how.residual);
+  const bool targeted = !w.targets.empty();
+  d["before_target"] = targeted ? py::object(copied(w.before_target.data() + 1, n))
+                                : py::object(py::array_t<double>(0));
+  d["target_method"] = targeted ? method_of(w.target_how) : py::object(py::none());
+  d["target_residual"] = or_nan(targeted && w.target_how.sparse != 0, w.target_how.residual);
+  return d;
+}
+
+// The chain lumped by "value" (the states of equal value together), "coarsest" (the coarsest
+// lumpable partition that refines the values) or a file of lines "STATE BLOCK", as --lump.
+static py::dict lump_of(Chain* c, const std::string& how, double tolerance) {
+  LUMPED_CHAIN l;
+  auto* lumped = new Chain();
+  std::unique_ptr<Chain> owned(lumped);
+  call([&] {
+    if (how.empty()) {
+      fail(
+          " *** ERROR: --lump needs value, coarsest or the name of a file of states and "
+          "blocks\n");
+    }
+    if (!(tolerance >= 0.0 && tolerance <= 1.0))
+      fail(" *** ERROR: --lump-tolerance needs a number from 0 to 1, not (%g)\n", tolerance);
+    RecordView v;
+    view_record(c, &v);
+    LUMP_PARTITION part;
+    read_lump_partition(&v.pv, how.c_str(), &part);
+    if (part.by == LUMP_COARSEST)
+      refine_lumpable(&c->chain, tolerance, &part);
+    lump_chain(&v.pv, &c->chain, &part, tolerance, &l);
+    // The lumped chain as a chain of its own: blocks named by the file, else by number.
+    const int k = l.chain.n;
+    lumped->n = k;
+    lumped->name.assign(static_cast<std::size_t>(k) + 1, std::string());
+    lumped->named.assign(static_cast<std::size_t>(k) + 1, 1);
+    for (int b = 1; b <= k; b++)
+      lumped->name[b] = l.part.by == LUMP_FILE ? l.part.name[b] : std::to_string(b);
+    lumped->named[0] = 0;
+    lumped->value = l.value;
+    lumped->initial = l.initial;
+    lumped->value[0] = lumped->initial[0] = 0.0;
+    lumped->chain = l.chain;
+  });
+  py::dict d;
+  static const char* const BY[] = {"none", "value", "file", "coarsest"};
+  d["by"] = BY[l.part.by];
+  d["tolerance"] = l.tolerance;
+  d["lumpable"] = l.lumpable != 0;
+  d["violation"] = l.violation;
+  d["between"] =
+      l.from != 0 ? py::object(py::make_tuple(l.from - 1, l.into - 1)) : py::object(py::none());
+  py::list blocks;
+  const int k = l.chain.n;
+  for (int b = 1; b <= k; b++)
+    blocks.append(states_from_zero(l.member.data() + l.first[b], l.first[b + 1] - l.first[b]));
+  d["blocks"] = blocks;
+  d["chain"] = py::cast(owned.release(), py::return_value_policy::take_ownership);
+  return d;
+}
+
+// ---- fitting ---------------------------------------------------------------------------------
+
+// What pravlin-fit estimates from text in one of its forms ("sequences", "long", "matrix"), with
+// its options: the estimator ("mle", "laplace" or "prior" with alpha), rows without observations
+// ("absorbing" or "uniform"; "" as without --empty), the level of the intervals, the states
+// numbered first, and the model checks of --test. The chain is the configuration pravlin-fit
+// writes, read back.
+static py::dict fit_of(const std::string& text, const std::string& form,
+                       const std::string& estimator, double alpha, const std::string& empty,
+                       double confidence, std::vector<std::string> states, bool test) {
+  FIT_OPTIONS opt = fit_default_options();
+  opt.form = form == "sequences" ? FORM_SEQUENCES : form == "long" ? FORM_LONG : FORM_MATRIX;
+  if (estimator == "laplace" || estimator == "prior") {
+    opt.estimator = estimator == "laplace" ? ESTIMATOR_LAPLACE : ESTIMATOR_PRIOR;
+    opt.alpha = alpha;
+  } else if (estimator != "mle") {
+    throw py::value_error("the estimator is mle, laplace or prior, not " + estimator);
+  }
+  if (!empty.empty()) {  // else as pravlin-fit without --empty
+    if (empty != "absorbing" && empty != "uniform")
+      throw py::value_error("rows without observations are absorbing or uniform, not " + empty);
+    opt.empty = empty == "uniform" ? EMPTY_UNIFORM : EMPTY_ABSORBING;
+    opt.empty_given = 1;
+  }
+  if (!(confidence > 0.0 && confidence < 1.0))
+    throw py::value_error("the level of the intervals is above 0 and below 1");
+  opt.confidence = confidence;
+  opt.states = std::move(states);
+  opt.test_flag = test ? 1 : 0;
+  opt.quiet = 1;
+  FIT_DATA data;
+  FIT_MODEL model;
+  auto* chain = new Chain();
+  std::unique_ptr<Chain> owned(chain);
+  call([&] {
+    fit_read_text(&opt, text, "the data", &data);
+    if (data.matrix_flag && opt.test_flag)
+      fail(" *** ERROR: --test needs sequences, not a matrix\n");
+    if (data.probability_flag && opt.estimator != ESTIMATOR_MLE) {
+      fail(" *** ERROR: %s: --laplace and --prior need counts, not probabilities\n",
+           data.name.c_str());
+    }
+    fit_estimate(&opt, &data, &model);
+    if (opt.test_flag) {
+      fit_markov_test(&data, &model.markov);
+      fit_homogeneity_test(&data, opt.blocks, &model.homogeneity);
+    }
+    // The configuration, through a file of its own that is gone however this ends.
+    std::string file = (std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp");
+    file += "/pravlin-fit-XXXXXX";
+    const int fd = mkstemp(file.data());
+    if (fd < 0)
+      fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
+    struct Gone {
+      std::string name;
+      ~Gone() {
+        std::remove(name.c_str());
+      }
+    } gone{file};
+    FILE* out = fdopen(fd, "w");
+    if (out == nullptr) {
+      close(fd);
+      fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
+    }
+    fit_write_config(out, &opt, &data, &model);
+    const bool failed = std::ferror(out) != 0;
+    if (std::fclose(out) != 0 || failed)
+      fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
+    read_xml(chain, file);
+  });
+  const std::size_t k = model.rows.size();
+  py::list labels;
+  for (std::size_t s = 0; s < k; s++)
+    labels.append(py::str(data.labels.names[model.order[s]]));
+  std::vector<long long> from, to;
+  std::vector<unsigned long long> count, total;
+  std::vector<double> p, lower, upper, rest, rest_lower, rest_upper;
+  std::vector<long long> kind;
+  for (std::size_t s = 0; s < k; s++) {
+    const FIT_ROW& row = model.rows[s];
+    total.push_back(row.total);
+    kind.push_back(row.kind);
+    rest.push_back(row.rest);
+    rest_lower.push_back(row.rest_lower);
+    rest_upper.push_back(row.rest_upper);
+    for (const FIT_CELL& cell : row.cells) {
+      from.push_back(static_cast<long long>(s));
+      to.push_back(cell.to);
+      count.push_back(cell.count);
+      p.push_back(cell.probability);
+      lower.push_back(cell.lower);
+      upper.push_back(cell.upper);
+    }
+  }
+  static const char* const ROW_KIND[] = {"observed", "absorbing", "uniform", "given"};
+  py::list kinds;
+  for (long long x : kind)
+    kinds.append(ROW_KIND[x]);
+  py::dict d;
+  d["states"] = labels;
+  d["form"] = fit_form_name(data.form);
+  d["sequences"] = data.nbr_sequences;
+  d["transitions"] = data.nbr_transitions;
+  d["missing_cells"] = data.nbr_breaks;
+  d["has_counts"] = model.has_counts != 0;
+  d["cell_from"] = copied(from.data(), from.size());
+  d["cell_to"] = copied(to.data(), to.size());
+  d["cell_count"] = copied(count.data(), count.size());
+  d["cell_probability"] = copied(p.data(), p.size());
+  d["cell_lower"] = copied(lower.data(), lower.size());
+  d["cell_upper"] = copied(upper.data(), upper.size());
+  d["row_total"] = copied(total.data(), total.size());
+  d["row_kind"] = kinds;
+  d["rest"] = copied(rest.data(), rest.size());
+  d["rest_lower"] = copied(rest_lower.data(), rest_lower.size());
+  d["rest_upper"] = copied(rest_upper.data(), rest_upper.size());
+  d["initial"] = copied(model.initial.data(), model.initial.size());
+  d["log_likelihood"] = model.log_likelihood;
+  d["parameters"] = model.parameters;
+  d["aic"] = model.aic;
+  d["bic"] = model.bic;
+  if (test) {
+    d["markov"] = py::make_tuple(model.markov.statistic, model.markov.df, model.markov.p_value);
+    d["homogeneity"] = py::make_tuple(model.homogeneity.statistic, model.homogeneity.df,
+                                      model.homogeneity.p_value);
+  }
+  d["chain"] = py::cast(owned.release(), py::return_value_policy::take_ownership);
+  return d;
+}
+
 // The chains a run of pravlin draws from the chain: its table, chains by steps 0..years, with
 // the generator from its start as in a fresh process, from the transitions as pravlin rescales
 // them (the same sparse rows that a run without a dense matrix draws from).
 static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
   if (years < 1 || years > 2147483646L || chains < 1 || chains > 2147483647L)
     throw py::value_error("simulate needs years from 1 and chains from 1");
+  refuse_periods(c, "simulate");
   py::array_t<int> table;
   std::vector<int> drawn;
   call([&] {
@@ -720,6 +997,9 @@ PYBIND11_MODULE(_pravlin, m) {
   warning_category = PyErr_NewException("pravlin.PravlinWarning", PyExc_UserWarning, nullptr);
   m.attr("PravlinWarning") = py::handle(warning_category);
 
+  m.def("fit", &fit_of, py::arg("text"), py::arg("form"), py::arg("estimator"), py::arg("alpha"),
+        py::arg("empty"), py::arg("confidence"), py::arg("states"), py::arg("test"));
+
   py::class_<Chain>(m, "_Chain")
       .def_static("from_entries", &chain_from_entries, py::arg("n"), py::arg("rows"),
                   py::arg("columns"), py::arg("probabilities"), py::arg("names"), py::arg("values"),
@@ -764,6 +1044,9 @@ PYBIND11_MODULE(_pravlin, m) {
       .def("kemeny", &kemeny_of)
       .def("spectrum", &spectrum_of, py::arg("k"))
       .def("mixing_time", &mixing_of, py::arg("epsilon"))
+      .def("passage", &passage_of, py::arg("targets"), py::arg("steps"))
+      .def("rewards", &rewards_of, py::arg("steps"), py::arg("targets"))
+      .def("lump", &lump_of, py::arg("how"), py::arg("tolerance"))
       .def("simulate", &simulate_of, py::arg("years"), py::arg("chains"))
       .def_property_readonly("run_settings", &run_settings);
 }

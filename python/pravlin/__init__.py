@@ -19,8 +19,9 @@ are issued as PravlinWarning (without " *** WARNING: ").
 import numpy as _np
 
 from ._pravlin import PravlinWarning, _Chain
+from ._pravlin import fit as _fit
 
-__all__ = ["Chain", "Result", "PravlinWarning"]
+__all__ = ["Chain", "Result", "PravlinWarning", "fit"]
 
 
 class Result:
@@ -72,6 +73,11 @@ def _entries(P):
             _np.ascontiguousarray(values, dtype=_np.float64))
 
 
+def _states(x):
+    """One state or a sequence of them, as a list of ints."""
+    return [int(x)] if _np.ndim(x) == 0 else [int(s) for s in x]
+
+
 def _per_state(x, n, what, kind):
     if x is None:
         return []
@@ -108,7 +114,8 @@ class Chain:
 
     def to_xml(self, path):
         """Writes the chain as a configuration that pravlin runs: the settings of
-        the file it was read from, if any, else pravlin's defaults."""
+        the file it was read from, if any, else pravlin's defaults. Refused for
+        a configuration whose matrix changes with the step."""
         self._c.to_xml(str(path))
 
     @property
@@ -213,13 +220,145 @@ class Chain:
         bounds for a large class."""
         return [Result("MixingTime", d) for d in self._c.mixing_time(float(eps))]
 
+    def passage(self, targets, steps):
+        """The first passage into the target states from the initial
+        probabilities: probability[n - 1] = P(T = n) for n = 1..steps, T the
+        first step n >= 1 on a target, and beyond = P(T > steps)."""
+        return Result("Passage", self._c.passage(_states(targets), int(steps)))
+
+    def rewards(self, steps=None, targets=None):
+        """Rewards of the states' values: long_run, the average of each closed
+        class (classes); after_steps, the expected value after steps steps from
+        the initial probabilities (NaN when steps is None); before_absorption,
+        the expected total from each transient state (transient) until a closed
+        class is entered; before_target, the expected total from each state
+        until the targets (empty when targets is None), NaN where that may never
+        end. Each solve's method and residual beside it."""
+        return Result("Rewards", self._c.rewards(-1 if steps is None else int(steps),
+                                                 [] if targets is None else _states(targets)))
+
+    def lump(self, by="coarsest", tolerance=1e-9):
+        """The chain lumped by blocks of states: by "value" (the states of equal
+        value together), "coarsest" (the coarsest partition that is lumpable and
+        refines the values) or the path of a file of lines "STATE BLOCK", as
+        pravlin-analyze --lump. blocks (arrays of states), lumpable, the largest
+        violation and the first pair of blocks between which it is, and chain,
+        the lumped Chain (its states the blocks)."""
+        d = self._c.lump(str(by), float(tolerance))
+        d["chain"] = Chain(d["chain"])
+        return Result("Lump", d)
+
     def simulate(self, years=None, chains=None):
         """The chains pravlin draws: an int array of chains x (years + 1) states,
         step 0 first, with pravlin's generator from its start, as in a fresh run.
         years and chains default to the configuration's (pravlin's defaults, 50
         and 10, for a chain made from a matrix). For a chain read from a
         configuration, the table pravlin writes for it with print_flag ser,
-        less 1."""
+        less 1. Refused (ValueError) for a configuration whose matrix changes
+        with the step: the chain holds only its last period's."""
         default_years, default_chains = self._c.run_settings
         return self._c.simulate(int(default_years if years is None else years),
                                 int(default_chains if chains is None else chains))
+
+
+# ---- fitting ---------------------------------------------------------------------------------
+
+def _missing(x):
+    """None, NaN and pandas' NA: a missing observation."""
+    if x is None:
+        return True
+    try:
+        return bool(x != x)
+    except (TypeError, ValueError):
+        return False
+
+
+def _field(x):
+    """x as a field of pravlin-fit's input: a label in quotes (quotes doubled), a number as it
+    reads back, a missing observation empty."""
+    if _missing(x):
+        return ""
+    if isinstance(x, (bool, _np.bool_)):
+        x = str(x)
+    if isinstance(x, (int, _np.integer)):
+        return str(int(x))
+    if isinstance(x, (float, _np.floating)):
+        return repr(float(x))
+    return '"' + str(x).replace('"', '""') + '"'
+
+
+def _label(x):
+    """A state's label, always in quotes: a number is a label like any other."""
+    return '"' + str(x).replace('"', '""') + '"'
+
+
+def _fit_text(data, names):
+    """The input as pravlin-fit's text, and its form."""
+    if hasattr(data, "columns") and hasattr(data, "itertuples"):  # a pandas DataFrame
+        columns = {str(c).lower(): c for c in data.columns}
+        if "state" not in columns:
+            raise ValueError("a DataFrame in long form needs a column state (and id, t)")
+        keep = [columns[c] for c in ("id", "t", "time", "state") if c in columns]
+        lines = [",".join(_label(c) for c in keep)]
+        for row in data[keep].itertuples(index=False):
+            lines.append(",".join(_label(v) if c == columns["state"] and not _missing(v)
+                                  else _field(v) for c, v in zip(keep, row)))
+        return "\n".join(lines) + "\n", "long"
+    a = _np.asarray(data, dtype=object) if not isinstance(data, _np.ndarray) else data
+    if isinstance(a, _np.ndarray) and a.ndim == 2 and a.dtype != object and \
+            a.shape[0] == a.shape[1]:
+        n = a.shape[0]
+        labels = [str(s + 1) for s in range(n)] if names is None else [str(x) for x in names]
+        if len(labels) != n:
+            raise ValueError(f"names gives {len(labels)} states, not {n}")
+        lines = ["," + ",".join(_label(x) for x in labels)]
+        for label, row in zip(labels, a):
+            lines.append(_label(label) + "," + ",".join(_field(v) for v in row))
+        return "\n".join(lines) + "\n", "matrix"
+    lines = []
+    for sequence in data:
+        if isinstance(sequence, (str, bytes)):
+            raise ValueError("sequences are lists of states, not strings")
+        lines.append(",".join("" if _missing(x) else _label(x) for x in sequence))
+    return "\n".join(lines) + "\n", "sequences"
+
+
+def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.95,
+        states=None, test=False):
+    """Estimates a chain as pravlin-fit does, from
+
+    - sequences: a list of lists of states (any labels; None or NaN is a
+      missing observation, which breaks its sequence);
+    - a pandas DataFrame in long form: columns id, t (or time) and state,
+      found by name in any case, as pravlin-fit's long form reads them;
+    - a square count matrix (numpy), rows from and columns to, with names the
+      labels of its states (1..n by default); a matrix of probabilities or
+      weights when a cell is not a whole number.
+
+    estimator is "mle", "laplace" or "prior" (with alpha, as --laplace A and
+    --prior A); empty what a row without observations becomes ("absorbing" or
+    "uniform", None as pravlin-fit without --empty); confidence the level of
+    the intervals; states the labels numbered first; test the Markov and
+    time-homogeneity tests (markov and homogeneity: statistic, df, p-value).
+
+    Returns states (labels in the order of the chain's states), chain (the
+    Chain of the configuration pravlin-fit writes), counts, probability, lower
+    and upper (n x n arrays: the interval of each probability), total (each
+    row's transitions), row_kind, initial, log_likelihood, parameters, aic and
+    bic, and the input's sequences, transitions and missing_cells.
+    """
+    text, form = _fit_text(data, names)
+    d = _fit(text, form, str(estimator), float(alpha), "" if empty is None else str(empty),
+             float(confidence), [] if states is None else [str(x) for x in states], bool(test))
+    n = len(d["states"])
+    rows, columns = d.pop("cell_from"), d.pop("cell_to")
+    counts = _np.zeros((n, n), dtype=_np.uint64)
+    counts[rows, columns] = d.pop("cell_count")
+    out = {"states": d.pop("states"), "chain": Chain(d.pop("chain")), "counts": counts}
+    for name, rest in (("probability", "rest"), ("lower", "rest_lower"), ("upper", "rest_upper")):
+        m = _np.repeat(d.pop(rest)[:, None], n, axis=1)
+        m[rows, columns] = d.pop("cell_" + name)
+        out[name] = m
+    out["total"] = d.pop("row_total")
+    out.update(d)
+    return Result("Fit", out)

@@ -7,11 +7,10 @@
 #include "fail.h"
 
 // ORDER SECTION
-static const char* const SECTION_NAME[] = {"structure", "stationary", "recurrence", "entropy",
-                                           "solver",    "absorption", "steps",      "hitting",
-                                           "rewards",   "committor",  "passage",    "lumping",
-                                           "spectrum",  "mixing",     "kemeny",     "horizon",
-                                           "conversion"};
+static const char* const SECTION_NAME[] = {
+    "structure", "stationary", "recurrence", "entropy",   "solver",    "absorption",
+    "steps",     "hitting",    "rewards",    "committor", "passage",   "lumping",
+    "spectrum",  "mixing",     "kemeny",     "horizon",   "conversion"};
 static const int NBR_SECTIONS = sizeof SECTION_NAME / sizeof SECTION_NAME[0];
 
 unsigned parse_sections(const char* list, std::string* bad) {

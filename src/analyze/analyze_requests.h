@@ -35,8 +35,9 @@ void print_requested(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const 
                      const double* pi, const ANALYZE_OPTIONS* opt, const std::vector<int>& targets,
                      const std::vector<double>* after, const ANALYSIS_REQUESTS* r);
 
-/// The path of --horizon into h, over the periods of r when the matrix changes with the step, keeping every step when the JSON, the CSV of --horizon-csv or
-/// the per-state lines of the text show them, and writes that CSV. Does not return on failure.
+/// The path of --horizon into h, over the periods of r when the matrix changes with the step,
+/// keeping every step when the JSON, the CSV of --horizon-csv or the per-state lines of the text
+/// show them, and writes that CSV. Does not return on failure.
 void solve_requested_horizon(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
                              const ANALYSIS_REQUESTS* r, HORIZON* h);
 

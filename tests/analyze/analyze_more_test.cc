@@ -491,8 +491,9 @@ TEST(AnalyzeJson, DocumentHasTheDocumentedLayoutAndRoundTripsItsNumbers) {
   error_check_transitions(&pv, &list);
   SPARSE_CHAIN c;
   sparse_chain_from_list(&c, 4, list);
-  ANALYZE_OPTIONS opt = {6,   3, nullptr, 1, nullptr,       nullptr, 0, nullptr, 1e-9, nullptr, 0,
-                         0.0, 0, 0,       0, PER_STATE_MAX, -1,      0, 0.0,     0,    nullptr, 0, 0, 0};
+  ANALYZE_OPTIONS opt = {6,    3,       nullptr, 1,   nullptr, nullptr, 0, nullptr,
+                         1e-9, nullptr, 0,       0.0, 0,       0,       0, PER_STATE_MAX,
+                         -1,   0,       0.0,     0,   nullptr, 0,       0, 0};
   FilePtr out = open_sink();
   const ANALYSIS_REQUESTS requests{};
   print_analysis_json(out.get(), &pv, &c, &opt, notes, {3}, &requests);

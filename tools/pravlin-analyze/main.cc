@@ -113,12 +113,30 @@ static const char USAGE[] =
 
 // The options of the command line, each of which may be given once: a second would silently
 // replace the first. ORDER OPTION: the names that once() is called with.
-static const char* const ONCE[] = {
-    "--steps",         "--precision", "--eigen",          "--mixing",      "--kemeny",
-    "--spectral",      "--dot",       "--json",           "--target",      "--committor",
-    "--passage",       "--lump",      "--lump-tolerance", "-o",            "--only",
-    "--per-state-max", "--horizon",   "--discount",       "--cycle-correction", "--horizon-csv",
-    "--root",          "--generator", "--power",          "--repair"};
+static const char* const ONCE[] = {"--steps",
+                                   "--precision",
+                                   "--eigen",
+                                   "--mixing",
+                                   "--kemeny",
+                                   "--spectral",
+                                   "--dot",
+                                   "--json",
+                                   "--target",
+                                   "--committor",
+                                   "--passage",
+                                   "--lump",
+                                   "--lump-tolerance",
+                                   "-o",
+                                   "--only",
+                                   "--per-state-max",
+                                   "--horizon",
+                                   "--discount",
+                                   "--cycle-correction",
+                                   "--horizon-csv",
+                                   "--root",
+                                   "--generator",
+                                   "--power",
+                                   "--repair"};
 
 // Refuses option a when the option it spells (-o and --output are one) was given before.
 static void once(const char* a, std::vector<char>* given) {

@@ -161,7 +161,7 @@ void solve_horizon(const double* initial, const double* value, int n, HORIZON_CH
   h->factor.assign(steps + 1, 1.0);
   h->total.assign(steps + 1, 0.0);
   // Absorbing in the chain of every step: the chain changes only between periods.
-  std::vector<char> absorbing(w, 0);
+  std::vector<int> absorbing(w, 0);
   for (int s = 1; s <= n; s++)
     absorbing[s] = absorbing_state(first, s);
   const SPARSE_CHAIN* seen = first;

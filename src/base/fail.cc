@@ -22,7 +22,7 @@ static void write_held() {
 }
 
 // The message of fmt and ap, whatever its length.
-static std::string formatted(const char* fmt, va_list ap) {
+__attribute__((format(printf, 1, 0))) static std::string formatted(const char* fmt, va_list ap) {
   va_list again;
   va_copy(again, ap);
   char small[512];

@@ -9,6 +9,16 @@
 
 constexpr std::uint64_t MASK21 = (std::uint64_t{1} << 21) - 1;
 
+void add_tagged_pairs(const COUNT_MAP& tagged, std::uint64_t tag, FIT_DATA* d) {
+  for (const COUNT_MAP::slot& s : tagged.slots) {
+    if (s.key == 0 || (s.key - 1) >> 42 != tag)
+      continue;
+    const std::uint64_t key = s.key - 1;
+    count_map_add(&d->pairs, ((key >> 21) & MASK21) << 32 | (key & MASK21), s.count);
+    d->nbr_transitions += s.count;
+  }
+}
+
 // The data of group g alone, over all the labels, so that its states are numbered as the
 // whole's are.
 static void group_data(const FIT_DATA* all, std::uint32_t g, FIT_DATA* d) {
@@ -20,13 +30,7 @@ static void group_data(const FIT_DATA* all, std::uint32_t g, FIT_DATA* d) {
   d->longest = all->longest;
   d->dense_off = 1;
   d->first.assign(all->labels.names.size(), 0);
-  for (const COUNT_MAP::slot& s : all->group_pairs.slots) {
-    if (s.key == 0 || (s.key - 1) >> 42 != g)
-      continue;
-    const std::uint64_t key = s.key - 1;
-    count_map_add(&d->pairs, ((key >> 21) & MASK21) << 32 | (key & MASK21), s.count);
-    d->nbr_transitions += s.count;
-  }
+  add_tagged_pairs(all->group_pairs, g, d);
   for (const COUNT_MAP::slot& s : all->group_first.slots) {
     if (s.key != 0 && (s.key - 1) >> 21 == g)
       d->first[(s.key - 1) & MASK21] += s.count;

@@ -7,10 +7,10 @@
 
 #include "fail.h"
 #include "fit.h"
+#include "fit_groups.h"
 #include "fit_periods.h"
 #include "fit_read.h"
 
-constexpr std::uint64_t MASK21 = (std::uint64_t{1} << 21) - 1;
 /// pravlin's steps run to nbr_years, at most 2147483646.
 constexpr long MAX_STEP = 2147483646L;
 
@@ -93,13 +93,7 @@ static void period_data(const FIT_DATA* all, std::uint64_t p, const std::string&
   d->dense_off = 1;
   d->first = all->first;
   d->nbr_sequences = all->nbr_sequences;
-  for (const COUNT_MAP::slot& s : all->period_pairs.slots) {
-    if (s.key == 0 || (s.key - 1) >> 42 != p)
-      continue;
-    const std::uint64_t key = s.key - 1;
-    count_map_add(&d->pairs, ((key >> 21) & MASK21) << 32 | (key & MASK21), s.count);
-    d->nbr_transitions += s.count;
-  }
+  add_tagged_pairs(all->period_pairs, p, d);
 }
 
 void fit_periods(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_EXTRAS* extras) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fit.h"
+#include "fit/fit_test_cells.h"
 #include "fit_draws.h"
 #include "fit_extras.h"
 #include "fit_groups.h"
@@ -24,18 +25,7 @@ using testing::HasSubstr;
 // P(from -> to) of a model by label.
 static double p(const FIT_DATA& d, const FIT_MODEL& m, const std::string& from,
                 const std::string& to) {
-  std::size_t f = 0, t = 0;
-  for (std::size_t s = 0; s < m.order.size(); s++) {
-    if (d.labels.names[m.order[s]] == from)
-      f = s;
-    if (d.labels.names[m.order[s]] == to)
-      t = s;
-  }
-  for (const FIT_CELL& c : m.rows[f].cells) {
-    if (c.to == t)
-      return c.probability;
-  }
-  return m.rows[f].rest;
+  return cell_of(d, m, from, to).probability;
 }
 
 // Each text a file of its own, read as the program reads several inputs.

@@ -9,26 +9,9 @@
 #include <vector>
 
 #include "fit.h"
+#include "fit/fit_test_cells.h"
 #include "fit_periods.h"
 #include "fit_read.h"
-
-// The model's row and cell of two labels: the cell, or a cell made of the row's rest.
-static FIT_CELL cell_of(const FIT_DATA& d, const FIT_MODEL& m, const std::string& from,
-                        const std::string& to) {
-  std::size_t f = 0, t = 0;
-  for (std::size_t s = 0; s < m.order.size(); s++) {
-    if (d.labels.names[m.order[s]] == from)
-      f = s;
-    if (d.labels.names[m.order[s]] == to)
-      t = s;
-  }
-  for (const FIT_CELL& c : m.rows[f].cells) {
-    if (c.to == t)
-      return c;
-  }
-  const FIT_ROW& r = m.rows[f];
-  return FIT_CELL{static_cast<std::uint32_t>(t), 0, r.rest, r.rest_lower, r.rest_upper};
-}
 
 static void fit_by_period(FIT_OPTIONS* opt, const char* list, const std::string& text,
                           FIT_DATA* data, FIT_EXTRAS* extras) {

@@ -642,21 +642,16 @@ const CLASS_SPECTRUM* find_spectrum(const std::vector<CLASS_SPECTRUM>* solved, i
   return nullptr;
 }
 
-void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                    int count, int precision, std::vector<CLASS_SPECTRUM>* solved) {
-  const int first = next_closed_class(cl, 0);
-  for (int k = first; k != 0; k = next_closed_class(cl, k)) {
-    CLASS_SPECTRUM sp;
-    solve_spectrum(c, cl, k, pi, count, &sp);
-    if (solved != nullptr)
-      solved->push_back(sp);
+void print_spectrum(FILE* out, const CHAIN_CLASSES* cl, const std::vector<CLASS_SPECTRUM>& spectra,
+                    int precision) {
+  for (const CLASS_SPECTRUM& sp : spectra) {
+    const int k = sp.k;
     std::fprintf(out, "\nspectrum of ");
     print_class_label(out, cl, k);
     std::fprintf(out, " (%d states, %s; %s):\n", sp.m,
                  sp.reversible ? "reversible" : "not reversible", sp.method);
     if (!sp.found) {
       std::fprintf(out, "  not found: %s\n", sp.why);
-      std::fflush(out);
       continue;
     }
     std::fprintf(out, "  SLEM (second largest eigenvalue modulus) %.*f\n", precision, sp.slem);
@@ -692,9 +687,8 @@ void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, c
       print_number_or_infinite(out, implied_timescale(&e), precision);
       std::fprintf(out, "\n");
     }
-    std::fflush(out);
   }
-  if (first == 0) {
+  if (spectra.empty()) {
     std::fprintf(out,
                  "\nspectrum: every closed class is a single state, whose one eigenvalue is 1\n");
   }

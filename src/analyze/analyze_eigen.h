@@ -67,8 +67,8 @@ int largest_closed_class(const CHAIN_CLASSES* cl);
 /// The spectrum section of the text output, for every closed class of more than one state.
 /// count: --eigen's K. The spectra are appended to *solved when it is given, for the mixing
 /// time's bounds. Does not return on failure.
-void print_spectrum(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                    int count, int precision, std::vector<CLASS_SPECTRUM>* solved = nullptr);
+void print_spectrum(FILE* out, const CHAIN_CLASSES* cl, const std::vector<CLASS_SPECTRUM>& spectra,
+                    int precision);
 
 /// The spectrum of class k among solved, or null.
 const CLASS_SPECTRUM* find_spectrum(const std::vector<CLASS_SPECTRUM>* solved, int k);

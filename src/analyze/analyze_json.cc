@@ -10,18 +10,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "analyze_dot.h"
-#include "analyze_eigen.h"
-#include "analyze_entropy.h"
-#include "analyze_hitting.h"
 #include "analyze_json_values.h"
-#include "analyze_kemeny.h"
-#include "analyze_long_run.h"
-#include "analyze_mixing.h"
 #include "analyze_notes.h"
-#include "analyze_report.h"
-#include "analyze_requests.h"
-#include "analyze_roots.h"
+#include "analyze_run.h"
+#include "fail.h"
 
 // Keys stay in the order written, the order of the text output.
 using json = nlohmann::ordered_json;
@@ -84,15 +76,15 @@ static void add_structure(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_
   (*doc)["regular"] = irreducible && aperiodic != 0;
 }
 
-static void add_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, std::vector<double>* pi,
-                           json* doc) {
-  pi->assign(static_cast<std::size_t>(c->n) + 1, 0.0);
+static void add_stationary(const SPARSE_CHAIN* c, const ANALYSIS* a, json* doc) {
+  const CHAIN_CLASSES* cl = &a->classes;
+  const std::vector<double>* pi = &a->pi;
   json per_class = json::array();
   json recurrence = json::array();
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
-    const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
+    const SOLVE_RESULT& how = a->stationary[k];
     json states = json::array(), p = json::array(), m = json::array();
     for (std::size_t i = cl->first[k]; i < cl->first[k + 1]; i++) {
       const int s = cl->member[i];
@@ -113,14 +105,13 @@ static void add_stationary(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, std::
       cl->nbr_closed == 1 ? by_state(pi->data(), c->n) : json(nullptr);
 }
 
-static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                         const std::vector<double>& pi, json* doc, ABSORPTION* ab) {
-  if (cl->nbr_closed < 2) {
+static void add_long_run(const SPARSE_CHAIN* c, const ANALYSIS* a, json* doc) {
+  const CHAIN_CLASSES* cl = &a->classes;
+  if (!a->long_run_solved) {
     (*doc)["long_run"] = nullptr;
     return;
   }
-  LONG_RUN lr;
-  solve_long_run(pv, c, cl, pi.data(), &lr, ab);
+  const LONG_RUN& lr = a->long_run;
   json enter = json::array();
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (cl->closed[k])
@@ -131,39 +122,33 @@ static void add_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_C
                         {"distribution", by_state(lr.share.data(), c->n)}};
 }
 
-static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                       const std::vector<double>& pi, json* doc) {
-  json s = {{"can_converge", squaring_can_converge(cl) != 0}, {"run", pv->calc_flag != 0}};
-  // The analysis has its own solvers: a chain too big for pravlin's is still analysed, and one
-  // on which the squaring would take longer than everything else is described instead.
-  const SQUARING_COST cost = estimate_squaring(pv, c, cl);
-  if (pv->calc_flag && !cost.worth) {
+static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYSIS* a, json* doc) {
+  const SQUARING_RUN& run = a->squaring;
+  json s = {{"can_converge", run.can_converge != 0}, {"run", run.asked != 0}};
+  if (run.asked && !run.cost.worth) {
     s["run"] = false;
-    if (!cost.fits) {
+    if (!run.cost.fits) {
       s["too_big"] = true;
     } else {
       s["too_costly"] = true;
     }
-    s["cost"] = {{"multiply_adds_per_squaring", cost.work},
-                 {"seconds_per_squaring", cost.work / SQUARING_RATE},
-                 {"squarings", cost.squarings},
-                 {"max_iteration", cost.max_iteration},
-                 {"bytes", cost.bytes}};
-  } else if (pv->calc_flag) {
-    std::vector<double> b;
-    double error = 0.0;
-    const int iterations = run_solver(pv, c, &b, &error);
+    s["cost"] = {{"multiply_adds_per_squaring", run.cost.work},
+                 {"seconds_per_squaring", run.cost.work / SQUARING_RATE},
+                 {"squarings", run.cost.squarings},
+                 {"max_iteration", run.cost.max_iteration},
+                 {"bytes", run.cost.bytes}};
+  } else if (run.ran) {
     s["max_iteration"] = pv->max_iteration;
-    s["actual_iteration"] = iterations;
-    s["actual_error"] = number(error);
-    s["vector"] = by_state(b.data(), c->n);
+    s["actual_iteration"] = run.iterations;
+    s["actual_error"] = number(run.error);
+    s["vector"] = by_state(run.vector.data(), c->n);
     // The outcome line as the text output words it, without its indent.
     char* text = nullptr;
     std::size_t size = 0;
     FILE* f = open_memstream(&text, &size);
     if (f == nullptr)
       fail(" *** ERROR: out of memory in pravlin-analyze\n");
-    print_outcome(f, pv, cl, &b, error, 6);
+    print_outcome(f, pv, &a->classes, &run.vector, run.error, 6);
     std::fclose(f);
     std::string outcome = text != nullptr ? text : "";
     std::free(text);
@@ -171,28 +156,17 @@ static void add_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLA
       outcome.pop_back();
     const std::size_t start = outcome.find_first_not_of(' ');
     s["outcome"] = start == std::string::npos ? json(nullptr) : json(outcome.substr(start));
-    if (cl->nbr_closed == 1) {
-      double largest = 0.0;
-      for (int i = 1; i <= c->n; i++)
-        largest = std::fmax(largest, std::fabs(b[i] - pi[i]));
-      s["largest_difference"] = number(largest);
-    } else {
-      s["largest_difference"] = nullptr;
-    }
+    s["largest_difference"] = run.compared ? number(run.largest_difference) : json(nullptr);
   }
   (*doc)["solver"] = s;
 }
 
-// ab: already solved by the long run when its state list is not empty.
-static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json* doc,
-                           ABSORPTION* abp) {
-  if (cl->nbr_closed == cl->nbr_classes) {
+static void add_absorption(const ANALYSIS* a, json* doc) {
+  if ((a->done & SECTION_ABSORPTION) == 0) {
     (*doc)["absorption"] = nullptr;
     return;
   }
-  ABSORPTION& ab = *abp;
-  if (ab.state.empty())
-    solve_absorption(c, cl, &ab);
+  const ABSORPTION& ab = a->absorption;
   const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
   json closed = json::array(), states = json::array();
   for (std::size_t j = 1; j < nb; j++)
@@ -209,14 +183,13 @@ static void add_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, json*
                           {"residual", ab.how.sparse ? number(ab.how.residual) : json(nullptr)}};
 }
 
-static void add_hitting(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                        const std::vector<int>& targets, const std::vector<double>& pi, json* doc) {
-  if (targets.empty()) {
+static void add_hitting(const PRAVLIN* pv, const SPARSE_CHAIN* c, const std::vector<int>& targets,
+                        const ANALYSIS* a, json* doc) {
+  if ((a->done & SECTION_HITTING) == 0) {
     (*doc)["hitting"] = nullptr;
     return;
   }
-  HITTING h;
-  solve_hitting(c, targets, &h, cl->nbr_closed == 1 ? pi.data() : nullptr);
+  const HITTING& h = a->hitting;
   json steps = json::array(), names = json::array();
   for (int s = 1; s <= c->n; s++)
     steps.push_back(number(h.steps[s]));
@@ -239,19 +212,14 @@ static json finite_or_null(double v) {
   return std::isfinite(v) ? json(v) : json(nullptr);
 }
 
-// The spectra found go to *solved, for the mixing time's bounds.
-static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                         const ANALYSIS_PLAN* plan, json* doc,
-                         std::vector<CLASS_SPECTRUM>* solved) {
-  if (plan->eigenvalues == 0) {
+static void add_spectrum(const ANALYSIS* a, json* doc) {
+  if ((a->done & SECTION_SPECTRUM) == 0) {
     (*doc)["spectrum"] = nullptr;
     return;
   }
   json classes = json::array();
-  for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
-    CLASS_SPECTRUM sp;
-    solve_spectrum(c, cl, k, pi, plan->eigenvalues, &sp);
-    solved->push_back(sp);
+  for (const CLASS_SPECTRUM& sp : a->spectra) {
+    const int k = sp.k;
     json e = json::array();
     for (const EIGENVALUE& v : sp.largest) {
       e.push_back({{"real", v.re},
@@ -275,18 +243,15 @@ static void add_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const d
   (*doc)["spectrum"] = classes;
 }
 
-static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                       const ANALYSIS_PLAN* plan, json* doc,
-                       const std::vector<CLASS_SPECTRUM>& spectra) {
-  if (plan->mixing == 0.0) {
+static void add_mixing(const ANALYSIS* a, json* doc) {
+  if ((a->done & SECTION_MIXING) == 0) {
     (*doc)["mixing"] = nullptr;
     return;
   }
-  const double epsilon = plan->mixing;
+  const double epsilon = a->plan.mixing;
   json classes = json::array();
-  for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
-    CLASS_MIXING mx;
-    solve_mixing(c, cl, k, pi, epsilon, &mx, find_spectrum(&spectra, k));
+  for (const CLASS_MIXING& mx : a->mixing) {
+    const int k = mx.k;
     json one = {{"class", k},
                 {"states", mx.m},
                 {"epsilon", epsilon},
@@ -314,18 +279,15 @@ static void add_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const dou
   (*doc)["mixing"] = classes;
 }
 
-static void add_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                       const ANALYSIS_PLAN* plan, json* doc) {
-  if (!plan->kemeny) {
+static void add_kemeny(const ANALYSIS* a, json* doc) {
+  if ((a->done & SECTION_KEMENY) == 0) {
     (*doc)["kemeny"] = nullptr;
     return;
   }
-  const bool absorbing = chain_is_absorbing(cl) != 0;
+  const bool absorbing = chain_is_absorbing(&a->classes) != 0;
   json classes = json::array();
-  for (int k = absorbing ? 0 : next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
-    CLASS_KEMENY km;
-    solve_kemeny(c, cl, k, pi, &km);
-    classes.push_back({{"class", k},
+  for (const CLASS_KEMENY& km : a->kemeny) {
+    classes.push_back({{"class", km.k},
                        {"states", km.m},
                        {"exact", km.exact != 0},
                        {"constant", number(km.value)},
@@ -354,52 +316,44 @@ void print_analysis_json(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
                  {"message", r.message}});
   }
   doc["notes"] = n;
-  const ANALYSIS_PLAN plan = plan_analysis(opt);
-  CHAIN_CLASSES cl;
-  find_classes(c, &cl);
-  check_plan(&plan, &cl);
-  add_structure(pv, c, &cl, &doc);
-  std::vector<double> pi;
-  add_stationary(c, &cl, &pi, &doc);
-  ABSORPTION ab;  // solved at most once, for the long run and the absorption
-  add_long_run(pv, c, &cl, pi, &doc, &ab);
-  std::vector<CLASS_ENTROPY> entropy;
-  solve_entropy(c, &cl, pi.data(), &entropy);
-  add_entropy_json(entropy, &doc);
-  add_solver(pv, c, &cl, pi, &doc);
-  add_absorption(c, &cl, &doc, &ab);
-  add_hitting(pv, c, &cl, targets, pi, &doc);
-  std::vector<double> x;  // after --steps, for the rewards too
-  if (plan.steps >= 0) {
-    x.assign(pv->initial_probability, pv->initial_probability + c->n + 1);
-    x[0] = 0.0;
-    step_distribution(c, &x, plan.steps);
-    doc["steps"] = {{"count", plan.steps}, {"distribution", by_state(x.data(), c->n)}};
+  ANALYSIS a;
+  run_analysis(pv, c, opt, targets, requests, &a);
+  const CHAIN_CLASSES* cl = &a.classes;
+  add_structure(pv, c, cl, &doc);
+  add_stationary(c, &a, &doc);
+  add_long_run(c, &a, &doc);
+  add_entropy_json(a.entropy, &doc);
+  add_solver(pv, c, &a, &doc);
+  add_absorption(&a, &doc);
+  add_hitting(pv, c, targets, &a, &doc);
+  if (a.done & SECTION_STEPS) {
+    doc["steps"] = {{"count", a.plan.steps}, {"distribution", by_state(a.after.data(), c->n)}};
   } else {
     doc["steps"] = nullptr;
   }
-  add_requested_json(pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &x : nullptr, requests,
-                     &doc);
-  std::vector<CLASS_SPECTRUM> spectra;
-  add_spectrum(c, &cl, pi.data(), &plan, &doc, &spectra);
-  add_mixing(c, &cl, pi.data(), &plan, &doc, spectra);
-  add_kemeny(c, &cl, pi.data(), &plan, &doc);
-  if (opt->horizon >= 0) {  // only when asked: the documents without it keep their members
-    HORIZON h;
-    solve_requested_horizon(pv, c, opt, requests, &h);
-    add_horizon_json(pv, &h, &doc);
+  add_rewards_json(pv, c, (a.done & SECTION_REWARDS) ? &a.rewards : nullptr, &doc);
+  if (a.done & SECTION_COMMITTOR) {
+    add_committor_json(pv, c, &requests->committor, &a.committor, &doc);
+  } else {
+    add_committor_json(pv, c, nullptr, nullptr, &doc);
   }
-  // Present only when asked for, so that every other document keeps its bytes.
-  if (opt->conversion != CONVERSION_NONE) {
-    PERIOD_CONVERSION pc;
-    solve_conversion(c, opt->conversion, opt->conversion_k, opt->repair, &pc);
-    write_conversion(opt->output, pv, &pc);
-    add_conversion_json(&pc, opt->output, &doc);
+  add_passage_json(pv, targets, (a.done & SECTION_PASSAGE) ? &a.passage : nullptr, &doc);
+  if (a.done & SECTION_LUMPING) {
+    add_lump_json(&a.lump, opt->output, &doc);
+  } else {
+    add_lump_json(nullptr, nullptr, &doc);
   }
-  if (opt->dot_file != nullptr) {
+  add_spectrum(&a, &doc);
+  add_mixing(&a, &doc);
+  add_kemeny(&a, &doc);
+  // Present only when asked for, so that every other document keeps its members.
+  if (a.done & SECTION_HORIZON)
+    add_horizon_json(pv, &a.horizon, &doc);
+  if (a.done & SECTION_CONVERSION)
+    add_conversion_json(&a.conversion, opt->output, &doc);
+  if (a.done & SECTION_DRAWING) {
     static const char* const DRAWN[] = {"title", "classes", "chain"};
-    const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);
-    doc["drawing"] = {{"file", opt->dot_file}, {"drawn", DRAWN[drawn]}};
+    doc["drawing"] = {{"file", opt->dot_file}, {"drawn", DRAWN[a.drawn]}};
   } else {
     doc["drawing"] = nullptr;
   }

@@ -8,7 +8,9 @@
 
 #include "analyze.h"
 #include "analyze_notes.h"
-#include "analyze_report.h"
+#include "analyze_plan.h"
+
+struct analysis_requests;  // analyze_requests.h
 
 /// The whole analysis as one JSON document on out (layout in pravlin-analyze(1)): what the
 /// text output says, numbers with every digit needed to read them back bit for bit. Does not

@@ -257,7 +257,7 @@ void solve_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   estimate_kemeny(&ops, km);
 }
 
-void print_kemeny(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+void print_kemeny(FILE* out, const CHAIN_CLASSES* cl, const std::vector<CLASS_KEMENY>& kemeny,
                   int precision) {
   if (chain_is_absorbing(cl)) {
     std::fprintf(out,
@@ -278,11 +278,9 @@ void print_kemeny(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
                  "  the chain is not irreducible: each closed class of more than one state, as "
                  "a chain of its own\n");
   }
-  for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
-    CLASS_KEMENY km;
-    solve_kemeny(c, cl, k, pi, &km);
+  for (const CLASS_KEMENY& km : kemeny) {
     std::fprintf(out, "  ");
-    print_class_label(out, cl, k);
+    print_class_label(out, cl, km.k);
     if (km.exact) {
       std::fprintf(out, ": %.*f (%s)\n", precision, km.value, km.method);
     } else if (km.refused != nullptr) {
@@ -294,6 +292,5 @@ void print_kemeny(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
                    precision, km.value, precision, km.low, precision, km.high, km.method, km.probes,
                    km.residual);
     }
-    std::fflush(out);
   }
 }

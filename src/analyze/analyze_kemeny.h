@@ -5,6 +5,7 @@
 #define PRAVLIN_ANALYZE_KEMENY_H
 
 #include <cstdio>
+#include <vector>
 
 #include "analyze.h"
 
@@ -44,7 +45,7 @@ void solve_kemeny(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
 int chain_is_absorbing(const CHAIN_CLASSES* cl);
 
 /// The Kemeny section of the text output. Does not return on failure.
-void print_kemeny(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
+void print_kemeny(FILE* out, const CHAIN_CLASSES* cl, const std::vector<CLASS_KEMENY>& kemeny,
                   int precision);
 
 #endif

@@ -49,7 +49,7 @@ void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSE
 }
 
 void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                    const double* pi, int precision, ABSORPTION* ab) {
+                    const double* pi, const LONG_RUN* lr, int precision) {
   std::fprintf(out, "\nmean recurrence times (1 / stationary probability, in steps):\n");
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
@@ -57,21 +57,18 @@ void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const C
     print_state_lines(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
                       pi, precision, 1);
   }
-  if (cl->nbr_closed < 2)
+  if (lr == nullptr)
     return;
-  std::fflush(out);
-  LONG_RUN lr;
-  solve_long_run(pv, c, cl, pi, &lr, ab);
   std::fprintf(out, "\nlong run from the initial probabilities, %s:\n",
-               lr.periodic ? "a long-run average, not a limit (a periodic class is entered, and "
-                             "its distribution cycles)"
-                           : "the limiting distribution");
+               lr->periodic ? "a long-run average, not a limit (a periodic class is entered, and "
+                              "its distribution cycles)"
+                            : "the limiting distribution");
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (cl->closed[k])
-      std::fprintf(out, "  class %d entered with probability %.*f\n", k, precision, lr.enter[k]);
+      std::fprintf(out, "  class %d entered with probability %.*f\n", k, precision, lr->enter[k]);
   }
   std::vector<int> all(static_cast<std::size_t>(c->n));
   for (int s = 1; s <= c->n; s++)
     all[s - 1] = s;
-  print_state_lines(out, pv, all.data(), all.size(), lr.share.data(), precision, 0);
+  print_state_lines(out, pv, all.data(), all.size(), lr->share.data(), precision, 0);
 }

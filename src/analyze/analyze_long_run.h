@@ -24,10 +24,9 @@ typedef struct long_run LONG_RUN;
 void solve_long_run(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
                     const double* pi, LONG_RUN* lr, ABSORPTION* ab = nullptr);
 
-/// The mean recurrence times (1 / pi) of the states of every closed class, and, for a chain with
-/// several closed classes, the long run from the initial probabilities.
-/// ab as solve_long_run takes it.
+/// The mean recurrence times (1 / pi) of the states of every closed class, and lr, the long run
+/// from the initial probabilities of a chain with several closed classes (null for one).
 void print_long_run(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                    const double* pi, int precision, ABSORPTION* ab = nullptr);
+                    const double* pi, const LONG_RUN* lr, int precision);
 
 #endif

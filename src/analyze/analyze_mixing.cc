@@ -336,12 +336,10 @@ void solve_mixing(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const d
   bracket(mx);
 }
 
-void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                  double epsilon, int precision, const std::vector<CLASS_SPECTRUM>* spectra) {
-  const int first = next_closed_class(cl, 0);
-  for (int k = first; k != 0; k = next_closed_class(cl, k)) {
-    CLASS_MIXING mx;
-    solve_mixing(c, cl, k, pi, epsilon, &mx, find_spectrum(spectra, k));
+void print_mixing(FILE* out, const CHAIN_CLASSES* cl, const std::vector<CLASS_MIXING>& mixing,
+                  double epsilon, int precision) {
+  for (const CLASS_MIXING& mx : mixing) {
+    const int k = mx.k;
     std::fprintf(out, "\nmixing time t_mix(%g) of ", epsilon);
     print_class_label(out, cl, k);
     std::fprintf(out, " (%d states):\n", mx.m);
@@ -417,9 +415,8 @@ void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, con
                          : "sigma2 is 1, the chain and its reversal in turn do not mix");
       }
     }
-    std::fflush(out);
   }
-  if (first == 0) {
+  if (mixing.empty()) {
     std::fprintf(out,
                  "\nmixing time: every closed class is a single state, which is mixed from the "
                  "start\n");

@@ -84,8 +84,7 @@ double worst_distance(const double* a, const double* pi, int m);
 
 /// The mixing section of the text output, for every closed class of more than one state;
 /// spectra, when given, those the spectrum section found. Does not return on failure.
-void print_mixing(FILE* out, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, const double* pi,
-                  double epsilon, int precision,
-                  const std::vector<CLASS_SPECTRUM>* spectra = nullptr);
+void print_mixing(FILE* out, const CHAIN_CLASSES* cl, const std::vector<CLASS_MIXING>& mixing,
+                  double epsilon, int precision);
 
 #endif

@@ -55,6 +55,35 @@ ANALYSIS_PLAN plan_analysis(const ANALYZE_OPTIONS* opt) {
   plan.eigenvalues_named = opt->eigen > 0;
   plan.mixing = opt->mixing > 0.0 ? opt->mixing : opt->spectral ? MIXING_DEFAULT_EPSILON : 0.0;
   plan.kemeny = opt->kemeny || opt->spectral;
+  // The hitting section comes with targets, and the rewards with values: the run sees them.
+  unsigned asked = SECTION_STRUCTURE | SECTION_STATIONARY | SECTION_RECURRENCE | SECTION_ENTROPY |
+                   SECTION_SOLVER | SECTION_ABSORPTION | SECTION_HITTING | SECTION_REWARDS;
+  if (plan.steps >= 0)
+    asked |= SECTION_STEPS;
+  if (opt->committor != nullptr)
+    asked |= SECTION_COMMITTOR;
+  if (opt->passage > 0)
+    asked |= SECTION_PASSAGE;
+  if (opt->lump != nullptr)
+    asked |= SECTION_LUMPING;
+  if (plan.eigenvalues > 0)
+    asked |= SECTION_SPECTRUM;
+  if (plan.mixing > 0.0)
+    asked |= SECTION_MIXING;
+  if (plan.kemeny)
+    asked |= SECTION_KEMENY;
+  if (opt->horizon >= 0)
+    asked |= SECTION_HORIZON;
+  if (opt->conversion != 0)
+    asked |= SECTION_CONVERSION;
+  // The JSON document holds every section asked for; --only chooses among the text's.
+  plan.shown = opt->json || opt->only == 0 ? asked : asked & opt->only;
+  // Solved whether shown or not: the sections after them need them, or they write files.
+  plan.sections = plan.shown | (asked & (SECTION_STATIONARY | SECTION_STEPS | SECTION_LUMPING |
+                                         SECTION_HORIZON | SECTION_CONVERSION));
+  // The mixing time's bounds come from the spectrum, found for them even when not shown.
+  if (plan.sections & SECTION_MIXING)
+    plan.sections |= asked & SECTION_SPECTRUM;
   return plan;
 }
 

@@ -76,6 +76,10 @@ struct analysis_plan {
   int eigenvalues_named;  // 1 when --eigen named them: more than a class has is refused
   double mixing;          // the mixing time's distance (--mixing EPS, 1/4 for --spectral); 0: none
   int kemeny;             // --kemeny or --spectral
+  unsigned shown;         // the sections the output shows, by SECTION bits: those asked for,
+                          // and of those only --only's in the text
+  unsigned sections;      // the sections to solve: those shown, and those that others need or
+                          // that write files
 };
 typedef struct analysis_plan ANALYSIS_PLAN;
 

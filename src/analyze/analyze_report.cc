@@ -1,27 +1,17 @@
-// analyze_report.cc - the text pravlin-analyze prints: structure, stationary distributions, the
-// squaring solver's verdict, absorption and n-step distributions (print_analysis).
+// analyze_report.cc - the text face of pravlin-analyze: each section printed as soon as the
+// engine has solved it (print_analysis); the structure, stationary distributions, the squaring
+// solver's verdict, absorption and n-step distributions are worded here, the other sections
+// beside their solves.
 // Part of pravlin; see README.md.
 #include "analyze_report.h"
 
 #include <charconv>
-#include <cmath>
-#include <exception>
 #include <string>
 #include <vector>
 
-#include "analyze.h"
 #include "analyze_dot.h"
-#include "analyze_eigen.h"
-#include "analyze_entropy.h"
-#include "analyze_hitting.h"
-#include "analyze_horizon.h"
-#include "analyze_kemeny.h"
-#include "analyze_long_run.h"
-#include "analyze_mixing.h"
-#include "analyze_requests.h"
-#include "analyze_roots.h"
+#include "analyze_run.h"
 #include "analyze_states.h"
-#include "steady_state.h"
 #include "table_lines.h"
 
 static void put_int(std::string* line, int v) {
@@ -72,168 +62,38 @@ static void print_structure(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
   std::fprintf(out, "regular: %s\n", yes_no(irreducible && aperiodic));
 }
 
-// Fills pi[1..n] with the chain's stationary distribution when it has exactly one closed class
-// (and returns 1); prints every closed class's distribution either way.
-// Solved whether shown or not: the sections after it need pi.
-static int print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
-                            const CHAIN_CLASSES* cl, int precision, std::vector<double>* pi,
-                            int shown) {
-  pi->assign(static_cast<std::size_t>(c->n) + 1, 0.0);
+// Every closed class's stationary distribution, and the chain's when it has one closed class
+// among others.
+static void print_stationary(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYSIS* a,
+                             int precision) {
+  const CHAIN_CLASSES* cl = &a->classes;
   for (int k = 1; k <= cl->nbr_classes; k++) {
     if (!cl->closed[k])
       continue;
-    const SOLVE_RESULT how = class_stationary(c, cl, k, pi->data());
-    if (!shown)
-      continue;
+    const SOLVE_RESULT& how = a->stationary[k];
     std::fprintf(out, "\nstationary distribution of class %d%s:\n", k,
                  cl->nbr_classes == 1 ? ", the whole chain" : "");
     print_state_lines(out, pv, cl->member.data() + cl->first[k], cl->first[k + 1] - cl->first[k],
-                      pi->data(), precision, 0);
+                      a->pi.data(), precision, 0);
     // GTH is exact to rounding; a sparse solve says how close it came.
     if (how.sparse) {
       std::fprintf(out, "  residual |pi P - pi|_1 %.1e (sparse solve: %s)\n", how.residual,
                    how.method);
     }
-    // Before a long solve, not after each of a million absorbing states.
-    if (class_size(cl, k) > 1)
-      std::fflush(out);
   }
-  if (cl->nbr_closed != 1)
-    return 0;
-  if (cl->nbr_classes > 1 && shown) {
+  if (a->unique && cl->nbr_classes > 1) {
     std::fprintf(out, "\nstationary distribution of the chain:\n");
     std::vector<int> all(static_cast<std::size_t>(c->n));
     for (int s = 1; s <= c->n; s++)
       all[s - 1] = s;
-    print_state_lines(out, pv, all.data(), all.size(), pi->data(), precision, 0);
-  }
-  return 1;
-}
-
-int squaring_fits(const SPARSE_CHAIN* c) {
-  const std::size_t w = static_cast<std::size_t>(c->n) + 1;
-  // The copy, the solver's working power and its product's temporary.
-  return w <= SIZE_MAX / 3 / w && dense_fits(3 * w * w);
-}
-
-SQUARING_COST estimate_squaring(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl) {
-  SQUARING_COST cost;
-  const double n = c->n;
-  cost.bytes = 3.0 * (n + 1.0) * (n + 1.0) * sizeof(double);
-  cost.work = n * n * n;
-  // calc_steady_state's own default for a limit below 1.
-  cost.max_iteration = pv->max_iteration >= 1 ? pv->max_iteration : 100;
-  // Rows that can never agree run every squaring the limit allows.
-  cost.squarings = squaring_can_converge(cl) ? 1 : cost.max_iteration;
-  cost.fits = squaring_fits(c);
-  cost.worth = cost.fits && cost.squarings * cost.work <= SQUARING_MAX_WORK;
-  return cost;
-}
-
-// A positive amount with two significant digits, or as a whole number from 100 on.
-static void print_amount(FILE* out, double v, const char* unit) {
-  std::fprintf(out, v < 99.5 ? "%.2g %s" : "%.0f %s", v, unit);
-}
-
-static void print_duration(FILE* out, double seconds) {
-  if (seconds < 120) {
-    print_amount(out, seconds, "s");
-  } else if (seconds < 7200) {
-    print_amount(out, seconds / 60, "min");
-  } else if (seconds < 172800) {
-    print_amount(out, seconds / 3600, "h");
-  } else {
-    print_amount(out, seconds / 86400, "days");
-  }
-}
-
-void print_squaring_cost(FILE* out, const SQUARING_COST* cost) {
-  std::fprintf(out, "  its cost: %.1e multiply-adds a squaring (about ", cost->work);
-  print_duration(out, cost->work / SQUARING_RATE);
-  if (cost->squarings > 1) {
-    std::fprintf(out, "), all %d of max_iteration as it cannot converge (about ", cost->squarings);
-    print_duration(out, cost->squarings * cost->work / SQUARING_RATE);
-    std::fprintf(out, "), and ");
-  } else {
-    std::fprintf(out, "), up to %d squarings (max_iteration), and ", cost->max_iteration);
-  }
-  if (cost->bytes < 1e9) {
-    print_amount(out, cost->bytes / 1e6, "MB");
-  } else if (cost->bytes < 1e12) {
-    print_amount(out, cost->bytes / 1e9, "GB");
-  } else {
-    print_amount(out, cost->bytes / 1e12, "TB");
-  }
-  std::fprintf(out, " for its three dense matrices\n");
-}
-
-// Runs calc_steady_state as pravlin does, on the same normalised matrix, and returns its
-// vector in b[1..n].
-int run_solver(const PRAVLIN* pv, const SPARSE_CHAIN* c, std::vector<double>* b, double* error) {
-  const std::size_t w = static_cast<std::size_t>(c->n) + 1;
-  if (!squaring_fits(c)) {
-    fail(" *** ERROR: %d states are too many for the squaring solver in memory\n", c->n);
-  }
-  std::vector<double> block;
-  std::vector<double*> rows;
-  try {
-    block.assign(w * w, 0.0);
-    rows.assign(w, nullptr);
-    b->assign(w, 0.0);
-  } catch (const std::exception&) {
-    fail(" *** ERROR: %d states are too many for the squaring solver in memory\n", c->n);
-  }
-  for (std::size_t i = 0; i < w; i++)
-    rows[i] = block.data() + i * w;
-  for (int u = 1; u <= c->n; u++) {
-    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
-      rows[u][c->to[e]] = c->p[e];
-    }
-  }
-  return calc_steady_state(rows.data(), b->data(), c->n, pv->max_iteration, pv->max_error, error,
-                           pv->debug);
-}
-
-// What the run did, when that is not what the structure foretold: the structure speaks of exact
-// arithmetic, the run of rounded arithmetic and of its limits.
-void print_outcome(FILE* out, const PRAVLIN* pv, const CHAIN_CLASSES* cl,
-                   const std::vector<double>* b, double error, int precision) {
-  static const char kDrift[] =
-      "rounding makes the rows' totals drift from 1 and each squaring doubles the drift, while "
-      "this chain leaves a state so rarely that it needs more squarings than that allows";
-  // The solver stops when the rows agree within max_error, which the reading has already made
-  // positive: NaN compares false and counts as not converged.
-  const int converged = error < pv->max_error;
-  double total = 0.0;
-  for (std::size_t s = 1; s < b->size(); s++)
-    total += (*b)[s];
-  if (!squaring_can_converge(cl)) {
-    if (converged) {
-      std::fprintf(out,
-                   "  but its rows agreed within max_error all the same: max_error is larger "
-                   "than the difference between rows that never agree, so its vector is no "
-                   "steady state\n");
-    }
-    return;
-  }
-  if (!std::isfinite(total) || !std::isfinite(error)) {
-    std::fprintf(out, "  but it failed: the powers overflowed; %s\n", kDrift);
-  } else if (std::fabs(total - 1.0) > 1e-9) {
-    std::fprintf(out, "  but its vector is wrong: it totals %.*f, not 1; %s\n", precision, total,
-                 kDrift);
-  } else if (!converged) {
-    std::fprintf(out,
-                 "  but it did not converge: after max_iteration squarings its rows still differ "
-                 "by more than max_error; this chain mixes too slowly for that many squarings, "
-                 "or its rows agree only to within rounding\n");
+    print_state_lines(out, pv, all.data(), all.size(), a->pi.data(), precision, 0);
   }
 }
 
 static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
-                         const CHAIN_CLASSES* cl, int precision, const std::vector<double>* pi,
-                         int unique) {
+                         const CHAIN_CLASSES* cl, const SQUARING_RUN* run, int precision) {
   std::fprintf(out, "\nsquaring solver: ");
-  if (squaring_can_converge(cl)) {
+  if (run->can_converge) {
     std::fprintf(out, "can converge (one closed class, aperiodic)\n");
   } else if (cl->nbr_closed > 1) {
     std::fprintf(out, "cannot converge (%d closed classes: the rows of the powers never agree)\n",
@@ -245,56 +105,39 @@ static void print_solver(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
     std::fprintf(out, "cannot converge (class %d has period %d: the powers cycle)\n", k,
                  cl->period[k]);
   }
-  if (!pv->calc_flag) {
+  if (!run->asked) {
     std::fprintf(out, "  not run: the configuration does not ask for the steady state\n");
     return;
   }
-  // The analysis has its own solvers: a chain too big for pravlin's is still analysed, and one
-  // on which the squaring would take longer than everything else is described instead.
-  const SQUARING_COST cost = estimate_squaring(pv, c, cl);
-  if (!cost.fits) {
+  if (!run->cost.fits) {
     std::fprintf(out,
                  "  not run: %d states are too many for its dense matrices in memory (pravlin "
                  "stops there; the answers above do not need them)\n",
                  c->n);
-    print_squaring_cost(out, &cost);
+    print_squaring_cost(out, &run->cost);
     return;
   }
-  if (!cost.worth) {
+  if (!run->cost.worth) {
     std::fprintf(out,
                  "  not run: on %d states it would take longer than all the rest of the "
                  "analysis, which does not need it (pravlin runs it)\n",
                  c->n);
-    print_squaring_cost(out, &cost);
+    print_squaring_cost(out, &run->cost);
     return;
   }
-  std::fflush(out);
-  std::vector<double> b;
-  double error = 0.0;
-  const int iterations = run_solver(pv, c, &b, &error);
   std::fprintf(out, "  max_iteration %d, actual_iteration %d, actual_error %.*f\n",
-               pv->max_iteration, iterations, precision, error);
-  print_outcome(out, pv, cl, &b, error, precision);
-  if (!unique) {
+               pv->max_iteration, run->iterations, precision, run->error);
+  print_outcome(out, pv, cl, &run->vector, run->error, precision);
+  if (!run->compared) {
     std::fprintf(out, "  no single stationary distribution to compare with\n");
     return;
   }
-  double largest = 0.0;
-  for (int s = 1; s <= c->n; s++)
-    largest = std::fmax(largest, std::fabs(b[s] - (*pi)[s]));
   std::fprintf(out, "  largest difference from the stationary distribution: %.*f\n", precision,
-               largest);
+               run->largest_difference);
 }
 
-// ab: the absorption systems, when the long run has solved them already (ab->state not empty).
-static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c,
-                             const CHAIN_CLASSES* cl, int precision, ABSORPTION* abp) {
-  if (cl->nbr_closed == cl->nbr_classes)
-    return;
-  std::fflush(out);
-  ABSORPTION& ab = *abp;
-  if (ab.state.empty())
-    solve_absorption(c, cl, &ab);
+static void print_absorption(FILE* out, const PRAVLIN* pv, const ABSORPTION* abp, int precision) {
+  const ABSORPTION& ab = *abp;
   const std::size_t nb = static_cast<std::size_t>(ab.nbr_closed) + 1;
   std::fprintf(out,
                "\nabsorption: expected steps until a closed class is entered, and the "
@@ -334,15 +177,8 @@ static void print_absorption(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c
   }
 }
 
-// x: the distribution printed, for the rewards.
 static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, long steps,
-                        int precision, std::vector<double>* xp, int shown) {
-  std::vector<double>& x = *xp;
-  x.assign(pv->initial_probability, pv->initial_probability + c->n + 1);
-  x[0] = 0.0;
-  step_distribution(c, &x, steps);
-  if (!shown)
-    return;
+                        const std::vector<double>& x, int precision) {
   std::fprintf(out, "\ndistribution after %ld step%s:\n", steps, steps == 1 ? "" : "s");
   std::vector<int> all(static_cast<std::size_t>(c->n));
   for (int s = 1; s <= c->n; s++)
@@ -350,79 +186,92 @@ static void print_steps(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, lon
   print_state_lines(out, pv, all.data(), all.size(), x.data(), precision, 0);
 }
 
+// What the text face needs beside the records.
+struct text_face {
+  FILE* out;
+  const PRAVLIN* pv;
+  const SPARSE_CHAIN* c;
+  const ANALYZE_OPTIONS* opt;
+  const std::vector<int>* targets;
+  const ANALYSIS_REQUESTS* r;
+};
+
+// Prints a section as soon as it is solved, when it is to be shown, and flushes it, so that what
+// was found stays visible when a later solve is refused.
+static void print_section(unsigned section, const ANALYSIS* a, void* context) {
+  const text_face* f = static_cast<const text_face*>(context);
+  FILE* out = f->out;
+  const PRAVLIN* pv = f->pv;
+  const SPARSE_CHAIN* c = f->c;
+  const CHAIN_CLASSES* cl = &a->classes;
+  const int precision = f->opt->precision;
+  if ((a->plan.shown & section) == 0 && section != SECTION_DRAWING)
+    return;
+  switch (section) {
+    case SECTION_STRUCTURE:
+      print_structure(out, pv, c, cl);
+      break;
+    case SECTION_STATIONARY:
+      print_stationary(out, pv, c, a, precision);
+      break;
+    case SECTION_RECURRENCE:
+      print_long_run(out, pv, c, cl, a->pi.data(), a->long_run_solved ? &a->long_run : nullptr,
+                     precision);
+      break;
+    case SECTION_ENTROPY:
+      print_entropy(out, pv, cl, a->entropy, precision);
+      break;
+    case SECTION_SOLVER:
+      print_solver(out, pv, c, cl, &a->squaring, precision);
+      break;
+    case SECTION_ABSORPTION:
+      print_absorption(out, pv, &a->absorption, precision);
+      break;
+    case SECTION_STEPS:
+      print_steps(out, pv, c, a->plan.steps, a->after, precision);
+      break;
+    case SECTION_HITTING:
+      print_hitting(out, pv, c, *f->targets, &a->hitting, precision);
+      break;
+    case SECTION_REWARDS:
+      print_rewards(out, pv, c, cl, &a->rewards, precision);
+      break;
+    case SECTION_COMMITTOR:
+      print_committor(out, pv, c, &f->r->committor, &a->committor, precision);
+      break;
+    case SECTION_PASSAGE:
+      print_passage(out, pv, *f->targets, &a->passage, precision);
+      break;
+    case SECTION_LUMPING:
+      print_lump(out, pv, &a->lump, f->opt->output, precision);
+      break;
+    case SECTION_SPECTRUM:
+      print_spectrum(out, cl, a->spectra, precision);
+      break;
+    case SECTION_MIXING:
+      print_mixing(out, cl, a->mixing, a->plan.mixing, precision);
+      break;
+    case SECTION_KEMENY:
+      print_kemeny(out, cl, a->kemeny, precision);
+      break;
+    case SECTION_HORIZON:
+      print_horizon(out, pv, &a->horizon, precision);
+      break;
+    case SECTION_CONVERSION:
+      print_conversion(out, pv, &a->conversion, f->opt->output, precision);
+      break;
+    case SECTION_DRAWING:
+      print_dot_line(out, f->opt->dot_file, a->drawn, c, cl);
+      break;
+    default:
+      break;
+  }
+  std::fflush(out);
+}
+
 void print_analysis(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
-                    const std::vector<int>& targets, const struct analysis_requests* requests) {
-  const ANALYSIS_PLAN plan = plan_analysis(opt);
-  CHAIN_CLASSES cl;
-  find_classes(c, &cl);
-  check_plan(&plan, &cl);
-  if (section_shown(opt, SECTION_STRUCTURE))
-    print_structure(out, pv, c, &cl);
-  std::fflush(out);
-  std::vector<double> pi;
-  const int unique = print_stationary(out, pv, c, &cl, opt->precision, &pi,
-                                      section_shown(opt, SECTION_STATIONARY));
-  // Solved at most once: the long run and the absorption section both want it.
-  ABSORPTION ab;
-  if (section_shown(opt, SECTION_RECURRENCE))
-    print_long_run(out, pv, c, &cl, pi.data(), opt->precision, &ab);
-  if (section_shown(opt, SECTION_ENTROPY)) {
-    std::vector<CLASS_ENTROPY> entropy;
-    solve_entropy(c, &cl, pi.data(), &entropy);
-    print_entropy(out, pv, &cl, entropy, opt->precision);
-  }
-  if (section_shown(opt, SECTION_SOLVER))
-    print_solver(out, pv, c, &cl, opt->precision, &pi, unique);
-  if (section_shown(opt, SECTION_ABSORPTION))
-    print_absorption(out, pv, c, &cl, opt->precision, &ab);
-  std::vector<double> after;
-  if (plan.steps >= 0)
-    print_steps(out, pv, c, plan.steps, opt->precision, &after, section_shown(opt, SECTION_STEPS));
-  std::fflush(out);
-  if (!targets.empty() && section_shown(opt, SECTION_HITTING)) {
-    // The passage times of a single target may come through the stationary distribution,
-    // solved above once already when it is unique.
-    HITTING h;
-    solve_hitting(c, targets, &h, cl.nbr_closed == 1 ? pi.data() : nullptr);
-    print_hitting(out, pv, c, targets, &h, opt->precision);
-    std::fflush(out);
-  }
-  print_requested(out, pv, c, &cl, pi.data(), opt, targets, opt->steps >= 0 ? &after : nullptr,
-                  requests);
-  std::vector<CLASS_SPECTRUM> spectra;  // found once, for the mixing time's bounds too
-  const bool mixing = plan.mixing > 0.0 && section_shown(opt, SECTION_MIXING);
-  if (plan.eigenvalues > 0) {
-    if (section_shown(opt, SECTION_SPECTRUM)) {
-      print_spectrum(out, c, &cl, pi.data(), plan.eigenvalues, opt->precision, &spectra);
-    } else if (mixing) {
-      // Unprinted, so that the mixing section is the same with or without it.
-      for (int k = next_closed_class(&cl, 0); k != 0; k = next_closed_class(&cl, k)) {
-        spectra.emplace_back();
-        solve_spectrum(c, &cl, k, pi.data(), plan.eigenvalues, &spectra.back());
-      }
-    }
-  }
-  if (mixing)
-    print_mixing(out, c, &cl, pi.data(), plan.mixing, opt->precision, &spectra);
-  if (plan.kemeny && section_shown(opt, SECTION_KEMENY))
-    print_kemeny(out, c, &cl, pi.data(), opt->precision);
-  if (opt->horizon >= 0) {
-    HORIZON h;
-    solve_requested_horizon(pv, c, opt, requests, &h);
-    if (section_shown(opt, SECTION_HORIZON))
-      print_horizon(out, pv, &h, opt->precision);
-  }
-  // The file of -o is written whether the section is shown or not.
-  if (opt->conversion != CONVERSION_NONE) {
-    PERIOD_CONVERSION pc;
-    solve_conversion(c, opt->conversion, opt->conversion_k, opt->repair, &pc);
-    if (section_shown(opt, SECTION_CONVERSION))
-      print_conversion(out, pv, &pc, opt->output, opt->precision);
-    std::fflush(out);
-    write_conversion(opt->output, pv, &pc);
-  }
-  if (opt->dot_file != nullptr) {
-    const int drawn = write_dot(opt->dot_file, pv, c, &cl, opt->precision);
-    print_dot_line(out, opt->dot_file, drawn, c, &cl);
-  }
+                    const std::vector<int>& targets, const ANALYSIS_REQUESTS* requests) {
+  text_face face = {out, pv, c, opt, &targets, requests};
+  ANALYSIS a;
+  run_analysis(pv, c, opt, targets, requests, &a, print_section, &face);
 }

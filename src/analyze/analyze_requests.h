@@ -1,13 +1,9 @@
-// analyze_requests.h - the analyses that options ask for beyond the structure: rewards from the
-// values, the committor, the first passage distribution and lumping, read and checked before
-// anything is printed, then printed after the hitting section.
+// analyze_requests.h - what the options name in the configuration (the committor's sets, the
+// lumping's partition, the horizon's periods), read and checked before anything is printed, and
+// the analyses that take it.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_ANALYZE_REQUESTS_H
 #define PRAVLIN_ANALYZE_REQUESTS_H
-
-#include <cstdio>
-#include <nlohmann/json.hpp>
-#include <vector>
 
 #include "analyze.h"
 #include "analyze_committor.h"
@@ -27,25 +23,15 @@ typedef struct analysis_requests ANALYSIS_REQUESTS;
 /// unknown state or is otherwise bad: nothing has been printed then.
 void read_requests(const PRAVLIN* pv, const ANALYZE_OPTIONS* opt, ANALYSIS_REQUESTS* r);
 
-/// The sections of the analyses asked for, after the hitting section: rewards (when a state
-/// has a value other than 0), the committor, the first passage distribution, lumping; writes
-/// the lumped chain with -o. pi: the stationary distribution of each closed class; after: the
-/// distribution after --steps, or null. Does not return on failure.
-void print_requested(FILE* out, const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                     const double* pi, const ANALYZE_OPTIONS* opt, const std::vector<int>& targets,
-                     const std::vector<double>* after, const ANALYSIS_REQUESTS* r);
+/// The lumped chain of --lump into l, its partition refined first for "coarsest", and written
+/// with -o. Does not return on failure.
+void solve_requested_lump(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
+                          const ANALYSIS_REQUESTS* r, LUMPED_CHAIN* l);
 
 /// The path of --horizon into h, over the periods of r when the matrix changes with the step,
 /// keeping every step when the JSON, the CSV of --horizon-csv or the per-state lines of the text
 /// show them, and writes that CSV. Does not return on failure.
 void solve_requested_horizon(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
                              const ANALYSIS_REQUESTS* r, HORIZON* h);
-
-/// The same as members "rewards", "committor", "passage" and "lump" of the JSON document, each
-/// null when not asked for.
-void add_requested_json(const PRAVLIN* pv, const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl,
-                        const double* pi, const ANALYZE_OPTIONS* opt,
-                        const std::vector<int>& targets, const std::vector<double>* after,
-                        const ANALYSIS_REQUESTS* r, nlohmann::ordered_json* doc);
 
 #endif

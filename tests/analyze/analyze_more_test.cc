@@ -5,7 +5,7 @@
 #include "analyze_json.h"
 #include "analyze_long_run.h"
 #include "analyze_notes.h"
-#include "analyze_report.h"
+#include "analyze_solver.h"
 
 #include <gtest/gtest.h>
 

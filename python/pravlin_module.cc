@@ -31,6 +31,7 @@
 #include "analyze_mixing.h"
 #include "analyze_passage.h"
 #include "analyze_rewards.h"
+#include "analyze_run.h"
 #include "config.h"
 #include "config_items.h"
 #include "draw.h"
@@ -123,11 +124,9 @@ struct Chain {
   // The periods of a configuration whose matrix changes with the step (0 or 1: it does not);
   // the chain is then the last period's, which the analyses describe, as pravlin-analyze's.
   std::size_t periods = 0;
-  // What every analysis starts from, found at the first that needs it.
-  bool solved = false;
-  CHAIN_CLASSES classes;
-  std::vector<double> pi;  // [n + 1] each closed class's stationary distribution on its states
-  std::vector<SOLVE_RESULT> how;  // [nbr_classes + 1] how each closed class's was found
+  // The engine's records: the classes and stationary distributions, found at the first
+  // analysis that needs them and kept, and the last record of each section asked for.
+  ANALYSIS analysis;
 };
 
 // A record that points into c: for the library calls that take one.
@@ -149,18 +148,20 @@ static void view_record(Chain* c, RecordView* v) {
   v->pv.initial_probability = c->initial.data();
 }
 
-// The classes and every closed class's stationary distribution, once.
-static void solve(Chain* c) {
-  if (c->solved)
-    return;
-  find_classes(&c->chain, &c->classes);
-  c->pi.assign(static_cast<std::size_t>(c->n) + 1, 0.0);
-  c->how.assign(static_cast<std::size_t>(c->classes.nbr_classes) + 1, SOLVE_RESULT{"", 0, 0.0});
-  for (int k = 1; k <= c->classes.nbr_classes; k++) {
-    if (c->classes.closed[k])
-      c->how[k] = class_stationary(&c->chain, &c->classes, k, c->pi.data());
-  }
-  c->solved = true;
+// Runs pravlin-analyze's engine on c for the sections asked, with the settings of opt, as the
+// command line would: the classes and stationary distributions once for the chain
+// (SECTION_STATIONARY), the other sections anew each time. Inside call().
+static const ANALYSIS* run(Chain* c, unsigned sections, const ANALYZE_OPTIONS& opt,
+                           const std::vector<int>& targets = {},
+                           const ANALYSIS_REQUESTS& r = ANALYSIS_REQUESTS()) {
+  RecordView v;
+  view_record(c, &v);
+  ANALYSIS* a = &c->analysis;
+  a->plan = plan_analysis(&opt);
+  a->plan.shown = a->plan.sections = sections;
+  a->plan.eigenvalues_named = 0;  // spectrum() checks its count itself
+  run_plan(&v.pv, &c->chain, &opt, targets, &r, a);
+  return a;
 }
 
 // The chain of n states with entries (from[e], to[e], p[e]), states from 0; names, values and
@@ -398,8 +399,8 @@ static double or_nan(bool known, double v) {
 }
 
 static py::dict classes_of(Chain* c) {
-  call([&] { solve(c); });
-  const CHAIN_CLASSES& cl = c->classes;
+  call([&] { run(c, SECTION_STATIONARY, analyze_defaults()); });
+  const CHAIN_CLASSES& cl = c->analysis.classes;
   py::list members;
   std::vector<char> closed;
   std::vector<long long> period;
@@ -419,8 +420,9 @@ static py::dict classes_of(Chain* c) {
 }
 
 static py::dict stationary_of(Chain* c) {
-  call([&] { solve(c); });
-  const CHAIN_CLASSES& cl = c->classes;
+  call([&] { run(c, SECTION_STATIONARY, analyze_defaults()); });
+  const ANALYSIS& a = c->analysis;
+  const CHAIN_CLASSES& cl = a.classes;
   const std::size_t n = static_cast<std::size_t>(c->n);
   py::array_t<double> rows({static_cast<py::ssize_t>(cl.nbr_closed), static_cast<py::ssize_t>(n)});
   double* r = rows.mutable_data();
@@ -434,11 +436,11 @@ static py::dict stationary_of(Chain* c) {
       continue;
     for (std::size_t i = cl.first[k]; i < cl.first[k + 1]; i++) {
       const int s = cl.member[i];
-      r[row * n + static_cast<std::size_t>(s - 1)] = c->pi[s];
+      r[row * n + static_cast<std::size_t>(s - 1)] = a.pi[s];
     }
     numbers.push_back(k - 1);
-    methods.append(c->how[k].method);
-    residuals.push_back(or_nan(c->how[k].sparse != 0, c->how[k].residual));
+    methods.append(a.stationary[k].method);
+    residuals.push_back(or_nan(a.stationary[k].sparse != 0, a.stationary[k].residual));
     row++;
   }
   py::dict d;
@@ -450,12 +452,8 @@ static py::dict stationary_of(Chain* c) {
 }
 
 static py::dict absorption_of(Chain* c) {
-  ABSORPTION ab{};
-  call([&] {
-    solve(c);
-    if (c->classes.nbr_closed < c->classes.nbr_classes)
-      solve_absorption(&c->chain, &c->classes, &ab);
-  });
+  call([&] { run(c, SECTION_STATIONARY | SECTION_ABSORPTION, analyze_defaults()); });
+  const ABSORPTION& ab = c->analysis.absorption;
   py::dict d;
   const std::size_t t = static_cast<std::size_t>(ab.nbr_transient);
   const std::size_t k = static_cast<std::size_t>(ab.nbr_closed);
@@ -479,12 +477,10 @@ static py::dict absorption_of(Chain* c) {
 static py::array_t<double> distribution_of(Chain* c, long steps) {
   if (steps < 0)
     throw py::value_error("steps must not be negative");
-  std::vector<double> x(c->initial);
-  call([&] {
-    x[0] = 0.0;
-    step_distribution(&c->chain, &x, steps);
-  });
-  return copied(x.data() + 1, static_cast<std::size_t>(c->n));
+  ANALYZE_OPTIONS opt = analyze_defaults();
+  opt.steps = steps;
+  call([&] { run(c, SECTION_STEPS, opt); });
+  return copied(c->analysis.after.data() + 1, static_cast<std::size_t>(c->n));
 }
 
 // The states of a set given from 0, as the library numbers them; out of range refused.
@@ -504,11 +500,8 @@ static py::dict hitting_of(Chain* c, std::vector<long long> targets) {
   const std::vector<int> t = states_of(c, targets);
   if (t.empty())
     throw py::value_error("hitting needs at least one target state");
-  HITTING h{};
-  call([&] {
-    solve(c);
-    solve_hitting(&c->chain, t, &h, c->classes.nbr_closed == 1 ? c->pi.data() : nullptr);
-  });
+  call([&] { run(c, SECTION_STATIONARY | SECTION_HITTING, analyze_defaults(), t); });
+  const HITTING& h = c->analysis.hitting;
   const std::size_t n = static_cast<std::size_t>(c->n);
   py::dict d;
   d["probability"] = copied(h.probability.data() + 1, n);
@@ -521,10 +514,10 @@ static py::dict hitting_of(Chain* c, std::vector<long long> targets) {
 }
 
 static py::dict committor_of(Chain* c, std::vector<long long> a, std::vector<long long> b) {
-  COMMITTOR_SETS sets;
+  ANALYSIS_REQUESTS r;
+  COMMITTOR_SETS& sets = r.committor;
   sets.a = states_of(c, a);
   sets.b = states_of(c, b);
-  COMMITTOR q{};
   call([&] {
     // The checks of --committor's sets, with its messages.
     if (sets.a.empty() || sets.b.empty())
@@ -535,8 +528,9 @@ static py::dict committor_of(Chain* c, std::vector<long long> a, std::vector<lon
           fail(" *** ERROR: --committor: state #%d is in both A and B\n", s);
       }
     }
-    solve_committor(&c->chain, &sets, &q);
+    run(c, SECTION_COMMITTOR, analyze_defaults(), {}, r);
   });
+  const COMMITTOR& q = c->analysis.committor;
   py::dict d;
   d["probability"] = copied(q.probability.data() + 1, static_cast<std::size_t>(c->n));
   d["method"] =
@@ -547,11 +541,8 @@ static py::dict committor_of(Chain* c, std::vector<long long> a, std::vector<lon
 }
 
 static py::list entropy_of(Chain* c) {
-  std::vector<CLASS_ENTROPY> e;
-  call([&] {
-    solve(c);
-    solve_entropy(&c->chain, &c->classes, c->pi.data(), &e);
-  });
+  call([&] { run(c, SECTION_STATIONARY | SECTION_ENTROPY, analyze_defaults()); });
+  const std::vector<CLASS_ENTROPY>& e = c->analysis.entropy;
   py::list out;
   for (const CLASS_ENTROPY& x : e) {
     py::dict d;
@@ -568,18 +559,10 @@ static py::list entropy_of(Chain* c) {
 }
 
 static py::list kemeny_of(Chain* c) {
-  std::vector<CLASS_KEMENY> all;
-  call([&] {
-    solve(c);
-    const CHAIN_CLASSES* cl = &c->classes;
-    if (chain_is_absorbing(cl))
-      return;
-    for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
-      CLASS_KEMENY km{};
-      solve_kemeny(&c->chain, cl, k, c->pi.data(), &km);
-      all.push_back(km);
-    }
-  });
+  ANALYZE_OPTIONS opt = analyze_defaults();
+  opt.kemeny = 1;
+  call([&] { run(c, SECTION_STATIONARY | SECTION_KEMENY, opt); });
+  const std::vector<CLASS_KEMENY>& all = c->analysis.kemeny;
   py::list out;
   for (const CLASS_KEMENY& km : all) {
     py::dict d;
@@ -601,10 +584,10 @@ static py::list kemeny_of(Chain* c) {
 static py::list spectrum_of(Chain* c, int count) {
   if (count < 1)
     throw py::value_error("spectrum needs a number of eigenvalues from 1");
-  std::vector<CLASS_SPECTRUM> all;
+  ANALYZE_OPTIONS opt = analyze_defaults();
+  opt.eigen = count;
   call([&] {
-    solve(c);
-    const CHAIN_CLASSES* cl = &c->classes;
+    const CHAIN_CLASSES* cl = &run(c, SECTION_STATIONARY, opt)->classes;
     const int largest = largest_closed_class(cl);
     // As --spectral: no class to ask about (single states only) is no error.
     if (count > largest && next_closed_class(cl, 0) != 0) {
@@ -613,12 +596,9 @@ static py::list spectrum_of(Chain* c, int count) {
           "(%d)\n",
           count, largest);
     }
-    for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
-      CLASS_SPECTRUM sp{};
-      solve_spectrum(&c->chain, cl, k, c->pi.data(), count, &sp);
-      all.push_back(sp);
-    }
+    run(c, SECTION_STATIONARY | SECTION_SPECTRUM, opt);
   });
+  const std::vector<CLASS_SPECTRUM>& all = c->analysis.spectra;
   py::list out;
   for (const CLASS_SPECTRUM& sp : all) {
     py::dict d;
@@ -650,16 +630,10 @@ static py::list spectrum_of(Chain* c, int count) {
 static py::list mixing_of(Chain* c, double epsilon) {
   if (!(epsilon > 0.0 && epsilon < 1.0))
     throw py::value_error("mixing_time needs a distance above 0 and below 1");
-  std::vector<CLASS_MIXING> all;
-  call([&] {
-    solve(c);
-    const CHAIN_CLASSES* cl = &c->classes;
-    for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
-      CLASS_MIXING mx{};
-      solve_mixing(&c->chain, cl, k, c->pi.data(), epsilon, &mx);
-      all.push_back(mx);
-    }
-  });
+  ANALYZE_OPTIONS opt = analyze_defaults();
+  opt.mixing = epsilon;
+  call([&] { run(c, SECTION_STATIONARY | SECTION_MIXING, opt); });
+  const std::vector<CLASS_MIXING>& all = c->analysis.mixing;
   py::list out;
   for (const CLASS_MIXING& mx : all) {
     const bool bounds = !mx.exact && !mx.never;
@@ -687,16 +661,16 @@ static py::dict passage_of(Chain* c, std::vector<long long> targets, long steps)
   const std::vector<int> t = states_of(c, targets);
   if (t.empty())
     throw py::value_error("passage needs at least one target state");
-  FIRST_PASSAGE f;
   call([&] {
     if (steps < 1 || steps > PASSAGE_MAX_STEPS) {
       fail(" *** ERROR: --passage needs a number of steps from 1 to %ld, not (%ld)\n",
            PASSAGE_MAX_STEPS, steps);
     }
-    RecordView v;
-    view_record(c, &v);
-    solve_passage(&v.pv, &c->chain, t, steps, &f);
+    ANALYZE_OPTIONS opt = analyze_defaults();
+    opt.passage = steps;
+    run(c, SECTION_PASSAGE, opt, t);
   });
+  const FIRST_PASSAGE& f = c->analysis.passage;
   py::dict d;
   d["probability"] = copied(f.probability.data() + 1, f.probability.size() - 1);
   d["beyond"] = f.beyond;
@@ -713,20 +687,11 @@ static py::object method_of(const SOLVE_RESULT& how) {
 // with --steps and --target.
 static py::dict rewards_of(Chain* c, long steps, std::vector<long long> targets) {
   const std::vector<int> t = states_of(c, targets);
-  REWARDS w;
-  call([&] {
-    solve(c);
-    std::vector<double> x;
-    if (steps >= 0) {
-      x = c->initial;
-      x[0] = 0.0;
-      step_distribution(&c->chain, &x, steps);
-    }
-    RecordView v;
-    view_record(c, &v);
-    solve_rewards(&v.pv, &c->chain, &c->classes, c->pi.data(), steps >= 0 ? &x : nullptr, steps, t,
-                  &w);
-  });
+  ANALYZE_OPTIONS opt = analyze_defaults();
+  opt.steps = steps;
+  const unsigned with_steps = steps >= 0 ? static_cast<unsigned>(SECTION_STEPS) : 0u;
+  call([&] { run(c, SECTION_STATIONARY | SECTION_REWARDS | with_steps, opt, t); });
+  const REWARDS& w = c->analysis.rewards;
   const std::size_t n = static_cast<std::size_t>(c->n);
   py::dict d;
   std::vector<long long> klass(w.klass.begin(), w.klass.end());
@@ -763,13 +728,14 @@ static py::dict lump_of(Chain* c, const std::string& how, double tolerance) {
     }
     if (!(tolerance >= 0.0 && tolerance <= 1.0))
       fail(" *** ERROR: --lump-tolerance needs a number from 0 to 1, not (%g)\n", tolerance);
+    ANALYZE_OPTIONS opt = analyze_defaults();
+    opt.lump = how.c_str();
+    opt.lump_tolerance = tolerance;
     RecordView v;
     view_record(c, &v);
-    LUMP_PARTITION part;
-    read_lump_partition(&v.pv, how.c_str(), &part);
-    if (part.by == LUMP_COARSEST)
-      refine_lumpable(&c->chain, tolerance, &part);
-    lump_chain(&v.pv, &c->chain, &part, tolerance, &l);
+    ANALYSIS_REQUESTS r;
+    read_requests(&v.pv, &opt, &r);
+    l = run(c, SECTION_LUMPING, opt, {}, r)->lump;
     // The lumped chain as a chain of its own: blocks named by the file, else by number.
     const int k = l.chain.n;
     lumped->n = k;

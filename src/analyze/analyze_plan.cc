@@ -3,7 +3,9 @@
 #include "analyze_plan.h"
 
 #include "analyze_eigen.h"
+#include "analyze_lump.h"
 #include "analyze_mixing.h"
+#include "analyze_states.h"
 #include "fail.h"
 
 // ORDER SECTION
@@ -48,6 +50,16 @@ int section_shown(const ANALYZE_OPTIONS* opt, unsigned section) {
   return opt->only == 0 || (opt->only & section) != 0;
 }
 
+ANALYZE_OPTIONS analyze_defaults() {
+  ANALYZE_OPTIONS opt = ANALYZE_OPTIONS();
+  opt.precision = 6;
+  opt.steps = -1;
+  opt.lump_tolerance = LUMP_TOLERANCE;
+  opt.per_state_max = PER_STATE_MAX;
+  opt.horizon = -1;
+  return opt;
+}
+
 ANALYSIS_PLAN plan_analysis(const ANALYZE_OPTIONS* opt) {
   ANALYSIS_PLAN plan;
   plan.steps = opt->steps;
@@ -55,7 +67,7 @@ ANALYSIS_PLAN plan_analysis(const ANALYZE_OPTIONS* opt) {
   plan.eigenvalues_named = opt->eigen > 0;
   plan.mixing = opt->mixing > 0.0 ? opt->mixing : opt->spectral ? MIXING_DEFAULT_EPSILON : 0.0;
   plan.kemeny = opt->kemeny || opt->spectral;
-  // The hitting section comes with targets, and the rewards with values: the run sees them.
+  // The hitting section comes with targets, and the rewards with values: run_analysis sees them.
   unsigned asked = SECTION_STRUCTURE | SECTION_STATIONARY | SECTION_RECURRENCE | SECTION_ENTROPY |
                    SECTION_SOLVER | SECTION_ABSORPTION | SECTION_HITTING | SECTION_REWARDS;
   if (plan.steps >= 0)

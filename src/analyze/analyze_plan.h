@@ -83,6 +83,9 @@ struct analysis_plan {
 };
 typedef struct analysis_plan ANALYSIS_PLAN;
 
+/// The options of a command line that gives none: nothing asked beyond the structure.
+ANALYZE_OPTIONS analyze_defaults();
+
 /// The plan that opt asks for.
 ANALYSIS_PLAN plan_analysis(const ANALYZE_OPTIONS* opt);
 /// Refuses, with one message, a plan that the chain's classes cannot give: more eigenvalues

@@ -15,6 +15,9 @@ static void finish(unsigned section, ANALYSIS* a, SECTION_DONE done, void* conte
 static void solve_classes(const SPARSE_CHAIN* c, ANALYSIS* a, SECTION_DONE done, void* context) {
   const CHAIN_CLASSES* cl = &a->classes;
   const double* pi = a->pi.data();
+  a->spectra.clear();
+  a->mixing.clear();
+  a->kemeny.clear();
   if (a->plan.sections & SECTION_SPECTRUM) {
     for (int k = next_closed_class(cl, 0); k != 0; k = next_closed_class(cl, k)) {
       a->spectra.emplace_back();
@@ -45,22 +48,40 @@ void run_analysis(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTION
                   const std::vector<int>& targets, const ANALYSIS_REQUESTS* r, ANALYSIS* a,
                   SECTION_DONE done, void* context) {
   a->plan = plan_analysis(opt);
+  // The hitting section comes with targets, the rewards with a value other than 0.
+  unsigned unasked = 0;
+  if (targets.empty())
+    unasked |= SECTION_HITTING;
+  if (!rewards_wanted(pv))
+    unasked |= SECTION_REWARDS;
+  a->plan.shown &= ~unasked;
+  a->plan.sections &= ~unasked;
   a->done = 0;
+  run_plan(pv, c, opt, targets, r, a, done, context);
+}
+
+void run_plan(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
+              const std::vector<int>& targets, const ANALYSIS_REQUESTS* r, ANALYSIS* a,
+              SECTION_DONE done, void* context) {
   const unsigned sections = a->plan.sections;
   CHAIN_CLASSES* cl = &a->classes;
-  find_classes(c, cl);
-  check_plan(&a->plan, cl);
-  if (sections & SECTION_STRUCTURE)
-    finish(SECTION_STRUCTURE, a, done, context);
-  // Solved whatever is shown: every section after it needs pi.
-  a->pi.assign(static_cast<std::size_t>(c->n) + 1, 0.0);
-  a->stationary.assign(static_cast<std::size_t>(cl->nbr_classes) + 1, SOLVE_RESULT());
-  for (int k = 1; k <= cl->nbr_classes; k++) {
-    if (cl->closed[k])
-      a->stationary[k] = class_stationary(c, cl, k, a->pi.data());
+  // The classes and the stationary distributions, which every section after them may need:
+  // once for a chain, however many plans are run on it.
+  if ((sections & SECTION_STATIONARY) && (a->done & SECTION_STATIONARY) == 0) {
+    find_classes(c, cl);
+    check_plan(&a->plan, cl);
+    if (sections & SECTION_STRUCTURE)
+      finish(SECTION_STRUCTURE, a, done, context);
+    a->pi.assign(static_cast<std::size_t>(c->n) + 1, 0.0);
+    a->stationary.assign(static_cast<std::size_t>(cl->nbr_classes) + 1, SOLVE_RESULT());
+    for (int k = 1; k <= cl->nbr_classes; k++) {
+      if (cl->closed[k])
+        a->stationary[k] = class_stationary(c, cl, k, a->pi.data());
+    }
+    a->unique = cl->nbr_closed == 1;
+    a->absorption = ABSORPTION();
+    finish(SECTION_STATIONARY, a, done, context);
   }
-  a->unique = cl->nbr_closed == 1;
-  finish(SECTION_STATIONARY, a, done, context);
   a->long_run_solved = 0;
   if (sections & SECTION_RECURRENCE) {
     if (cl->nbr_closed >= 2) {
@@ -70,6 +91,7 @@ void run_analysis(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTION
     finish(SECTION_RECURRENCE, a, done, context);
   }
   if (sections & SECTION_ENTROPY) {
+    a->entropy.clear();
     solve_entropy(c, cl, a->pi.data(), &a->entropy);
     finish(SECTION_ENTROPY, a, done, context);
   }
@@ -89,34 +111,41 @@ void run_analysis(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTION
     step_distribution(c, &a->after, a->plan.steps);
     finish(SECTION_STEPS, a, done, context);
   }
-  if ((sections & SECTION_HITTING) && !targets.empty()) {
+  if (sections & SECTION_HITTING) {
     // The passage times of a single target may come through the stationary distribution.
+    a->hitting = HITTING();
     solve_hitting(c, targets, &a->hitting, a->unique ? a->pi.data() : nullptr);
     finish(SECTION_HITTING, a, done, context);
   }
-  if ((sections & SECTION_REWARDS) && rewards_wanted(pv)) {
+  if (sections & SECTION_REWARDS) {
+    a->rewards = REWARDS();
     solve_rewards(pv, c, cl, a->pi.data(), (sections & SECTION_STEPS) ? &a->after : nullptr,
                   a->plan.steps, targets, &a->rewards);
     finish(SECTION_REWARDS, a, done, context);
   }
   if (sections & SECTION_COMMITTOR) {
+    a->committor = COMMITTOR();
     solve_committor(c, &r->committor, &a->committor);
     finish(SECTION_COMMITTOR, a, done, context);
   }
   if (sections & SECTION_PASSAGE) {
+    a->passage = FIRST_PASSAGE();
     solve_passage(pv, c, targets, opt->passage, &a->passage);
     finish(SECTION_PASSAGE, a, done, context);
   }
   if (sections & SECTION_LUMPING) {
+    a->lump = LUMPED_CHAIN();
     solve_requested_lump(pv, c, opt, r, &a->lump);
     finish(SECTION_LUMPING, a, done, context);
   }
   solve_classes(c, a, done, context);
   if (sections & SECTION_HORIZON) {
+    a->horizon = HORIZON();
     solve_requested_horizon(pv, c, opt, r, &a->horizon);
     finish(SECTION_HORIZON, a, done, context);
   }
   if (sections & SECTION_CONVERSION) {
+    a->conversion = PERIOD_CONVERSION();
     solve_conversion(c, opt->conversion, opt->conversion_k, opt->repair, &a->conversion);
     finish(SECTION_CONVERSION, a, done, context);
     // After the section, which says what the file will hold.

@@ -30,8 +30,8 @@ struct analysis {
   CHAIN_CLASSES classes;
   std::vector<double> pi;                // [1..n] each closed class's stationary distribution
   std::vector<SOLVE_RESULT> stationary;  // [1..nbr_classes] how each closed class's was solved
-  int unique;                            // one closed class: pi is the chain's
-  int long_run_solved;                   // several closed classes: long_run is set
+  int unique = 0;                        // one closed class: pi is the chain's
+  int long_run_solved = 0;               // several closed classes: long_run is set
   LONG_RUN long_run;
   ABSORPTION absorption;  // solved once, for the long run or the absorption section
   std::vector<CLASS_ENTROPY> entropy;
@@ -47,8 +47,8 @@ struct analysis {
   std::vector<CLASS_KEMENY> kemeny;
   HORIZON horizon;
   PERIOD_CONVERSION conversion;
-  int drawn;      // what write_dot drew
-  unsigned done;  // the sections solved, by SECTION bits
+  int drawn = 0;      // what write_dot drew
+  unsigned done = 0;  // the sections solved, by SECTION bits
 };
 typedef struct analysis ANALYSIS;
 
@@ -64,5 +64,15 @@ typedef void (*SECTION_DONE)(unsigned section, const ANALYSIS* a, void* context)
 void run_analysis(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
                   const std::vector<int>& targets, const ANALYSIS_REQUESTS* r, ANALYSIS* a,
                   SECTION_DONE done = nullptr, void* context = nullptr);
+
+/// The same with the plan already in a->plan, for a caller that builds its own: solves the
+/// sections of a->plan.sections, each anew, and the classes and stationary distributions when
+/// SECTION_STATIONARY is among them and they are not in a->done yet (they are then kept for
+/// every later plan on the same chain). A section that needs pi or the classes (the recurrence,
+/// entropy, solver, absorption, hitting, rewards, spectrum, mixing and Kemeny sections) needs
+/// SECTION_STATIONARY in the same plan or an earlier one.
+void run_plan(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANALYZE_OPTIONS* opt,
+              const std::vector<int>& targets, const ANALYSIS_REQUESTS* r, ANALYSIS* a,
+              SECTION_DONE done = nullptr, void* context = nullptr);
 
 #endif

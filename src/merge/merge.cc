@@ -1,6 +1,9 @@
-// main.cc - pravlin-merge: the reports of slices of one run (pravlin --chains A-B), given
-// in chain order, joined into the whole run's report, byte for byte, one line at a time.
+// merge.cc - pravlin-merge's rules: the reports of slices of one run (pravlin --chains A-B),
+// given in chain order, joined into the whole run's report, byte for byte, one line at a time,
+// and checked against each other and against what the run is known to be.
 // Part of pravlin; see README.md.
+#include "merge.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -14,34 +17,14 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "config.h"
 #include "config_schema.h"
 #include "fail.h"
 #include "options.h"
-#include "output_file.h"
-#include "pravlin.h"
+#include "report_labels.h"
 #include "table_lines.h"
-#include "version.h"
-
-static const char USAGE[] =
-    "Usage: pravlin-merge [--chains N] [--config CONFIG.xml] SLICE...\n"
-    "       pravlin-merge --help | -h | --version\n"
-    "\n"
-    "Joins the reports of slices of one pravlin run (pravlin --chains A-B CONFIG.xml), given in\n"
-    "the order of their chains from chain 1 on, into the report of the whole run, on standard\n"
-    "output. Reads one line of each slice at a time, and refuses slices it cannot prove whole:\n"
-    "a line cut short, chains missing or out of order, steps or cells that differ from slice to\n"
-    "slice, or counts of chains and steps other than the run's.\n"
-    "\n"
-    "  --chains N           the run has N chains\n"
-    "  --config CONFIG.xml  the run's configuration: its chains, steps, header and cells\n"
-    "\n"
-    "A header (the first slice's, when the run writes one) states the run's chains and steps.\n"
-    "Without a header, --chains or --config, chains missing after the last slice cannot be\n"
-    "seen, and a warning says so. See pravlin-merge(1).\n";
 
 // A slice is read in large blocks and its lines are handed on where they lie in its buffer: a
 // line of a large run is hundreds of kilobytes, and copying it once more costs as much as
@@ -199,21 +182,27 @@ static bool starts_as(Slice* s, std::string_view text) {
   return n != 0 && std::memcmp(s->buf + s->begin, text.data(), n) == 0;
 }
 
-// Whether the slice's next line is a title line, "time , " and a chain number; the header's
-// time line has the date there.
+// A title line's bytes before its first chain number: its label and ", ".
+static constexpr std::size_t kTitleStart = LABEL_TITLE.size() + 2;
+
+// Whether the slice's next line is a title line, its label, ", " and a chain number; the
+// header's time line has the date there.
 static bool at_title(Slice* s) {
-  fill(s, 8);
-  return s->end - s->begin >= 8 && std::memcmp(s->buf + s->begin, "time , ", 7) == 0 &&
-         s->buf[s->begin + 7] >= '0' && s->buf[s->begin + 7] <= '9';
+  fill(s, kTitleStart + 1);
+  const char* p = s->buf + s->begin;
+  return s->end - s->begin > kTitleStart &&
+         std::memcmp(p, LABEL_TITLE.data(), LABEL_TITLE.size()) == 0 &&
+         std::memcmp(p + LABEL_TITLE.size(), ", ", 2) == 0 && p[kTitleStart] >= '0' &&
+         p[kTitleStart] <= '9';
 }
 
 // Reads the slice's title line, "time , A , A+1 , ... , B ", whose chains must start at want,
 // and hands it on without its line break (a slice after the first from ", A" on). A title is
 // read in pieces: with many chains it is longer than the other lines.
 static void read_title(Slice* s, long long want, bool first_slice) {
-  std::size_t off = 7;  // bytes of the title after s->begin looked through
+  std::size_t off = kTitleStart;  // bytes of the title after s->begin looked through
   if (!first_slice) {
-    s->begin += 5;
+    s->begin += LABEL_TITLE.size();
     off = 2;
   }
   long long next = want;
@@ -283,24 +272,6 @@ static CellKind cell_kind(std::string_view line) {
   return at > digits && at < line.size() && line[at] == ' ' ? SER_CELLS : VAL_CELLS;
 }
 
-// What the run is known to be, from the command line, the configuration or the header; -1
-// where nothing says.
-struct Expected {
-  long long chains = -1;  // --chains
-  const char* config = nullptr;
-  long long config_chains = -1;
-  long long config_lines = -1;  // nbr_years + 1
-  int config_header = -1;
-  int config_cells = -1;
-  long long header_chains = -1;
-  long long header_lines = -1;
-  // From the configuration, what its run prints: the step labels from init_year on, the header
-  // lines of its sizes and states, and every state's cell.
-  const PRAVLIN* pv = nullptr;
-  std::vector<std::string> cell_texts;
-  std::unordered_set<std::string_view> cells;  // views of cell_texts
-};
-
 static void check_chains(long long last, long long want, const std::string& who) {
   if (want >= 0 && last != want)
     fail(" *** ERROR: the slices end at chain %lld, but %s says %lld chains\n", last, who.c_str(),
@@ -315,36 +286,6 @@ static void check_lines(const Slice& head, long long lines, long long want,
   }
 }
 
-static const char* parse_command_line(int argc, char** argv, Expected* x, int* first_slice) {
-  int i = 1;
-  for (; i < argc; i++) {
-    const char* a = argv[i];
-    if (std::strcmp(a, "--chains") == 0) {
-      if (x->chains >= 0)
-        fail(" *** ERROR: --chains given twice\n");
-      const char* v = i + 1 < argc ? argv[++i] : "";
-      x->chains = parse_count(v, 1, INT_MAX);
-      if (x->chains < 0)
-        fail(" *** ERROR: --chains needs a number from 1 to 2147483647, not (%s)\n", v);
-    } else if (std::strcmp(a, "--config") == 0) {
-      if (x->config != nullptr)
-        fail(" *** ERROR: --config given twice\n");
-      x->config = i + 1 < argc ? argv[++i] : "";
-      if (*x->config == '\0')
-        fail(" *** ERROR: --config needs the run's configuration file\n");
-    } else if (std::strcmp(a, "--") == 0) {
-      i++;
-      break;
-    } else if (a[0] == '-' && a[1] != '\0') {
-      fail(" *** ERROR: unknown option (%s); see pravlin-merge --help\n", a);
-    } else {
-      break;
-    }
-  }
-  *first_slice = i;
-  return i < argc ? argv[i] : nullptr;
-}
-
 // What w gathers, made by the report's own writer: first counted, then written.
 template <typename Put>
 static std::string report_text(Put put) {
@@ -357,7 +298,7 @@ static std::string report_text(Put put) {
 }
 
 // The run's chains, steps, header, states and cells as its configuration has them.
-static void read_config(Expected* x) {
+void merge_read_config(MERGE_RUN* x) {
   static PRAVLIN pv;
   static std::vector<TRANSITION_ENTRY> transitions;
   init_pravlin(&pv);
@@ -392,20 +333,20 @@ static void read_config(Expected* x) {
 // an empty text where the run's line is not the configuration's to say: the time, the file
 // names, the initial probabilities (the run may rescale them) and the solver's results.
 static std::string config_header_line(const PRAVLIN& pv, long long k) {
-  if (k == 4)
+  if (k == HEADER_LINE_NBR_STATES)
     return report_text([&pv](Writer* w) {
-      put_text(w, "nbr_states , ");
+      put_text(w, LABEL_NBR_STATES);
       put_long(w, pv.nbr_states);
     });
-  if (k == 5)
+  if (k == HEADER_LINE_INIT_YEAR)
     return report_text([&pv](Writer* w) {
-      put_text(w, "init_year  , ");
+      put_text(w, LABEL_INIT_YEAR);
       put_long(w, pv.init_year);
     });
-  if (k == 8)
-    return "state , name , val , initial_probability";
-  if (k >= 9 && k < 9 + static_cast<long long>(pv.nbr_states)) {
-    const int s = static_cast<int>(k - 8);
+  if (k == HEADER_LINE_STATES)
+    return std::string(LABEL_STATES);
+  if (k > HEADER_LINE_STATES && k <= HEADER_LINE_STATES + pv.nbr_states) {
+    const int s = static_cast<int>(k - HEADER_LINE_STATES);
     return report_text([&pv, s](Writer* w) {
       put_long(w, s);
       put_text(w, " , ");
@@ -420,7 +361,7 @@ static std::string config_header_line(const PRAVLIN& pv, long long k) {
 
 // A header line of the first slice against the configuration: sizes, init_year, and each
 // state's number, name and value.
-static void check_header_line(const Slice& s, const Expected& x, long long k) {
+static void check_header_line(const Slice& s, const MERGE_RUN& x, long long k) {
   if (x.pv == nullptr)
     return;
   const std::string want = config_header_line(*x.pv, k);
@@ -433,7 +374,7 @@ static void check_header_line(const Slice& s, const Expected& x, long long k) {
 // A table line of a slice against the configuration: its step label, init_year + line - 1,
 // and each cell one of a state's. A name's quotes inside are doubled, so a quoted cell ends at
 // the first single quote.
-static void check_table_line(const Slice& s, const Expected& x, long long line) {
+static void check_table_line(const Slice& s, const MERGE_RUN& x, long long line) {
   if (x.pv == nullptr)
     return;
   const std::string_view text = line_of(s);
@@ -488,11 +429,11 @@ static Slice open_slice(const char* name) {
 // The slice's lines up to its title line: the first slice's header, handed on, and its counts
 // kept; any other slice's header is passed over (it comes only with chain 1, and the title then
 // says so). Returns whether there was one.
-static bool read_header(Slice* s, bool first_slice, Expected* x) {
+static bool read_header(Slice* s, bool first_slice, MERGE_RUN* x) {
   fill(s, 1);
   if (s->end == s->begin)
     fail(" *** ERROR: (%s) is empty\n", s->name);
-  if (!starts_as(s, "PRAVLIN VERSION , ") && !starts_as(s, "time , "))
+  if (!starts_as(s, LABEL_VERSION) && !starts_as(s, LABEL_TIME))
     fail(" *** ERROR: (%s) holds no chain table\n", s->name);
   bool header = false;
   for (long long k = 0; !at_title(s); k++) {
@@ -503,9 +444,9 @@ static bool read_header(Slice* s, bool first_slice, Expected* x) {
       continue;
     check_header_line(*s, *x, k);
     if (x->header_chains < 0)
-      x->header_chains = header_number(line_of(*s), "nbr_chains , ");
+      x->header_chains = header_number(line_of(*s), LABEL_NBR_CHAINS);
     if (x->header_lines < 0) {
-      const long long years = header_number(line_of(*s), "nbr_years  , ");
+      const long long years = header_number(line_of(*s), LABEL_NBR_YEARS);
       x->header_lines = years < 0 ? -1 : years + 1;
     }
     put(line_of(*s));
@@ -514,33 +455,11 @@ static bool read_header(Slice* s, bool first_slice, Expected* x) {
   return header;
 }
 
-int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(USAGE, stdout);
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::fputs("pravlin-merge " PRAVLIN_VERSION "\n" PRAVLIN_LICENCE, stdout);
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-  }
-  Expected x;
-  int first_arg = 0;
-  if (parse_command_line(argc, argv, &x, &first_arg) == nullptr) {
-    std::fputs(USAGE, stderr);
-    return 1;
-  }
-  if (x.config != nullptr)
-    read_config(&x);
-  // Standard output appended onto a slice (">>"), or onto the configuration, would be read back
-  // or lost as it is written.
-  for (int i = first_arg; i < argc; i++)
-    output_note_input(argv[i]);
-  if (x.config != nullptr)
-    output_note_input(x.config);
-  output_declare(nullptr);
+void merge_slices(char* const* names, int count, MERGE_RUN* x_run) {
+  MERGE_RUN& x = *x_run;
   std::vector<Slice> slices;
-  for (int i = first_arg; i < argc; i++)
-    slices.push_back(open_slice(argv[i]));
+  for (int i = 0; i < count; i++)
+    slices.push_back(open_slice(names[i]));
   fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeSize);
 
   // The header, if any, then one title line of the chains of every slice in turn. Chain
@@ -625,5 +544,4 @@ int main(int argc, char** argv) {
     close(s.fd);
     std::free(s.buf);
   }
-  return 0;
 }

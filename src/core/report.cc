@@ -9,6 +9,7 @@
 
 #include "fast.h"
 #include "periods.h"
+#include "report_labels.h"
 #include "table_lines.h"
 #include "version.h"
 
@@ -63,29 +64,36 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   Writer w{out, block, sizeof block, 0};
   std::time_t tm = std::time(nullptr);
   const char* tm_ptr = std::ctime(&tm);
-  put_text(&w, "PRAVLIN VERSION , " PRAVLIN_VERSION "\n");
-  put_text(&w, "time , ");
+  put_text(&w, LABEL_VERSION);
+  put_text(&w, PRAVLIN_VERSION "\n");
+  put_text(&w, LABEL_TIME);
   put_text(&w, tm_ptr != nullptr ? tm_ptr : "\n");
-  put_text(&w, "xmlfilename");
+  put_text(&w, LABEL_XMLFILENAME);
   if (pv->xmlfilename != nullptr) {
     put_text(&w, " , ");
     put_quoted(&w, pv->xmlfilename);
   }
-  put_text(&w, "\noutfilename");
+  put_text(&w, "\n");
+  put_text(&w, LABEL_OUTFILENAME);
   if (pv->outfilename != nullptr) {
     put_text(&w, " , ");
     put_quoted(&w, pv->outfilename);
   }
   put_text(&w, "\n");
-  put_text(&w, "nbr_states , ");
+  put_text(&w, LABEL_NBR_STATES);
   put_long(&w, pv->nbr_states);
-  put_text(&w, "\ninit_year  , ");
+  put_text(&w, "\n");
+  put_text(&w, LABEL_INIT_YEAR);
   put_long(&w, pv->init_year);
-  put_text(&w, "\nnbr_years  , ");
+  put_text(&w, "\n");
+  put_text(&w, LABEL_NBR_YEARS);
   put_long(&w, pv->nbr_years);
-  put_text(&w, "\nnbr_chains , ");
+  put_text(&w, "\n");
+  put_text(&w, LABEL_NBR_CHAINS);
   put_long(&w, pv->nbr_chains);
-  put_text(&w, "\nstate , name , val , initial_probability\n");
+  put_text(&w, "\n");
+  put_text(&w, LABEL_STATES);
+  put_text(&w, "\n");
   const int n = pv->nbr_states;
   for (int i = 1; i <= n; i++) {
     put_long(&w, i);
@@ -99,7 +107,8 @@ void printheader(FILE* out, const PRAVLIN* pv) {
   }
   // A chain with periods lists them; the matrix and the steady state below are the last one's.
   if (pv->periods != nullptr) {
-    put_text(&w, "period , first_step , last_step\n");
+    put_text(&w, LABEL_PERIODS);
+    put_text(&w, "\n");
     long long number = 0;
     for (const CHAIN_PERIOD& p : pv->periods->list) {
       put_long(&w, ++number);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <new>
 
+#include "report_labels.h"
+
 // Wide enough for the 309 integer digits of the largest double, its sign and 40 decimals.
 constexpr std::size_t kNumberMax = 400;
 
@@ -228,7 +230,7 @@ void close_table_writer(TableWriter* t) {
 }
 
 void put_table_title(TableWriter* t, int first_chain, int last_chain) {
-  put_text(&t->w, "time ");
+  put_text(&t->w, LABEL_TITLE);
   for (long long j = first_chain; j <= last_chain; j++) {
     put_text(&t->w, ", ");
     put_long(&t->w, j);

@@ -452,11 +452,15 @@ void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model
     }
     model->log_likelihood = ll;
     model->parameters = static_cast<long>(k) * static_cast<long>(k - 1);
-    model->aic = 2.0 * static_cast<double>(model->parameters) - 2.0 * ll;
-    model->bic = static_cast<double>(model->parameters) *
-                     std::log(static_cast<double>(data->nbr_transitions)) -
-                 2.0 * ll;
+    fit_information_criteria(static_cast<double>(model->parameters), ll,
+                             static_cast<double>(data->nbr_transitions), &model->aic, &model->bic);
   }
+}
+
+void fit_information_criteria(double parameters, double log_likelihood, double observations,
+                              double* aic, double* bic) {
+  *aic = 2.0 * parameters - 2.0 * log_likelihood;
+  *bic = parameters * std::log(observations) - 2.0 * log_likelihood;
 }
 
 double fit_chi_square_p(double statistic, long df) {

@@ -275,6 +275,11 @@ typedef struct fit_extras FIT_EXTRAS;
 FIT_OPTIONS fit_default_options();
 /// Estimates the model from data. Does not return when the model could not be run by pravlin.
 void fit_estimate(const FIT_OPTIONS* opt, const FIT_DATA* data, FIT_MODEL* model);
+/// Akaike's and Schwarz's criteria of a fit with the given free parameters and log-likelihood
+/// over a number of observations: aic = 2 p - 2 ll, bic = p ln(n) - 2 ll. Every fit's are
+/// computed here, so that the orders and the models compare on one formula.
+void fit_information_criteria(double parameters, double log_likelihood, double observations,
+                              double* aic, double* bic);
 /// The model checks of --test, from the triple and block counts.
 void fit_markov_test(const FIT_DATA* data, FIT_TEST* test);
 void fit_homogeneity_test(const FIT_DATA* data, long blocks, FIT_TEST* test);

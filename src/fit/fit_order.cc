@@ -228,8 +228,7 @@ void fit_select_order(const FIT_DATA* data, long max_order, FIT_ORDER_CHOICE* ch
     FIT_ORDER_ROW& row = choice->rows[r];
     row.log_likelihood = ll;
     row.parameters = std::pow(m, static_cast<double>(r)) * (m - 1);
-    row.aic = 2 * row.parameters - 2 * ll;
-    row.bic = row.parameters * std::log(n) - 2 * ll;
+    fit_information_criteria(row.parameters, ll, n, &row.aic, &row.bic);
     if (r < top)
       fit_conditional_g2(&cells[r], &row.against_next);
     if (row.bic < choice->rows[static_cast<std::size_t>(choice->bic_order)].bic)
@@ -237,4 +236,12 @@ void fit_select_order(const FIT_DATA* data, long max_order, FIT_ORDER_CHOICE* ch
     if (row.aic < choice->rows[static_cast<std::size_t>(choice->aic_order)].aic)
       choice->aic_order = static_cast<long>(r);
   }
+}
+
+void fit_tuple_parameters(const FIT_DATA* data, const FIT_DATA* tuples, FIT_MODEL* model) {
+  // Each tuple's row chooses among the states: m - 1 free probabilities, not one a tuple.
+  const auto m = static_cast<double>(data->labels.names.size());
+  model->parameters = static_cast<long>(model->rows.size()) * static_cast<long>(m - 1);
+  fit_information_criteria(static_cast<double>(model->parameters), model->log_likelihood,
+                           static_cast<double>(tuples->nbr_transitions), &model->aic, &model->bic);
 }

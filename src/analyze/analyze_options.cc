@@ -256,15 +256,7 @@ const char* parse_analyze_command_line(int argc, char** argv, ANALYZE_OPTIONS* o
   bool per_state_given = false;
   const char* tolerance = nullptr;
   const char* horizon_option = nullptr;  // the first option that needs --horizon
-  *opt = ANALYZE_OPTIONS{};
-  opt->precision = 6;
-  opt->steps = -1;
-  opt->lump_tolerance = LUMP_TOLERANCE;
-  opt->per_state_max = PER_STATE_MAX;
-  opt->horizon = -1;
-  opt->correction = CORRECTION_NONE;
-  opt->conversion = CONVERSION_NONE;
-  opt->repair = REPAIR_NONE;
+  *opt = analyze_defaults();
   OPTION_PARSE parse;
   for (;;) {
     const OPTION_FOUND o = next_option(&ANALYZE_OPTION_TABLE, argc, argv, &parse);

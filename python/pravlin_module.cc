@@ -714,6 +714,62 @@ static py::dict rewards_of(Chain* c, long steps, std::vector<long long> targets)
   return d;
 }
 
+// The path from the initial probabilities over steps 0..steps, as --horizon with --discount
+// (rate; NaN: none) and --cycle-correction: the distribution and the steps spent in each state
+// at every step, the expected value and its corrected, discounted total, and the probability of
+// having been absorbed in each absorbing state.
+static py::dict horizon_of(Chain* c, long steps, double rate, const std::string& correction) {
+  refuse_periods(c, "horizon");
+  ANALYZE_OPTIONS opt = analyze_defaults();
+  opt.json = 1;  // every step kept, as the JSON document keeps them
+  call([&] {
+    if (steps < 0 || steps > HORIZON_MAX_STEPS) {
+      fail(" *** ERROR: --horizon needs a number of steps from 0 to %ld, not (%ld)\n",
+           HORIZON_MAX_STEPS, steps);
+    }
+    opt.horizon = steps;
+    if (!std::isnan(rate)) {
+      if (!std::isfinite(rate) || !(rate > -1.0))
+        fail(" *** ERROR: --discount needs a rate per step above -1, not (%g)\n", rate);
+      opt.discounted = 1;
+      opt.discount = rate;
+    }
+    opt.correction = parse_correction(correction.c_str());
+    if (opt.correction < 0) {
+      fail(" *** ERROR: --cycle-correction needs none, half, trapezoid or simpson, not (%s)\n",
+           correction.c_str());
+    }
+    run(c, SECTION_HORIZON, opt);
+  });
+  const HORIZON& h = c->analysis.horizon;
+  const std::size_t n = static_cast<std::size_t>(c->n);
+  const std::size_t rows = h.rows;
+  // Per-state tables without the library's column 0.
+  auto table = [&](const std::vector<double>& x) {
+    py::array_t<double> t({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(n)});
+    for (std::size_t r = 0; r < rows; r++) {
+      std::memcpy(t.mutable_data() + r * n, x.data() + r * (n + 1) + 1, n * sizeof(double));
+    }
+    return t;
+  };
+  py::dict d;
+  d["steps"] = steps;
+  d["distribution"] = table(h.distribution);
+  d["spent"] = table(h.spent);
+  d["value"] = copied(h.value.data(), h.value.size());
+  d["factor"] = copied(h.factor.data(), h.factor.size());
+  d["total"] = copied(h.total.data(), h.total.size());
+  d["absorbing"] = states_from_zero(h.absorbing.data(), h.absorbing.size());
+  const std::size_t k = h.absorbing.size();
+  py::array_t<double> absorbed(
+      {static_cast<py::ssize_t>(h.value.size()), static_cast<py::ssize_t>(k)});
+  if (k > 0)
+    std::memcpy(absorbed.mutable_data(), h.absorbed.data(), h.absorbed.size() * sizeof(double));
+  d["absorbed"] = absorbed;
+  d["correction"] = correction_name(opt.correction);
+  return d;
+}
+
 // The chain lumped by "value" (the states of equal value together), "coarsest" (the coarsest
 // lumpable partition that refines the values) or a file of lines "STATE BLOCK", as --lump.
 static py::dict lump_of(Chain* c, const std::string& how, double tolerance) {
@@ -1013,6 +1069,7 @@ PYBIND11_MODULE(_pravlin, m) {
       .def("passage", &passage_of, py::arg("targets"), py::arg("steps"))
       .def("rewards", &rewards_of, py::arg("steps"), py::arg("targets"))
       .def("lump", &lump_of, py::arg("how"), py::arg("tolerance"))
+      .def("horizon", &horizon_of, py::arg("steps"), py::arg("rate"), py::arg("correction"))
       .def("simulate", &simulate_of, py::arg("years"), py::arg("chains"))
       .def_property_readonly("run_settings", &run_settings);
 }

@@ -237,6 +237,19 @@ class Chain:
         return Result("Rewards", self._c.rewards(-1 if steps is None else int(steps),
                                                  [] if targets is None else _states(targets)))
 
+    def horizon(self, steps, discount=None, correction="none"):
+        """The path from the initial probabilities over steps 0..steps, as
+        pravlin-analyze --horizon: distribution[t] (the cohort trace), spent[t]
+        (the expected steps 0..t spent in each state), value[t] (the expected
+        state value) and total[t] (its sum over 0..t, each step weighed by
+        factor[t] = 1 / (1 + discount)^t and by the cycle correction "none",
+        "half", "trapezoid" or "simpson"), and absorbed[t, j], the probability
+        of having been absorbed in absorbing[j] by step t. Refused for a
+        configuration whose matrix changes with the step (run pravlin-analyze
+        --horizon on it)."""
+        rate = float("nan") if discount is None else float(discount)
+        return Result("Horizon", self._c.horizon(int(steps), rate, str(correction)))
+
     def lump(self, by="coarsest", tolerance=1e-9):
         """The chain lumped by blocks of states: by "value" (the states of equal
         value together), "coarsest" (the coarsest partition that is lumpable and

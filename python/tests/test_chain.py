@@ -257,6 +257,34 @@ def test_numbers_equal_analyze_json(name):
             [want["class"], want["constant"], want["method"]]
 
 
+@pytest.mark.skipif(ANALYZE is None, reason="needs pravlin-analyze (ANALYZE)")
+@pytest.mark.parametrize("name", [n for n in examples() if "periods" not in n])
+@pytest.mark.parametrize("discount, correction", [(None, "none"), (0.035, "simpson")])
+def test_horizon_equals_analyze_json(name, discount, correction):
+    path = os.path.join(EXAMPLES, name)
+    more = [] if discount is None else ["--discount", str(discount)]
+    run = subprocess.run([ANALYZE, path, "--json", "--horizon", "5", "--cycle-correction",
+                          correction] + more, capture_output=True, check=True)
+    want = json.loads(run.stdout)["horizon"]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        h = pravlin.Chain.from_xml(path).horizon(5, discount, correction)
+    assert [s + 1 for s in h.absorbing] == want["absorbing"]
+    assert [{"step": t, "value": h.value[t], "factor": h.factor[t], "total": h.total[t],
+             "absorbed": list(h.absorbed[t]), "distribution": list(h.distribution[t]),
+             "steps_spent": list(h.spent[t])} for t in range(6)] == want["path"]
+
+
+def test_horizon_refuses_what_the_command_line_refuses():
+    chain = pravlin.Chain(np.array([[0.5, 0.5], [0.0, 1.0]]))
+    for steps, rate, correction, message in [
+            (-1, None, "none", "--horizon needs a number of steps from 0"),
+            (3, -1.0, "none", "--discount needs a rate per step above -1"),
+            (3, None, "midpoint", "--cycle-correction needs none, half, trapezoid or simpson")]:
+        with pytest.raises(ValueError, match=message):
+            chain.horizon(steps, rate, correction)
+
+
 # ---- the same chains as pravlin ----------------------------------------------------------------
 
 PRAVLIN = os.environ.get("PRAVLIN")

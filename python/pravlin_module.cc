@@ -34,6 +34,7 @@
 #include "analyze_run.h"
 #include "config.h"
 #include "config_items.h"
+#include "config_write.h"
 #include "draw.h"
 #include "fail.h"
 #include "fail_mode.h"
@@ -279,13 +280,6 @@ static Chain* chain_from_xml(const std::string& file) {
   return owned.release();
 }
 
-// The shortest text that reads back as v.
-static std::string shortest(double v) {
-  char text[64];
-  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
-  return std::string(text, r.ptr);
-}
-
 // Writes the chain as a configuration that pravlin reads back to the same numbers: each row's
 // entries, and the initial probabilities, moved by ulps where needed to total exactly 1, so that
 // pravlin rescales nothing.
@@ -324,45 +318,18 @@ static void write_xml(Chain* c, const std::string& file) {
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, file.c_str());
     throw py::error_already_set();
   }
-  static const char* const PRINT_FLAG[] = {"val", "ser", "name"};
-  std::fprintf(out, "<pravlin>\n");
-  std::fprintf(out, "  <!-- written by the Python module pravlin -->\n");
-  std::fprintf(out, "  <nbr_states>%d</nbr_states>\n", c->n);
-  if (c->has_settings) {
-    std::fprintf(out, "  <init_year>%d</init_year>\n", c->init_year);
-    std::fprintf(out, "  <nbr_years>%d</nbr_years>\n", c->nbr_years);
-    std::fprintf(out, "  <nbr_chains>%d</nbr_chains>\n", c->nbr_chains);
-    if (c->print_flag >= 0 && c->print_flag <= 2)
-      std::fprintf(out, "  <print_flag>%s</print_flag>\n", PRINT_FLAG[c->print_flag]);
-    std::fprintf(out, "  <print_header>%s</print_header>\n", c->print_header ? "yes" : "no");
-    std::fprintf(out,
-                 "  <steadystate><calc>%s</calc><max_iteration>%d</max_iteration>"
-                 "<max_error>%s</max_error></steadystate>\n",
-                 c->calc_flag ? "yes" : "no", c->max_iteration, shortest(c->max_error).c_str());
-  }
-  std::vector<double> initial(c->initial.begin() + 1, c->initial.end());
-  total_exactly_one(initial.data(), initial.size());
+  CONFIG_SETTINGS settings{c->has_settings, c->init_year,     c->nbr_years,
+                           c->nbr_chains,   c->print_flag,    c->print_header,
+                           c->calc_flag,    c->max_iteration, c->max_error};
+  std::vector<std::string> name(static_cast<std::size_t>(c->n) + 1);
   for (int s = 1; s <= c->n; s++) {
-    std::fprintf(out, "  <state><ser>%d</ser>", s);
     if (c->named[s])
-      std::fprintf(out, "<name>%s</name>", c->name[s].c_str());
-    std::fprintf(out, "<value>%s</value><initial_probability>%s</initial_probability></state>\n",
-                 shortest(c->value[s]).c_str(), shortest(initial[s - 1]).c_str());
+      name[s] = c->name[s];
   }
   const SPARSE_CHAIN& q = c->chain;
-  std::vector<double> row;
-  for (int a = 1; a <= c->n; a++) {
-    std::fprintf(out, "  <transition><from>%d</from>", a);
-    row.assign(q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a]),
-               q.p.begin() + static_cast<std::ptrdiff_t>(q.row_start[a + 1]));
-    total_exactly_one(row.data(), row.size());
-    for (std::size_t e = q.row_start[a]; e < q.row_start[a + 1]; e++) {
-      std::fprintf(out, "<to><state>%d</state><probability>%s</probability></to>", q.to[e],
-                   shortest(row[e - q.row_start[a]]).c_str());
-    }
-    std::fprintf(out, "</transition>\n");
-  }
-  std::fprintf(out, "</pravlin>\n");
+  config_write_chain(out, &settings, "  <!-- written by the Python module pravlin -->\n", c->n,
+                     name, c->value.data(), c->initial.data(), q.row_start.data(), q.to.data(),
+                     q.p.data());
   const bool failed = std::ferror(out) != 0;
   errno = 0;
   if (std::fclose(out) != 0 || failed) {

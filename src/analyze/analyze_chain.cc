@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <numeric>
 
+#include "config_write.h"
 #include "fast.h"
+#include "output_file.h"
 
 void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION_ENTRY>& list) {
   const std::size_t rows = static_cast<std::size_t>(n) + 2;
@@ -23,6 +25,18 @@ void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION
   }
   for (std::size_t i = 1; i < rows; i++)
     c->row_start[i] += c->row_start[i - 1];
+}
+
+void write_chain_configuration(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* q,
+                               const std::vector<std::string>& name, const double* value,
+                               const double* initial, const std::string& comment) {
+  FILE* out = output_open(file);
+  const CONFIG_SETTINGS settings{true,           pv->init_year,     pv->nbr_years,
+                                 pv->nbr_chains, pv->print_flag,    pv->print_header,
+                                 pv->calc_flag,  pv->max_iteration, pv->max_error};
+  config_write_chain(out, &settings, comment, q->n, name, value, initial, q->row_start.data(),
+                     q->to.data(), q->p.data());
+  output_finish();
 }
 
 void sparse_chain_from_matrix(SPARSE_CHAIN* c, double** a, int n) {

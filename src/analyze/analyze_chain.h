@@ -1,6 +1,6 @@
-// analyze_chain.h - a chain as pravlin-analyze holds it, its communicating classes, and the
-// records that every solve shares: how it was done, and where the transient states end.
-// Part of pravlin; see README.md.
+// analyze_chain.h - a chain as pravlin-analyze holds it, written as a configuration, its
+// communicating classes, and the records that every solve shares: how it was done, and where the
+// transient states end. Part of pravlin; see README.md.
 #ifndef PRAVLIN_ANALYZE_CHAIN_H
 #define PRAVLIN_ANALYZE_CHAIN_H
 
@@ -25,6 +25,16 @@ typedef struct sparse_chain SPARSE_CHAIN;
 void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION_ENTRY>& list);
 /// The chain from a 1-based n x n matrix a[from][to]; zero entries are left out.
 void sparse_chain_from_matrix(SPARSE_CHAIN* c, double** a, int n);
+
+/// Writes the chain q to file as a pravlin configuration with the record's settings (but no
+/// report file), through config_write_chain: after "<pravlin>", the lines of comment as given;
+/// state b named name[b] (no name when it is empty), of value value[b] and initial probability
+/// initial[b] (1-based). Opened through output_open: declare file with output_declare, after
+/// noting the inputs with output_note_input, before anything is printed, and it never replaces
+/// one. Does not return when the file cannot be written.
+void write_chain_configuration(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* q,
+                               const std::vector<std::string>& name, const double* value,
+                               const double* initial, const std::string& comment);
 
 /// The communicating classes of a chain. Classes are numbered 1..nbr_classes in the order of
 /// their smallest state; the states of each are listed in increasing order.

@@ -12,6 +12,7 @@
 #include "analyze_among.h"
 #include "analyze_json_values.h"
 #include "analyze_states.h"
+#include "config_write.h"
 #include "output_file.h"
 
 using json = nlohmann::ordered_json;
@@ -408,109 +409,14 @@ void lump_chain(const PRAVLIN* pv, const SPARSE_CHAIN* c, const LUMP_PARTITION* 
 
 // ---- output ----------------------------------------------------------------------------------
 
-// The shortest text that reads back as v.
-static std::string shortest(double v) {
-  char text[64];
-  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
-  return std::string(text, r.ptr);
-}
-
 // The name the written configuration gives block b, or "" for none.
 static std::string block_name(const PRAVLIN* pv, const LUMPED_CHAIN* l, int b) {
   if (l->part.by == LUMP_FILE)
     return l->part.name[b];
   if (l->part.by == LUMP_VALUE)
-    return shortest(l->value[b]);
+    return config_number(l->value[b]);
   const char* lowest = pv->state_name[l->member[l->first[b]]];
   return lowest != nullptr && std::strchr(lowest, '<') == nullptr ? lowest : "";
-}
-
-// The entries added in order from 0.0, as pravlin adds a row when it reads one.
-static double total_in_order(const double* p, std::size_t m) {
-  double total = 0.0;
-  for (std::size_t i = 0; i < m; i++)
-    total += p[i];
-  return total;
-}
-
-// The means of a lumped row total 1 only to within rounding; moved by a few ulps, the file reads
-// back without a warning and unscaled. First the largest entry, by the difference and then by
-// single ulps; that can step over 1 when the additions after it round, and then an entry j,
-// from the last back, becomes 1 - (p[0] + ... + p[j-1]), exact for a prefix from 1/2 to 1 and
-// exactly 1 once added back (the entries after j being too small to move the total).
-void total_exactly_one(double* p, std::size_t m) {
-  if (m == 0)
-    return;
-  std::size_t k = 0;
-  for (std::size_t i = 1; i < m; i++) {
-    if (p[i] > p[k])
-      k = i;
-  }
-  const double largest = p[k];
-  for (int round = 0; round < 8; round++) {
-    const double total = total_in_order(p, m);
-    if (total == 1.0)
-      return;
-    const double moved =
-        round < 2 ? p[k] + (1.0 - total) : std::nextafter(p[k], total < 1.0 ? 2.0 : 0.0);
-    if (!(moved > 0.0 && moved <= 1.0))
-      break;
-    p[k] = moved;
-  }
-  p[k] = largest;
-  for (std::size_t j = m; j-- > 0;) {
-    const double rest = 1.0 - total_in_order(p, j);
-    if (!(rest > 0.0))
-      continue;
-    const double kept = p[j];
-    p[j] = rest;
-    if (total_in_order(p, m) == 1.0)
-      return;
-    p[j] = kept;
-  }
-}
-
-void write_chain_configuration(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* q,
-                               const std::vector<std::string>& name, const double* value,
-                               const double* initial_probability, const std::string& comment) {
-  FILE* out = output_open(file);
-  static const char* const PRINT_FLAG[] = {"val", "ser", "name"};
-  std::fprintf(out, "<pravlin>\n");
-  std::fputs(comment.c_str(), out);
-  std::vector<double> initial(initial_probability + 1, initial_probability + q->n + 1);
-  total_exactly_one(initial.data(), initial.size());
-  std::fprintf(out, "  <nbr_states>%d</nbr_states>\n", q->n);
-  std::fprintf(out, "  <init_year>%d</init_year>\n", pv->init_year);
-  std::fprintf(out, "  <nbr_years>%d</nbr_years>\n", pv->nbr_years);
-  std::fprintf(out, "  <nbr_chains>%d</nbr_chains>\n", pv->nbr_chains);
-  if (pv->print_flag >= 0 && pv->print_flag <= 2)
-    std::fprintf(out, "  <print_flag>%s</print_flag>\n", PRINT_FLAG[pv->print_flag]);
-  std::fprintf(out, "  <print_header>%s</print_header>\n", pv->print_header ? "yes" : "no");
-  std::fprintf(out,
-               "  <steadystate><calc>%s</calc><max_iteration>%d</max_iteration>"
-               "<max_error>%s</max_error></steadystate>\n",
-               pv->calc_flag ? "yes" : "no", pv->max_iteration, shortest(pv->max_error).c_str());
-  for (int b = 1; b <= q->n; b++) {
-    std::fprintf(out, "  <state><ser>%d</ser>", b);
-    if (!name[b].empty())
-      std::fprintf(out, "<name>%s</name>", name[b].c_str());
-    std::fprintf(out, "<value>%s</value><initial_probability>%s</initial_probability></state>\n",
-                 shortest(value[b]).c_str(), shortest(initial[b - 1]).c_str());
-  }
-  std::vector<double> row;
-  for (int a = 1; a <= q->n; a++) {
-    std::fprintf(out, "  <transition><from>%d</from>", a);
-    row.assign(q->p.begin() + static_cast<std::ptrdiff_t>(q->row_start[a]),
-               q->p.begin() + static_cast<std::ptrdiff_t>(q->row_start[a + 1]));
-    total_exactly_one(row.data(), row.size());
-    for (std::size_t e = q->row_start[a]; e < q->row_start[a + 1]; e++) {
-      std::fprintf(out, "<to><state>%d</state><probability>%s</probability></to>", q->to[e],
-                   shortest(row[e - q->row_start[a]]).c_str());
-    }
-    std::fprintf(out, "</transition>\n");
-  }
-  std::fprintf(out, "</pravlin>\n");
-  output_finish();
 }
 
 void write_lumped_configuration(const char* file, const PRAVLIN* pv, const LUMPED_CHAIN* l) {

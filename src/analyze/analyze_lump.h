@@ -63,21 +63,6 @@ typedef struct lumped_chain LUMPED_CHAIN;
 void lump_chain(const PRAVLIN* pv, const SPARSE_CHAIN* c, const LUMP_PARTITION* part,
                 double tolerance, LUMPED_CHAIN* l);
 
-/// Moves p[0..m-1], entries that total 1 to within rounding, by a few ulps so that added in
-/// order from 0.0 they total exactly 1: the largest entry when that can do it, else one entry
-/// set to 1 less the entries before it. Left as they are when neither can.
-void total_exactly_one(double* p, std::size_t m);
-
-/// Writes the chain q to file as a pravlin configuration with the original's settings (but no
-/// report file): after "<pravlin>", the lines of comment as given (each whole, "\n" and all);
-/// state b named name[b] (no name when it is empty), of value value[b] and initial probability
-/// initial[b] (1-based). Each row, and the initial probabilities, moved by total_exactly_one so
-/// that the file reads back without a warning. Declared and opened as
-/// write_lumped_configuration says. Does not return when the file cannot be written.
-void write_chain_configuration(const char* file, const PRAVLIN* pv, const SPARSE_CHAIN* q,
-                               const std::vector<std::string>& name, const double* value,
-                               const double* initial, const std::string& comment);
-
 /// Writes the lumped chain to file as a pravlin configuration, with the original's settings
 /// (but no report file), through output_open: declare file with output_declare, after noting
 /// the configuration and the lump file with output_note_input, before anything is printed, and

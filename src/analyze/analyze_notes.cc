@@ -77,14 +77,19 @@ static std::string marked(const char* t) {
              : "";
 }
 
-// The element of place that x names, with a note when the name only begins as the keyword does.
-static ConfigName element(note_walk* w, const XMLENTITY* x, ConfigPlace place) {
-  const ConfigName e = config_name(x, place);
+// A note when x, read as the element e, only begins as e's keyword does.
+static void check_name(note_walk* w, const XMLENTITY* x, ConfigName e) {
   if (e != CFG_UNKNOWN && std::strcmp(x->name, config_keyword(e)) != 0) {
     add(w, "name_abbreviated", x,
         std::string("read as <") + config_keyword(e) + ">: only the first " +
             std::to_string(config_matched_characters(e)) + " characters of a name count");
   }
+}
+
+// The element of place that x names, with a note when the name only begins as the keyword does.
+static ConfigName element(note_walk* w, const XMLENTITY* x, ConfigPlace place) {
+  const ConfigName e = config_name(x, place);
+  check_name(w, x, e);
   return e;
 }
 
@@ -130,23 +135,14 @@ static double check_real(note_walk* w, const XMLENTITY* x) {
   return v;
 }
 
-static void check_keyword(note_walk* w, const XMLENTITY* x, const char* const* words,
-                          const char* list) {
-  const char* t = config_text(x);
-  for (const char* const* k = words; *k != nullptr; k++) {
-    if (std::strcmp(t, *k) == 0)
-      return;
-  }
+static void check_keyword(note_walk* w, const XMLENTITY* x, ConfigWords words) {
+  if (config_word_value(words, config_text(x)) >= 0)
+    return;
   add(w, "keyword_not_known", x,
-      std::string("not one of ") + list +
+      std::string("not one of ") + config_word_list(words) +
           " (keywords are case-sensitive): ignored, the setting "
           "keeps its earlier value");
 }
-
-static const char* const YES_NO[] = {"YES", "yes", "1", "NO", "no", "0", nullptr};
-static const char YES_NO_LIST[] = "YES, yes, 1, NO, no, 0";
-static const char* const PRINT_FLAGS[] = {"VAL", "val", "SER", "ser", "NAME", "name", nullptr};
-static const char PRINT_FLAG_LIST[] = "VAL, val, SER, ser, NAME, name";
 
 // Comments and the like inside a container are not passed over as they are at the root.
 static void check_markup(note_walk* w, const XMLENTITY* x, const char* container) {
@@ -171,7 +167,7 @@ static void walk_steadystate(note_walk* w, const XMLENTITY* ss, last_settings* l
   for (const XMLENTITY* x = ss->child; x != nullptr; x = x->next) {
     switch (element(w, x, IN_STEADYSTATE)) {
       case CFG_CALC:
-        check_keyword(w, x, YES_NO, YES_NO_LIST);
+        check_keyword(w, x, WORDS_YES_NO);
         break;
       case CFG_MAX_ITERATION:
         check_integer(w, x, nullptr);
@@ -228,46 +224,28 @@ static void walk_state(note_walk* w, const XMLENTITY* state) {
   place(w, "");
 }
 
-static void walk_to(note_walk* w, const XMLENTITY* to, int from) {
-  int ser_to = 0;
-  for (const XMLENTITY* y = to->child; y != nullptr; y = y->next) {
-    if (config_name(y, IN_TO) == CFG_TO_STATE)
-      ser_to = xml_atoi(config_text(y));
-  }
-  place(w, "transition from", 2, from, ser_to);
-  for (const XMLENTITY* y = to->child; y != nullptr; y = y->next) {
-    switch (element(w, y, IN_TO)) {
-      case CFG_TO_STATE:
-        check_integer(w, y, nullptr);
-        break;
-      case CFG_PROBABILITY:
-        check_real(w, y);
-        break;
-      default:
-        check_markup(w, y, "to");
+static void note_transition(note_walk* w, const XMLENTITY* transition) {
+  walk_transition(transition, [&](const transition_step& s) {
+    if (s.step == STEP_CHILD) {
+      place(w, "transition from", 1, s.from);
+      check_name(w, s.x, s.name);
+      if (s.name == CFG_FROM) {
+        check_integer(w, s.x, nullptr);
+      } else if (s.name != CFG_TO) {
+        check_markup(w, s.x, "transition");
+      }
+    } else if (s.step == STEP_TO_CHILD) {
+      place(w, "transition from", 2, s.from, s.to);
+      check_name(w, s.x, s.name);
+      if (s.name == CFG_TO_STATE) {
+        check_integer(w, s.x, nullptr);
+      } else if (s.name == CFG_PROBABILITY) {
+        check_real(w, s.x);
+      } else {
+        check_markup(w, s.x, "to");
+      }
     }
-  }
-}
-
-static void walk_transition(note_walk* w, const XMLENTITY* transition) {
-  int from = 0;
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (config_name(x, IN_TRANSITION) == CFG_FROM)
-      from = xml_atoi(config_text(x));
-  }
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    place(w, "transition from", 1, from);
-    switch (element(w, x, IN_TRANSITION)) {
-      case CFG_FROM:
-        check_integer(w, x, nullptr);
-        break;
-      case CFG_TO:
-        walk_to(w, x, from);
-        break;
-      default:
-        check_markup(w, x, "transition");
-    }
-  }
+  });
   place(w, "");
 }
 
@@ -290,10 +268,10 @@ static void walk_root(note_walk* w, const XMLENTITY* root, last_settings* last) 
         last->nbr_chains = x;
         break;
       case CFG_PRINT_FLAG:
-        check_keyword(w, x, PRINT_FLAGS, PRINT_FLAG_LIST);
+        check_keyword(w, x, WORDS_PRINT_FLAG);
         break;
       case CFG_PRINT_HEADER:
-        check_keyword(w, x, YES_NO, YES_NO_LIST);
+        check_keyword(w, x, WORDS_YES_NO);
         break;
       case CFG_DEBUG:
         check_integer(w, x, " (debug takes a number: 1 on, 0 off)");
@@ -311,7 +289,7 @@ static void walk_root(note_walk* w, const XMLENTITY* root, last_settings* last) 
         walk_state(w, x);
         break;
       case CFG_TRANSITION:
-        walk_transition(w, x);
+        note_transition(w, x);
         break;
       default:
         break;

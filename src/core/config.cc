@@ -23,31 +23,17 @@
 #include "tables.h"
 
 // Keyword values; any other text leaves the field as it was.
-static void read_yes_no(const XMLENTITY* x, int* field) {
-  const char* t = config_text(x);
-  if (std::strcmp(t, "YES") == 0 || std::strcmp(t, "yes") == 0 || std::strcmp(t, "1") == 0) {
-    *field = 1;
-  } else if (std::strcmp(t, "NO") == 0 || std::strcmp(t, "no") == 0 || std::strcmp(t, "0") == 0) {
-    *field = 0;
-  }
-}
-
-static void read_print_flag(const XMLENTITY* x, int* field) {
-  const char* t = config_text(x);
-  if (std::strcmp(t, "VAL") == 0 || std::strcmp(t, "val") == 0) {
-    *field = 0;
-  } else if (std::strcmp(t, "SER") == 0 || std::strcmp(t, "ser") == 0) {
-    *field = 1;
-  } else if (std::strcmp(t, "NAME") == 0 || std::strcmp(t, "name") == 0) {
-    *field = 2;
-  }
+static void read_words(const XMLENTITY* x, ConfigWords words, int* field) {
+  const int v = config_word_value(words, config_text(x));
+  if (v >= 0)
+    *field = v;
 }
 
 static void read_steadystate(PRAVLIN* pv, const XMLENTITY* steadystate) {
   for (const XMLENTITY* x = steadystate->child; x != nullptr; x = x->next) {
     switch (config_name(x, IN_STEADYSTATE)) {
       case CFG_CALC:
-        read_yes_no(x, &pv->calc_flag);
+        read_words(x, WORDS_YES_NO, &pv->calc_flag);
         break;
       case CFG_MAX_ITERATION:
         pv->max_iteration = xml_atoi(config_text(x));
@@ -81,10 +67,10 @@ static bool read_settings(PRAVLIN* pv, const XMLENTITY* root) {
         pv->nbr_chains = xml_atoi(config_text(x));
         break;
       case CFG_PRINT_FLAG:
-        read_print_flag(x, &pv->print_flag);
+        read_words(x, WORDS_PRINT_FLAG, &pv->print_flag);
         break;
       case CFG_PRINT_HEADER:
-        read_yes_no(x, &pv->print_header);
+        read_words(x, WORDS_YES_NO, &pv->print_header);
         break;
       case CFG_DEBUG:
         pv->debug = xml_atoi(config_text(x));
@@ -327,20 +313,8 @@ static Keep read_document(PRAVLIN* pv, int open_report_file, Keep keep,
     read_streamed_items(pv, dense, &streamed);
   } else {
     root_items seen{};
-    for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next) {
-      if (x->type != XML_ELEMENT)
-        continue;
-      const ConfigName e = config_name(x, IN_ROOT);
-      if (e == CFG_STATE) {
-        read_state_element(pv, x);
-      } else if (e == CFG_TRANSITION) {
-        note_root_item(&seen, 0);
-        read_transition_element(pv, dense, x);
-      } else if (e == CFG_PERIOD) {
-        note_root_item(&seen, 1);
-        read_period_element(pv, dense, x);
-      }
-    }
+    for (const XMLENTITY* x = tree->child; x != nullptr; x = x->next)
+      read_root_item(pv, dense, x, &seen);
   }
   if (list != nullptr && !dense) {
     if (stream) {

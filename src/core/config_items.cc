@@ -60,25 +60,6 @@ void set_state(PRAVLIN* pv, int ser, char* name, double initial_probability, dou
   pv->initial_probability[ser] = initial_probability;
 }
 
-// Without the dense matrix, a transition is checked and left in the tree.
-static void read_to(PRAVLIN* pv, int dense, int ser, const XMLENTITY* to) {
-  int ser_to = 0;
-  double probability = 0.0;
-  for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
-    switch (config_name(x, IN_TO)) {
-      case CFG_TO_STATE:
-        ser_to = xml_atoi(config_text(x));
-        break;
-      case CFG_PROBABILITY:
-        probability = xml_atof(config_text(x));
-        break;
-      default:
-        warn_unknown_tag(x);
-    }
-  }
-  set_transition(pv, dense, ser, ser_to, probability);
-}
-
 void set_transition(PRAVLIN* pv, int dense, int ser, int ser_to, double probability) {
   if (ser_to < 1 || ser_to > pv->nbr_states) {
     fail(" *** ERROR: TRANSITION FROM (%d) TO (%d) is < 1 or > NBR_STATES (%d)\n", ser, ser_to,
@@ -98,22 +79,27 @@ void check_transition_source(const PRAVLIN* pv, int ser) {
   }
 }
 
+// Without the dense matrix, a transition is checked and left in the tree.
 void read_transition_element(PRAVLIN* pv, int dense, const XMLENTITY* transition) {
-  // The source may stand before, between or after the destinations, so it is found first.
-  int ser = 0;
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    const ConfigName e = config_name(x, IN_TRANSITION);
-    if (e == CFG_FROM) {
-      ser = xml_atoi(config_text(x));
-    } else if (e != CFG_TO) {
-      warn_unknown_tag(x);
+  walk_transition(transition, [&](const transition_step& s) {
+    switch (s.step) {
+      case STEP_STRAY:
+        warn_unknown_tag(s.x);
+        break;
+      case STEP_SOURCE:
+        check_transition_source(pv, s.from);
+        break;
+      case STEP_TO_CHILD:
+        if (s.name == CFG_UNKNOWN)
+          warn_unknown_tag(s.x);
+        break;
+      case STEP_DESTINATION:
+        set_transition(pv, dense, s.from, s.to, s.probability);
+        break;
+      case STEP_CHILD:
+        break;
     }
-  }
-  check_transition_source(pv, ser);
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (config_name(x, IN_TRANSITION) == CFG_TO)
-      read_to(pv, dense, ser, x);
-  }
+  });
 }
 
 void note_root_item(root_items* seen, int is_period) {
@@ -124,6 +110,21 @@ void note_root_item(root_items* seen, int is_period) {
   }
   if (seen->period && seen->transition)
     fail(" *** ERROR: TRANSITION outside PERIOD in a configuration with periods\n");
+}
+
+void read_root_item(PRAVLIN* pv, int dense, const XMLENTITY* x, root_items* seen) {
+  if (x->type != XML_ELEMENT)
+    return;
+  const ConfigName e = config_name(x, IN_ROOT);
+  if (e == CFG_STATE) {
+    read_state_element(pv, x);
+  } else if (e == CFG_TRANSITION) {
+    note_root_item(seen, 0);
+    read_transition_element(pv, dense, x);
+  } else if (e == CFG_PERIOD) {
+    note_root_item(seen, 1);
+    read_period_element(pv, dense, x);
+  }
 }
 
 // The periods' list, made with the first period.

@@ -32,6 +32,9 @@ struct root_items {
 /// Notes a transition (is_period 0) or a period (1) of the root; fails at the first one that
 /// joins the other kind.
 void note_root_item(root_items* seen, int is_period);
+/// A child of the root in the second pass: a state, a transition or a period read as above,
+/// anything else passed over (the first pass has warned of it).
+void read_root_item(PRAVLIN* pv, int dense, const XMLENTITY* x, root_items* seen);
 /// A period element of the tree, as the second pass reads it: its first and last step, checked
 /// against the periods before it, then its transitions, with the checks and messages of the
 /// root's, into a matrix of its own (with dense set) or its list (without).

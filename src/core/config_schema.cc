@@ -145,6 +145,46 @@ int config_matched_characters(ConfigName e) {
   return CONFIG_ELEMENTS[e].matched;
 }
 
+// The words of the settings that take words, and the value each stands for; `written` marks the
+// one a writer writes. ORDER CONFIGWORDS: each setting's list below spells its words in this
+// order.
+struct ConfigWord {
+  ConfigWords words;
+  const char* text;
+  int value;
+  bool written;
+};
+static constexpr ConfigWord CONFIG_WORDS[] = {
+    {WORDS_YES_NO, "YES", 1, false},      {WORDS_YES_NO, "yes", 1, true},
+    {WORDS_YES_NO, "1", 1, false},        {WORDS_YES_NO, "NO", 0, false},
+    {WORDS_YES_NO, "no", 0, true},        {WORDS_YES_NO, "0", 0, false},
+    {WORDS_PRINT_FLAG, "VAL", 0, false},  {WORDS_PRINT_FLAG, "val", 0, true},
+    {WORDS_PRINT_FLAG, "SER", 1, false},  {WORDS_PRINT_FLAG, "ser", 1, true},
+    {WORDS_PRINT_FLAG, "NAME", 2, false}, {WORDS_PRINT_FLAG, "name", 2, true},
+};
+static const char* const CONFIG_WORD_LISTS[] = {"YES, yes, 1, NO, no, 0",
+                                                "VAL, val, SER, ser, NAME, name"};
+
+int config_word_value(ConfigWords words, const char* text) {
+  for (const ConfigWord& w : CONFIG_WORDS) {
+    if (w.words == words && std::strcmp(text, w.text) == 0)
+      return w.value;
+  }
+  return -1;
+}
+
+const char* config_word(ConfigWords words, int value) {
+  for (const ConfigWord& w : CONFIG_WORDS) {
+    if (w.words == words && w.value == value && w.written)
+      return w.text;
+  }
+  return nullptr;
+}
+
+const char* config_word_list(ConfigWords words) {
+  return CONFIG_WORD_LISTS[words];
+}
+
 const char* config_text(const XMLENTITY* x) {
   return x->s != nullptr ? x->s : "";
 }

@@ -1,6 +1,7 @@
-// config_schema.h - the configuration's elements, the rules their names are matched by, and the
-// conversions of their texts, for every reader of a configuration: the mapping, the sparse
-// reader, pravlin-analyze's notes.
+// config_schema.h - the configuration's elements, the rules their names are matched by, the
+// words its settings take, the conversions of their texts and the one walk of a transition
+// element, for every reader and writer of a configuration: the mapping, the sparse reader,
+// pravlin-analyze's notes, the configuration writer.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_CONFIG_SCHEMA_H
 #define PRAVLIN_CONFIG_SCHEMA_H
@@ -66,6 +67,18 @@ bool config_name_in_full(ConfigName e, std::size_t len);
 /// match: 0 when the whole name must be the keyword.
 const char* config_keyword(ConfigName e);
 int config_matched_characters(ConfigName e);
+/// The settings whose texts are words: a yes/no setting (calc, print_header) and print_flag.
+enum ConfigWords { WORDS_YES_NO, WORDS_PRINT_FLAG };
+/// The value that the text of a setting of words stands for (yes/no: 1 or 0; print_flag: 0 val,
+/// 1 ser, 2 name), or -1 when it is none of the words: the words are matched whole, in upper or
+/// lower case only ("Yes" is none of them).
+int config_word_value(ConfigWords words, const char* text);
+/// The word a writer of a configuration writes for value (lower case: "yes", "no"; "val", "ser",
+/// "name"), or null when value stands for none.
+const char* config_word(ConfigWords words, int value);
+/// Every word of the setting, in the order the reader tries them, joined by ", ": what a note on
+/// a word not known lists.
+const char* config_word_list(ConfigWords words);
 /// The element's text; an empty-element tag reads as empty text.
 const char* config_text(const XMLENTITY* x);
 
@@ -74,5 +87,71 @@ const char* config_text(const XMLENTITY* x);
 int xml_atoi(const char* s);
 /// atof as the C library does it; null reads as 0.0.
 double xml_atof(const char* s);
+
+/// The steps of walk_transition, in the order it takes them for one transition element.
+enum TransitionStep {
+  STEP_STRAY,        // x: a child that is neither <from> nor <to>, before the source is known
+  STEP_SOURCE,       // from: the source, the number of the last <from> (0 without one)
+  STEP_CHILD,        // x, name: each child, in document order, once the source is known
+  STEP_TO_CHILD,     // x, name: each child of a <to>, once its destination is known
+  STEP_DESTINATION,  // x: the <to>; to and probability: its last <state> and <probability>
+};
+/// One step of walk_transition; name is x's element where it stands, from is set from
+/// STEP_SOURCE on, to and probability within a <to>'s steps (0 without the element).
+struct transition_step {
+  TransitionStep step;
+  const XMLENTITY* x;
+  ConfigName name;
+  int from;
+  int to;
+  double probability;
+};
+
+/// Walks one transition element of the tree (lower-cased names) and hands each step to
+/// visit(const transition_step&): every STEP_STRAY, then STEP_SOURCE, then each child as
+/// STEP_CHILD; a <to> child's STEP_CHILD is followed by its children's STEP_TO_CHILD and its
+/// STEP_DESTINATION. The source may stand before, between or after the destinations, so it is
+/// found first; within an element the last of a name counts. Numbers read as xml_atoi and
+/// xml_atof read them. Every reader of a transition element goes by this one walk.
+template <typename Visit>
+void walk_transition(const XMLENTITY* transition, Visit&& visit) {
+  transition_step s{STEP_STRAY, nullptr, CFG_UNKNOWN, 0, 0, 0.0};
+  int from = 0;
+  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
+    const ConfigName e = config_name(x, IN_TRANSITION);
+    if (e == CFG_FROM) {
+      from = xml_atoi(config_text(x));
+    } else if (e != CFG_TO) {
+      s.x = x;
+      s.name = e;
+      visit(s);
+    }
+  }
+  s = transition_step{STEP_SOURCE, transition, CFG_TRANSITION, from, 0, 0.0};
+  visit(s);
+  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
+    const ConfigName e = config_name(x, IN_TRANSITION);
+    s = transition_step{STEP_CHILD, x, e, from, 0, 0.0};
+    visit(s);
+    if (e != CFG_TO)
+      continue;
+    int to = 0;
+    double probability = 0.0;
+    for (const XMLENTITY* y = x->child; y != nullptr; y = y->next) {
+      const ConfigName f = config_name(y, IN_TO);
+      if (f == CFG_TO_STATE) {
+        to = xml_atoi(config_text(y));
+      } else if (f == CFG_PROBABILITY) {
+        probability = xml_atof(config_text(y));
+      }
+    }
+    for (const XMLENTITY* y = x->child; y != nullptr; y = y->next) {
+      s = transition_step{STEP_TO_CHILD, y, config_name(y, IN_TO), from, to, probability};
+      visit(s);
+    }
+    s = transition_step{STEP_DESTINATION, x, CFG_TO, from, to, probability};
+    visit(s);
+  }
+}
 
 #endif

@@ -742,17 +742,7 @@ void read_streamed_items(PRAVLIN* pv, int dense, streamed_document* doc) {
       for (std::size_t k = 0; k < run.count; k++) {
         if (run.kind == STREAMED_NODES) {
           const XMLENTITY* x = part.nodes[node++];
-          if (x->type != XML_ELEMENT)
-            continue;
-          if (std::strcmp(x->name, "state") == 0) {
-            read_state_element(pv, x);
-          } else if (std::strcmp(x->name, "transition") == 0) {
-            note_root_item(&seen, 0);
-            read_transition_element(pv, dense, x);
-          } else if (std::strcmp(x->name, "period") == 0) {
-            note_root_item(&seen, 1);
-            read_period_element(pv, dense, x);
-          }
+          read_root_item(pv, dense, x, &seen);
         } else if (run.kind == STREAMED_STATES) {
           const streamed_state& s = part.states[state++];
           char* name = s.name < 0 ? nullptr : const_cast<char*>(part.names_kept) + s.name;
@@ -781,7 +771,7 @@ void collect_streamed_transitions(streamed_document* doc, std::vector<TRANSITION
         if (run.kind == STREAMED_NODES) {
           for (std::size_t k = 0; k < run.count; k++) {
             const XMLENTITY* x = part.nodes[node++];
-            if (x->type == XML_ELEMENT && std::strcmp(x->name, "transition") == 0)
+            if (x->type == XML_ELEMENT && config_name(x, IN_ROOT) == CFG_TRANSITION)
               collect_transition(x, list);
           }
           continue;

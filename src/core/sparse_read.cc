@@ -14,26 +14,10 @@
 #include "validate.h"
 
 void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTRY>* list) {
-  int ser = 0;
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    if (config_name(x, IN_TRANSITION) == CFG_FROM)
-      ser = xml_atoi(config_text(x));
-  }
-  for (const XMLENTITY* to = transition->child; to != nullptr; to = to->next) {
-    if (config_name(to, IN_TRANSITION) != CFG_TO)
-      continue;
-    int ser_to = 0;
-    double probability = 0.0;
-    for (const XMLENTITY* x = to->child; x != nullptr; x = x->next) {
-      const ConfigName e = config_name(x, IN_TO);
-      if (e == CFG_TO_STATE) {
-        ser_to = xml_atoi(config_text(x));
-      } else if (e == CFG_PROBABILITY) {
-        probability = xml_atof(config_text(x));
-      }
-    }
-    list->push_back(TRANSITION_ENTRY{ser, ser_to, probability});
-  }
+  walk_transition(transition, [&](const transition_step& s) {
+    if (s.step == STEP_DESTINATION)
+      list->push_back(TRANSITION_ENTRY{s.from, s.to, s.probability});
+  });
 }
 
 void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {

@@ -13,6 +13,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "config_write.h"
 #include "version.h"
 
 // Boost.Math's default policy throws on an answer it cannot find, and the fit has no use for
@@ -32,9 +33,7 @@ using FitPolicy = boost::math::policies::policy<
     boost::math::policies::max_series_iterations<1000000>>;
 
 std::string fit_number(double x) {
-  char buf[64];
-  const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, x);
-  return std::string(buf, r.ptr);
+  return config_number(x);
 }
 
 // The numbering of the states: the labels of --states first, in their order; then the others,
@@ -557,8 +556,7 @@ static const char* estimator_name(const FIT_OPTIONS* opt) {
 }
 
 static void put_to(FILE* out, const char* indent, std::size_t to, double p) {
-  std::fprintf(out, "%s    <to><state>%zu</state><probability>%s</probability></to>\n", indent,
-               to + 1, fit_number(p).c_str());
+  config_write_to(out, CONFIG_LINES, indent, static_cast<long>(to) + 1, p);
 }
 
 void fit_write_config_head(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
@@ -568,31 +566,28 @@ void fit_write_config_head(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* da
   // XML tools a comment holding "--" or bytes that are not XML's characters in UTF-8.
   const bool quotable = data->name.find("--") == std::string::npos && data->name.size() <= 1024 &&
                         fit_not_xml(data->name) == std::string::npos;
-  std::fprintf(out, "<pravlin>\n");
+  config_write_open(out);
   std::fprintf(
       out, "  <!-- pravlin-fit %s: %s from %s (%s), %lu sequence%s, %lu transition%s -->\n",
       PRAVLIN_VERSION, estimator_name(opt), quotable ? data->name.c_str() : "the input",
       fit_form_name(data->form), static_cast<unsigned long>(data->nbr_sequences),
       data->nbr_sequences == 1 ? "" : "s", static_cast<unsigned long>(data->nbr_transitions),
       data->nbr_transitions == 1 ? "" : "s");
-  std::fprintf(out, "  <nbr_states>%zu</nbr_states>\n", k);
+  config_write_setting(out, CFG_NBR_STATES, static_cast<long>(k));
   if (data->init_year_flag)
-    std::fprintf(out, "  <init_year>%ld</init_year>\n", data->init_year);
-  std::fprintf(out, "  <nbr_years>%ld</nbr_years>\n", model->nbr_years);
-  std::fprintf(out, "  <nbr_chains>%ld</nbr_chains>\n", model->nbr_chains);
-  std::fprintf(out, "  <print_flag>name</print_flag>\n");
+    config_write_setting(out, CFG_INIT_YEAR, data->init_year);
+  config_write_setting(out, CFG_NBR_YEARS, model->nbr_years);
+  config_write_setting(out, CFG_NBR_CHAINS, model->nbr_chains);
+  config_write_word(out, CFG_PRINT_FLAG, WORDS_PRINT_FLAG, 2);
   // The header names every state with its number: pravlin-plot draws the states in that order.
-  std::fprintf(out, "  <print_header>yes</print_header>\n");
+  config_write_word(out, CFG_PRINT_HEADER, WORDS_YES_NO, 1);
   for (std::size_t s = 0; s < k; s++) {
     const std::string& label = data->labels.names[model->order[s]];
-    std::fprintf(out, "  <state>\n    <ser>%zu</ser>\n    <name>", s + 1);
-    std::fwrite(label.data(), 1, label.size(), out);  // as it is: see check_labels
-    std::fprintf(out, "</name>\n");
+    // The label as it is: see check_labels.
     double value = 0;
-    if (fit_is_number(label, &value))
-      std::fprintf(out, "    <value>%s</value>\n", fit_number(value).c_str());
-    std::fprintf(out, "    <initial_probability>%s</initial_probability>\n  </state>\n",
-                 fit_number(model->initial[s]).c_str());
+    const bool number = fit_is_number(label, &value);
+    config_write_state(out, CONFIG_LINES, static_cast<long>(s) + 1, &label,
+                       number ? &value : nullptr, model->initial[s]);
   }
 }
 
@@ -600,7 +595,7 @@ void fit_write_transitions(FILE* out, const char* indent, const FIT_MODEL* model
   const std::size_t k = model->rows.size();
   for (std::size_t s = 0; s < k; s++) {
     const FIT_ROW& row = model->rows[s];
-    std::fprintf(out, "%s  <transition>\n%s    <from>%zu</from>\n", indent, indent, s + 1);
+    config_write_transition_open(out, CONFIG_LINES, indent, static_cast<long>(s) + 1);
     std::size_t next = 0;
     if (row.rest == 0.0) {
       for (const FIT_CELL& c : row.cells) {
@@ -615,7 +610,7 @@ void fit_write_transitions(FILE* out, const char* indent, const FIT_MODEL* model
           put_to(out, indent, j, row.rest);
       }
     }
-    std::fprintf(out, "%s  </transition>\n", indent);
+    config_write_transition_close(out, CONFIG_LINES, indent);
   }
 }
 
@@ -623,7 +618,7 @@ void fit_write_config(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                       const FIT_MODEL* model) {
   fit_write_config_head(out, opt, data, model);
   fit_write_transitions(out, "", model);
-  std::fprintf(out, "</pravlin>\n");
+  config_write_close(out);
 }
 
 // ---- the summary ---------------------------------------------------------------------------

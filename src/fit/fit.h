@@ -309,7 +309,7 @@ void fit_write_summary(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                        const FIT_MODEL* model);
 void fit_write_summary_csv(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                            const FIT_MODEL* model);
-/// The shortest text that reads back as x.
+/// The shortest text that reads back as x: config_number, the form of every configuration.
 std::string fit_number(double x);
 
 #endif

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config_write.h"
 #include "fail.h"
 #include "fit.h"
 #include "fit_groups.h"
@@ -126,9 +127,9 @@ void fit_write_config_periods(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA*
     long last = opt->period_last[p];
     if (last < 0)
       last = model->nbr_years > first ? model->nbr_years : first;
-    std::fprintf(out, "  <period>\n    <first>%ld</first> <last>%ld</last>\n", first, last);
+    config_write_period_open(out, first, last);
     fit_write_transitions(out, "  ", &extras->groups[p].model);
-    std::fprintf(out, "  </period>\n");
+    config_write_period_close(out);
   }
-  std::fprintf(out, "</pravlin>\n");
+  config_write_close(out);
 }

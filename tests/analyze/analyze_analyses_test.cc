@@ -19,6 +19,7 @@
 #include "analyze_passage.h"
 #include "analyze_rewards.h"
 #include "config.h"
+#include "config_write.h"
 #include "tables.h"
 #include "test_util.h"
 

@@ -256,8 +256,12 @@ static long long header_number(std::string_view line, std::string_view name) {
 }
 
 // What a table's cells show (print_flag), told from its first cell.
+// The first three in print_flag's order, so that they are named by its words.
 enum CellKind { VAL_CELLS, SER_CELLS, NAME_CELLS, NO_CELLS };
-static const char* const kCellKinds[] = {"val", "ser", "name", "no"};
+
+static const char* cell_kind_name(int kind) {
+  return kind == NO_CELLS ? "no" : config_word(WORDS_PRINT_FLAG, kind);
+}
 
 static CellKind cell_kind(std::string_view line) {
   const std::size_t comma = line.find(',');
@@ -500,8 +504,8 @@ void merge_slices(char* const* names, int count, MERGE_RUN* x_run) {
         more ? line_of(head).substr(0, line_of(head).find(',')) : std::string_view();
     const CellKind kind = line == 1 && more ? cell_kind(line_of(head)) : NO_CELLS;
     if (line == 1 && more && x.config_cells >= 0 && kind != x.config_cells) {
-      fail(" *** ERROR: (%s) has %s cells, not the %s cells of %s\n", head.name, kCellKinds[kind],
-           kCellKinds[x.config_cells], config_name.c_str());
+      fail(" *** ERROR: (%s) has %s cells, not the %s cells of %s\n", head.name, cell_kind_name(kind),
+           cell_kind_name(x.config_cells), config_name.c_str());
     }
     if (more)
       check_table_line(head, x, line);
@@ -520,7 +524,7 @@ void merge_slices(char* const* names, int count, MERGE_RUN* x_run) {
       }
       if (line == 1 && more && cell_kind(text) != kind) {
         fail(" *** ERROR: (%s) has %s cells, not the %s cells of (%s)\n", slices[i].name,
-             kCellKinds[cell_kind(text)], kCellKinds[kind], head.name);
+             cell_kind_name(cell_kind(text)), cell_kind_name(kind), head.name);
       }
       if (more)
         check_table_line(slices[i], x, line);

@@ -73,10 +73,10 @@ static double largest_residual(const SPARSE_MATRIX& a, const Eigen::MatrixXd& x,
 // residuals; *most becomes the most rounds a column took, or stays 0 when the solver cannot
 // start. Eigen's BiCGSTAB algorithm, as Eigen::BiCGSTAB runs it, on a as a ROWS_OPERAND: a lone
 // part has the cores to itself for its products.
-static void solve_columns(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eigen::MatrixXd* x,
-                          double* residuals, int steps_column, double goal, unsigned part,
-                          unsigned parts, int* most) {
-  const ROWS_OPERAND op{&a, parts == 1 ? core_count() : 1};
+static void solve_columns(const SPARSE_MATRIX& a, const ROW_GROUPS* groups, const SPARSE_COLUMNS& b,
+                          Eigen::MatrixXd* x, double* residuals, int steps_column, double goal,
+                          unsigned part, unsigned parts, int* most) {
+  const ROWS_OPERAND op{&a, parts == 1 ? core_count() : 1, groups};
   Eigen::DiagonalPreconditioner<double> preconditioner;
   preconditioner.compute(a);
   if (preconditioner.info() != Eigen::Success)
@@ -123,11 +123,17 @@ static int iterative_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eige
   std::vector<int> most(parts, 0);
   std::vector<char> failed(parts, 0);
   std::vector<double> residuals(static_cast<std::size_t>(b.cols()));
+  // The products' fast form, when its memory can be had; worth its one pass over the entries
+  // only where the entries are many.
+  ROW_GROUPS groups{};
+  const int grouped =
+      static_cast<std::size_t>(a.nonZeros()) >= ROW_GROUPS_MIN_ENTRIES && group_rows(a, &groups);
   run_parts(parts, [&](unsigned part) {
     // Memory refused on a thread of its own would end the process without a word: the part
     // gives up instead, and the caller moves on to the next method on its own thread.
     try {
-      solve_columns(a, b, x, residuals.data(), steps_column, goal, part, parts, &most[part]);
+      solve_columns(a, grouped ? &groups : nullptr, b, x, residuals.data(), steps_column, goal,
+                    part, parts, &most[part]);
     } catch (const std::exception&) {
       failed[part] = 1;
     }

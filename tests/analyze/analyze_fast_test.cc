@@ -50,11 +50,64 @@ TEST(RowProduct, GivesEigensBitsWhateverTheCoresAndScale) {
         row_product(*a, x.data(), got.data(), cores, scale);
         EXPECT_TRUE(same_bits(got, want));
         if (scale == 1.0) {
-          EXPECT_TRUE(same_bits(ROWS_OPERAND{a, cores} * x, want));
+          EXPECT_TRUE(same_bits(ROWS_OPERAND{a, cores, nullptr} * x, want));
         }
       }
     }
   }
+}
+
+TEST(RowProduct, GroupedRowsGiveEigensBitsWhateverTheLengthsCoresAndScale) {
+  // Rows of every length from 0 to 40 (a long one past the unrolled lengths), in runs and
+  // alone, over several windows; a matrix of one partial window; and a chain's transposed rows.
+  std::mt19937_64 rng(17);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  auto random_rows = [&](Eigen::Index n, int longest) {
+    std::vector<Eigen::Triplet<double>> entries;
+    for (Eigen::Index i = 0; i < n; i++) {
+      const int length = (i / 3) % 7 == 0 ? 0 : static_cast<int>(rng() % (longest + 1));
+      for (int e = 0; e < length; e++)
+        entries.emplace_back(i, static_cast<Eigen::Index>(rng() % n), u(rng));
+    }
+    SPARSE_MATRIX a(n, n);
+    a.setFromTriplets(entries.begin(), entries.end());
+    return a;
+  };
+  const SPARSE_CHAIN ring = random_ring_chain(210000, &rng);
+  const SPARSE_MATRIX cases[] = {random_rows(3 * ROW_GROUP_WINDOW + 77, 40), random_rows(100, 9),
+                                 SPARSE_MATRIX(matrix_of(ring).transpose())};
+  for (const SPARSE_MATRIX& a : cases) {
+    ROW_GROUPS g;
+    ASSERT_TRUE(group_rows(a, &g));
+    Eigen::VectorXd x(a.cols());
+    for (Eigen::Index i = 0; i < x.size(); i++)
+      x(i) = u(rng);
+    for (double scale : {1.0, -0.3}) {
+      const Eigen::VectorXd want = (a * x) / scale;
+      for (unsigned cores : {1u, 2u, 3u}) {
+        SCOPED_TRACE(testing::Message()
+                     << a.rows() << " rows, scale " << scale << ", " << cores << " cores");
+        Eigen::VectorXd got = Eigen::VectorXd::Constant(a.rows(), NAN);
+        row_product_grouped(&g, x.data(), got.data(), cores, scale);
+        EXPECT_TRUE(same_bits(got, want));
+        if (scale == 1.0) {
+          EXPECT_TRUE(same_bits(ROWS_OPERAND{&a, cores, &g} * x, want));
+        }
+      }
+    }
+  }
+}
+
+TEST(RowProduct, GroupingRefusedForWantOfMemoryLeavesNoGroups) {
+  SPARSE_MATRIX a(3, 3);
+  a.insert(1, 2) = 0.5;
+  a.makeCompressed();
+  ROW_GROUPS g;
+  set_scratch_limit(0);
+  EXPECT_EQ(group_rows(a, &g), 0);
+  set_scratch_limit(SIZE_MAX);
+  EXPECT_EQ(g.order, nullptr);
+  EXPECT_EQ(g.col, nullptr);
 }
 
 TEST(RowProduct, BiCGSTABThroughItEndsWithEigensSolversBits) {
@@ -78,7 +131,8 @@ TEST(RowProduct, BiCGSTABThroughItEndsWithEigensSolversBits) {
   Eigen::VectorXd got = guess;
   Eigen::Index iterations = 100;
   double error = 1e-13;
-  Eigen::internal::bicgstab(ROWS_OPERAND{&a, 2}, b, got, preconditioner, iterations, error);
+  Eigen::internal::bicgstab(ROWS_OPERAND{&a, 2, nullptr}, b, got, preconditioner, iterations,
+                            error);
   EXPECT_EQ(iterations, solver.iterations());
   EXPECT_TRUE(same_bits(got, want));
 }

@@ -834,7 +834,7 @@ static py::dict lump_of(Chain* c, const std::string& how, double tolerance) {
 // its model and the labels of its states.
 struct Fitted {
   std::vector<std::string> words;
-  FIT_DATA labels;  // the fitted data's name and labels only
+  FIT_DATA data;  // the fitted data's name and labels only
   FIT_MODEL model;
 };
 
@@ -1033,8 +1033,8 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
   if (extras.order_choice_flag)
     d["orders"] = orders_of(extras.order_choice);
   d["chain"] = py::cast(chain.release(), py::return_value_policy::take_ownership);
-  kept->labels.name = fitted->name;
-  kept->labels.labels = fitted->labels;
+  kept->data.name = fitted->name;
+  kept->data.labels = fitted->labels;
   kept->model = std::move(model);
   d["fitted"] = py::cast(kept.release(), py::return_value_policy::take_ownership);
   return d;
@@ -1049,7 +1049,7 @@ static py::dict draws_of(const Fitted* f, const std::vector<std::string>& more) 
   FIT_DRAWS draws;
   call([&] {
     read_words(words, &opt);
-    fit_draw(&opt, &f->labels, &f->model, &draws);
+    fit_draw(&opt, &f->data, &f->model, &draws);
   });
   py::list item, from, to, none, why;
   std::vector<unsigned long long> count;

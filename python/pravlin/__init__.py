@@ -404,8 +404,9 @@ class Fit(Result):
                                      "lower": d["lower"][i], "upper": d["upper"][i],
                                      "none": d["none"][i], "why": d["why"][i]})
                    for i in range(len(d["item"]))]
-        return Result("Draws", {k: d[k] for k in ("n", "seed", "confidence", "classes_changed")}
-                      | {"answers": answers})
+        fields = {k: d[k] for k in ("n", "seed", "confidence", "classes_changed")}
+        fields["answers"] = answers
+        return Result("Draws", fields)
 
 
 def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.95,

@@ -13,12 +13,14 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analyze.h"
@@ -39,6 +41,10 @@
 #include "fail.h"
 #include "fail_mode.h"
 #include "fit.h"
+#include "fit_draws.h"
+#include "fit_groups.h"
+#include "fit_options.h"
+#include "fit_order.h"
 #include "fit_read.h"
 #include "periods.h"
 #include "simulate.h"
@@ -791,86 +797,73 @@ static py::dict lump_of(Chain* c, const std::string& how, double tolerance) {
 
 // ---- fitting ---------------------------------------------------------------------------------
 
-// What pravlin-fit estimates from text in one of its forms ("sequences", "long", "matrix"), with
-// its options: the estimator ("mle", "laplace" or "prior" with alpha), rows without observations
-// ("absorbing" or "uniform"; "" as without --empty), the level of the intervals, the states
-// numbered first, and the model checks of --test. The chain is the configuration pravlin-fit
-// writes, read back.
-static py::dict fit_of(const std::string& text, const std::string& form,
-                       const std::string& estimator, double alpha, const std::string& empty,
-                       double confidence, std::vector<std::string> states, bool test) {
-  FIT_OPTIONS opt = fit_default_options();
-  opt.form = form == "sequences" ? FORM_SEQUENCES : form == "long" ? FORM_LONG : FORM_MATRIX;
-  if (estimator == "laplace" || estimator == "prior") {
-    opt.estimator = estimator == "laplace" ? ESTIMATOR_LAPLACE : ESTIMATOR_PRIOR;
-    opt.alpha = alpha;
-  } else if (estimator != "mle") {
-    throw py::value_error("the estimator is mle, laplace or prior, not " + estimator);
-  }
-  if (!empty.empty()) {  // else as pravlin-fit without --empty
-    if (empty != "absorbing" && empty != "uniform")
-      throw py::value_error("rows without observations are absorbing or uniform, not " + empty);
-    opt.empty = empty == "uniform" ? EMPTY_UNIFORM : EMPTY_ABSORBING;
-    opt.empty_given = 1;
-  }
-  if (!(confidence > 0.0 && confidence < 1.0))
-    throw py::value_error("the level of the intervals is above 0 and below 1");
-  opt.confidence = confidence;
-  opt.states = std::move(states);
-  opt.test_flag = test ? 1 : 0;
-  opt.quiet = 1;
-  FIT_DATA data;
+// A fit kept for its posterior draws: the options it was made with (pravlin-fit's command line),
+// its model and the labels of its states.
+struct Fitted {
+  std::vector<std::string> words;
+  FIT_DATA data;  // the fitted data's name and labels only
   FIT_MODEL model;
-  auto* chain = new Chain();
-  std::unique_ptr<Chain> owned(chain);
-  call([&] {
-    fit_read_text(&opt, text, "the data", &data);
-    if (data.matrix_flag && opt.test_flag)
-      fail(" *** ERROR: --test needs sequences, not a matrix\n");
-    if (data.probability_flag && opt.estimator != ESTIMATOR_MLE) {
-      fail(" *** ERROR: %s: --laplace and --prior need counts, not probabilities\n",
-           data.name.c_str());
+};
+
+// Reads words as pravlin-fit reads its command line (without inputs), with its checks and its
+// messages. The options point into words, which must outlive them.
+static void read_words(const std::vector<std::string>& words, FIT_OPTIONS* opt) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>("pravlin-fit"));
+  for (const std::string& w : words)
+    argv.push_back(const_cast<char*>(w.c_str()));
+  argv.push_back(nullptr);
+  fit_parse_command_line(static_cast<int>(argv.size()) - 1, argv.data(), opt);
+  opt->quiet = 1;
+}
+
+// The configuration pravlin-fit writes for the model, read back into chain, through a file of
+// its own that is gone however this ends.
+static void read_back(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* model,
+                      Chain* chain) {
+  std::string file = (std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp");
+  file += "/pravlin-fit-XXXXXX";
+  const int fd = mkstemp(file.data());
+  if (fd < 0)
+    fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
+  struct Gone {
+    std::string name;
+    ~Gone() {
+      std::remove(name.c_str());
     }
-    fit_estimate(&opt, &data, &model);
-    if (opt.test_flag) {
-      fit_markov_test(&data, &model.markov);
-      fit_homogeneity_test(&data, opt.blocks, &model.homogeneity);
-    }
-    // The configuration, through a file of its own that is gone however this ends.
-    std::string file = (std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp");
-    file += "/pravlin-fit-XXXXXX";
-    const int fd = mkstemp(file.data());
-    if (fd < 0)
-      fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
-    struct Gone {
-      std::string name;
-      ~Gone() {
-        std::remove(name.c_str());
-      }
-    } gone{file};
-    FILE* out = fdopen(fd, "w");
-    if (out == nullptr) {
-      close(fd);
-      fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
-    }
-    fit_write_config(out, &opt, &data, &model);
-    const bool failed = std::ferror(out) != 0;
-    if (std::fclose(out) != 0 || failed)
-      fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
-    read_xml(chain, file);
-  });
-  const std::size_t k = model.rows.size();
+  } gone{file};
+  FILE* out = fdopen(fd, "w");
+  if (out == nullptr) {
+    close(fd);
+    fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
+  }
+  fit_write_config(out, opt, data, model);
+  const bool failed = std::ferror(out) != 0;
+  if (std::fclose(out) != 0 || failed)
+    fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
+  read_xml(chain, file);
+}
+
+static py::tuple test_of(const FIT_TEST& t) {
+  return py::make_tuple(t.statistic, t.df, t.p_value);
+}
+
+// One fitted model: its states' labels, the counts and the cells of its rows (every cell with a
+// count or set apart; each row's rest), the initial probabilities and the criteria.
+static py::dict model_of(const FIT_DATA* data, const FIT_MODEL* model) {
+  const std::size_t k = model->rows.size();
   py::list labels;
   for (std::size_t s = 0; s < k; s++)
-    labels.append(py::str(data.labels.names[model.order[s]]));
+    labels.append(py::str(data->labels.names[model->order[s]]));
   std::vector<long long> from, to;
   std::vector<unsigned long long> count, total;
   std::vector<double> p, lower, upper, rest, rest_lower, rest_upper;
-  std::vector<long long> kind;
+  static const char* const ROW_KIND[] = {"observed", "absorbing", "uniform", "given"};
+  py::list kinds;
   for (std::size_t s = 0; s < k; s++) {
-    const FIT_ROW& row = model.rows[s];
+    const FIT_ROW& row = model->rows[s];
     total.push_back(row.total);
-    kind.push_back(row.kind);
+    kinds.append(ROW_KIND[row.kind]);
     rest.push_back(row.rest);
     rest_lower.push_back(row.rest_lower);
     rest_upper.push_back(row.rest_upper);
@@ -883,17 +876,12 @@ static py::dict fit_of(const std::string& text, const std::string& form,
       upper.push_back(cell.upper);
     }
   }
-  static const char* const ROW_KIND[] = {"observed", "absorbing", "uniform", "given"};
-  py::list kinds;
-  for (long long x : kind)
-    kinds.append(ROW_KIND[x]);
   py::dict d;
   d["states"] = labels;
-  d["form"] = fit_form_name(data.form);
-  d["sequences"] = data.nbr_sequences;
-  d["transitions"] = data.nbr_transitions;
-  d["missing_cells"] = data.nbr_breaks;
-  d["has_counts"] = model.has_counts != 0;
+  d["sequences"] = data->nbr_sequences;
+  d["transitions"] = data->nbr_transitions;
+  d["missing_cells"] = data->nbr_breaks;
+  d["has_counts"] = model->has_counts != 0;
   d["cell_from"] = copied(from.data(), from.size());
   d["cell_to"] = copied(to.data(), to.size());
   d["cell_count"] = copied(count.data(), count.size());
@@ -905,17 +893,159 @@ static py::dict fit_of(const std::string& text, const std::string& form,
   d["rest"] = copied(rest.data(), rest.size());
   d["rest_lower"] = copied(rest_lower.data(), rest_lower.size());
   d["rest_upper"] = copied(rest_upper.data(), rest_upper.size());
-  d["initial"] = copied(model.initial.data(), model.initial.size());
-  d["log_likelihood"] = model.log_likelihood;
-  d["parameters"] = model.parameters;
-  d["aic"] = model.aic;
-  d["bic"] = model.bic;
-  if (test) {
-    d["markov"] = py::make_tuple(model.markov.statistic, model.markov.df, model.markov.p_value);
-    d["homogeneity"] = py::make_tuple(model.homogeneity.statistic, model.homogeneity.df,
-                                      model.homogeneity.p_value);
+  d["initial"] = copied(model->initial.data(), model->initial.size());
+  d["log_likelihood"] = model->log_likelihood;
+  d["parameters"] = model->parameters;
+  d["aic"] = model->aic;
+  d["bic"] = model->bic;
+  return d;
+}
+
+// The comparison of orders 0..K: a row of each per order, the tests of each against the next.
+static py::dict orders_of(const FIT_ORDER_CHOICE& c) {
+  std::vector<double> ll, parameters, aic, bic, statistic, p_value;
+  std::vector<long long> df;
+  for (std::size_t r = 0; r < c.rows.size(); r++) {
+    const FIT_ORDER_ROW& row = c.rows[r];
+    ll.push_back(row.log_likelihood);
+    parameters.push_back(row.parameters);
+    aic.push_back(row.aic);
+    bic.push_back(row.bic);
+    if (r + 1 < c.rows.size()) {
+      statistic.push_back(row.against_next.statistic);
+      df.push_back(row.against_next.df);
+      p_value.push_back(row.against_next.p_value);
+    }
   }
-  d["chain"] = py::cast(owned.release(), py::return_value_policy::take_ownership);
+  py::dict d;
+  d["observations"] = c.observations;
+  d["log_likelihood"] = copied(ll.data(), ll.size());
+  d["parameters"] = copied(parameters.data(), parameters.size());
+  d["aic"] = copied(aic.data(), aic.size());
+  d["bic"] = copied(bic.data(), bic.size());
+  d["statistic"] = copied(statistic.data(), statistic.size());
+  d["df"] = copied(df.data(), df.size());
+  d["p_value"] = copied(p_value.data(), p_value.size());
+  d["bic_order"] = c.bic_order;
+  d["aic_order"] = c.aic_order;
+  return d;
+}
+
+// What pravlin-fit estimates from texts in one form ("sequences", "long", "matrix"), each named
+// by names (several texts: each a group with --groups, as several files are), with the options
+// words (its command line without inputs) and the states numbered first: the model, the model
+// checks of --test, each group's fit and the test that they agree, the comparison of orders of
+// --select-order, and the chains of the configurations pravlin-fit writes for the model and
+// for each group, read back. The K-th order chain of --order is fitted, as pravlin-fit fits it,
+// as the first-order chain of the K-tuples.
+static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<std::string>& names,
+                       const std::string& form, const std::vector<std::string>& words,
+                       std::vector<std::string> states) {
+  auto kept = std::make_unique<Fitted>();
+  kept->words = words;
+  FIT_OPTIONS opt;
+  FIT_DATA data, tuples;
+  const FIT_DATA* fitted = &data;
+  FIT_MODEL model;
+  FIT_EXTRAS extras;
+  auto chain = std::make_unique<Chain>();
+  std::vector<std::unique_ptr<Chain>> group_chains;
+  call([&] {
+    read_words(kept->words, &opt);
+    // The form is known, not detected; states are whole labels, commas and all.
+    opt.form = form == "sequences" ? FORM_SEQUENCES : form == "long" ? FORM_LONG : FORM_MATRIX;
+    opt.states = std::move(states);
+    fit_read_texts(&opt, std::vector<std::string_view>(texts.begin(), texts.end()), names, &data);
+    fit_check_data(&opt, &data);
+    if (opt.order > 1) {
+      fit_tuples(&opt, &data, opt.order, &tuples);
+      fitted = &tuples;
+    }
+    fit_estimate(&opt, fitted, &model);
+    if (opt.order > 1)
+      fit_tuple_parameters(&data, &tuples, &model);
+    if (opt.test_flag && !data.matrix_flag) {
+      fit_markov_test(fitted, &model.markov);
+      fit_homogeneity_test(fitted, opt.blocks, &model.homogeneity);
+    }
+    if (data.group_flag)
+      fit_groups(&opt, &data, &extras);
+    if (opt.select_order > 0) {
+      extras.order_choice_flag = 1;
+      fit_select_order(&data, opt.select_order, &extras.order_choice);
+    }
+    read_back(&opt, fitted, &model, chain.get());
+    for (const FIT_GROUP& g : extras.groups) {
+      group_chains.push_back(std::make_unique<Chain>());
+      read_back(&opt, &g.data, &g.model, group_chains.back().get());
+    }
+  });
+  py::dict d = model_of(fitted, &model);
+  d["form"] = fit_form_name(data.form);
+  d["order"] = opt.order;
+  if (opt.test_flag && !data.matrix_flag) {
+    d["markov"] = test_of(model.markov);
+    d["homogeneity"] = test_of(model.homogeneity);
+  }
+  py::list groups;
+  for (std::size_t g = 0; g < extras.groups.size(); g++) {
+    py::dict one = model_of(&extras.groups[g].data, &extras.groups[g].model);
+    one["name"] = extras.groups[g].name;
+    one["chain"] = py::cast(group_chains[g].release(), py::return_value_policy::take_ownership);
+    groups.append(one);
+  }
+  d["groups"] = groups;
+  if (extras.group_test_flag)
+    d["group_test"] = test_of(extras.group_test);
+  if (extras.order_choice_flag)
+    d["orders"] = orders_of(extras.order_choice);
+  d["chain"] = py::cast(chain.release(), py::return_value_policy::take_ownership);
+  kept->data.name = fitted->name;
+  kept->data.labels = fitted->labels;
+  kept->model = std::move(model);
+  d["fitted"] = py::cast(kept.release(), py::return_value_policy::take_ownership);
+  return d;
+}
+
+// pravlin-fit's --draws on a fit: more words of its command line (--draws N, --seed S,
+// --threads T) read after the fit's own, and the answers' summaries over the draws.
+static py::dict draws_of(const Fitted* f, const std::vector<std::string>& more) {
+  std::vector<std::string> words = f->words;
+  words.insert(words.end(), more.begin(), more.end());
+  FIT_OPTIONS opt;
+  FIT_DRAWS draws;
+  call([&] {
+    read_words(words, &opt);
+    fit_draw(&opt, &f->data, &f->model, &draws);
+  });
+  py::list item, from, to, none, why;
+  std::vector<unsigned long long> count;
+  std::vector<double> median, lower, upper;
+  for (const FIT_ANSWER& a : draws.answers) {
+    item.append(a.item);
+    from.append(a.from);
+    to.append(a.to);
+    none.append(a.none);
+    why.append(a.why);
+    count.push_back(a.draws);
+    median.push_back(a.median);
+    lower.push_back(a.lower);
+    upper.push_back(a.upper);
+  }
+  py::dict d;
+  d["n"] = draws.draws;
+  d["seed"] = draws.seed;
+  d["confidence"] = opt.confidence;
+  d["classes_changed"] = draws.classes_changed;
+  d["item"] = item;
+  d["from"] = from;
+  d["to"] = to;
+  d["draws"] = copied(count.data(), count.size());
+  d["median"] = copied(median.data(), median.size());
+  d["lower"] = copied(lower.data(), lower.size());
+  d["upper"] = copied(upper.data(), upper.size());
+  d["none"] = none;
+  d["why"] = why;
   return d;
 }
 
@@ -986,8 +1116,9 @@ PYBIND11_MODULE(_pravlin, m) {
   warning_category = PyErr_NewException("pravlin.PravlinWarning", PyExc_UserWarning, nullptr);
   m.attr("PravlinWarning") = py::handle(warning_category);
 
-  m.def("fit", &fit_of, py::arg("text"), py::arg("form"), py::arg("estimator"), py::arg("alpha"),
-        py::arg("empty"), py::arg("confidence"), py::arg("states"), py::arg("test"));
+  m.def("fit", &fit_of, py::arg("texts"), py::arg("names"), py::arg("form"), py::arg("words"),
+        py::arg("states"));
+  py::class_<Fitted>(m, "_Fitted").def("draws", &draws_of, py::arg("words"));
 
   py::class_<Chain>(m, "_Chain")
       .def_static("from_entries", &chain_from_entries, py::arg("n"), py::arg("rows"),

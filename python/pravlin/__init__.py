@@ -16,12 +16,15 @@ are issued as PravlinWarning (without " *** WARNING: ").
     array([[0.57142857, 0.42857143]])
 """
 
+import operator as _operator
+from collections.abc import Mapping as _Mapping
+
 import numpy as _np
 
 from ._pravlin import PravlinWarning, _Chain
 from ._pravlin import fit as _fit
 
-__all__ = ["Chain", "Result", "PravlinWarning", "fit"]
+__all__ = ["Chain", "Fit", "Result", "PravlinWarning", "fit"]
 
 
 class Result:
@@ -305,16 +308,21 @@ def _label(x):
     return '"' + str(x).replace('"', '""') + '"'
 
 
-def _fit_text(data, names):
-    """The input as pravlin-fit's text, and its form."""
+def _fit_text(data, names, group=None):
+    """The input as pravlin-fit's text, and its form; group names the DataFrame's column of
+    groups, kept beside id, t and state."""
     if hasattr(data, "columns") and hasattr(data, "itertuples"):  # a pandas DataFrame
         columns = {str(c).lower(): c for c in data.columns}
         if "state" not in columns:
             raise ValueError("a DataFrame in long form needs a column state (and id, t)")
         keep = [columns[c] for c in ("id", "t", "time", "state") if c in columns]
+        labels = [columns["state"]]
+        if group is not None and str(group).lower() in columns:
+            keep.append(columns[str(group).lower()])
+            labels.append(keep[-1])
         lines = [",".join(_label(c) for c in keep)]
         for row in data[keep].itertuples(index=False):
-            lines.append(",".join(_label(v) if c == columns["state"] and not _missing(v)
+            lines.append(",".join(_label(v) if c in labels and not _missing(v)
                                   else _field(v) for c, v in zip(keep, row)))
         return "\n".join(lines) + "\n", "long"
     a = _np.asarray(data, dtype=object) if not isinstance(data, _np.ndarray) else data
@@ -336,33 +344,16 @@ def _fit_text(data, names):
     return "\n".join(lines) + "\n", "sequences"
 
 
-def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.95,
-        states=None, test=False):
-    """Estimates a chain as pravlin-fit does, from
+def _whole(x, what):
+    """A whole number as a word of pravlin-fit's command line (which checks its range)."""
+    try:
+        return str(_operator.index(x))
+    except TypeError:
+        raise TypeError(f"{what} must be a whole number, not {type(x).__name__}") from None
 
-    - sequences: a list of lists of states (any labels; None or NaN is a
-      missing observation, which breaks its sequence);
-    - a pandas DataFrame in long form: columns id, t (or time) and state,
-      found by name in any case, as pravlin-fit's long form reads them;
-    - a square count matrix (numpy), rows from and columns to, with names the
-      labels of its states (1..n by default); a matrix of probabilities or
-      weights when a cell is not a whole number.
 
-    estimator is "mle", "laplace" or "prior" (with alpha, as --laplace A and
-    --prior A); empty what a row without observations becomes ("absorbing" or
-    "uniform", None as pravlin-fit without --empty); confidence the level of
-    the intervals; states the labels numbered first; test the Markov and
-    time-homogeneity tests (markov and homogeneity: statistic, df, p-value).
-
-    Returns states (labels in the order of the chain's states), chain (the
-    Chain of the configuration pravlin-fit writes), counts, probability, lower
-    and upper (n x n arrays: the interval of each probability), total (each
-    row's transitions), row_kind, initial, log_likelihood, parameters, aic and
-    bic, and the input's sequences, transitions and missing_cells.
-    """
-    text, form = _fit_text(data, names)
-    d = _fit(text, form, str(estimator), float(alpha), "" if empty is None else str(empty),
-             float(confidence), [] if states is None else [str(x) for x in states], bool(test))
+def _model(d):
+    """The fields of one fitted model, its cells spread into n x n arrays."""
     n = len(d["states"])
     rows, columns = d.pop("cell_from"), d.pop("cell_to")
     counts = _np.zeros((n, n), dtype=_np.uint64)
@@ -374,4 +365,127 @@ def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.9
         out[name] = m
     out["total"] = d.pop("row_total")
     out.update(d)
-    return Result("Fit", out)
+    return out
+
+
+class Fit(Result):
+    """A chain estimated by pravlin.fit, as pravlin-fit estimates it: see fit
+    for its fields. draws(n) carries the fit's posterior to its answers."""
+
+    def __init__(self, fields, fitted):
+        super().__init__("Fit", fields)
+        self._fitted = fitted
+
+    def draws(self, n, seed=1, threads=None):
+        """pravlin-fit's --draws n --seed seed: n matrices drawn from the
+        posterior of the fitted rows (Dirichlet: the counts plus the prior's
+        alpha; under maximum likelihood a transition never seen stays
+        impossible), each carried to the stationary probabilities, recurrence
+        times, entropy rates, Kemeny constants and absorption. The same seed
+        gives the same draws, whatever the threads (pravlin-fit's default of
+        2 when None).
+
+        Returns n, seed, confidence (the fit's level), classes_changed (draws
+        whose classes differ from the fitted chain's, left out) and answers,
+        one Answer per line of pravlin-fit's summary: item ("stationary",
+        "recurrence_time", "entropy_rate", "kemeny_constant",
+        "steps_to_absorption", "absorption"), of (a state's label, or a closed
+        class named as pravlin-analyze names it), to (the closed class of an
+        absorption, else ""), draws (those in which it is defined), median,
+        lower and upper (the equal-tailed interval at the fit's confidence;
+        NaN where there is no number), and none and why where there is none
+        ("absorbing", "not_drawn", and in words; else "")."""
+        words = ["--draws", _whole(n, "n"), "--seed", _whole(seed, "seed")]
+        if threads is not None:
+            words += ["--threads", _whole(threads, "threads")]
+        d = self._fitted.draws(words)
+        answers = [Result("Answer", {"item": d["item"][i], "of": d["from"][i], "to": d["to"][i],
+                                     "draws": int(d["draws"][i]), "median": d["median"][i],
+                                     "lower": d["lower"][i], "upper": d["upper"][i],
+                                     "none": d["none"][i], "why": d["why"][i]})
+                   for i in range(len(d["item"]))]
+        fields = {k: d[k] for k in ("n", "seed", "confidence", "classes_changed")}
+        fields["answers"] = answers
+        return Result("Draws", fields)
+
+
+def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.95,
+        states=None, test=False, group=None, order=1, select_order=None):
+    """Estimates a chain as pravlin-fit does, from
+
+    - sequences: a list of lists of states (any labels; None or NaN is a
+      missing observation, which breaks its sequence);
+    - a pandas DataFrame in long form: columns id, t (or time) and state,
+      found by name in any case, as pravlin-fit's long form reads them;
+    - a square count matrix (numpy), rows from and columns to, with names the
+      labels of its states (1..n by default); a matrix of probabilities or
+      weights when a cell is not a whole number;
+    - a dict {group name: data} of any one of these forms: each a group, as
+      pravlin-fit --groups reads several files (several count matrices are
+      always groups); the chain is fitted to them all together.
+
+    estimator is "mle", "laplace" or "prior" (with alpha, as --laplace A and
+    --prior A); empty what a row without observations becomes ("absorbing" or
+    "uniform", None as pravlin-fit without --empty); confidence the level of
+    the intervals; states the labels numbered first; test the Markov and
+    time-homogeneity tests (markov and homogeneity: statistic, df, p-value).
+    group names the DataFrame's column of groups (--group COLUMN). order=K
+    fits the K-th order chain (--order K), a chain on the K-tuples of states
+    named "a|b". select_order=K compares orders 0 to K (--select-order K).
+    The options go together as pravlin-fit's do: a refusal raises ValueError
+    with its message.
+
+    Returns a Fit: states (labels in the order of the chain's states), chain
+    (the Chain of the configuration pravlin-fit writes), counts, probability,
+    lower and upper (n x n arrays: the interval of each probability), total
+    (each row's transitions), row_kind, initial, log_likelihood, parameters,
+    aic and bic, the input's sequences, transitions and missing_cells, form
+    and order; groups, {name: the group's own fit, with the same fields over
+    the same states} ({} without groups), and with test group_test, the G2
+    test that every group follows the same chain; with select_order, orders:
+    observations (those every order is scored on), log_likelihood,
+    parameters, aic and bic of orders 0..K, statistic, df and p_value of each
+    order against the next, bic_order and aic_order (the orders each
+    criterion chooses); None without select_order. draws(n, seed) gives the posterior draws' answers.
+    """
+    estimator = str(estimator)
+    if estimator not in ("mle", "laplace", "prior"):
+        raise ValueError(f"the estimator is mle, laplace or prior, not {estimator}")
+    if empty is not None and str(empty) not in ("absorbing", "uniform"):
+        raise ValueError(f"rows without observations are absorbing or uniform, not {empty}")
+    if not 0.0 < float(confidence) < 1.0:
+        raise ValueError("the level of the intervals is above 0 and below 1")
+    words = ["--confidence", repr(float(confidence)), "--order", _whole(order, "order")]
+    if estimator != "mle":
+        words += ["--" + estimator, repr(float(alpha))]
+    if empty is not None:
+        words += ["--empty", str(empty)]
+    if test:
+        words.append("--test")
+    if group is not None:
+        words += ["--group", str(group)]
+    if select_order is not None:
+        words += ["--select-order", _whole(select_order, "select_order")]
+    if isinstance(data, _Mapping):
+        words.append("--groups")
+        named = [(str(k), _fit_text(v, names, group)) for k, v in data.items()]
+        if not named:
+            raise ValueError("no groups: the dict is empty")
+        forms = {form for _, (_, form) in named}
+        if len(forms) > 1:  # each text in its form, as pravlin-fit detects each file's
+            first = named[0][1][1]
+            other = next((k, form) for k, (_, form) in named if form != first)
+            raise ValueError(f"{other[0]}: {other[1]} after {first}: the inputs must be of one "
+                             "form")
+        texts = [text for _, (text, _) in named]
+        labels = [k for k, _ in named]
+        form = named[0][1][1]
+    else:
+        text, form = _fit_text(data, names, group)
+        texts, labels = [text], ["the data"]
+    d = _fit(texts, labels, form, words, [] if states is None else [str(x) for x in states])
+    fitted = d.pop("fitted")
+    out = _model(d)
+    out["groups"] = {g.pop("name"): Result("Group", _model(g)) for g in out.pop("groups")}
+    out["orders"] = Result("Orders", out["orders"]) if "orders" in out else None
+    return Fit(out, fitted)

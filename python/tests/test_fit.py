@@ -1,5 +1,5 @@
-"""pravlin.fit: the same estimate, intervals, tests and chain as pravlin-fit, from sequences, a
-long DataFrame or a count matrix."""
+"""pravlin.fit: the same estimate, intervals, tests, groups, orders, posterior draws and chain as
+pravlin-fit, from sequences, a long DataFrame, a count matrix or a dict of groups."""
 import csv
 import os
 import subprocess
@@ -13,19 +13,23 @@ FIT = os.environ.get("FIT")
 
 SEQUENCES = [["dry", "dry", "wet", "wet", "dry"], ["wet", "dry", None, "dry", "dry", "wet"],
              ["dry", "wet", "wet", "wet"]]
+OTHERS = [["wet", "wet", "dry", "wet"], ["dry", "dry", "dry", "wet", "wet", "dry"]]
+REGION = ["north", "south", "north"]  # of each of SEQUENCES
 
 
-def sequences_file(path):
-    with open(path, "w") as f:
-        for s in SEQUENCES:
-            f.write(",".join("NA" if x is None else x for x in s) + "\n")
+def sequences_file(sequences):
+    def write(path):
+        with open(path, "w") as f:
+            for s in sequences:
+                f.write(",".join("NA" if x is None else x for x in s) + "\n")
+    return write
 
 
 def long_frame():
     pd = pytest.importorskip("pandas")
-    rows = [(f"s{k}", t, x) for k, s in enumerate(SEQUENCES) for t, x in enumerate(s)]
+    rows = [(f"s{k}", t, x, REGION[k]) for k, s in enumerate(SEQUENCES) for t, x in enumerate(s)]
     rows.reverse()  # the order is the column t's, not the rows'
-    return pd.DataFrame(rows, columns=["id", "t", "state"])
+    return pd.DataFrame(rows, columns=["id", "t", "state", "Region"])
 
 
 def long_file(path):
@@ -33,25 +37,50 @@ def long_file(path):
 
 
 COUNTS = np.array([[5, 2, 0], [1, 0, 3], [0, 0, 0]])
+LATER = np.array([[2, 2, 1], [0, 4, 1], [0, 1, 0]])
+LEVELS = ["low", "mid", "high"]
 
 
-def matrix_file(path):
-    with open(path, "w") as f:
-        f.write(",low,mid,high\n")
-        for label, row in zip(["low", "mid", "high"], COUNTS):
-            f.write(label + "," + ",".join(str(v) for v in row) + "\n")
+def matrix_file(counts):
+    def write(path):
+        with open(path, "w") as f:
+            f.write(",low,mid,high\n")
+            for label, row in zip(LEVELS, counts):
+                f.write(label + "," + ",".join(str(v) for v in row) + "\n")
+    return write
 
 
+# Each case: the data and keywords of pravlin.fit, the files and options of pravlin-fit, and the
+# posterior draws asked of both (n, seed; pravlin-fit runs them on its default 2 threads, the
+# module on 1).
 CASES = {
-    "sequences": (lambda: SEQUENCES, {}, sequences_file, ["--test"], {"test": True}),
-    "long": (long_frame, {}, long_file, [], {}),
-    "matrix": (lambda: COUNTS, {"names": ["low", "mid", "high"]}, matrix_file,
-               ["--empty", "uniform"], {"empty": "uniform"}),
-    "laplace_with_states": (lambda: SEQUENCES, {}, sequences_file,
-                            ["--laplace", "0.5", "--states", "dry,wet,hail", "--confidence",
-                             "0.9"],
+    "sequences": (lambda: SEQUENCES, {"test": True}, [sequences_file(SEQUENCES)], ["--test"],
+                  None),
+    "long": (long_frame, {}, [long_file], [], None),
+    "matrix": (lambda: COUNTS, {"names": LEVELS, "empty": "uniform"}, [matrix_file(COUNTS)],
+               ["--empty", "uniform"], None),
+    "laplace_with_states": (lambda: SEQUENCES,
                             {"estimator": "laplace", "alpha": 0.5,
-                             "states": ["dry", "wet", "hail"], "confidence": 0.9}),
+                             "states": ["dry", "wet", "hail"], "confidence": 0.9},
+                            [sequences_file(SEQUENCES)],
+                            ["--laplace", "0.5", "--states", "dry,wet,hail", "--confidence",
+                             "0.9"], (40, 7)),
+    "group_column": (long_frame, {"group": "region", "test": True}, [long_file],
+                     ["--group", "region", "--test"], None),
+    "groups_of_sequences": (lambda: {"early": SEQUENCES, "late": OTHERS},
+                            {"test": True, "select_order": 2},
+                            [sequences_file(SEQUENCES), sequences_file(OTHERS)],
+                            ["--groups", "--test", "--select-order", "2"], (30, 1)),
+    "matrices_are_groups": (lambda: {"2019": COUNTS, "2020": LATER},
+                            {"names": LEVELS, "test": True},
+                            [matrix_file(COUNTS), matrix_file(LATER)], ["--test"], None),
+    "second_order": (lambda: SEQUENCES + OTHERS, {"order": 2, "test": True},
+                     [sequences_file(SEQUENCES + OTHERS)], ["--order", "2", "--test"], (25, 5)),
+    "select_order": (lambda: SEQUENCES + OTHERS, {"select_order": 3},
+                     [sequences_file(SEQUENCES + OTHERS)], ["--select-order", "3"], None),
+    "absorbing_draws": (lambda: [["a", "b", "c", "c"], ["a", "a", "b", "b", "c"], ["b", "a", "c"]],
+                        {}, [sequences_file([["a", "b", "c", "c"], ["a", "a", "b", "b", "c"],
+                                             ["b", "a", "c"]])], [], (20, 3)),
 }
 
 
@@ -64,29 +93,23 @@ def or_none(x):
     return None if x != x else x
 
 
-@pytest.mark.skipif(FIT is None, reason="needs pravlin-fit (FIT)")
-@pytest.mark.parametrize("case", sorted(CASES))
-def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
-    data, more, write, options, keywords = CASES[case]
-    got = pravlin.fit(data(), **more, **keywords)
-    path = tmp_path / "input.csv"
-    write(path)
-    subprocess.run([FIT, str(path), "-q", "-o", str(tmp_path / "model.xml"), "--summary",
-                    str(tmp_path / "summary.csv")] + options, check=True)
-    with open(tmp_path / "summary.csv", newline="") as f:
-        lines = list(csv.DictReader(f))
-    item = {}
+def summary_sections(lines):
+    """The summary's lines by item: the whole fit's and the extras', then each group's own."""
+    whole, groups = {}, []
     for line in lines:
-        item.setdefault(line["item"], []).append(line)
+        item = line["item"]
+        if item == "group":
+            groups.append({"group": [line]})
+        elif item.startswith("group_") and item != "group_test":
+            groups[-1].setdefault(item[len("group_"):], []).append(line)
+        else:
+            whole.setdefault(item, []).append(line)
+    return whole, groups
 
+
+def assert_rows_equal(item, got):
+    """The rows, transitions and unseen transitions of one fit, bit for bit."""
     states = got.states
-    assert [int(item[k][0]["count"]) for k in ("sequences", "transitions", "missing_cells",
-                                               "states")] == \
-        [got.sequences, got.transitions, got.missing_cells, len(states)]
-    assert [number(item[k][0]["value"]) for k in ("log_likelihood", "aic", "bic")] == \
-        [got.log_likelihood, got.aic, got.bic]
-    assert [(x["from"], number(x["value"])) for x in item["initial"]] == \
-        list(zip(states, got.initial))
     assert [(x["from"], int(x["total"]), x["value"]) for x in item["row"]] == \
         list(zip(states, got.total, got.row_kind))
     for x in item["transition"]:
@@ -100,11 +123,79 @@ def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
         unseen = got.counts[i] == 0
         assert (got.probability[i, unseen] == 0).all()
         assert (got.upper[i, unseen] == number(x["upper"])).all()
-    if keywords.get("test"):
-        for name in ("markov_property", "homogeneity"):
-            x = item[name][0]
-            assert [number(x["value"]), int(x["df"]), number(x["p_value"])] == \
-                list(getattr(got, "markov" if name == "markov_property" else "homogeneity"))
+
+
+def g2(x):
+    return [number(x["value"]), int(x["df"]), number(x["p_value"])]
+
+
+@pytest.mark.skipif(FIT is None, reason="needs pravlin-fit (FIT)")
+@pytest.mark.parametrize("case", sorted(CASES))
+def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
+    data, keywords, writers, options, draws = CASES[case]
+    got = pravlin.fit(data(), **keywords)
+    inputs = []
+    for k, write in enumerate(writers):
+        inputs.append(str(tmp_path / f"input{k}.csv"))
+        write(inputs[-1])
+    if draws is not None:
+        options = options + ["--draws", str(draws[0]), "--seed", str(draws[1])]
+    subprocess.run([FIT] + inputs + ["-q", "-o", str(tmp_path / "model.xml"), "--summary",
+                                     str(tmp_path / "summary.csv")] + options, check=True)
+    with open(tmp_path / "summary.csv", newline="") as f:
+        item, groups = summary_sections(csv.DictReader(f))
+
+    states = got.states
+    assert [int(item[k][0]["count"]) for k in ("sequences", "transitions", "missing_cells",
+                                               "states", "parameters")] == \
+        [got.sequences, got.transitions, got.missing_cells, len(states), got.parameters]
+    assert [number(item[k][0]["value"]) for k in ("log_likelihood", "aic", "bic")] == \
+        [got.log_likelihood, got.aic, got.bic]
+    assert [(x["from"], number(x["value"])) for x in item["initial"]] == \
+        list(zip(states, got.initial))
+    assert_rows_equal(item, got)
+    tests = {"markov_property": "markov", "homogeneity": "homogeneity", "group_test": "group_test"}
+    assert {k for k in tests if k in item} == {k for k, v in tests.items() if hasattr(got, v)}
+    for name, field in tests.items():
+        if name in item:
+            assert g2(item[name][0]) == list(getattr(got, field))
+
+    assert len(groups) == len(got.groups)
+    for lines, g in zip(groups, got.groups.values()):
+        x = lines["group"][0]
+        assert [int(x["count"]), int(x["total"]), number(x["value"])] == \
+            [g.sequences, g.transitions, g.log_likelihood]
+        assert g.states == states
+        assert_rows_equal(lines, g)
+        np.testing.assert_allclose(g.chain.P.toarray(), g.probability, rtol=1e-15, atol=0)
+
+    if got.orders is None:
+        assert "order_log_likelihood" not in item
+    else:
+        o = got.orders
+        assert [(int(x["count"]), int(x["total"]), number(x["value"]))
+                for x in item["order_log_likelihood"]] == \
+            [(r, o.observations, ll) for r, ll in enumerate(o.log_likelihood)]
+        for name in ("parameters", "aic", "bic"):
+            assert [number(x["value"]) for x in item["order_" + name]] == \
+                list(getattr(o, name))
+        assert [g2(x) for x in item["order_test"]] == \
+            [list(t) for t in zip(o.statistic, o.df, o.p_value)]
+
+    if draws is not None:
+        d = got.draws(draws[0], seed=draws[1], threads=1)
+        assert [int(item["draws"][0]["count"]), int(item["draws"][0]["total"]),
+                int(item["seed"][0]["count"])] == [d.n, d.classes_changed, d.seed]
+        answers = [x for k in ("stationary", "recurrence_time", "entropy_rate",
+                               "kemeny_constant", "steps_to_absorption", "absorption")
+                   for x in item.get(k, [])]
+        assert [(x["item"], x["from"], x["to"], int(x["count"])) for x in answers] == \
+            [(a.item, a.of, a.to, a.draws) for a in d.answers]
+        assert [[x["value"]] if x["value"] in ("absorbing", "not_drawn") else
+                [number(x["value"]), number(x["lower"]), number(x["upper"])]
+                for x in answers] == \
+            [[a.none] if a.none else [or_none(a.median), or_none(a.lower), or_none(a.upper)]
+             for a in d.answers]
 
     written = pravlin.Chain.from_xml(tmp_path / "model.xml")
     assert got.chain.names == written.names == states
@@ -112,16 +203,45 @@ def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
     assert list(got.chain.initial) == list(written.initial)
 
 
-@pytest.mark.parametrize("data, more, message", [
-    ([["a"], ["b"]], {}, "the data: no transitions: every sequence holds one observation"),
-    (["ab", "ba"], {}, "sequences are lists of states, not strings"),
-    ([["a", "b"]], {"estimator": "bayes"}, "the estimator is mle, laplace or prior, not bayes"),
-    (np.array([[0.5, 0.5], [0.2, 0.8]]), {"estimator": "laplace"},
+@pytest.mark.parametrize("call, message", [
+    (lambda: pravlin.fit([["a"], ["b"]]),
+     "the data: no transitions: every sequence holds one observation"),
+    (lambda: pravlin.fit(["ab", "ba"]), "sequences are lists of states, not strings"),
+    (lambda: pravlin.fit([["a", "b"]], estimator="bayes"),
+     "the estimator is mle, laplace or prior, not bayes"),
+    (lambda: pravlin.fit([["a", "b"]], estimator="laplace", alpha=-0.5),
+     "--laplace needs a positive number, not (-0.5)"),
+    (lambda: pravlin.fit(np.array([[0.5, 0.5], [0.2, 0.8]]), estimator="laplace"),
      "the data: --laplace and --prior need counts, not probabilities"),
-], ids=["one_observation_each", "strings", "estimator", "laplace_on_probabilities"])
-def test_fit_refusals_raise_the_command_lines_message(data, more, message):
+    (lambda: pravlin.fit([["a", "b"]], group="region"),
+     "the data: --group names a column of the long form, not of sequences"),
+    (lambda: pravlin.fit({"x": [["a", "b"]], "y": [["c", "d"]]}),
+     "the group (x) shares no state with the other groups"),
+    (lambda: pravlin.fit({"x": [["a", "b"]], "y": np.eye(2)}),
+     "y: matrix after sequences: the inputs must be of one form"),
+    (lambda: pravlin.fit({"x": [["a", "b", "a"]], "y": [["b", "a"]]}, order=2),
+     "--order fits one chain, not one a group"),
+    (lambda: pravlin.fit([["a", "b", "a"]], order=0), "--order needs a number from 1 to 1000000, "
+     "not (0)"),
+    (lambda: pravlin.fit([["a", "b", "a"]], order=2, estimator="prior"),
+     "--order fits by maximum likelihood with absorbing empty rows: --prior would give tuples "
+     "successors that cannot follow them"),
+    (lambda: pravlin.fit(np.eye(2), select_order=1),
+     "--order and --select-order need sequences, not a matrix"),
+    (lambda: pravlin.fit([["a", "b", "a"]], select_order=2),
+     "the data: 1 observation after the first 2 of each run: too few for --select-order 2 to "
+     "score the orders on"),
+    (lambda: pravlin.fit([["a", "b", "a"]]).draws(0),
+     "--draws needs a number from 1 to 100000000, not (0)"),
+    (lambda: pravlin.fit([["a", "b", "a"]]).draws(5, seed=-1),
+     "--seed needs a whole number from 0 to 18446744073709551615, not (-1)"),
+], ids=["one_observation_each", "strings", "estimator", "negative_alpha",
+        "laplace_on_probabilities", "group_of_sequences", "strange_group", "forms_mixed",
+        "order_of_groups", "order_zero", "order_with_prior", "select_order_of_matrix",
+        "select_order_too_few", "no_draws", "negative_seed"])
+def test_fit_refusals_raise_the_command_lines_message(call, message):
     with pytest.raises(ValueError) as e:
-        pravlin.fit(data, **more)
+        call()
     assert str(e.value) == message
 
 
@@ -129,4 +249,11 @@ def test_fitted_chain_is_analysed_as_any_other():
     got = pravlin.fit([["a", "b"] * 20 + ["a", "a"]])
     assert got.states == ["a", "b"] and pravlin.fit([[1.5, 2]]).states == ["1.5", "2"]
     assert got.counts.tolist() == [[1, 20], [20, 0]]
+    assert got.groups == {} and got.orders is None and got.order == 1
     np.testing.assert_allclose(got.chain.stationary().distribution, [[21 / 41, 20 / 41]])
+
+
+def test_second_order_chain_is_the_chain_of_pairs():
+    got = pravlin.fit([["a", "b", "a", "b", "b", "a"]], order=2)
+    assert got.states == ["a|b", "b|a", "b|b"] and got.order == 2
+    assert got.counts.tolist() == [[0, 1, 1], [1, 0, 0], [0, 1, 0]]

@@ -1484,6 +1484,23 @@ static void read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::
   read_input(opt, &in, data, first);
 }
 
+// Each of count inputs is named as a group while it is read: with --groups, or when the inputs
+// turn out to be matrices, which can be nothing else.
+static void begin_input(const FIT_OPTIONS* opt, std::size_t count, const char* name,
+                        FIT_DATA* data) {
+  data->several_inputs = count > 1 && opt->group_column == nullptr;
+  if (data->several_inputs || opt->groups_flag)
+    data->group = label_intern(&data->groups, name);
+}
+
+static void end_inputs(FIT_DATA* data) {
+  if (data->matrix_flag && data->several_inputs)
+    data->group_flag = 1;
+  if (!data->group_flag)
+    data->groups = LABEL_TABLE{};
+  check_observed(data);
+}
+
 void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
   std::vector<const char*> inputs = opt->inputs;
   if (inputs.empty())
@@ -1494,20 +1511,12 @@ void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
     FILE* f = from_stdin ? stdin : std::fopen(path, "rb");
     if (f == nullptr)
       fail(" *** ERROR: Unable to open file (%s)\n", path);
-    // Each input is named as a group while it is read: with --groups, or when the inputs turn
-    // out to be matrices, which can be nothing else.
-    data->several_inputs = inputs.size() > 1 && opt->group_column == nullptr;
-    if (data->several_inputs || opt->groups_flag)
-      data->group = label_intern(&data->groups, from_stdin ? "(standard input)" : path);
+    begin_input(opt, inputs.size(), from_stdin ? "(standard input)" : path, data);
     read_stream(opt, f, from_stdin ? "(standard input)" : path, BUFFER_SIZE, data, i == 0);
     if (!from_stdin)
       std::fclose(f);
   }
-  if (data->matrix_flag && data->several_inputs)
-    data->group_flag = 1;
-  if (!data->group_flag)
-    data->groups = LABEL_TABLE{};
-  check_observed(data);
+  end_inputs(data);
 }
 
 void fit_read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,
@@ -1526,4 +1535,18 @@ void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* na
   in.eof = 1;
   read_input(opt, &in, data, true);
   check_observed(data);
+}
+
+void fit_read_texts(const FIT_OPTIONS* opt, const std::vector<std::string_view>& texts,
+                    const std::vector<std::string>& names, FIT_DATA* data) {
+  for (std::size_t i = 0; i < texts.size(); i++) {
+    begin_input(opt, texts.size(), names[i].c_str(), data);
+    FIT_INPUT in{};
+    in.name = names[i].c_str();
+    in.buf = texts[i].data();
+    in.end = texts[i].size();
+    in.eof = 1;
+    read_input(opt, &in, data, i == 0);
+  }
+  end_inputs(data);
 }

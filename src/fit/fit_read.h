@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "fit.h"
 
@@ -36,6 +38,10 @@ long label_find(const LABEL_TABLE* t, std::string_view text);
 void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data);
 /// fit_read on text in memory, for tests; name stands for the file in messages.
 void fit_read_text(const FIT_OPTIONS* opt, std::string_view text, const char* name, FIT_DATA* data);
+/// fit_read on texts in memory, each named in messages and as a group by its name in names:
+/// several inputs read as one, as fit_read reads several files.
+void fit_read_texts(const FIT_OPTIONS* opt, const std::vector<std::string_view>& texts,
+                    const std::vector<std::string>& names, FIT_DATA* data);
 /// fit_read on one open stream read a buffer of the given size (4 bytes at least) at a time,
 /// for tests and the fuzzer: fields then span buffers as they do in large files.
 void fit_read_stream(const FIT_OPTIONS* opt, FILE* f, const char* name, std::size_t buffer,

@@ -146,6 +146,29 @@ TEST(FitGroups, SeveralCountMatricesTestAsTheSequencesTheyCount) {
             from_sequences.groups[1].model.log_likelihood);
 }
 
+TEST(FitGroups, TextsInMemoryAreReadAsSeveralFilesAreEachAGroupByItsName) {
+  FIT_OPTIONS opt = fit_default_options();
+  opt.groups_flag = 1;
+  const std::vector<std::string> texts = {"a a b a\nb b a\n", "a b b\n"};
+  FIT_DATA files, memory;
+  read_files(opt, texts, &files);
+  fit_read_texts(&opt, {texts[0], texts[1]}, {"early", "late"}, &memory);
+  EXPECT_EQ(memory.name, "early, late");
+  EXPECT_EQ(memory.groups.names, (std::vector<std::string>{"early", "late"}));
+  EXPECT_EQ(memory.group_flag, 1);
+  EXPECT_EQ(memory.group_sequences, files.group_sequences);
+  FIT_EXTRAS from_files, from_memory;
+  fit_groups(&opt, &files, &from_files);
+  fit_groups(&opt, &memory, &from_memory);
+  ASSERT_EQ(from_memory.groups.size(), 2u);
+  for (std::size_t g = 0; g < 2; g++) {
+    EXPECT_EQ(from_memory.groups[g].data.nbr_transitions,
+              from_files.groups[g].data.nbr_transitions);
+    EXPECT_EQ(from_memory.groups[g].model.log_likelihood,
+              from_files.groups[g].model.log_likelihood);
+  }
+}
+
 // ---- order ---------------------------------------------------------------------------------
 
 TEST(FitOrder, TupleChainCountsTheWindowsOfEachRunOfObservations) {

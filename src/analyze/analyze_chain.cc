@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "fast.h"
+#include "scratch.h"
 
 void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION_ENTRY>& list) {
   const std::size_t rows = static_cast<std::size_t>(n) + 2;

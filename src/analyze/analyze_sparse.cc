@@ -12,7 +12,8 @@
 #include "analyze_fill.h"
 #include "analyze_sparse_fast.h"
 #include "analyze_sparse_lu.h"
-#include "fast.h"
+#include "cores.h"
+#include "scratch.h"
 
 typedef Eigen::Triplet<double> ENTRY;
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "fast.h"
+#include "cores.h"
 
 // How many entries ahead the product asks for x's entry: the columns of a random chain's rows
 // are scattered over x, and each load that misses the cache would otherwise wait its turn. On a

@@ -25,7 +25,8 @@
 
 #include "config_items.h"
 #include "config_schema.h"
-#include "fast.h"
+#include "cores.h"
+#include "scratch.h"
 #include "xml_stream.h"
 
 namespace {

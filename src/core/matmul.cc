@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cores.h"
 #include "fail.h"
-#include "fast.h"
 #include "matmul_tiles.h"
 
 // Below this many multiply-adds the threads cost more than they save.

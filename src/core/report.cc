@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <ctime>
 
-#include "fast.h"
 #include "periods.h"
+#include "scratch.h"
 #include "table_lines.h"
 #include "version.h"
 

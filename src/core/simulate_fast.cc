@@ -12,9 +12,10 @@
 #include <memory>
 #include <new>
 
+#include "cores.h"
 #include "draw.h"
 #include "draw_fast.h"
-#include "fast.h"
+#include "scratch.h"
 
 namespace {
 

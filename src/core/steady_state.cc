@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "fail.h"
-#include "fast.h"
 #include "matmul.h"
+#include "scratch.h"
 #include "tables.h"
 
 // Below this many multiply-adds the kernels' blocks cost more than they save.

@@ -16,8 +16,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "cores.h"
 #include "draw.h"
-#include "fast.h"
+#include "scratch.h"
 
 // Below this many draws (about 0.1 s on one core) the threads cost more than they save on a
 // busy machine, where a thread may wait for its turn at every block: W1 (10^7 draws) takes as

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "fail.h"
-#include "fast.h"
+#include "scratch.h"
 #include "xml_grammar.h"
 #include "xml_memory.h"
 

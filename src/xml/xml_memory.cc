@@ -14,8 +14,9 @@
 #include <new>
 #include <thread>
 
+#include "cores.h"
 #include "fail.h"
-#include "fast.h"
+#include "scratch.h"
 
 // A large configuration is millions of small nodes and strings; one allocation each costs more
 // than reading them. A document's nodes and strings come from 2 MiB chunks of its own arena

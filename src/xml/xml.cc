@@ -272,11 +272,8 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
   auto grammar = std::make_unique<TreeGrammar>(&source, tree.get());
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
-  try {
-    grammar->read_one(errflag, 1, 0);
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-  }
+  or_out_of_memory(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n",
+                   [&] { grammar->read_one(errflag, 1, 0); });
   funlockfile(in);
   XMLENTITY* x = tree->head;
   if (x != nullptr) {  // the node owns its arena from here on
@@ -305,13 +302,11 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
   source.left = max_bytes;
   std::unique_ptr<TreeBuilder> tree;
   std::unique_ptr<TreeGrammar> grammar;
-  try {
+  or_out_of_memory(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n", [&] {
     tree = std::make_unique<TreeBuilder>();
     tree->arena = owner.arena;
     grammar = std::make_unique<TreeGrammar>(&source, tree.get());
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-  }
+  });
   // A large document in a file is read with a second core making chunks ready ahead.
   struct stat st;
   const int fd = fileno(in);
@@ -319,13 +314,11 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
                      st.st_size >= static_cast<off_t>(kFeederMinBytes);
   flockfile(in);
   xml_read_fed(owner.arena, large, [&] {
-    try {
+    or_out_of_memory(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n", [&] {
       // After an overlong construct or nesting too deep nothing more is read: the document is
       // refused as a whole.
       grammar->read_top_level();
-    } catch (const std::bad_alloc&) {
-      fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-    }
+    });
   });
   *errflag = grammar->code();
   // Stopped early, the stream goes back to where reading stopped (where it can: on a pipe what

@@ -389,7 +389,7 @@ char* xml_arena_text(XmlArena* a, const char* s, std::size_t len) {
   }
   // A larger number is mostly one of as many as the document has states, each met a few times:
   // past the table's first 65536 texts nearly every lookup misses, after a probe into a table
-  // of megabytes. A copy of its own costs less (a million-state chain: 1.4 s of its 5.5 s read).
+  // of megabytes. A copy of its own costs less (doc/design/fast-paths.md, "Measurements").
   if (all_digits(s, len))
     return xml_arena_string(a, s, len);
   return arena_shared(a, &a->texts, s, len);

@@ -641,7 +641,7 @@ unsigned stream_parts_read() {
 
 bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_document* doc) {
   parts_read = 0;
-  if (!stream_reading || xml_debug_on())
+  if (!stream_reading)
     return false;
   const int fd = fileno(in);
   struct stat st;

@@ -1,11 +1,10 @@
-// xml.cc - the XML entity reader: nodes and strings, debug switch, reader and printer.
+// xml.cc - the XML entity reader: nodes and strings, reader and printer.
 // Part of pravlin; see README.md.
 #include "xml.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,33 +17,6 @@
 #include "scratch.h"
 #include "xml_grammar.h"
 #include "xml_memory.h"
-
-// The module's one mutable global. Written only by XMLsetDEBUG and XMLclearDEBUG; nothing in the
-// calculator calls either, so the reader runs silent unless a tool or a test turns it on.
-static int debug = 0;
-
-void XMLsetDEBUG() {
-  debug = 1;
-}
-
-void XMLclearDEBUG() {
-  debug = 0;
-}
-
-bool xml_debug_on() {
-  return debug != 0;
-}
-
-__attribute__((format(printf, 1, 2))) static void xml_debug_line(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  std::vprintf(fmt, ap);
-  va_end(ap);
-}
-
-// The test comes before the call: the reader passes here several times per element, and a
-// call with a variable argument list is not inlined.
-#define xml_debug(...) (debug != 0 ? xml_debug_line(__VA_ARGS__) : (void)0)
 
 // Our own test rather than isspace(): the locale must not decide, and no byte above 0x7F counts.
 // Takes a character as read (0-255, or EOF), so callers holding a char cast to unsigned char.
@@ -191,8 +163,7 @@ struct FileSource {
   }
 };
 
-// Builds the document's nodes from what the grammar reads, each in the document's arena, and
-// writes the debug trace while the switch is on.
+// Builds the document's nodes from what the grammar reads, each in the document's arena.
 struct TreeBuilder {
   XmlArena* arena = nullptr;
   XMLENTITY* head = nullptr;  // the top-level list
@@ -245,17 +216,6 @@ struct TreeBuilder {
   void top(int code) {
     tail->errflag = code;
   }
-
-  bool tracing() const {
-    return debug != 0;
-  }
-
-  __attribute__((format(printf, 2, 3))) void trace(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    std::vprintf(fmt, ap);
-    va_end(ap);
-  }
 };
 
 using TreeGrammar = XmlGrammar<FileSource, TreeBuilder>;
@@ -292,7 +252,6 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
     warn(" *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
     return nullptr;
   }
-  xml_debug("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = 0;
   Scratch<unsigned char> block = scratch<unsigned char>(kBlockSize + kXmlBlockSlack);
   if (!block)
@@ -331,7 +290,6 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
     xml_arena_hand_over(owner.arena, head);
     owner.arena = nullptr;
   }
-  xml_debug("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
   return head;
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "test_util.h"
+#include "xml/xml_test_util.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 # path of pravlin-analyze --horizon by numpy's dense loop over the periods' matrices.
 # Usage: cohort_numpy.py DIR: writes DIR/config.xml and DIR/numpy.csv (step, the distribution,
 # the value and the discounted total with the trapezoid rule, as --horizon-csv writes them), which
-# tests/cases/analyze_horizon_cohort compares within 1e-12.
+# tests/cases/pravlin-analyze/analyze_horizon_cohort compares within 1e-12.
 # Part of pravlin; see README.md.
 import os
 import sys

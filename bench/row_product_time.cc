@@ -18,7 +18,7 @@
 #include "analyze.h"
 #include "analyze_sparse_fast.h"
 #include "config.h"
-#include "fast.h"
+#include "cores.h"
 
 static double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,6 +1,7 @@
 # run_case.cmake - runs one end-to-end case and compares what it wrote with the golden files.
 #
-# A case is a folder under tests/cases/ holding config.xml (and any other input files), and:
+# A case is a folder under tests/cases/<program>/ (the program it runs) holding config.xml (and
+# any other input files), and:
 #   cmd              optional: shell commands to run instead of "$PRAVLIN" config.xml (all of
 #                    their output is captured, not only the last command's);
 #                    it sees PRAVLIN, XMLDUMP and ANALYZE (pravlin-analyze) in its environment

@@ -1,5 +1,5 @@
-// test_util.h - helpers shared by the unit tests: text as a stream, streams as text, models and
-// chains.
+// test_util.h - helpers shared by the unit tests of the calculator and its companions: models
+// and chains (text as a stream and streams as text are the reader's tests' own helpers).
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_TEST_UTIL_H
 #define PRAVLIN_TEST_UTIL_H
@@ -20,6 +20,7 @@
 #include "config.h"
 #include "pravlin.h"
 #include "run.h"
+#include "xml/xml_test_util.h"
 
 /// Sanitized builds run some ten times slower: tests of large chains shrink them there.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -33,41 +34,6 @@ inline constexpr bool kSanitized = false;
 #else
 inline constexpr bool kSanitized = false;
 #endif
-
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f != nullptr)
-      std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-/// A read stream over a copy of text (NUL and 0xFF bytes included).
-inline FilePtr open_text(const std::string& text) {
-  FILE* f = std::tmpfile();
-  if (f != nullptr) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
-  }
-  return FilePtr(f);
-}
-
-/// An empty read-write stream; read_all() gives back what was written to it.
-inline FilePtr open_sink() {
-  return FilePtr(std::tmpfile());
-}
-
-/// Everything written to f so far (f is rewound and left at its end).
-inline std::string read_all(FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-    text.append(buf, n);
-  return text;
-}
 
 /// The mapping's out-of-memory messages, one per group of tables.
 inline constexpr char kOom1[] = " *** ERROR: out of memory 1 in read_xml_file()\n";

@@ -15,7 +15,6 @@
 
 #include "analyze_sparse.h"
 #include "analyze_states.h"
-#include "fast.h"
 
 // rows x cols doubles, zero-filled; 0 when they cannot be had. A block bigger than memory is
 // refused before asking: the kernel would grant it and kill the process when it is touched.

@@ -7,8 +7,8 @@
 #include <numeric>
 
 #include "config_write.h"
-#include "fast.h"
 #include "output_file.h"
+#include "scratch.h"
 
 void sparse_chain_from_list(SPARSE_CHAIN* c, int n, const std::vector<TRANSITION_ENTRY>& list) {
   const std::size_t rows = static_cast<std::size_t>(n) + 2;

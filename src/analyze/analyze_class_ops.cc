@@ -10,7 +10,7 @@
 
 #include "analyze_fill.h"
 #include "analyze_sparse_fast.h"
-#include "fast.h"
+#include "cores.h"
 
 typedef Eigen::Triplet<double> ENTRY;
 

@@ -29,8 +29,9 @@ static const char RESIDUAL_TOO_LARGE[] =
     "power of P tried";
 static const double KRYLOV_TOLERANCE = 1e-10;
 // The power of the deflated matrix that Arnoldi works on for a class that is not reversible
-// (on R of bench/make_chain.py at 10^5 states, 16 to 64 took about the same time, and 1 twenty
-// times as long), and the largest residual |P x - lambda x| / |x| of an eigenvalue found on it.
+// (a wide range of powers takes about the same time, the matrix itself far longer:
+// doc/design/solvers.md, "Measurements"), and the largest residual |P x - lambda x| / |x| of an
+// eigenvalue found on it.
 static const int ARNOLDI_POWER = 32;
 // The power tried next when the eigenvalues found on the first fail their check: a class with
 // one eigenvalue next to 1 and the rest far below (a metastable class) leaves the rest of the

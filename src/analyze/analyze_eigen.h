@@ -9,8 +9,8 @@
 
 #include "analyze.h"
 
-/// Classes up to this size get every eigenvalue from a dense eigensolver (about 1 s at 500
-/// states for a general class); larger ones the few of largest modulus from Arnoldi or Lanczos.
+/// Classes up to this size get every eigenvalue from a dense eigensolver (about a second at the
+/// largest, for a general class); larger ones the few of largest modulus from Arnoldi or Lanczos.
 const int SPECTRUM_DENSE_MAX = 500;
 
 /// One eigenvalue.

@@ -9,8 +9,8 @@
 
 #include "analyze.h"
 
-/// Classes up to this size get the exact constant from a dense elimination (some seconds at
-/// 2000 states); larger ones an estimate.
+/// Classes up to this size get the exact constant from a dense elimination (seconds at the
+/// largest); larger ones an estimate.
 const int KEMENY_DENSE_MAX = DENSE_MAX_STATES;
 /// The random probes of the estimate, each a sparse solve.
 const int KEMENY_PROBES = 64;

@@ -1,8 +1,11 @@
 // analyze_limits.h - where pravlin-analyze's solves change method: the sizes and the work
-// beyond which a dense or a factored solve gives way, and the residual every solve must reach.
+// beyond which a dense or a factored solve gives way, the residual every solve must reach, and
+// the work beyond which the squaring solver is described instead of run.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_ANALYZE_LIMITS_H
 #define PRAVLIN_ANALYZE_LIMITS_H
+
+#include <cstddef>
 
 /// The largest class (or set of transient states) solved densely, exactly and without
 /// subtraction; a larger one goes to the sparse solver.
@@ -16,9 +19,24 @@ const double ANALYZE_RESIDUAL_GOAL = 1e-10;
 /// DENSE_MAX_STATES: a line of a million states has a band of 1.
 const double BANDED_MAX_WORK = 2e9;
 /// The most entries and work of the estimated factor (lu_fits) of a system for which the sparse
-/// LU is tried: some 10 s and 1.5 GB of LU. A grid of 700 x 700 states (1.9e7, 5.5e9) took 7 s
-/// and 0.9 GB, one of 1000 x 1000 21 s and 1.9 GB, a random graph of 7000 states 18 s.
+/// LU is tried: a factor that finishes in seconds and fits beside the chain in memory
+/// (doc/design/solvers.md, "Measurements").
 const double LU_MAX_ENTRIES = 3e7;
 const double LU_MAX_WORK = 1e10;
+
+/// The most multiply-adds that the squarings a run of the solver cannot avoid may take for the
+/// analysis to run it: a few tenths of a second, about what reading and solving a chain of a
+/// thousand states takes. The rest of the analysis solves densely only parts of the chain (GTH
+/// on a class takes a third of a squaring of that class), so beyond this the solver costs more
+/// than everything else together, and it is described instead of run.
+const double SQUARING_MAX_WORK = 1e9;
+/// The multiply-adds a second on which the time a squaring would take is estimated: two cores
+/// of a current machine.
+const double SQUARING_RATE = 5e9;
+
+/// The fewest entries of a matrix whose products are shared out over the cores: below, starting
+/// a thread costs about what its share of the product saves (doc/design/solvers.md,
+/// "Measurements").
+const std::size_t ROW_PRODUCT_MIN_ENTRIES = 1000000;
 
 #endif

@@ -26,8 +26,8 @@ enum conversion_verdict {
 };
 
 /// The most states converted: the matrices are dense, and the logarithm (two complex Schur
-/// forms, then Schur-Parlett) of a banded chain of 1000 states takes 27 CPU seconds on one
-/// core, of 300 states 0.7 (bench/RESULTS.md).
+/// forms, then Schur-Parlett) grows with the cube of the states, to half a minute of one core
+/// at the largest (doc/design/solvers.md, "Measurements").
 const int CONVERSION_MAX_STATES = 1000;
 /// Entries of the root or logarithm within this much of 0 are rounding, and are 0.
 const double CONVERSION_ROUNDING = 1e-12;

@@ -9,19 +9,10 @@
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_limits.h"
 
 /// 1 when the squaring solver's three dense matrices of the chain's size fit in memory.
 int squaring_fits(const SPARSE_CHAIN* c);
-
-/// The most multiply-adds that the squarings a run of the solver cannot avoid may take for the
-/// analysis to run it: a few tenths of a second, about what reading and solving a chain of a
-/// thousand states takes. The rest of the analysis solves densely only parts of the chain (GTH
-/// on a class takes a third of a squaring of that class), so beyond this the solver costs more
-/// than everything else together, and it is described instead of run.
-const double SQUARING_MAX_WORK = 1e9;
-/// The multiply-adds a second on which the time a squaring would take is estimated: two cores
-/// of a current machine.
-const double SQUARING_RATE = 5e9;
 
 /// What pravlin's squaring solver would cost on a chain.
 struct squaring_cost {

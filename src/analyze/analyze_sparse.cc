@@ -12,7 +12,8 @@
 #include "analyze_fill.h"
 #include "analyze_sparse_fast.h"
 #include "analyze_sparse_lu.h"
-#include "fast.h"
+#include "cores.h"
+#include "scratch.h"
 
 typedef Eigen::Triplet<double> ENTRY;
 
@@ -187,7 +188,7 @@ SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Ei
     int rounds = 0;
     double residual = NAN;
     // The LU is skipped when its estimated fill is too much to finish in seconds (a random
-    // graph of 10^5 states took over ten minutes and 3 GB): the iterations' answer stands.
+    // graph can take many minutes and gigabytes): the iterations' answer stands.
     if (method == 0) {
       if (!iterative_solve(a, b, &y, steps_column, goal, &rounds, &residual))
         continue;

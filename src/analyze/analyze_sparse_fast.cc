@@ -8,13 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "fast.h"
+#include "cores.h"
 
 // How many entries ahead the product asks for x's entry: the columns of a random chain's rows
-// are scattered over x, and each load that misses the cache would otherwise wait its turn. On a
-// random matrix of 10^6 rows and 6 entries a row (a loop alone), 32 and 64 ahead took one product
-// from 12-25 ms to 7-15 ms, 4 and 8 ahead were slower than none; on R's stationary solve under
-// a load of 4 to 11 on two cores the gain was within the noise (bench/RESULTS.md).
+// are scattered over x, and each load that misses the cache would otherwise wait its turn. Far
+// enough ahead it pays on a product alone, a few ahead not at all, and in a whole solve on a
+// busy machine the gain is within the noise (doc/design/solvers.md, "Measurements").
 static const int kPrefetchAhead = 64;
 
 // Rows first..last-1. The sum starts from +0 and adds each entry's product in turn, as Eigen's

@@ -7,14 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analyze_limits.h"
 #include "analyze_matrix.h"
-#include "fast.h"
-
-/// The fewest entries of a matrix whose products are shared out over the cores: below, starting
-/// a thread costs about what its share of the product saves. (On R of bench/make_chain.py, two
-/// threads took the stationary solve at 10^7 entries from 4.4 s to 3.7 s of wall time, while
-/// Arnoldi's 19,000 products at 6 10^5 entries went from 13.5 s to 13.4 s for 20% more CPU.)
-const std::size_t ROW_PRODUCT_MIN_ENTRIES = 1000000;
+#include "scratch.h"
 
 /// y[0..rows) = (a x) / scale, each row's sum taken from 0 in the order of the row's entries as
 /// Eigen's a * x takes it, then divided: the same bits as (a * x) / scale. With cores above 1

@@ -19,6 +19,7 @@
 #include "config_items.h"
 #include "config_schema.h"
 #include "config_stream.h"
+#include "core_limits.h"
 #include "sparse_read.h"
 #include "tables.h"
 
@@ -220,14 +221,11 @@ static void open_report(PRAVLIN* pv, FileIdentity config) {
 // at all.
 enum Keep { KEEP_DENSE, KEEP_NOTHING, KEEP_SPARSE_ROWS, KEEP_SETTINGS };
 
-// The fewest states whose run keeps sparse rows when it needs no dense matrix: beyond the
-// largest model the draws guide (2047 states), where a row is scanned whole either way. Written
-// only by set_sparse_rows_from.
-static constexpr int kSparseRowsFrom = 2048;
-static int sparse_rows_from = kSparseRowsFrom;
+// SPARSE_ROWS_FROM unless a test moved it. Written only by set_sparse_rows_from.
+static int sparse_rows_from = SPARSE_ROWS_FROM;
 
 void set_sparse_rows_from(int states) {
-  sparse_rows_from = states <= 0 ? kSparseRowsFrom : states;
+  sparse_rows_from = states <= 0 ? SPARSE_ROWS_FROM : states;
 }
 
 // Without the dense matrix, the transition rows are left null: a reader of structure alone, or
@@ -342,11 +340,7 @@ static void keep_sparse_rows(PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* list) {
   count_kept_memory((entries == 0 ? 0 : std::bit_ceil(entries)) * sizeof(TRANSITION_ENTRY), kOom2);
   const std::size_t index = static_cast<std::size_t>(pv->nbr_states) + 2;
   count_kept_memory(index * sizeof(std::size_t), kOom2);
-  try {
-    rows->row_start.assign(index, 0);
-  } catch (const std::bad_alloc&) {
-    fail("%s", kOom2);
-  }
+  or_out_of_memory(kOom2, [&] { rows->row_start.assign(index, 0); });
 }
 
 void read_configuration(PRAVLIN* pv, ConfigRead what, int open_report_file,

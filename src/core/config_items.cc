@@ -180,11 +180,9 @@ void read_period_element(PRAVLIN* pv, int dense, const XMLENTITY* period) {
         alloc_table(static_cast<std::size_t>(pv->nbr_states) + 1, sizeof(double*), kOom2));
     alloc_rows(matrix, pv->nbr_states, pv->nbr_states, kOom2);
   }
-  try {
+  or_out_of_memory(" *** ERROR: out of memory 2 in read_xml_file()\n", [&] {
     periods->list.push_back(CHAIN_PERIOD{first, last, matrix, {}});
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
-  }
+  });
   double** kept = pv->transition_probability;
   if (dense)
     pv->transition_probability = matrix;
@@ -193,11 +191,8 @@ void read_period_element(PRAVLIN* pv, int dense, const XMLENTITY* period) {
       continue;
     read_transition_element(pv, dense, x);
     if (!dense) {
-      try {
-        collect_transition(x, &periods->list.back().entries);
-      } catch (const std::bad_alloc&) {
-        fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
-      }
+      or_out_of_memory(" *** ERROR: out of memory 2 in read_xml_file()\n",
+                       [&] { collect_transition(x, &periods->list.back().entries); });
     }
   }
   pv->transition_probability = kept;
@@ -210,10 +205,7 @@ void finish_periods(PRAVLIN* pv, int dense, std::vector<TRANSITION_ENTRY>* list)
   if (dense) {
     pv->transition_probability = last.transition_probability;
   } else if (list != nullptr) {
-    try {
-      list->insert(list->end(), last.entries.begin(), last.entries.end());
-    } catch (const std::bad_alloc&) {
-      fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
-    }
+    or_out_of_memory(" *** ERROR: out of memory 2 in read_xml_file()\n",
+                     [&] { list->insert(list->end(), last.entries.begin(), last.entries.end()); });
   }
 }

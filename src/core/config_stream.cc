@@ -25,7 +25,8 @@
 
 #include "config_items.h"
 #include "config_schema.h"
-#include "fast.h"
+#include "cores.h"
+#include "scratch.h"
 #include "xml_stream.h"
 
 namespace {
@@ -640,7 +641,7 @@ unsigned stream_parts_read() {
 
 bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_document* doc) {
   parts_read = 0;
-  if (!stream_reading || xml_debug_on())
+  if (!stream_reading)
     return false;
   const int fd = fileno(in);
   struct stat st;
@@ -725,12 +726,10 @@ bool read_document_streamed(FILE* in, int* errflag, XMLENTITY** tree, streamed_d
     return true;
   }
   XMLENTITY* last = nullptr;
-  try {
+  or_out_of_memory(" *** ERROR: Out of memory in alloc_XMLENTITY()\n", [&] {
     for (streamed_part& part : doc->parts)
       make_nodes(&part, root, &last);
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
-  }
+  });
   return true;
 }
 
@@ -762,7 +761,7 @@ void read_streamed_items(PRAVLIN* pv, int dense, streamed_document* doc) {
 }
 
 void collect_streamed_transitions(streamed_document* doc, std::vector<TRANSITION_ENTRY>* list) {
-  try {
+  or_out_of_memory(" *** ERROR: out of memory 2 in read_xml_file()\n", [&] {
     for (streamed_part& part : doc->parts) {
       std::size_t node = 0, transition = 0, entry = 0;
       for (const streamed_run& run : part.runs) {
@@ -791,7 +790,5 @@ void collect_streamed_transitions(streamed_document* doc, std::vector<TRANSITION
         entry += count;
       }
     }
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
-  }
+  });
 }

@@ -1,5 +1,5 @@
 // config_stream.h - a configuration read without the tree of its states and transitions: the
-// stream path of the mapping, for regular files read without the reader's trace.
+// stream path of the mapping, for regular files.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_CONFIG_STREAM_H
 #define PRAVLIN_CONFIG_STREAM_H
@@ -66,7 +66,7 @@ struct streamed_document {
 
 /// Reads the document in `in` as readfile_XMLENTITY would, with the same code in *errflag and
 /// the same first node, and returns true; false, having read nothing, when the stream path does
-/// not apply (not a regular file, the reader's trace on, no memory for its buffers): the caller
+/// not apply (not a regular file, no memory for its buffers): the caller
 /// reads the tree. The tree in *tree holds the root alone when the read failed or the root is
 /// not pravlin; otherwise the root's children that the mapping and the notes read: every
 /// element among them but the plain states and transitions, which are in doc instead, each down
@@ -88,7 +88,7 @@ void collect_streamed_transitions(streamed_document* doc, std::vector<TRANSITION
 /// transition.
 bool stream_clean_real(const char* s, std::size_t len, double* value);
 
-/// With on 0, every configuration is read as a tree, as the reader's trace reads it; 1 (the
+/// With on 0, every configuration is read as a tree; 1 (the
 /// default) reads regular files as they are scanned (config_stream.cc). For tests that compare
 /// the two.
 void set_stream_reading(int on);

@@ -13,7 +13,7 @@
 #include <memory>
 #include <new>
 
-#include "fast.h"
+#include "scratch.h"
 #include "sparse_read.h"
 
 static const double* probabilities(const PreparedRows& d, int row) {

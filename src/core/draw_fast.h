@@ -8,15 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core_limits.h"
 #include "draw.h"
 #include "pravlin.h"
 
 /// A guide has an entry for each run of 2^DRAW_GUIDE_SHIFT generator values.
 constexpr int DRAW_GUIDE_SHIFT = 7;
 constexpr int DRAW_GUIDE_SIZE = 32768 >> DRAW_GUIDE_SHIFT;
-/// Largest model whose rows get their sums and guides: (N + 1)^2 doubles, 32 MiB at most.
-/// Larger ones scan the probability rows as calc_state does.
-constexpr int DRAW_GUIDE_MAX_STATES = 2047;
 
 /// The rows a chain draws from, as the fast paths see them: row 0 is the initial
 /// probabilities, row s the transitions out of state s. The arrays belong to the caller.

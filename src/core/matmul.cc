@@ -11,12 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core_limits.h"
+#include "cores.h"
 #include "fail.h"
-#include "fast.h"
 #include "matmul_tiles.h"
-
-// Below this many multiply-adds the threads cost more than they save.
-constexpr std::size_t kParallelMinWork = std::size_t{1} << 21;
 
 // ORDER KERNELS
 static const char* const kKernelNames[MATMUL_KERNELS] = {"avx512", "avx2", "sse2", "plain"};
@@ -113,7 +111,7 @@ void matmul_with(MatmulKernel kernel, double* t, double* const* a, double* const
       plain_product(p);
       return;
   }
-  unsigned parts = rows * cols * inner < kParallelMinWork ? 1u : core_count();
+  unsigned parts = rows * cols * inner < MATMUL_PARALLEL_MIN_WORK ? 1u : core_count();
   const std::size_t groups = (rows + kMatmulRowGroup - 1) / kMatmulRowGroup;
   parts = static_cast<unsigned>(std::min<std::size_t>(parts, groups));
   run_parts(parts, [&](unsigned part) {

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <ctime>
 
-#include "fast.h"
 #include "periods.h"
 #include "report_labels.h"
+#include "scratch.h"
 #include "table_lines.h"
 #include "version.h"
 

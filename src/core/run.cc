@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core_limits.h"
 #include "report.h"
 #include "simulate.h"
 #include "sparse_read.h"
@@ -15,11 +16,6 @@
 #include "table_lines.h"
 #include "tables.h"
 #include "validate.h"
-
-// Tables up to this size are kept: drawn on every core, then written. Around 1 MiB both ways
-// take the same time; beyond it the stream is faster, since it fills no table page by page
-// (W1, 40 MB of table: 0.29 s against 0.38 s, in a tenth of the memory).
-static constexpr std::uint64_t KEEP_TABLE_BYTES = std::uint64_t{1} << 20;
 
 bool keep_chains_table(PRAVLIN* pv) {
   if (pv->pravlin != nullptr)

@@ -12,14 +12,13 @@
 #include <memory>
 #include <new>
 
+#include "core_limits.h"
+#include "cores.h"
 #include "draw.h"
 #include "draw_fast.h"
-#include "fast.h"
+#include "scratch.h"
 
 namespace {
-
-// Below this many draws the threads cost more than they save.
-constexpr std::uint64_t kParallelMinDraws = 1 << 18;
 
 struct Failure {
   int chain;  // the lowest failing chain of a share, or 0
@@ -100,8 +99,9 @@ bool create_all_pravlin_fast(PRAVLIN* pv) {
     return false;
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;
   const std::uint64_t draws = per_chain * static_cast<std::uint64_t>(k);
-  const unsigned parts =
-      draws < kParallelMinDraws ? 1u : std::min<unsigned>(core_count(), static_cast<unsigned>(k));
+  const unsigned parts = draws < SIMULATE_PARALLEL_MIN_DRAWS
+                             ? 1u
+                             : std::min<unsigned>(core_count(), static_cast<unsigned>(k));
 
   // Sums and guides cost about a row's scan for every row; they pay only when there are many
   // more draws than rows.

@@ -21,14 +21,12 @@ void collect_transition(const XMLENTITY* transition, std::vector<TRANSITION_ENTR
 }
 
 void collect_transitions(const PRAVLIN* pv, std::vector<TRANSITION_ENTRY>* transitions) {
-  try {
+  or_out_of_memory(" *** ERROR: out of memory 2 in read_xml_file()\n", [&] {
     for (const XMLENTITY* x = pv->xml->child; x != nullptr; x = x->next) {
       if (x->type == XML_ELEMENT && config_name(x, IN_ROOT) == CFG_TRANSITION)
         collect_transition(x, transitions);
     }
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: out of memory 2 in read_xml_file()\n");
-  }
+  });
 }
 
 static bool from_before(const TRANSITION_ENTRY& a, const TRANSITION_ENTRY& b) {

@@ -7,13 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core_limits.h"
 #include "fail.h"
-#include "fast.h"
 #include "matmul.h"
+#include "scratch.h"
 #include "tables.h"
-
-// Below this many multiply-adds the kernels' blocks cost more than they save.
-constexpr std::size_t kKernelMinWork = std::size_t{1} << 15;
 
 // t = a x b, t 0-based (t[j * nbr_c_b + k - 1] is entry j + 1, k), a and b 1-based: each entry
 // summed over i = 1, 2, ... in that order, a multiply and then an add (never fused:
@@ -25,8 +23,8 @@ static void product(double* t, double* const* a, double* const* b, int nbr_r_a, 
   const auto inner = static_cast<std::size_t>(nbr_rc);
   const auto cols = static_cast<std::size_t>(nbr_c_b);
   const MatmulKernel kernel = matmul_kernel();
-  matmul_with(rows * inner * cols >= kKernelMinWork ? kernel : MATMUL_PLAIN, t, a, b, rows, inner,
-              cols);
+  matmul_with(rows * inner * cols >= MATMUL_KERNEL_MIN_WORK ? kernel : MATMUL_PLAIN, t, a, b, rows,
+              inner, cols);
 }
 
 // Bytes of a rows x cols matrix of doubles; SIZE_MAX when that cannot even be counted.

@@ -16,23 +16,23 @@
 #include <cstring>
 #include <mutex>
 
+#include "core_limits.h"
+#include "cores.h"
 #include "draw.h"
-#include "fast.h"
+#include "scratch.h"
 
-// Below this many draws (about 0.1 s on one core) the threads cost more than they save on a
-// busy machine, where a thread may wait for its turn at every block: W1 (10^7 draws) takes as
-// long on one core. Written only by set_stream_cores_from.
-static constexpr std::uint64_t kMinDraws = std::uint64_t{1} << 25;
-static std::uint64_t min_draws = kMinDraws;
+// STREAM_PARALLEL_MIN_DRAWS unless a test moved it. Written only by set_stream_cores_from.
+static std::uint64_t min_draws = STREAM_PARALLEL_MIN_DRAWS;
 
 void set_stream_cores_from(std::uint64_t draws) {
-  min_draws = draws == 0 ? kMinDraws : draws;
+  min_draws = draws == 0 ? STREAM_PARALLEL_MIN_DRAWS : draws;
 }
 // Tiles and line slots together stay within this, as long as one step of each fits, with at
 // most kMaxBlock steps in a block.
 static constexpr std::size_t kBudget = std::size_t{16} << 20;
 static constexpr std::size_t kMaxBlock = 64;
-// The fewest chains a drawing task gets: about 0.1 ms of work for a block of 64 steps.
+// The fewest chains a drawing task gets: enough work in a block of kMaxBlock steps to be worth
+// a task (doc/design/fast-paths.md, "Measurements").
 static constexpr std::size_t kMinRange = 512;
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "fast.h"
 #include "pravlin.h"
+#include "scratch.h"
 
 /// Appends v as "%lld" writes it.
 void format_long(std::string& to, long long v);

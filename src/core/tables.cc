@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "fast.h"
 #include "periods.h"
+#include "scratch.h"
 #include "sparse_read.h"
 
 // Bytes of record tables granted so far, with the memory counted beside them by

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fail.h"
-#include "fast.h"
+#include "scratch.h"
 
 /// The forms of input. ORDER FITFORM: fit_form_name must list them in this order.
 enum FIT_FORM { FORM_AUTO, FORM_SEQUENCES, FORM_LONG, FORM_REPORT, FORM_MATRIX };

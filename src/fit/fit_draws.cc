@@ -2,6 +2,8 @@
 // fitted rows, each analysed as pravlin-analyze analyses a chain, and the answers' medians and
 // credible intervals over the draws.
 // Part of pravlin; see README.md.
+#include "fit_draws.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -9,12 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <thread>
 
 #include "analyze.h"
 #include "analyze_entropy.h"
 #include "analyze_kemeny.h"
-#include "fit_draws.h"
+#include "cores.h"
 
 // One row as it is drawn: its destinations and the Dirichlet's shapes; a row that has nothing
 // to draw (no observations and no prior, or given probabilities) keeps its fitted values.
@@ -271,7 +272,13 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
   // most twice a second. It changes nothing the draws compute.
   std::atomic<std::size_t> done{0};
   auto shown = std::chrono::steady_clock::now();
-  const auto work = [&](std::size_t first, std::size_t step) {
+  // Draw i goes to part i % parts: each draw's numbers depend on the seed and i alone, and each
+  // lands in its own slot, so the parts' number changes nothing the draws compute.
+  const auto parts = static_cast<unsigned>(
+      std::max<std::size_t>(1, std::min(static_cast<std::size_t>(std::max(1, opt->threads)), n)));
+  run_parts(parts, [&](unsigned part) {
+    const std::size_t first = part;
+    const std::size_t step = parts;
     std::vector<double> p;
     SPARSE_CHAIN c;
     CHAIN_CLASSES cl;
@@ -294,14 +301,7 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
         }
       }
     }
-  };
-  const auto threads = static_cast<std::size_t>(std::max(1, opt->threads));
-  std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < threads && t < n; t++)
-    pool.emplace_back(work, t, threads);
-  work(0, threads);
-  for (std::thread& t : pool)
-    t.join();
+  });
   if (opt->progress)
     std::fputs("\r\033[K", stderr);  // the progress line, cleared
 

@@ -9,8 +9,8 @@
 /// besides the solves, which grow with the classes.
 constexpr double FIT_DRAW_FIXED_WORK = 3e4;
 constexpr double FIT_DRAW_ENTRY_WORK = 100;
-/// --draws is refused when the draws' estimated work passes this: 20 to 40 minutes of one core
-/// (a draw of a cycle of 1500 states, 6.8e9, took 0.8 s of one core, elsewhere 1.6 s).
+/// --draws is refused when the draws' estimated work passes this: the better part of an hour of
+/// one core (doc/design/fit.md).
 constexpr double FIT_DRAWS_MAX_WORK = 1e13;
 
 /// Draws opt->draws matrices from the posterior of model's rows and carries each to the

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fast.h"
 #include "fit_pairs.h"
 #include "fit_read.h"
+#include "scratch.h"
 
 static void flush_dense(FIT_DATA* d) {
   for (unsigned i = 0; i < d->dense_pending.nbr; i++)

@@ -504,8 +504,8 @@ void merge_slices(char* const* names, int count, MERGE_RUN* x_run) {
         more ? line_of(head).substr(0, line_of(head).find(',')) : std::string_view();
     const CellKind kind = line == 1 && more ? cell_kind(line_of(head)) : NO_CELLS;
     if (line == 1 && more && x.config_cells >= 0 && kind != x.config_cells) {
-      fail(" *** ERROR: (%s) has %s cells, not the %s cells of %s\n", head.name, cell_kind_name(kind),
-           cell_kind_name(x.config_cells), config_name.c_str());
+      fail(" *** ERROR: (%s) has %s cells, not the %s cells of %s\n", head.name,
+           cell_kind_name(kind), cell_kind_name(x.config_cells), config_name.c_str());
     }
     if (more)
       check_table_line(head, x, line);

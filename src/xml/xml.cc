@@ -1,11 +1,10 @@
-// xml.cc - the XML entity reader: nodes and strings, debug switch, reader and printer.
+// xml.cc - the XML entity reader: nodes and strings, reader and printer.
 // Part of pravlin; see README.md.
 #include "xml.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,36 +14,9 @@
 #include <string>
 
 #include "fail.h"
-#include "fast.h"
+#include "scratch.h"
 #include "xml_grammar.h"
 #include "xml_memory.h"
-
-// The module's one mutable global. Written only by XMLsetDEBUG and XMLclearDEBUG; nothing in the
-// calculator calls either, so the reader runs silent unless a tool or a test turns it on.
-static int debug = 0;
-
-void XMLsetDEBUG() {
-  debug = 1;
-}
-
-void XMLclearDEBUG() {
-  debug = 0;
-}
-
-bool xml_debug_on() {
-  return debug != 0;
-}
-
-__attribute__((format(printf, 1, 2))) static void xml_debug_line(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  std::vprintf(fmt, ap);
-  va_end(ap);
-}
-
-// The test comes before the call: the reader passes here several times per element, and a
-// call with a variable argument list is not inlined.
-#define xml_debug(...) (debug != 0 ? xml_debug_line(__VA_ARGS__) : (void)0)
 
 // Our own test rather than isspace(): the locale must not decide, and no byte above 0x7F counts.
 // Takes a character as read (0-255, or EOF), so callers holding a char cast to unsigned char.
@@ -191,8 +163,7 @@ struct FileSource {
   }
 };
 
-// Builds the document's nodes from what the grammar reads, each in the document's arena, and
-// writes the debug trace while the switch is on.
+// Builds the document's nodes from what the grammar reads, each in the document's arena.
 struct TreeBuilder {
   XmlArena* arena = nullptr;
   XMLENTITY* head = nullptr;  // the top-level list
@@ -245,17 +216,6 @@ struct TreeBuilder {
   void top(int code) {
     tail->errflag = code;
   }
-
-  bool tracing() const {
-    return debug != 0;
-  }
-
-  __attribute__((format(printf, 2, 3))) void trace(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    std::vprintf(fmt, ap);
-    va_end(ap);
-  }
 };
 
 using TreeGrammar = XmlGrammar<FileSource, TreeBuilder>;
@@ -272,11 +232,8 @@ XMLENTITY* fget_XMLENTITY(FILE* in, int* errflag) {
   auto grammar = std::make_unique<TreeGrammar>(&source, tree.get());
   // One lock for the whole construct, so that reading a character is no library call.
   flockfile(in);
-  try {
-    grammar->read_one(errflag, 1, 0);
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-  }
+  or_out_of_memory(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n",
+                   [&] { grammar->read_one(errflag, 1, 0); });
   funlockfile(in);
   XMLENTITY* x = tree->head;
   if (x != nullptr) {  // the node owns its arena from here on
@@ -295,7 +252,6 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
     warn(" *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
     return nullptr;
   }
-  xml_debug("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = 0;
   Scratch<unsigned char> block = scratch<unsigned char>(kBlockSize + kXmlBlockSlack);
   if (!block)
@@ -305,13 +261,11 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
   source.left = max_bytes;
   std::unique_ptr<TreeBuilder> tree;
   std::unique_ptr<TreeGrammar> grammar;
-  try {
+  or_out_of_memory(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n", [&] {
     tree = std::make_unique<TreeBuilder>();
     tree->arena = owner.arena;
     grammar = std::make_unique<TreeGrammar>(&source, tree.get());
-  } catch (const std::bad_alloc&) {
-    fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-  }
+  });
   // A large document in a file is read with a second core making chunks ready ahead.
   struct stat st;
   const int fd = fileno(in);
@@ -319,13 +273,11 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
                      st.st_size >= static_cast<off_t>(kFeederMinBytes);
   flockfile(in);
   xml_read_fed(owner.arena, large, [&] {
-    try {
+    or_out_of_memory(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n", [&] {
       // After an overlong construct or nesting too deep nothing more is read: the document is
       // refused as a whole.
       grammar->read_top_level();
-    } catch (const std::bad_alloc&) {
-      fail(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-    }
+    });
   });
   *errflag = grammar->code();
   // Stopped early, the stream goes back to where reading stopped (where it can: on a pipe what
@@ -338,7 +290,6 @@ XMLENTITY* readfile_XMLENTITY_bounded(FILE* in, int* errflag, std::size_t max_by
     xml_arena_hand_over(owner.arena, head);
     owner.arena = nullptr;
   }
-  xml_debug("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
   return head;
 }
 

@@ -54,12 +54,6 @@ typedef XMLEntity XMLENTITY;
 /// Name of a result code ("XML_EOF"), for test output and the inspection tool.
 const char* xml_result_name(int code);
 
-/// The module's debug switch: while on, the reader writes its trace on standard output.
-void XMLsetDEBUG();
-void XMLclearDEBUG();
-/// Whether the debug switch is on.
-bool xml_debug_on();
-
 /// A new node with every field null or 0. Does not return when memory is exhausted.
 XMLENTITY* alloc_XMLENTITY();
 /// Releases a node, its strings, its children, attributes and following siblings. Null is

@@ -64,19 +64,7 @@ inline const char* xml_node_label(int type) {
 ///     has read itself, as a whole construct that yields a node with code 0 and the same calls
 ///     as reading it here would make; 0 to leave them to the reader.
 ///   void top(int code): a top-level construct yielded a node, read with that code.
-///   bool tracing() and void trace(const char* format, ...): the reader's debug trace; while
-///     tracing() holds, no fast path skips a step that the trace shows.
 /// The handler may throw; the reading then stops where it is.
-// The test comes before the call: the reader passes here several times per element, and a call
-// with a variable argument list is not inlined.
-#define XML_TRACE(...)          \
-  do {                          \
-    if constexpr (kTraced) {    \
-      if (h_->tracing())        \
-        h_->trace(__VA_ARGS__); \
-    }                           \
-  } while (0)
-
 template <class S, class H>
 class XmlGrammar {
  public:
@@ -98,7 +86,6 @@ class XmlGrammar {
       tag_at_ = s_->last_offset();
       int err = 0;
       const bool node = read_construct(&err, 1);
-      XML_TRACE("[return from fget_XMLENTITY  err = %d]\n", err);
       if (split_state_ == kSuspended)
         break;
       if (!node) {
@@ -114,7 +101,6 @@ class XmlGrammar {
       if (err != 0)
         code_ = err;
       top_nodes_++;
-      XML_TRACE("[*errflag = %d]\n", code_);
     }
   }
 
@@ -177,17 +163,6 @@ class XmlGrammar {
     return c == ' ' || (c >= '\t' && c <= '\r');
   }
 
-  // A handler that writes no trace has no tracing().
-  static constexpr bool kTraced = requires(H * h) {
-    h->tracing();
-  };
-
-  bool tracing() const {
-    if constexpr (kTraced)
-      return h_->tracing();
-    return false;
-  }
-
   // The next character, 0-255, or XML_EOF_CHAR.
   int next_char() {
     if (s_->p != s_->end)
@@ -228,19 +203,15 @@ class XmlGrammar {
   }
 
   bool read_comment(int* errflag, int depth) {
-    XML_TRACE("{fget_XMLENTITY reading comment: *errflag = %d}\n", *errflag);
     const int len = scan_until_close('-');
     if (len == kScanEof) {
       *errflag = XML_EOF;
-      XML_TRACE("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
       return false;
     }
     if (len == kScanFull) {
       *errflag = XML_TOO_LONG;
-      XML_TRACE("{fget_XMLENTITY in comment, buffer overrun: *errflag = %d}\n", *errflag);
       return false;
     }
-    XML_TRACE("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, buf_);
     other(depth, XML_COMMENT, buf_);
     return true;
   }
@@ -254,7 +225,6 @@ class XmlGrammar {
       const int c = next_char();
       if (c == XML_EOF_CHAR) {
         *errflag = XML_EOF;
-        XML_TRACE("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
         return false;
       }
       buf_[i] = static_cast<char>(c);
@@ -262,10 +232,8 @@ class XmlGrammar {
     if (std::memcmp(buf_, opener, opener_len) != 0) {
       buf_[opener_len] = '\0';
       *errflag = XML_MALFORMED;
-      XML_TRACE("{Exiting fget_XMLENTITY not CDATA (%s): *errflag = %d}\n", buf_, *errflag);
       return false;
     }
-    XML_TRACE("{Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
     const int len = scan_until_close(']');
     if (len == kScanEof) {
       *errflag = XML_EOF;
@@ -273,10 +241,8 @@ class XmlGrammar {
     }
     if (len == kScanFull) {
       *errflag = XML_TOO_LONG;
-      XML_TRACE("{Buffer overrun Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return false;
     }
-    XML_TRACE("{Done Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
     other(depth, XML_CDATA, buf_);
     return true;
   }
@@ -303,18 +269,15 @@ class XmlGrammar {
     }
     if (ended) {
       *errflag = XML_EOF;
-      XML_TRACE("{EOF Reading other command in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return false;
     }
     if (len == kScanFull) {
       *errflag = XML_TOO_LONG;
-      XML_TRACE("{Buffer overrun Reading other cmd in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return false;
     }
     buf_[len] = '\0';
     other(depth, XML_DECLARATION, buf_);
     *errflag = XML_MALFORMED;
-    XML_TRACE("{Done reading other command: *errflag = %d}\n", *errflag);
     return true;
   }
 
@@ -326,7 +289,6 @@ class XmlGrammar {
       const int c = next_char();
       if (c == XML_EOF_CHAR) {
         *errflag = XML_EOF;
-        XML_TRACE("{EOF Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
         return false;
       }
       buf_[pos] = static_cast<char>(c);
@@ -337,13 +299,11 @@ class XmlGrammar {
           break;
         buf_[pos - 1] = '\0';
         xmlStringStrip(buf_);
-        XML_TRACE("{Done Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
         other(depth, XML_PI, buf_);
         return true;
       }
     }
     *errflag = XML_TOO_LONG;
-    XML_TRACE("{Buffer overrun Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
     return false;
   }
 
@@ -370,9 +330,6 @@ class XmlGrammar {
         len--;
     }
     h_->close(depth, s, len, true, code);
-    if (trim)
-      XML_TRACE("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%.*s}\n",
-                names_[depth].c_str(), code, static_cast<int>(len), s);
   }
 
   // Whether the block holds name and ">" at at: the end tag of an element named name, closed
@@ -388,7 +345,7 @@ class XmlGrammar {
   // it stands: the reader never skips ahead to resynchronise.
   void read_end_tag(int depth, int* errflag, bool want) {
     const std::string& name = names_[depth];
-    if (!tracing() && end_tag_at(s_->p, name)) {
+    if (end_tag_at(s_->p, name)) {
       s_->p += name.size() + 1;
       close(depth, *errflag, want, true);
       return;
@@ -399,8 +356,6 @@ class XmlGrammar {
       if (c != static_cast<unsigned char>(ch)) {
         *errflag = c == XML_EOF_CHAR ? XML_EOF : XML_MALFORMED;
         close(depth, *errflag, want, false);
-        XML_TRACE("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j,
-                  name.c_str(), *errflag);
         return;
       }
       ++j;
@@ -411,15 +366,8 @@ class XmlGrammar {
     } while (is_space(c));
     if (c != '>') {
       *errflag = c == XML_EOF_CHAR ? XML_EOF : XML_MALFORMED;
-      XML_TRACE("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", name.c_str(),
-                *errflag);
     }
     close(depth, *errflag, want, true);
-  }
-
-  // The name a child read at depth goes by: an element's own, or its kind's label.
-  const char* label(int type, int depth) const {
-    return type == XML_ELEMENT ? names_[depth].c_str() : xml_node_label(type);
   }
 
   // Reads the content and end tag of the element at depth. The text grows as needed: a
@@ -437,7 +385,7 @@ class XmlGrammar {
     text.clear();
     // Most elements hold a short text and then their end tag, all in the block: the text is
     // handed over from there.
-    if (depth > 1 && s_->p != s_->end && !tracing()) {
+    if (depth > 1 && s_->p != s_->end) {
       const unsigned char* stop = s_->p;
       const unsigned char* near = s_->p + std::min<std::size_t>(32, s_->end - s_->p);
       while (stop != near && *stop != '<')
@@ -485,8 +433,6 @@ class XmlGrammar {
       if (c == XML_EOF_CHAR) {
         *errflag = XML_EOF;
         close(depth, *errflag, want, false);
-        XML_TRACE("{EOF in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", names_[depth].c_str(),
-                  *errflag);
         return;
       }
       if (want)
@@ -509,8 +455,6 @@ class XmlGrammar {
       if (read_construct(&err, depth + 1)) {
         if (err != 0)
           *errflag = err;
-        XML_TRACE("{child tag <%s> to <%s> in fget_XMLENTITY: *errflag = %d}\n",
-                  label(child_type_, depth + 1), names_[depth].c_str(), *errflag);
       } else if (err == XML_END_TAG) {
         if (want)
           text.pop_back();
@@ -525,8 +469,6 @@ class XmlGrammar {
       if (stopped_) {
         *errflag = XML_TOO_LONG;
         close(depth, *errflag, want, false);
-        XML_TRACE("{Reading stopped in tag <%s> in fget_XMLENTITY: *errflag = %d}\n",
-                  names_[depth].c_str(), *errflag);
         return;
       }
     }
@@ -588,12 +530,10 @@ class XmlGrammar {
       stopped_ = true;
     if (len == XML_MAXLEN - 1) {
       *errflag = XML_TOO_LONG;
-      XML_TRACE("{Buffer overrun Reading tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return false;
     }
     if (stopped_) {
       *errflag = XML_TOO_LONG;
-      XML_TRACE("{Nesting too deep for tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return false;
     }
     // The name as xmlParseTag takes it: after leading white space, up to white space or the
@@ -611,58 +551,41 @@ class XmlGrammar {
     }
     const bool empty = last == '/';
     names_[depth].assign(name, static_cast<std::size_t>(name_end - name));
-    child_type_ = XML_ELEMENT;
     const bool want = h_->open(depth, name, static_cast<std::size_t>(name_end - name), empty,
                                tag_at_, text, text_len);
     if (empty) {
-      XML_TRACE("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n",
-                names_[depth].c_str(), *errflag);
       h_->close(depth, nullptr, 0, false, *errflag);
       return true;
     }
-    XML_TRACE("{Start tag <%s> in fget_XMLENTITY: *errflag = %d}\n", names_[depth].c_str(),
-              *errflag);
     read_content(depth, errflag, want);
-    // The element read at depth + 1 may have overwritten what the trace names at this depth's
-    // child: say it again.
-    child_type_ = XML_ELEMENT;
     return true;
   }
 
   // One construct after its "<"; depth is the level an element read here would have (root 1).
   bool read_construct(int* errflag, int depth) {
-    XML_TRACE("{Entering fget_XMLENTITY: *errflag = %d}\n", *errflag);
     int c = next_char();
     if (c == '/') {
       *errflag = XML_END_TAG;
-      XML_TRACE("{Exiting fget_XMLENTITY with endtag: *errflag = %d}\n", *errflag);
       return false;
     }
     if (c == '?')
-      return child(XML_PI, read_pi(errflag, depth));
+      return read_pi(errflag, depth);
     if (c != '!')
       return read_tag(errflag, c, depth);
     c = next_char();
     if (c == '>') {
       *errflag = XML_MALFORMED;
-      XML_TRACE("{Exiting fget_XMLENTITY empty tag: *errflag = %d}\n", *errflag);
       return false;
     }
     if (c == '[')
-      return child(XML_CDATA, read_cdata(errflag, depth));
+      return read_cdata(errflag, depth);
     if (c != '-')
-      return child(XML_DECLARATION, read_declaration(errflag, depth, c == XML_EOF_CHAR));
+      return read_declaration(errflag, depth, c == XML_EOF_CHAR);
     c = next_char();
     if (c == '-')
-      return child(XML_COMMENT, read_comment(errflag, depth));
+      return read_comment(errflag, depth);
     *errflag = XML_MALFORMED;
-    XML_TRACE("{fget_XMLENTITY in comment, not quite a comment: *errflag = %d}\n", *errflag);
     return false;
-  }
-
-  bool child(int type, bool node) {
-    child_type_ = type;
-    return node;
   }
 
   S* s_;
@@ -671,8 +594,7 @@ class XmlGrammar {
   bool stopped_ = false;
   int code_ = 0;
   int root_code_ = 0;
-  int child_type_ = XML_ELEMENT;  // the kind of the construct read last, for the trace
-  std::size_t top_nodes_ = 0;     // top-level constructs that yielded a node
+  std::size_t top_nodes_ = 0;  // top-level constructs that yielded a node
   off_t split_at_ = -1;
   std::string split_root_;
   int split_state_ = kPending;
@@ -680,7 +602,5 @@ class XmlGrammar {
   std::string names_[XML_MAX_DEPTH + 1];
   std::string texts_[XML_MAX_DEPTH + 1];
 };
-
-#undef XML_TRACE
 
 #endif

@@ -14,8 +14,9 @@
 #include <new>
 #include <thread>
 
+#include "cores.h"
 #include "fail.h"
-#include "fast.h"
+#include "scratch.h"
 
 // A large configuration is millions of small nodes and strings; one allocation each costs more
 // than reading them. A document's nodes and strings come from 2 MiB chunks of its own arena
@@ -388,7 +389,7 @@ char* xml_arena_text(XmlArena* a, const char* s, std::size_t len) {
   }
   // A larger number is mostly one of as many as the document has states, each met a few times:
   // past the table's first 65536 texts nearly every lookup misses, after a probe into a table
-  // of megabytes. A copy of its own costs less (a million-state chain: 1.4 s of its 5.5 s read).
+  // of megabytes. A copy of its own costs less (doc/design/fast-paths.md, "Measurements").
   if (all_digits(s, len))
     return xml_arena_string(a, s, len);
   return arena_shared(a, &a->texts, s, len);

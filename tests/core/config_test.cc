@@ -206,7 +206,7 @@ TEST_F(ConfigTest, FillsTheTablesOneBasedWithSlotZeroZero) {
 }
 
 TEST_F(ConfigTest, NamesPointIntoTheDocumentTree) {
-  // The tree as the reader's trace reads it: the stream path keeps the names of plain states
+  // The tree as the tree reader reads it: the stream path keeps the names of plain states
   // beside their tables instead (still owned by the tree).
   set_stream_reading(0);
   PRAVLIN pv;

@@ -12,8 +12,8 @@
 #include <regex>
 #include <string>
 
-#include "fast.h"
 #include "report.h"
+#include "scratch.h"
 #include "table_lines.h"
 #include "test_util.h"
 

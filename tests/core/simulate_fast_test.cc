@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "draw.h"
-#include "fast.h"
 #include "pravlin.h"
+#include "scratch.h"
 #include "simulate.h"
 #include "simulate_fast.h"
 #include "test_util.h"

@@ -1,7 +1,7 @@
 // steady_state_test.cc - the matrix product and the squaring solver.
 // Part of pravlin; see README.md.
-#include "fast.h"
 #include "pravlin.h"
+#include "scratch.h"
 #include "tables.h"
 
 #include <gtest/gtest.h>

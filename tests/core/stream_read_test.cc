@@ -481,20 +481,6 @@ TEST_F(StreamRead, DocumentsReadInTwoPartsReadAsInOne) {
   EXPECT_GT(two_parts, documents / 3);
 }
 
-TEST_F(StreamRead, TheReadersTraceReadsTheTree) {
-  // The trace is the tree reader's own: with it on, a regular file is read as a tree.
-  PRAVLIN pv;
-  XMLsetDEBUG();
-  testing::internal::CaptureStdout();
-  read_text(&pv, "<pravlin><nbr_states>2</nbr_states></pravlin>");
-  const std::string trace = testing::internal::GetCapturedStdout();
-  XMLclearDEBUG();
-  EXPECT_NE(trace.find("[Entering readfile_XMLENTITY"), std::string::npos);
-  EXPECT_EQ(pv.nbr_states, 2);
-  free_tables(&pv);
-  free_XMLENTITY(pv.xml);
-}
-
 TEST(StreamReal, AcceptedNumbersReadBitForBitAsXmlAtofReadsThem) {
   // A real the stream path takes is one strtod reads whole, and its value is xml_atof's; the
   // usual ways of writing a probability are all taken.

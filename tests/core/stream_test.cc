@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "draw.h"
-#include "fast.h"
 #include "pravlin.h"
 #include "report.h"
+#include "scratch.h"
 #include "simulate.h"
 #include "stream.h"
 #include "stream_fast.h"

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "draw.h"
-#include "fast.h"
 #include "report.h"
 #include "run.h"
+#include "scratch.h"
 #include "simulate.h"
 #include "tables.h"
 #include "test_util.h"

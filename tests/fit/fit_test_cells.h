@@ -26,4 +26,10 @@ inline FIT_CELL cell_of(const FIT_DATA& d, const FIT_MODEL& m, const std::string
   return FIT_CELL{static_cast<std::uint32_t>(t), 0, r.rest, r.rest_lower, r.rest_upper};
 }
 
+/// P(from -> to) of a model by label.
+inline double cell_probability(const FIT_DATA& d, const FIT_MODEL& m, const std::string& from,
+                               const std::string& to) {
+  return cell_of(d, m, from, to).probability;
+}
+
 #endif

@@ -1,14 +1,16 @@
 #!/bin/sh
 # check_layers.sh - scripts/check-layers passes a tree whose includes only go down, and refuses
-# an include up a layer, a loop of units across folders and a loop of units inside src/core,
-# naming each.
+# an include up a layer (bare or path-qualified, from a library, a test or a program), two
+# headers of one name in src/, a loop of units across folders and a loop of units inside
+# src/core, naming each.
 # Usage: check_layers.sh CHECK_LAYERS WORK_DIR
 # Part of pravlin; see README.md.
 set -eu
 check=$1 work=$2
 failed=0
 
-# tree NAME FILE:INCLUDE...: a tree under WORK_DIR/NAME whose FILE (under src/) includes INCLUDE.
+# tree NAME FILE:INCLUDE...: a tree under WORK_DIR/NAME whose FILE (under src/, or under tests/
+# or tools/ when it starts so) includes INCLUDE.
 tree() {
   dir=$work/$1
   shift
@@ -16,8 +18,10 @@ tree() {
   mkdir -p "$dir/src/base" "$dir/src/xml" "$dir/src/core"
   for pair in "$@"; do
     file=${pair%%:*} header=${pair#*:}
-    [ -f "$dir/src/$file" ] || : >"$dir/src/$file"
-    [ -z "$header" ] || echo "#include \"$header\"" >>"$dir/src/$file"
+    case $file in tests/* | tools/*) ;; *) file=src/$file ;; esac
+    mkdir -p "$dir/$(dirname "$file")"
+    [ -f "$dir/$file" ] || : >"$dir/$file"
+    [ -z "$header" ] || echo "#include \"$header\"" >>"$dir/$file"
   done
 }
 
@@ -53,5 +57,26 @@ expect loop 1 "an include loop of core/simulate core/draw"
 # shellcheck disable=SC2086
 tree xml_loop $base xml/memory.h: xml/memory.cc:xml.h
 expect xml_loop 0 ""
+
+# An include that names its layer is found by its path, and held to the same rules.
+# shellcheck disable=SC2086
+tree qualified $base core/pravlin.h: core/draw.cc:xml/xml.h xml/xml.cc:core/pravlin.h
+expect qualified 1 "src/xml/xml.cc: includes core/pravlin.h of src/core/, a layer it may not reach"
+
+# Two headers of one name: a bare include could mean either.
+# shellcheck disable=SC2086
+tree twins $base base/util.h: core/util.h:
+expect twins 1 "src/*/util.h: two headers of one name (src/base/util.h src/core/util.h)"
+
+# The tests of a component reach what it may reach, and its own and tests/ helpers; a program
+# reaches every library.
+# shellcheck disable=SC2086
+tree tests $base core/draw.h: tests/test_util.h:fail.h tests/core/core_test_util.h:draw.h \
+  tests/core/draw_test.cc:core_test_util.h tests/core/draw_test.cc:test_util.h \
+  tests/xml/xml_test_util.h:xml.h tests/xml/xml_test.cc:xml/xml_test_util.h \
+  tests/xml/reader_test.cc:core/draw.h tests/xml/reader_test.cc:test_util.h \
+  tools/pravlin/main.cc:draw.h
+expect tests 1 "tests/xml/reader_test.cc: includes core/draw.h of src/core/, a layer it may not reach
+tests/xml/reader_test.cc: includes test_util.h of tests/, a layer it may not reach"
 
 exit $failed

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "test_util.h"
 #include "xml.h"
+#include "xml/xml_test_util.h"
 
 // GCC 12 warns of overlapping copies inside std::string's insert once "text" + string is inlined,
 // which the document generator below does a great deal of: a known false alarm of that version.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "test_util.h"
+#include "xml/xml_test_util.h"
 
 namespace {
 
@@ -575,107 +575,6 @@ TEST(XmlReaderNesting, AMillionNestedStartTagsDoNotExhaustTheStack) {
   EXPECT_STREQ(xml_result_name(code), "XML_TOO_LONG");
   EXPECT_EQ(depth_of(doc.get()), XML_MAX_DEPTH);
   EXPECT_EQ(std::ftell(f.get()), 3L * (XML_MAX_DEPTH + 1));
-}
-
-// ---- Debug trace -------------------------------------------------------------------------------
-
-namespace {
-
-// Standard output written while fn runs with the debug switch on.
-template <typename Fn>
-std::string debug_trace(Fn fn) {
-  XMLsetDEBUG();
-  testing::internal::CaptureStdout();
-  fn();
-  std::fflush(stdout);
-  XMLclearDEBUG();
-  return testing::internal::GetCapturedStdout();
-}
-
-}  // namespace
-
-TEST(XmlReaderDebug, TracesEachStepOnStandardOutput) {
-  FilePtr f = open_text("<a k=1><!--c--><b/></a>");
-  int code = 7;
-  Doc doc;
-  EXPECT_EQ(debug_trace([&] { doc.reset(readfile_XMLENTITY(f.get(), &code)); }),
-            "[Entering readfile_XMLENTITY: *errflag = 7\n"
-            "{Entering fget_XMLENTITY: *errflag = 0}\n"
-            "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"
-            "{Entering fget_XMLENTITY: *errflag = 0}\n"
-            "{fget_XMLENTITY reading comment: *errflag = 0}\n"
-            "{fget_XMLENTITY in comment, comment done: *errflag = 0}\n{c}\n"
-            "{child tag <COMMENT> to <a> in fget_XMLENTITY: *errflag = 0}\n"
-            "{Entering fget_XMLENTITY: *errflag = 0}\n"
-            "{Empty Element tag <b> in fget_XMLENTITY: *errflag = 0}\n"
-            "{child tag <b> to <a> in fget_XMLENTITY: *errflag = 0}\n"
-            "{Entering fget_XMLENTITY: *errflag = 0}\n"
-            "{Exiting fget_XMLENTITY with endtag: *errflag = 4}\n"
-            "{End of tag <a> in fget_XMLENTITY: *errflag = 0}\n{<<}\n"
-            "[return from fget_XMLENTITY  err = 0]\n"
-            "[*errflag = 0]\n"
-            "[Exiting readfile_XMLENTITY: *errflag = 0]\n");
-}
-
-TEST(XmlReaderDebug, TracesEachWayAConstructEnds) {
-  const struct {
-    std::string after_lt;
-    const char* tail;  // how the trace ends
-  } cases[] = {
-      {"!DOCTYPE x>", "{Done reading other command: *errflag = 2}\n"},
-      {"![CDATA[d]]>", "{Done Reading CDATA in fget_XMLENTITY: *errflag = 0}\n"},
-      {"?p?>", "{Done Reading PI in fget_XMLENTITY: *errflag = 0}\n"},
-      {"!>", "{Exiting fget_XMLENTITY empty tag: *errflag = 2}\n"},
-      {"!-x", "{fget_XMLENTITY in comment, not quite a comment: *errflag = 2}\n"},
-      {"![CDATX[", "{Exiting fget_XMLENTITY not CDATA ([CDATX[): *errflag = 2}\n"},
-      {"!-- x", "{Exiting fget_XMLENTITY unanticipated EOF: *errflag = 1}\n"},
-      {"a>x</A>", "{wrong endtag (j=0)to <a> in fget_XMLENTITY: *errflag = 2}\n"},
-      {"b>y</b z>",
-       "{improper end of tag <b> in fget_XMLENTITY: *errflag = 2}\n"
-       "{End of tag <b> in fget_XMLENTITY: *errflag = 2}\n{y}\n"},
-      {"b>y</b", "{End of tag <b> in fget_XMLENTITY: *errflag = 1}\n{y}\n"},
-      {"c> t ", "{EOF in tag <c> in fget_XMLENTITY: *errflag = 1}\n"},
-      {"![CDATA[x", "{Reading CDATA in fget_XMLENTITY: *errflag = 0}\n"},
-      {"![CD", "{Exiting fget_XMLENTITY unanticipated EOF: *errflag = 1}\n"},
-      {std::string("![CDATA[") + std::string(2045, 'x') + "]]>",
-       "{Buffer overrun Reading CDATA in fget_XMLENTITY: *errflag = 3}\n"},
-      {std::string("!--") + std::string(2045, 'x') + "-->",
-       "{fget_XMLENTITY in comment, buffer overrun: *errflag = 3}\n"},
-      {"!D x", "{EOF Reading other command in fget_XMLENTITY: *errflag = 1}\n"},
-      {"!", "{EOF Reading other command in fget_XMLENTITY: *errflag = 1}\n"},
-      {std::string("!D") + std::string(2047, 'x') + ">",
-       "{Buffer overrun Reading other cmd in fget_XMLENTITY: *errflag = 3}\n"},
-      {"?p", "{EOF Reading PI in fget_XMLENTITY: *errflag = 1}\n"},
-      {std::string("?") + std::string(2046, 'x') + "?>",
-       "{Buffer overrun Reading PI in fget_XMLENTITY: *errflag = 3}\n"},
-      {"a b", "{Entering fget_XMLENTITY: *errflag = 0}\n"},
-      {std::string(2047, 'a') + ">",
-       "{Buffer overrun Reading tag in fget_XMLENTITY: *errflag = 3}\n"},
-      {std::string("a>") + repeat("<a>", XML_MAX_DEPTH - 1) + "<b/>",
-       "{child tag <a> to <a> in fget_XMLENTITY: *errflag = 3}\n"
-       "{Reading stopped in tag <a> in fget_XMLENTITY: *errflag = 3}\n"},
-      {std::string("a><!--") + std::string(2045, 'x') + "-->",
-       "{fget_XMLENTITY in comment, buffer overrun: *errflag = 3}\n"
-       "{Reading stopped in tag <a> in fget_XMLENTITY: *errflag = 3}\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.after_lt.substr(0, 12));
-    FilePtr f = open_text(c.after_lt);
-    int code = 0;
-    Doc doc;
-    std::string out = debug_trace([&] { doc.reset(fget_XMLENTITY(f.get(), &code)); });
-    std::string tail = c.tail;
-    ASSERT_GE(out.size(), tail.size());
-    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
-  }
-}
-
-TEST(XmlReaderDebug, IsSilentWhenOff) {
-  XMLclearDEBUG();
-  testing::internal::CaptureStdout();
-  Parsed p = read_doc("<a>x<!DOCTYPE y></b>");
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 // ---- Reader: bad arguments ---------------------------------------------------------------------

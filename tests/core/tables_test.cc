@@ -1,4 +1,4 @@
-// pravlin_test.cc - the record's tables: counts an int index cannot walk, the memory limit,
+// tables_test.cc - the record's tables: counts an int index cannot walk, the memory limit,
 // and releasing the tables so that one process can read configuration after configuration.
 // Part of pravlin; see README.md.
 #include "pravlin.h"

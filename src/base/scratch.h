@@ -1,31 +1,14 @@
-// fast.h - what every fast path shares: the one helper that runs work on the cores, the
-// processor's vector instructions, and the one policy for a fast path's extra memory.
+// scratch.h - the machine's memory and the one policy for a fast path's extra memory.
 // Part of pravlin; see README.md.
-#ifndef PRAVLIN_FAST_H
-#define PRAVLIN_FAST_H
+#ifndef PRAVLIN_SCRATCH_H
+#define PRAVLIN_SCRATCH_H
 
 #include <cstddef>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 
 /// The machine's physical memory in bytes, SIZE_MAX when the system does not say; asked once.
 std::size_t physical_memory();
-
-/// The machine's cores, at least 1; asked once, since the C library reads them from /sys at
-/// every call.
-unsigned core_count();
-
-/// Whether this processor runs AVX2, and AVX-512 (its foundation, AVX512F): the instructions and
-/// the system's saving of their registers. False on other processors than x86.
-bool cpu_has_avx2();
-bool cpu_has_avx512();
-
-/// Runs work(0), work(1), ..., work(parts - 1) and returns when every part is done: part 0 on
-/// the calling thread, each other part on a thread of its own. A part whose thread cannot be had
-/// (an address-space limit may leave no room for its stack) runs on the calling thread instead,
-/// so no result depends on how many threads there were. The one place that starts threads.
-void run_parts(unsigned parts, const std::function<void(unsigned part)>& work);
 
 /// The memory policy of every fast path. A fast path asks for all the extra memory it needs
 /// before it starts, bounded by the size it will work on, and when any of it is refused its

@@ -7,6 +7,7 @@
 #define PRAVLIN_CONFIG_SCHEMA_H
 
 #include <cstddef>
+#include <vector>
 
 #include "xml.h"
 
@@ -115,10 +116,15 @@ struct transition_step {
 /// xml_atof read them. Every reader of a transition element goes by this one walk.
 template <typename Visit>
 void walk_transition(const XMLENTITY* transition, Visit&& visit) {
+  // Each child's name is looked up once, for both passes: a row of a dense chain has as many
+  // children as states. The list is kept from one transition to the next.
+  thread_local std::vector<ConfigName> names;
+  names.clear();
   transition_step s{STEP_STRAY, nullptr, CFG_UNKNOWN, 0, 0, 0.0};
   int from = 0;
   for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
     const ConfigName e = config_name(x, IN_TRANSITION);
+    names.push_back(e);
     if (e == CFG_FROM) {
       from = xml_atoi(config_text(x));
     } else if (e != CFG_TO) {
@@ -129,24 +135,32 @@ void walk_transition(const XMLENTITY* transition, Visit&& visit) {
   }
   s = transition_step{STEP_SOURCE, transition, CFG_TRANSITION, from, 0, 0.0};
   visit(s);
-  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next) {
-    const ConfigName e = config_name(x, IN_TRANSITION);
+  std::size_t i = 0;
+  for (const XMLENTITY* x = transition->child; x != nullptr; x = x->next, i++) {
+    const ConfigName e = names[i];
     s = transition_step{STEP_CHILD, x, e, from, 0, 0.0};
     visit(s);
     if (e != CFG_TO)
       continue;
     int to = 0;
     double probability = 0.0;
+    // A <to> holds a <state> and a <probability>, and seldom more: their names kept here.
+    ConfigName kept[4];
+    int count = 0;
     for (const XMLENTITY* y = x->child; y != nullptr; y = y->next) {
       const ConfigName f = config_name(y, IN_TO);
+      if (count < 4)
+        kept[count++] = f;
       if (f == CFG_TO_STATE) {
         to = xml_atoi(config_text(y));
       } else if (f == CFG_PROBABILITY) {
         probability = xml_atof(config_text(y));
       }
     }
-    for (const XMLENTITY* y = x->child; y != nullptr; y = y->next) {
-      s = transition_step{STEP_TO_CHILD, y, config_name(y, IN_TO), from, to, probability};
+    int k = 0;
+    for (const XMLENTITY* y = x->child; y != nullptr; y = y->next, k++) {
+      const ConfigName f = k < 4 ? kept[k] : config_name(y, IN_TO);
+      s = transition_step{STEP_TO_CHILD, y, f, from, to, probability};
       visit(s);
     }
     s = transition_step{STEP_DESTINATION, x, CFG_TO, from, to, probability};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config_stream.h"
+#include "tables.h"
 #include "test_util.h"
 
 // Doubles whose text is easy to get wrong: no short decimal, the smallest subnormal, the double
@@ -121,5 +122,6 @@ TEST(ConfigWrite, AChainReadsBackBitForBit) {
       EXPECT_EQ(pv.max_iteration, s.max_iteration);
       EXPECT_EQ(bits(pv.max_error), bits(s.max_error));
     }
+    free_tables(&pv);
   }
 }

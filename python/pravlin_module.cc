@@ -42,10 +42,9 @@
 #include "fail_mode.h"
 #include "fit.h"
 #include "fit_draws.h"
-#include "fit_groups.h"
 #include "fit_options.h"
-#include "fit_order.h"
 #include "fit_read.h"
+#include "fit_run.h"
 #include "periods.h"
 #include "simulate.h"
 #include "tables.h"
@@ -944,10 +943,7 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
   auto kept = std::make_unique<Fitted>();
   kept->words = words;
   FIT_OPTIONS opt;
-  FIT_DATA data, tuples;
-  const FIT_DATA* fitted = &data;
-  FIT_MODEL model;
-  FIT_EXTRAS extras;
+  FIT_RUN run;
   auto chain = std::make_unique<Chain>();
   std::vector<std::unique_ptr<Chain>> group_chains;
   call([&] {
@@ -955,37 +951,23 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
     // The form is known, not detected; states are whole labels, commas and all.
     opt.form = form == "sequences" ? FORM_SEQUENCES : form == "long" ? FORM_LONG : FORM_MATRIX;
     opt.states = std::move(states);
-    fit_read_texts(&opt, std::vector<std::string_view>(texts.begin(), texts.end()), names, &data);
-    fit_check_data(&opt, &data);
-    if (opt.order > 1) {
-      fit_tuples(&opt, &data, opt.order, &tuples);
-      fitted = &tuples;
-    }
-    fit_estimate(&opt, fitted, &model);
-    if (opt.order > 1)
-      fit_tuple_parameters(&data, &tuples, &model);
-    if (opt.test_flag && !data.matrix_flag) {
-      fit_markov_test(fitted, &model.markov);
-      fit_homogeneity_test(fitted, opt.blocks, &model.homogeneity);
-    }
-    if (data.group_flag)
-      fit_groups(&opt, &data, &extras);
-    if (opt.select_order > 0) {
-      extras.order_choice_flag = 1;
-      fit_select_order(&data, opt.select_order, &extras.order_choice);
-    }
-    read_back(&opt, fitted, &model, chain.get());
-    for (const FIT_GROUP& g : extras.groups) {
+    fit_read_texts(&opt, std::vector<std::string_view>(texts.begin(), texts.end()), names,
+                   &run.data);
+    fit_run(&opt, &run);
+    read_back(&opt, run.fitted, &run.model, chain.get());
+    for (const FIT_GROUP& g : run.extras.groups) {
       group_chains.push_back(std::make_unique<Chain>());
       read_back(&opt, &g.data, &g.model, group_chains.back().get());
     }
   });
-  py::dict d = model_of(fitted, &model);
-  d["form"] = fit_form_name(data.form);
+  const FIT_DATA* fitted = run.fitted;
+  const FIT_EXTRAS& extras = run.extras;
+  py::dict d = model_of(fitted, &run.model);
+  d["form"] = fit_form_name(run.data.form);
   d["order"] = opt.order;
-  if (opt.test_flag && !data.matrix_flag) {
-    d["markov"] = test_of(model.markov);
-    d["homogeneity"] = test_of(model.homogeneity);
+  if (opt.test_flag && !run.data.matrix_flag) {
+    d["markov"] = test_of(run.model.markov);
+    d["homogeneity"] = test_of(run.model.homogeneity);
   }
   py::list groups;
   for (std::size_t g = 0; g < extras.groups.size(); g++) {
@@ -1002,7 +984,7 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
   d["chain"] = py::cast(chain.release(), py::return_value_policy::take_ownership);
   kept->data.name = fitted->name;
   kept->data.labels = fitted->labels;
-  kept->model = std::move(model);
+  kept->model = std::move(run.model);
   d["fitted"] = py::cast(kept.release(), py::return_value_policy::take_ownership);
   return d;
 }

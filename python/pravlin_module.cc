@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <signal.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -34,6 +35,7 @@
 #include "analyze_passage.h"
 #include "analyze_rewards.h"
 #include "analyze_run.h"
+#include "cancel.h"
 #include "config.h"
 #include "config_items.h"
 #include "config_write.h"
@@ -79,17 +81,58 @@ static void keep_warning(const char* message, void* data) {
   static_cast<std::vector<std::string>*>(data)->push_back(message);
 }
 
-// Runs work without the GIL, under fail()'s throwing mode; then issues the warnings it gave, in
-// order, and raises ValueError with the message of its error, or MemoryError.
+// SIGINT's handler before a call: Python's, which notes the signal for the interpreter.
+static struct sigaction python_sigint;
+
+// SIGINT during a call: the library's long loops are asked to stop, and Python's handler runs
+// as it would have, so that the interpreter sees the signal once the call returns.
+static void on_sigint(int signal, siginfo_t* info, void* context) {
+  cancel_request();
+  if ((python_sigint.sa_flags & SA_SIGINFO) != 0) {
+    python_sigint.sa_sigaction(signal, info, context);
+  } else {
+    python_sigint.sa_handler(signal);
+  }
+}
+
+// While one lives, Ctrl-C stops the library's long loops (the call then fails, and raises
+// KeyboardInterrupt). A SIGINT that Python ignores or leaves to end the process stays so.
+struct StopOnSigint {
+  bool installed = false;
+  StopOnSigint() {
+    cancel_reset();
+    if (sigaction(SIGINT, nullptr, &python_sigint) != 0)
+      return;
+    if ((python_sigint.sa_flags & SA_SIGINFO) == 0 &&
+        (python_sigint.sa_handler == SIG_DFL || python_sigint.sa_handler == SIG_IGN))
+      return;
+    struct sigaction ours = python_sigint;
+    ours.sa_flags |= SA_SIGINFO;
+    ours.sa_sigaction = on_sigint;
+    installed = sigaction(SIGINT, &ours, nullptr) == 0;
+  }
+  ~StopOnSigint() {
+    if (installed)
+      sigaction(SIGINT, &python_sigint, nullptr);
+  }
+  StopOnSigint(const StopOnSigint&) = delete;
+  StopOnSigint& operator=(const StopOnSigint&) = delete;
+};
+
+// Runs work without the GIL, under fail()'s throwing mode and with Ctrl-C stopping it; then
+// issues the warnings it gave, in order, and raises ValueError with the message of its error,
+// or MemoryError, or what Python's SIGINT handler raises (KeyboardInterrupt) when it was stopped.
 template <typename Work>
 static void call(Work work) {
   std::vector<std::string> warnings;
   std::string error;
   bool out_of_memory = false;
+  bool stopped = false;
   {
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> one_at_a_time(library);
     const FailThrows mode(keep_warning, &warnings);
+    const StopOnSigint stop;
     try {
       work();
     } catch (const FailError& e) {
@@ -99,6 +142,15 @@ static void call(Work work) {
     } catch (const std::length_error&) {  // a size no vector can hold
       out_of_memory = true;
     }
+    stopped = cancel_requested();
+    cancel_reset();
+  }
+  // A stopped call's answer, error and warnings are those of work left half done.
+  if (stopped) {
+    if (PyErr_CheckSignals() != 0)
+      throw py::error_already_set();
+    PyErr_SetNone(PyExc_KeyboardInterrupt);  // a handler that let it pass, or another thread
+    throw py::error_already_set();
   }
   for (const std::string& w : warnings) {
     if (PyErr_WarnEx(warning_category, bare(w).c_str(), 2) != 0)

@@ -82,17 +82,19 @@ if(PYTHON)
   execute_process(COMMAND "${DPKG_DEB}" -x ${deb_python3-pravlin} "${python_root}"
                   RESULT_VARIABLE status)
   set(packages "${python_root}/usr/lib/python3/dist-packages")
-  foreach(f "${packages}/pravlin/__init__.py" "${python_root}/usr/share/doc/python3-pravlin/copyright"
-            "${python_root}/usr/share/doc/python3-pravlin/changelog.gz")
+  set(doc "${python_root}/usr/share/doc/python3-pravlin")
+  foreach(f "${packages}/pravlin/__init__.py" "${doc}/copyright" "${doc}/changelog.gz")
     if(NOT EXISTS "${f}")
       message(FATAL_ERROR "python3-pravlin lacks ${f}")
     endif()
   endforeach()
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env "PYTHONPATH=${packages}" "${PYTHON}" -c
-            "import pravlin; print(pravlin.Chain([[0.5,0.5],[0.2,0.8]]).stationary())"
+            "import pravlin; print(pravlin.Chain([[0.5,0.5],[0.2,0.8]]).stationary())
+print(pravlin.__file__)"
     WORKING_DIRECTORY "${OUT_DIR}" RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0 OR NOT out MATCHES "^Stationary\\(distribution=")
+  string(FIND "${out}" "\n${packages}/pravlin/__init__.py\n" from_package)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "^Stationary\\(distribution=" OR from_package LESS 0)
     message(FATAL_ERROR "the packaged module (${status}):\n${out}${err}")
   endif()
 endif()

@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <signal.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -34,6 +35,7 @@
 #include "analyze_passage.h"
 #include "analyze_rewards.h"
 #include "analyze_run.h"
+#include "cancel.h"
 #include "config.h"
 #include "config_items.h"
 #include "config_write.h"
@@ -42,10 +44,9 @@
 #include "fail_mode.h"
 #include "fit.h"
 #include "fit_draws.h"
-#include "fit_groups.h"
 #include "fit_options.h"
-#include "fit_order.h"
 #include "fit_read.h"
+#include "fit_run.h"
 #include "periods.h"
 #include "simulate.h"
 #include "tables.h"
@@ -80,17 +81,58 @@ static void keep_warning(const char* message, void* data) {
   static_cast<std::vector<std::string>*>(data)->push_back(message);
 }
 
-// Runs work without the GIL, under fail()'s throwing mode; then issues the warnings it gave, in
-// order, and raises ValueError with the message of its error, or MemoryError.
+// SIGINT's handler before a call: Python's, which notes the signal for the interpreter.
+static struct sigaction python_sigint;
+
+// SIGINT during a call: the library's long loops are asked to stop, and Python's handler runs
+// as it would have, so that the interpreter sees the signal once the call returns.
+static void on_sigint(int signal, siginfo_t* info, void* context) {
+  cancel_request();
+  if ((python_sigint.sa_flags & SA_SIGINFO) != 0) {
+    python_sigint.sa_sigaction(signal, info, context);
+  } else {
+    python_sigint.sa_handler(signal);
+  }
+}
+
+// While one lives, Ctrl-C stops the library's long loops (the call then fails, and raises
+// KeyboardInterrupt). A SIGINT that Python ignores or leaves to end the process stays so.
+struct StopOnSigint {
+  bool installed = false;
+  StopOnSigint() {
+    cancel_reset();
+    if (sigaction(SIGINT, nullptr, &python_sigint) != 0)
+      return;
+    if ((python_sigint.sa_flags & SA_SIGINFO) == 0 &&
+        (python_sigint.sa_handler == SIG_DFL || python_sigint.sa_handler == SIG_IGN))
+      return;
+    struct sigaction ours = python_sigint;
+    ours.sa_flags |= SA_SIGINFO;
+    ours.sa_sigaction = on_sigint;
+    installed = sigaction(SIGINT, &ours, nullptr) == 0;
+  }
+  ~StopOnSigint() {
+    if (installed)
+      sigaction(SIGINT, &python_sigint, nullptr);
+  }
+  StopOnSigint(const StopOnSigint&) = delete;
+  StopOnSigint& operator=(const StopOnSigint&) = delete;
+};
+
+// Runs work without the GIL, under fail()'s throwing mode and with Ctrl-C stopping it; then
+// issues the warnings it gave, in order, and raises ValueError with the message of its error,
+// or MemoryError, or what Python's SIGINT handler raises (KeyboardInterrupt) when it was stopped.
 template <typename Work>
 static void call(Work work) {
   std::vector<std::string> warnings;
   std::string error;
   bool out_of_memory = false;
+  bool stopped = false;
   {
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> one_at_a_time(library);
     const FailThrows mode(keep_warning, &warnings);
+    const StopOnSigint stop;
     try {
       work();
     } catch (const FailError& e) {
@@ -100,6 +142,15 @@ static void call(Work work) {
     } catch (const std::length_error&) {  // a size no vector can hold
       out_of_memory = true;
     }
+    stopped = cancel_requested();
+    cancel_reset();
+  }
+  // A stopped call's answer, error and warnings are those of work left half done.
+  if (stopped) {
+    if (PyErr_CheckSignals() != 0)
+      throw py::error_already_set();
+    PyErr_SetNone(PyExc_KeyboardInterrupt);  // a handler that let it pass, or another thread
+    throw py::error_already_set();
   }
   for (const std::string& w : warnings) {
     if (PyErr_WarnEx(warning_category, bare(w).c_str(), 2) != 0)
@@ -944,10 +995,7 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
   auto kept = std::make_unique<Fitted>();
   kept->words = words;
   FIT_OPTIONS opt;
-  FIT_DATA data, tuples;
-  const FIT_DATA* fitted = &data;
-  FIT_MODEL model;
-  FIT_EXTRAS extras;
+  FIT_RUN run;
   auto chain = std::make_unique<Chain>();
   std::vector<std::unique_ptr<Chain>> group_chains;
   call([&] {
@@ -955,37 +1003,23 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
     // The form is known, not detected; states are whole labels, commas and all.
     opt.form = form == "sequences" ? FORM_SEQUENCES : form == "long" ? FORM_LONG : FORM_MATRIX;
     opt.states = std::move(states);
-    fit_read_texts(&opt, std::vector<std::string_view>(texts.begin(), texts.end()), names, &data);
-    fit_check_data(&opt, &data);
-    if (opt.order > 1) {
-      fit_tuples(&opt, &data, opt.order, &tuples);
-      fitted = &tuples;
-    }
-    fit_estimate(&opt, fitted, &model);
-    if (opt.order > 1)
-      fit_tuple_parameters(&data, &tuples, &model);
-    if (opt.test_flag && !data.matrix_flag) {
-      fit_markov_test(fitted, &model.markov);
-      fit_homogeneity_test(fitted, opt.blocks, &model.homogeneity);
-    }
-    if (data.group_flag)
-      fit_groups(&opt, &data, &extras);
-    if (opt.select_order > 0) {
-      extras.order_choice_flag = 1;
-      fit_select_order(&data, opt.select_order, &extras.order_choice);
-    }
-    read_back(&opt, fitted, &model, chain.get());
-    for (const FIT_GROUP& g : extras.groups) {
+    fit_read_texts(&opt, std::vector<std::string_view>(texts.begin(), texts.end()), names,
+                   &run.data);
+    fit_run(&opt, &run);
+    read_back(&opt, run.fitted, &run.model, chain.get());
+    for (const FIT_GROUP& g : run.extras.groups) {
       group_chains.push_back(std::make_unique<Chain>());
       read_back(&opt, &g.data, &g.model, group_chains.back().get());
     }
   });
-  py::dict d = model_of(fitted, &model);
-  d["form"] = fit_form_name(data.form);
+  const FIT_DATA* fitted = run.fitted;
+  const FIT_EXTRAS& extras = run.extras;
+  py::dict d = model_of(fitted, &run.model);
+  d["form"] = fit_form_name(run.data.form);
   d["order"] = opt.order;
-  if (opt.test_flag && !data.matrix_flag) {
-    d["markov"] = test_of(model.markov);
-    d["homogeneity"] = test_of(model.homogeneity);
+  if (opt.test_flag && !run.data.matrix_flag) {
+    d["markov"] = test_of(run.model.markov);
+    d["homogeneity"] = test_of(run.model.homogeneity);
   }
   py::list groups;
   for (std::size_t g = 0; g < extras.groups.size(); g++) {
@@ -1002,7 +1036,7 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
   d["chain"] = py::cast(chain.release(), py::return_value_policy::take_ownership);
   kept->data.name = fitted->name;
   kept->data.labels = fitted->labels;
-  kept->model = std::move(model);
+  kept->model = std::move(run.model);
   d["fitted"] = py::cast(kept.release(), py::return_value_policy::take_ownership);
   return d;
 }

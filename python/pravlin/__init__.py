@@ -8,7 +8,9 @@ States are numbered from 0, as the rows of the matrix; messages that come from
 the configuration checks number them from 1, as a configuration does. A bad
 chain raises ValueError with the command line's message (without its
 " *** ERROR: " prefix); rescaled rows and other warnings of the command line
-are issued as PravlinWarning (without " *** WARNING: ").
+are issued as PravlinWarning (without " *** WARNING: "). Calls release the GIL;
+Ctrl-C stops a long one (a large stationary solve, a horizon, posterior draws)
+within a second or so and raises KeyboardInterrupt.
 
     >>> import numpy as np, pravlin
     >>> chain = pravlin.Chain(np.array([[0.7, 0.3], [0.4, 0.6]]), names=["dry", "wet"])

@@ -11,6 +11,7 @@
 
 #include "analyze_json_values.h"
 #include "analyze_states.h"
+#include "cancel.h"
 #include "fail.h"
 #include "output_file.h"
 #include "periods.h"
@@ -185,6 +186,7 @@ void solve_horizon(const double* initial, const double* value, int n, HORIZON_CH
   x[0] = 0.0;
   struct running_sums sums = {0.0, 0.0};
   for (std::size_t t = 0; t <= steps; t++) {
+    cancel_check();
     if (t > 0) {
       step_product(chain_at(static_cast<long>(t) - 1, context), x, &y);
       x.swap(y);

@@ -12,6 +12,7 @@
 #include "analyze_fill.h"
 #include "analyze_sparse_fast.h"
 #include "analyze_sparse_lu.h"
+#include "cancel.h"
 #include "cores.h"
 #include "scratch.h"
 
@@ -184,6 +185,7 @@ SOLVE_RESULT solve_with_goal(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Ei
   SOLVE_RESULT how = {kMethods[0], 1, NAN};
   int possible = 0;
   for (int method = 0; method < 2; method++) {
+    cancel_check();  // a stop in the iterations leaves them without an answer
     Eigen::MatrixXd y;
     int rounds = 0;
     double residual = NAN;
@@ -224,6 +226,7 @@ SOLVE_RESULT solve_iteratively(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, 
   double residual = NAN;
   if (!iterative_solve(a, b, x, steps_column, goal, &rounds, &residual))
     *x = Eigen::MatrixXd();
+  cancel_check();
   return SOLVE_RESULT{"BiCGSTAB with diagonal preconditioner", 1, residual};
 }
 

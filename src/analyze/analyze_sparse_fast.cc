@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cancel.h"
 #include "cores.h"
 
 // How many entries ahead the product asks for x's entry: the columns of a random chain's rows
@@ -218,6 +219,7 @@ void row_product_grouped(const ROW_GROUPS* g, const double* x, double* y, unsign
 }
 
 Eigen::VectorXd operator*(const ROWS_OPERAND& a, const Eigen::VectorXd& x) {
+  cancel_check();  // once per iteration of the solvers
   Eigen::VectorXd y(a.a->rows());
   if (a.groups != nullptr) {
     row_product_grouped(a.groups, x.data(), y.data(), a.cores);

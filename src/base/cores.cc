@@ -44,20 +44,36 @@ struct Joiner {
 };
 
 void run_parts(unsigned parts, const std::function<void(unsigned part)>& work) {
-  Joiner joiner;
-  std::vector<std::thread>& workers = joiner.threads;
-  unsigned inline_from = parts;  // parts from here on run on this thread, after part 0
-  try {
-    workers.reserve(parts > 0 ? parts - 1 : 0);
-    for (unsigned part = 1; part < parts; part++) {
-      workers.emplace_back(work, part);
+  // What a part throws is kept, and the first part's in part order thrown again here once every
+  // part is done: thrown on a thread of its own it would end the process.
+  std::vector<std::exception_ptr> thrown(parts);
+  const auto part_of = [&](unsigned part) {
+    try {
+      work(part);
+    } catch (...) {
+      thrown[part] = std::current_exception();
     }
-  } catch (const std::exception&) {
-    // No thread to be had (or no memory to keep it): the parts not started run here.
-    inline_from = static_cast<unsigned>(workers.size()) + 1;
+  };
+  {
+    Joiner joiner;
+    std::vector<std::thread>& workers = joiner.threads;
+    unsigned inline_from = parts;  // parts from here on run on this thread, after part 0
+    try {
+      workers.reserve(parts > 0 ? parts - 1 : 0);
+      for (unsigned part = 1; part < parts; part++) {
+        workers.emplace_back(part_of, part);
+      }
+    } catch (const std::exception&) {
+      // No thread to be had (or no memory to keep it): the parts not started run here.
+      inline_from = static_cast<unsigned>(workers.size()) + 1;
+    }
+    if (parts > 0)
+      part_of(0);
+    for (unsigned part = inline_from; part < parts; part++)
+      part_of(part);
   }
-  if (parts > 0)
-    work(0);
-  for (unsigned part = inline_from; part < parts; part++)
-    work(part);
+  for (const std::exception_ptr& e : thrown) {
+    if (e)
+      std::rethrow_exception(e);
+  }
 }

@@ -18,7 +18,9 @@ bool cpu_has_avx512();
 /// Runs work(0), work(1), ..., work(parts - 1) and returns when every part is done: part 0 on
 /// the calling thread, each other part on a thread of its own. A part whose thread cannot be had
 /// (an address-space limit may leave no room for its stack) runs on the calling thread instead,
-/// so no result depends on how many threads there were. The one place that starts threads.
+/// so no result depends on how many threads there were. What a part throws (fail() in the
+/// throwing mode) is thrown here once every part is done, the lowest part's first. The one
+/// place that starts threads.
 void run_parts(unsigned parts, const std::function<void(unsigned part)>& work);
 
 #endif

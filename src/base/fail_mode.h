@@ -11,9 +11,9 @@
 /// written, instead of writing it and exiting, and warn() hands each message, as it would have
 /// been written, to on_warning instead of writing it (a WarnBatch then holds nothing): for a
 /// caller that must go on after an error, as the Python module must. The mode is the process's,
-/// not a thread's: one caller at a time may use the library under it, and a fail() on a thread
-/// that run_parts started still ends the process. The last one made is in force; its end gives
-/// back the mode before it.
+/// not a thread's: one caller at a time may use the library under it; a fail() on a thread
+/// that run_parts started throws there, and run_parts throws it again to its caller. The last one
+/// made is in force; its end gives back the mode before it.
 struct FailThrows {
   FailThrows(void (*on_warning)(const char* message, void* data), void* data);
   ~FailThrows();

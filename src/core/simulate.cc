@@ -4,6 +4,7 @@
 // Part of pravlin; see README.md.
 #include "simulate.h"
 
+#include "cancel.h"
 #include "draw.h"
 #include "periods.h"
 #include "simulate_fast.h"
@@ -42,8 +43,10 @@ void create_all_pravlin(PRAVLIN* pv) {
   // The fast draws prepare one matrix's rows; a chain with periods is drawn chain by chain.
   if (pv->periods == nullptr && create_all_pravlin_fast(pv))
     return;
-  for (int c = 1; c <= pv->nbr_chains; c++)
+  for (int c = 1; c <= pv->nbr_chains; c++) {
+    cancel_check();
     create_pravlin(c, pv);
+  }
 }
 
 static const char OOM3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "cancel.h"
 #include "core_limits.h"
 #include "cores.h"
 #include "draw.h"
@@ -77,6 +78,7 @@ static void draw_chains(const PreparedRows& d, int first, int last, std::uint32_
   const RandJump chain_step = rand_jump(static_cast<std::uint64_t>(d.pv->nbr_years) + 1);
   int c = first;
   for (; c + 1 <= last; c += 2) {
+    cancel_check();
     const std::uint32_t second = rand_apply(chain_step, x);
     std::uint32_t pair[2] = {x, second};
     if (!draw_chains_together<2, kGuided>(d, c, pair, failure))
@@ -84,6 +86,7 @@ static void draw_chains(const PreparedRows& d, int first, int last, std::uint32_
     x = rand_apply(chain_step, second);
   }
   for (; c <= last; c++) {
+    cancel_check();
     std::uint32_t one[1] = {x};
     if (!draw_chains_together<1, kGuided>(d, c, one, failure))
       return;

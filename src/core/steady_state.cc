@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "cancel.h"
 #include "core_limits.h"
 #include "fail.h"
 #include "matmul.h"
@@ -129,6 +130,7 @@ int calc_steady_state(double** a, double* b, int n, int max_iterations, double m
   double cerror = 0.0;
   int i = 0;
   while (i < cmax_iteration) {
+    cancel_check();
     multiply_into(aa.get(), aa.get(), aa.get(), n, n, n, t.get());
     cerror = column_deviation(aa.get(), n);
     if (debug) {

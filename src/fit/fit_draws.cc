@@ -15,6 +15,7 @@
 #include "analyze.h"
 #include "analyze_entropy.h"
 #include "analyze_kemeny.h"
+#include "cancel.h"
 #include "cores.h"
 
 // One row as it is drawn: its destinations and the Dirichlet's shapes; a row that has nothing
@@ -283,6 +284,7 @@ void fit_draw(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* mod
     SPARSE_CHAIN c;
     CHAIN_CLASSES cl;
     for (std::size_t i = first; i < n; i += step) {
+      cancel_check();
       draw_matrix(rows, opt->seed, static_cast<long>(i), &p);
       make_chain(rows, p, &c);
       find_classes(&c, &cl);

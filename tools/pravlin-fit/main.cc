@@ -12,13 +12,11 @@
 #include <stdexcept>
 
 #include "fit.h"
-#include "fit_draws.h"
 #include "fit_extras.h"
-#include "fit_groups.h"
 #include "fit_options.h"
-#include "fit_order.h"
 #include "fit_periods.h"
 #include "fit_read.h"
+#include "fit_run.h"
 #include "output_file.h"
 
 // The terminal's width, else $COLUMNS, else 80; at least 40.
@@ -53,58 +51,33 @@ static void fit(const FIT_OPTIONS* opt) {
         "of a line\n",
         stderr);
   }
-  FIT_DATA data;
-  fit_read(opt, &data);
-  fit_check_data(opt, &data);
-  // The K-th order chain is the first-order chain of the K-tuples, fitted as any other.
-  FIT_DATA tuples;
-  const FIT_DATA* fitted = &data;
-  if (opt->order > 1) {
-    fit_tuples(opt, &data, opt->order, &tuples);
-    fitted = &tuples;
-  }
-  FIT_MODEL model;
-  fit_estimate(opt, fitted, &model);
-  if (opt->order > 1)
-    fit_tuple_parameters(&data, &tuples, &model);
-  if (opt->test_flag && !data.matrix_flag) {
-    fit_markov_test(fitted, &model.markov);
-    fit_homogeneity_test(fitted, opt->blocks, &model.homogeneity);
-  }
-  FIT_EXTRAS extras;
-  if (data.group_flag)
-    fit_groups(opt, &data, &extras);
-  if (!opt->period_first.empty())
-    fit_periods(opt, &data, &extras);
-  if (opt->select_order > 0) {
-    extras.order_choice_flag = 1;
-    fit_select_order(&data, opt->select_order, &extras.order_choice);
-  }
-  if (opt->draws > 0) {
-    extras.draws_flag = 1;
-    fit_draw(opt, fitted, &model, &extras.draws);
-  }
+  FIT_RUN run;
+  fit_read(opt, &run.data);
+  fit_run(opt, &run);
+  const FIT_DATA* fitted = run.fitted;
+  const FIT_MODEL* model = &run.model;
+  const FIT_EXTRAS* extras = &run.extras;
 
   FILE* config = output_open(opt->output);
   if (opt->summary != nullptr) {
     FILE* csv = output_open(opt->summary);
-    fit_write_summary_csv(csv, opt, fitted, &model);
-    fit_write_extras_csv(csv, opt, fitted, &model, &extras);
+    fit_write_summary_csv(csv, opt, fitted, model);
+    fit_write_extras_csv(csv, opt, fitted, model, extras);
   }
   if (!opt->period_first.empty())
-    fit_write_config_periods(config, opt, fitted, &model, &extras);
+    fit_write_config_periods(config, opt, fitted, model, extras);
   else
-    fit_write_config(config, opt, fitted, &model);
+    fit_write_config(config, opt, fitted, model);
   if (opt->output == nullptr && (std::fflush(stdout) != 0 || std::ferror(stdout)))
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   output_finish();
   if (opt->summary == nullptr && !opt->quiet) {
     const bool terminal = isatty(STDERR_FILENO) != 0;
     if (opt->table == 1 || (opt->table < 0 && terminal)) {
-      fit_write_table(stderr, opt, fitted, &model, &extras, terminal_width(terminal));
+      fit_write_table(stderr, opt, fitted, model, extras, terminal_width(terminal));
     } else {
-      fit_write_summary(stderr, opt, fitted, &model);
-      fit_write_extras(stderr, opt, fitted, &model, &extras);
+      fit_write_summary(stderr, opt, fitted, model);
+      fit_write_extras(stderr, opt, fitted, model, extras);
     }
   }
 }

@@ -15,6 +15,7 @@
 
 #include "analyze_sparse.h"
 #include "analyze_states.h"
+#include "analyze_step.h"
 
 // rows x cols doubles, zero-filled; 0 when they cannot be had. A block bigger than memory is
 // refused before asking: the kernel would grant it and kill the process when it is touched.
@@ -294,20 +295,6 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
   }
 }
 
-// x = x P.
-static void one_step(const SPARSE_CHAIN* c, std::vector<double>* x, std::vector<double>* y) {
-  std::fill(y->begin(), y->end(), 0.0);
-  for (int u = 1; u <= c->n; u++) {
-    const double xu = (*x)[u];
-    if (xu == 0.0)
-      continue;
-    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
-      (*y)[c->to[e]] += xu * c->p[e];
-    }
-  }
-  x->swap(*y);
-}
-
 // The most transitions --steps follows, summed over its steps, before its repeat is found: a
 // run that has not repeated by then is refused with the estimate, steps times transitions (a
 // line of 3000 states asked for 10^9 steps would take hours).
@@ -339,7 +326,8 @@ void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps
           asked, per_step * static_cast<double>(asked), asked, per_step - 1.0, STEPS_WORK_MAX,
           step);
     }
-    one_step(c, x, &y);
+    step_product(c, x->data(), y.data());
+    x->swap(y);
     if (!found) {
       cycle++;
       if (*x == saved) {

@@ -11,6 +11,7 @@
 
 #include "analyze_json_values.h"
 #include "analyze_states.h"
+#include "analyze_step.h"
 #include "fail.h"
 #include "output_file.h"
 #include "periods.h"
@@ -61,19 +62,6 @@ const SPARSE_CHAIN* horizon_period_chain(long t, const void* context) {
                                   [](int end, long step) { return end < step; }) -
                  last.begin();
   return static_cast<std::size_t>(k) < last.size() ? &pc->periods->chain[k] : pc->last;
-}
-
-// y = x P, each y[v] summed in the order of the rows u that reach it.
-static void step_product(const SPARSE_CHAIN* c, const std::vector<double>& x,
-                         std::vector<double>* y) {
-  std::fill(y->begin(), y->end(), 0.0);
-  for (int u = 1; u <= c->n; u++) {
-    const double xu = x[u];
-    if (xu == 0.0)
-      continue;
-    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++)
-      (*y)[c->to[e]] += xu * c->p[e];
-  }
 }
 
 // sum_s x_s v_s over the states with x_s > 0, s from 1 to n: a state the chain is never on
@@ -186,7 +174,7 @@ void solve_horizon(const double* initial, const double* value, int n, HORIZON_CH
   struct running_sums sums = {0.0, 0.0};
   for (std::size_t t = 0; t <= steps; t++) {
     if (t > 0) {
-      step_product(chain_at(static_cast<long>(t) - 1, context), x, &y);
+      step_product(chain_at(static_cast<long>(t) - 1, context), x.data(), y.data());
       x.swap(y);
     }
     for (std::size_t s = 1; s < w; s++)

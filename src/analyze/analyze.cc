@@ -15,7 +15,7 @@
 
 #include "analyze_sparse.h"
 #include "analyze_states.h"
-#include "analyze_step.h"
+#include "analyze_step_fast.h"
 
 // rows x cols doubles, zero-filled; 0 when they cannot be had. A block bigger than memory is
 // refused before asking: the kernel would grant it and kill the process when it is touched.
@@ -300,8 +300,10 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
 // line of 3000 states asked for 10^9 steps would take hours).
 static const double STEPS_WORK_MAX = 1e10;
 
-void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps) {
+void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps, int path) {
   std::vector<double> y(x->size(), 0.0);
+  CHAIN_STEPS chain_steps;
+  prepare_steps(c, steps, path, &chain_steps);
   // Brent's cycle finding: saved is the distribution at the last power of two; a repeat of it
   // after cycle steps means every later step repeats too, so only the remainder of the steps
   // left modulo cycle needs doing. Floating point reaches such a repeat soon: a fixed point for
@@ -326,7 +328,7 @@ void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps
           asked, per_step * static_cast<double>(asked), asked, per_step - 1.0, STEPS_WORK_MAX,
           step);
     }
-    step_product(c, x->data(), y.data());
+    take_step(&chain_steps, x->data(), y.data());
     x->swap(y);
     if (!found) {
       cycle++;

@@ -11,7 +11,7 @@
 
 #include "analyze_json_values.h"
 #include "analyze_states.h"
-#include "analyze_step.h"
+#include "analyze_step_fast.h"
 #include "fail.h"
 #include "output_file.h"
 #include "periods.h"
@@ -172,9 +172,22 @@ void solve_horizon(const double* initial, const double* value, int n, HORIZON_CH
   std::vector<double> x(initial, initial + w), y(w, 0.0), spent(w, 0.0), a(steps + 1, 0.0);
   x[0] = 0.0;
   struct running_sums sums = {0.0, 0.0};
+  // The chain of the steps now being taken, made ready once for the steps it takes in a row.
+  CHAIN_STEPS ready;
+  const SPARSE_CHAIN* ready_for = nullptr;
   for (std::size_t t = 0; t <= steps; t++) {
     if (t > 0) {
-      step_product(chain_at(static_cast<long>(t) - 1, context), x.data(), y.data());
+      const SPARSE_CHAIN* now = chain_at(static_cast<long>(t) - 1, context);
+      if (now != ready_for) {
+        long run = 1;
+        while (static_cast<long>(t) - 1 + run < set->steps &&
+               chain_at(static_cast<long>(t) - 1 + run, context) == now)
+          run++;
+        ready = CHAIN_STEPS{};  // the last chain's groups go before the next one's are built
+        prepare_steps(now, run, set->path, &ready);
+        ready_for = now;
+      }
+      take_step(&ready, x.data(), y.data());
       x.swap(y);
     }
     for (std::size_t s = 1; s < w; s++)

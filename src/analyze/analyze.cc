@@ -15,6 +15,7 @@
 
 #include "analyze_sparse.h"
 #include "analyze_states.h"
+#include "analyze_step_fast.h"
 
 // rows x cols doubles, zero-filled; 0 when they cannot be had. A block bigger than memory is
 // refused before asking: the kernel would grant it and kill the process when it is touched.
@@ -294,27 +295,15 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
   }
 }
 
-// x = x P.
-static void one_step(const SPARSE_CHAIN* c, std::vector<double>* x, std::vector<double>* y) {
-  std::fill(y->begin(), y->end(), 0.0);
-  for (int u = 1; u <= c->n; u++) {
-    const double xu = (*x)[u];
-    if (xu == 0.0)
-      continue;
-    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++) {
-      (*y)[c->to[e]] += xu * c->p[e];
-    }
-  }
-  x->swap(*y);
-}
-
 // The most transitions --steps follows, summed over its steps, before its repeat is found: a
 // run that has not repeated by then is refused with the estimate, steps times transitions (a
 // line of 3000 states asked for 10^9 steps would take hours).
 static const double STEPS_WORK_MAX = 1e10;
 
-void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps) {
+void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps, int path) {
   std::vector<double> y(x->size(), 0.0);
+  CHAIN_STEPS chain_steps;
+  prepare_steps(c, steps, path, &chain_steps);
   // Brent's cycle finding: saved is the distribution at the last power of two; a repeat of it
   // after cycle steps means every later step repeats too, so only the remainder of the steps
   // left modulo cycle needs doing. Floating point reaches such a repeat soon: a fixed point for
@@ -339,7 +328,8 @@ void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps
           asked, per_step * static_cast<double>(asked), asked, per_step - 1.0, STEPS_WORK_MAX,
           step);
     }
-    one_step(c, x, &y);
+    take_step(&chain_steps, x->data(), y.data());
+    x->swap(y);
     if (!found) {
       cycle++;
       if (*x == saved) {

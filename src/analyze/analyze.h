@@ -11,6 +11,7 @@
 
 #include "analyze_chain.h"
 #include "analyze_limits.h"
+#include "analyze_step.h"
 
 /// Grassmann-Taksar-Heyman: the stationary distribution x[1..m] of the irreducible m x m
 /// matrix held 1-based and row-major in a[(m + 1) * (m + 1)], which it overwrites. Uses no
@@ -47,7 +48,9 @@ void solve_absorption(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, ABSORPTION
 /// Replaces x[1..n] by x P, steps times. Once the distribution repeats exactly (a fixed point,
 /// or a cycle of a periodic chain), the steps left are cut to their remainder modulo the
 /// cycle's length: that gives the same bits. A run still going after two seconds shows its
-/// progress on standard error when that is a terminal.
-void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps);
+/// progress on standard error when that is a terminal. path (a step_path) picks the product of
+/// each step; every path gives the same bits.
+void step_distribution(const SPARSE_CHAIN* c, std::vector<double>* x, long steps,
+                       int path = STEP_PATH_CHOOSE);
 
 #endif

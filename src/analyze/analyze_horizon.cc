@@ -11,6 +11,7 @@
 
 #include "analyze_json_values.h"
 #include "analyze_states.h"
+#include "analyze_step_fast.h"
 #include "cancel.h"
 #include "fail.h"
 #include "output_file.h"
@@ -62,19 +63,6 @@ const SPARSE_CHAIN* horizon_period_chain(long t, const void* context) {
                                   [](int end, long step) { return end < step; }) -
                  last.begin();
   return static_cast<std::size_t>(k) < last.size() ? &pc->periods->chain[k] : pc->last;
-}
-
-// y = x P, each y[v] summed in the order of the rows u that reach it.
-static void step_product(const SPARSE_CHAIN* c, const std::vector<double>& x,
-                         std::vector<double>* y) {
-  std::fill(y->begin(), y->end(), 0.0);
-  for (int u = 1; u <= c->n; u++) {
-    const double xu = x[u];
-    if (xu == 0.0)
-      continue;
-    for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++)
-      (*y)[c->to[e]] += xu * c->p[e];
-  }
 }
 
 // sum_s x_s v_s over the states with x_s > 0, s from 1 to n: a state the chain is never on
@@ -185,10 +173,23 @@ void solve_horizon(const double* initial, const double* value, int n, HORIZON_CH
   std::vector<double> x(initial, initial + w), y(w, 0.0), spent(w, 0.0), a(steps + 1, 0.0);
   x[0] = 0.0;
   struct running_sums sums = {0.0, 0.0};
+  // The chain of the steps now being taken, made ready once for the steps it takes in a row.
+  CHAIN_STEPS ready;
+  const SPARSE_CHAIN* ready_for = nullptr;
   for (std::size_t t = 0; t <= steps; t++) {
     cancel_check();
     if (t > 0) {
-      step_product(chain_at(static_cast<long>(t) - 1, context), x, &y);
+      const SPARSE_CHAIN* now = chain_at(static_cast<long>(t) - 1, context);
+      if (now != ready_for) {
+        long run = 1;
+        while (static_cast<long>(t) - 1 + run < set->steps &&
+               chain_at(static_cast<long>(t) - 1 + run, context) == now)
+          run++;
+        ready = CHAIN_STEPS{};  // the last chain's groups go before the next one's are built
+        prepare_steps(now, run, set->path, &ready);
+        ready_for = now;
+      }
+      take_step(&ready, x.data(), y.data());
       x.swap(y);
     }
     for (std::size_t s = 1; s < w; s++)

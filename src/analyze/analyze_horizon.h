@@ -38,6 +38,7 @@ struct horizon_settings {
   double discount;  // R > -1, the rate per step; the factor of step t is 1 / (1 + R)^t
   int correction;   // a horizon_correction
   int trace;        // 1: keep the distribution and the steps spent at every step; 0: at T only
+  int path;         // a step_path: which product takes each step (the same bits on every one)
 };
 typedef struct horizon_settings HORIZON_SETTINGS;
 

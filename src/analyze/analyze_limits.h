@@ -39,4 +39,13 @@ const double SQUARING_RATE = 5e9;
 /// "Measurements").
 const std::size_t ROW_PRODUCT_MIN_ENTRIES = 1000000;
 
+/// The fewest entries, and the fewest steps, of a run of steps (--steps, --horizon) that goes
+/// through the grouped rows of P^T rather than the plain scatter. Making P^T and its groups
+/// ready writes two fresh copies of the entries, and on a virtual machine the faults of fresh
+/// memory cost more than the writes: below some 10^6 entries the chain's rows stay in the
+/// cache, a plain step is fast, and the copies cost a hundred steps or more; from a few 10^6
+/// entries on, the copies cost some twenty plain steps and the grouped step, on both cores,
+/// saves half a plain one or more (doc/design/horizon.md, "The faster step").
+const std::size_t STEP_GROUPS_MIN_ENTRIES = std::size_t{1} << 21;
+const long STEP_GROUPS_MIN_STEPS = 32;
 #endif

@@ -31,6 +31,7 @@ void solve_requested_horizon(const PRAVLIN* pv, const SPARSE_CHAIN* c, const ANA
   set.discount = opt->discount;
   set.correction = opt->correction;
   set.trace = opt->json || opt->csv != nullptr || c->n <= opt->per_state_max;
+  set.path = STEP_PATH_CHOOSE;
   if (pv->periods != nullptr) {
     const HORIZON_PERIOD_CHAINS chains = {&r->periods, c};
     solve_horizon(pv->initial_probability, pv->val, c->n, horizon_period_chain, &chains, &set, h);

@@ -27,7 +27,7 @@ static SPARSE_CHAIN chain_of(int n, std::vector<TRANSITION_ENTRY> list) {
 static HORIZON solve(const SPARSE_CHAIN& c, const std::vector<double>& initial,
                      const std::vector<double>& value, long steps, int discounted, double rate,
                      int correction) {
-  HORIZON_SETTINGS set = {steps, discounted, rate, correction, 1};
+  HORIZON_SETTINGS set = {steps, discounted, rate, correction, 1, STEP_PATH_CHOOSE};
   HORIZON h;
   solve_horizon(initial.data(), value.data(), c.n, horizon_same_chain, &c, &set, &h);
   return h;
@@ -164,7 +164,7 @@ TEST(HorizonPath, EachStepTakesItsOwnChain) {
   const SPARSE_CHAIN chains[] = {chain_of(3, {{1, 2, 1.0}, {2, 1, 1.0}, {3, 3, 1.0}}),
                                  chain_of(3, {{1, 1, 0.5}, {1, 3, 0.5}, {2, 2, 1.0}, {3, 3, 1.0}})};
   const std::vector<double> initial = {0.0, 1.0, 0.0, 0.0}, value = {0.0, 1.0, 2.0, 3.0};
-  HORIZON_SETTINGS set = {3, 0, 0.0, CORRECTION_NONE, 1};
+  HORIZON_SETTINGS set = {3, 0, 0.0, CORRECTION_NONE, 1, STEP_PATH_CHOOSE};
   HORIZON h;
   solve_horizon(initial.data(), value.data(), 3, alternating, chains, &set, &h);
   // 1 -swap-> 2 -stay-> 2 -swap-> 1.
@@ -176,7 +176,7 @@ TEST(HorizonPath, EachStepTakesItsOwnChain) {
 
 TEST(HorizonPath, KeepsOnlyTheLastStepWithoutTrace) {
   const SPARSE_CHAIN c = chain_of(2, {{1, 1, 0.5}, {1, 2, 0.5}, {2, 2, 1.0}});
-  HORIZON_SETTINGS set = {4, 0, 0.0, CORRECTION_NONE, 0};
+  HORIZON_SETTINGS set = {4, 0, 0.0, CORRECTION_NONE, 0, STEP_PATH_CHOOSE};
   HORIZON h;
   const std::vector<double> initial = {0.0, 1.0, 0.0}, value = {0.0, 0.0, 0.0};
   solve_horizon(initial.data(), value.data(), 2, horizon_same_chain, &c, &set, &h);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fit_hash.h"
+#include "fit_limits.h"
 #include "fit_pairs.h"
 #include "scratch.h"
 

@@ -3,6 +3,7 @@
 // Part of pravlin; see README.md.
 #include "fit_read.h"
 #include "fit_hash.h"
+#include "fit_limits.h"
 #include "fit_pairs.h"
 
 #include <algorithm>
@@ -16,9 +17,9 @@
 #include "fail.h"
 
 int fit_is_number(std::string_view text, double* value) {
-  if (text.empty() || text.size() > 400)
+  if (text.empty() || text.size() > FIT_NUMBER_MAX_BYTES)
     return 0;
-  char buf[401];
+  char buf[FIT_NUMBER_MAX_BYTES + 1];
   std::memcpy(buf, text.data(), text.size());
   buf[text.size()] = '\0';
   // strtod skips leading white space and reads hexadecimal, inf and nan; none is a number here.
@@ -131,8 +132,6 @@ static void end_sequence(FIT_DATA* data, FIT_SEQUENCE* seq) {
 }
 
 // ---- the field reader ------------------------------------------------------------------------
-
-constexpr std::size_t BUFFER_SIZE = std::size_t{1} << 20;
 
 struct fit_input {
   FILE* f;
@@ -1124,20 +1123,17 @@ static std::vector<std::string> split_line(std::string_view line) {
   return out;
 }
 
-// Detection reads ahead until the first two lines are whole, up to this many bytes.
-constexpr std::size_t DETECT_LIMIT = std::size_t{64} << 20;
-
 // Widens the buffer until it holds the first two lines from pos, the whole input, or
-// DETECT_LIMIT bytes: a header longer than one buffer is still seen whole. Not past an end
+// FIT_DETECT_LIMIT bytes: a header longer than one buffer is still seen whole. Not past an end
 // already met, as in refill: one Ctrl-D on a terminal ends the data.
 static void read_ahead(FIT_INPUT* in) {
   for (;;) {
     const std::string_view held(in->buf + in->pos, in->end - in->pos);
     const std::size_t nl = held.find('\n');
-    if (in->eof || in->f == nullptr || std::feof(in->f) || in->own.size() >= DETECT_LIMIT ||
+    if (in->eof || in->f == nullptr || std::feof(in->f) || in->own.size() >= FIT_DETECT_LIMIT ||
         (nl != std::string_view::npos && held.find('\n', nl + 1) != std::string_view::npos))
       return;
-    in->own.resize(std::min(2 * in->own.size(), DETECT_LIMIT));
+    in->own.resize(std::min(2 * in->own.size(), FIT_DETECT_LIMIT));
     in->buf = in->own.data();
     const std::size_t got =
         std::fread(in->own.data() + in->end, 1, in->own.size() - in->end, in->f);
@@ -1225,7 +1221,8 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
     data->group_flag = opt->groups_flag || opt->group_column != nullptr;
     data->period_first = opt->period_first;
     data->keep_flag = opt->order > 1 || opt->select_order > 0;
-    data->max_bins = 64 * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
+    data->max_bins =
+        FIT_BINS_PER_BLOCK * static_cast<std::uint64_t>(opt->blocks > 0 ? opt->blocks : 1);
     for (const std::string& s : opt->states) {
       check_state_option(s);
       label_intern(&data->labels, s);
@@ -1262,7 +1259,7 @@ static void read_input(const FIT_OPTIONS* opt, FIT_INPUT* in, FIT_DATA* data, bo
       fail(
           " *** ERROR: %s:1: a first line of more than %zu MiB holding commas: name its form "
           "with --input\n",
-          in->name, DETECT_LIMIT >> 20);
+          in->name, FIT_DETECT_LIMIT >> 20);
     }
   }
   if (opt->group_column != nullptr && form != FORM_LONG)
@@ -1337,7 +1334,7 @@ void fit_read(const FIT_OPTIONS* opt, FIT_DATA* data) {
     if (f == nullptr)
       fail(" *** ERROR: Unable to open file (%s)\n", path);
     begin_input(opt, inputs.size(), from_stdin ? "(standard input)" : path, data);
-    read_stream(opt, f, from_stdin ? "(standard input)" : path, BUFFER_SIZE, data, i == 0);
+    read_stream(opt, f, from_stdin ? "(standard input)" : path, FIT_READ_BUFFER, data, i == 0);
     if (!from_stdin)
       std::fclose(f);
   }

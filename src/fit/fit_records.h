@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fit_hash.h"
+#include "fit_limits.h"
 #include "scratch.h"
 
 /// The forms of input. ORDER FITFORM: fit_form_name must list them in this order.
@@ -19,12 +20,6 @@ enum FIT_ESTIMATOR { ESTIMATOR_MLE, ESTIMATOR_LAPLACE, ESTIMATOR_PRIOR };
 /// What a row without observations becomes (where the estimator leaves it undefined).
 enum FIT_EMPTY { EMPTY_ABSORBING, EMPTY_UNIFORM };
 
-/// A label longer than this many bytes is refused: it is surely not a state.
-constexpr std::size_t FIT_MAX_LABEL = 65536;
-/// Pairs are counted in a dense table while there are at most this many states.
-constexpr std::size_t FIT_DENSE_STATES = 2048;
-/// With --test, states are packed 21 bits each into the keys of the triple and block counts.
-constexpr std::size_t FIT_MAX_TEST_STATES = std::size_t{1} << 21;
 /// Kept sequences (--order, --select-order) mark a missing cell and a sequence's end so.
 constexpr std::uint32_t FIT_KEPT_BREAK = 0xFFFFFFFEu;
 constexpr std::uint32_t FIT_KEPT_END = 0xFFFFFFFFu;

@@ -1,5 +1,6 @@
 // test_util.h - helpers shared by the unit tests of the calculator and its companions: models
-// and chains (text as a stream and streams as text are the reader's tests' own helpers).
+// and matrices (text as a stream and streams as text are the reader's tests' own helpers, the
+// analysed chains the analyses' tests' own, in analyze/analyze_test_util.h).
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_TEST_UTIL_H
 #define PRAVLIN_TEST_UTIL_H
@@ -16,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "analyze.h"
 #include "config.h"
 #include "pravlin.h"
 #include "run.h"
@@ -183,85 +183,6 @@ inline void expect_bits_equal(const Matrix& got, const Matrix& want) {
           << "entry " << j << "," << k << ": " << got.ptr[j][k] << " vs " << want.ptr[j][k];
     }
   }
-}
-
-/// A chain from rows written out in full: rows[i - 1][j - 1] is P(i -> j).
-inline SPARSE_CHAIN chain_of(const std::vector<std::vector<double>>& rows) {
-  std::vector<TRANSITION_ENTRY> list;
-  const int n = static_cast<int>(rows.size());
-  for (int i = 1; i <= n; i++) {
-    for (int j = 1; j <= n; j++) {
-      if (rows[i - 1][j - 1] != 0.0)
-        list.push_back(TRANSITION_ENTRY{i, j, rows[i - 1][j - 1]});
-    }
-  }
-  SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, n, list);
-  return c;
-}
-
-/// Gambler's ruin on 0..N (states 1..N+1): up with p, down with q = 1 - p, 0 and N absorbing.
-inline SPARSE_CHAIN gamblers_ruin(int big_n, double p) {
-  std::vector<TRANSITION_ENTRY> list;
-  list.push_back(TRANSITION_ENTRY{1, 1, 1.0});
-  for (int i = 1; i < big_n; i++) {
-    list.push_back(TRANSITION_ENTRY{i + 1, i, 1 - p});
-    list.push_back(TRANSITION_ENTRY{i + 1, i + 2, p});
-  }
-  list.push_back(TRANSITION_ENTRY{big_n + 1, big_n + 1, 1.0});
-  SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, big_n + 1, list);
-  return c;
-}
-
-/// A birth-death line of n states: up with up[i], down with down[i] (drawn in 0.25 .. 0.3, none
-/// beyond the ends), the rest staying put. Slow-mixing, with closed forms for its stationary
-/// distribution and passage times.
-inline SPARSE_CHAIN birth_death_line(int n, std::mt19937_64* rng, std::vector<double>* up,
-                                     std::vector<double>* down) {
-  std::uniform_real_distribution<double> u(0.25, 0.3);
-  up->assign(static_cast<std::size_t>(n) + 1, 0.0);
-  down->assign(static_cast<std::size_t>(n) + 1, 0.0);
-  std::vector<TRANSITION_ENTRY> list;
-  for (int i = 1; i <= n; i++) {
-    (*up)[i] = i < n ? u(*rng) : 0.0;
-    (*down)[i] = i > 1 ? u(*rng) : 0.0;
-    if (i > 1)
-      list.push_back(TRANSITION_ENTRY{i, i - 1, (*down)[i]});
-    list.push_back(TRANSITION_ENTRY{i, i, 1.0 - (*up)[i] - (*down)[i]});
-    if (i < n)
-      list.push_back(TRANSITION_ENTRY{i, i + 1, (*up)[i]});
-  }
-  SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, n, list);
-  return c;
-}
-
-/// A random fast-mixing chain of n states: each moves to the next on a ring and to four states
-/// drawn at random, with random weights.
-inline SPARSE_CHAIN random_ring_chain(int n, std::mt19937_64* rng) {
-  std::uniform_real_distribution<double> u(0.01, 1.0);
-  std::uniform_int_distribution<int> pick(1, n);
-  std::vector<TRANSITION_ENTRY> list;
-  for (int i = 1; i <= n; i++) {
-    std::vector<std::pair<int, double>> row = {{i % n + 1, u(*rng)}};
-    for (int m = 0; m < 4; m++)
-      row.emplace_back(pick(*rng), u(*rng));
-    std::sort(row.begin(), row.end());
-    double total = 0.0;
-    for (const auto& e : row)
-      total += e.second;
-    for (std::size_t e = 0; e < row.size(); e++) {
-      if (e > 0 && row[e].first == row[e - 1].first) {
-        list.back().probability += row[e].second / total;
-      } else {
-        list.push_back(TRANSITION_ENTRY{i, row[e].first, row[e].second / total});
-      }
-    }
-  }
-  SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, n, list);
-  return c;
 }
 
 #endif

@@ -1,6 +1,7 @@
 // fit.cc - pravlin-fit's estimators, model checks, configuration and fit summary.
 // Part of pravlin; see README.md.
 #include "fit.h"
+#include "fit_limits.h"
 #include "fit_read.h"
 
 #include <algorithm>
@@ -29,8 +30,8 @@ using FitPolicy = boost::math::policies::policy<
     boost::math::policies::evaluation_error<boost::math::policies::ignore_error>,
     boost::math::policies::rounding_error<boost::math::policies::ignore_error>,
     boost::math::policies::indeterminate_result_error<boost::math::policies::ignore_error>,
-    boost::math::policies::max_root_iterations<200>,
-    boost::math::policies::max_series_iterations<1000000>>;
+    boost::math::policies::max_root_iterations<FIT_MAX_ROOT_ITERATIONS>,
+    boost::math::policies::max_series_iterations<FIT_MAX_SERIES_ITERATIONS>>;
 
 std::string fit_number(double x) {
   return config_number(x);
@@ -230,7 +231,8 @@ static void refuse_unrunnable(const FIT_DATA* data, const FIT_MODEL* model, std:
   const double bytes =
       static_cast<double>(k + 1) * static_cast<double>(k + 1) * 8.0 +
       static_cast<double>(model->nbr_chains + 1) * static_cast<double>(model->nbr_years + 1) * 4.0;
-  if (k > 2147483646 || bytes > static_cast<double>(physical_memory())) {
+  if (k > static_cast<std::size_t>(FIT_MAX_STATES) ||
+      bytes > static_cast<double>(physical_memory())) {
     fail(
         " *** ERROR: %s: %zu states, %ld chain%s of %ld years: pravlin would need %.0f MB, "
         "more than this machine's memory\n",
@@ -562,9 +564,11 @@ static void put_to(FILE* out, const char* indent, std::size_t to, double p) {
 void fit_write_config_head(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                            const FIT_MODEL* model) {
   const std::size_t k = model->rows.size();
-  // pravlin's reader refuses a whole file over a comment longer than its 2048-byte buffer, and
-  // XML tools a comment holding "--" or bytes that are not XML's characters in UTF-8.
-  const bool quotable = data->name.find("--") == std::string::npos && data->name.size() <= 1024 &&
+  // pravlin's reader refuses a whole file over a comment longer than its buffer
+  // (FIT_QUOTED_NAME_MAX), and XML tools a comment holding "--" or bytes that are not XML's
+  // characters in UTF-8.
+  const bool quotable = data->name.find("--") == std::string::npos &&
+                        data->name.size() <= FIT_QUOTED_NAME_MAX &&
                         fit_not_xml(data->name) == std::string::npos;
   config_write_open(out);
   std::fprintf(

@@ -7,6 +7,7 @@
 
 #include "fit.h"
 #include "fit_extras.h"
+#include "fit_limits.h"
 
 static void text_answer(FILE* out, const FIT_ANSWER& a) {
   if (!a.none.empty()) {
@@ -168,14 +169,11 @@ static void test_line(FILE* out, const char* name, const FIT_TEST& t) {
   std::fprintf(out, "%-27s G2 %.4g  df %ld  p %.3g\n", name, t.statistic, t.df, t.p_value);
 }
 
-// The states shown: a short table, whatever the chain's size.
-constexpr std::size_t TABLE_STATES = 20;
-
 void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
                      const FIT_MODEL* model, const FIT_EXTRAS* extras, int width) {
   const std::size_t k = model->rows.size();
   const std::vector<std::string>& names = data->labels.names;
-  const std::size_t shown = std::min(k, TABLE_STATES);
+  const std::size_t shown = std::min(k, FIT_TABLE_STATES);
   std::fprintf(out, "%s: %lu sequence%s, %lu transition%s, %zu states, %s\n", data->name.c_str(),
                static_cast<unsigned long>(data->nbr_sequences), data->nbr_sequences == 1 ? "" : "s",
                static_cast<unsigned long>(data->nbr_transitions),
@@ -262,7 +260,7 @@ void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
     // What each line is of. A closed class's name is shown whole: "class 1, the whole chain"
     // cut to 16 bytes reads as some other class; the column is widened to the longest line
     // naming one. The states' labels are cut.
-    const std::size_t lines = std::min(d.answers.size(), 2 * TABLE_STATES);
+    const std::size_t lines = std::min(d.answers.size(), 2 * FIT_TABLE_STATES);
     std::vector<std::string> what(lines);
     int what_w = 36;
     for (std::size_t i = 0; i < lines; i++) {
@@ -289,7 +287,7 @@ void fit_write_table(FILE* out, const FIT_OPTIONS* opt, const FIT_DATA* data,
     }
     if (d.answers.size() > lines) {
       std::fprintf(out, "(%zu more; --summary FILE gives them all)\n",
-                   d.answers.size() - 2 * TABLE_STATES);
+                   d.answers.size() - 2 * FIT_TABLE_STATES);
     }
   }
 }

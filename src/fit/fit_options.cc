@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fail.h"
+#include "fit_limits.h"
 #include "fit_periods.h"
 #include "fit_read.h"
 #include "options.h"
@@ -284,10 +285,10 @@ void fit_parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
         opt->empty_given = 1;
         break;
       case OPT_CHAINS:
-        opt->nbr_chains = count_value(a, v, 1, 2147483647L);
+        opt->nbr_chains = count_value(a, v, 1, FIT_MAX_CHAINS);
         break;
       case OPT_YEARS:
-        opt->nbr_years = count_value(a, v, 2, 2147483646L);
+        opt->nbr_years = count_value(a, v, 2, FIT_MAX_STEP);
         break;
       case OPT_CONFIDENCE:
         opt->confidence = parse_real(v);
@@ -298,7 +299,7 @@ void fit_parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
         opt->test_flag = 1;
         break;
       case OPT_BLOCKS:
-        opt->blocks = count_value(a, v, 2, 1000);
+        opt->blocks = count_value(a, v, 2, FIT_MAX_BLOCKS);
         break;
       case OPT_GROUP:
         opt->group_column = v;
@@ -310,13 +311,13 @@ void fit_parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
         fit_parse_periods(v, opt);
         break;
       case OPT_ORDER:
-        opt->order = count_value(a, v, 1, 1000000);
+        opt->order = count_value(a, v, 1, FIT_MAX_ORDER);
         break;
       case OPT_SELECT_ORDER:
-        opt->select_order = count_value(a, v, 1, 20);
+        opt->select_order = count_value(a, v, 1, FIT_MAX_SELECT_ORDER);
         break;
       case OPT_DRAWS:
-        opt->draws = count_value(a, v, 1, 100000000);
+        opt->draws = count_value(a, v, 1, FIT_MAX_DRAWS);
         break;
       case OPT_SEED: {
         char* end = nullptr;
@@ -330,7 +331,7 @@ void fit_parse_command_line(int argc, char** argv, FIT_OPTIONS* opt) {
         break;
       }
       case OPT_THREADS:
-        opt->threads = static_cast<int>(count_value(a, v, 1, 64));
+        opt->threads = static_cast<int>(count_value(a, v, 1, FIT_MAX_THREADS));
         break;
       case OPT_TABLE:
         opt->table = 1;

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "fit.h"
+#include "fit_limits.h"
 #include "fit_order.h"
 #include "fit_pairs.h"
 #include "fit_read.h"

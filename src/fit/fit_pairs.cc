@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fit_hash.h"
+#include "fit_limits.h"
 #include "fit_pairs.h"
-#include "fit_read.h"
 #include "scratch.h"
 
 static void flush_dense(FIT_DATA* d) {

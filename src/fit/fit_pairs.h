@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "fit.h"
+#include "fit_records.h"
 
 /// Counts one transition i -> j (states as numbered while reading), in the dense table or in
 /// pairs, now or within the next 32 calls; fit_pairs_flush must run before the counts are read.

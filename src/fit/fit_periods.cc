@@ -9,11 +9,9 @@
 #include "fail.h"
 #include "fit.h"
 #include "fit_groups.h"
+#include "fit_limits.h"
 #include "fit_periods.h"
 #include "fit_read.h"
-
-/// pravlin's steps run to nbr_years, at most 2147483646.
-constexpr long MAX_STEP = 2147483646L;
 
 [[noreturn]] static void malformed(const char* text) {
   fail(
@@ -22,7 +20,7 @@ constexpr long MAX_STEP = 2147483646L;
       text);
 }
 
-// A step: digits only, 1 to MAX_STEP. Advances *s past it; -1 when there is none.
+// A step: digits only, 1 to FIT_MAX_STEP. Advances *s past it; -1 when there is none.
 static long read_step(const char** s) {
   if (**s < '0' || **s > '9')
     return -1;
@@ -30,7 +28,7 @@ static long read_step(const char** s) {
   errno = 0;
   const long v = std::strtol(*s, &end, 10);
   *s = end;
-  return errno != 0 || v < 1 || v > MAX_STEP ? -1 : v;
+  return errno != 0 || v < 1 || v > FIT_MAX_STEP ? -1 : v;
 }
 
 void fit_parse_periods(const char* text, FIT_OPTIONS* opt) {

@@ -1,5 +1,5 @@
-// fit_read.h - pravlin-fit's reader: every form of input in one pass into the counts, and the
-// tables it counts and numbers labels in.
+// fit_read.h - pravlin-fit's reader: every form of input in one pass into the counts (the tables
+// it counts and numbers labels in are fit_hash.h's).
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_FIT_READ_H
 #define PRAVLIN_FIT_READ_H
@@ -11,25 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fit.h"
-
-// Counts and labels.
-
-/// Puts key in the ring. Once the ring is full, gives back in *ready the key put 32 calls
-/// before, which is then due, and returns 1; otherwise returns 0.
-int pending_push(PENDING_RING* r, std::uint64_t key, std::uint64_t* ready);
-
-void count_map_add(COUNT_MAP* m, std::uint64_t key, std::uint64_t n);
-/// Adds 1 to key's count, now or within the next 32 calls: the slot is fetched from memory
-/// meanwhile. count_map_flush must run before the counts are read.
-void count_map_add_soon(COUNT_MAP* m, std::uint64_t key);
-void count_map_flush(COUNT_MAP* m);
-std::uint64_t count_map_get(const COUNT_MAP* m, std::uint64_t key);
-
-/// The index of text, adding it when new.
-std::uint32_t label_intern(LABEL_TABLE* t, std::string_view text);
-/// The index of text, or -1.
-long label_find(const LABEL_TABLE* t, std::string_view text);
+#include "fit_records.h"
 
 // Reading.
 

@@ -18,12 +18,6 @@
 #include "xml_grammar.h"
 #include "xml_memory.h"
 
-// Our own test rather than isspace(): the locale must not decide, and no byte above 0x7F counts.
-// Takes a character as read (0-255, or EOF), so callers holding a char cast to unsigned char.
-static inline bool is_xml_space(int c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 static inline bool is_xml_space_char(char c) {
   return is_xml_space(static_cast<unsigned char>(c));
 }
@@ -102,19 +96,6 @@ XMLENTITY* extract_XMLENTITY_name(XMLENTITY* x, const char* s) {
       return c;
   }
   return nullptr;
-}
-
-void xmlStringStrip(char* s) {
-  if (s == nullptr)
-    return;
-  char* first = s;
-  while (is_xml_space_char(*first))
-    ++first;
-  std::size_t len = std::strlen(first);
-  if (first != s)
-    std::memmove(s, first, len + 1);
-  while (len > 0 && is_xml_space_char(s[len - 1]))
-    s[--len] = '\0';
 }
 
 static XMLENTITY* new_node(XmlArena* a, const char* name, const char* s, int type) {

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "xml.h"
+#include "xml_entity.h"
 
 /// Bytes a source's block needs beyond its size: a short start tag is copied out of the block
 /// as one 16-byte move.

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "xml.h"
+#include "xml_entity.h"
 
 /// One document's memory: 2 MiB chunks of nodes and strings, and the tables of the names and
 /// short texts it shares.

@@ -18,20 +18,11 @@
 #include "analyze_entropy.h"
 #include "analyze_passage.h"
 #include "analyze_rewards.h"
+#include "analyze_test_util.h"
 #include "config.h"
 #include "config_write.h"
 #include "tables.h"
 #include "test_util.h"
-
-// The stationary distribution of every closed class, on its states.
-static std::vector<double> stationary_of(const SPARSE_CHAIN& c, const CHAIN_CLASSES& cl) {
-  std::vector<double> pi(static_cast<std::size_t>(c.n) + 1, 0.0);
-  for (int k = 1; k <= cl.nbr_classes; k++) {
-    if (cl.closed[k])
-      class_stationary(&c, &cl, k, pi.data());
-  }
-  return pi;
-}
 
 // A file holding text, removed with the object.
 struct TempFile {
@@ -81,7 +72,7 @@ TEST(AnalyzeEntropy, WalksCyclesAndTwoStatesMatchTheClosedForms) {
     CHAIN_CLASSES cl;
     find_classes(&c, &cl);
     std::vector<CLASS_ENTROPY> e;
-    solve_entropy(&c, &cl, stationary_of(c, cl).data(), &e);
+    solve_entropy(&c, &cl, class_distributions(c, cl).data(), &e);
     ASSERT_EQ(e.size(), 1u);
     EXPECT_NEAR(e[0].nats, k.nats, 1e-15);
     EXPECT_NEAR(e[0].bits, k.nats / std::log(2.0), 1e-15);
@@ -96,7 +87,7 @@ TEST(AnalyzeEntropy, EachClosedClassStandsAloneAndFlowsFromTransientStatesDoNotC
   CHAIN_CLASSES cl;
   find_classes(&c, &cl);
   std::vector<CLASS_ENTROPY> e;
-  solve_entropy(&c, &cl, stationary_of(c, cl).data(), &e);
+  solve_entropy(&c, &cl, class_distributions(c, cl).data(), &e);
   ASSERT_EQ(e.size(), 2u);
   EXPECT_NEAR(e[0].nats, 1.0 / 3 * h2(0.2) + 2.0 / 3 * h2(0.4), 1e-15);
   EXPECT_EQ(e[0].reversible, 1);
@@ -272,7 +263,7 @@ TEST(AnalyzeRewards, GamblersRuinCollectsItsDurationAndEachEndItsOwnValue) {
   std::vector<double> after(m.init);
   step_distribution(&c, &after, 5);
   REWARDS r;
-  solve_rewards(&m.pv, &c, &cl, stationary_of(c, cl).data(), &after, 5, {}, &r);
+  solve_rewards(&m.pv, &c, &cl, class_distributions(c, cl).data(), &after, 5, {}, &r);
   EXPECT_EQ(r.average, (std::vector<double>{0.0, -3.0}));
   // Five fair steps from 6 of 12 stay inside.
   EXPECT_NEAR(r.after_steps, 1.0, 1e-15);
@@ -289,7 +280,7 @@ TEST(AnalyzeRewards, TotalBeforeTheTargetIsUndefinedWhereItMayBeMissed) {
   TestModel m(4, 1, 2);
   m.val = {0, 2.0, 5.0, -1.0, 1.0};
   REWARDS r;
-  solve_rewards(&m.pv, &c, &cl, stationary_of(c, cl).data(), nullptr, -1, {2}, &r);
+  solve_rewards(&m.pv, &c, &cl, class_distributions(c, cl).data(), nullptr, -1, {2}, &r);
   EXPECT_NEAR(r.before_target[1], 2.0 * 4, 1e-15);
   EXPECT_EQ(r.before_target[2], 0.0);
   EXPECT_TRUE(std::isnan(r.before_target[3]));
@@ -310,7 +301,7 @@ TEST(AnalyzeRewards, ValuesThatAreNotFiniteMakeWhatMeetsThemInfiniteOrUndefined)
                              {0, 0, 0, 0, 1, 0}});
   CHAIN_CLASSES cl;
   find_classes(&c, &cl);
-  const std::vector<double> pi = stationary_of(c, cl);
+  const std::vector<double> pi = class_distributions(c, cl);
   struct Case {
     std::vector<double> val;  // [0] unused
     double before_1, before_2, average_56;
@@ -361,7 +352,7 @@ static void check_numpy_chain(const FixtureChain& f, const std::map<std::string,
   SPARSE_CHAIN c = chain_of(f.rows);
   CHAIN_CLASSES cl;
   find_classes(&c, &cl);
-  const std::vector<double> pi = stationary_of(c, cl);
+  const std::vector<double> pi = class_distributions(c, cl);
   const PRAVLIN* pv = &f.model->pv;
   auto close = [](double got, double ref) {
     return std::fabs(got - ref) <= 1e-10 * std::fmax(1, std::fabs(ref));
@@ -540,7 +531,7 @@ TEST(AnalyzeFixtures, CommittorPassageAndRewardsAgreeWithMarkovchain) {
       CHAIN_CLASSES cl;
       find_classes(&c, &cl);
       REWARDS r;
-      solve_rewards(pv, &c, &cl, stationary_of(c, cl).data(), &after, n, {}, &r);
+      solve_rewards(pv, &c, &cl, class_distributions(c, cl).data(), &after, n, {}, &r);
       EXPECT_NEAR(r.after_steps, total[n][s] - total[n - 1][s], 1e-14);
     } else if (key == "expectedRewardsBeforeHittingA") {
       // R sums steps 1..n in single precision; the value of the start comes first here.
@@ -551,7 +542,7 @@ TEST(AnalyzeFixtures, CommittorPassageAndRewardsAgreeWithMarkovchain) {
       CHAIN_CLASSES cl;
       find_classes(&c, &cl);
       REWARDS r;
-      solve_rewards(pv, &c, &cl, stationary_of(c, cl).data(), nullptr, -1, states(hit), &r);
+      solve_rewards(pv, &c, &cl, class_distributions(c, cl).data(), nullptr, -1, states(hit), &r);
       EXPECT_NEAR(r.before_target[s] - f.model->val[s], v, 1e-5 * std::fmax(1, std::fabs(v)));
     } else {
       continue;

@@ -13,6 +13,7 @@
 #include "analyze_report.h"
 #include "analyze_sparse_fast.h"
 #include "analyze_states.h"
+#include "analyze_test_matrix.h"
 #include "analyze_test_util.h"
 #include "test_util.h"
 

@@ -17,6 +17,7 @@
 
 #include "analyze_fill.h"
 #include "analyze_sparse.h"
+#include "analyze_test_matrix.h"
 #include "analyze_test_util.h"
 #include "config.h"
 #include "steady_state.h"

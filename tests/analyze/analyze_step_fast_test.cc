@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "analyze_horizon.h"
+#include "analyze_test_util.h"
 #include "scratch.h"
-#include "test_util.h"
 
 static bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;

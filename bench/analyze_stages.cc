@@ -13,10 +13,10 @@
 // them beside scipy's).
 // Part of pravlin; see README.md.
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "analyze.h"
@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
     const std::clock_t cpu = std::clock();
     CLASS_SPECTRUM sp;
     solve_spectrum(&c, &cl, k, pi.data(), eigen, &sp);
-    std::printf("spectrum of class %d (%d states, --eigen %d): %.4f s, %.4f s CPU, %s\n", k,
-                sp.m, eigen, seconds_since(start),
+    std::printf("spectrum of class %d (%d states, --eigen %d): %.4f s, %.4f s CPU, %s\n", k, sp.m,
+                eigen, seconds_since(start),
                 static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC, sp.method);
     if (!sp.found)
       std::printf("  not found: %s\n", sp.why);

@@ -22,6 +22,15 @@ python3-numpy and python3-scipy; run with /usr/bin/python3).
     eigen_check.py compare-bd CHAIN.xml OUT.json   checks that the Kemeny interval of a
                                                       birth-death chain (kind B) holds its
                                                       closed form
+    eigen_check.py eigs CHAIN.xml K TOL OUT.json   times scipy's eigs(P.T, k=K, tol=TOL) on the
+                                                      matrix as pravlin-analyze reads it; the
+                                                      seconds and eigenvalues into OUT.json
+    eigen_check.py compare-eigs STAGES EIGS.json LIMIT [REF.json]
+                                                   sets the spectrum in analyze_stages's output
+                                                      (--eigen K) beside scipy's: within 1.5
+                                                      times its time, the same eigenvalues to
+                                                      1e-12; without EIGS.json (scipy stopped at
+                                                      LIMIT seconds), against REF.json if given
 
 Each compare prints "pass" or "FAIL" with the worst disagreement, and exits 1 on FAIL.
 """
@@ -300,6 +309,70 @@ def compare_bd(chain, out_path):
     return ok
 
 
+def eigs(chain, k, tol, out):
+    import time
+    import scipy.sparse.linalg as spl
+    pt = read_chain(chain).T.tocsr()
+    wall, cpu = time.perf_counter(), time.process_time()
+    w = spl.eigs(pt, k=k, which="LM", tol=tol, return_eigenvectors=False)
+    wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
+    w = sorted(w, key=lambda z: (-abs(z), -z.real, -z.imag))
+    with open(out, "w", encoding="ascii") as f:
+        json.dump({"seconds": wall, "cpu": cpu, "values": [[z.real, z.imag] for z in w]}, f)
+
+
+def read_stages(path):
+    """The spectrum's wall and CPU seconds, method and eigenvalues from analyze_stages."""
+    values, head = [], None
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            m = re.match(r"spectrum of class \d+ .*: ([0-9.]+) s, ([0-9.]+) s CPU, (.*)$", line)
+            if m:
+                head = (float(m.group(1)), float(m.group(2)), m.group(3))
+            elif head is not None and line.startswith("  ") and "not found" not in line:
+                re_, im = line.split()
+                values.append(complex(float(re_), float(im)))
+    return head, values
+
+
+def compare_eigs(stages, eigs_path, limit, ref_path=None):
+    """Each of pravlin's eigenvalues against the nearest of the peer's and their conjugates (a
+    pair may be cut at the k-th)."""
+    head, got = read_stages(stages)
+    if head is None:
+        print("FAIL: no spectrum in " + stages)
+        return False
+    wall, cpu, method = head
+    ref, took, peer_cpu = None, None, None
+    try:
+        with open(eigs_path, encoding="ascii") as f:
+            peer = json.load(f)
+        ref = [complex(a, b) for a, b in peer["values"]]
+        took, peer_cpu = peer["seconds"], peer["cpu"]
+    except (OSError, ValueError):
+        if ref_path:
+            with open(ref_path, encoding="ascii") as f:
+                ref = [complex(a, b) for a, b in json.load(f)]
+    worst = None
+    if ref:
+        near = ref + [z.conjugate() for z in ref]
+        worst = max(min(abs(g - r) for r in near) for g in got)
+    if took is not None:
+        ratio = wall / took
+        time_ok = ratio <= 1.5
+        timing = (f"{wall:.3f} s ({cpu:.3f} s CPU) against scipy's {took:.3f} s ({peer_cpu:.3f} s "
+                  f"CPU): {ratio:.2f}x")
+    else:
+        time_ok = wall * 1.5 <= limit
+        timing = f"{wall:.3f} s ({cpu:.3f} s CPU); scipy not done within {limit:g} s"
+    same = worst is not None and worst <= 1e-12
+    agree = (f"eigenvalues off {'ARPACK' if took is None else 'scipy'}'s by {worst:.1e} at most"
+             if worst is not None else "no reference to compare with")
+    print(("pass" if time_ok else "FAIL") + " time, " + ("pass" if same else "FAIL") +
+          f" values: {timing}; {agree} ({method})")
+    return time_ok and same
+
+
 def main():
     what = sys.argv[1]
     ok = True
@@ -321,6 +394,11 @@ def main():
         ok = compare_line(int(sys.argv[2]), sys.argv[3])
     elif what == "compare-bd":
         ok = compare_bd(sys.argv[2], sys.argv[3])
+    elif what == "eigs":
+        eigs(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), sys.argv[5])
+    elif what == "compare-eigs":
+        ok = compare_eigs(sys.argv[2], sys.argv[3], float(sys.argv[4]),
+                          sys.argv[5] if len(sys.argv) > 5 else None)
     sys.exit(0 if ok else 1)
 
 

@@ -43,7 +43,7 @@ for chain in tauchen-2000 chain-R-10000 chain-R-100000; do
     [ "$(md5sum <"$file" | cut -d' ' -f1)" = 2e85535973dddad06f4e186baceedf16 ]; then
     ref=bench/arpack-R-100000.json
   fi
-  $py bench/eigen_check.py compare-eigs "$out/$chain.stages" "$out/$chain.eigs.json" "$limit" \
+  $py bench/eigen_check.py compare-eigs "$file" "$out/$chain.stages" "$out/$chain.eigs.json" "$limit" \
     $ref || failed=1
 done
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

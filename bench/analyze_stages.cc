@@ -1,20 +1,26 @@
 // analyze_stages.cc - times pravlin-analyze's analyses on one configuration, each beyond the
 // reading that they share: the classes and stationary distributions, the entropy rate and
-// reversibility, and with --lump the lumping.
+// reversibility, with --lump the lumping, and with --eigen K the spectrum.
 //
 //   analyze_stages CONFIG.xml [--lump value|coarsest|FILE] [--lump-tolerance EPS] [--copies S]
+//                  [--eigen K]
 //
 // Prints one line "<stage>: <seconds> s" per stage, and what it found. With --copies S, for a
 // chain of bench/make_chain.py C with S small states, also whether the blocks found are the
-// copies of each small state.
+// copies of each small state. With --eigen K, the K eigenvalues of largest modulus of each
+// closed class as pravlin-analyze --eigen K finds them (the same call), their time in wall and
+// processor seconds, the method, and the eigenvalues to 17 digits (bench/eigen_scipy.sh sets
+// them beside scipy's).
 // Part of pravlin; see README.md.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "analyze.h"
+#include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_lump.h"
 #include "config.h"
@@ -25,12 +31,15 @@ static double seconds_since(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: analyze_stages CONFIG.xml [--lump HOW] [--lump-tolerance EPS]\n");
+    std::fprintf(stderr,
+                 "usage: analyze_stages CONFIG.xml [--lump HOW] [--lump-tolerance EPS] "
+                 "[--eigen K]\n");
     return 1;
   }
   const char* lump = nullptr;
   double tolerance = LUMP_TOLERANCE;
   int copies = 0;
+  int eigen = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--lump") == 0)
       lump = argv[i + 1];
@@ -38,6 +47,8 @@ int main(int argc, char** argv) {
       tolerance = std::strtod(argv[i + 1], nullptr);
     if (std::strcmp(argv[i], "--copies") == 0)
       copies = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--eigen") == 0)
+      eigen = std::atoi(argv[i + 1]);
   }
   static PRAVLIN pv;
   init_pravlin(&pv);
@@ -67,6 +78,22 @@ int main(int argc, char** argv) {
   solve_entropy(&c, &cl, pi.data(), &e);
   std::printf("entropy rate and reversibility: %.3f s, class %d: %.17g nats, violation %.1e\n",
               seconds_since(start), e[0].klass, e[0].nats, e[0].violation);
+
+  for (int k = 1; eigen > 0 && k <= cl.nbr_classes; k++) {
+    if (!cl.closed[k] || class_size(&cl, k) < 2)
+      continue;
+    start = std::chrono::steady_clock::now();
+    const std::clock_t cpu = std::clock();
+    CLASS_SPECTRUM sp;
+    solve_spectrum(&c, &cl, k, pi.data(), eigen, &sp);
+    std::printf("spectrum of class %d (%d states, --eigen %d): %.4f s, %.4f s CPU, %s\n", k, sp.m,
+                eigen, seconds_since(start),
+                static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC, sp.method);
+    if (!sp.found)
+      std::printf("  not found: %s\n", sp.why);
+    for (const EIGENVALUE& value : sp.largest)
+      std::printf("  %.17g %.17g\n", value.re, value.im);
+  }
 
   if (lump != nullptr) {
     start = std::chrono::steady_clock::now();

@@ -22,6 +22,18 @@ python3-numpy and python3-scipy; run with /usr/bin/python3).
     eigen_check.py compare-bd CHAIN.xml OUT.json   checks that the Kemeny interval of a
                                                       birth-death chain (kind B) holds its
                                                       closed form
+    eigen_check.py eigs CHAIN.xml K TOL OUT.json   times scipy's eigs(P.T, k=K, tol=TOL) on the
+                                                      matrix as pravlin-analyze reads it; the
+                                                      seconds and eigenvalues into OUT.json
+    eigen_check.py compare-eigs CHAIN.xml STAGES EIGS.json LIMIT [REF.json]
+                                                   sets the spectrum in analyze_stages's output
+                                                      (--eigen K) beside scipy's: within 1.5
+                                                      times its time, the same eigenvalues to
+                                                      1e-12 (one that ARPACK missed, larger than
+                                                      the last it gave, checked by shift-invert
+                                                      up to 20000 states); without EIGS.json
+                                                      (scipy stopped at LIMIT seconds), against
+                                                      REF.json if given
 
 Each compare prints "pass" or "FAIL" with the worst disagreement, and exits 1 on FAIL.
 """
@@ -300,6 +312,111 @@ def compare_bd(chain, out_path):
     return ok
 
 
+def eigs(chain, k, tol, out):
+    import time
+    import scipy.sparse.linalg as spl
+    pt = read_chain(chain).T.tocsr()
+    wall, cpu = time.perf_counter(), time.process_time()
+    w = spl.eigs(pt, k=k, which="LM", tol=tol, return_eigenvectors=False)
+    wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
+    w = sorted(w, key=lambda z: (-abs(z), -z.real, -z.imag))
+    with open(out, "w", encoding="ascii") as f:
+        json.dump({"seconds": wall, "cpu": cpu, "values": [[z.real, z.imag] for z in w]}, f)
+
+
+def read_stages(path):
+    """The spectrum's wall and CPU seconds, method and eigenvalues from analyze_stages."""
+    values, head = [], None
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            m = re.match(r"spectrum of class \d+ .*: ([0-9.]+) s, ([0-9.]+) s CPU, (.*)$", line)
+            if m:
+                head = (float(m.group(1)), float(m.group(2)), m.group(3))
+            elif head is not None and line.startswith("  ") and "not found" not in line:
+                re_, im = line.split()
+                values.append(complex(float(re_), float(im)))
+    return head, values
+
+
+def chain_states(chain):
+    with open(chain, encoding="ascii") as f:
+        return int(re.search(r"<nbr_states>(\d+)</nbr_states>", f.read(4096)).group(1))
+
+
+def shift_invert(chain, sigma):
+    """The eigenvalue of P nearest sigma, by ARPACK in shift-invert mode on the complex matrix
+    (minutes on R at 10^4 for the LU's fill): kept in bench/out/shift-invert.json by chain and
+    sigma, for the next run on the same chain."""
+    import hashlib
+    import os
+    import scipy.sparse.linalg as spl
+    with open(chain, "rb") as f:
+        key = hashlib.md5(f.read()).hexdigest() + f" {sigma.real!r} {sigma.imag!r}"
+    kept_path = os.path.join(os.path.dirname(chain), "shift-invert.json")
+    kept = {}
+    if os.path.exists(kept_path):
+        with open(kept_path, encoding="ascii") as f:
+            kept = json.load(f)
+    if key not in kept:
+        p = read_chain(chain).T.tocsc().astype(complex)
+        w = spl.eigs(p, k=1, sigma=sigma, tol=1e-14, return_eigenvectors=False)
+        kept[key] = [float(w[0].real), float(w[0].imag)]
+        with open(kept_path, "w", encoding="ascii") as f:
+            json.dump(kept, f)
+    return complex(*kept[key])
+
+
+def compare_eigs(chain, stages, eigs_path, limit, ref_path=None):
+    """Each of pravlin's eigenvalues against the nearest of the peer's and their conjugates (a
+    pair may be cut at the k-th)."""
+    head, got = read_stages(stages)
+    if head is None:
+        print("FAIL: no spectrum in " + stages)
+        return False
+    wall, cpu, method = head
+    ref, took, peer_cpu = None, None, None
+    try:
+        with open(eigs_path, encoding="ascii") as f:
+            peer = json.load(f)
+        ref = [complex(a, b) for a, b in peer["values"]]
+        took, peer_cpu = peer["seconds"], peer["cpu"]
+    except (OSError, ValueError):
+        if ref_path:
+            with open(ref_path, encoding="ascii") as f:
+                ref = [complex(a, b) for a, b in json.load(f)]
+    worst, confirmed = None, []
+    if ref:
+        near = ref + [z.conjugate() for z in ref]
+        off = [(min(abs(g - r) for r in near), g) for g in got]
+        # One ARPACK missed: larger in modulus than the last it gave, checked by shift-invert at
+        # it (a sparse LU, affordable up to some 10^4 states).
+        least = min(abs(r) for r in ref)
+        for i, (d, g) in enumerate(off):
+            if d > 1e-12 and abs(g) > least and chain_states(chain) <= 20000:
+                mu = shift_invert(chain, g)
+                if abs(mu - g) <= 1e-12:
+                    confirmed.append(f"{g.real:.6f}{g.imag:+.6f}i, which shift-invert finds "
+                                     f"to {abs(mu - g):.1e}")
+                    off[i] = (abs(mu - g), g)
+        worst = max(d for d, _ in off)
+    if took is not None:
+        ratio = wall / took
+        time_ok = ratio <= 1.5
+        timing = (f"{wall:.3f} s ({cpu:.3f} s CPU) against scipy's {took:.3f} s ({peer_cpu:.3f} s "
+                  f"CPU): {ratio:.2f}x")
+    else:
+        time_ok = wall * 1.5 <= limit
+        timing = f"{wall:.3f} s ({cpu:.3f} s CPU); scipy not done within {limit:g} s"
+    same = worst is not None and worst <= 1e-12
+    agree = (f"eigenvalues off {'ARPACK' if took is None else 'scipy'}'s by {worst:.1e} at most"
+             if worst is not None else "no reference to compare with")
+    if confirmed:
+        agree += "; beyond those ARPACK gave, " + ", ".join(confirmed)
+    print(("pass" if time_ok else "FAIL") + " time, " + ("pass" if same else "FAIL") +
+          f" values: {timing}; {agree} ({method})")
+    return time_ok and same
+
+
 def main():
     what = sys.argv[1]
     ok = True
@@ -321,6 +438,11 @@ def main():
         ok = compare_line(int(sys.argv[2]), sys.argv[3])
     elif what == "compare-bd":
         ok = compare_bd(sys.argv[2], sys.argv[3])
+    elif what == "eigs":
+        eigs(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), sys.argv[5])
+    elif what == "compare-eigs":
+        ok = compare_eigs(sys.argv[2], sys.argv[3], sys.argv[4], float(sys.argv[5]),
+                          sys.argv[6] if len(sys.argv) > 6 else None)
     sys.exit(0 if ok else 1)
 
 

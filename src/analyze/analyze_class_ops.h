@@ -49,15 +49,20 @@ struct class_ops {
 };
 typedef struct class_ops CLASS_OPS;
 
-/// class_ops_build's solver for a spectrum: only where the spectrum solves with it, in a class
-/// that is reversible or whose every state may stay put (analyze_eigen.cc).
-const int CLASS_SOLVER_FOR_SPECTRUM = 2;
-
 /// Fills ops for closed class k of at least two states, pi[1..n] holding its stationary
-/// distribution: the local transitions and reversibility, and with solver 1 (or
-/// CLASS_SOLVER_FOR_SPECTRUM) the solver of group_inverse (a factorisation when one is cheap).
+/// distribution: the local transitions and reversibility, and with solver 1 the solver of
+/// group_inverse as class_ops_solver builds it (without, direct and band are 0).
 void class_ops_build(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const double* pi,
                      CLASS_OPS* ops, int solver);
+
+/// Adds to ops, built by class_ops_build without its solver, the solver of group_inverse: I - P,
+/// and the elimination within Q's band when m band^2 is at most CLASS_BANDED_MAX_WORK, else a
+/// sparse LU when its fill is cheap, else neither (BiCGSTAB).
+void class_ops_solver(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, CLASS_OPS* ops);
+
+/// Q's band, |i - j| at most over its transitions off the diagonal (Q indexed without the state
+/// `removed`): the band class_ops_solver eliminates within when m band^2 allows.
+int class_ops_band(const CLASS_OPS* ops);
 
 /// x = A# y for the columns of y (m rows), ops built with its solver: A# is the group inverse of I
 /// - P, so that (I - P) x = y - (pi . y) 1 and pi . x = 0. Its eigenvalues are 1 / (1 - lambda) for

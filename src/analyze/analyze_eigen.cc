@@ -492,17 +492,31 @@ static double arnoldi_most_work(const CLASS_OPS* ops, int nev) {
 // states, band some 200, 7.6 10^5 transitions) the inverse's steps took 60% of the run and then
 // failed their check, and the power found the eigenvalues. A narrow band (a line, whose
 // eigenvalues next to 1 need the inverse) and the sparse LU, whose solves cost about its
-// factors' entries, are tried first as before.
+// factors' entries, are tried first as before. The band is asked of P before the solver is
+// built, so that a class whose band is the dearer never builds one.
 static bool inverse_first(const CLASS_OPS* ops, int period) {
-  if (ops->band == 0)
-    return true;
-  const double band_step = static_cast<double>(ops->m) * ops->band * ops->band;
+  const double band = std::max(1, class_ops_band(ops));
+  const double band_step = static_cast<double>(ops->m) * band * band;
+  if (band_step > CLASS_BANDED_MAX_WORK)
+    return true;  // no band: the sparse LU, when it is cheap
   const double power_step =
       (period > 1 ? 1.0 : ARNOLDI_POWER) * 2.0 * static_cast<double>(ops->p.nonZeros());
   return band_step <= power_step;
 }
 
-static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp) {
+int spectrum_uses_solver(const CLASS_OPS* ops, int period) {
+  const double pi_min = *std::min_element(ops->pi.begin(), ops->pi.end());
+  if (ops->reversible && pi_min > 1e-280)
+    return 1;
+  // Arnoldi on the group inverse needs every state to stay put with some probability (its disc
+  // check); estimating an LU's fill orders the whole class (a second on 10^5 states of R), and
+  // a band costs its copy: neither for a class that would not use it.
+  return ops->min_stay > 0.0 && inverse_first(ops, period);
+}
+
+// ops comes without its solver, which is built here only for a method that solves with it.
+static void sparse_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, CLASS_OPS* ops,
+                            int count, CLASS_SPECTRUM* sp) {
   const int nev = std::max(1, count - 1);
   std::vector<EIGENVALUE> values{EIGENVALUE{1.0, 0.0, 1.0, 0.0}};
   sp->found = 0;
@@ -510,8 +524,10 @@ static void sparse_spectrum(const CLASS_OPS* ops, int count, CLASS_SPECTRUM* sp)
   // The symmetrised operators divide by sqrt(pi): a stationary probability that underflows
   // (a line with a strong drift) leaves the class to the general methods.
   const double pi_min = *std::min_element(ops->pi.begin(), ops->pi.end());
+  if (spectrum_uses_solver(ops, sp->period))
+    class_ops_solver(c, cl, ops);
   if (!ops->reversible || !(pi_min > 1e-280)) {
-    if (inverse_first(ops, sp->period) && arnoldi_next_to_one(ops, nev, &values)) {
+    if (ops->direct && arnoldi_next_to_one(ops, nev, &values)) {
       sp->method = ops->band > 0
                        ? "Arnoldi on the group inverse of I - P (elimination within the band)"
                        : "Arnoldi on the group inverse of I - P (sparse LU)";
@@ -607,7 +623,7 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
     sp->largest = roots_of_unity(sp->period, count);
     return;
   }
-  class_ops_build(c, cl, k, pi, &ops, dense ? 0 : CLASS_SOLVER_FOR_SPECTRUM);
+  class_ops_build(c, cl, k, pi, &ops, 0);
   sp->reversible = ops.reversible;
   if (dense) {
     const std::size_t w = static_cast<std::size_t>(m);
@@ -620,7 +636,7 @@ void solve_spectrum(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, int k, const
     dense_spectrum(&ops, count, sp);
     return;
   }
-  sparse_spectrum(&ops, count, sp);
+  sparse_spectrum(c, cl, &ops, count, sp);
 }
 
 static void print_number_or_infinite(FILE* out, double v, int precision) {

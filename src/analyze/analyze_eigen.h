@@ -13,6 +13,15 @@
 /// largest, for a general class); larger ones the few of largest modulus from Arnoldi or Lanczos.
 const int SPECTRUM_DENSE_MAX = 500;
 
+struct class_ops;
+
+/// Whether the spectrum of a class of more than SPECTRUM_DENSE_MAX states solves with the group
+/// inverse, so that it builds the class's solver (class_ops_solver, analyze_class_ops.h), ops
+/// built without it: a reversible class's Lanczos does when the class has one, and Arnoldi on a
+/// class that is not, when every state may stay put and a step within Q's band costs no more
+/// than one on the power of P.
+int spectrum_uses_solver(const class_ops* ops, int period);
+
 /// One eigenvalue.
 struct eigenvalue {
   double re, im;

@@ -339,13 +339,11 @@ TEST(Spectrum, LargeSlowClassesMatchTheirClosedForms) {
   }
 }
 
-// A wide band (a Gaussian step leaning up, 180 states either way, as Tauchen's AR(1) chain):
-// every product with the group inverse would repeat an elimination dearer than 32 products with
-// P, and the eigenvalues wanted stand apart, so Arnoldi on P itself finds what the dense solver
-// finds.
-TEST(Spectrum, WideBandClassIsSolvedOnPItselfAsTheDenseSolverSolvesIt) {
-  const int n = 600, reach = 180;
-  auto row = [&](int i) {
+// A wide band of n states (a Gaussian step leaning up, 180 states either way, as Tauchen's AR(1)
+// chain).
+static SolvedChain wide_band(int n) {
+  const int reach = 180;
+  return solved(n, [&](int i) {
     std::vector<std::pair<int, double>> r;
     for (int j = std::max(1, i - reach); j <= std::min(n, i + reach); j++)
       r.emplace_back(j, std::exp(-0.5 * std::pow((j - i) / 60.0, 2)) *
@@ -356,8 +354,15 @@ TEST(Spectrum, WideBandClassIsSolvedOnPItselfAsTheDenseSolverSolvesIt) {
     for (auto& e : r)
       e.second /= total;
     return r;
-  };
-  const SolvedChain s = solved(n, row);
+  });
+}
+
+// Every product with the group inverse of the wide band would repeat an elimination dearer than
+// 32 products with P, and the eigenvalues wanted stand apart, so Arnoldi on P itself finds what
+// the dense solver finds.
+TEST(Spectrum, WideBandClassIsSolvedOnPItselfAsTheDenseSolverSolvesIt) {
+  const int n = 600;
+  const SolvedChain s = wide_band(n);
   const CLASS_SPECTRUM sp = spectrum_of(s, 6);
   ASSERT_TRUE(sp.found);
   EXPECT_FALSE(sp.reversible);
@@ -454,25 +459,56 @@ TEST(Spectrum, LargestClosedClassBoundsTheCountAskedFor) {
 }
 
 TEST(Spectrum, SolverIsPreparedOnlyForClassesWhoseSpectrumSolvesWithIt) {
-  // A lazy cycle (not reversible, every state stays), the line (reversible), and a cycle that
-  // never stays, whose spectrum Arnoldi finds on powers of P alone.
+  // A lazy cycle (not reversible, every state stays), the line (reversible), a cycle that never
+  // stays, whose spectrum Arnoldi finds on powers of P alone, and the wide band, whose band
+  // costs more a step than the power of P.
   const struct {
     const char* name;
     SolvedChain chain;
     int used;
   } cases[] = {{"lazy cycle", cycle(1000, 0.5), 1},
                {"line", line(1000), 1},
-               {"cycle that never stays", cycle(1000, 0.0), 0}};
+               {"cycle that never stays", cycle(1000, 0.0), 0},
+               {"wide band", wide_band(600), 0}};
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);
-    CLASS_OPS always, spectrum;
-    class_ops_build(&k.chain.c, &k.chain.cl, 1, k.chain.pi.data(), &always, 1);
-    class_ops_build(&k.chain.c, &k.chain.cl, 1, k.chain.pi.data(), &spectrum,
-                    CLASS_SOLVER_FOR_SPECTRUM);
-    EXPECT_EQ(always.direct, 1);
-    EXPECT_EQ(spectrum.direct, k.used);
-    EXPECT_EQ(spectrum.band, k.used ? always.band : 0);
+    CLASS_OPS ops;
+    class_ops_build(&k.chain.c, &k.chain.cl, 1, k.chain.pi.data(), &ops, 1);
+    EXPECT_EQ(ops.direct, 1);
+    EXPECT_EQ(spectrum_uses_solver(&ops, k.chain.cl.period[1]), k.used);
   }
+}
+
+TEST(ClassOps, ClassBetweenOthersKeepsItsOwnRowsByLocalIndex) {
+  // States 2, 4 and 6 form one closed class and 3, 5 and 7 another, state 1 leads into both:
+  // the class of state 2 takes its rows in the order of its states, and I - P the outflows.
+  const double rows[3][3] = {{0.2, 0.5, 0.3}, {0.0, 0.6, 0.4}, {0.7, 0.1, 0.2}};
+  const SolvedChain s = solved(7, [&](int i) {
+    std::vector<std::pair<int, double>> r;
+    if (i == 1)
+      return std::vector<std::pair<int, double>>{{2, 0.5}, {3, 0.5}};
+    for (int j = 0; j < 3; j++)
+      r.push_back({2 * j + 2 + (i % 2), rows[(i - 2) / 2][j]});
+    return r;
+  });
+  const int k = s.cl.class_of[2];
+  CLASS_OPS ops;
+  class_ops_build(&s.c, &s.cl, k, s.pi.data(), &ops, 1);
+  ASSERT_EQ(ops.m, 3);
+  const Eigen::MatrixXd p = Eigen::MatrixXd(ops.p), a = Eigen::MatrixXd(ops.a);
+  for (int i = 0; i < 3; i++) {
+    double out = 0.0;
+    for (int j = 0; j < 3; j++) {
+      EXPECT_EQ(p(i, j), rows[i][j]) << i << " " << j;
+      if (j != i) {
+        EXPECT_EQ(a(i, j), -rows[i][j]) << i << " " << j;
+        out += rows[i][j];
+      }
+    }
+    EXPECT_EQ(a(i, i), out) << i;
+  }
+  EXPECT_EQ(ops.p.nonZeros(), 8);
+  EXPECT_EQ(ops.min_stay, 0.2);
 }
 
 // ==== Mixing time ===============================================================================

@@ -11,6 +11,7 @@
 #include "analyze_among.h"
 #include "analyze_json_values.h"
 #include "analyze_states.h"
+#include "analyze_step.h"
 
 using json = nlohmann::ordered_json;
 
@@ -81,14 +82,7 @@ void solve_passage(const PRAVLIN* pv, const SPARSE_CHAIN* c, const std::vector<i
           "the limit of %.0e, and the passage is not settled after %ld steps\n",
           steps, estimate, steps, per_step - 1.0, work_max, step - 1);
     }
-    std::fill(y.begin(), y.end(), 0.0);
-    for (int u = 1; u <= c->n; u++) {
-      const double xu = x[u];
-      if (xu == 0.0)
-        continue;
-      for (std::size_t e = c->row_start[u]; e < c->row_start[u + 1]; e++)
-        y[c->to[e]] += xu * c->p[e];
-    }
+    step_product(c, x.data(), y.data());
     double hit = 0.0;
     for (int s : targets) {
       hit += y[s];

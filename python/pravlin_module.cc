@@ -179,9 +179,11 @@ struct Chain {
   int init_year = 0, nbr_years = 0, nbr_chains = 0, print_flag = 0, print_header = 0;
   int calc_flag = 0, max_iteration = 0;
   double max_error = 0.0;
-  // The periods of a configuration whose matrix changes with the step (0 or 1: it does not);
-  // the chain is then the last period's, which the analyses describe, as pravlin-analyze's.
-  std::size_t periods = 0;
+  // The steps of each period of a configuration whose matrix changes with the step (none when
+  // it does not; no matrices): chain is then the last period's, which the analyses describe, as
+  // pravlin-analyze's, and requests.periods the chains of the periods before it.
+  CHAIN_PERIODS periods;
+  ANALYSIS_REQUESTS requests;
   // The engine's records: the classes and stationary distributions, found at the first
   // analysis that needs them and kept, and the last record of each section asked for.
   ANALYSIS analysis;
@@ -218,6 +220,9 @@ static const ANALYSIS* run(Chain* c, unsigned sections, const ANALYZE_OPTIONS& o
   a->plan = plan_analysis(&opt);
   a->plan.shown = a->plan.sections = sections;
   a->plan.eigenvalues_named = 0;  // spectrum() checks its count itself
+  // The horizon follows the periods, when the chain has them, as for pravlin-analyze.
+  if (!c->periods.list.empty())
+    v.pv.periods = &c->periods;
   run_plan(&v.pv, &c->chain, &opt, targets, &r, a);
   return a;
 }
@@ -301,6 +306,9 @@ static void read_xml(Chain* c, const std::string& file) {
     open_configuration(&pv);
     std::vector<TRANSITION_ENTRY> list;
     read_configuration(&pv, READ_LIST, 0, &list);
+    // The periods' rows are checked in the order the configuration gives them, the last one's
+    // (list) at the end.
+    read_horizon_periods(&pv, &c->requests.periods);
     error_check_transitions(&pv, &list);
     const int n = pv.nbr_states;
     c->n = n;
@@ -325,7 +333,10 @@ static void read_xml(Chain* c, const std::string& file) {
     c->calc_flag = pv.calc_flag;
     c->max_iteration = pv.max_iteration;
     c->max_error = pv.max_error;
-    c->periods = pv.periods != nullptr ? pv.periods->list.size() : 0;
+    if (pv.periods != nullptr) {
+      for (const CHAIN_PERIOD& k : pv.periods->list)
+        c->periods.list.push_back(CHAIN_PERIOD{k.first, k.last, nullptr, {}});
+    }
     sparse_chain_from_list(&c->chain, n, list);
   }
 }
@@ -337,23 +348,15 @@ static Chain* chain_from_xml(const std::string& file) {
   return owned.release();
 }
 
+// The chain of period k of c: the last one's is c->chain.
+static const SPARSE_CHAIN& period_chain(const Chain* c, std::size_t k) {
+  return k < c->requests.periods.chain.size() ? c->requests.periods.chain[k] : c->chain;
+}
+
 // Writes the chain as a configuration that pravlin reads back to the same numbers: each row's
 // entries, and the initial probabilities, moved by ulps where needed to total exactly 1, so that
 // pravlin rescales nothing.
-// A chain whose matrix changes with the step is held as its last period's: what pravlin would
-// draw or read from it is not that chain.
-static void refuse_periods(const Chain* c, const char* what) {
-  if (c->periods > 1) {
-    throw py::value_error(std::string(what) +
-                          ": the configuration's matrix changes with the step (" +
-                          std::to_string(c->periods) +
-                          " periods), and the chain holds only the last one's; run pravlin on "
-                          "the configuration itself");
-  }
-}
-
 static void write_xml(Chain* c, const std::string& file) {
-  refuse_periods(c, "to_xml");
   for (int s = 1; s <= c->n; s++) {
     if (!c->named[s])
       continue;
@@ -384,9 +387,20 @@ static void write_xml(Chain* c, const std::string& file) {
       name[s] = c->name[s];
   }
   const SPARSE_CHAIN& q = c->chain;
-  config_write_chain(out, &settings, "  <!-- written by the Python module pravlin -->\n", c->n,
-                     name, c->value.data(), c->initial.data(), q.row_start.data(), q.to.data(),
-                     q.p.data());
+  const std::string comment = "  <!-- written by the Python module pravlin -->\n";
+  if (c->periods.list.empty()) {
+    config_write_chain(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
+                       q.row_start.data(), q.to.data(), q.p.data());
+  } else {
+    std::vector<CONFIG_PERIOD_ROWS> periods;
+    for (std::size_t k = 0; k < c->periods.list.size(); k++) {
+      const SPARSE_CHAIN& r = period_chain(c, k);
+      periods.push_back(CONFIG_PERIOD_ROWS{c->periods.list[k].first, c->periods.list[k].last,
+                                           r.row_start.data(), r.to.data(), r.p.data()});
+    }
+    config_write_periods(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
+                         periods);
+  }
   const bool failed = std::ferror(out) != 0;
   errno = 0;
   if (std::fclose(out) != 0 || failed) {
@@ -743,7 +757,6 @@ static py::dict rewards_of(Chain* c, long steps, std::vector<long long> targets)
 // at every step, the expected value and its corrected, discounted total, and the probability of
 // having been absorbed in each absorbing state.
 static py::dict horizon_of(Chain* c, long steps, double rate, const std::string& correction) {
-  refuse_periods(c, "horizon");
   ANALYZE_OPTIONS opt = analyze_defaults();
   opt.json = 1;  // every step kept, as the JSON document keeps them
   call([&] {
@@ -763,7 +776,7 @@ static py::dict horizon_of(Chain* c, long steps, double rate, const std::string&
       fail(" *** ERROR: --cycle-correction needs none, half, trapezoid or simpson, not (%s)\n",
            correction.c_str());
     }
-    run(c, SECTION_HORIZON, opt);
+    run(c, SECTION_HORIZON, opt, {}, c->requests);
   });
   const HORIZON& h = c->analysis.horizon;
   const std::size_t n = static_cast<std::size_t>(c->n);
@@ -1089,7 +1102,6 @@ static py::dict draws_of(const Fitted* f, const std::vector<std::string>& more) 
 static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
   if (years < 1 || years > 2147483646L || chains < 1 || chains > 2147483647L)
     throw py::value_error("simulate needs years from 1 and chains from 1");
-  refuse_periods(c, "simulate");
   py::array_t<int> table;
   std::vector<int> drawn;
   call([&] {
@@ -1097,6 +1109,7 @@ static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
                   // are the chain's own
       PRAVLIN pv;
       ~Run() {
+        pv.periods = nullptr;  // the periods below are the run's own
         pv.state_name = nullptr;
         pv.val = nullptr;
         pv.initial_probability = nullptr;
@@ -1109,6 +1122,29 @@ static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
     PRAVLIN* pv = &run.pv;
     pv->nbr_years = static_cast<int>(years);
     pv->nbr_chains = static_cast<int>(chains);
+    // A chain with periods is drawn as pravlin draws it: each step from the dense matrix of its
+    // period, which holds the rows as rescaled.
+    CHAIN_PERIODS periods;
+    std::vector<double> cells;
+    std::vector<double*> row_of;
+    const std::size_t width = static_cast<std::size_t>(c->n) + 1;
+    if (!c->periods.list.empty()) {
+      const std::size_t count = c->periods.list.size();
+      cells.assign(count * width * width, 0.0);
+      row_of.resize(count * width);
+      for (std::size_t k = 0; k < count; k++) {
+        const SPARSE_CHAIN& q = period_chain(c, k);
+        for (std::size_t s = 0; s < width; s++)
+          row_of[k * width + s] = &cells[(k * width + s) * width];
+        for (int s = 1; s <= c->n; s++) {
+          for (std::size_t e = q.row_start[s]; e < q.row_start[s + 1]; e++)
+            row_of[k * width + s][q.to[e]] = q.p[e];
+        }
+        periods.list.push_back(CHAIN_PERIOD{
+            c->periods.list[k].first, c->periods.list[k].last, &row_of[k * width], {}});
+      }
+      pv->periods = &periods;
+    }
     auto* rows = new SPARSE_ROWS();
     pv->sparse_transitions = rows;
     const SPARSE_CHAIN& q = c->chain;
@@ -1125,11 +1161,11 @@ static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
       fail(" *** ERROR: out of memory 3 in read_xml_file()\n");
     pravlin_rand_reset();
     create_all_pravlin(pv);
-    const std::size_t width = static_cast<std::size_t>(years) + 1;
-    drawn.resize(static_cast<std::size_t>(chains) * width);
+    const std::size_t steps = static_cast<std::size_t>(years) + 1;
+    drawn.resize(static_cast<std::size_t>(chains) * steps);
     for (long k = 1; k <= chains; k++) {
-      for (std::size_t t = 0; t < width; t++)
-        drawn[static_cast<std::size_t>(k - 1) * width + t] = pv->pravlin[k][t] - 1;
+      for (std::size_t t = 0; t < steps; t++)
+        drawn[static_cast<std::size_t>(k - 1) * steps + t] = pv->pravlin[k][t] - 1;
     }
   });
   table = py::array_t<int>({static_cast<py::ssize_t>(chains), static_cast<py::ssize_t>(years + 1)});

@@ -119,8 +119,8 @@ class Chain:
 
     def to_xml(self, path):
         """Writes the chain as a configuration that pravlin runs: the settings of
-        the file it was read from, if any, else pravlin's defaults. Refused for
-        a configuration whose matrix changes with the step."""
+        the file it was read from, if any, else pravlin's defaults; a chain
+        whose matrix changes with the step is written with its periods."""
         self._c.to_xml(str(path))
 
     @property
@@ -249,9 +249,9 @@ class Chain:
         state value) and total[t] (its sum over 0..t, each step weighed by
         factor[t] = 1 / (1 + discount)^t and by the cycle correction "none",
         "half", "trapezoid" or "simpson"), and absorbed[t, j], the probability
-        of having been absorbed in absorbing[j] by step t. Refused for a
-        configuration whose matrix changes with the step (run pravlin-analyze
-        --horizon on it)."""
+        of having been absorbed in absorbing[j] by step t. A chain whose matrix
+        changes with the step follows its periods, the last one's matrix after
+        its end."""
         rate = float("nan") if discount is None else float(discount)
         return Result("Horizon", self._c.horizon(int(steps), rate, str(correction)))
 
@@ -272,8 +272,8 @@ class Chain:
         years and chains default to the configuration's (pravlin's defaults, 50
         and 10, for a chain made from a matrix). For a chain read from a
         configuration, the table pravlin writes for it with print_flag ser,
-        less 1. Refused (ValueError) for a configuration whose matrix changes
-        with the step: the chain holds only its last period's."""
+        less 1. A chain whose matrix changes with the step draws each step from
+        its period's matrix, as pravlin does."""
         default_years, default_chains = self._c.run_settings
         return self._c.simulate(int(default_years if years is None else years),
                                 int(default_chains if chains is None else chains))

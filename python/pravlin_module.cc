@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "analyze.h"
@@ -230,17 +231,41 @@ static const ANALYSIS* run(Chain* c, unsigned sections, const ANALYZE_OPTIONS& o
 // The chain of n states with entries (from[e], to[e], p[e]), states from 0; names, values and
 // initial probabilities per state (names may be empty: then "1".."n"; initial may be empty:
 // then all states alike). The same checks, messages and rescaling as a configuration's.
+// periods, when not empty, makes a chain whose matrix changes with the step: (first, last, from,
+// to, p) for each period in order, checked as the periods of a configuration; from, to and p
+// are then empty.
+typedef std::tuple<long long, long long, py::array_t<long long>, py::array_t<long long>,
+                   py::array_t<double>>
+    PeriodEntries;
 static Chain* chain_from_entries(int n, py::array_t<long long> from, py::array_t<long long> to,
                                  py::array_t<double> p, std::vector<std::string> names,
-                                 std::vector<double> values, std::vector<double> initial) {
+                                 std::vector<double> values, std::vector<double> initial,
+                                 std::vector<PeriodEntries> periods) {
   auto* c = new Chain();
   std::unique_ptr<Chain> owned(c);
-  const std::size_t count = static_cast<std::size_t>(p.size());
-  if (from.size() != p.size() || to.size() != p.size())
-    throw py::value_error("the rows, columns and probabilities of the entries differ in length");
-  const long long* f = from.data();
-  const long long* t = to.data();
-  const double* q = p.data();
+  // Each matrix's entries: the one matrix's, or each period's with its steps.
+  struct Entries {
+    long long first, last;
+    std::size_t count;
+    const long long *f, *t;
+    const double* q;
+  };
+  std::vector<Entries> matrices;
+  const auto add = [&](long long first, long long last, const py::array_t<long long>& rows,
+                       const py::array_t<long long>& columns, const py::array_t<double>& q) {
+    if (rows.size() != q.size() || columns.size() != q.size())
+      throw py::value_error("the rows, columns and probabilities of the entries differ in length");
+    matrices.push_back(Entries{first, last, static_cast<std::size_t>(q.size()), rows.data(),
+                               columns.data(), q.data()});
+  };
+  if (periods.empty())
+    add(0, 0, from, to, p);
+  for (const PeriodEntries& k : periods) {
+    const long long first = std::get<0>(k), last = std::get<1>(k);
+    if (first < 1 || first > 2147483647LL || last < 0 || last > 2147483647LL)
+      throw py::value_error("the steps of a period are from 1 to 2147483647");
+    add(first, last, std::get<2>(k), std::get<3>(k), std::get<4>(k));
+  }
   call([&] {
     if (n < 2)
       fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", n);
@@ -264,18 +289,47 @@ static Chain* chain_from_entries(int n, py::array_t<long long> from, py::array_t
     view_record(c, &v);
     for (int s = 1; s <= n; s++)
       set_state(&v.pv, s, v.names[s], initial[s - 1], c->value[s]);
-    std::vector<TRANSITION_ENTRY> list;
-    list.reserve(count);
-    for (std::size_t e = 0; e < count; e++) {
-      // Numbered from 1 in the messages, as in a configuration.
-      const long long a = std::clamp(f[e] + 1, 0LL, n + 1LL);
-      const long long b = std::clamp(t[e] + 1, 0LL, n + 1LL);
-      check_transition_source(&v.pv, static_cast<int>(a));
-      set_transition(&v.pv, 0, static_cast<int>(a), static_cast<int>(b), q[e]);
-      list.push_back(TRANSITION_ENTRY{static_cast<int>(a), static_cast<int>(b), q[e]});
+    std::vector<std::vector<TRANSITION_ENTRY>> lists(matrices.size());
+    long long expected = 1;
+    for (std::size_t k = 0; k < matrices.size(); k++) {
+      const Entries& m = matrices[k];
+      if (!periods.empty()) {
+        // The steps as the reader checks a period's.
+        const int first = static_cast<int>(m.first), last = static_cast<int>(m.last);
+        if (m.first != expected) {
+          fail(
+              " *** ERROR: PERIOD FIRST (%d) must be %lld: periods follow each other from step "
+              "1\n",
+              first, expected);
+        }
+        if (last < first)
+          fail(" *** ERROR: PERIOD FIRST (%d) LAST (%d): LAST is < FIRST\n", first, last);
+        if (m.count == 0)
+          fail(" *** ERROR: PERIOD FIRST (%d) LAST (%d) holds no TRANSITION\n", first, last);
+        expected = m.last + 1;
+        c->periods.list.push_back(CHAIN_PERIOD{first, last, nullptr, {}});
+      }
+      std::vector<TRANSITION_ENTRY>& list = lists[k];
+      list.reserve(m.count);
+      for (std::size_t e = 0; e < m.count; e++) {
+        // Numbered from 1 in the messages, as in a configuration.
+        const long long a = std::clamp(m.f[e] + 1, 0LL, n + 1LL);
+        const long long b = std::clamp(m.t[e] + 1, 0LL, n + 1LL);
+        check_transition_source(&v.pv, static_cast<int>(a));
+        set_transition(&v.pv, 0, static_cast<int>(a), static_cast<int>(b), m.q[e]);
+        list.push_back(TRANSITION_ENTRY{static_cast<int>(a), static_cast<int>(b), m.q[e]});
+      }
     }
-    error_check_transitions(&v.pv, &list);
-    sparse_chain_from_list(&c->chain, n, list);
+    // The rows of each period in order, the last one's the chain's.
+    const std::size_t before_last = lists.size() - 1;
+    c->requests.periods.chain.resize(before_last);
+    for (std::size_t k = 0; k < before_last; k++) {
+      error_check_transitions(&v.pv, &lists[k]);
+      sparse_chain_from_list(&c->requests.periods.chain[k], n, lists[k]);
+      c->requests.periods.last.push_back(c->periods.list[k].last);
+    }
+    error_check_transitions(&v.pv, &lists.back());
+    sparse_chain_from_list(&c->chain, n, lists.back());
   });
   return owned.release();
 }
@@ -1193,7 +1247,7 @@ PYBIND11_MODULE(_pravlin, m) {
   py::class_<Chain>(m, "_Chain")
       .def_static("from_entries", &chain_from_entries, py::arg("n"), py::arg("rows"),
                   py::arg("columns"), py::arg("probabilities"), py::arg("names"), py::arg("values"),
-                  py::arg("initial"))
+                  py::arg("initial"), py::arg("periods") = std::vector<PeriodEntries>())
       .def_static("from_xml", &chain_from_xml, py::arg("path"))
       .def("to_xml", &write_xml, py::arg("path"))
       .def_property_readonly("n", [](const Chain& c) { return c.n; })

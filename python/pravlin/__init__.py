@@ -113,6 +113,32 @@ class Chain:
                                       _per_state(initial, n, "initial", float))
 
     @classmethod
+    def from_periods(cls, periods, names=None, values=None, initial=None):
+        """A chain whose matrix changes with the step, as a configuration's periods:
+        periods is a list of (first, last, P), P drawing the steps first..last
+        (step t moves the chain from step t - 1 to step t); the periods follow
+        each other from step 1, and the last one's P is held after its end.
+        Each P as for Chain(P), all of the same size; a period out of order
+        raises ValueError with the configuration's message. The chain's own
+        matrix (P, and every analysis but horizon and simulate) is the last
+        period's, as pravlin-analyze describes it."""
+        if len(periods) == 0:
+            raise ValueError("from_periods needs at least one period")
+        given = []
+        size = None
+        for first, last, P in periods:
+            n, rows, columns, p = _entries(P)
+            if size is not None and n != size:
+                raise ValueError(f"the periods' matrices differ in size: {size} and {n} states")
+            size = n
+            given.append((int(first), int(last), rows, columns, p))
+        empty = _np.zeros(0, dtype=_np.int64)
+        return cls(_Chain.from_entries(size, empty, empty, _np.zeros(0),
+                                       _per_state(names, size, "names", str),
+                                       _per_state(values, size, "values", float),
+                                       _per_state(initial, size, "initial", float), given))
+
+    @classmethod
     def from_xml(cls, path):
         """The chain of a configuration file, read and checked as pravlin reads it."""
         return cls(_Chain.from_xml(str(path)))

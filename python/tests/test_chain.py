@@ -412,3 +412,28 @@ def test_written_periods_give_pravlins_report_and_the_same_chain(periods_file, t
         return subprocess.run([PRAVLIN, str(path)], capture_output=True, check=True,
                               cwd=tmp_path).stdout
     assert report(copy) == report(periods_file)
+
+
+def test_chain_from_periods_is_the_configurations_chain():
+    made = pravlin.Chain.from_periods([(1, 3, [[0.7, 0.3], [0.4, 0.6]]),
+                                       (4, 6, sparse.csr_matrix([[0.2, 0.8], [0.1, 0.9]]))],
+                                      names=["dry", "wet"], initial=[1, 0])
+    read = pravlin.Chain.from_xml(os.path.join(EXAMPLES, "weather_periods.xml"))
+    assert horizon_path(made.horizon(8), 8) == horizon_path(read.horizon(8), 8)
+    assert np.array_equal(made.simulate(years=6, chains=2), read.simulate())
+    assert (made.P != read.P).nnz == 0 and made.names == read.names
+
+
+@pytest.mark.parametrize("periods, message", [
+    ([(2, 3, np.eye(2))], "PERIOD FIRST (2) must be 1: periods follow each other from step 1"),
+    ([(1, 3, np.eye(2)), (5, 6, np.eye(2))],
+     "PERIOD FIRST (5) must be 4: periods follow each other from step 1"),
+    ([(1, 0, np.eye(2))], "PERIOD FIRST (1) LAST (0): LAST is < FIRST"),
+    ([(1, 2, np.zeros((2, 2)))], "PERIOD FIRST (1) LAST (2) holds no TRANSITION"),
+    ([(1, 2, np.eye(2)), (3, 4, np.eye(3))], "the periods' matrices differ in size: 2 and 3 states"),
+    ([], "from_periods needs at least one period"),
+], ids=["not_from_step_1", "gap", "last_before_first", "empty", "sizes_differ", "none"])
+def test_bad_periods_raise_the_readers_message(periods, message):
+    with pytest.raises(ValueError) as e:
+        pravlin.Chain.from_periods(periods)
+    assert str(e.value) == message

@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "analyze.h"
@@ -179,9 +180,11 @@ struct Chain {
   int init_year = 0, nbr_years = 0, nbr_chains = 0, print_flag = 0, print_header = 0;
   int calc_flag = 0, max_iteration = 0;
   double max_error = 0.0;
-  // The periods of a configuration whose matrix changes with the step (0 or 1: it does not);
-  // the chain is then the last period's, which the analyses describe, as pravlin-analyze's.
-  std::size_t periods = 0;
+  // The steps of each period of a configuration whose matrix changes with the step (none when
+  // it does not; no matrices): chain is then the last period's, which the analyses describe, as
+  // pravlin-analyze's, and requests.periods the chains of the periods before it.
+  CHAIN_PERIODS periods;
+  ANALYSIS_REQUESTS requests;
   // The engine's records: the classes and stationary distributions, found at the first
   // analysis that needs them and kept, and the last record of each section asked for.
   ANALYSIS analysis;
@@ -218,6 +221,9 @@ static const ANALYSIS* run(Chain* c, unsigned sections, const ANALYZE_OPTIONS& o
   a->plan = plan_analysis(&opt);
   a->plan.shown = a->plan.sections = sections;
   a->plan.eigenvalues_named = 0;  // spectrum() checks its count itself
+  // The horizon follows the periods, when the chain has them, as for pravlin-analyze.
+  if (!c->periods.list.empty())
+    v.pv.periods = &c->periods;
   run_plan(&v.pv, &c->chain, &opt, targets, &r, a);
   return a;
 }
@@ -225,17 +231,41 @@ static const ANALYSIS* run(Chain* c, unsigned sections, const ANALYZE_OPTIONS& o
 // The chain of n states with entries (from[e], to[e], p[e]), states from 0; names, values and
 // initial probabilities per state (names may be empty: then "1".."n"; initial may be empty:
 // then all states alike). The same checks, messages and rescaling as a configuration's.
+// periods, when not empty, makes a chain whose matrix changes with the step: (first, last, from,
+// to, p) for each period in order, checked as the periods of a configuration; from, to and p
+// are then empty.
+typedef std::tuple<long long, long long, py::array_t<long long>, py::array_t<long long>,
+                   py::array_t<double>>
+    PeriodEntries;
 static Chain* chain_from_entries(int n, py::array_t<long long> from, py::array_t<long long> to,
                                  py::array_t<double> p, std::vector<std::string> names,
-                                 std::vector<double> values, std::vector<double> initial) {
+                                 std::vector<double> values, std::vector<double> initial,
+                                 std::vector<PeriodEntries> periods) {
   auto* c = new Chain();
   std::unique_ptr<Chain> owned(c);
-  const std::size_t count = static_cast<std::size_t>(p.size());
-  if (from.size() != p.size() || to.size() != p.size())
-    throw py::value_error("the rows, columns and probabilities of the entries differ in length");
-  const long long* f = from.data();
-  const long long* t = to.data();
-  const double* q = p.data();
+  // Each matrix's entries: the one matrix's, or each period's with its steps.
+  struct Entries {
+    long long first, last;
+    std::size_t count;
+    const long long *f, *t;
+    const double* q;
+  };
+  std::vector<Entries> matrices;
+  const auto add = [&](long long first, long long last, const py::array_t<long long>& rows,
+                       const py::array_t<long long>& columns, const py::array_t<double>& q) {
+    if (rows.size() != q.size() || columns.size() != q.size())
+      throw py::value_error("the rows, columns and probabilities of the entries differ in length");
+    matrices.push_back(Entries{first, last, static_cast<std::size_t>(q.size()), rows.data(),
+                               columns.data(), q.data()});
+  };
+  if (periods.empty())
+    add(0, 0, from, to, p);
+  for (const PeriodEntries& k : periods) {
+    const long long first = std::get<0>(k), last = std::get<1>(k);
+    if (first < 1 || first > 2147483647LL || last < 0 || last > 2147483647LL)
+      throw py::value_error("the steps of a period are from 1 to 2147483647");
+    add(first, last, std::get<2>(k), std::get<3>(k), std::get<4>(k));
+  }
   call([&] {
     if (n < 2)
       fail(" *** ERROR: nbr_states (%d) must be greater than 1\n", n);
@@ -259,18 +289,47 @@ static Chain* chain_from_entries(int n, py::array_t<long long> from, py::array_t
     view_record(c, &v);
     for (int s = 1; s <= n; s++)
       set_state(&v.pv, s, v.names[s], initial[s - 1], c->value[s]);
-    std::vector<TRANSITION_ENTRY> list;
-    list.reserve(count);
-    for (std::size_t e = 0; e < count; e++) {
-      // Numbered from 1 in the messages, as in a configuration.
-      const long long a = std::clamp(f[e] + 1, 0LL, n + 1LL);
-      const long long b = std::clamp(t[e] + 1, 0LL, n + 1LL);
-      check_transition_source(&v.pv, static_cast<int>(a));
-      set_transition(&v.pv, 0, static_cast<int>(a), static_cast<int>(b), q[e]);
-      list.push_back(TRANSITION_ENTRY{static_cast<int>(a), static_cast<int>(b), q[e]});
+    std::vector<std::vector<TRANSITION_ENTRY>> lists(matrices.size());
+    long long expected = 1;
+    for (std::size_t k = 0; k < matrices.size(); k++) {
+      const Entries& m = matrices[k];
+      if (!periods.empty()) {
+        // The steps as the reader checks a period's.
+        const int first = static_cast<int>(m.first), last = static_cast<int>(m.last);
+        if (m.first != expected) {
+          fail(
+              " *** ERROR: PERIOD FIRST (%d) must be %lld: periods follow each other from step "
+              "1\n",
+              first, expected);
+        }
+        if (last < first)
+          fail(" *** ERROR: PERIOD FIRST (%d) LAST (%d): LAST is < FIRST\n", first, last);
+        if (m.count == 0)
+          fail(" *** ERROR: PERIOD FIRST (%d) LAST (%d) holds no TRANSITION\n", first, last);
+        expected = m.last + 1;
+        c->periods.list.push_back(CHAIN_PERIOD{first, last, nullptr, {}});
+      }
+      std::vector<TRANSITION_ENTRY>& list = lists[k];
+      list.reserve(m.count);
+      for (std::size_t e = 0; e < m.count; e++) {
+        // Numbered from 1 in the messages, as in a configuration.
+        const long long a = std::clamp(m.f[e] + 1, 0LL, n + 1LL);
+        const long long b = std::clamp(m.t[e] + 1, 0LL, n + 1LL);
+        check_transition_source(&v.pv, static_cast<int>(a));
+        set_transition(&v.pv, 0, static_cast<int>(a), static_cast<int>(b), m.q[e]);
+        list.push_back(TRANSITION_ENTRY{static_cast<int>(a), static_cast<int>(b), m.q[e]});
+      }
     }
-    error_check_transitions(&v.pv, &list);
-    sparse_chain_from_list(&c->chain, n, list);
+    // The rows of each period in order, the last one's the chain's.
+    const std::size_t before_last = lists.size() - 1;
+    c->requests.periods.chain.resize(before_last);
+    for (std::size_t k = 0; k < before_last; k++) {
+      error_check_transitions(&v.pv, &lists[k]);
+      sparse_chain_from_list(&c->requests.periods.chain[k], n, lists[k]);
+      c->requests.periods.last.push_back(c->periods.list[k].last);
+    }
+    error_check_transitions(&v.pv, &lists.back());
+    sparse_chain_from_list(&c->chain, n, lists.back());
   });
   return owned.release();
 }
@@ -301,6 +360,9 @@ static void read_xml(Chain* c, const std::string& file) {
     open_configuration(&pv);
     std::vector<TRANSITION_ENTRY> list;
     read_configuration(&pv, READ_LIST, 0, &list);
+    // The periods' rows are checked in the order the configuration gives them, the last one's
+    // (list) at the end.
+    read_horizon_periods(&pv, &c->requests.periods);
     error_check_transitions(&pv, &list);
     const int n = pv.nbr_states;
     c->n = n;
@@ -325,7 +387,10 @@ static void read_xml(Chain* c, const std::string& file) {
     c->calc_flag = pv.calc_flag;
     c->max_iteration = pv.max_iteration;
     c->max_error = pv.max_error;
-    c->periods = pv.periods != nullptr ? pv.periods->list.size() : 0;
+    if (pv.periods != nullptr) {
+      for (const CHAIN_PERIOD& k : pv.periods->list)
+        c->periods.list.push_back(CHAIN_PERIOD{k.first, k.last, nullptr, {}});
+    }
     sparse_chain_from_list(&c->chain, n, list);
   }
 }
@@ -337,23 +402,15 @@ static Chain* chain_from_xml(const std::string& file) {
   return owned.release();
 }
 
+// The chain of period k of c: the last one's is c->chain.
+static const SPARSE_CHAIN& period_chain(const Chain* c, std::size_t k) {
+  return k < c->requests.periods.chain.size() ? c->requests.periods.chain[k] : c->chain;
+}
+
 // Writes the chain as a configuration that pravlin reads back to the same numbers: each row's
 // entries, and the initial probabilities, moved by ulps where needed to total exactly 1, so that
 // pravlin rescales nothing.
-// A chain whose matrix changes with the step is held as its last period's: what pravlin would
-// draw or read from it is not that chain.
-static void refuse_periods(const Chain* c, const char* what) {
-  if (c->periods > 1) {
-    throw py::value_error(std::string(what) +
-                          ": the configuration's matrix changes with the step (" +
-                          std::to_string(c->periods) +
-                          " periods), and the chain holds only the last one's; run pravlin on "
-                          "the configuration itself");
-  }
-}
-
 static void write_xml(Chain* c, const std::string& file) {
-  refuse_periods(c, "to_xml");
   for (int s = 1; s <= c->n; s++) {
     if (!c->named[s])
       continue;
@@ -384,9 +441,20 @@ static void write_xml(Chain* c, const std::string& file) {
       name[s] = c->name[s];
   }
   const SPARSE_CHAIN& q = c->chain;
-  config_write_chain(out, &settings, "  <!-- written by the Python module pravlin -->\n", c->n,
-                     name, c->value.data(), c->initial.data(), q.row_start.data(), q.to.data(),
-                     q.p.data());
+  const std::string comment = "  <!-- written by the Python module pravlin -->\n";
+  if (c->periods.list.empty()) {
+    config_write_chain(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
+                       q.row_start.data(), q.to.data(), q.p.data());
+  } else {
+    std::vector<CONFIG_PERIOD_ROWS> periods;
+    for (std::size_t k = 0; k < c->periods.list.size(); k++) {
+      const SPARSE_CHAIN& r = period_chain(c, k);
+      periods.push_back(CONFIG_PERIOD_ROWS{c->periods.list[k].first, c->periods.list[k].last,
+                                           r.row_start.data(), r.to.data(), r.p.data()});
+    }
+    config_write_periods(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
+                         periods);
+  }
   const bool failed = std::ferror(out) != 0;
   errno = 0;
   if (std::fclose(out) != 0 || failed) {
@@ -743,7 +811,6 @@ static py::dict rewards_of(Chain* c, long steps, std::vector<long long> targets)
 // at every step, the expected value and its corrected, discounted total, and the probability of
 // having been absorbed in each absorbing state.
 static py::dict horizon_of(Chain* c, long steps, double rate, const std::string& correction) {
-  refuse_periods(c, "horizon");
   ANALYZE_OPTIONS opt = analyze_defaults();
   opt.json = 1;  // every step kept, as the JSON document keeps them
   call([&] {
@@ -763,7 +830,7 @@ static py::dict horizon_of(Chain* c, long steps, double rate, const std::string&
       fail(" *** ERROR: --cycle-correction needs none, half, trapezoid or simpson, not (%s)\n",
            correction.c_str());
     }
-    run(c, SECTION_HORIZON, opt);
+    run(c, SECTION_HORIZON, opt, {}, c->requests);
   });
   const HORIZON& h = c->analysis.horizon;
   const std::size_t n = static_cast<std::size_t>(c->n);
@@ -1089,7 +1156,6 @@ static py::dict draws_of(const Fitted* f, const std::vector<std::string>& more) 
 static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
   if (years < 1 || years > 2147483646L || chains < 1 || chains > 2147483647L)
     throw py::value_error("simulate needs years from 1 and chains from 1");
-  refuse_periods(c, "simulate");
   py::array_t<int> table;
   std::vector<int> drawn;
   call([&] {
@@ -1097,6 +1163,7 @@ static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
                   // are the chain's own
       PRAVLIN pv;
       ~Run() {
+        pv.periods = nullptr;  // the periods below are the run's own
         pv.state_name = nullptr;
         pv.val = nullptr;
         pv.initial_probability = nullptr;
@@ -1109,6 +1176,29 @@ static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
     PRAVLIN* pv = &run.pv;
     pv->nbr_years = static_cast<int>(years);
     pv->nbr_chains = static_cast<int>(chains);
+    // A chain with periods is drawn as pravlin draws it: each step from the dense matrix of its
+    // period, which holds the rows as rescaled.
+    CHAIN_PERIODS periods;
+    std::vector<double> cells;
+    std::vector<double*> row_of;
+    const std::size_t width = static_cast<std::size_t>(c->n) + 1;
+    if (!c->periods.list.empty()) {
+      const std::size_t count = c->periods.list.size();
+      cells.assign(count * width * width, 0.0);
+      row_of.resize(count * width);
+      for (std::size_t k = 0; k < count; k++) {
+        const SPARSE_CHAIN& q = period_chain(c, k);
+        for (std::size_t s = 0; s < width; s++)
+          row_of[k * width + s] = &cells[(k * width + s) * width];
+        for (int s = 1; s <= c->n; s++) {
+          for (std::size_t e = q.row_start[s]; e < q.row_start[s + 1]; e++)
+            row_of[k * width + s][q.to[e]] = q.p[e];
+        }
+        periods.list.push_back(CHAIN_PERIOD{
+            c->periods.list[k].first, c->periods.list[k].last, &row_of[k * width], {}});
+      }
+      pv->periods = &periods;
+    }
     auto* rows = new SPARSE_ROWS();
     pv->sparse_transitions = rows;
     const SPARSE_CHAIN& q = c->chain;
@@ -1125,11 +1215,11 @@ static py::array_t<int> simulate_of(Chain* c, long years, long chains) {
       fail(" *** ERROR: out of memory 3 in read_xml_file()\n");
     pravlin_rand_reset();
     create_all_pravlin(pv);
-    const std::size_t width = static_cast<std::size_t>(years) + 1;
-    drawn.resize(static_cast<std::size_t>(chains) * width);
+    const std::size_t steps = static_cast<std::size_t>(years) + 1;
+    drawn.resize(static_cast<std::size_t>(chains) * steps);
     for (long k = 1; k <= chains; k++) {
-      for (std::size_t t = 0; t < width; t++)
-        drawn[static_cast<std::size_t>(k - 1) * width + t] = pv->pravlin[k][t] - 1;
+      for (std::size_t t = 0; t < steps; t++)
+        drawn[static_cast<std::size_t>(k - 1) * steps + t] = pv->pravlin[k][t] - 1;
     }
   });
   table = py::array_t<int>({static_cast<py::ssize_t>(chains), static_cast<py::ssize_t>(years + 1)});
@@ -1157,7 +1247,7 @@ PYBIND11_MODULE(_pravlin, m) {
   py::class_<Chain>(m, "_Chain")
       .def_static("from_entries", &chain_from_entries, py::arg("n"), py::arg("rows"),
                   py::arg("columns"), py::arg("probabilities"), py::arg("names"), py::arg("values"),
-                  py::arg("initial"))
+                  py::arg("initial"), py::arg("periods") = std::vector<PeriodEntries>())
       .def_static("from_xml", &chain_from_xml, py::arg("path"))
       .def("to_xml", &write_xml, py::arg("path"))
       .def_property_readonly("n", [](const Chain& c) { return c.n; })

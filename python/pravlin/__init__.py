@@ -113,14 +113,40 @@ class Chain:
                                       _per_state(initial, n, "initial", float))
 
     @classmethod
+    def from_periods(cls, periods, names=None, values=None, initial=None):
+        """A chain whose matrix changes with the step, as a configuration's periods:
+        periods is a list of (first, last, P), P drawing the steps first..last
+        (step t moves the chain from step t - 1 to step t); the periods follow
+        each other from step 1, and the last one's P is held after its end.
+        Each P as for Chain(P), all of the same size; a period out of order
+        raises ValueError with the configuration's message. The chain's own
+        matrix (P, and every analysis but horizon and simulate) is the last
+        period's, as pravlin-analyze describes it."""
+        if len(periods) == 0:
+            raise ValueError("from_periods needs at least one period")
+        given = []
+        size = None
+        for first, last, P in periods:
+            n, rows, columns, p = _entries(P)
+            if size is not None and n != size:
+                raise ValueError(f"the periods' matrices differ in size: {size} and {n} states")
+            size = n
+            given.append((int(first), int(last), rows, columns, p))
+        empty = _np.zeros(0, dtype=_np.int64)
+        return cls(_Chain.from_entries(size, empty, empty, _np.zeros(0),
+                                       _per_state(names, size, "names", str),
+                                       _per_state(values, size, "values", float),
+                                       _per_state(initial, size, "initial", float), given))
+
+    @classmethod
     def from_xml(cls, path):
         """The chain of a configuration file, read and checked as pravlin reads it."""
         return cls(_Chain.from_xml(str(path)))
 
     def to_xml(self, path):
         """Writes the chain as a configuration that pravlin runs: the settings of
-        the file it was read from, if any, else pravlin's defaults. Refused for
-        a configuration whose matrix changes with the step."""
+        the file it was read from, if any, else pravlin's defaults; a chain
+        whose matrix changes with the step is written with its periods."""
         self._c.to_xml(str(path))
 
     @property
@@ -249,9 +275,9 @@ class Chain:
         state value) and total[t] (its sum over 0..t, each step weighed by
         factor[t] = 1 / (1 + discount)^t and by the cycle correction "none",
         "half", "trapezoid" or "simpson"), and absorbed[t, j], the probability
-        of having been absorbed in absorbing[j] by step t. Refused for a
-        configuration whose matrix changes with the step (run pravlin-analyze
-        --horizon on it)."""
+        of having been absorbed in absorbing[j] by step t. A chain whose matrix
+        changes with the step follows its periods, the last one's matrix after
+        its end."""
         rate = float("nan") if discount is None else float(discount)
         return Result("Horizon", self._c.horizon(int(steps), rate, str(correction)))
 
@@ -272,8 +298,8 @@ class Chain:
         years and chains default to the configuration's (pravlin's defaults, 50
         and 10, for a chain made from a matrix). For a chain read from a
         configuration, the table pravlin writes for it with print_flag ser,
-        less 1. Refused (ValueError) for a configuration whose matrix changes
-        with the step: the chain holds only its last period's."""
+        less 1. A chain whose matrix changes with the step draws each step from
+        its period's matrix, as pravlin does."""
         default_years, default_chains = self._c.run_settings
         return self._c.simulate(int(default_years if years is None else years),
                                 int(default_chains if chains is None else chains))

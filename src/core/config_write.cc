@@ -133,10 +133,10 @@ void config_write_period_close(FILE* out) {
   std::fprintf(out, "  </period>\n");
 }
 
-void config_write_chain(FILE* out, const CONFIG_SETTINGS* settings, const std::string& comment,
-                        int n, const std::vector<std::string>& name, const double* value,
-                        const double* initial, const std::size_t* row_start, const int* to,
-                        const double* p) {
+// The root's start, the lines of comment, the settings and the states of config_write_chain.
+static void write_head(FILE* out, const CONFIG_SETTINGS* settings, const std::string& comment,
+                       int n, const std::vector<std::string>& name, const double* value,
+                       const double* initial) {
   config_write_open(out);
   std::fputs(comment.c_str(), out);
   config_write_setting(out, CFG_NBR_STATES, n);
@@ -156,15 +156,41 @@ void config_write_chain(FILE* out, const CONFIG_SETTINGS* settings, const std::s
     config_write_state(out, CONFIG_COMPACT, b, called.empty() ? nullptr : &called, &value[b],
                        first[static_cast<std::size_t>(b) - 1]);
   }
+}
+
+// The transitions of rows 1..n, each row moved by total_exactly_one; indent as for
+// config_write_transition_open.
+static void write_rows(FILE* out, const char* indent, int n, const std::size_t* row_start,
+                       const int* to, const double* p) {
   std::vector<double> row;
   for (int a = 1; a <= n; a++) {
     const std::size_t start = row_start[a];
     row.assign(p + start, p + row_start[a + 1]);
     total_exactly_one(row.data(), row.size());
-    config_write_transition_open(out, CONFIG_COMPACT, "", a);
+    config_write_transition_open(out, CONFIG_COMPACT, indent, a);
     for (std::size_t e = start; e < row_start[a + 1]; e++)
-      config_write_to(out, CONFIG_COMPACT, "", to[e], row[e - start]);
-    config_write_transition_close(out, CONFIG_COMPACT, "");
+      config_write_to(out, CONFIG_COMPACT, indent, to[e], row[e - start]);
+    config_write_transition_close(out, CONFIG_COMPACT, indent);
+  }
+}
+
+void config_write_chain(FILE* out, const CONFIG_SETTINGS* settings, const std::string& comment,
+                        int n, const std::vector<std::string>& name, const double* value,
+                        const double* initial, const std::size_t* row_start, const int* to,
+                        const double* p) {
+  write_head(out, settings, comment, n, name, value, initial);
+  write_rows(out, "", n, row_start, to, p);
+  config_write_close(out);
+}
+
+void config_write_periods(FILE* out, const CONFIG_SETTINGS* settings, const std::string& comment,
+                          int n, const std::vector<std::string>& name, const double* value,
+                          const double* initial, const std::vector<CONFIG_PERIOD_ROWS>& periods) {
+  write_head(out, settings, comment, n, name, value, initial);
+  for (const CONFIG_PERIOD_ROWS& k : periods) {
+    config_write_period_open(out, k.first, k.last);
+    write_rows(out, "  ", n, k.row_start, k.to, k.p);
+    config_write_period_close(out);
   }
   config_write_close(out);
 }

@@ -1,5 +1,6 @@
 // config_write.h - a configuration written: its numbers in one form, each of its elements, and a
-// whole chain given by its rows (config_write_chain), for every program that writes one.
+// whole chain given by its rows (config_write_chain) or by its periods' rows
+// (config_write_periods), for every program that writes one.
 // Part of pravlin; see README.md.
 #ifndef PRAVLIN_CONFIG_WRITE_H
 #define PRAVLIN_CONFIG_WRITE_H
@@ -68,5 +69,22 @@ void config_write_chain(FILE* out, const CONFIG_SETTINGS* settings, const std::s
                         int n, const std::vector<std::string>& name, const double* value,
                         const double* initial, const std::size_t* row_start, const int* to,
                         const double* p);
+
+/// The rows of one period of a chain whose matrix changes with the step: the draws of steps
+/// first..last take them; row a's transitions are to[e] with p[e] for e from row_start[a] to
+/// row_start[a + 1] - 1.
+struct config_period_rows {
+  long first, last;
+  const std::size_t* row_start;
+  const int* to;
+  const double* p;
+};
+typedef struct config_period_rows CONFIG_PERIOD_ROWS;
+
+/// config_write_chain for a chain whose matrix changes with the step: the same head, then each
+/// period's element with its rows, in order.
+void config_write_periods(FILE* out, const CONFIG_SETTINGS* settings, const std::string& comment,
+                          int n, const std::vector<std::string>& name, const double* value,
+                          const double* initial, const std::vector<CONFIG_PERIOD_ROWS>& periods);
 
 #endif

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "config_stream.h"
+#include "periods.h"
 #include "tables.h"
 #include "test_util.h"
 #include "xml.h"
@@ -125,5 +127,59 @@ TEST(ConfigWrite, AChainReadsBackBitForBit) {
     }
     free_tables(&pv);
     free_XMLENTITY(pv.xml);  // the tree of a read as a tree; null for a streamed one
+  }
+}
+
+TEST(ConfigWrite, APeriodsChainReadsBackPeriodByPeriod) {
+  // Two periods over the rows above, the second with each row's entries in reverse.
+  std::vector<std::vector<double>> rows[2] = {kRows, kRows};
+  for (std::vector<double>& row : rows[1])
+    std::reverse(row.begin(), row.end());
+  const int n = static_cast<int>(kRows.size());
+  const long steps[2][2] = {{1, 4}, {5, 9}};
+  std::vector<std::size_t> row_start[2];
+  std::vector<int> to[2];
+  std::vector<double> p[2];
+  std::vector<CONFIG_PERIOD_ROWS> periods;
+  for (int k = 0; k < 2; k++) {
+    row_start[k] = {0, 0};
+    for (const std::vector<double>& row : rows[k]) {
+      for (std::size_t j = 0; j < row.size(); j++) {
+        to[k].push_back(static_cast<int>(j) + 1);
+        p[k].push_back(row[j]);
+      }
+      row_start[k].push_back(to[k].size());
+    }
+  }
+  for (int k = 0; k < 2; k++) {
+    periods.push_back(CONFIG_PERIOD_ROWS{steps[k][0], steps[k][1], row_start[k].data(),
+                                         to[k].data(), p[k].data()});
+  }
+  FilePtr out = open_sink();
+  const CONFIG_SETTINGS settings{true, 2000, 12, 3, 1, 0, 0, 100, 1e-6};
+  config_write_periods(out.get(), &settings, "", n, state_names(), kValues, kInitial, periods);
+  const std::string text = read_all(out.get());
+  SCOPED_TRACE(text);
+  for (int stream = 0; stream <= 1; stream++) {
+    set_stream_reading(stream);
+    PRAVLIN pv;
+    read_text(&pv, text);
+    set_stream_reading(1);
+    ASSERT_NE(pv.periods, nullptr);
+    ASSERT_EQ(pv.periods->list.size(), 2u);
+    EXPECT_EQ(pv.nbr_years, 12);
+    for (int k = 0; k < 2; k++) {
+      const CHAIN_PERIOD& got = pv.periods->list[static_cast<std::size_t>(k)];
+      EXPECT_EQ(got.first, steps[k][0]);
+      EXPECT_EQ(got.last, steps[k][1]);
+      for (int i = 1; i <= n; i++) {
+        for (int j = 1; j <= n; j++) {
+          EXPECT_EQ(bits(got.transition_probability[i][j]), bits(rows[k][i - 1][j - 1]))
+              << "period " << k << ", P(" << i << ", " << j << ")";
+        }
+      }
+    }
+    free_tables(&pv);
+    free_XMLENTITY(pv.xml);
   }
 }

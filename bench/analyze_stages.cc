@@ -23,11 +23,8 @@
 #include "analyze_eigen.h"
 #include "analyze_entropy.h"
 #include "analyze_lump.h"
+#include "bench_chain.h"
 #include "config.h"
-
-static double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -51,16 +48,9 @@ int main(int argc, char** argv) {
       eigen = std::atoi(argv[i + 1]);
   }
   static PRAVLIN pv;
-  init_pravlin(&pv);
-  pv.xmlfilename = argv[1];
   auto start = std::chrono::steady_clock::now();
-  open_configuration(&pv);
-  std::vector<TRANSITION_ENTRY> transitions;
-  read_configuration(&pv, READ_LIST, 0, &transitions);
-  error_check_transitions(&pv, &transitions);
   SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, pv.nbr_states, transitions);
-  transitions = std::vector<TRANSITION_ENTRY>();
+  read_bench_chain(&pv, argv[1], &c);
   std::printf("read: %.3f s, %d states\n", seconds_since(start), c.n);
 
   start = std::chrono::steady_clock::now();

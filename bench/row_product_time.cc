@@ -17,12 +17,9 @@
 
 #include "analyze.h"
 #include "analyze_sparse_fast.h"
+#include "bench_chain.h"
 #include "config.h"
 #include "cores.h"
-
-static double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -31,15 +28,8 @@ int main(int argc, char** argv) {
   }
   const int times = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
   static PRAVLIN pv;
-  init_pravlin(&pv);
-  pv.xmlfilename = argv[1];
-  open_configuration(&pv);
-  std::vector<TRANSITION_ENTRY> transitions;
-  read_configuration(&pv, READ_LIST, 0, &transitions);
-  error_check_transitions(&pv, &transitions);
   SPARSE_CHAIN c;
-  sparse_chain_from_list(&c, pv.nbr_states, transitions);
-  transitions = std::vector<TRANSITION_ENTRY>();
+  read_bench_chain(&pv, argv[1], &c);
 
   CHAIN_CLASSES cl;
   find_classes(&c, &cl);

@@ -63,7 +63,8 @@ static int transpose_chain(const SPARSE_CHAIN* c, SPARSE_MATRIX* t) {
       for (Eigen::Index v = base; v < end; v++)
         row_next[static_cast<std::size_t>(v - base)] = start[v];
       for (int i = 0; i < last - first; i++) {
-        const int at = row_next[offset[static_cast<std::size_t>(first + i)]]++;
+        const int at =
+            row_next[offset[static_cast<std::size_t>(first) + static_cast<std::size_t>(i)]]++;
         col[at] = part_col[static_cast<std::size_t>(i)];
         value[at] = part_value[static_cast<std::size_t>(i)];
       }

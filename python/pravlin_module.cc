@@ -33,8 +33,10 @@
 #include "analyze_kemeny.h"
 #include "analyze_lump.h"
 #include "analyze_mixing.h"
+#include "analyze_options.h"
 #include "analyze_passage.h"
 #include "analyze_rewards.h"
+#include "analyze_roots.h"
 #include "analyze_run.h"
 #include "cancel.h"
 #include "config.h"
@@ -188,6 +190,11 @@ struct Chain {
   // The engine's records: the classes and stationary distributions, found at the first
   // analysis that needs them and kept, and the last record of each section asked for.
   ANALYSIS analysis;
+  // The configuration pravlin-fit wrote for a fitted chain, which to_xml writes as it is; empty
+  // for any other chain.
+  std::string written;
+  // Comment lines that to_xml adds after its own: a repaired root's mark.
+  std::string note;
 };
 
 // A record that points into c: for the library calls that take one.
@@ -407,11 +414,39 @@ static const SPARSE_CHAIN& period_chain(const Chain* c, std::size_t k) {
   return k < c->requests.periods.chain.size() ? c->requests.periods.chain[k] : c->chain;
 }
 
+// The chain as a configuration, to out: its settings, states, and rows (or each period's).
+static void write_chain_xml(Chain* c, FILE* out) {
+  CONFIG_SETTINGS settings{c->has_settings, c->init_year,     c->nbr_years,
+                           c->nbr_chains,   c->print_flag,    c->print_header,
+                           c->calc_flag,    c->max_iteration, c->max_error};
+  std::vector<std::string> name(static_cast<std::size_t>(c->n) + 1);
+  for (int s = 1; s <= c->n; s++) {
+    if (c->named[s])
+      name[s] = c->name[s];
+  }
+  const SPARSE_CHAIN& q = c->chain;
+  const std::string comment = "  <!-- written by the Python module pravlin -->\n" + c->note;
+  if (c->periods.list.empty()) {
+    config_write_chain(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
+                       q.row_start.data(), q.to.data(), q.p.data());
+  } else {
+    std::vector<CONFIG_PERIOD_ROWS> periods;
+    for (std::size_t k = 0; k < c->periods.list.size(); k++) {
+      const SPARSE_CHAIN& r = period_chain(c, k);
+      periods.push_back(CONFIG_PERIOD_ROWS{c->periods.list[k].first, c->periods.list[k].last,
+                                           r.row_start.data(), r.to.data(), r.p.data()});
+    }
+    config_write_periods(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
+                         periods);
+  }
+}
+
 // Writes the chain as a configuration that pravlin reads back to the same numbers: each row's
 // entries, and the initial probabilities, moved by ulps where needed to total exactly 1, so that
-// pravlin rescales nothing.
+// pravlin rescales nothing. A fitted chain's is the configuration pravlin-fit wrote, byte for
+// byte.
 static void write_xml(Chain* c, const std::string& file) {
-  for (int s = 1; s <= c->n; s++) {
+  for (int s = 1; s <= c->n && c->written.empty(); s++) {
     if (!c->named[s])
       continue;
     const std::string& name = c->name[s];
@@ -432,29 +467,10 @@ static void write_xml(Chain* c, const std::string& file) {
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, file.c_str());
     throw py::error_already_set();
   }
-  CONFIG_SETTINGS settings{c->has_settings, c->init_year,     c->nbr_years,
-                           c->nbr_chains,   c->print_flag,    c->print_header,
-                           c->calc_flag,    c->max_iteration, c->max_error};
-  std::vector<std::string> name(static_cast<std::size_t>(c->n) + 1);
-  for (int s = 1; s <= c->n; s++) {
-    if (c->named[s])
-      name[s] = c->name[s];
-  }
-  const SPARSE_CHAIN& q = c->chain;
-  const std::string comment = "  <!-- written by the Python module pravlin -->\n";
-  if (c->periods.list.empty()) {
-    config_write_chain(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
-                       q.row_start.data(), q.to.data(), q.p.data());
-  } else {
-    std::vector<CONFIG_PERIOD_ROWS> periods;
-    for (std::size_t k = 0; k < c->periods.list.size(); k++) {
-      const SPARSE_CHAIN& r = period_chain(c, k);
-      periods.push_back(CONFIG_PERIOD_ROWS{c->periods.list[k].first, c->periods.list[k].last,
-                                           r.row_start.data(), r.to.data(), r.p.data()});
-    }
-    config_write_periods(out, &settings, comment, c->n, name, c->value.data(), c->initial.data(),
-                         periods);
-  }
+  if (!c->written.empty())
+    std::fwrite(c->written.data(), 1, c->written.size(), out);
+  else
+    write_chain_xml(c, out);
   const bool failed = std::ferror(out) != 0;
   errno = 0;
   if (std::fclose(out) != 0 || failed) {
@@ -913,6 +929,50 @@ static py::dict lump_of(Chain* c, const std::string& how, double tolerance) {
   return d;
 }
 
+// The chain of another period, as pravlin-analyze's words (--root K [--repair R], --power K)
+// ask, read by its own command-line parser: the chain that its -o writes, with the chain's
+// states, values, initial probabilities and settings; a repaired root warns so, as the file
+// written is marked. A chain with periods converts its last period's matrix, as pravlin-analyze
+// does.
+static Chain* convert_of(Chain* c, const std::vector<std::string>& words) {
+  auto* converted = new Chain();
+  std::unique_ptr<Chain> owned(converted);
+  call([&] {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("pravlin-analyze"));
+    for (const std::string& w : words)
+      argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(const_cast<char*>("(the chain)"));  // the configuration it would read
+    argv.push_back(nullptr);
+    ANALYZE_OPTIONS opt;
+    parse_analyze_command_line(static_cast<int>(argv.size()) - 1, argv.data(), &opt);
+    const PERIOD_CONVERSION* pc = &run(c, SECTION_CONVERSION, opt)->conversion;
+    if (!pc->converted)
+      fail(" *** ERROR: %s\n", conversion_refusal(pc).c_str());
+    if (pc->repaired)
+      warn(" *** WARNING: %s\n", conversion_mark(pc).c_str());
+    converted->n = c->n;
+    converted->name = c->name;
+    converted->named = c->named;
+    converted->value = c->value;
+    converted->initial = c->initial;
+    converted->has_settings = c->has_settings;
+    converted->init_year = c->init_year;
+    converted->nbr_years = c->nbr_years;
+    converted->nbr_chains = c->nbr_chains;
+    converted->print_flag = c->print_flag;
+    converted->print_header = c->print_header;
+    converted->calc_flag = c->calc_flag;
+    converted->max_iteration = c->max_iteration;
+    converted->max_error = c->max_error;
+    conversion_chain(pc, &converted->chain);
+    // Marked as the file of -o is: a chain near the root, not the root.
+    if (pc->repaired)
+      converted->note = "  <!-- " + conversion_mark(pc) + " -->\n";
+  });
+  return owned.release();
+}
+
 // ---- fitting ---------------------------------------------------------------------------------
 
 // A fit kept for its posterior draws: the options it was made with (pravlin-fit's command line),
@@ -935,10 +995,22 @@ static void read_words(const std::vector<std::string>& words, FIT_OPTIONS* opt) 
   opt->quiet = 1;
 }
 
-// The configuration pravlin-fit writes for the model, read back into chain, through a file of
-// its own that is gone however this ends.
-static void read_back(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MODEL* model,
-                      Chain* chain) {
+// The configuration that write gives (pravlin-fit's, written to the FILE* it is handed), read
+// back into chain, which keeps it for to_xml, through a file of its own that is gone however
+// this ends.
+template <typename Write>
+static void read_back(Write write, Chain* chain) {
+  char* bytes = nullptr;
+  std::size_t size = 0;
+  FILE* memory = open_memstream(&bytes, &size);
+  if (memory == nullptr)
+    throw std::bad_alloc();
+  write(memory);
+  const bool unwritten = std::fclose(memory) != 0;
+  chain->written.assign(bytes != nullptr ? bytes : "", bytes != nullptr ? size : 0);
+  std::free(bytes);
+  if (unwritten)
+    throw std::bad_alloc();
   std::string file = (std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp");
   file += "/pravlin-fit-XXXXXX";
   const int fd = mkstemp(file.data());
@@ -955,7 +1027,7 @@ static void read_back(const FIT_OPTIONS* opt, const FIT_DATA* data, const FIT_MO
     close(fd);
     fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
   }
-  fit_write_config(out, opt, data, model);
+  std::fwrite(chain->written.data(), 1, chain->written.size(), out);
   const bool failed = std::ferror(out) != 0;
   if (std::fclose(out) != 0 || failed)
     fail(" *** ERROR: Unable to write file (%s)\n", file.c_str());
@@ -1067,16 +1139,19 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
   std::vector<std::unique_ptr<Chain>> group_chains;
   call([&] {
     read_words(kept->words, &opt);
-    // The form is known, not detected; states are whole labels, commas and all.
-    opt.form = form == "sequences" ? FORM_SEQUENCES : form == "long" ? FORM_LONG : FORM_MATRIX;
+    // The form is known, not detected, but for files ("auto"); states are whole labels, commas
+    // and all.
+    if (form != "auto")
+      opt.form = form == "sequences" ? FORM_SEQUENCES : form == "long" ? FORM_LONG : FORM_MATRIX;
     opt.states = std::move(states);
     fit_read_texts(&opt, std::vector<std::string_view>(texts.begin(), texts.end()), names,
                    &run.data);
     fit_run(&opt, &run);
-    read_back(&opt, run.fitted, &run.model, chain.get());
+    read_back([&](FILE* out) { fit_write_configuration(out, &opt, &run); }, chain.get());
     for (const FIT_GROUP& g : run.extras.groups) {
       group_chains.push_back(std::make_unique<Chain>());
-      read_back(&opt, &g.data, &g.model, group_chains.back().get());
+      read_back([&](FILE* out) { fit_write_config(out, &opt, &g.data, &g.model); },
+                group_chains.back().get());
     }
   });
   const FIT_DATA* fitted = run.fitted;
@@ -1096,6 +1171,10 @@ static py::dict fit_of(const std::vector<std::string>& texts, const std::vector<
     groups.append(one);
   }
   d["groups"] = groups;
+  d["group_word"] = extras.group_word;
+  d["init_year"] = run.data.init_year_flag ? py::object(py::int_(run.data.init_year)) : py::none();
+  d["years"] = run.model.nbr_years;
+  d["chains"] = run.model.nbr_chains;
   if (extras.group_test_flag)
     d["group_test"] = test_of(extras.group_test);
   if (extras.order_choice_flag)
@@ -1291,6 +1370,7 @@ PYBIND11_MODULE(_pravlin, m) {
       .def("passage", &passage_of, py::arg("targets"), py::arg("steps"))
       .def("rewards", &rewards_of, py::arg("steps"), py::arg("targets"))
       .def("lump", &lump_of, py::arg("how"), py::arg("tolerance"))
+      .def("convert", &convert_of, py::arg("words"))
       .def("horizon", &horizon_of, py::arg("steps"), py::arg("rate"), py::arg("correction"))
       .def("simulate", &simulate_of, py::arg("years"), py::arg("chains"))
       .def_property_readonly("run_settings", &run_settings);

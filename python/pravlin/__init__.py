@@ -19,6 +19,7 @@ within a second or so and raises KeyboardInterrupt.
 """
 
 import operator as _operator
+import os as _os
 from collections.abc import Mapping as _Mapping
 
 import numpy as _np
@@ -146,7 +147,9 @@ class Chain:
     def to_xml(self, path):
         """Writes the chain as a configuration that pravlin runs: the settings of
         the file it was read from, if any, else pravlin's defaults; a chain
-        whose matrix changes with the step is written with its periods."""
+        whose matrix changes with the step is written with its periods. A
+        fitted chain (pravlin.fit's) is written as pravlin-fit writes it, byte
+        for byte."""
         self._c.to_xml(str(path))
 
     @property
@@ -292,6 +295,29 @@ class Chain:
         d["chain"] = Chain(d["chain"])
         return Result("Lump", d)
 
+    def root(self, k, repair=None):
+        """The k-th root X of the matrix (X^k = P), the chain of a step of 1/k,
+        as pravlin-analyze --root k (with --repair repair) writes it with -o:
+        a new Chain with the same states, values, initial probabilities and
+        settings. k is from 2 to 1000000000, the chain at most 1000 states.
+        A root that is not a chain (a real negative eigenvalue, a determinant
+        not above 0, or negative entries) raises ValueError, unless repair
+        ("qo", "da" or "wa") moves its rows onto a chain's: the repaired chain,
+        with a PravlinWarning that says how far its k-th power is from P. A
+        chain with periods converts its last period's matrix."""
+        words = ["--root", _whole(k, "k")]
+        if repair is not None:
+            words += ["--repair", str(repair)]
+        return Chain(self._c.convert(words))
+
+    def power(self, k):
+        """P^k, the chain of k steps, as pravlin-analyze --power k writes it
+        with -o (repeated squaring, the same bits on every machine): a new
+        Chain with the same states, values, initial probabilities and
+        settings. k is from 2 to 1000000000, the chain at most 1000 states; a
+        chain with periods converts its last period's matrix."""
+        return Chain(self._c.convert(["--power", _whole(k, "k")]))
+
     def simulate(self, years=None, chains=None):
         """The chains pravlin draws: an int array of chains x (years + 1) states,
         step 0 first, with pravlin's generator from its start, as in a fresh run.
@@ -372,6 +398,32 @@ def _fit_text(data, names, group=None):
     return "\n".join(lines) + "\n", "sequences"
 
 
+def _is_file(x):
+    return isinstance(x, (str, bytes, _os.PathLike))
+
+
+def _file_text(path):
+    """A file's bytes, whole: its form is detected as pravlin-fit detects it."""
+    with open(path, "rb") as f:
+        return f.read(), "auto"
+
+
+def _periods(by_period):
+    """--by-period's LIST: given as it is, or from steps and (first, last) pairs, last None for
+    an open period."""
+    if isinstance(by_period, str):
+        return by_period
+    parts = []
+    for p in by_period:
+        if _np.ndim(p) == 0:
+            parts.append(_whole(p, "a period's step"))
+        else:
+            first, last = p
+            parts.append(_whole(first, "a period's first step") + "-" +
+                         ("" if last is None else _whole(last, "a period's last step")))
+    return ",".join(parts)
+
+
 def _whole(x, what):
     """A whole number as a word of pravlin-fit's command line (which checks its range)."""
     try:
@@ -438,7 +490,8 @@ class Fit(Result):
 
 
 def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.95,
-        states=None, test=False, group=None, order=1, select_order=None):
+        states=None, test=False, group=None, order=1, select_order=None, by_period=None,
+        chains=None, years=None):
     """Estimates a chain as pravlin-fit does, from
 
     - sequences: a list of lists of states (any labels; None or NaN is a
@@ -448,6 +501,9 @@ def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.9
     - a square count matrix (numpy), rows from and columns to, with names the
       labels of its states (1..n by default); a matrix of probabilities or
       weights when a cell is not a whole number;
+    - the path of a file (str or os.PathLike) that pravlin-fit reads, its
+      form detected as pravlin-fit detects it: a report of pravlin (its
+      chains, or a slice of them), sequences, a long table or a matrix;
     - a dict {group name: data} of any one of these forms: each a group, as
       pravlin-fit --groups reads several files (several count matrices are
       always groups); the chain is fitted to them all together.
@@ -460,8 +516,12 @@ def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.9
     group names the DataFrame's column of groups (--group COLUMN). order=K
     fits the K-th order chain (--order K), a chain on the K-tuples of states
     named "a|b". select_order=K compares orders 0 to K (--select-order K).
-    The options go together as pravlin-fit's do: a refusal raises ValueError
-    with its message.
+    by_period fits one matrix to each period of steps (--by-period LIST): the
+    LIST as pravlin-fit reads it ("1-10,11-"), or a list of steps and (first,
+    last) pairs, last None for an open period ([(1, 10), (11, None)]).
+    chains and years are the configuration's nbr_chains and nbr_years
+    (--chains N, --years N; the data's by default). The options go together
+    as pravlin-fit's do: a refusal raises ValueError with its message.
 
     Returns a Fit: states (labels in the order of the chain's states), chain
     (the Chain of the configuration pravlin-fit writes), counts, probability,
@@ -474,7 +534,13 @@ def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.9
     observations (those every order is scored on), log_likelihood,
     parameters, aic and bic of orders 0..K, statistic, df and p_value of each
     order against the next, bic_order and aic_order (the orders each
-    criterion chooses); None without select_order. draws(n, seed) gives the posterior draws' answers.
+    criterion chooses); None without select_order; with by_period, chain has
+    the periods (as Chain.from_periods makes one), periods is {name ("1-10",
+    "11-"): the period's own fit}, as groups ({} without by_period), and with
+    test period_test, the G2 test that one matrix serves every period;
+    init_year (a report's first step label, else None), years and chains,
+    the configuration's settings. draws(n, seed) gives the posterior draws'
+    answers.
     """
     estimator = str(estimator)
     if estimator not in ("mle", "laplace", "prior"):
@@ -494,9 +560,18 @@ def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.9
         words += ["--group", str(group)]
     if select_order is not None:
         words += ["--select-order", _whole(select_order, "select_order")]
+    if by_period is not None:
+        words += ["--by-period", _periods(by_period)]
+    if chains is not None:
+        words += ["--chains", _whole(chains, "chains")]
+    if years is not None:
+        words += ["--years", _whole(years, "years")]
     if isinstance(data, _Mapping):
         words.append("--groups")
-        named = [(str(k), _fit_text(v, names, group)) for k, v in data.items()]
+        if 0 < sum(_is_file(v) for v in data.values()) < len(data):
+            raise ValueError("the groups are all files or all data, not both")
+        named = [(str(k), _file_text(v) if _is_file(v) else _fit_text(v, names, group))
+                 for k, v in data.items()]
         if not named:
             raise ValueError("no groups: the dict is empty")
         forms = {form for _, (_, form) in named}
@@ -508,12 +583,21 @@ def fit(data, names=None, estimator="mle", alpha=1.0, empty=None, confidence=0.9
         texts = [text for _, (text, _) in named]
         labels = [k for k, _ in named]
         form = named[0][1][1]
+    elif _is_file(data):
+        text, form = _file_text(data)
+        texts, labels = [text], [_os.fsdecode(data)]
     else:
         text, form = _fit_text(data, names, group)
         texts, labels = [text], ["the data"]
     d = _fit(texts, labels, form, words, [] if states is None else [str(x) for x in states])
     fitted = d.pop("fitted")
     out = _model(d)
-    out["groups"] = {g.pop("name"): Result("Group", _model(g)) for g in out.pop("groups")}
+    parts = {g.pop("name"): Result("Group", _model(g)) for g in out.pop("groups")}
+    if out.pop("group_word") == "period":
+        out["groups"], out["periods"] = {}, parts
+        if "group_test" in out:
+            out["period_test"] = out.pop("group_test")
+    else:
+        out["groups"], out["periods"] = parts, {}
     out["orders"] = Result("Orders", out["orders"]) if "orders" in out else None
     return Fit(out, fitted)

@@ -1,5 +1,6 @@
-"""pravlin.fit: the same estimate, intervals, tests, groups, orders, posterior draws and chain as
-pravlin-fit, from sequences, a long DataFrame, a count matrix or a dict of groups."""
+"""pravlin.fit: the same estimate, intervals, tests, groups, periods, orders, posterior draws and
+configuration as pravlin-fit, from sequences, a long DataFrame, a count matrix, a report's file or
+a dict of groups."""
 import csv
 import os
 import subprocess
@@ -10,6 +11,8 @@ import pytest
 import pravlin
 
 FIT = os.environ.get("FIT")
+PRAVLIN = os.environ.get("PRAVLIN")
+EXAMPLES = os.environ.get("EXAMPLES")
 
 SEQUENCES = [["dry", "dry", "wet", "wet", "dry"], ["wet", "dry", None, "dry", "dry", "wet"],
              ["dry", "wet", "wet", "wet"]]
@@ -50,15 +53,33 @@ def matrix_file(counts):
     return write
 
 
+def report_file(path):
+    """pravlin's report of a chain whose matrix changes at step 4."""
+    with open(path, "w") as f:
+        subprocess.run([PRAVLIN, os.path.join(EXAMPLES, "weather_periods.xml")], stdout=f,
+                       check=True)
+
+
 # Each case: the data and keywords of pravlin.fit, the files and options of pravlin-fit, and the
 # posterior draws asked of both (n, seed; pravlin-fit runs them on its default 2 threads, the
-# module on 1).
+# module on 1). The files are named as the module names its inputs ("the data", a group's key),
+# so that the summary and the configuration name them alike.
 CASES = {
     "sequences": (lambda: SEQUENCES, {"test": True}, [sequences_file(SEQUENCES)], ["--test"],
                   None),
     "long": (long_frame, {}, [long_file], [], None),
     "matrix": (lambda: COUNTS, {"names": LEVELS, "empty": "uniform"}, [matrix_file(COUNTS)],
                ["--empty", "uniform"], None),
+    "by_period_with_years": (lambda: SEQUENCES + OTHERS,
+                             {"by_period": "1-2,3-", "test": True, "years": 9},
+                             [sequences_file(SEQUENCES + OTHERS)],
+                             ["--by-period", "1-2,3-", "--test", "--years", "9"], None),
+    "report_file_by_period_with_chains": (lambda: "runs.csv",
+                                          {"by_period": [(1, 3), (4, None)], "test": True,
+                                           "chains": 4},
+                                          [("runs.csv", report_file)],
+                                          ["--by-period", "1-3,4-", "--test", "--chains", "4"],
+                                          None),
     "laplace_with_states": (lambda: SEQUENCES,
                             {"estimator": "laplace", "alpha": 0.5,
                              "states": ["dry", "wet", "hail"], "confidence": 0.9},
@@ -94,14 +115,16 @@ def or_none(x):
 
 
 def summary_sections(lines):
-    """The summary's lines by item: the whole fit's and the extras', then each group's own."""
+    """The summary's lines by item: the whole fit's and the extras', then each group's or
+    period's own."""
     whole, groups = {}, []
     for line in lines:
         item = line["item"]
-        if item == "group":
+        word = item.split("_")[0]
+        if item in ("group", "period"):
             groups.append({"group": [line]})
-        elif item.startswith("group_") and item != "group_test":
-            groups[-1].setdefault(item[len("group_"):], []).append(line)
+        elif word in ("group", "period") and item != word + "_test":
+            groups[-1].setdefault(item[len(word) + 1:], []).append(line)
         else:
             whole.setdefault(item, []).append(line)
     return whole, groups
@@ -129,20 +152,25 @@ def g2(x):
     return [number(x["value"]), int(x["df"]), number(x["p_value"])]
 
 
-@pytest.mark.skipif(FIT is None, reason="needs pravlin-fit (FIT)")
+@pytest.mark.skipif(None in (FIT, PRAVLIN, EXAMPLES),
+                    reason="needs pravlin-fit, pravlin and the examples (FIT, PRAVLIN, EXAMPLES)")
 @pytest.mark.parametrize("case", sorted(CASES))
-def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
+def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path, monkeypatch):
     data, keywords, writers, options, draws = CASES[case]
-    got = pravlin.fit(data(), **keywords)
+    monkeypatch.chdir(tmp_path)
+    given = data()
+    names = list(given) if isinstance(given, dict) else ["the data"]
     inputs = []
-    for k, write in enumerate(writers):
-        inputs.append(str(tmp_path / f"input{k}.csv"))
-        write(inputs[-1])
+    for name, write in zip(names, writers):
+        name, write = write if isinstance(write, tuple) else (name, write)
+        inputs.append(name)
+        write(name)
+    got = pravlin.fit(given, **keywords)
     if draws is not None:
         options = options + ["--draws", str(draws[0]), "--seed", str(draws[1])]
-    subprocess.run([FIT] + inputs + ["-q", "-o", str(tmp_path / "model.xml"), "--summary",
-                                     str(tmp_path / "summary.csv")] + options, check=True)
-    with open(tmp_path / "summary.csv", newline="") as f:
+    subprocess.run([FIT] + inputs + ["-q", "-o", "model.xml", "--summary", "summary.csv"] +
+                   options, check=True)
+    with open("summary.csv", newline="") as f:
         item, groups = summary_sections(csv.DictReader(f))
 
     states = got.states
@@ -154,17 +182,19 @@ def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
     assert [(x["from"], number(x["value"])) for x in item["initial"]] == \
         list(zip(states, got.initial))
     assert_rows_equal(item, got)
-    tests = {"markov_property": "markov", "homogeneity": "homogeneity", "group_test": "group_test"}
+    tests = {"markov_property": "markov", "homogeneity": "homogeneity", "group_test": "group_test",
+             "period_test": "period_test"}
     assert {k for k in tests if k in item} == {k for k, v in tests.items() if hasattr(got, v)}
     for name, field in tests.items():
         if name in item:
             assert g2(item[name][0]) == list(getattr(got, field))
 
-    assert len(groups) == len(got.groups)
-    for lines, g in zip(groups, got.groups.values()):
+    parts = got.periods or got.groups
+    assert len(groups) == len(parts) and not (got.periods and got.groups)
+    for lines, (name, g) in zip(groups, parts.items()):
         x = lines["group"][0]
-        assert [int(x["count"]), int(x["total"]), number(x["value"])] == \
-            [g.sequences, g.transitions, g.log_likelihood]
+        assert [x["from"], int(x["count"]), int(x["total"]), number(x["value"])] == \
+            [name, g.sequences, g.transitions, g.log_likelihood]
         assert g.states == states
         assert_rows_equal(lines, g)
         np.testing.assert_allclose(g.chain.P.toarray(), g.probability, rtol=1e-15, atol=0)
@@ -197,10 +227,10 @@ def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
             [[a.none] if a.none else [or_none(a.median), or_none(a.lower), or_none(a.upper)]
              for a in d.answers]
 
-    written = pravlin.Chain.from_xml(tmp_path / "model.xml")
-    assert got.chain.names == written.names == states
-    assert (got.chain.P != written.P).nnz == 0
-    assert list(got.chain.initial) == list(written.initial)
+    assert got.chain.names == states
+    got.chain.to_xml("module.xml")
+    with open("model.xml", "rb") as expected, open("module.xml", "rb") as written:
+        assert written.read() == expected.read()
 
 
 @pytest.mark.parametrize("call, message", [
@@ -235,10 +265,23 @@ def test_fit_equals_pravlin_fits_summary_and_configuration(case, tmp_path):
      "--draws needs a number from 1 to 100000000, not (0)"),
     (lambda: pravlin.fit([["a", "b", "a"]]).draws(5, seed=-1),
      "--seed needs a whole number from 0 to 18446744073709551615, not (-1)"),
+    (lambda: pravlin.fit([["a", "b", "a"]], by_period=[(1, 2), (2, None)]),
+     "--by-period: the periods (1-2) and (2-) overlap"),
+    (lambda: pravlin.fit([["a", "b", "a"]], by_period="1,2,3-"),
+     "the period (3-) has no transitions"),
+    (lambda: pravlin.fit(COUNTS, by_period="1-"), "--by-period needs sequences, not a matrix"),
+    (lambda: pravlin.fit([["a", "b", "a"]], by_period="1-").draws(5),
+     "--by-period fits one matrix a period, and does not go with --draws"),
+    (lambda: pravlin.fit([["a", "b", "a"]], years=1),
+     "--years needs a number from 2 to 2147483646, not (1)"),
+    (lambda: pravlin.fit({"x": [["a", "b"]], "y": "runs.csv"}),
+     "the groups are all files or all data, not both"),
 ], ids=["one_observation_each", "strings", "estimator", "negative_alpha",
         "laplace_on_probabilities", "group_of_sequences", "strange_group", "forms_mixed",
         "order_of_groups", "order_zero", "order_with_prior", "select_order_of_matrix",
-        "select_order_too_few", "no_draws", "negative_seed"])
+        "select_order_too_few", "no_draws", "negative_seed", "periods_overlap",
+        "period_without_transitions", "periods_of_matrix", "draws_by_period", "years_one",
+        "groups_files_and_data"])
 def test_fit_refusals_raise_the_command_lines_message(call, message):
     with pytest.raises(ValueError) as e:
         call()

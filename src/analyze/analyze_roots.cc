@@ -402,24 +402,44 @@ void add_conversion_json(const PERIOD_CONVERSION* pc, const char* output, json* 
       {"output", output != nullptr ? json(output) : json(nullptr)}};
 }
 
-void write_conversion(const char* output, const PRAVLIN* pv, const PERIOD_CONVERSION* pc) {
-  if (output == nullptr)
-    return;
-  if (!pc->converted) {
-    fail(" *** ERROR: no chain to write to %s: the root is not embeddable%s\n",
-         shown(output).c_str(),
-         pc->verdict == VERDICT_DETERMINANT ? " and has no logarithm to repair"
-                                            : "; --repair qo, da or wa repairs it");
-  }
-  const int n = pc->n;
-  const std::size_t w = static_cast<std::size_t>(n) + 1;
+std::string conversion_refusal(const PERIOD_CONVERSION* pc) {
+  return std::string("the root is not embeddable") + (pc->verdict == VERDICT_DETERMINANT
+                                                          ? " and has no logarithm to repair"
+                                                          : "; --repair qo, da or wa repairs it");
+}
+
+std::string conversion_mark(const PERIOD_CONVERSION* pc) {
+  if (!pc->repaired)
+    return std::string();
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "NOT EMBEDDABLE (%s): repaired by %s, ||X^%ld - P|| %.1e, the largest row sum",
+                pc->verdict == VERDICT_NEGATIVE_EIGENVALUE ? "a real negative eigenvalue"
+                                                           : "negative entries in the root",
+                REPAIR_NAME[pc->repair], pc->k, pc->distance);
+  return line;
+}
+
+void conversion_chain(const PERIOD_CONVERSION* pc, SPARSE_CHAIN* q) {
+  const std::size_t w = static_cast<std::size_t>(pc->n) + 1;
   std::vector<double> a = pc->matrix;
   std::vector<double*> rows(w);
   for (std::size_t i = 0; i < w; i++)
     rows[i] = a.data() + i * w;
+  sparse_chain_from_matrix(q, rows.data(), pc->n);
+}
+
+void write_conversion(const char* output, const PRAVLIN* pv, const PERIOD_CONVERSION* pc) {
+  if (output == nullptr)
+    return;
+  if (!pc->converted) {
+    fail(" *** ERROR: no chain to write to %s: %s\n", shown(output).c_str(),
+         conversion_refusal(pc).c_str());
+  }
+  const int n = pc->n;
   SPARSE_CHAIN q;
-  sparse_chain_from_matrix(&q, rows.data(), n);
-  std::vector<std::string> name(w);
+  conversion_chain(pc, &q);
+  std::vector<std::string> name(static_cast<std::size_t>(n) + 1);
   for (int s = 1; s <= n; s++) {
     const char* given = pv->state_name[s];
     if (given != nullptr && std::strchr(given, '<') == nullptr)
@@ -438,14 +458,7 @@ void write_conversion(const char* output, const PRAVLIN* pv, const PERIOD_CONVER
   std::string comment = line;
   // Marked where whoever reads or simulates it will see: this is a chain near the root, not
   // the root.
-  if (pc->repaired) {
-    std::snprintf(line, sizeof line,
-                  "  <!-- NOT EMBEDDABLE (%s): repaired by %s, ||X^%ld - P|| %.1e, the largest "
-                  "row sum -->\n",
-                  pc->verdict == VERDICT_NEGATIVE_EIGENVALUE ? "a real negative eigenvalue"
-                                                             : "negative entries in the root",
-                  REPAIR_NAME[pc->repair], pc->k, pc->distance);
-    comment += line;
-  }
+  if (pc->repaired)
+    comment += "  <!-- " + conversion_mark(pc) + " -->\n";
   write_chain_configuration(output, pv, &q, name, pv->val, pv->initial_probability, comment);
 }

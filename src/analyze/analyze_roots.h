@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <vector>
 
 #include "analyze.h"
@@ -85,6 +86,17 @@ void print_conversion(FILE* out, const PRAVLIN* pv, const PERIOD_CONVERSION* pc,
 /// Member "conversion" of the JSON document.
 void add_conversion_json(const PERIOD_CONVERSION* pc, const char* output,
                          nlohmann::ordered_json* doc);
+
+/// Why pc holds no chain (a root that is not embeddable and was not repaired), as the refusal
+/// to write it says: "the root is not embeddable; --repair qo, da or wa repairs it".
+std::string conversion_refusal(const PERIOD_CONVERSION* pc);
+
+/// What marks a repaired root: "NOT EMBEDDABLE (negative entries in the root): repaired by qo,
+/// ||X^12 - P|| 4.4e-04, the largest row sum". Empty when it was not repaired.
+std::string conversion_mark(const PERIOD_CONVERSION* pc);
+
+/// The converted chain (pc->converted): the matrix without its entries of 0, as written.
+void conversion_chain(const PERIOD_CONVERSION* pc, SPARSE_CHAIN* q);
 
 /// With output not null: writes the converted chain there as a pravlin configuration, with the
 /// original's states, names, values, initial probabilities and settings, marked in its comment

@@ -39,3 +39,10 @@ void fit_run(const FIT_OPTIONS* opt, FIT_RUN* run) {
     fit_draw(opt, run->fitted, model, &extras->draws);
   }
 }
+
+void fit_write_configuration(FILE* out, const FIT_OPTIONS* opt, const FIT_RUN* run) {
+  if (!opt->period_first.empty())
+    fit_write_config_periods(out, opt, run->fitted, &run->model, &run->extras);
+  else
+    fit_write_config(out, opt, run->fitted, &run->model);
+}

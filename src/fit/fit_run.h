@@ -4,6 +4,8 @@
 #ifndef PRAVLIN_FIT_RUN_H
 #define PRAVLIN_FIT_RUN_H
 
+#include <cstdio>
+
 #include "fit.h"
 
 /// A fit from its data to its estimates. fitted points at data, or at tuples with --order K > 1
@@ -26,5 +28,9 @@ typedef struct fit_run_record FIT_RUN;
 /// (--select-order) and the posterior draws (--draws). Writes nothing. Does not return where one
 /// of those stages fails: one message, as that stage gives it.
 void fit_run(const FIT_OPTIONS* opt, FIT_RUN* run);
+
+/// The configuration pravlin-fit writes for a run: the fitted chain, with --by-period one
+/// matrix a period.
+void fit_write_configuration(FILE* out, const FIT_OPTIONS* opt, const FIT_RUN* run);
 
 #endif

@@ -14,7 +14,6 @@
 #include "fit.h"
 #include "fit_extras.h"
 #include "fit_options.h"
-#include "fit_periods.h"
 #include "fit_read.h"
 #include "fit_run.h"
 #include "output_file.h"
@@ -64,10 +63,7 @@ static void fit(const FIT_OPTIONS* opt) {
     fit_write_summary_csv(csv, opt, fitted, model);
     fit_write_extras_csv(csv, opt, fitted, model, extras);
   }
-  if (!opt->period_first.empty())
-    fit_write_config_periods(config, opt, fitted, model, extras);
-  else
-    fit_write_config(config, opt, fitted, model);
+  fit_write_configuration(config, opt, &run);
   if (opt->output == nullptr && (std::fflush(stdout) != 0 || std::ferror(stdout)))
     fail(" *** ERROR: Unable to write file (%s)\n", "stdout");
   output_finish();

@@ -114,13 +114,16 @@ struct RunRows {
   std::vector<DrawRows> sets;
 };
 
-// The rows of matrix made ready; the set's arrays stay null when they are not all probabilities
-// or their memory is refused.
-static void make_ready(DrawRows* r) {
+// The rows of a set made ready; its arrays stay null when they are not all probabilities or
+// their memory is refused. Only step 0 draws from the initial probabilities, and only set 0
+// draws it: a later set without guides needs nothing.
+static void make_ready(DrawRows* r, bool first_set) {
   const PRAVLIN* pv = r->d.pv;
   const int n = r->d.n;
   // Without guides, only the first states' picks need their row to be probabilities.
   const bool guided = n <= DRAW_GUIDE_MAX_STATES && pv->sparse_transitions == nullptr;
+  if (!guided && !first_set)
+    return;
   if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(r->d, guided ? n : 0))
     return;
   const auto count = guided ? static_cast<std::size_t>(n) + 1 : 0;
@@ -157,7 +160,7 @@ RunRows* make_run_rows(const PRAVLIN* pv) {
     double* const* matrix = pv->periods != nullptr ? pv->periods->list[p].transition_probability
                                                    : pv->transition_probability;
     r->sets[p].d = PreparedRows{pv, pv->nbr_states, matrix, nullptr, nullptr, nullptr, nullptr};
-    make_ready(&r->sets[p]);
+    make_ready(&r->sets[p], p == 0);
   }
   return r.release();
 }

@@ -103,9 +103,11 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
       // The same with its memory refused: the plain loop.
       {9, 9000, 15, 1, 0.4, 7, 1 << 18, 0},
       // Periods, each step drawn from its own period's matrix: on one core; on all cores, the
-      // periods' ends inside the blocks of steps; the plain loop with its memory refused.
+      // periods' ends inside the blocks of steps; the plain loop with its memory refused; rows
+      // too many for guides, scanned.
       {5, 40, 90, 1, 0.3, 0, 0, 3},
       {2, 5, 2, 2, 0.0, 0, 0, 2},
+      {2100, 3, 40, 1, 0.5, 0, 0, 2},
       {12, 1100, 130, 1, 0.3, 0, 0, 4},
       {12, 1100, 130, 1, 0.3, 0, 1 << 18, 4},
   };

@@ -81,13 +81,13 @@ inline int draw_prepared(const PreparedRows& d, int row, int r) {
 
 /// The rows every step of a run draws from, each made ready once for many draws: one set, the
 /// record's matrix, for a chain of one matrix; one set a period, period p's matrix at set p,
-/// for a chain with periods. Every set draws step 0 from the initial probabilities.
+/// for a chain with periods. Step 0, from the initial probabilities, is set 0's.
 struct RunRows;
 /// The sets of pv, each with its sums and guides, or without when its rows are not all
 /// probabilities or their memory is refused (draw_step then scans that set's rows themselves;
-/// a model too large for guides, or kept as sparse rows, gets only the first states' picks).
-/// Fails with the chains table's out-of-memory message when even the list of sets cannot be
-/// had.
+/// a model too large for guides, or kept as sparse rows, gets only the first states' picks, in
+/// set 0). Fails with the chains table's out-of-memory message when even the list of sets
+/// cannot be had.
 RunRows* make_run_rows(const PRAVLIN* pv);
 void free_run_rows(RunRows* r);
 

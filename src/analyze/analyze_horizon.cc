@@ -41,15 +41,20 @@ const SPARSE_CHAIN* horizon_same_chain(long, const void* context) {
 }
 
 void read_horizon_periods(PRAVLIN* pv, HORIZON_PERIODS* hp) {
-  hp->last.clear();
-  hp->chain.clear();
+  if (hp != nullptr) {
+    hp->last.clear();
+    hp->chain.clear();
+  }
   if (pv->periods == nullptr)
     return;
   const std::size_t before_last = pv->periods->list.size() - 1;
-  hp->chain.resize(before_last);
+  if (hp != nullptr)
+    hp->chain.resize(before_last);
   for (std::size_t k = 0; k < before_last; k++) {
     std::vector<TRANSITION_ENTRY> list = pv->periods->list[k].entries;
     error_check_transitions(pv, &list);
+    if (hp == nullptr)
+      continue;
     sparse_chain_from_list(&hp->chain[k], pv->nbr_states, list);
     hp->last.push_back(pv->periods->list[k].last);
   }

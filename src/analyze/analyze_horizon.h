@@ -73,8 +73,8 @@ struct horizon_periods {
 typedef struct horizon_periods HORIZON_PERIODS;
 
 /// Checks and rescales the transitions of each period of pv but the last, with the messages of
-/// a configuration's transitions, into hp; nothing for a chain of one matrix. Does not return
-/// on error.
+/// a configuration's transitions, into hp, or only checks them when hp is null; nothing for a
+/// chain of one matrix. Does not return on error.
 void read_horizon_periods(PRAVLIN* pv, HORIZON_PERIODS* hp);
 
 /// What horizon_period_chain reads: the periods before the last, and the last one's chain.

@@ -10,14 +10,18 @@
 // fastest caches.
 #include "draw_fast.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
+#include "periods.h"
 #include "scratch.h"
 #include "sparse_read.h"
 
 static const double* probabilities(const PreparedRows& d, int row) {
-  return row == 0 ? d.pv->initial_probability : d.pv->transition_probability[row];
+  return row == 0 ? d.pv->initial_probability : d.matrix[row];
 }
 
 void build_guides(const PreparedRows& d, int row) {
@@ -92,6 +96,9 @@ bool rows_are_probabilities(const PreparedRows& d, int last_row) {
 // One step of many chains, for a chain table drawn as it is written (stream.cc): the same sums,
 // guides and jump-ahead, without a table.
 
+namespace {
+
+// One set of rows made ready; its arrays are null where it has none.
 struct DrawRows {
   PreparedRows d;
   Scratch<double> key;
@@ -100,35 +107,84 @@ struct DrawRows {
   Scratch<int> initial_pick;
 };
 
-DrawRows* make_draw_rows(const PRAVLIN* pv) {
-  const int n = pv->nbr_states;
-  PreparedRows d{pv, n, nullptr, nullptr, nullptr, nullptr};
+}  // namespace
+
+struct RunRows {
+  const PRAVLIN* pv;
+  std::vector<DrawRows> sets;
+};
+
+// The rows of a set made ready; its arrays stay null when they are not all probabilities or
+// their memory is refused. Only step 0 draws from the initial probabilities, and only set 0
+// draws it: a later set without guides needs nothing.
+static void make_ready(DrawRows* r, bool first_set) {
+  const PRAVLIN* pv = r->d.pv;
+  const int n = r->d.n;
   // Without guides, only the first states' picks need their row to be probabilities.
   const bool guided = n <= DRAW_GUIDE_MAX_STATES && pv->sparse_transitions == nullptr;
-  if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d, guided ? n : 0))
-    return nullptr;
+  if (!guided && !first_set)
+    return;
+  if (n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(r->d, guided ? n : 0))
+    return;
   const auto count = guided ? static_cast<std::size_t>(n) + 1 : 0;
-  auto* rows = new (std::nothrow)
-      DrawRows{d, scratch<double>(count * (count + 1)), scratch<int>(count * DRAW_GUIDE_SIZE),
-               scratch<int>(count), scratch<int>(guided ? 0 : 32768)};
-  std::unique_ptr<DrawRows> r(rows);
-  if (!r || !r->key || !r->guide || !r->last_positive || !r->initial_pick)
-    return nullptr;
+  Scratch<double> key = scratch<double>(count * (count + 1));
+  Scratch<int> guide = scratch<int>(count * DRAW_GUIDE_SIZE);
+  Scratch<int> last_positive = scratch<int>(count);
+  Scratch<int> initial_pick = scratch<int>(guided ? 0 : 32768);
+  if (!key || !guide || !last_positive || !initial_pick)
+    return;
   if (!guided) {
+    r->initial_pick = std::move(initial_pick);
     r->d.initial_pick = r->initial_pick.get();
     build_initial_picks(r->d, r->d.initial_pick);
-    return r.release();
+    return;
   }
+  r->key = std::move(key);
+  r->guide = std::move(guide);
+  r->last_positive = std::move(last_positive);
   r->d.key = r->key.get();
   r->d.guide = r->guide.get();
   r->d.last_positive = r->last_positive.get();
   for (int row = 0; row <= n; row++)
     build_guides(r->d, row);
+}
+
+RunRows* make_run_rows(const PRAVLIN* pv) {
+  static const char OOM3[] = " *** ERROR: out of memory 3 in read_xml_file()\n";
+  std::unique_ptr<RunRows> r(new (std::nothrow) RunRows{pv, {}});
+  if (!r)
+    fail("%s", OOM3);
+  const std::size_t sets = pv->periods != nullptr ? pv->periods->list.size() : 1;
+  or_out_of_memory(OOM3, [&] { r->sets.resize(sets); });
+  for (std::size_t p = 0; p < sets; p++) {
+    double* const* matrix = pv->periods != nullptr ? pv->periods->list[p].transition_probability
+                                                   : pv->transition_probability;
+    r->sets[p].d = PreparedRows{pv, pv->nbr_states, matrix, nullptr, nullptr, nullptr, nullptr};
+    make_ready(&r->sets[p], p == 0);
+  }
   return r.release();
 }
 
-void free_draw_rows(DrawRows* r) {
+void free_run_rows(RunRows* r) {
   delete r;
+}
+
+std::size_t rows_of_step(const RunRows* r, long long t) {
+  const CHAIN_PERIODS* periods = r->pv->periods;
+  if (periods == nullptr || t < 1)
+    return 0;
+  // The first period that ends at t or after it, or the last one.
+  const auto at =
+      std::lower_bound(periods->list.begin(), periods->list.end() - 1, t,
+                       [](const CHAIN_PERIOD& p, long long step) { return p.last < step; });
+  return static_cast<std::size_t>(at - periods->list.begin());
+}
+
+std::size_t rows_of_next_step(const RunRows* r, std::size_t set, long long t) {
+  const CHAIN_PERIODS* periods = r->pv->periods;
+  if (periods == nullptr || t < 0 || t >= r->pv->nbr_years)
+    return set;
+  return period_of_step(periods, static_cast<int>(t + 1), set);
 }
 
 // One step of count chains, each next chain's value chain_step further on.
@@ -145,12 +201,10 @@ static bool draw_step_with(const PreparedRows& d, RandJump chain_step, std::uint
   return found;
 }
 
-bool draw_step(const PRAVLIN* pv, const DrawRows* r, std::uint32_t x, int* state,
-               std::size_t count) {
-  const RandJump chain_step = rand_jump(static_cast<std::uint64_t>(pv->nbr_years) + 1);
-  if (r != nullptr && r->d.key != nullptr)
-    return draw_step_with<true>(r->d, chain_step, x, state, count);
-  const PreparedRows d =
-      r != nullptr ? r->d : PreparedRows{pv, pv->nbr_states, nullptr, nullptr, nullptr, nullptr};
+bool draw_step(const RunRows* r, std::size_t set, std::uint32_t x, int* state, std::size_t count) {
+  const RandJump chain_step = rand_jump(static_cast<std::uint64_t>(r->pv->nbr_years) + 1);
+  const PreparedRows& d = r->sets[set].d;
+  if (d.key != nullptr)
+    return draw_step_with<true>(d, chain_step, x, state, count);
   return draw_step_with<false>(d, chain_step, x, state, count);
 }

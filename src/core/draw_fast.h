@@ -21,6 +21,9 @@ constexpr int DRAW_GUIDE_SIZE = 32768 >> DRAW_GUIDE_SHIFT;
 struct PreparedRows {
   const PRAVLIN* pv;
   int n;
+  // Rows 1..n of the matrix drawn from: the record's, or a period's for a chain with periods.
+  // Unread when the run keeps sparse rows instead.
+  double* const* matrix;
   // key[row * (n + 2) + i]: the running sum of p[1..i] where p[i] > 0, and -1 where state i
   // cannot be drawn, so that "key >= draw" is calc_state's whole test. Null: no guides, the
   // rows themselves are scanned.
@@ -50,7 +53,9 @@ void build_initial_picks(const PreparedRows& d, int* pick);
 inline int draw_row(const PreparedRows& d, int row, int r, double* total) {
   if (row == 0)
     return draw_state(d.pv->initial_probability, d.n, r, total);
-  return draw_transition(d.pv, row, r, total);
+  if (d.pv->sparse_transitions != nullptr)
+    return draw_sparse_state(d.pv->sparse_transitions, row, r, total);
+  return draw_state(d.matrix[row], d.n, r, total);
 }
 
 /// The state calc_state picks from the row for generator value r, or 0 where it finds none:
@@ -74,20 +79,29 @@ inline int draw_prepared(const PreparedRows& d, int row, int r) {
   return random_val == 1.0 ? d.last_positive[row] : 0;
 }
 
-/// The rows of a model made ready for many draws, with their memory.
-struct DrawRows;
-/// Rows of pv ready for draw_step, or null when they are not all probabilities or the memory is
-/// refused; draw_step then scans the rows themselves. A model too large for guides (or kept as
-/// sparse rows) gets only the first states' picks, its other rows scanned.
-DrawRows* make_draw_rows(const PRAVLIN* pv);
-void free_draw_rows(DrawRows* d);
+/// The rows every step of a run draws from, each made ready once for many draws: one set, the
+/// record's matrix, for a chain of one matrix; one set a period, period p's matrix at set p,
+/// for a chain with periods. Step 0, from the initial probabilities, is set 0's.
+struct RunRows;
+/// The sets of pv, each with its sums and guides, or without when its rows are not all
+/// probabilities or their memory is refused (draw_step then scans that set's rows themselves;
+/// a model too large for guides, or kept as sparse rows, gets only the first states' picks, in
+/// set 0). Fails with the chains table's out-of-memory message when even the list of sets
+/// cannot be had.
+RunRows* make_run_rows(const PRAVLIN* pv);
+void free_run_rows(RunRows* r);
 
-/// One step of count chains c, c + 1, ...: state[i] holds chain c + i's state at the step
-/// before (0 before step 0, which draws from the initial probabilities) and gets its state at
-/// this step, drawn as calc_state draws it. x is the generator's state just before chain c's
+/// The set that draws step t (0..nbr_years): the period that holds t, or the last one after its
+/// end; set 0 for a chain of one matrix and for step 0.
+std::size_t rows_of_step(const RunRows* r, long long t);
+/// The set that draws step t + 1, given set, the one that draws step t: steps go up one by one.
+std::size_t rows_of_next_step(const RunRows* r, std::size_t set, long long t);
+
+/// One step of count chains c, c + 1, ... from set: state[i] holds chain c + i's state at the
+/// step before (0 before step 0, which draws from the initial probabilities) and gets its state
+/// at this step, drawn as calc_state draws it. x is the generator's state just before chain c's
 /// value for this step; each next chain's value lies nbr_years + 1 values further on. Returns
 /// false when some draw found no state (calc_state would have ended the run).
-bool draw_step(const PRAVLIN* pv, const DrawRows* d, std::uint32_t x, int* state,
-               std::size_t count);
+bool draw_step(const RunRows* r, std::size_t set, std::uint32_t x, int* state, std::size_t count);
 
 #endif

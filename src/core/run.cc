@@ -20,14 +20,6 @@
 bool keep_chains_table(PRAVLIN* pv) {
   if (pv->pravlin != nullptr)
     return true;
-  // A chain with periods is drawn into the table whatever its size: the stream draws from one
-  // matrix.
-  if (pv->periods != nullptr) {
-    pv->pravlin = try_alloc_chain_rows(pv->nbr_chains, pv->nbr_years);
-    if (pv->pravlin == nullptr)
-      fail(" *** ERROR: out of memory 3 in read_xml_file()\n");
-    return true;
-  }
   if ((static_cast<std::uint64_t>(pv->nbr_chains) + 1) *
           (static_cast<std::uint64_t>(pv->nbr_years) + 1) * sizeof(int) >
       KEEP_TABLE_BYTES)
@@ -61,8 +53,6 @@ void run_pravlin_chains(PRAVLIN* pv, int first, int last) {
     first = 1;
     last = pv->nbr_chains;
   }
-  if (slice && pv->periods != nullptr)
-    fail(" *** ERROR: --chains cannot slice a configuration with periods: run it whole\n");
   progress_mark(pv, "\n*");
   if (pv->sparse_transitions != nullptr) {
     error_check_sparse_rows(pv);

@@ -11,6 +11,16 @@
 #include "sparse_read.h"
 #include "tables.h"
 
+// The state at step t (1..nbr_years) of a chain at ser after step t - 1, drawn as calc_state
+// draws it: from the matrix of the period that holds t (*period, where the search starts, moves
+// on with it), or from the one matrix. Does not return on failure.
+static int calc_step(const PRAVLIN* pv, int ser, int t, std::size_t* period) {
+  if (pv->periods == nullptr)
+    return calc_transition(pv, ser);
+  *period = period_of_step(pv->periods, t, *period);
+  return calc_state(pv->periods->list[*period].transition_probability[ser], pv->nbr_states);
+}
+
 void create_pravlin(int n, PRAVLIN* pv) {
   if (pv == nullptr)
     fail(" *** ERROR: PRAVLIN NULL Pointer in create_pravlin()\n");
@@ -21,18 +31,9 @@ void create_pravlin(int n, PRAVLIN* pv) {
   int* chain = pv->pravlin[n];
   int ser = calc_state(pv->initial_probability, pv->nbr_states);
   chain[0] = ser;
-  if (pv->periods != nullptr) {
-    // Each step drawn as calc_transition draws it, from the matrix of the period that holds it.
-    std::size_t p = 0;
-    for (int i = 1; i <= pv->nbr_years; i++) {
-      p = period_of_step(pv->periods, i, p);
-      ser = calc_state(pv->periods->list[p].transition_probability[ser], pv->nbr_states);
-      chain[i] = ser;
-    }
-    return;
-  }
+  std::size_t period = 0;
   for (int i = 1; i <= pv->nbr_years; i++) {
-    ser = calc_transition(pv, ser);
+    ser = calc_step(pv, ser, i, &period);
     chain[i] = ser;
   }
 }
@@ -66,8 +67,8 @@ static bool row_never_misses(const double* p, int n) {
   return positive && total >= 32766 / 32767.0;
 }
 
-// The same for the transitions out of state s. A sparse row leaves out only zeros, which add
-// nothing to its total.
+// The same for the transitions out of state s of the one matrix. A sparse row leaves out only
+// zeros, which add nothing to its total.
 static bool transitions_never_miss(const PRAVLIN* pv, int s) {
   const SPARSE_ROWS* rows = pv->sparse_transitions;
   if (rows == nullptr)
@@ -85,16 +86,33 @@ static bool transitions_never_miss(const PRAVLIN* pv, int s) {
   return positive && total >= 32766 / 32767.0;
 }
 
+// Whether no draw of the run can miss: the initial probabilities and every row the steps draw
+// from, each period's for a chain with periods.
+static bool draws_never_miss(const PRAVLIN* pv) {
+  const int n = pv->nbr_states;
+  if (n < 1 || pv->initial_probability == nullptr || !row_never_misses(pv->initial_probability, n))
+    return false;
+  if (pv->periods != nullptr) {
+    for (const CHAIN_PERIOD& p : pv->periods->list) {
+      for (int s = 1; s <= n; s++) {
+        if (!row_never_misses(p.transition_probability[s], n))
+          return false;
+      }
+    }
+    return true;
+  }
+  for (int s = 1; s <= n; s++) {
+    if (!transitions_never_miss(pv, s))
+      return false;
+  }
+  return true;
+}
+
 StepStates simulate_without_table(PRAVLIN* pv, int first, int last) {
   // Counted with the record's tables, since it lives as long as the run's writing.
   StepStates step(static_cast<int*>(alloc_table(
       static_cast<std::size_t>(last) - static_cast<std::size_t>(first) + 1, sizeof(int), OOM3)));
-  const int n = pv->nbr_states;
-  bool never_misses =
-      n >= 1 && pv->initial_probability != nullptr && row_never_misses(pv->initial_probability, n);
-  for (int s = 1; s <= n && never_misses; s++)
-    never_misses = transitions_never_miss(pv, s);
-  if (never_misses) {
+  if (draws_never_miss(pv)) {
     pravlin_rand_skip(draws_of_run(pv));
     return step;
   }
@@ -102,9 +120,10 @@ StepStates simulate_without_table(PRAVLIN* pv, int first, int last) {
   // without keeping them, so that a draw that finds no state ends the run before anything is
   // written, with the message and at the chain where the kept table's run would end.
   for (int c = 1; c <= pv->nbr_chains; c++) {
-    int ser = calc_state(pv->initial_probability, n);
+    int ser = calc_state(pv->initial_probability, pv->nbr_states);
+    std::size_t period = 0;
     for (int t = 1; t <= pv->nbr_years; t++)
-      ser = calc_transition(pv, ser);
+      ser = calc_step(pv, ser, t, &period);
   }
   return step;
 }

@@ -97,7 +97,7 @@ static void draw_chains(const PreparedRows& d, int first, int last, std::uint32_
 bool create_all_pravlin_fast(PRAVLIN* pv) {
   const int k = pv->nbr_chains;
   const int n = pv->nbr_states;
-  PreparedRows d{pv, n, nullptr, nullptr, nullptr, nullptr};
+  PreparedRows d{pv, n, pv->transition_probability, nullptr, nullptr, nullptr, nullptr};
   if (k < 1 || n < 1 || pv->initial_probability == nullptr || !rows_are_probabilities(d, n))
     return false;
   const std::uint64_t per_chain = static_cast<std::uint64_t>(pv->nbr_years) + 1;

@@ -45,7 +45,8 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last, int* stat
                                                                      close_table_writer);
   if (writer == nullptr)
     fail("%s", OOM3);
-  std::unique_ptr<DrawRows, decltype(&free_draw_rows)> rows(make_draw_rows(pv), free_draw_rows);
+  // Each period's rows made ready once, before the first step.
+  std::unique_ptr<RunRows, decltype(&free_run_rows)> rows(make_run_rows(pv), free_run_rows);
 
   // The simulation slot has counted off the whole run's values; chain c's first value lies
   // (c - 1) * (T + 1) values after the value the run started from. The generator's period is
@@ -72,9 +73,11 @@ void stream_pravlin(FILE* out, const PRAVLIN* pv, int first, int last, int* stat
   };
   if (!stream_table_fast(writer.get(), pv, rows.get(), x, states, count, steps_written)) {
     std::size_t unchecked = 0;  // cells written since the clock was last read
+    std::size_t set = 0;        // the rows that draw step t
     for (long long t = 0; t <= pv->nbr_years; t++) {
-      if (!draw_step(pv, rows.get(), x, states, count))
+      if (!draw_step(rows.get(), set, x, states, count))
         fail_stream_draw();
+      set = rows_of_next_step(rows.get(), set, t);
       put_table_line(writer.get(), pv->init_year + t, states, count);
       // A full disk ends the run at once, not after years of writing into nothing.
       if (std::ferror(out))

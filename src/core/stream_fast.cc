@@ -41,7 +41,7 @@ namespace {
 struct Blocks {
   TableWriter* t;
   const PRAVLIN* pv;
-  const DrawRows* rows;
+  const RunRows* rows;
   std::uint32_t x;  // the generator before the first chain's value at step 0
   int* states;      // each chain's state at the last step drawn
   std::size_t count;
@@ -73,9 +73,11 @@ static void draw_range(Blocks* b, long long block, std::size_t first, std::size_
   const std::uint64_t per_chain = static_cast<std::uint64_t>(b->steps);
   std::uint32_t x = rand_apply(rand_jump(first * per_chain + static_cast<std::uint64_t>(t0)), b->x);
   int* tile = b->tile + static_cast<std::size_t>(block % 2) * b->block * b->count;
+  std::size_t set = rows_of_step(b->rows, t0);
   for (std::size_t i = 0; i < block_steps(*b, block); i++) {
-    if (!draw_step(b->pv, b->rows, x, b->states + first, n))
+    if (!draw_step(b->rows, set, x, b->states + first, n))
       b->draw_failed = true;
+    set = rows_of_next_step(b->rows, set, t0 + static_cast<long long>(i));
     std::memcpy(tile + i * b->count + first, b->states + first, n * sizeof(int));
     x = rand_apply(RAND_STEP, x);
   }
@@ -115,7 +117,7 @@ static std::size_t tasks_of(const Blocks& b, long long blocks, long long r, std:
   return writing + drawing + formatting;
 }
 
-bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const DrawRows* rows, std::uint32_t x,
+bool stream_table_fast(TableWriter* t, const PRAVLIN* pv, const RunRows* rows, std::uint32_t x,
                        int* states, std::size_t count,
                        const std::function<void(long long steps)>& progress) {
   const unsigned cores = core_count();

@@ -20,12 +20,15 @@ static void expect_every_value_drawn_as_the_scan_draws_it(TestModel& m) {
   const auto rows = static_cast<std::size_t>(n) + 1;
   std::vector<double> key(rows * (rows + 1));
   std::vector<int> guide(rows * DRAW_GUIDE_SIZE), last_positive(rows), pick(32768);
-  PreparedRows d{&m.pv, n, key.data(), guide.data(), last_positive.data(), nullptr};
+  PreparedRows d{
+      &m.pv,  n, m.pv.transition_probability, key.data(), guide.data(), last_positive.data(),
+      nullptr};
   ASSERT_TRUE(rows_are_probabilities(d, n));
   for (int row = 0; row <= n; row++)
     build_guides(d, row);
   build_initial_picks(d, pick.data());
-  PreparedRows scanned{&m.pv, n, nullptr, nullptr, nullptr, pick.data()};
+  PreparedRows scanned{&m.pv,   n,          m.pv.transition_probability, nullptr, nullptr,
+                       nullptr, pick.data()};
   for (int row = 0; row <= std::min(n, 8); row++) {
     const double* p = row == 0 ? m.pv.initial_probability : m.pv.transition_probability[row];
     for (int r = 0; r <= 32767; r++) {

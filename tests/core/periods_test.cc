@@ -187,3 +187,46 @@ TEST(PeriodsSimulate, EachStepIsDrawnFromItsPeriodsMatrixAndTheLastIsHeldAfterIt
   // Binomial(4000, 0.3): mean 1200, standard deviation 29; five of them either way.
   EXPECT_NEAR(moved, 1200, 145);
 }
+
+// Rows as the configuration gives them, unchecked, so that a draw can find no state: a chain
+// drawn without its table must end where the kept table's run ends, with its message, or run
+// through as it does.
+TEST(PeriodsSimulateDeathTest, ADrawWithoutTheTableFailsAsTheKeptTablesRunInEveryPeriod) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string message;  // empty: both runs go through
+  };
+  const std::string short_row = moves("0.0001", "0", "0.4", "0.6");
+  const Case cases[] = {
+      {"a short row in the first period", period(1, 2, short_row) + period(3, 6, kWeather),
+       " *** ERROR: Did not find new state -- random_val = 0.563585  prob_partial_sum = 0.000100  "
+       "i = 3 n = 2 in calc_state()\n"},
+      {"in a period between two good ones",
+       period(1, 2, kWeather) + period(3, 3, short_row) + period(4, 6, kWeather),
+       " *** ERROR: Did not find new state -- random_val = 0.808741  prob_partial_sum = 0.000100  "
+       "i = 3 n = 2 in calc_state()\n"},
+      {"in the last period, after its end",
+       period(1, 2, moves("1", "0", "1", "0")) + period(3, 3, moves("0", "1", "0.0001", "0")),
+       " *** ERROR: Did not find new state -- random_val = 0.585009  prob_partial_sum = 0.000100  "
+       "i = 3 n = 2 in calc_state()\n"},
+      {"in a row no chain is in during its period",
+       period(1, 1, moves("1", "0", "0", "0")) + period(2, 6, kWeather), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto ends_as = [&](bool kept) {
+      PRAVLIN pv;
+      read_text(&pv, model(c.body));
+      pravlin_rand_reset();
+      if (kept)
+        create_all_pravlin(&pv);
+      else
+        simulate_without_table(&pv, 1, pv.nbr_chains);
+      std::exit(0);
+    };
+    const int status = c.message.empty() ? 0 : 1;
+    EXPECT_EXIT(ends_as(true), testing::ExitedWithCode(status), testing::Eq(c.message));
+    EXPECT_EXIT(ends_as(false), testing::ExitedWithCode(status), testing::Eq(c.message));
+  }
+}

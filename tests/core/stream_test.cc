@@ -4,14 +4,17 @@
 // Part of pravlin; see README.md.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "draw.h"
+#include "periods.h"
 #include "pravlin.h"
 #include "report.h"
 #include "scratch.h"
@@ -48,6 +51,30 @@ static std::string streamed(const PRAVLIN* pv, int first, int last, int* states)
   return read_all(out.get());
 }
 
+// count periods for m over its steps, each of random rows, the last one's the record's matrix
+// and ending before the last step, so that it is held after its end; none for count 0.
+struct TestPeriods {
+  CHAIN_PERIODS periods;
+  std::vector<std::unique_ptr<TestModel>> rows;  // each period's matrix but the last's
+
+  TestPeriods(TestModel& m, std::mt19937_64& rng, double zeros, int count) {
+    if (count == 0)
+      return;
+    const int t = m.pv.nbr_years;
+    const int length = std::max(1, t / (count + 1));
+    for (int p = 0; p < count; p++) {
+      double** matrix = m.pv.transition_probability;
+      if (p + 1 < count) {
+        rows.push_back(std::make_unique<TestModel>(m.pv.nbr_states, 1, 1));
+        fill_random_model(*rows.back(), rng, zeros);
+        matrix = rows.back()->pv.transition_probability;
+      }
+      periods.list.push_back(CHAIN_PERIOD{p * length + 1, (p + 1) * length, matrix, {}});
+    }
+    m.pv.periods = &periods;
+  }
+};
+
 TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
   std::mt19937_64 rng(19);
   set_stream_cores_from(1 << 16);
@@ -57,29 +84,40 @@ TEST(StreamPravlin, MatchesTheKeptTableOnRandomShapesAndSlicesAtEveryBoundary) {
     double zeros;
     int init_year;
     std::size_t scratch_limit;  // 0: none
+    int periods;                // 0: one matrix
   } shapes[] = {
-      {2, 1, 2, 1, 0.0, 0, 0},
-      {2, 7, 50, 0, 0.3, 2000, 0},
-      {3, 40, 200, 2, 0.5, -5, 0},
-      {10, 100, 1000, 1, 0.0, 1900, 0},
-      {50, 300, 300, 0, 0.2, 0, 0},
-      {2100, 3, 40, 1, 0.5, 0, 0},
-      {7, 1000, 40, 7, 0.6, 0, 0},
-      {5, 2, 3, 2, 0.0, 2147483646, 0},
+      {2, 1, 2, 1, 0.0, 0, 0, 0},
+      {2, 7, 50, 0, 0.3, 2000, 0, 0},
+      {3, 40, 200, 2, 0.5, -5, 0, 0},
+      {10, 100, 1000, 1, 0.0, 1900, 0, 0},
+      {50, 300, 300, 0, 0.2, 0, 0, 0},
+      {2100, 3, 40, 1, 0.5, 0, 0, 0},
+      {7, 1000, 40, 7, 0.6, 0, 0, 0},
+      {5, 2, 3, 2, 0.0, 2147483646, 0, 0},
       // Streamed on all cores: ranges of chains that do not split evenly, the last block of
       // steps short; three chains, one range, drawn by one thread while the others format;
       // one block.
-      {12, 1100, 130, 1, 0.3, 0, 0},
-      {4, 3, 23000, 2, 0.2, 0, 0},
-      {9, 9000, 15, 1, 0.4, 7, 0},
+      {12, 1100, 130, 1, 0.3, 0, 0, 0},
+      {4, 3, 23000, 2, 0.2, 0, 0, 0},
+      {9, 9000, 15, 1, 0.4, 7, 0, 0},
       // The same with its memory refused: the plain loop.
-      {9, 9000, 15, 1, 0.4, 7, 1 << 18},
+      {9, 9000, 15, 1, 0.4, 7, 1 << 18, 0},
+      // Periods, each step drawn from its own period's matrix: on one core; on all cores, the
+      // periods' ends inside the blocks of steps; the plain loop with its memory refused; rows
+      // too many for guides, scanned.
+      {5, 40, 90, 1, 0.3, 0, 0, 3},
+      {2, 5, 2, 2, 0.0, 0, 0, 2},
+      {2100, 3, 40, 1, 0.5, 0, 0, 2},
+      {12, 1100, 130, 1, 0.3, 0, 0, 4},
+      {12, 1100, 130, 1, 0.3, 0, 1 << 18, 4},
   };
   for (const Shape& s : shapes) {
-    SCOPED_TRACE(testing::Message() << s.n << " states, " << s.k << " chains, " << s.t
-                                    << " years, print_flag " << s.print_flag);
+    SCOPED_TRACE(testing::Message()
+                 << s.n << " states, " << s.k << " chains, " << s.t << " years, print_flag "
+                 << s.print_flag << ", " << s.periods << " periods");
     TestModel m(s.n, s.k, s.t);
     fill_random_model(m, rng, s.zeros);
+    TestPeriods periods(m, rng, s.zeros, s.periods);
     m.pv.print_flag = s.print_flag;
     m.pv.init_year = s.init_year;
     for (int i = 1; i <= s.n; i++) {

@@ -61,10 +61,11 @@ static void analyze(const char* file, const ANALYZE_OPTIONS* opt) {
                                   std::to_string(last.first) + " and after" +
                                   (opt->horizon >= 0 ? "; the horizon follows each period" : "")});
   }
-  // The periods' rows are checked in the order the configuration gives them.
+  // Every period's rows are checked and rescaled, with pravlin's messages, in the order the
+  // configuration gives them, before any analysis, whether or not the horizon follows them: a
+  // row pravlin refuses is refused here too. Only the horizon keeps the periods before the last.
   ANALYSIS_REQUESTS requests;
-  if (opt->horizon >= 0)
-    read_horizon_periods(&pv, &requests.periods);
+  read_horizon_periods(&pv, opt->horizon >= 0 ? &requests.periods : nullptr);
   error_check_transitions(&pv, &transitions);
   std::vector<int> targets;
   if (opt->target != nullptr)

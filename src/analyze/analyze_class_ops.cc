@@ -10,6 +10,7 @@
 
 #include "analyze_fill.h"
 #include "analyze_sparse_fast.h"
+#include "cancel.h"
 #include "cores.h"
 
 typedef Eigen::Triplet<double> ENTRY;
@@ -175,11 +176,12 @@ void class_ops_solver(const SPARSE_CHAIN* c, const CHAIN_CLASSES* cl, CLASS_OPS*
   q_entries = std::vector<ENTRY>();
   if (lu_fits(q, LU_MAX_ENTRIES, LU_MAX_WORK)) {
     try {
-      ops->lu.compute(Eigen::SparseMatrix<double>(q));
+      sparse_lu_factor(&ops->lu, Eigen::SparseMatrix<double>(q));
       ops->direct = ops->lu.info() == Eigen::Success;
     } catch (const std::exception&) {  // bad_alloc: the iterations need less
       ops->direct = 0;
     }
+    cancel_check();  // a stop, caught above as the factorisation's failure
   }
 }
 
@@ -198,7 +200,7 @@ static Eigen::VectorXd direct_column(const CLASS_OPS* ops, const Eigen::VectorXd
     if (i != r)
       b(i - (i > r)) = y(i);
   }
-  const Eigen::VectorXd z = ops->lu.solve(b);
+  const Eigen::VectorXd z = sparse_lu_solve(ops->lu, b);
   Eigen::VectorXd x(m);
   for (int i = 0; i < m; i++)
     x(i) = i == r ? 0.0 : z(i - (i > r));
@@ -286,6 +288,7 @@ double group_inverse(const CLASS_OPS* ops, const Eigen::MatrixXd& y, Eigen::Matr
       failed[part] = 1;
     }
   });
+  cancel_check();  // a stop, caught above as a part's failure
   if (std::count(failed.begin(), failed.end(), 1) > 0)
     return NAN;
   double worst = 0.0;

@@ -16,6 +16,7 @@
 #include "analyze_class_ops.h"
 #include "analyze_dense_eigen.h"
 #include "analyze_krylov.h"
+#include "cancel.h"
 
 // The restarts Arnoldi or Lanczos may take, and the relative accuracy asked of each Ritz
 // value. A fast-mixing class of 10^5 states converges in a few dozen restarts; one whose
@@ -294,6 +295,7 @@ static double radius_estimate(const CLASS_OPS* ops) {
   double growth = 0.0;
   const int steps = 40, counted = 20;
   for (int i = 0; i < steps; i++) {
+    cancel_check();
     y.noalias() = ops->p * x;
     y.array() -= pi.dot(y);
     const double norm = y.norm();

@@ -13,7 +13,11 @@
 #include <Spectra/GenEigsSolver.h>
 #include <Spectra/SymEigsSolver.h>
 
-// The operator as Spectra calls it.
+#include "cancel.h"
+
+// The operator as Spectra calls it. A stop asked for (Ctrl-C in the Python module) fails the
+// next product, from inside Spectra's iterations: the solver is left to unwind, and its
+// storage, all in Eigen's objects, goes with it.
 struct spectra_operator {
   using Scalar = double;
   const KRYLOV_OPERATOR* op;
@@ -24,6 +28,7 @@ struct spectra_operator {
     return op->n;
   }
   void perform_op(const double* x, double* y) const {
+    cancel_check();
     op->apply(op->context, x, y);
   }
 };

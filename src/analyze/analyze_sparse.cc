@@ -157,11 +157,11 @@ static int iterative_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& b, Eige
 static int direct_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& sparse_b,
                         Eigen::MatrixXd* x) {
   SPARSE_LU lu;
-  lu.compute(a);
+  sparse_lu_factor(&lu, a);
   if (lu.info() != Eigen::Success)
     return 0;
   const Eigen::MatrixXd b = sparse_b;
-  *x = lu.solve(b);
+  *x = sparse_lu_solve(lu, b);
   if (lu.info() != Eigen::Success)
     return 0;
   Eigen::MatrixXd r(b.rows(), b.cols());
@@ -174,7 +174,7 @@ static int direct_solve(const SPARSE_MATRIX& a, const SPARSE_COLUMNS& sparse_b,
         r(i, j) = static_cast<double>(v);
       }
     }
-    *x += lu.solve(r);
+    *x += sparse_lu_solve(lu, r);
   }
   return 1;
 }

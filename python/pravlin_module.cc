@@ -1005,10 +1005,20 @@ static void read_back(Write write, Chain* chain) {
   FILE* memory = open_memstream(&bytes, &size);
   if (memory == nullptr)
     throw std::bad_alloc();
+  // The stream and its buffer are released however the writing ends, a refusal included.
+  struct Stream {
+    FILE* file;
+    char** bytes;
+    ~Stream() {
+      if (file != nullptr)
+        std::fclose(file);
+      std::free(*bytes);
+    }
+  } stream{memory, &bytes};
   write(memory);
+  stream.file = nullptr;
   const bool unwritten = std::fclose(memory) != 0;
   chain->written.assign(bytes != nullptr ? bytes : "", bytes != nullptr ? size : 0);
-  std::free(bytes);
   if (unwritten)
     throw std::bad_alloc();
   std::string file = (std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp");
